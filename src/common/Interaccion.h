@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QtGlobal>
+#include <QString>
+
+#include <optional>
+
+namespace telvar {
+
+// Message-box kinds by their classic icon numbers.
+enum class BoxKind { Plain = 0, Critical = 16, Question = 32, Exclamation = 48, Information = 64 };
+
+// A colour as the classic RGB function gives it: red + 256 * green + 65536 * blue.
+constexpr qint32 RGB(int red, int green, int blue)
+{
+    return red + 256 * green + 65536 * blue;
+}
+
+// The properties of the list picker, as the caller fills them before showing it.
+struct ListPickerRequest {
+    QString Title;
+    QString Lista; // lines, each ended by a line feed
+    bool OmitCancel = false;
+    double XPos = 0; // twips; 0 centres
+    double YPos = 0;
+    double Altura = 0; // twips; used only above the design height
+    qint32 ColorFondo = RGB(255, 255, 255);
+};
+
+// Everything core code needs from a person: boxes, a typed answer, a choice
+// from a list and the busy pointer. The GUI implements it with dialogs; tests
+// implement it with a recording fake. Every call is modal: it returns once the
+// person has answered (or the box has closed itself).
+class Interaccion {
+public:
+    virtual ~Interaccion() = default;
+
+    // A plain message box carrying the application's title.
+    virtual void messageBox(const QString& text, BoxKind kind) = 0;
+    // The timed message box: icon 16/32/48/64 (other values: none),
+    // duracion in seconds (0 or less: no count-down).
+    virtual void mensaBox(const QString& mensaje, int icono, double duracion) = 0;
+    // An input box; std::nullopt when the person cancels.
+    virtual std::optional<QString> inputBox(const QString& prompt) = 0;
+    // The list picker; returns its Resultado ("" after Cancel or the close box).
+    virtual QString superListBox(const ListPickerRequest& request) = 0;
+    // The screen's mouse pointer: 11 hourglass, 0 default.
+    virtual void setMousePointer(int pointer) = 0;
+};
+
+} // namespace telvar

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+#include "database/Connection.h"
+
+#include <memory>
+
+namespace telvar {
+
+// Turns a connection string as ArmaConexion builds it into an open Qt SQL
+// connection, and engine errors into the program's error numbers:
+// 3031 wrong database password, 3049 damaged file, 3343 not a database,
+// 3706 provider or driver missing, -2147217843 authentication refused,
+// -2147467259 missing file / wrong path / server unreachable.
+class EngineLayer final {
+public:
+    static Result<std::unique_ptr<Connection>> open(const QString& connectionString);
+};
+
+} // namespace telvar

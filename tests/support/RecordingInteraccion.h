@@ -1,0 +1,38 @@
+#pragma once
+
+#include "common/Interaccion.h"
+
+#include <QList>
+#include <QQueue>
+#include <QString>
+
+#include <optional>
+
+namespace telvar::test {
+
+// An Interaccion that records every box and answers prompts and list pickers
+// from queues the test fills beforehand (an empty queue answers Cancel / "").
+class RecordingInteraccion final : public Interaccion {
+public:
+    struct Box {
+        enum class Type { MessageBox, MensaBox, InputBox, ListPicker } type;
+        QString text;
+        int icono = 0; // BoxKind value for message boxes, icon for MensaBox
+        double duracion = 0;
+    };
+
+    void messageBox(const QString& text, BoxKind kind) override;
+    void mensaBox(const QString& mensaje, int icono, double duracion) override;
+    std::optional<QString> inputBox(const QString& prompt) override;
+    QString superListBox(const ListPickerRequest& request) override;
+    void setMousePointer(int pointer) override;
+
+    QList<Box> boxes;
+    QList<ListPickerRequest> pickerRequests;
+    QList<int> pointerChanges;
+    QQueue<std::optional<QString>> inputAnswers;
+    QQueue<QString> pickerAnswers;
+    int mousePointer = 0;
+};
+
+} // namespace telvar::test
