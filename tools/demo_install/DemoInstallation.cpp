@@ -1,0 +1,171 @@
+#include "DemoInstallation.h"
+
+#include "DemoTexts.h"
+
+#include <QColor>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFont>
+#include <QImage>
+#include <QLinearGradient>
+#include <QPainter>
+#include <QSaveFile>
+
+namespace telvar::demo {
+
+namespace {
+
+RuntimeError fileError(const QString& path, const QString& what)
+{
+    return RuntimeError{75, QStringLiteral("telvar_demo_install"), what + QStringLiteral(": ") + path};
+}
+
+Status writeFile(const QString& path, const QByteArray& bytes)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fileError(path, QStringLiteral("cannot write") + QStringLiteral(" (") + file.errorString() + QStringLiteral(")"));
+    file.write(bytes);
+    if (!file.commit())
+        return fileError(path, QStringLiteral("cannot write") + QStringLiteral(" (") + file.errorString() + QStringLiteral(")"));
+    return {};
+}
+
+// UTF-16 little-endian with the byte order mark FF FE.
+QByteArray utf16WithMark(const QString& text)
+{
+    QByteArray bytes("\xFF\xFE", 2);
+    for (QChar c : text) {
+        const ushort unit = c.unicode();
+        bytes.append(char(unit & 0xFF));
+        bytes.append(char(unit >> 8));
+    }
+    return bytes;
+}
+
+QByteArray latin1Lines(const QStringList& lines)
+{
+    return lines.join(QStringLiteral("\r\n")).toLatin1() + "\r\n";
+}
+
+QString quoted(const QString& field)
+{
+    return QLatin1Char('"') + field + QLatin1Char('"');
+}
+
+Status writeCoverPicture(const QString& path, const QString& title, const QString& subtitle)
+{
+    QImage image(600, 360, QImage::Format_RGB32);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QLinearGradient background(0, 0, 0, image.height());
+    background.setColorAt(0, QColor(24, 66, 104));
+    background.setColorAt(1, QColor(12, 30, 48));
+    painter.fillRect(image.rect(), background);
+
+    // A small control chart: limits and a wandering line of readings.
+    painter.setPen(QPen(QColor(220, 90, 80), 2, Qt::DashLine));
+    painter.drawLine(60, 210, 540, 210);
+    painter.drawLine(60, 310, 540, 310);
+    painter.setPen(QPen(QColor(140, 220, 160), 3));
+    const int readings[] = {262, 248, 271, 255, 240, 266, 281, 259, 244, 252, 268, 257};
+    for (int i = 1; i < int(std::size(readings)); ++i)
+        painter.drawLine(60 + (i - 1) * 43, readings[i - 1], 60 + i * 43, readings[i]);
+
+    painter.setPen(Qt::white);
+    QFont big(QStringLiteral("DejaVu Sans"), 40, QFont::Bold);
+    painter.setFont(big);
+    painter.drawText(QRect(0, 40, image.width(), 70), Qt::AlignCenter, title);
+    QFont small(QStringLiteral("DejaVu Sans"), 15);
+    painter.setFont(small);
+    painter.drawText(QRect(0, 115, image.width(), 40), Qt::AlignCenter, subtitle);
+    painter.end();
+    if (!image.save(path, "JPG", 90))
+        return fileError(path, QStringLiteral("cannot save the cover picture"));
+    return {};
+}
+
+} // namespace
+
+Result<QByteArray> encodeInstallationPassword(const QString& password)
+{
+    QByteArray encoded;
+    for (int i = 1; i <= password.size(); ++i) {
+        const int d = password.at(i - 1).unicode();
+        if (d < 33 || d > 126)
+            return RuntimeError{5, QStringLiteral("telvar_demo_install"),
+                                QStringLiteral("password character %1 is outside 33..126").arg(i)};
+        int a = d + 2 * i;
+        if (a > 126)
+            a -= 94;
+        if (a < 33 || a > 126 || a == '"')
+            return RuntimeError{5, QStringLiteral("telvar_demo_install"),
+                                QStringLiteral("password character %1 cannot be encoded").arg(i)};
+        encoded.append(char(a));
+    }
+    return QByteArray("\"") + encoded + "\"";
+}
+
+Status buildDemoInstallation(const DemoInstallationOptions& options)
+{
+    const QDir program(options.programDir);
+    if (!program.exists())
+        return fileError(options.programDir, QStringLiteral("program directory not found"));
+    const QString iau = program.filePath(QStringLiteral("IAu"));
+    const QString data = program.filePath(QStringLiteral("DemoData"));
+    if (!QDir().mkpath(iau) || !QDir().mkpath(data))
+        return fileError(iau, QStringLiteral("cannot create the installation directories"));
+    const QDir iauDir(iau);
+
+    const QStringList company = {QStringLiteral("Planta de demostración Telvar"),
+                                 QStringLiteral("QLTR2026"), QStringLiteral("Demo")};
+    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLCompa.iau")),
+                             utf16WithMark(company.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+        !s)
+        return s;
+    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLLang.IAU")),
+                             utf16WithMark(languageFileText(1)));
+        !s)
+        return s;
+
+    const Result<QByteArray> password = encodeInstallationPassword(options.passBD);
+    if (!password)
+        return password.error();
+    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLTRPASS.IAU")), password.value() + "\r\n"); !s)
+        return s;
+
+    const QString dataWithSeparator = QDir::toNativeSeparators(data) + QDir::separator();
+    const QStringList directory = {
+        QStringLiteral("[IMAGE]"), quoted(QStringLiteral("demo")),
+        QStringLiteral("[JET4]"), quoted(dataWithSeparator),
+        QStringLiteral("[POSTGRESQL]"), quoted(QStringLiteral("127.0.0.1:5432")),
+        quoted(QStringLiteral("qualitra")), quoted(QStringLiteral("telvar"))};
+    // One field per line except the server entry, which keeps its fields together.
+    QStringList directoryLines = {directory[0] + QStringLiteral(",") + directory[1],
+                                  directory[2] + QStringLiteral(",") + directory[3],
+                                  directory.mid(4).join(QStringLiteral(","))};
+    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLDirec.iau")), latin1Lines(directoryLines)); !s)
+        return s;
+
+    const QStringList shifts = {QStringLiteral("4"), QStringLiteral("\"N\",600"),
+                                QStringLiteral("\"M\",1400"), QStringLiteral("\"T\",2200"),
+                                QStringLiteral("\"N\",2400")};
+    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLTurn.IAU")), latin1Lines(shifts)); !s)
+        return s;
+
+    if (Status s = writeCoverPicture(iauDir.filePath(QStringLiteral("CARATULA1.JPG")),
+                                     QStringLiteral("Telvar"),
+                                     QStringLiteral("Ruteador de lecturas para Qualitra"));
+        !s)
+        return s;
+    if (Status s = writeCoverPicture(iauDir.filePath(QStringLiteral("CARATULA2.JPG")),
+                                     QStringLiteral("Telvar"),
+                                     QStringLiteral("Reading router for Qualitra"));
+        !s)
+        return s;
+
+    return {};
+}
+
+} // namespace telvar::demo
