@@ -1,0 +1,244 @@
+#include "startup/LanguageFile.h"
+
+#include "common/Interaccion.h"
+#include "common/Modulo1.h"
+#include "startup/InstallationFiles.h"
+#include "startup/UnicodeFile.h"
+#include "startup/WholeNumber.h"
+
+#include <QList>
+
+namespace telvar {
+
+namespace {
+
+bool isDigit(QChar c)
+{
+    return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+}
+
+// Reads the file line by line, counting lines, and builds the reports, all of
+// which begin with the file's name.
+class LanguageFileReader final {
+public:
+    explicit LanguageFileReader(const QString& nombre) : m_nombre(nombre) {}
+
+    QString open(const QString& ruta) { return m_file.OpenUnicode(ruta); }
+
+    // False at the end of the file.
+    bool readLine(QString& line)
+    {
+        if (m_file.atEnd())
+            return false;
+        line = m_file.LineInputUnicode();
+        ++m_line;
+        return true;
+    }
+
+    int line() const { return m_line; }
+
+    RuntimeError failure(const QString& what, long long numero = 0) const
+    {
+        return RuntimeError{numero, m_nombre, m_nombre + QStringLiteral("\n\n") + what};
+    }
+
+    // Lines 1 to 4: whole 16-bit numbers.
+    Result<qint16> readHeaderNumber(const QString& meaning)
+    {
+        QString text;
+        const QString where = QStringLiteral("Line ") + QString::number(m_line + 1) +
+                              QStringLiteral(" (") + meaning + QStringLiteral(")");
+        if (!readLine(text))
+            return failure(QStringLiteral("The file ends before line ") +
+                               QString::number(m_line + 1) + QStringLiteral(" (") + meaning +
+                               QStringLiteral(")."),
+                           62);
+        const WholeNumber number = aEntero16(text);
+        switch (number.estado) {
+        case WholeNumber::Estado::Ok:
+            break;
+        case WholeNumber::Estado::NoNumerico:
+            return failure(where + QStringLiteral(" is not a whole number: \"") + text +
+                               QStringLiteral("\"."),
+                           13);
+        case WholeNumber::Estado::Desborde:
+            return failure(where + QStringLiteral(" is outside -32768..32767: ") + text.trimmed() +
+                               QStringLiteral("."),
+                           6);
+        }
+        return number.value;
+    }
+
+private:
+    UnicodeFile m_file;
+    QString m_nombre;
+    int m_line = 0;
+};
+
+QString sectionAt(int section, int line)
+{
+    return QStringLiteral("Section ") + QString::number(section) + QStringLiteral(", line ") +
+           QString::number(line) + QStringLiteral(": ");
+}
+
+} // namespace
+
+double valorNumerico(const QString& texto)
+{
+    qsizetype i = 0;
+    const qsizetype n = texto.size();
+    while (i < n && (texto.at(i) == QLatin1Char(' ') || texto.at(i) == QLatin1Char('\t') ||
+                     texto.at(i) == QLatin1Char('\n')))
+        ++i;
+    const qsizetype start = i;
+    if (i < n && (texto.at(i) == QLatin1Char('+') || texto.at(i) == QLatin1Char('-')))
+        ++i;
+    qsizetype digits = 0;
+    while (i < n && isDigit(texto.at(i))) {
+        ++i;
+        ++digits;
+    }
+    if (i < n && texto.at(i) == QLatin1Char('.')) {
+        ++i;
+        while (i < n && isDigit(texto.at(i))) {
+            ++i;
+            ++digits;
+        }
+    }
+    if (digits == 0)
+        return 0;
+    qsizetype end = i;
+    if (i < n && QStringLiteral("eEdD").contains(texto.at(i))) {
+        qsizetype j = i + 1;
+        if (j < n && (texto.at(j) == QLatin1Char('+') || texto.at(j) == QLatin1Char('-')))
+            ++j;
+        if (j < n && isDigit(texto.at(j))) {
+            while (j < n && isDigit(texto.at(j)))
+                ++j;
+            end = j;
+        }
+    }
+    QString number = texto.mid(start, end - start);
+    number.replace(QLatin1Char('d'), QLatin1Char('e')).replace(QLatin1Char('D'), QLatin1Char('e'));
+    bool ok = false;
+    const double value = number.toDouble(&ok);
+    return ok ? value : 0;
+}
+
+Result<LanguageTable> leeArchivoIdioma(const QString& ruta, const QString& RutaIAU,
+                                       const QString& CodProducto)
+{
+    const QString nombre = RutaIAU + QStringLiteral("QLLang.IAU");
+    LanguageFileReader reader(nombre);
+    if (reader.open(ruta) != QLatin1String("OK"))
+        return RuntimeError{0, nombre, nombre + QStringLiteral(" must be Unicode")};
+
+    const Result<qint16> idioma = reader.readHeaderNumber(QStringLiteral("the language in use"));
+    if (!idioma)
+        return idioma.error();
+    const Result<qint16> maxSection =
+        reader.readHeaderNumber(QStringLiteral("the highest section number"));
+    if (!maxSection)
+        return maxSection.error();
+    const Result<qint16> maxNumber =
+        reader.readHeaderNumber(QStringLiteral("the highest message number"));
+    if (!maxNumber)
+        return maxNumber.error();
+    const Result<qint16> languages =
+        reader.readHeaderNumber(QStringLiteral("the number of languages"));
+    if (!languages)
+        return languages.error();
+
+    const int S = maxSection.value();
+    const int N = maxNumber.value();
+    const int L = languages.value();
+    if (S < 0)
+        return reader.failure(QStringLiteral("Line 2: the highest section number ") +
+                              QString::number(S) + QStringLiteral(" is negative."));
+    if (N < 0)
+        return reader.failure(QStringLiteral("Line 3: the highest message number ") +
+                              QString::number(N) + QStringLiteral(" is negative."));
+    if (idioma.value() < 1 || idioma.value() > L)
+        return reader.failure(QStringLiteral("Line 1: the language ") +
+                              QString::number(idioma.value()) + QStringLiteral(" is outside 1..") +
+                              QString::number(L) + QStringLiteral(" (line 4 gives ") +
+                              QString::number(L) + QStringLiteral(" languages)."));
+    const qint64 entries = qint64(S + 1) * (N + 1) * (L + 1);
+    if (entries > kMaxLanguageTableEntries)
+        return reader.failure(QStringLiteral("Lines 2 to 4 ask for a table of ") +
+                              QString::number(entries) + QStringLiteral(" entries; at most ") +
+                              QString::number(kMaxLanguageTableEntries) +
+                              QStringLiteral(" are allowed."));
+
+    LanguageTable table{idioma.value(), MessageTable(S, N, L)};
+    const bool productoQL = CodProducto.left(2) == QLatin1String("QL");
+    QList<QString> row(L + 1);
+
+    for (int k = 0; k <= S; ++k) {
+        QString header;
+        if (!reader.readLine(header))
+            return reader.failure(
+                QStringLiteral("The file ends at line ") + QString::number(reader.line()) +
+                QStringLiteral(", before section ") + QString::number(k) + QStringLiteral("."));
+        if (valorNumerico(header) != k)
+            return RuntimeError{0, nombre,
+                                RutaIAU + QStringLiteral("QLLANG.IAU Incorrecto\n\n") +
+                                    QString::number(k) + QStringLiteral(" <> ") + header};
+
+        int m = 0;
+        for (;;) {
+            const int groupLine = reader.line() + 1;
+            bool sectionEnded = false;
+            for (int j = 1; j <= L; ++j) {
+                if (!reader.readLine(row[j]))
+                    return reader.failure(QStringLiteral("The file ends at line ") +
+                                          QString::number(reader.line()) +
+                                          QStringLiteral(", inside section ") + QString::number(k) +
+                                          QStringLiteral(" (no END line closes it)."));
+                if (j == 1 && row[1].startsWith(QLatin1String("END"))) {
+                    sectionEnded = true;
+                    break;
+                }
+            }
+            if (sectionEnded)
+                break;
+
+            const QString tag = row[1].mid(3, 2);
+            if (productoQL) {
+                if (tag != QLatin1String("QL"))
+                    continue;
+            } else if (tag == QLatin1String("RV")) {
+                if (m == 0)
+                    return reader.failure(sectionAt(k, groupLine) +
+                                          QStringLiteral("an RV message replaces no earlier "
+                                                         "message (it is the first of its "
+                                                         "section)."));
+                --m;
+            }
+            if (m > N)
+                return reader.failure(sectionAt(k, groupLine) + QStringLiteral("message number ") +
+                                      QString::number(m) +
+                                      QStringLiteral(" is above the highest message number ") +
+                                      QString::number(N) + QStringLiteral(" of line 3."));
+            for (int j = 1; j <= L; ++j)
+                table.Mensajes.setText(k, m, j, row[j].mid(8));
+            ++m;
+        }
+    }
+    return table;
+}
+
+bool InitIdioma(Modulo1& m, Interaccion& ui)
+{
+    Result<LanguageTable> table = leeArchivoIdioma(
+        findInstallationFile(m.RutaIAU, QStringLiteral("QLLang.IAU")), m.RutaIAU, m.CodProducto);
+    if (!table) {
+        ui.messageBox(table.error().descripcion, BoxKind::Critical);
+        return false;
+    }
+    m.Idioma = table.value().Idioma;
+    m.TablaMensajes = std::move(table.value().Mensajes);
+    return true;
+}
+
+} // namespace telvar

@@ -1,0 +1,53 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+
+#include <QWidget>
+
+class QLabel;
+class QTimer;
+
+namespace telvar {
+
+class Interaccion;
+
+// The cover window shown while the program starts: the cover picture in
+// Image1, closed by Timer1 (2500 ms), a mouse click or any key. It emits
+// descargada() once when it closes, so that the main window can be shown.
+class TelvarCarat final : public QWidget {
+    Q_OBJECT
+
+public:
+    static constexpr int kIntervaloTimer1 = 2500; // ms
+    // Added to the picture's width and height, in twips.
+    static constexpr double kMargenTwips = 90;
+
+    explicit TelvarCarat(QWidget* parent = nullptr);
+
+    // Loads the cover picture into Image1 and sizes the window to it plus the
+    // margin. Error 481 (invalid picture) when the file is not a readable
+    // picture.
+    Status cargaCaratula(const QString& ruta);
+    // Starts Timer1: the cover closes itself when it ticks.
+    void habilitaTimer();
+    // The whole showing: loads the picture (a failure is reported through ui
+    // as a critical box and the result is false), starts Timer1 and shows the
+    // window centred on the screen.
+    bool muestra(const QString& rutaCaratula, Interaccion& ui);
+
+signals:
+    // The cover has closed (timer, click or key): time for the main window.
+    void descargada();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QLabel* m_image1;
+    QTimer* m_timer1;
+    bool m_descargada = false;
+};
+
+} // namespace telvar

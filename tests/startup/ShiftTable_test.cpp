@@ -1,0 +1,101 @@
+#include "startup/ShiftTable.h"
+#include "support/InstallationBuilder.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+using telvar::Result;
+using telvar::ShiftTable;
+using telvar::test::InstallationBuilder;
+
+namespace {
+
+class ShiftTableTest : public testing::Test {
+protected:
+    ShiftTableTest() : m_install(m_dir.path()) {}
+
+    QString write(const QByteArray& bytes) { return m_install.writeBytes(u"QLTurn.IAU"_s, bytes); }
+
+    QTemporaryDir m_dir;
+    InstallationBuilder m_install;
+};
+
+TEST_F(ShiftTableTest, ReadsTheCountAndThePairsWithAnEmptyElementZero)
+{
+    const Result<ShiftTable> table = telvar::leeTurnos(
+        m_install.writeShifts({{u"M"_s, 600}, {u"Tarde"_s, 1400}, {u"N"_s, 2400}}));
+    ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
+    EXPECT_EQ(table.value().NumTurnos, 3);
+    EXPECT_EQ(table.value().TurnoClave, (QStringList{QString(), u"M"_s, u"Tarde"_s, u"N"_s}));
+    EXPECT_EQ(table.value().TurnoHasta, (QList<qint16>{0, 600, 1400, 2400}));
+}
+
+TEST_F(ShiftTableTest, FieldsMaySitOnOneLineOrManyAndExtraFieldsAreIgnored)
+{
+    const Result<ShiftTable> table = telvar::leeTurnos(write("2,A, 1200\r\nB\r\n2400\r\nC,99\r\n"));
+    ASSERT_TRUE(table.ok());
+    EXPECT_EQ(table.value().TurnoClave, (QStringList{QString(), u"A"_s, u"B"_s}));
+    EXPECT_EQ(table.value().TurnoHasta, (QList<qint16>{0, 1200, 2400}));
+}
+
+TEST_F(ShiftTableTest, ZeroShifts)
+{
+    const Result<ShiftTable> table = telvar::leeTurnos(write("0\r\n"));
+    ASSERT_TRUE(table.ok());
+    EXPECT_EQ(table.value().NumTurnos, 0);
+    EXPECT_EQ(table.value().TurnoClave, QStringList{QString()});
+    EXPECT_EQ(table.value().TurnoHasta, QList<qint16>{0});
+}
+
+struct ShiftFailure {
+    const char* name;
+    QByteArray bytes;
+    long long numero;
+    QString descripcion; // $F stands for the file's path
+};
+
+void PrintTo(const ShiftFailure& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class ShiftTableFailures : public ShiftTableTest,
+                           public testing::WithParamInterface<ShiftFailure> {};
+
+TEST_P(ShiftTableFailures, NameTheFileAndTheField)
+{
+    const QString path = write(GetParam().bytes);
+    const Result<ShiftTable> table = telvar::leeTurnos(path);
+    ASSERT_FALSE(table.ok());
+    EXPECT_EQ(table.error().numero, GetParam().numero);
+    EXPECT_EQ(table.error().descripcion, QString(GetParam().descripcion).replace(u"$F"_s, path));
+}
+
+const ShiftFailure kShiftFailures[] = {
+    {"NonNumericCount", QByteArrayLiteral("tres\r\nM,1400"), 13,
+     u"Type mismatch: field 1 (line 1) of $F is \"tres\", not a whole number"_s},
+    {"NonNumericLimit", QByteArrayLiteral("1\r\nM,14:00"), 13,
+     u"Type mismatch: field 3 (line 2) of $F is \"14:00\", not a whole number"_s},
+    {"FewerPairsThanTheCount", QByteArrayLiteral("2\r\nM,1400\r\n"), 62,
+     u"Input past end of file: $F has no field 4"_s},
+    {"NegativeCount", QByteArrayLiteral("-1\r\n"), 9,
+     u"Subscript out of range: the shift count in $F is -1, it cannot be negative"_s},
+    {"EmptyFile", QByteArrayLiteral(""), 62, u"Input past end of file: $F has no field 1"_s},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, ShiftTableFailures, testing::ValuesIn(kShiftFailures),
+                         [](const testing::TestParamInfo<ShiftFailure>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST_F(ShiftTableTest, MissingFile)
+{
+    const QString path = m_install.iauDir() + u"QLTurn.IAU"_s;
+    const Result<ShiftTable> table = telvar::leeTurnos(path);
+    ASSERT_FALSE(table.ok());
+    EXPECT_EQ(table.error().numero, 53);
+    EXPECT_EQ(table.error().descripcion, u"File not found: "_s + path);
+}
+
+} // namespace
