@@ -1,0 +1,49 @@
+#include "dialogs/widgets/MousePointer.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+
+namespace telvar {
+
+namespace {
+
+constexpr int kHourglass = 11;
+constexpr int kArrowHourglass = 13;
+
+} // namespace
+
+MousePointer::~MousePointer()
+{
+    restore();
+}
+
+void MousePointer::set(int pointer)
+{
+    if (pointer != kHourglass && pointer != kArrowHourglass) {
+        restore();
+        m_pointer = 0;
+        return;
+    }
+    if (!qGuiApp)
+        return;
+    const QCursor cursor(pointer == kHourglass ? Qt::WaitCursor : Qt::BusyCursor);
+    if (m_held == 0) {
+        QGuiApplication::setOverrideCursor(cursor);
+        m_held = 1;
+    } else if (m_pointer != pointer) {
+        QGuiApplication::changeOverrideCursor(cursor);
+    }
+    m_pointer = pointer;
+}
+
+void MousePointer::restore()
+{
+    // Without an application there is no cursor stack left to touch.
+    if (qGuiApp) {
+        for (; m_held > 0; --m_held)
+            QGuiApplication::restoreOverrideCursor();
+    }
+    m_held = 0;
+}
+
+} // namespace telvar

@@ -1,0 +1,232 @@
+#include "ModalDriver_fixture.h"
+#include "common/Modulo1.h"
+#include "dialogs/widgets/GuiInteraccion.h"
+#include "dialogs/widgets/MensaBox.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QInputDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace telvar;
+using telvar::test::onNextModal;
+
+namespace {
+
+int overrideDepth()
+{
+    // Counts the application's override cursors by taking them off and
+    // putting them back.
+    QList<Qt::CursorShape> shapes;
+    while (const QCursor* c = QGuiApplication::overrideCursor()) {
+        shapes.prepend(c->shape());
+        QGuiApplication::restoreOverrideCursor();
+    }
+    for (Qt::CursorShape shape : shapes)
+        QGuiApplication::setOverrideCursor(QCursor(shape));
+    return static_cast<int>(shapes.size());
+}
+
+class GuiInteraccionTest : public ::testing::Test {
+protected:
+    ~GuiInteraccionTest() override
+    {
+        while (QGuiApplication::overrideCursor())
+            QGuiApplication::restoreOverrideCursor();
+    }
+
+    Modulo1 m_modulo;
+};
+
+TEST_F(GuiInteraccionTest, MousePointerIsAStateThatNeverLeaksNorOverRestores)
+{
+    const struct {
+        const char* name;
+        QList<int> pointers;
+        int depth;
+        Qt::CursorShape shape;
+    } cases[] = {
+        {"Hourglass", {11}, 1, Qt::WaitCursor},
+        {"HourglassThenDefault", {11, 0}, 0, Qt::ArrowCursor},
+        {"HourglassTwiceThenDefault", {11, 11, 11, 0}, 0, Qt::ArrowCursor},
+        {"DefaultTwice", {11, 0, 0}, 0, Qt::ArrowCursor},
+        {"ArrowAndHourglass", {13}, 1, Qt::BusyCursor},
+        {"HourglassThenArrowAndHourglass", {11, 13}, 1, Qt::BusyCursor},
+        {"UnknownIsDefault", {11, 5}, 0, Qt::ArrowCursor},
+    };
+    for (const auto& c : cases) {
+        {
+            GuiInteraccion gui(m_modulo);
+            for (int p : c.pointers)
+                gui.setMousePointer(p);
+            EXPECT_EQ(overrideDepth(), c.depth) << c.name;
+            if (c.depth > 0) {
+                EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), c.shape) << c.name;
+            }
+        }
+        EXPECT_EQ(overrideDepth(), 0) << c.name << ": left behind after destruction";
+    }
+}
+
+TEST_F(GuiInteraccionTest, DefaultPointerLeavesOthersOverrideCursorsAlone)
+{
+    QGuiApplication::setOverrideCursor(QCursor(Qt::CrossCursor));
+    {
+        GuiInteraccion gui(m_modulo);
+        gui.setMousePointer(0);
+        EXPECT_EQ(overrideDepth(), 1);
+        gui.setMousePointer(11);
+        gui.setMousePointer(0);
+        EXPECT_EQ(overrideDepth(), 1);
+        EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::CrossCursor);
+    }
+    EXPECT_EQ(overrideDepth(), 1);
+}
+
+TEST_F(GuiInteraccionTest, MessageBoxHasTheIconOfItsKindAndOnlyOk)
+{
+    const struct {
+        BoxKind kind;
+        QMessageBox::Icon icon;
+    } cases[] = {
+        {BoxKind::Plain, QMessageBox::NoIcon},
+        {BoxKind::Critical, QMessageBox::Critical},
+        {BoxKind::Question, QMessageBox::Question},
+        {BoxKind::Exclamation, QMessageBox::Warning},
+        {BoxKind::Information, QMessageBox::Information},
+    };
+    GuiInteraccion gui(m_modulo, QStringLiteral("Ruteador Html -> Qualitra"));
+    for (const auto& c : cases) {
+        bool seen = false;
+        onNextModal([&](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            ASSERT_NE(box, nullptr);
+            seen = true;
+            EXPECT_EQ(box->icon(), c.icon);
+            EXPECT_EQ(box->text(), QStringLiteral("Texto del aviso"));
+            EXPECT_EQ(box->windowTitle(), QStringLiteral("Ruteador Html -> Qualitra"));
+            ASSERT_EQ(box->buttons().size(), 1);
+            box->buttons().first()->click();
+        });
+        gui.messageBox(QStringLiteral("Texto del aviso"), c.kind);
+        EXPECT_TRUE(seen) << static_cast<int>(c.kind);
+    }
+}
+
+TEST_F(GuiInteraccionTest, TitleDefaultsToTheApplicationDisplayName)
+{
+    const QString before = QGuiApplication::applicationDisplayName();
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Telvar de prueba"));
+    GuiInteraccion gui(m_modulo);
+    QString title;
+    onNextModal([&](QWidget* modal) {
+        title = modal->windowTitle();
+        qobject_cast<QDialog*>(modal)->accept();
+    });
+    gui.messageBox(QStringLiteral("x"), BoxKind::Information);
+    QGuiApplication::setApplicationDisplayName(before);
+    EXPECT_EQ(title, QStringLiteral("Telvar de prueba"));
+}
+
+TEST_F(GuiInteraccionTest, InputBoxReturnsTheTextOrNothingOnCancel)
+{
+    GuiInteraccion gui(m_modulo, QStringLiteral("Telvar"));
+    onNextModal([](QWidget* modal) {
+        auto* box = qobject_cast<QInputDialog*>(modal);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->labelText(), QStringLiteral("Clave:"));
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("Telvar"));
+        box->setTextValue(QStringLiteral("s3creta"));
+        box->accept();
+    });
+    EXPECT_EQ(gui.inputBox(QStringLiteral("Clave:")),
+              std::optional<QString>(QStringLiteral("s3creta")));
+
+    onNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
+    EXPECT_EQ(gui.inputBox(QStringLiteral("Clave:")), std::nullopt);
+
+    // An empty answer is an answer, not a cancel.
+    onNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); });
+    EXPECT_EQ(gui.inputBox(QStringLiteral("Clave:")), std::optional<QString>(QString()));
+}
+
+TEST_F(GuiInteraccionTest, SuperListBoxReturnsResultado)
+{
+    GuiInteraccion gui(m_modulo);
+    ListPickerRequest request;
+    request.Title = QStringLiteral("Bases de datos");
+    request.Lista = QStringLiteral("Planta 1\nPlanta 2\nPlanta 3\n");
+    request.OmitCancel = true;
+
+    onNextModal([](QWidget* modal) {
+        EXPECT_EQ(modal->windowTitle(), QStringLiteral("Bases de datos"));
+        EXPECT_FALSE(modal->findChild<QPushButton*>(QStringLiteral("cmdCancel"))->isVisible());
+        modal->findChild<QListWidget*>(QStringLiteral("List1"))->setCurrentRow(2);
+        modal->findChild<QPushButton*>(QStringLiteral("cmdOK"))->click();
+    });
+    EXPECT_EQ(gui.superListBox(request), QStringLiteral("3"));
+
+    onNextModal([](QWidget* modal) { modal->close(); });
+    EXPECT_EQ(gui.superListBox(request), QString());
+}
+
+TEST_F(GuiInteraccionTest, MensaBoxShowsModallyAndResetsThePointer)
+{
+    GuiInteraccion gui(m_modulo);
+    gui.setMousePointer(11);
+    bool seen = false;
+    onNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<MensaBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        seen = true;
+        EXPECT_EQ(box->Mensaje(), QStringLiteral("Telvar. cmdAbre.\n\n3031.- Clave no válida"));
+        EXPECT_EQ(box->Icono(), 16);
+        EXPECT_EQ(box->findChild<QLabel*>(QStringLiteral("lblCountDown"))->text(),
+                  QStringLiteral("5"));
+        EXPECT_TRUE(box->findChild<QLabel*>(QStringLiteral("Image16"))->isVisible());
+        EXPECT_EQ(gui.mousePointer(), 0);
+        EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+        QWidget* strip = box->findChild<QWidget*>(QStringLiteral("PlayPauseStop"));
+        QTest::mouseClick(strip, Qt::LeftButton, {},
+                          QPoint(strip->width() * 7 / 8, strip->height() / 2));
+    });
+    gui.mensaBox(QStringLiteral("Telvar. cmdAbre.\n\n3031.- Clave no válida"), 16, 5);
+    EXPECT_TRUE(seen);
+}
+
+TEST_F(GuiInteraccionTest, BoxesSurviveTheWindowUnderThemClosing)
+{
+    GuiInteraccion gui(m_modulo);
+    const std::function<void()> calls[] = {
+        [&] { gui.messageBox(QStringLiteral("x"), BoxKind::Critical); },
+        [&] { gui.mensaBox(QStringLiteral("x"), 48, 5); },
+        [&] { EXPECT_EQ(gui.inputBox(QStringLiteral("x")), std::nullopt); },
+        [&] {
+            ListPickerRequest request;
+            request.Lista = QStringLiteral("uno\n");
+            EXPECT_EQ(gui.superListBox(request), QString());
+        },
+    };
+    for (const auto& call : calls) {
+        auto* window = new QWidget;
+        window->show();
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
+        bool parented = false;
+        onNextModal([&](QWidget* modal) {
+            parented = modal->parentWidget() == window;
+            delete window; // takes the open box with it
+        });
+        call();
+        EXPECT_TRUE(parented);
+    }
+}
+
+} // namespace
