@@ -1,8 +1,7 @@
 #pragma once
 
-#include <QtGlobal>
 #include <QString>
-
+#include <QtGlobal>
 #include <optional>
 
 namespace telvar {

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-
 #include <utility>
 #include <variant>
 
@@ -16,8 +15,7 @@ struct RuntimeError {
 };
 
 // Result of an operation that can fail: either a value or a RuntimeError.
-template <typename T>
-class Result {
+template <typename T> class Result {
 public:
     Result(T value) : m_data(std::move(value)) {}
     Result(RuntimeError error) : m_data(std::move(error)) {}

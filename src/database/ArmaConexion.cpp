@@ -32,9 +32,9 @@ QString ArmaConexion(const Modulo1& m, const QString& Ruta)
 {
     const QString& tipo = m.TipoBD;
     if (tipo == QLatin1String("[JET4]"))
-        return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;") + QStringLiteral("Data Source=") +
-               Ruta + QStringLiteral(";") + QStringLiteral("Jet OLEDB:Database Password=") +
-               m.PassBD + QStringLiteral(";");
+        return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;") +
+               QStringLiteral("Data Source=") + Ruta + QStringLiteral(";") +
+               QStringLiteral("Jet OLEDB:Database Password=") + m.PassBD + QStringLiteral(";");
     if (tipo == QLatin1String("[SQLSERVER]") || tipo == QLatin1String("[MSOLEDBSQL]")) {
         const QString provider = tipo == QLatin1String("[SQLSERVER]")
                                      ? QStringLiteral("Provider=SQLOLEDB.1;")
@@ -46,14 +46,14 @@ QString ArmaConexion(const Modulo1& m, const QString& Ruta)
     }
     if (tipo == QLatin1String("[INFORMIX10]"))
         return QStringLiteral("Provider=Ifxoledbc.2;") + QStringLiteral("Data Source=") + Ruta +
-               QStringLiteral("@") + m.Servidor + QStringLiteral(";") +
-               QStringLiteral("User ID=") + m.UsuarioBD + QStringLiteral(";") +
-               QStringLiteral("Password=") + m.PassBD + QStringLiteral(";");
+               QStringLiteral("@") + m.Servidor + QStringLiteral(";") + QStringLiteral("User ID=") +
+               m.UsuarioBD + QStringLiteral(";") + QStringLiteral("Password=") + m.PassBD +
+               QStringLiteral(";");
     if (tipo == QLatin1String("[SYBASE9]"))
         return QStringLiteral("Provider=ASAProv.90;") + QStringLiteral("ENG=") + m.Servidor +
                QStringLiteral(";") + QStringLiteral("User ID=") + m.UsuarioBD +
-               QStringLiteral(";") + QStringLiteral("Password=") + m.PassBD +
-               QStringLiteral(";") + QStringLiteral("DBN=") + Ruta + QStringLiteral(";") +
+               QStringLiteral(";") + QStringLiteral("Password=") + m.PassBD + QStringLiteral(";") +
+               QStringLiteral("DBN=") + Ruta + QStringLiteral(";") +
                QStringLiteral("Links=TCPIP(Host=") + m.Servidor + QStringLiteral(");");
     if (tipo == QLatin1String("[POSTGRESQL]"))
         return QStringLiteral("Provider=PostgreSQL;") + QStringLiteral("Host=") + m.Servidor +

@@ -15,6 +15,13 @@ namespace telvar {
 class EngineLayer final {
 public:
     static Result<std::unique_ptr<Connection>> open(const QString& connectionString);
+
+    // Creates a new, empty SQLite database file at path (the form a "[JET4]"
+    // connection string names) protected by the database password passBD:
+    // opening it later with another password fails with 3031. Refuses to
+    // replace an existing file (3204) and to create a missing directory
+    // (-2147467259). The file appears whole or not at all.
+    static Status createFileDatabase(const QString& path, const QString& passBD);
 };
 
 } // namespace telvar

@@ -5,7 +5,6 @@
 #include <QList>
 #include <QQueue>
 #include <QString>
-
 #include <optional>
 
 namespace telvar::test {

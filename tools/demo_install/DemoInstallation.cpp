@@ -1,6 +1,8 @@
 #include "DemoInstallation.h"
 
 #include "DemoTexts.h"
+#include "demo/ConfigDemo.h"
+#include "demo/QualitraDemo.h"
 
 #include <QColor>
 #include <QDir>
@@ -18,17 +20,20 @@ namespace {
 
 RuntimeError fileError(const QString& path, const QString& what)
 {
-    return RuntimeError{75, QStringLiteral("telvar_demo_install"), what + QStringLiteral(": ") + path};
+    return RuntimeError{75, QStringLiteral("telvar_demo_install"),
+                        what + QStringLiteral(": ") + path};
 }
 
 Status writeFile(const QString& path, const QByteArray& bytes)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return fileError(path, QStringLiteral("cannot write") + QStringLiteral(" (") + file.errorString() + QStringLiteral(")"));
+        return fileError(path, QStringLiteral("cannot write") + QStringLiteral(" (") +
+                                   file.errorString() + QStringLiteral(")"));
     file.write(bytes);
     if (!file.commit())
-        return fileError(path, QStringLiteral("cannot write") + QStringLiteral(" (") + file.errorString() + QStringLiteral(")"));
+        return fileError(path, QStringLiteral("cannot write") + QStringLiteral(" (") +
+                                   file.errorString() + QStringLiteral(")"));
     return {};
 }
 
@@ -86,6 +91,50 @@ Status writeCoverPicture(const QString& path, const QString& title, const QStrin
     return {};
 }
 
+// The SPC database with its data files, and the two configuration databases
+// with TLVDirec.IAU naming them. Databases that exist are kept (they may hold
+// the person's own edits) unless a rebuild is asked for.
+Status buildDemoDatabases(const DemoInstallationOptions& options, const QDir& program,
+                          const QDir& iauDir, const QString& data)
+{
+    const QString qualitra = QDir(data).filePath(QStringLiteral("Qualitra.MDB"));
+    const QString config1 = program.filePath(QStringLiteral("TLVConf.mdb"));
+    const QString config2 = program.filePath(QStringLiteral("TLVConf2.mdb"));
+    const QString tlvDirec = iauDir.filePath(QStringLiteral("TLVDirec.IAU"));
+
+    if (options.recreateDatabases) {
+        QDir(data).removeRecursively();
+        QFile::remove(config1);
+        QFile::remove(config2);
+        QFile::remove(tlvDirec);
+    }
+    if (!QFileInfo::exists(qualitra)) {
+        // The data files belong to the SPC database: rebuild them together.
+        QDir(data).removeRecursively();
+        if (!QDir().mkpath(data))
+            return fileError(data, QStringLiteral("cannot create the data directory"));
+        if (Status s = createQualitraDemoFile(qualitra, options.passBD); !s)
+            return s;
+        if (Status s = createDemoDataFiles(QDir::toNativeSeparators(data) + QDir::separator(),
+                                           options.passBD);
+            !s)
+            return s;
+    }
+    if (!QFileInfo::exists(config1))
+        if (Status s = buildDemoConfigDatabase(config1, options.passBD); !s)
+            return s;
+    if (!QFileInfo::exists(config2))
+        if (Status s = buildSecondDemoConfigDatabase(config2, options.passBD); !s)
+            return s;
+    if (!QFileInfo::exists(tlvDirec)) {
+        const QStringList paths = {QDir::toNativeSeparators(config1),
+                                   QDir::toNativeSeparators(config2)};
+        if (Status s = writeFile(tlvDirec, latin1Lines(paths)); !s)
+            return s;
+    }
+    return {};
+}
+
 } // namespace
 
 Result<QByteArray> encodeInstallationPassword(const QString& password)
@@ -120,8 +169,9 @@ Status buildDemoInstallation(const DemoInstallationOptions& options)
 
     const QStringList company = {QStringLiteral("Planta de demostración Telvar"),
                                  QStringLiteral("QLTR2026"), QStringLiteral("Demo")};
-    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLCompa.iau")),
-                             utf16WithMark(company.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+    if (Status s =
+            writeFile(iauDir.filePath(QStringLiteral("QLCompa.iau")),
+                      utf16WithMark(company.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
         !s)
         return s;
     if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLLang.IAU")),
@@ -132,26 +182,31 @@ Status buildDemoInstallation(const DemoInstallationOptions& options)
     const Result<QByteArray> password = encodeInstallationPassword(options.passBD);
     if (!password)
         return password.error();
-    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLTRPASS.IAU")), password.value() + "\r\n"); !s)
+    if (Status s =
+            writeFile(iauDir.filePath(QStringLiteral("QLTRPASS.IAU")), password.value() + "\r\n");
+        !s)
         return s;
 
     const QString dataWithSeparator = QDir::toNativeSeparators(data) + QDir::separator();
     const QStringList directory = {
-        QStringLiteral("[IMAGE]"), quoted(QStringLiteral("demo")),
-        QStringLiteral("[JET4]"), quoted(dataWithSeparator),
-        QStringLiteral("[POSTGRESQL]"), quoted(QStringLiteral("127.0.0.1:5432")),
+        QStringLiteral("[IMAGE]"),          quoted(QStringLiteral("demo")),
+        QStringLiteral("[JET4]"),           quoted(dataWithSeparator),
+        QStringLiteral("[POSTGRESQL]"),     quoted(QStringLiteral("127.0.0.1:5432")),
         quoted(QStringLiteral("qualitra")), quoted(QStringLiteral("telvar"))};
     // One field per line except the server entry, which keeps its fields together.
     QStringList directoryLines = {directory[0] + QStringLiteral(",") + directory[1],
                                   directory[2] + QStringLiteral(",") + directory[3],
                                   directory.mid(4).join(QStringLiteral(","))};
-    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLDirec.iau")), latin1Lines(directoryLines)); !s)
+    if (Status s =
+            writeFile(iauDir.filePath(QStringLiteral("QLDirec.iau")), latin1Lines(directoryLines));
+        !s)
         return s;
 
     const QStringList shifts = {QStringLiteral("4"), QStringLiteral("\"N\",600"),
                                 QStringLiteral("\"M\",1400"), QStringLiteral("\"T\",2200"),
                                 QStringLiteral("\"N\",2400")};
-    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLTurn.IAU")), latin1Lines(shifts)); !s)
+    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLTurn.IAU")), latin1Lines(shifts));
+        !s)
         return s;
 
     if (Status s = writeCoverPicture(iauDir.filePath(QStringLiteral("CARATULA1.JPG")),
@@ -165,7 +220,7 @@ Status buildDemoInstallation(const DemoInstallationOptions& options)
         !s)
         return s;
 
-    return {};
+    return buildDemoDatabases(options, program, iauDir, data);
 }
 
 } // namespace telvar::demo

@@ -2,7 +2,6 @@
 
 #include <QMap>
 #include <QStringList>
-
 #include <algorithm>
 
 namespace telvar::demo {

@@ -1,0 +1,210 @@
+// Opening costs of the engine layer: one OpenDBOK + close, and one
+// open-insert-close cycle (what recording a reading costs), on SQLite and,
+// when TELVAR_PG_HOST names a cluster, PostgreSQL. Prints median and 95th
+// percentile over the rounds (default 1000; first argument overrides).
+
+#include "common/Interaccion.h"
+#include "common/Modulo1.h"
+#include "database/ArmaConexion.h"
+#include "database/EngineLayer.h"
+#include "database/OpenDBOK.h"
+#include "demo/QualitraDemo.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace {
+
+using namespace telvar;
+
+// Any box during a benchmark is a failure worth stopping for.
+class FailOnBox final : public Interaccion {
+public:
+    void messageBox(const QString& text, BoxKind) override { fail(text); }
+    void mensaBox(const QString& text, int, double) override { fail(text); }
+    std::optional<QString> inputBox(const QString& prompt) override
+    {
+        fail(prompt);
+        return std::nullopt;
+    }
+    QString superListBox(const ListPickerRequest&) override { return {}; }
+    void setMousePointer(int) override {}
+
+private:
+    [[noreturn]] static void fail(const QString& text)
+    {
+        std::fprintf(stderr, "unexpected box:\n%s\n", qPrintable(text));
+        std::exit(1);
+    }
+};
+
+[[noreturn]] void die(const QString& what)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(what));
+    std::exit(1);
+}
+
+void check(const Status& status, const char* what)
+{
+    if (!status)
+        die(QString::fromLatin1(what) + QStringLiteral(": ") + status.error().descripcion);
+}
+
+// Times fn over rounds and prints the median and 95th percentile.
+void measure(const char* engine, const char* what, int rounds, const std::function<void()>& fn)
+{
+    fn(); // warm-up: first use of the driver, caches
+    std::vector<double> micros;
+    micros.reserve(rounds);
+    QElapsedTimer timer;
+    for (int i = 0; i < rounds; ++i) {
+        timer.start();
+        fn();
+        micros.push_back(timer.nsecsElapsed() / 1000.0);
+    }
+    std::sort(micros.begin(), micros.end());
+    const double median = micros[micros.size() / 2];
+    const double p95 = micros[std::min(micros.size() - 1, micros.size() * 95 / 100)];
+    std::printf("%-11s %-32s %6d rounds   median %9.1f us   p95 %9.1f us\n", engine, what, rounds,
+                median, p95);
+    std::fflush(stdout);
+}
+
+void benchOpenAndInsert(const char* engine, Modulo1& m, const QString& dataConnection,
+                        const QString& table, int rounds)
+{
+    FailOnBox ui;
+    measure(engine, "OpenDBOK + close", rounds, [&] {
+        std::unique_ptr<Connection> cn;
+        if (!OpenDBOK(m, ui, m.CadConexion, cn, true))
+            die(QStringLiteral("OpenDBOK failed"));
+        cn->close();
+    });
+    QString data = dataConnection;
+    const QString insert = QStringLiteral("INSERT INTO [") + table +
+                           QStringLiteral("] (Fecha, Turno, Operador, [DIAM]) VALUES (?, ?, ?, ?)");
+    measure(engine, "OpenDBOK + insert + close", rounds, [&] {
+        std::unique_ptr<Connection> cn;
+        if (!OpenDBOK(m, ui, data, cn, true))
+            die(QStringLiteral("OpenDBOK failed"));
+        auto done = cn->exec(insert, {QStringLiteral("2026-03-05 7:04:09"), QStringLiteral("1"),
+                                      QStringLiteral("OPER01"), 25.01});
+        if (!done)
+            die(done.error().descripcion);
+        cn->close();
+    });
+}
+
+void benchSqlite(int rounds)
+{
+    QTemporaryDir dir;
+    const QString passBD = QStringLiteral("clave-demo");
+    const QString qualitra = dir.filePath(QStringLiteral("Qualitra.MDB"));
+    check(demo::createQualitraDemoFile(qualitra, passBD), "Qualitra.MDB");
+    const QString rutaDatos = dir.filePath(QStringLiteral("Datos"));
+    check(demo::createDemoDataFiles(rutaDatos, passBD), "data files");
+
+    Modulo1 m;
+    m.TipoBD = QStringLiteral("[JET4]");
+    m.PassBD = passBD;
+    m.CadConexion = ArmaConexion(m, qualitra);
+    const QString data =
+        ArmaConexion(m, QDir(rutaDatos).filePath(QStringLiteral("FRM01/MAQ01/PROD-A.MDB")));
+
+    // The first opening of a password-protected file verifies the password
+    // hash (yescrypt); later ones in the same process do not.
+    {
+        QTemporaryDir fresh;
+        const QString path = fresh.filePath(QStringLiteral("Cold.MDB"));
+        check(EngineLayer::createFileDatabase(path, QStringLiteral("otra-clave")), "Cold.MDB");
+        Modulo1 cold;
+        cold.TipoBD = QStringLiteral("[JET4]");
+        cold.PassBD = QStringLiteral("otra-clave");
+        QElapsedTimer timer;
+        timer.start();
+        auto cn = EngineLayer::open(ArmaConexion(cold, path));
+        if (!cn)
+            die(cn.error().descripcion);
+        std::printf("%-11s %-32s %6d round    %9.1f us\n", "SQLite", "first open (password hash)",
+                    1, timer.nsecsElapsed() / 1000.0);
+    }
+    benchOpenAndInsert("SQLite", m, data, QStringLiteral("Datos"), rounds);
+}
+
+void benchPostgres(int rounds)
+{
+    if (qEnvironmentVariableIsEmpty("TELVAR_PG_HOST")) {
+        std::printf(
+            "PostgreSQL  skipped: TELVAR_PG_HOST not set (scripts/bench starts a cluster)\n");
+        return;
+    }
+    const QString host = qEnvironmentVariable("TELVAR_PG_HOST");
+    const int port = qEnvironmentVariableIntValue("TELVAR_PG_PORT");
+    const QString user = qEnvironmentVariable("TELVAR_PG_USER");
+    const QString password = qEnvironmentVariable("TELVAR_PG_PASSWORD");
+    const QString database =
+        QStringLiteral("telvar_bench_") + QString::number(QCoreApplication::applicationPid());
+    auto admin = [&](const QString& statement) {
+        QString error;
+        {
+            QSqlDatabase db =
+                QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bench-admin"));
+            db.setHostName(host);
+            db.setPort(port);
+            db.setUserName(user);
+            db.setPassword(password);
+            db.setDatabaseName(
+                qEnvironmentVariable("TELVAR_PG_DATABASE", QStringLiteral("postgres")));
+            if (!db.open())
+                error = db.lastError().text();
+            else if (QSqlQuery q(db); !q.exec(statement))
+                error = q.lastError().text();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("bench-admin"));
+        if (!error.isEmpty())
+            die(statement + QStringLiteral(": ") + error);
+    };
+    admin(QStringLiteral("CREATE DATABASE ") + database);
+
+    Modulo1 m;
+    m.TipoBD = QStringLiteral("[POSTGRESQL]");
+    m.Servidor = host + QLatin1Char(':') + QString::number(port);
+    m.UsuarioBD = user;
+    m.PassBD = password;
+    m.CadConexion = ArmaConexion(m, database);
+    {
+        auto cn = EngineLayer::open(m.CadConexion);
+        if (!cn)
+            die(cn.error().descripcion);
+        check(demo::loadQualitraDemo(*cn.value()), "Qualitra tables");
+        check(demo::createDemoDataTables(*cn.value(), *cn.value()), "data tables");
+    }
+    benchOpenAndInsert("PostgreSQL", m, m.CadConexion, QStringLiteral("Datos_FRM01_MAQ01_PROD-A"),
+                       rounds);
+    admin(QStringLiteral("DROP DATABASE ") + database + QStringLiteral(" WITH (FORCE)"));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int rounds = 1000;
+    if (argc > 1)
+        rounds = std::max(1, QString::fromLocal8Bit(argv[1]).toInt());
+    benchSqlite(rounds);
+    benchPostgres(rounds);
+    return 0;
+}

@@ -1,0 +1,97 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+#include "config/ConfigRow.h"
+
+#include <QHash>
+#include <QSqlQueryModel>
+#include <QString>
+#include <memory>
+#include <optional>
+
+namespace telvar {
+
+class Connection;
+class Interaccion;
+
+// The configuration as the main window's grid shows it (the recordset RsConf
+// of the data control Data1): the rows of a record source over its own open
+// connection to the configuration database, in the record source's order
+// (by Puert). A cell edited in the grid is written to the database at once,
+// with its value bound as a parameter, and shows the stored value; the rows
+// are read again as soon as the edit is over (not while the grid's editor is
+// still committing). A value that does not fit its column, or a failed
+// write, is reported through Interaccion and the cell keeps its stored value.
+class ConfigGridModel final : public QSqlQueryModel {
+    Q_OBJECT
+public:
+    explicit ConfigGridModel(Interaccion& ui, QObject* parent = nullptr);
+    ~ConfigGridModel() override;
+
+    // Runs recordSource on cn and shows its rows; the model keeps cn open
+    // (replacing and closing the one it had). On an error the model is left
+    // empty and unbound.
+    Status bind(std::unique_ptr<Connection> cn, const QString& recordSource);
+    // Empties the model and closes its connection.
+    void unbind();
+    bool isBound() const { return m_cn != nullptr; }
+    const Connection* connection() const { return m_cn.get(); }
+    const QString& recordSource() const { return m_recordSource; }
+
+    // Runs another record source on the same connection (the acquisition
+    // narrows the grid to the active ports and widens it again).
+    Status setRecordSource(const QString& recordSource);
+    // Reads the rows again.
+    Status refresh();
+
+    // Column captions by query field name (matched case-insensitively).
+    void setCaptions(const QHash<QString, QString>& captionsPorCampo);
+
+    // The model column of a query field, -1 when the query has none.
+    int columnOf(const QString& campo) const;
+    // The values of row fila (0-based, in the record source's order).
+    ConfigRow row(int fila) const;
+    // The row whose Puert is puert.
+    std::optional<int> rowOfPuert(int puert) const;
+
+    // Writes valor into column campo of port puert ("Inter" writes the
+    // interval of the port's clock). The value is checked against the
+    // column first: whole numbers for the numeric columns (a clock from 0 to
+    // 10), text no longer than the column's defined size; "" stores null.
+    // On success the rows are read again and campoEscrito is emitted.
+    Status escribeCampo(int puert, const QString& campo, const QVariant& valor);
+
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+signals:
+    // A value typed into the grid reached the database.
+    void campoEscrito(int puert, const QString& campo);
+    // The rows have been read (all of them) and can be found by Puert.
+    void leido();
+
+private:
+    Status ejecutaRecordSource();
+    // Writes the checked value; the stored value, or the error.
+    Result<QVariant> escribe(int puert, const QString& campo, const QVariant& valor);
+    void releeTrasEdicion();
+    // Reports a failed grid edit ("Telvar. DBGrid1.", the error).
+    void avisa(const RuntimeError& error);
+    bool esEditable(const QString& campo) const;
+    Result<QVariant> valorParaColumna(const QString& campo, const QVariant& valor) const;
+
+    Interaccion& m_ui;
+    std::unique_ptr<Connection> m_cn;
+    QString m_recordSource;
+    QHash<QString, QString> m_captions; // upper-cased field name -> caption
+    QHash<QString, int> m_anchosTexto;  // upper-cased text column -> defined size
+    QHash<int, int> m_filaDePuert;      // Puert -> row, rebuilt after each read
+    // Values written from the grid and not yet read again: (row, column) -> value.
+    QHash<std::pair<int, int>, QVariant> m_escritos;
+    bool m_relecturaPendiente = false;
+};
+
+} // namespace telvar

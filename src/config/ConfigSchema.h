@@ -1,0 +1,52 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+
+#include <QString>
+#include <array>
+
+namespace telvar {
+
+struct Modulo1;
+class Connection;
+
+// The six key widths that the configuration's key columns must have: the
+// defined sizes of the master keys, in the order the width check reports them.
+struct AnchosClave {
+    int Opera = 0; // USU
+    int Estac = 0; // EST
+    int Maqui = 0; // MAQ
+    int Produ = 0; // PRO
+    int Forma = 0; // FRM
+    int Carac = 0; // CAR
+
+    static AnchosClave de(const Modulo1& m);
+};
+
+// One key column of HTMCONFI: its name, the line the width check writes for
+// it, and the key width it must have.
+struct ColumnaClave {
+    const char* columna;
+    const char* literal;
+    int AnchosClave::*ancho;
+};
+
+// The key columns in the order the width check visits them.
+inline constexpr std::array<ColumnaClave, 6> kColumnasClave = {{
+    {"Opera", "HTMCONFI.Opera Defined Size <> ", &AnchosClave::Opera},
+    {"Estac", "HTMCONFI.Estac Defined Size <> ", &AnchosClave::Estac},
+    {"Maqui", "HTMCONFI.Maqui Defined Size <> ", &AnchosClave::Maqui},
+    {"Produ", "HTMCONFI.Produ Defined Size <> ", &AnchosClave::Produ},
+    {"Forma", "HTMCONFI.Forma Defined Size <> ", &AnchosClave::Forma},
+    {"Carac", "HTMCONFI.Carac Defined Size <> ", &AnchosClave::Carac},
+}};
+
+// Width of the free-text columns Descr, WebPg and Ident (the most a text
+// column of the original file format holds).
+inline constexpr int kAnchoTextoLibre = 255;
+
+// Creates the tables HTMRELOJ and HTMCONFI (with an index on HTMCONFI.Reloj)
+// in an empty configuration database, the key columns as wide as anchos.
+Status creaTablasConfig(const Connection& cn, const AnchosClave& anchos);
+
+} // namespace telvar

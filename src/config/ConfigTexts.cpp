@@ -1,0 +1,55 @@
+#include "config/ConfigTexts.h"
+
+#include "database/OpenDBOK.h"
+
+#include <algorithm>
+
+namespace telvar {
+
+QString conexionConf(const QString& ruta, const QString& passBD)
+{
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;") + QStringLiteral("Data Source=") +
+           ruta + QStringLiteral(";") + QStringLiteral("Jet OLEDB:Database Password=") + passBD +
+           QStringLiteral(";");
+}
+
+QString NombreArchivo(const QString& ruta)
+{
+    const qsizetype corte =
+        std::max(ruta.lastIndexOf(QLatin1Char('\\')), ruta.lastIndexOf(QLatin1Char('/')));
+    return ruta.mid(corte + 1);
+}
+
+QString reporteAnchos(const std::array<int, 6>& definidos, const AnchosClave& anchos)
+{
+    QString reporte;
+    for (std::size_t i = 0; i < kColumnasClave.size(); ++i) {
+        const int ancho = anchos.*kColumnasClave[i].ancho;
+        if (definidos[i] != ancho)
+            reporte += QLatin1String(kColumnasClave[i].literal) + QString::number(ancho) +
+                       QLatin1Char('\n');
+    }
+    return reporte;
+}
+
+QString avisoAnchos(const QString& rutaConf, const QString& reporte)
+{
+    return QStringLiteral("Telvar") + QStringLiteral(". Reinicia.") + QLatin1Char('\n') + rutaConf +
+           QStringLiteral("\n\n") + reporte;
+}
+
+QString reporteReinicia(const RuntimeError& error, const QString& conexion)
+{
+    return QStringLiteral("Telvar. Reinicia.") + QStringLiteral("\n\n") + error.fuente +
+           QLatin1Char('\n') + QString::number(error.numero) + QStringLiteral(".- ") +
+           error.descripcion + QStringLiteral("\n\n") + maskPassword(conexion) +
+           QStringLiteral("\n\n");
+}
+
+QString captionTelvar(const QString& titulo, int mayor, int revision)
+{
+    return titulo + QStringLiteral(" v.") + QString::number(mayor) + QLatin1Char('.') +
+           QString::number(revision);
+}
+
+} // namespace telvar

@@ -1,0 +1,97 @@
+#include "config/SelectorConfig.h"
+
+#include "common/Interaccion.h"
+#include "common/Modulo1.h"
+#include "config/AbreConfig.h"
+#include "config/ConfigTexts.h"
+#include "config/TLVDirec.h"
+#include "database/Connection.h"
+
+namespace telvar {
+
+QStringList SelectorConfig::cargaLista()
+{
+    Result<QStringList> rutas = leeRutasConf(m_m);
+    if (!rutas) {
+        m_ui.messageBox(reporteCarga(rutas.error()), BoxKind::Exclamation);
+        return {};
+    }
+    return rutas.value();
+}
+
+QString SelectorConfig::rutaElegida(const QString& texto, const QString& RutaApp)
+{
+    if (texto.right(4).toUpper() == QLatin1String(".MDB"))
+        return texto;
+    return RutaApp + QStringLiteral("TLVConf.mdb");
+}
+
+QStringList SelectorConfig::nuevoOrden(const QString& ruta, const QStringList& items)
+{
+    QStringList orden{ruta};
+    QStringList vistos{ruta.toUpper()};
+    for (const QString& item : items) {
+        const QString clave = item.toUpper();
+        if (vistos.contains(clave))
+            continue;
+        vistos.append(clave);
+        orden.append(item);
+    }
+    return orden;
+}
+
+std::optional<QString> SelectorConfig::acepta(const QString& texto, const QStringList& items)
+{
+    const QString ruta = rutaElegida(texto, m_m.RutaApp);
+
+    // A path TLVDirec.IAU cannot hold would come back as another path.
+    const QString motivo = motivoRutaNoAlmacenable(ruta);
+    if (!motivo.isEmpty()) {
+        avisa(RuntimeError{5, QStringLiteral("Telvar"),
+                           QStringLiteral("The path \"") + ruta + QStringLiteral("\" ") + motivo +
+                               QStringLiteral(": TLVDirec.IAU cannot keep it. Rename the file or "
+                                              "its folder and choose it again.")});
+        return std::nullopt;
+    }
+
+    QString conexion = conexionConf(ruta, m_m.PassBD);
+    std::unique_ptr<Connection> cn;
+    if (!abreConfig(m_m, m_ui, conexion, cn))
+        return std::nullopt;
+
+    // A configuration database holds both tables.
+    for (const QString& consulta :
+         {QStringLiteral("Select * from HTMRELOJ"), QStringLiteral("Select * from HTMCONFI")}) {
+        Result<QSqlQuery> leido = cn->exec(consulta);
+        if (!leido) {
+            avisa(leido.error());
+            return std::nullopt;
+        }
+    }
+    cn.reset();
+
+    if (Status escrito = escribeRutasConf(m_m, nuevoOrden(ruta, items)); !escrito) {
+        avisa(escrito.error());
+        return std::nullopt;
+    }
+    return ruta;
+}
+
+QString SelectorConfig::reporteAcepta(const RuntimeError& error)
+{
+    return QStringLiteral("TelvarConfig. bAceptar_Click.") + QStringLiteral("\n\n") +
+           QString::number(error.numero) + QStringLiteral(".- ") + error.descripcion;
+}
+
+QString SelectorConfig::reporteCarga(const RuntimeError& error)
+{
+    return QStringLiteral("TelvarConfig (Form_Load)") + QStringLiteral("\n\n") +
+           QString::number(error.numero) + QStringLiteral(".- ") + error.descripcion;
+}
+
+void SelectorConfig::avisa(const RuntimeError& error)
+{
+    m_ui.mensaBox(reporteAcepta(error), 48, 5);
+}
+
+} // namespace telvar

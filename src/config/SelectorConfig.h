@@ -1,0 +1,53 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace telvar {
+
+struct Modulo1;
+class Interaccion;
+
+// What the chooser of the configuration database (TelvarConfig) does: it
+// lists the paths TLVDirec.IAU remembers, and accepts one after checking that
+// it really is a configuration database, by rewriting TLVDirec.IAU with it
+// first. The dialog only shows and forwards.
+class SelectorConfig final {
+public:
+    SelectorConfig(Modulo1& m, Interaccion& ui) : m_m(m), m_ui(ui) {}
+
+    // The paths of TLVDirec.IAU in file order. A file that cannot be read is
+    // reported (naming the form and the error) and gives an empty list, so
+    // the person can still browse for a database.
+    QStringList cargaLista();
+
+    // The path the typed text stands for: the text itself when it ends in
+    // ".mdb" (any case), otherwise RutaApp + "TLVConf.mdb".
+    static QString rutaElegida(const QString& texto, const QString& RutaApp);
+
+    // TLVDirec.IAU's new contents: ruta first, then every item that differs
+    // from it (and from each other) when upper-cased, in list order.
+    static QStringList nuevoOrden(const QString& ruta, const QStringList& items);
+
+    // Accepts the typed text with the combo box's items: opens the database,
+    // checks that it holds HTMRELOJ and HTMCONFI, and rewrites TLVDirec.IAU.
+    // The accepted path, or nothing after a reported failure (TLVDirec.IAU is
+    // then unchanged).
+    std::optional<QString> acepta(const QString& texto, const QStringList& items);
+
+    // The report of a failure while accepting.
+    static QString reporteAcepta(const RuntimeError& error);
+    // The report of a failure while loading the list.
+    static QString reporteCarga(const RuntimeError& error);
+
+private:
+    void avisa(const RuntimeError& error);
+
+    Modulo1& m_m;
+    Interaccion& m_ui;
+};
+
+} // namespace telvar

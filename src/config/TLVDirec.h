@@ -1,0 +1,37 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+
+#include <QString>
+#include <QStringList>
+
+namespace telvar {
+
+struct Modulo1;
+
+// TLVDirec.IAU, in the installation directory, names the configuration
+// database in use (its first field) and keeps the ones used before (the
+// fields after it), one path per line.
+
+// The file's path: the installation entry matching "TLVDirec.IAU" in any
+// spelling, or RutaIAU + "TLVDirec.IAU" when there is none yet.
+QString rutaTLVDirec(const Modulo1& m);
+
+// The first field: the path of the configuration database in use.
+Result<QString> leeRutaConf(const Modulo1& m);
+
+// Every field in file order (blank lines, which name no database, are left out).
+Result<QStringList> leeRutasConf(const Modulo1& m);
+
+// Why ruta cannot be kept in the file ("" when it can): the file is read
+// field by field, so a comma would split the path in two, a double quote
+// would start a quoted field, a line break would end it early, and blanks
+// around it would be dropped.
+QString motivoRutaNoAlmacenable(const QString& ruta);
+
+// Replaces the file with rutas, one per line, unquoted. The new contents go to
+// a temporary file in the same directory that then takes the file's place, so
+// the file is either the old one or the new one, never half written.
+Status escribeRutasConf(const Modulo1& m, const QStringList& rutas);
+
+} // namespace telvar

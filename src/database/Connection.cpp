@@ -1,0 +1,171 @@
+#include "database/Connection.h"
+
+#include "database/EngineErrors.h"
+#include "database/SqlDialect.h"
+
+#include <QRegularExpression>
+#include <QSqlField>
+#include <QSqlRecord>
+#include <limits>
+
+namespace telvar {
+
+namespace {
+
+QString sqliteQuoted(const QString& name)
+{
+    QString inner = name;
+    inner.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + inner + QLatin1Char('"');
+}
+
+// SQLite's rule for text affinity, applied to a declared type.
+bool hasTextAffinity(const QString& declaredType)
+{
+    const QString upper = declaredType.toUpper();
+    if (upper.contains(QLatin1String("INT")))
+        return false;
+    return upper.contains(QLatin1String("CHAR")) || upper.contains(QLatin1String("CLOB")) ||
+           upper.contains(QLatin1String("TEXT"));
+}
+
+// The length in "VARCHAR(8)", "TEXT ( 8 )", "NATIONAL CHARACTER(8)"; -1 without one.
+int declaredLength(const QString& declaredType)
+{
+    static const QRegularExpression length(QStringLiteral("\\(\\s*(\\d+)\\s*\\)"));
+    const auto match = length.match(declaredType);
+    if (!match.hasMatch())
+        return -1;
+    bool ok = false;
+    const qlonglong value = match.captured(1).toLongLong(&ok);
+    if (!ok || value > std::numeric_limits<int>::max())
+        return std::numeric_limits<int>::max();
+    return static_cast<int>(value);
+}
+
+} // namespace
+
+Connection::Connection(QString qtConnectionName, QString connectionString, Dialecto dialecto)
+    : m_qtConnectionName(std::move(qtConnectionName)),
+      m_connectionString(std::move(connectionString)), m_dialecto(dialecto)
+{
+}
+
+Connection::~Connection()
+{
+    close();
+}
+
+QSqlDatabase Connection::database() const
+{
+    if (m_qtConnectionName.isEmpty())
+        return QSqlDatabase();
+    return QSqlDatabase::database(m_qtConnectionName, false);
+}
+
+QString Connection::sql(const QString& statement) const
+{
+    return rewriteSql(m_dialecto, statement);
+}
+
+Result<QSqlQuery> Connection::exec(const QString& statement, const QVariantList& values) const
+{
+    if (!isOpen())
+        return layerError(ErrorNumber::ObjectClosed, errorSource(m_dialecto),
+                          QStringLiteral("Operation is not allowed when the object is closed."));
+    QSqlQuery query(database());
+    const QString text = sql(statement);
+    bool ok = false;
+    if (values.isEmpty()) {
+        ok = query.exec(text);
+    } else {
+        ok = query.prepare(text);
+        if (ok) {
+            for (const QVariant& value : values)
+                query.addBindValue(value);
+            ok = query.exec();
+        }
+    }
+    if (!ok)
+        return engineError(m_dialecto, query.lastError(), ErrorPhase::Statement);
+    return query;
+}
+
+Result<ColumnInfo> Connection::columnInfo(const QString& table, const QString& column) const
+{
+    auto selected = exec(QStringLiteral("Select Top 1 * from ") + bracketName(table));
+    if (!selected) {
+        RuntimeError error = selected.error();
+        error.descripcion = table + QStringLiteral(": ") + error.descripcion;
+        return error;
+    }
+    const QSqlRecord record = selected.value().record();
+    const int index = record.indexOf(column);
+    if (index < 0)
+        return layerError(ErrorNumber::ItemNotFound, errorSource(m_dialecto),
+                          QStringLiteral("The table ") + table + QStringLiteral(" has no column ") +
+                              column + QStringLiteral("."));
+    const QSqlField field = record.field(index);
+    ColumnInfo info;
+    info.name = field.name();
+    if (m_dialecto != Dialecto::Sqlite) {
+        info.declaredType = QString::fromLatin1(field.metaType().name());
+        info.isText = field.metaType().id() == QMetaType::QString;
+        info.definedSize = info.isText && field.length() > 0 ? field.length() : -1;
+        return info;
+    }
+    // Qt's SQLite driver does not report declared lengths: read the
+    // declaration itself.
+    auto declared =
+        exec(QStringLiteral("PRAGMA table_info(") + sqliteQuoted(table) + QStringLiteral(")"));
+    if (!declared) {
+        RuntimeError error = declared.error();
+        error.descripcion = table + QStringLiteral(": ") + error.descripcion;
+        return error;
+    }
+    QSqlQuery& rows = declared.value();
+    while (rows.next()) {
+        if (rows.value(1).toString().compare(column, Qt::CaseInsensitive) == 0) {
+            info.declaredType = rows.value(2).toString();
+            info.isText = hasTextAffinity(info.declaredType);
+            info.definedSize = info.isText ? declaredLength(info.declaredType) : -1;
+            return info;
+        }
+    }
+    return layerError(ErrorNumber::ItemNotFound, errorSource(m_dialecto),
+                      QStringLiteral("The table ") + table + QStringLiteral(" has no column ") +
+                          column + QStringLiteral("."));
+}
+
+Result<int> Connection::definedSize(const QString& table, const QString& column) const
+{
+    auto info = columnInfo(table, column);
+    if (!info)
+        return info.error();
+    const QString where = table + QLatin1Char('.') + column;
+    if (!info.value().isText)
+        return layerError(ErrorNumber::TypeMismatch, errorSource(m_dialecto),
+                          where + QStringLiteral(" is not a text column (") +
+                              info.value().declaredType +
+                              QStringLiteral("), so it has no defined size."));
+    if (info.value().definedSize < 0)
+        return layerError(ErrorNumber::Overflow, errorSource(m_dialecto),
+                          where + QStringLiteral(" is a text column without a declared length (") +
+                              info.value().declaredType +
+                              QStringLiteral("), so its defined size cannot be read."));
+    return info.value().definedSize;
+}
+
+void Connection::close()
+{
+    if (m_qtConnectionName.isEmpty())
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_qtConnectionName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_qtConnectionName);
+    m_qtConnectionName.clear();
+}
+
+} // namespace telvar

@@ -1,0 +1,22 @@
+#include "database/ConnectionFactory.h"
+
+#include <QSqlDatabase>
+#include <atomic>
+
+namespace telvar {
+
+QString ConnectionFactory::newName()
+{
+    static std::atomic<quint64> counter{0};
+    return QStringLiteral("telvar-db-") + QString::number(++counter);
+}
+
+std::unique_ptr<Connection>
+ConnectionFactory::make(const QString& driver, const QString& connectionString, Dialecto dialecto)
+{
+    const QString name = newName();
+    QSqlDatabase::addDatabase(driver, name);
+    return std::unique_ptr<Connection>(new Connection(name, connectionString, dialecto));
+}
+
+} // namespace telvar

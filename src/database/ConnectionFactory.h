@@ -1,0 +1,24 @@
+#pragma once
+
+#include "database/Connection.h"
+
+#include <QString>
+#include <memory>
+
+namespace telvar {
+
+// The engine layer's own helper: Qt SQL connection names and the Connection
+// objects that own them. Code outside src/database opens connections through
+// EngineLayer::open.
+class ConnectionFactory final {
+public:
+    // A Qt SQL connection name never used before in this process.
+    static QString newName();
+
+    // Registers a Qt SQL connection of driver under a new name, not yet open;
+    // the returned Connection removes it when closed or destroyed.
+    static std::unique_ptr<Connection> make(const QString& driver, const QString& connectionString,
+                                            Dialecto dialecto);
+};
+
+} // namespace telvar

@@ -1,0 +1,330 @@
+#include "database/EngineLayer.h"
+
+#include "database/ConnectionFactory.h"
+#include "database/ConnectionString.h"
+#include "database/EngineErrors.h"
+#include "database/FilePassword.h"
+#include "database/OdbcDrivers.h"
+#include "database/SqliteFile.h"
+
+#include <QSqlQuery>
+#include <optional>
+
+namespace telvar {
+
+namespace {
+
+const QString kProviderNotFound =
+    QStringLiteral("Provider cannot be found. It may not be properly installed.");
+
+std::optional<Dialecto> dialectOfProvider(const QString& provider)
+{
+    const QString p = provider.trimmed().toLower();
+    if (p == QLatin1String("microsoft.jet.oledb.4.0"))
+        return Dialecto::Sqlite;
+    if (p.startsWith(QLatin1String("sqloledb")) || p.startsWith(QLatin1String("msoledbsql")))
+        return Dialecto::SqlServer;
+    if (p.startsWith(QLatin1String("ifxoledbc")))
+        return Dialecto::Informix;
+    if (p.startsWith(QLatin1String("asaprov")))
+        return Dialecto::SqlAnywhere;
+    if (p == QLatin1String("postgresql"))
+        return Dialecto::PostgreSql;
+    return std::nullopt;
+}
+
+RuntimeError providerMissing(Dialecto dialecto, const QString& what)
+{
+    return layerError(ErrorNumber::ProviderNotFound, errorSource(dialecto),
+                      kProviderNotFound + QStringLiteral(" (") + what + QStringLiteral(")"));
+}
+
+Result<std::unique_ptr<Connection>> openSqlite(const QString& connectionString,
+                                               const ConnectionFields& fields)
+{
+    const QString source = errorSource(Dialecto::Sqlite);
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+        return providerMissing(Dialecto::Sqlite, QStringLiteral("Qt SQL driver QSQLITE"));
+    const QString path = fields.text(QStringLiteral("Data Source"));
+    // Opening never creates a database: a missing file is an opening error.
+    if (auto missing = SqliteFile::checkExisting(path); !missing.ok())
+        return missing.error();
+
+    // cn removes the Qt connection when it goes; db, declared after it, is
+    // released first.
+    auto cn =
+        ConnectionFactory::make(QStringLiteral("QSQLITE"), connectionString, Dialecto::Sqlite);
+    QSqlDatabase db = cn->database();
+    SqliteFile::configure(db, path, SqliteFile::OpenMode::ReadWrite);
+    if (!db.open())
+        return engineError(Dialecto::Sqlite, db.lastError(), ErrorPhase::Connect);
+
+    // SQLite reads the file only when asked: this first query is where a
+    // damaged file or one that is not a database shows.
+    auto probe = cn->exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = "
+                                         "'table' AND name = ?"),
+                          {QString::fromLatin1(FilePassword::kTable)});
+    if (!probe)
+        return probe.error();
+    QSqlQuery& counted = probe.value();
+    const bool protectedFile = counted.next() && counted.value(0).toInt() > 0;
+    counted.finish();
+    if (!protectedFile)
+        return cn;
+
+    const QString password =
+        fields.value(QStringLiteral("Jet OLEDB:Database Password")).value_or(QString());
+    auto stored = cn->exec(QStringLiteral("SELECT ") + QLatin1String(FilePassword::kColumn) +
+                           QStringLiteral(" FROM ") + QLatin1String(FilePassword::kTable));
+    if (!stored)
+        return stored.error();
+    QSqlQuery& row = stored.value();
+    const QString recordName = path + QStringLiteral(" (table ") +
+                               QLatin1String(FilePassword::kTable) + QStringLiteral(")");
+    if (!row.next())
+        return layerError(ErrorNumber::PasswordRecordDamaged, source,
+                          QStringLiteral("The database password record is empty: ") + recordName);
+    const QByteArray hash = row.value(0).toString().toUtf8();
+    row.finish();
+    auto verified = FilePassword::verify(password, hash);
+    if (!verified)
+        return layerError(ErrorNumber::PasswordRecordDamaged, source,
+                          verified.error().descripcion + QLatin1Char(' ') + recordName);
+    if (!verified.value())
+        return layerError(ErrorNumber::WrongPassword, source,
+                          QStringLiteral("Not a valid password."));
+    return cn;
+}
+
+// "host", "host:port", "[v6 address]:port".
+struct HostPort {
+    QString host;
+    std::optional<int> port;
+    bool valid = true;
+};
+
+HostPort splitHostPort(const QString& text)
+{
+    HostPort result;
+    QString portText;
+    if (text.startsWith(QLatin1Char('['))) {
+        const qsizetype close = text.indexOf(QLatin1Char(']'));
+        if (close < 0) {
+            result.valid = false;
+            return result;
+        }
+        result.host = text.mid(1, close - 1);
+        const QString rest = text.mid(close + 1);
+        if (rest.startsWith(QLatin1Char(':')))
+            portText = rest.mid(1);
+        else if (!rest.isEmpty())
+            result.valid = false;
+    } else if (text.count(QLatin1Char(':')) == 1) {
+        const qsizetype colon = text.indexOf(QLatin1Char(':'));
+        result.host = text.left(colon);
+        portText = text.mid(colon + 1);
+        if (portText.isEmpty())
+            result.valid = false;
+    } else {
+        result.host = text; // a name, an IPv4 address or a bare IPv6 address
+    }
+    if (!portText.isEmpty()) {
+        bool ok = false;
+        const int port = portText.toInt(&ok);
+        if (!ok || port < 1 || port > 65535)
+            result.valid = false;
+        else
+            result.port = port;
+    }
+    return result;
+}
+
+Result<std::unique_ptr<Connection>> openPostgres(const QString& connectionString,
+                                                 const ConnectionFields& fields)
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
+        return providerMissing(Dialecto::PostgreSql, QStringLiteral("Qt SQL driver QPSQL"));
+    const QString hostField = fields.text(QStringLiteral("Host"));
+    const HostPort hostPort = splitHostPort(hostField.trimmed());
+    if (!hostPort.valid)
+        return layerError(ErrorNumber::UnspecifiedFailure, errorSource(Dialecto::PostgreSql),
+                          QStringLiteral("The server \"") + hostField +
+                              QStringLiteral("\" is not a host or host:port."));
+    // cn removes the Qt connection when it goes; db, declared after it, is
+    // released first.
+    auto cn =
+        ConnectionFactory::make(QStringLiteral("QPSQL"), connectionString, Dialecto::PostgreSql);
+    QSqlDatabase db = cn->database();
+    db.setHostName(hostPort.host);
+    if (hostPort.port)
+        db.setPort(*hostPort.port);
+    db.setDatabaseName(fields.text(QStringLiteral("Database")));
+    db.setUserName(fields.text(QStringLiteral("User ID")));
+    db.setPassword(fields.text(QStringLiteral("Password")));
+    db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+    if (!db.open())
+        return engineError(Dialecto::PostgreSql, db.lastError(), ErrorPhase::Connect);
+    return cn;
+}
+
+// A value for an ODBC connection string, in braces when it needs them.
+QString odbcValue(const QString& value)
+{
+    if (value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('{')) ||
+        value.contains(QLatin1Char('}')) || value != value.trimmed()) {
+        QString inner = value;
+        inner.replace(QLatin1String("}"), QLatin1String("}}"));
+        return QLatin1Char('{') + inner + QLatin1Char('}');
+    }
+    return value;
+}
+
+void addOdbc(QString& out, const char* key, const QString& value)
+{
+    out += QLatin1String(key) + QLatin1Char('=') + odbcValue(value) + QLatin1Char(';');
+}
+
+void addCredentials(QString& out, const ConnectionFields& fields)
+{
+    if (auto user = fields.value(QStringLiteral("User ID"))) {
+        addOdbc(out, "UID", *user);
+        addOdbc(out, "PWD", fields.text(QStringLiteral("Password")));
+    }
+}
+
+QString sqlServerOdbc(const QString& driver, const ConnectionFields& fields)
+{
+    QString out = QStringLiteral("Driver={") + driver + QStringLiteral("};");
+    QString server = fields.text(QStringLiteral("Data Source")).trimmed();
+    if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
+        server = server.mid(4);
+    const bool freeTds = driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0;
+    const qsizetype comma = server.indexOf(QLatin1Char(','));
+    if (freeTds && comma >= 0) {
+        addOdbc(out, "Server", server.left(comma).trimmed());
+        addOdbc(out, "Port", server.mid(comma + 1).trimmed());
+    } else {
+        addOdbc(out, "Server", server);
+    }
+    addOdbc(out, "Database", fields.text(QStringLiteral("Initial Catalog")));
+    if (fields.contains(QStringLiteral("User ID")))
+        addCredentials(out, fields);
+    else if (!freeTds)
+        // Integrated security: the operating system's identity (Kerberos).
+        out += QStringLiteral("Trusted_Connection=yes;");
+    if (freeTds)
+        out += QStringLiteral("ClientCharset=UTF-8;");
+    return out;
+}
+
+QString informixOdbc(const QString& driver, const ConnectionFields& fields)
+{
+    QString out = QStringLiteral("Driver={") + driver + QStringLiteral("};");
+    // "Data Source" is database@server.
+    const QString source = fields.text(QStringLiteral("Data Source"));
+    const qsizetype at = source.lastIndexOf(QLatin1Char('@'));
+    addOdbc(out, "Database", at < 0 ? source : source.left(at));
+    if (at >= 0)
+        addOdbc(out, "Server", source.mid(at + 1));
+    addCredentials(out, fields);
+    return out;
+}
+
+QString sqlAnywhereOdbc(const QString& driver, const ConnectionFields& fields)
+{
+    QString out = QStringLiteral("Driver={") + driver + QStringLiteral("};");
+    addOdbc(out, "ENG", fields.text(QStringLiteral("ENG")));
+    addOdbc(out, "DBN", fields.text(QStringLiteral("DBN")));
+    addCredentials(out, fields);
+    if (auto links = fields.value(QStringLiteral("Links")))
+        addOdbc(out, "LINKS", *links);
+    return out;
+}
+
+Result<std::unique_ptr<Connection>> openOdbc(const QString& connectionString,
+                                             const ConnectionFields& fields, Dialecto dialecto)
+{
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
+        return providerMissing(dialecto, QStringLiteral("Qt SQL driver QODBC"));
+    const OdbcEngine engine = dialecto == Dialecto::SqlServer  ? OdbcEngine::SqlServer
+                              : dialecto == Dialecto::Informix ? OdbcEngine::Informix
+                                                               : OdbcEngine::SqlAnywhere;
+    const auto driver = odbcDriverFor(engine, installedOdbcDrivers());
+    if (!driver) {
+        const char* wanted = engine == OdbcEngine::SqlServer  ? "SQL Server (FreeTDS)"
+                             : engine == OdbcEngine::Informix ? "Informix"
+                                                              : "SQL Anywhere";
+        return providerMissing(dialecto, QStringLiteral("no ODBC driver for ") +
+                                             QLatin1String(wanted) +
+                                             QStringLiteral(" is installed"));
+    }
+    QString odbc;
+    switch (engine) {
+    case OdbcEngine::SqlServer:
+        odbc = sqlServerOdbc(*driver, fields);
+        break;
+    case OdbcEngine::Informix:
+        odbc = informixOdbc(*driver, fields);
+        break;
+    case OdbcEngine::SqlAnywhere:
+        odbc = sqlAnywhereOdbc(*driver, fields);
+        break;
+    }
+    // cn removes the Qt connection when it goes; db, declared after it, is
+    // released first.
+    auto cn = ConnectionFactory::make(QStringLiteral("QODBC"), connectionString, dialecto);
+    QSqlDatabase db = cn->database();
+    db.setDatabaseName(odbc);
+    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10"));
+    if (db.open())
+        return cn;
+    RuntimeError error = engineError(dialecto, db.lastError(), ErrorPhase::Connect);
+    // The driver manager says "file not found" for any library it cannot
+    // load: a library that is there but broken is an error in the DLL.
+    if (error.numero == ErrorNumber::ProviderNotFound &&
+        error.descripcion.contains(QLatin1String("Can't open lib"), Qt::CaseInsensitive)) {
+        if (const auto broken = brokenDriverLibrary(*driver)) {
+            error.numero = ErrorNumber::ErrorInDll;
+            error.descripcion += QStringLiteral(" (") + *broken + QStringLiteral(")");
+        }
+    }
+    return error;
+}
+
+} // namespace
+
+Result<std::unique_ptr<Connection>> EngineLayer::open(const QString& connectionString)
+{
+    if (connectionString.trimmed().isEmpty())
+        return layerError(ErrorNumber::InvalidArgument, engineLayerSource(),
+                          QStringLiteral("The connection string is empty: no database engine is "
+                                         "chosen."));
+    const ConnectionFields fields = ConnectionFields::parse(connectionString);
+    const auto provider = fields.value(QStringLiteral("Provider"));
+    if (!provider)
+        return layerError(ErrorNumber::InvalidArgument, engineLayerSource(),
+                          QStringLiteral("The connection string names no provider."));
+    const auto dialecto = dialectOfProvider(*provider);
+    if (!dialecto)
+        return layerError(ErrorNumber::ProviderNotFound, engineLayerSource(),
+                          kProviderNotFound + QStringLiteral(" (") + *provider +
+                              QStringLiteral(")"));
+    switch (*dialecto) {
+    case Dialecto::Sqlite:
+        return openSqlite(connectionString, fields);
+    case Dialecto::PostgreSql:
+        return openPostgres(connectionString, fields);
+    case Dialecto::SqlServer:
+    case Dialecto::Informix:
+    case Dialecto::SqlAnywhere:
+        return openOdbc(connectionString, fields, *dialecto);
+    }
+    return layerError(ErrorNumber::ProviderNotFound, engineLayerSource(), kProviderNotFound);
+}
+
+Status EngineLayer::createFileDatabase(const QString& path, const QString& passBD)
+{
+    return SqliteFile::create(path, passBD);
+}
+
+} // namespace telvar

@@ -1,0 +1,127 @@
+#include "DamagedFiles_fixture.h"
+
+#include "common/Modulo1.h"
+#include "database/ArmaConexion.h"
+#include "database/EngineLayer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <gtest/gtest.h>
+
+namespace telvar::test::DamagedFiles {
+
+namespace {
+
+QString jet(const QString& path, const QString& passBD)
+{
+    Modulo1 m;
+    m.TipoBD = QStringLiteral("[JET4]");
+    m.PassBD = passBD;
+    return ArmaConexion(m, path);
+}
+
+bool run(const Connection& cn, const QString& statement, const QVariantList& values = {})
+{
+    auto done = cn.exec(statement, values);
+    if (!done)
+        ADD_FAILURE() << statement.toStdString() << ": " << done.error().descripcion.toStdString();
+    return done.ok();
+}
+
+std::unique_ptr<Connection> fillDataFile(const QString& path, const QString& passBD, int rows)
+{
+    if (Status made = EngineLayer::createFileDatabase(path, passBD); !made) {
+        ADD_FAILURE() << made.error().descripcion.toStdString();
+        return nullptr;
+    }
+    auto opened = EngineLayer::open(jet(path, passBD));
+    if (!opened) {
+        ADD_FAILURE() << opened.error().descripcion.toStdString();
+        return nullptr;
+    }
+    auto cn = std::move(opened.value());
+    run(*cn, QStringLiteral("CREATE TABLE Datos (N INTEGER PRIMARY KEY AUTOINCREMENT, "
+                            "Fecha VARCHAR(20), Operador VARCHAR(8), DIAM DOUBLE PRECISION)"));
+    run(*cn, QStringLiteral("CREATE INDEX DatosFecha ON Datos (Fecha)"));
+    cn->database().transaction();
+    for (int i = 1; i <= rows; ++i)
+        run(*cn, QStringLiteral("INSERT INTO Datos (Fecha, Operador, DIAM) VALUES (?, ?, ?)"),
+            {QStringLiteral("2026-03-05 7:%1").arg(i, 5, 10, QLatin1Char('0')),
+             QStringLiteral("OPER01"), 25.0 + i / 1000.0});
+    cn->database().commit();
+    return cn;
+}
+
+void truncateTo(const QString& path, qint64 size)
+{
+    QFile file(path);
+    if (!file.resize(size))
+        ADD_FAILURE() << "cannot truncate " << path.toStdString();
+}
+
+} // namespace
+
+void makeDataFile(const QString& path, const QString& passBD, int rows)
+{
+    fillDataFile(path, passBD, rows);
+}
+
+void makeTextFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        ADD_FAILURE() << "cannot write " << path.toStdString();
+        return;
+    }
+    for (int i = 0; i < 200; ++i)
+        file.write("Informe de turno: lecturas 2026-03-05, maquina MAQ01, producto PROD-A\r\n");
+}
+
+void makeFileWithLostFreeSpace(const QString& path, const QString& passBD, int rows)
+{
+    {
+        auto cn = fillDataFile(path, passBD, rows);
+        if (!cn)
+            return;
+        // A large table at the end of the file, dropped again: its pages
+        // stay in the file as free pages.
+        run(*cn, QStringLiteral("CREATE TABLE Borrador (Texto VARCHAR(200))"));
+        cn->database().transaction();
+        for (int i = 0; i < 2000; ++i)
+            run(*cn, QStringLiteral("INSERT INTO Borrador (Texto) VALUES (?)"),
+                {QString(150, QLatin1Char('x'))});
+        cn->database().commit();
+        run(*cn, QStringLiteral("DROP TABLE Borrador"));
+    }
+    const qint64 size = QFileInfo(path).size();
+    truncateTo(path, size - 40 * 4096); // well inside the dropped table's pages
+}
+
+void makeHalfFile(const QString& path, const QString& passBD, int rows)
+{
+    fillDataFile(path, passBD, rows);
+    truncateTo(path, QFileInfo(path).size() / 2);
+}
+
+int countRows(const QString& path, const QString& passBD)
+{
+    auto opened = EngineLayer::open(jet(path, passBD));
+    if (!opened)
+        return -1;
+    auto counted = opened.value()->exec(QStringLiteral("SELECT count(*) FROM Datos"));
+    if (!counted || !counted.value().next())
+        return -1;
+    return counted.value().value(0).toInt();
+}
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+} // namespace telvar::test::DamagedFiles

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace telvar::test {
+
+// SQLite "Jet" files in the states a real installation meets them. Each
+// function fails the current test (gtest ADD_FAILURE) when it cannot build
+// the file.
+namespace DamagedFiles {
+
+// A password-protected data file with the table Datos (N AUTOINCREMENT,
+// Fecha, Operador, DIAM) holding rows 1..rows, and an index on Fecha.
+void makeDataFile(const QString& path, const QString& passBD, int rows);
+
+// A text file with the database's name (a report renamed to .MDB).
+void makeTextFile(const QString& path);
+
+// A data file (as makeDataFile) whose last pages were lost, where those
+// pages held only free space: the rows of a large table dropped before.
+// SQLite refuses it as malformed because its header counts more pages than
+// the file has; every row of Datos is still there.
+void makeFileWithLostFreeSpace(const QString& path, const QString& passBD, int rows);
+
+// A data file cut to half its length: rows of Datos are lost with it.
+void makeHalfFile(const QString& path, const QString& passBD, int rows);
+
+// The number of rows in Datos, opening the file directly (-1 on failure).
+int countRows(const QString& path, const QString& passBD);
+
+QByteArray contents(const QString& path);
+
+} // namespace DamagedFiles
+
+} // namespace telvar::test

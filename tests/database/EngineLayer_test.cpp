@@ -1,0 +1,343 @@
+// Engine-layer behaviour particular to one engine: SQLite files standing for
+// Jet databases (creation, the database password, damaged files), the
+// PostgreSQL server string, the ODBC engines and the provider errors.
+
+#include "DamagedFiles_fixture.h"
+#include "Engines_fixture.h"
+#include "Odbc_fixture.h"
+#include "common/Modulo1.h"
+#include "database/ArmaConexion.h"
+#include "database/EngineErrors.h"
+#include "database/EngineLayer.h"
+#include "database/FilePassword.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace telvar;
+using telvar::test::OdbcConfiguration;
+using telvar::test::PostgresTestServer;
+namespace DamagedFiles = telvar::test::DamagedFiles;
+
+QString jet(const QString& path, const QString& passBD)
+{
+    Modulo1 m;
+    m.TipoBD = QStringLiteral("[JET4]");
+    m.PassBD = passBD;
+    return ArmaConexion(m, path);
+}
+
+long long openError(const QString& connectionString, QString* description = nullptr)
+{
+    auto opened = EngineLayer::open(connectionString);
+    if (opened.ok())
+        return 0;
+    if (description)
+        *description = opened.error().descripcion;
+    return opened.error().numero;
+}
+
+class SqliteFiles : public ::testing::Test {
+protected:
+    QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+    QTemporaryDir dir;
+};
+
+TEST_F(SqliteFiles, CreatedFileOpensOnlyWithItsPassword)
+{
+    const QString file = path("Qualitra.MDB");
+    ASSERT_TRUE(EngineLayer::createFileDatabase(file, QStringLiteral("clave")).ok());
+    EXPECT_EQ(openError(jet(file, QStringLiteral("clave"))), 0);
+
+    QString description;
+    EXPECT_EQ(openError(jet(file, QStringLiteral("Clave")), &description),
+              ErrorNumber::WrongPassword);
+    EXPECT_EQ(description, QStringLiteral("Not a valid password."));
+    EXPECT_EQ(openError(jet(file, QString())), ErrorNumber::WrongPassword);
+
+    // The password is kept as a salted hash, never in clear.
+    EXPECT_FALSE(DamagedFiles::contents(file).contains("clave"));
+}
+
+TEST_F(SqliteFiles, FilesWithoutPasswordRecordOpenWithAnyPassword)
+{
+    // Created without a password...
+    const QString open = path("Abierta.MDB");
+    ASSERT_TRUE(EngineLayer::createFileDatabase(open, QString()).ok());
+    EXPECT_EQ(openError(jet(open, QString())), 0);
+    EXPECT_EQ(openError(jet(open, QStringLiteral("cualquiera"))), 0);
+
+    // ...or made by another program.
+    const QString foreign = path("Ajena.MDB");
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("foreign"));
+        db.setDatabaseName(foreign);
+        ASSERT_TRUE(db.open());
+        QSqlQuery(db).exec(QStringLiteral("CREATE TABLE X (A INTEGER)"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("foreign"));
+    EXPECT_EQ(openError(jet(foreign, QStringLiteral("x"))), 0);
+}
+
+TEST_F(SqliteFiles, CreationRefusesExistingFilesAndMissingDirectories)
+{
+    const QString file = path("Qualitra.MDB");
+    ASSERT_TRUE(EngineLayer::createFileDatabase(file, QStringLiteral("uno")).ok());
+    const QByteArray before = DamagedFiles::contents(file);
+
+    auto again = EngineLayer::createFileDatabase(file, QStringLiteral("dos"));
+    ASSERT_FALSE(again.ok());
+    EXPECT_EQ(again.error().numero, ErrorNumber::DatabaseExists);
+    EXPECT_EQ(DamagedFiles::contents(file), before);
+    EXPECT_EQ(openError(jet(file, QStringLiteral("uno"))), 0);
+
+    auto nowhere =
+        EngineLayer::createFileDatabase(path("no/existe/Qualitra.MDB"), QStringLiteral("x"));
+    ASSERT_FALSE(nowhere.ok());
+    EXPECT_EQ(nowhere.error().numero, ErrorNumber::UnspecifiedFailure);
+
+    // No temporary file is left beside the databases.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+              QStringList{QStringLiteral("Qualitra.MDB")});
+}
+
+TEST_F(SqliteFiles, PathsWithUnusualCharactersWork)
+{
+    QDir(dir.path()).mkpath(QStringLiteral("Planta Año #2 (100%)"));
+    const QString file = path("Planta Año #2 (100%)/Datos?;x.MDB");
+    ASSERT_TRUE(EngineLayer::createFileDatabase(file, QStringLiteral("p")).ok());
+    EXPECT_TRUE(QFileInfo::exists(file));
+    // ";" cannot appear inside an unquoted Data Source: the string is built
+    // with the path quoted as OLE DB allows.
+    const QString quoted = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"") +
+                           file + QStringLiteral("\";Jet OLEDB:Database Password=p;");
+    EXPECT_EQ(openError(quoted), 0);
+}
+
+struct BadFileCase {
+    const char* name;
+    long long numero;
+};
+
+TEST_F(SqliteFiles, EachKindOfBadFileHasItsNumber)
+{
+    DamagedFiles::makeTextFile(path("Informe.MDB"));
+    DamagedFiles::makeHalfFile(path("Cortado.MDB"), QStringLiteral("p"), 3000);
+    DamagedFiles::makeFileWithLostFreeSpace(path("SinFinal.MDB"), QStringLiteral("p"), 50);
+    QDir(dir.path()).mkpath(QStringLiteral("Carpeta.MDB"));
+    const QByteArray textBefore = DamagedFiles::contents(path("Informe.MDB"));
+
+    const BadFileCase cases[] = {
+        {"Informe.MDB", ErrorNumber::NotADatabase},
+        {"Cortado.MDB", ErrorNumber::DamagedFile},
+        {"SinFinal.MDB", ErrorNumber::DamagedFile},
+        {"Carpeta.MDB", ErrorNumber::UnspecifiedFailure},
+        {"NoEsta.MDB", ErrorNumber::UnspecifiedFailure},
+        {"falta/Qualitra.MDB", ErrorNumber::UnspecifiedFailure},
+    };
+    for (const BadFileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        QString description;
+        EXPECT_EQ(openError(jet(path(c.name), QStringLiteral("p")), &description), c.numero);
+        EXPECT_FALSE(description.isEmpty());
+    }
+    EXPECT_FALSE(QFileInfo::exists(path("NoEsta.MDB")));
+    EXPECT_EQ(DamagedFiles::contents(path("Informe.MDB")), textBefore);
+}
+
+TEST_F(SqliteFiles, DamagedPasswordRecordIsNotAWrongPassword)
+{
+    const QString file = path("Qualitra.MDB");
+    ASSERT_TRUE(EngineLayer::createFileDatabase(file, QStringLiteral("p")).ok());
+    {
+        auto cn = EngineLayer::open(jet(file, QStringLiteral("p")));
+        ASSERT_TRUE(cn.ok());
+        ASSERT_TRUE(cn.value()
+                        ->exec(QStringLiteral("UPDATE TelvarSeguridad SET Clave = ?"),
+                               {QStringLiteral("$2a$garbage")})
+                        .ok());
+    }
+    QString description;
+    EXPECT_EQ(openError(jet(file, QStringLiteral("p")), &description),
+              ErrorNumber::PasswordRecordDamaged);
+    EXPECT_TRUE(description.contains(QLatin1String("TelvarSeguridad")));
+}
+
+TEST(FilePassword, HashesAreSaltedAndVerify)
+{
+    auto a = FilePassword::hash(QStringLiteral("secreto"));
+    auto b = FilePassword::hash(QStringLiteral("secreto"));
+    ASSERT_TRUE(a.ok());
+    ASSERT_TRUE(b.ok());
+    EXPECT_NE(a.value(), b.value());
+    EXPECT_TRUE(a.value().startsWith("$y$"));
+    EXPECT_TRUE(FilePassword::verify(QStringLiteral("secreto"), a.value()).value());
+    EXPECT_FALSE(FilePassword::verify(QStringLiteral("Secreto"), a.value()).value());
+    // Verified once, still refused for another password afterwards.
+    EXPECT_TRUE(FilePassword::verify(QStringLiteral("secreto"), b.value()).value());
+    EXPECT_FALSE(FilePassword::verify(QStringLiteral("secret"), b.value()).value());
+    EXPECT_FALSE(FilePassword::verify(QStringLiteral("x"), QByteArray("*0")).ok());
+}
+
+struct LayerCase {
+    const char* name;
+    const char* connectionString;
+    long long numero;
+};
+
+void PrintTo(const LayerCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const LayerCase kLayerCases[] = {
+    {"EmptyString", "", ErrorNumber::InvalidArgument},
+    {"BlankString", "   ", ErrorNumber::InvalidArgument},
+    {"NoProvider", "Data Source=/tmp/x.MDB;", ErrorNumber::InvalidArgument},
+    {"UnknownProvider", "Provider=Microsoft.ACE.OLEDB.16.0;Data Source=/tmp/x.accdb;",
+     ErrorNumber::ProviderNotFound},
+    {"PostgresBadPort", "Provider=PostgreSQL;Host=127.0.0.1:99999;Database=d;User ID=u;Password=p;",
+     ErrorNumber::UnspecifiedFailure},
+    {"PostgresNotAPort", "Provider=PostgreSQL;Host=127.0.0.1:abc;Database=d;User ID=u;Password=p;",
+     ErrorNumber::UnspecifiedFailure},
+};
+
+class LayerErrors : public ::testing::TestWithParam<LayerCase> {};
+
+TEST_P(LayerErrors, HaveTheirNumbers)
+{
+    QString description;
+    EXPECT_EQ(openError(QString::fromUtf8(GetParam().connectionString), &description),
+              GetParam().numero);
+    EXPECT_FALSE(description.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Strings, LayerErrors, ::testing::ValuesIn(kLayerCases),
+                         [](const ::testing::TestParamInfo<LayerCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+TEST(PostgresServer, NobodyListeningIsAnUnreachableServer)
+{
+    Modulo1 m;
+    m.TipoBD = QStringLiteral("[POSTGRESQL]");
+    m.Servidor = QStringLiteral("127.0.0.1:") + QString::number(PostgresTestServer::unusedPort());
+    m.UsuarioBD = QStringLiteral("telvar");
+    m.PassBD = QStringLiteral("x");
+    QString description;
+    EXPECT_EQ(openError(ArmaConexion(m, QStringLiteral("qualitra")), &description),
+              ErrorNumber::UnspecifiedFailure);
+    EXPECT_TRUE(description.contains(QLatin1String("refused"), Qt::CaseInsensitive))
+        << description.toStdString();
+}
+
+TEST(PostgresServer, WrongPasswordIsAuthenticationFailure)
+{
+    TELVAR_REQUIRE_POSTGRES();
+    const auto s = *PostgresTestServer::settings();
+    Modulo1 m;
+    m.TipoBD = QStringLiteral("[POSTGRESQL]");
+    m.Servidor = s.servidor();
+    m.UsuarioBD = s.user;
+    m.PassBD = s.password + QStringLiteral("x");
+    QString description;
+    EXPECT_EQ(openError(ArmaConexion(m, s.maintenanceDatabase), &description),
+              ErrorNumber::AuthenticationFailed);
+    EXPECT_TRUE(description.contains(QLatin1String("password authentication failed")))
+        << description.toStdString();
+    m.UsuarioBD = QStringLiteral("nadie");
+    m.PassBD = s.password;
+    EXPECT_EQ(openError(ArmaConexion(m, s.maintenanceDatabase)), ErrorNumber::AuthenticationFailed);
+}
+
+// ODBC engines: the driver manager with a private configuration.
+class OdbcEngines : public ::testing::Test {
+protected:
+    static QString entry(const char* tipo, const QString& servidor, const char* usuario)
+    {
+        Modulo1 m;
+        m.TipoBD = QString::fromLatin1(tipo);
+        m.Servidor = servidor;
+        m.UsuarioBD = QString::fromLatin1(usuario);
+        m.PassBD = QStringLiteral("clave");
+        return ArmaConexion(m, QStringLiteral("qualitra"));
+    }
+    QTemporaryDir dir;
+};
+
+TEST_F(OdbcEngines, SqlServerThroughFreeTdsReportsAnUnreachableServer)
+{
+    if (!OdbcConfiguration::systemHasFreeTds())
+        GTEST_SKIP() << "no FreeTDS driver in /etc/odbcinst.ini (Debian package tdsodbc)";
+    OdbcConfiguration::write(true);
+    const QString server =
+        QStringLiteral("127.0.0.1,") + QString::number(PostgresTestServer::unusedPort());
+    for (const char* tipo : {"[SQLSERVER]", "[MSOLEDBSQL]"}) {
+        // With a user, and with integrated security (blank user).
+        for (const char* usuario : {"qlt", "  "}) {
+            SCOPED_TRACE(std::string(tipo) + " user '" + usuario + "'");
+            QString description;
+            EXPECT_EQ(openError(entry(tipo, server, usuario), &description),
+                      ErrorNumber::UnspecifiedFailure);
+            EXPECT_TRUE(description.contains(QLatin1String("FreeTDS")))
+                << description.toStdString();
+        }
+    }
+}
+
+TEST_F(OdbcEngines, SqlServerWithoutAnyDriverIsProviderNotFound)
+{
+    OdbcConfiguration::write(false);
+    EXPECT_EQ(openError(entry("[SQLSERVER]", QStringLiteral("srv"), "u")),
+              ErrorNumber::ProviderNotFound);
+}
+
+TEST_F(OdbcEngines, DriversThatAreNotInstalledAreProviderNotFound)
+{
+    OdbcConfiguration::write(true);
+    QString description;
+    EXPECT_EQ(openError(entry("[INFORMIX10]", QStringLiteral("ifx"), "informix"), &description),
+              ErrorNumber::ProviderNotFound);
+    EXPECT_TRUE(description.contains(QLatin1String("Informix"))) << description.toStdString();
+    EXPECT_EQ(openError(entry("[SYBASE9]", QStringLiteral("asa"), "dba"), &description),
+              ErrorNumber::ProviderNotFound);
+    EXPECT_TRUE(description.contains(QLatin1String("SQL Anywhere"))) << description.toStdString();
+}
+
+TEST_F(OdbcEngines, DeclaredDriverWhoseLibraryIsMissingIsProviderNotFound)
+{
+    OdbcConfiguration::write(true, QStringLiteral("[IBM INFORMIX ODBC DRIVER]\n"
+                                                  "Driver=") +
+                                       dir.filePath(QStringLiteral("iclit09b.so")) +
+                                       QStringLiteral("\n"));
+    QString description;
+    EXPECT_EQ(openError(entry("[INFORMIX10]", QStringLiteral("ifx"), "informix"), &description),
+              ErrorNumber::ProviderNotFound);
+    EXPECT_TRUE(description.contains(QLatin1String("Can't open lib"))) << description.toStdString();
+}
+
+TEST_F(OdbcEngines, DriverLibraryThatCannotLoadIsAnErrorInTheDll)
+{
+    const QString broken = dir.filePath(QStringLiteral("libdbodbc9.so"));
+    {
+        QFile file(broken);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("not a shared library\n");
+    }
+    OdbcConfiguration::write(true, QStringLiteral("[SQL Anywhere 9]\nDriver=") + broken +
+                                       QStringLiteral("\n"));
+    QString description;
+    EXPECT_EQ(openError(entry("[SYBASE9]", QStringLiteral("asa"), "dba"), &description),
+              ErrorNumber::ErrorInDll);
+    EXPECT_TRUE(description.contains(QLatin1String("Can't open lib"))) << description.toStdString();
+}
+
+} // namespace

@@ -1,0 +1,349 @@
+// OpenDBOK: every row of its error table caused for real, the password
+// prompt, compact and repair, the hourglass and the Avisa rule.
+
+#include "DamagedFiles_fixture.h"
+#include "Engines_fixture.h"
+#include "Odbc_fixture.h"
+#include "common/Modulo1.h"
+#include "database/ArmaConexion.h"
+#include "database/EngineErrors.h"
+#include "database/EngineLayer.h"
+#include "database/OpenDBOK.h"
+#include "database/OpenDBOKReport.h"
+#include "support/RecordingInteraccion.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace telvar;
+using telvar::test::OdbcConfiguration;
+using telvar::test::PostgresTestServer;
+using telvar::test::RecordingInteraccion;
+namespace DamagedFiles = telvar::test::DamagedFiles;
+using Box = RecordingInteraccion::Box;
+
+const QString LF = QStringLiteral("\n");
+const QString CRLF = QStringLiteral("\r\n");
+
+QString report(const QString& fuente, long long numero, const QString& descripcion,
+               const QString& masked)
+{
+    return QStringLiteral("Module1. OpenDBOK.") + LF + LF + fuente + LF + QString::number(numero) +
+           QStringLiteral(".- ") + descripcion + LF + LF + masked + LF + LF;
+}
+
+class OpenDBOKTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        telvar::test::setTestMessages(m);
+        m.TipoBD = QStringLiteral("[JET4]");
+        m.PassBD = QStringLiteral("clave");
+    }
+    QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
+    QString jet(const QString& file) const { return ArmaConexion(m, file); }
+
+    // Runs OpenDBOK and checks what holds after every call: the pointer is
+    // back to default, and cn is open exactly when the result is true.
+    bool open(QString& conexion, bool avisa = true)
+    {
+        const bool ok = OpenDBOK(m, ui, conexion, cn, avisa);
+        EXPECT_EQ(ui.mousePointer, 0);
+        EXPECT_FALSE(ui.pointerChanges.isEmpty());
+        if (!ui.pointerChanges.isEmpty()) {
+            EXPECT_EQ(ui.pointerChanges.first(), 11);
+        }
+        EXPECT_EQ(ok, cn != nullptr && cn->isOpen());
+        return ok;
+    }
+
+    QTemporaryDir dir;
+    Modulo1 m;
+    RecordingInteraccion ui;
+    std::unique_ptr<Connection> cn;
+};
+
+TEST_F(OpenDBOKTest, OpensSilentlyUnderTheHourglass)
+{
+    ASSERT_TRUE(EngineLayer::createFileDatabase(path("Qualitra.MDB"), m.PassBD).ok());
+    QString conexion = jet(path("Qualitra.MDB"));
+    const QString before = conexion;
+    EXPECT_TRUE(open(conexion));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_EQ(ui.pointerChanges, (QList<int>{11, 0}));
+    EXPECT_EQ(conexion, before);
+}
+
+TEST_F(OpenDBOKTest, MissingFileIsReportedForEightSecondsOnlyWhenAvisa)
+{
+    QString conexion = jet(path("NoEsta.MDB"));
+    EXPECT_FALSE(open(conexion, true));
+    ASSERT_EQ(ui.boxes.size(), 1);
+    const Box& box = ui.boxes.first();
+    EXPECT_EQ(box.type, Box::Type::MensaBox);
+    EXPECT_EQ(box.icono, 48);
+    EXPECT_EQ(box.duracion, 8);
+    const QString masked = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
+                           path("NoEsta.MDB") + QStringLiteral(";Jet OLEDB:Database Password=***;");
+    EXPECT_EQ(box.text, report(QStringLiteral("SQLite"), -2147467259,
+                               QStringLiteral("Could not find file '") + path("NoEsta.MDB") +
+                                   QStringLiteral("'."),
+                               masked) +
+                            CRLF);
+    EXPECT_FALSE(box.text.contains(m.PassBD));
+
+    ui.boxes.clear();
+    EXPECT_FALSE(open(conexion, false));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(path("NoEsta.MDB")));
+}
+
+TEST_F(OpenDBOKTest, UnknownEngineTagIsReportedThroughTheLastRow)
+{
+    m.TipoBD = QStringLiteral("[DBASE]");
+    QString conexion = ArmaConexion(m, path("x.dbf"));
+    ASSERT_TRUE(conexion.isEmpty());
+    EXPECT_FALSE(open(conexion, false)); // Avisa silences only -2147467259
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(ui.boxes.first().type, Box::Type::MensaBox);
+    EXPECT_EQ(ui.boxes.first().icono, 48);
+    EXPECT_EQ(ui.boxes.first().duracion, 5);
+    EXPECT_EQ(
+        ui.boxes.first().text,
+        report(QStringLiteral("Engine layer"), 3001,
+               QStringLiteral("The connection string is empty: no database engine is chosen."),
+               QString()));
+}
+
+TEST_F(OpenDBOKTest, MissingDriverIsAnExclamationBox)
+{
+    OdbcConfiguration::write(true);
+    m.TipoBD = QStringLiteral("[INFORMIX10]");
+    m.Servidor = QStringLiteral("ifxsrv");
+    m.UsuarioBD = QStringLiteral("informix");
+    QString conexion = ArmaConexion(m, QStringLiteral("qualitra"));
+    EXPECT_FALSE(open(conexion, false));
+    ASSERT_EQ(ui.boxes.size(), 1);
+    const Box& box = ui.boxes.first();
+    EXPECT_EQ(box.type, Box::Type::MessageBox);
+    EXPECT_EQ(box.icono, static_cast<int>(BoxKind::Exclamation));
+    EXPECT_TRUE(box.text.startsWith(QStringLiteral("Module1. OpenDBOK.") + LF + LF +
+                                    QStringLiteral("ODBC (Informix)") + LF +
+                                    QStringLiteral("3706.- Provider cannot be found.")))
+        << box.text.toStdString();
+    EXPECT_TRUE(box.text.endsWith(
+        LF + LF +
+        QStringLiteral("Provider=Ifxoledbc.2;Data Source=qualitra@ifxsrv;User ID=informix;"
+                       "Password=***;") +
+        LF + LF + LF))
+        << box.text.toStdString();
+}
+
+TEST_F(OpenDBOKTest, BrokenDriverLibraryAddsTheReinstallMessage)
+{
+    const QString broken = path("libdbodbc9.so");
+    {
+        QFile file(broken);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("this is not a shared library");
+    }
+    OdbcConfiguration::write(true, QStringLiteral("[SQL Anywhere 9]\nDriver=") + broken +
+                                       QStringLiteral("\n"));
+    m.TipoBD = QStringLiteral("[SYBASE9]");
+    m.Servidor = QStringLiteral("asa");
+    m.UsuarioBD = QStringLiteral("dba");
+    QString conexion = ArmaConexion(m, QStringLiteral("qualitra"));
+    EXPECT_FALSE(open(conexion));
+    ASSERT_EQ(ui.boxes.size(), 1);
+    const Box& box = ui.boxes.first();
+    EXPECT_EQ(box.type, Box::Type::MensaBox);
+    EXPECT_EQ(box.icono, 48);
+    EXPECT_EQ(box.duracion, 5);
+    EXPECT_TRUE(box.text.contains(LF + QStringLiteral("-2147220999.- "))) << box.text.toStdString();
+    EXPECT_TRUE(box.text.endsWith(QStringLiteral("Links=TCPIP(Host=asa);") + LF + LF +
+                                  m.Mensajes(4, 13) + LF + LF))
+        << box.text.toStdString();
+}
+
+TEST_F(OpenDBOKTest, ServerRefusingThePasswordIsAnExclamationBox)
+{
+    TELVAR_REQUIRE_POSTGRES();
+    const auto s = *PostgresTestServer::settings();
+    m.TipoBD = QStringLiteral("[POSTGRESQL]");
+    m.Servidor = s.servidor();
+    m.UsuarioBD = s.user;
+    m.PassBD = QStringLiteral("no-es-esta");
+    QString conexion = ArmaConexion(m, s.maintenanceDatabase);
+    EXPECT_FALSE(open(conexion, false));
+    ASSERT_EQ(ui.boxes.size(), 1);
+    const Box& box = ui.boxes.first();
+    EXPECT_EQ(box.type, Box::Type::MessageBox);
+    EXPECT_EQ(box.icono, static_cast<int>(BoxKind::Exclamation));
+    EXPECT_TRUE(
+        box.text.contains(QStringLiteral("PostgreSQL") + LF + QStringLiteral("-2147217843.- ")))
+        << box.text.toStdString();
+    EXPECT_TRUE(box.text.contains(QLatin1String("password authentication failed")));
+    EXPECT_TRUE(box.text.endsWith(QStringLiteral("Password=***;") + LF + LF + LF));
+    EXPECT_FALSE(box.text.contains(QLatin1String("no-es-esta")));
+}
+
+TEST_F(OpenDBOKTest, StoppedServerIsAnUnspecifiedFailure)
+{
+    m.TipoBD = QStringLiteral("[POSTGRESQL]");
+    m.Servidor = QStringLiteral("127.0.0.1:") + QString::number(PostgresTestServer::unusedPort());
+    m.UsuarioBD = QStringLiteral("telvar");
+    QString conexion = ArmaConexion(m, QStringLiteral("qualitra"));
+    EXPECT_FALSE(open(conexion, true));
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(ui.boxes.first().duracion, 8);
+    EXPECT_TRUE(ui.boxes.first().text.contains(QLatin1String("-2147467259.- ")));
+    EXPECT_TRUE(ui.boxes.first().text.endsWith(LF + LF + CRLF));
+    ui.boxes.clear();
+    EXPECT_FALSE(open(conexion, false));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST(OpenDBOKReport, SslSecurityErrorGetsTheTlsHint)
+{
+    Modulo1 m;
+    RecordingInteraccion ui;
+    const RuntimeError error{-2147467259, QStringLiteral("ODBC (SQL Server)"),
+                             QStringLiteral("[DBNETLIB]SSL Security error")};
+    const QString R = openFailureReport(error, QStringLiteral("Provider=SQLOLEDB.1;Password=***;"));
+    showOpenFailure(m, ui, error.numero, R, true);
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(ui.boxes.first().text,
+              R + QStringLiteral("If using TLS please enable version 1.0") + CRLF + CRLF);
+    EXPECT_EQ(ui.boxes.first().duracion, 8);
+    showOpenFailure(m, ui, error.numero, R, false);
+    EXPECT_EQ(ui.boxes.size(), 1);
+}
+
+TEST_F(OpenDBOKTest, WrongPasswordPromptsAndTheAnswerIsUsed)
+{
+    ASSERT_TRUE(
+        EngineLayer::createFileDatabase(path("Qualitra.MDB"), QStringLiteral("nueva")).ok());
+    QString conexion = jet(path("Qualitra.MDB")); // carries "clave"
+    ui.inputAnswers.enqueue(QStringLiteral("otra"));
+    ui.inputAnswers.enqueue(QStringLiteral("nueva"));
+    EXPECT_TRUE(open(conexion));
+    ASSERT_EQ(ui.boxes.size(), 2);
+    const QString masked = maskPassword(jet(path("Qualitra.MDB")));
+    for (const Box& box : ui.boxes) {
+        EXPECT_EQ(box.type, Box::Type::InputBox);
+        EXPECT_EQ(box.text, masked + LF + m.Mensajes(0, 81));
+    }
+    EXPECT_EQ(m.PassBD, QStringLiteral("nueva"));
+    EXPECT_EQ(conexion, QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
+                            path("Qualitra.MDB") +
+                            QStringLiteral(";Jet OLEDB:Database Password=nueva;"));
+}
+
+TEST_F(OpenDBOKTest, AbandonedPasswordPromptReturnsFalseWithoutMessage)
+{
+    ASSERT_TRUE(
+        EngineLayer::createFileDatabase(path("Qualitra.MDB"), QStringLiteral("nueva")).ok());
+    const std::optional<QString> answers[] = {QString(), std::nullopt};
+    for (const auto& answer : answers) {
+        ui.boxes.clear();
+        ui.inputAnswers.clear();
+        ui.inputAnswers.enqueue(answer);
+        QString conexion = jet(path("Qualitra.MDB"));
+        const QString before = conexion;
+        EXPECT_FALSE(open(conexion));
+        ASSERT_EQ(ui.boxes.size(), 1);
+        EXPECT_EQ(ui.boxes.first().type, Box::Type::InputBox);
+        EXPECT_EQ(m.PassBD, QStringLiteral("clave"));
+        EXPECT_EQ(conexion, before);
+    }
+}
+
+TEST_F(OpenDBOKTest, DamagedJetFileIsRepairedInPlaceSilently)
+{
+    const QString file = path("Qualitra.MDB");
+    DamagedFiles::makeFileWithLostFreeSpace(file, m.PassBD, 120);
+    const QByteArray damaged = DamagedFiles::contents(file);
+    QString conexion = jet(file);
+    EXPECT_TRUE(open(conexion));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    cn.reset();
+    EXPECT_EQ(DamagedFiles::countRows(file, m.PassBD), 120);
+    EXPECT_EQ(DamagedFiles::contents(file + QStringLiteral(".bak")), damaged);
+    // Still protected by the same password.
+    Modulo1 other = m;
+    other.PassBD = QStringLiteral("otra");
+    auto wrong = EngineLayer::open(ArmaConexion(other, file));
+    ASSERT_FALSE(wrong.ok());
+    EXPECT_EQ(wrong.error().numero, ErrorNumber::WrongPassword);
+}
+
+struct UnrepairableCase {
+    const char* name;
+    void (*make)(const QString& path, const QString& pass);
+    long long numero;
+};
+
+const UnrepairableCase kUnrepairable[] = {
+    {"TextFile", [](const QString& p, const QString&) { DamagedFiles::makeTextFile(p); },
+     ErrorNumber::NotADatabase},
+    {"HalfFile",
+     [](const QString& p, const QString& pass) { DamagedFiles::makeHalfFile(p, pass, 3000); },
+     ErrorNumber::DamagedFile},
+};
+
+TEST_F(OpenDBOKTest, UnrepairableFilesAreReportedAndLeftAsTheyWere)
+{
+    for (const UnrepairableCase& c : kUnrepairable) {
+        SCOPED_TRACE(c.name);
+        ui.boxes.clear();
+        const QString file = dir.filePath(QString::fromUtf8(c.name) + QStringLiteral(".MDB"));
+        c.make(file, m.PassBD);
+        const QByteArray before = DamagedFiles::contents(file);
+        QString conexion = jet(file);
+        EXPECT_FALSE(open(conexion, false));
+        ASSERT_EQ(ui.boxes.size(), 1);
+        const Box& box = ui.boxes.first();
+        EXPECT_EQ(box.type, Box::Type::MensaBox);
+        EXPECT_EQ(box.icono, 48);
+        EXPECT_EQ(box.duracion, 5);
+        EXPECT_TRUE(box.text.contains(LF + QString::number(c.numero) + QStringLiteral(".- ")))
+            << box.text.toStdString();
+        EXPECT_TRUE(box.text.contains(QLatin1String("Compact and repair")))
+            << box.text.toStdString();
+        EXPECT_TRUE(box.text.endsWith(maskPassword(conexion) + LF + LF));
+        EXPECT_EQ(DamagedFiles::contents(file), before);
+    }
+    // Nothing but the damaged files themselves is left behind.
+    QStringList expected;
+    for (const UnrepairableCase& c : kUnrepairable)
+        expected.append(QString::fromUtf8(c.name) + QStringLiteral(".MDB"));
+    expected.sort();
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden, QDir::Name), expected);
+}
+
+TEST_F(OpenDBOKTest, DamagedFileOutsideAJetInstallationIsNotRepaired)
+{
+    // A server installation opening a damaged file database: no repair, one
+    // more attempt, then the report.
+    m.TipoBD = QStringLiteral("[SQLSERVER]");
+    const QString file = path("TLVConf.mdb");
+    DamagedFiles::makeFileWithLostFreeSpace(file, m.PassBD, 10);
+    const QByteArray before = DamagedFiles::contents(file);
+    Modulo1 jetEntry = m;
+    jetEntry.TipoBD = QStringLiteral("[JET4]");
+    QString conexion = ArmaConexion(jetEntry, file);
+    EXPECT_FALSE(open(conexion));
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(ui.boxes.first().duracion, 5);
+    EXPECT_TRUE(ui.boxes.first().text.contains(QLatin1String("3049.- ")));
+    EXPECT_EQ(ui.pointerChanges, (QList<int>{11, 0, 11, 0}));
+    EXPECT_EQ(DamagedFiles::contents(file), before);
+    EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral(".bak")));
+}
+
+} // namespace

@@ -1,0 +1,69 @@
+#include "Engines_fixture.h"
+#include "database/SqlDialect.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using telvar::Dialecto;
+using telvar::rewriteSql;
+
+struct RewriteCase {
+    const char* name;
+    Dialecto dialecto;
+    const char* input;
+    const char* expected;
+};
+
+void PrintTo(const RewriteCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+const RewriteCase kCases[] = {
+    {"SqliteTop", Dialecto::Sqlite, "Select Top 1 * from USU", "Select * from USU LIMIT 1"},
+    {"SqliteTopWithOrder", Dialecto::Sqlite,
+     "Select Top 1 N,Fecha,Turno,Operador,[DIAM] from [Datos] order by N Desc",
+     "Select N,Fecha,Turno,Operador,[DIAM] from [Datos] order by N Desc LIMIT 1"},
+    {"SqliteTopAnyCase", Dialecto::Sqlite, "  SELECT TOP 10 a FROM t;",
+     "  SELECT a FROM t LIMIT 10;"},
+    {"SqliteDistinctTop", Dialecto::Sqlite, "select distinct top 2 a from t",
+     "select distinct a from t LIMIT 2"},
+    {"SqliteWithoutTop", Dialecto::Sqlite, "Select * from USU where USUPODER like '1%'",
+     "Select * from USU where USUPODER like '1%'"},
+    {"SqliteTopOnlyAtTheStart", Dialecto::Sqlite, "Select a from [Top 1 x]",
+     "Select a from [Top 1 x]"},
+    {"PostgresTopAndBrackets", Dialecto::PostgreSql,
+     "Select Top 1 N,Fecha,[DIAM] from [Datos_FRM01_MAQ01_PROD-A] order by N Desc",
+     "Select N,Fecha,\"diam\" from \"datos_frm01_maq01_prod-a\" order by N Desc LIMIT 1"},
+    {"PostgresLeavesLiteralsAlone", Dialecto::PostgreSql,
+     "Select * from [USU] where USUDESCR = '[x] ''y'' [z]'",
+     "Select * from \"usu\" where USUDESCR = '[x] ''y'' [z]'"},
+    {"PostgresLeavesQuotedNamesAlone", Dialecto::PostgreSql, "Select \"[A]\" from [B]",
+     "Select \"[A]\" from \"b\""},
+    {"PostgresDoubledBracketAndQuote", Dialecto::PostgreSql, "Select [a]]b\"c] from t",
+     "Select \"a]b\"\"c\" from t"},
+    {"InformixFirst", Dialecto::Informix, "Select Top 1 * from [USU]", "Select FIRST 1 * from USU"},
+    {"InformixFirstBeforeDistinct", Dialecto::Informix, "Select distinct top 3 [A-B] from t",
+     "Select FIRST 3 distinct \"A-B\" from t"},
+    {"SqlServerAsWritten", Dialecto::SqlServer,
+     "Select Top 1 N,[DIAM] from [Datos] order by N Desc",
+     "Select Top 1 N,[DIAM] from [Datos] order by N Desc"},
+    {"SqlAnywhereAsWritten", Dialecto::SqlAnywhere, "Select Top 1 * from USU",
+     "Select Top 1 * from USU"},
+};
+
+class RewriteSqlTest : public ::testing::TestWithParam<RewriteCase> {};
+
+TEST_P(RewriteSqlTest, Rewrites)
+{
+    const RewriteCase& c = GetParam();
+    EXPECT_EQ(rewriteSql(c.dialecto, QString::fromUtf8(c.input)), QString::fromUtf8(c.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialects, RewriteSqlTest, ::testing::ValuesIn(kCases),
+                         [](const ::testing::TestParamInfo<RewriteCase>& info) {
+                             return std::string(info.param.name);
+                         });
+
+} // namespace

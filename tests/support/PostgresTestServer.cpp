@@ -1,0 +1,108 @@
+#include "support/PostgresTestServer.h"
+
+#include <QCoreApplication>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTcpServer>
+#include <atomic>
+
+namespace telvar::test {
+
+namespace {
+
+// Runs statement on the maintenance database; "" or the error text.
+QString runAdmin(const PostgresSettings& s, const QString& statement)
+{
+    static std::atomic<int> counter{0};
+    const QString connection = QStringLiteral("telvar-test-pg-admin-") + QString::number(++counter);
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connection);
+        db.setHostName(s.host);
+        db.setPort(s.port);
+        db.setUserName(s.user);
+        db.setPassword(s.password);
+        db.setDatabaseName(s.maintenanceDatabase);
+        if (!db.open()) {
+            error = db.lastError().text();
+        } else {
+            QSqlQuery query(db);
+            if (!query.exec(statement))
+                error = query.lastError().text();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return error;
+}
+
+} // namespace
+
+std::optional<PostgresSettings> PostgresTestServer::settings()
+{
+    if (qEnvironmentVariableIsEmpty("TELVAR_PG_HOST"))
+        return std::nullopt;
+    PostgresSettings s;
+    s.host = qEnvironmentVariable("TELVAR_PG_HOST");
+    s.port = qEnvironmentVariableIntValue("TELVAR_PG_PORT");
+    s.user = qEnvironmentVariable("TELVAR_PG_USER");
+    s.password = qEnvironmentVariable("TELVAR_PG_PASSWORD");
+    s.maintenanceDatabase = qEnvironmentVariable("TELVAR_PG_DATABASE", QStringLiteral("postgres"));
+    s.binDir = qEnvironmentVariable("TELVAR_PG_BINDIR");
+    s.dataDir = qEnvironmentVariable("TELVAR_PG_DATADIR");
+    return s;
+}
+
+QString PostgresTestServer::skipReason()
+{
+    return QStringLiteral("TELVAR_PG_HOST not set: no PostgreSQL cluster is running (scripts/test "
+                          "starts one with scripts/pg-cluster; it found no PostgreSQL server "
+                          "binaries, or the tests were run without it)");
+}
+
+int PostgresTestServer::unusedPort()
+{
+    // A port the system just handed out and that is free again at once.
+    QTcpServer probe;
+    if (probe.listen(QHostAddress::LocalHost, 0)) {
+        const int port = probe.serverPort();
+        probe.close();
+        return port;
+    }
+    return 1; // tcpmux: nothing listens there on a test machine
+}
+
+std::unique_ptr<PostgresTestDatabase> PostgresTestDatabase::create(QString* error)
+{
+    const auto s = PostgresTestServer::settings();
+    if (!s) {
+        if (error)
+            *error = PostgresTestServer::skipReason();
+        return nullptr;
+    }
+    const QString name = QStringLiteral("telvar_t_") +
+                         QString::number(QCoreApplication::applicationPid()) + QLatin1Char('_') +
+                         QString::number(QRandomGenerator::global()->generate(), 16);
+    const QString failure = runAdmin(*s, QStringLiteral("CREATE DATABASE ") + name);
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("CREATE DATABASE ") + name + QStringLiteral(": ") + failure;
+        return nullptr;
+    }
+    return std::unique_ptr<PostgresTestDatabase>(new PostgresTestDatabase(*s, name));
+}
+
+PostgresTestDatabase::PostgresTestDatabase(PostgresSettings settings, QString name)
+    : m_settings(std::move(settings)), m_name(std::move(name))
+{
+}
+
+PostgresTestDatabase::~PostgresTestDatabase()
+{
+    runAdmin(m_settings,
+             QStringLiteral("DROP DATABASE IF EXISTS ") + m_name + QStringLiteral(" WITH (FORCE)"));
+}
+
+} // namespace telvar::test

@@ -1,0 +1,62 @@
+#pragma once
+
+#include <QString>
+#include <memory>
+#include <optional>
+
+namespace telvar::test {
+
+// The throwaway PostgreSQL cluster that scripts/pg-cluster starts for the
+// tests, as its TELVAR_PG_* environment variables describe it.
+struct PostgresSettings {
+    QString host;
+    int port = 0;
+    QString user;
+    QString password;
+    QString maintenanceDatabase; // the database to connect to for CREATE/DROP DATABASE
+    QString binDir;
+    QString dataDir;
+
+    // The "Servidor" of a "[POSTGRESQL]" installation entry: host:port.
+    QString servidor() const { return host + QLatin1Char(':') + QString::number(port); }
+};
+
+class PostgresTestServer final {
+public:
+    // The settings, or std::nullopt when TELVAR_PG_HOST is not set.
+    static std::optional<PostgresSettings> settings();
+    // Why PostgreSQL tests are skipped when settings() is empty.
+    static QString skipReason();
+    // A TCP port on 127.0.0.1 that nothing listens on at the moment.
+    static int unusedPort();
+};
+
+// A fresh database on the test cluster with a unique name, dropped again
+// (with any connection still open to it) when destroyed. Tests running in
+// parallel each get their own.
+class PostgresTestDatabase final {
+public:
+    // The new database, or nullptr with *error set.
+    static std::unique_ptr<PostgresTestDatabase> create(QString* error);
+    ~PostgresTestDatabase();
+    PostgresTestDatabase(const PostgresTestDatabase&) = delete;
+    PostgresTestDatabase& operator=(const PostgresTestDatabase&) = delete;
+
+    const QString& name() const { return m_name; }
+    const PostgresSettings& settings() const { return m_settings; }
+
+private:
+    PostgresTestDatabase(PostgresSettings settings, QString name);
+
+    PostgresSettings m_settings;
+    QString m_name;
+};
+
+} // namespace telvar::test
+
+// Skips the current test, with the reason, when no PostgreSQL cluster runs.
+#define TELVAR_REQUIRE_POSTGRES()                                                                  \
+    do {                                                                                           \
+        if (!::telvar::test::PostgresTestServer::settings())                                       \
+            GTEST_SKIP() << ::telvar::test::PostgresTestServer::skipReason().toStdString();        \
+    } while (false)
