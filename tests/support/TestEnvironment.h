@@ -2,8 +2,8 @@
 
 namespace telvar::test {
 
-// Sets what Qt and the ODBC driver manager need in a test process: a private
-// XDG_RUNTIME_DIR and an ODBC configuration that does not log to /tmp.
+// Sets what Qt needs in a test process: a private XDG_RUNTIME_DIR. (Tests
+// that reach the ODBC driver manager set up its configuration themselves.)
 void prepareProcessEnvironment();
 
 } // namespace telvar::test
