@@ -1,6 +1,6 @@
 // Lays out the demo installation beside the built program:
 //   telvar_demo_install <program directory> [--recreate-databases]
-#include "DemoInstallation.h"
+#include "demo/DemoInstallation.h"
 
 #include <QDir>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
-#include "DemoInstallation.h"
+#include "demo/DemoInstallation.h"
 
-#include "DemoTexts.h"
 #include "demo/ConfigDemo.h"
+#include "demo/DemoTexts.h"
 #include "demo/QualitraDemo.h"
 
 #include <QColor>

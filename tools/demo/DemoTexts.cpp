@@ -1,4 +1,4 @@
-#include "DemoTexts.h"
+#include "demo/DemoTexts.h"
 
 #include <QMap>
 #include <QStringList>
