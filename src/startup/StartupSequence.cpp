@@ -156,8 +156,8 @@ bool StartupSequence::leeDirectorio()
         return false;
     }
     if (esSoloLectura(encontrado)) {
-        m_ui.messageBox(nombreCaratula() + QStringLiteral(". Form_Load.\n\n") +
-                            encontrado.filePath() + QStringLiteral("\n\n") + m_m.Mensajes(4, 16),
+        m_ui.messageBox(nombreCaratula() + QStringLiteral(". Form_Load.\n\n") + archivo +
+                            QStringLiteral("\n\n") + m_m.Mensajes(4, 16),
                         BoxKind::Exclamation);
         return false;
     }

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QLockFile;
+
+namespace telvar {
+
+struct Modulo1;
+class Interaccion;
+class StartupSequence;
+class Telvar;
+class TelvarCarat;
+
+// The program's run from start-up to the main window: the start-up sequence
+// behind the cover, then, when the cover closes, the main window and its
+// load. Failures end the run with exit code 1 (their reasons have been
+// shown); closing the cover never ends the program by itself.
+class Programa final : public QObject {
+    Q_OBJECT
+public:
+    Programa(Modulo1& m, Interaccion& ui, QString programDir);
+    ~Programa() override;
+
+    // Start-up and the cover. False when the program must end at once.
+    bool arranca();
+
+    // True once a failure has asked the program to end.
+    bool fallo() const { return m_fallo; }
+
+    TelvarCarat* caratula() const { return m_caratula.get(); }
+    Telvar* ventanaPrincipal() const { return m_ventana.get(); }
+
+private:
+    void abreVentanaPrincipal();
+    void termina();
+
+    Modulo1& m_m;
+    Interaccion& m_ui;
+    QString m_programDir;
+    std::unique_ptr<StartupSequence> m_startup;
+    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<TelvarCarat> m_caratula;
+    std::unique_ptr<Telvar> m_ventana;
+    bool m_fallo = false;
+};
+
+} // namespace telvar
