@@ -4,6 +4,7 @@
 #include "database/Connection.h"
 #include "database/EngineErrors.h"
 
+#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -94,9 +95,16 @@ Status ConfigGridModel::bind(std::unique_ptr<Connection> cn, const QString& reco
 void ConfigGridModel::unbind()
 {
     clear();
-    m_filaDePuert.clear();
-    m_escritos.clear();
+    limpiaFilas();
     m_cn.reset();
+}
+
+void ConfigGridModel::limpiaFilas()
+{
+    m_filaDePuert.clear();
+    m_puertosRepetidos.clear();
+    m_filasAmbiguas.clear();
+    m_escritos.clear();
 }
 
 Status ConfigGridModel::setRecordSource(const QString& recordSource)
@@ -119,12 +127,10 @@ Status ConfigGridModel::ejecutaRecordSource()
     if (!query.prepare(sql) || !query.exec()) {
         const RuntimeError error = errorSql(m_cn->dialecto(), query.lastError(), sql);
         clear();
-        m_filaDePuert.clear();
-        m_escritos.clear();
+        limpiaFilas();
         return error;
     }
-    m_escritos.clear();
-    m_filaDePuert.clear();
+    limpiaFilas();
     setQuery(std::move(query));
     // All rows are read now, so that the statement does not keep the
     // database file locked against the other connections' writes.
@@ -133,10 +139,24 @@ Status ConfigGridModel::ejecutaRecordSource()
     if (lastError().isValid())
         return errorSql(m_cn->dialecto(), lastError(), sql);
 
+    // A row is written by its Puert: a row without one, or one whose Puert
+    // another row shares, cannot be told apart and is only shown.
     const int puert = columnOf(QStringLiteral("Puert"));
     if (puert >= 0) {
-        for (int fila = 0; fila < rowCount(); ++fila)
-            m_filaDePuert.insert(QSqlQueryModel::data(index(fila, puert)).toInt(), fila);
+        for (int fila = 0; fila < rowCount(); ++fila) {
+            const QVariant valor = QSqlQueryModel::data(index(fila, puert));
+            if (valor.isNull()) {
+                m_filasAmbiguas.insert(fila);
+                continue;
+            }
+            const int numero = valor.toInt();
+            if (const auto otra = m_filaDePuert.constFind(numero); otra != m_filaDePuert.cend()) {
+                m_puertosRepetidos.insert(numero);
+                m_filasAmbiguas.insert(otra.value());
+                m_filasAmbiguas.insert(fila);
+            }
+            m_filaDePuert.insert(numero, fila);
+        }
     }
     emit leido();
     return {};
@@ -269,17 +289,25 @@ Result<QVariant> ConfigGridModel::escribe(int puert, const QString& campo, const
         return errorValor(3021, QStringLiteral("No current record: port ") +
                                     QString::number(puert) +
                                     QStringLiteral(" is not in the configuration"));
+    if (m_puertosRepetidos.contains(puert))
+        return errorValor(3027, QStringLiteral("Cannot update: port ") + QString::number(puert) +
+                                    QStringLiteral(" is in more than one row of HTMCONFI; give "
+                                                   "each row a port number of its own first"));
     Result<QVariant> nuevo = valorParaColumna(campo, valor);
     if (!nuevo)
         return nuevo.error();
 
     const QString nombre = QLatin1String(columna->campo);
     QString sentencia;
+    QString tabla;
+    QString donde;
     QVariantList valores{nuevo.value()};
     if (columna->tabla == Tabla::Config) {
         sentencia = QStringLiteral("UPDATE HTMCONFI SET ") + nombre +
                     QStringLiteral(" = ? WHERE Puert = ?");
         valores.append(puert);
+        tabla = QStringLiteral("HTMCONFI");
+        donde = QStringLiteral("port ") + QString::number(puert);
     } else {
         const std::optional<int> clave = row(*fila).Clave;
         if (!clave)
@@ -288,17 +316,50 @@ Result<QVariant> ConfigGridModel::escribe(int puert, const QString& campo, const
                                   QStringLiteral(" has no clock whose interval could change"));
         sentencia = QStringLiteral("UPDATE HTMRELOJ SET INTER = ? WHERE CLAVE = ?");
         valores.append(*clave);
+        tabla = QStringLiteral("HTMRELOJ");
+        donde = QStringLiteral("clock ") + QString::number(*clave);
     }
-    Result<QSqlQuery> hecho = m_cn->exec(sentencia, valores);
-    if (!hecho)
-        return hecho.error();
-    const int cambiadas = hecho.value().numRowsAffected();
-    hecho.value().finish();
-    if (cambiadas == 0)
-        return errorValor(3021, QStringLiteral("No current record: port ") +
-                                    QString::number(puert) +
-                                    QStringLiteral(" is no longer in the configuration database"));
+    if (Status escrito = escribeUnaFila(sentencia, valores, tabla, donde); !escrito)
+        return escrito.error();
     return nuevo.value();
+}
+
+Status ConfigGridModel::escribeUnaFila(const QString& sentencia, const QVariantList& valores,
+                                       const QString& tabla, const QString& donde)
+{
+    // The key may have been left ambiguous by another program since the rows
+    // were read (a file without a primary key): the change stands only when
+    // it reached exactly the one row it is meant for.
+    QSqlDatabase db = m_cn->database();
+    if (!db.transaction())
+        return errorSql(m_cn->dialecto(), db.lastError(),
+                        QStringLiteral("starting the change of ") + donde);
+    int cambiadas = 0;
+    {
+        Result<QSqlQuery> hecho = m_cn->exec(sentencia, valores);
+        if (!hecho) {
+            db.rollback();
+            return hecho.error();
+        }
+        cambiadas = hecho.value().numRowsAffected();
+    }
+    if (cambiadas != 1) {
+        db.rollback();
+        if (cambiadas == 0)
+            return errorValor(3021, QStringLiteral("No current record: ") + donde +
+                                        QStringLiteral(" is no longer in ") + tabla);
+        return errorValor(3027, QStringLiteral("Cannot update: the change to ") + donde +
+                                    QStringLiteral(" would change ") + QString::number(cambiadas) +
+                                    QStringLiteral(" rows of ") + tabla +
+                                    QStringLiteral(" that share its key; nothing was changed"));
+    }
+    if (!db.commit()) {
+        const RuntimeError error = errorSql(m_cn->dialecto(), db.lastError(),
+                                            QStringLiteral("saving the change of ") + donde);
+        db.rollback();
+        return error;
+    }
+    return {};
 }
 
 Status ConfigGridModel::escribeCampo(int puert, const QString& campo, const QVariant& valor)
@@ -334,7 +395,7 @@ Qt::ItemFlags ConfigGridModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return f;
     const QString campo = record().fieldName(index.column());
-    if (!esEditable(campo))
+    if (!esEditable(campo) || m_filasAmbiguas.contains(index.row()))
         return f;
     // A port without a clock row has no interval to edit.
     if (editable(campo)->tabla == Tabla::Reloj && !row(index.row()).Clave)

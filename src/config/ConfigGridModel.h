@@ -4,6 +4,7 @@
 #include "config/ConfigRow.h"
 
 #include <QHash>
+#include <QSet>
 #include <QSqlQueryModel>
 #include <QString>
 #include <memory>
@@ -18,10 +19,13 @@ class Interaccion;
 // of the data control Data1): the rows of a record source over its own open
 // connection to the configuration database, in the record source's order
 // (by Puert). A cell edited in the grid is written to the database at once,
-// with its value bound as a parameter, and shows the stored value; the rows
+// with its value bound as a parameter, in a transaction that is kept only
+// when it changed exactly that one row, and shows the stored value; the rows
 // are read again as soon as the edit is over (not while the grid's editor is
 // still committing). A value that does not fit its column, or a failed
 // write, is reported through Interaccion and the cell keeps its stored value.
+// A row is written by its Puert, so rows whose Puert is empty or shared with
+// another row are read-only.
 class ConfigGridModel final : public QSqlQueryModel {
     Q_OBJECT
 public:
@@ -51,13 +55,16 @@ public:
     int columnOf(const QString& campo) const;
     // The values of row fila (0-based, in the record source's order).
     ConfigRow row(int fila) const;
-    // The row whose Puert is puert.
+    // The row whose Puert is puert (the last such row when several share it);
+    // a row whose Puert is empty has none.
     std::optional<int> rowOfPuert(int puert) const;
 
     // Writes valor into column campo of port puert ("Inter" writes the
     // interval of the port's clock). The value is checked against the
     // column first: whole numbers for the numeric columns (a clock from 0 to
     // 10), text no longer than the column's defined size; "" stores null.
+    // A port that more than one row shares is refused, and so is a change
+    // that would reach other rows than the port's own (nothing is written).
     // On success the rows are read again and campoEscrito is emitted.
     Status escribeCampo(int puert, const QString& campo, const QVariant& valor);
 
@@ -77,6 +84,12 @@ private:
     Status ejecutaRecordSource();
     // Writes the checked value; the stored value, or the error.
     Result<QVariant> escribe(int puert, const QString& campo, const QVariant& valor);
+    // Runs sentencia in a transaction that is kept only when it changed
+    // exactly one row of tabla; donde names that row in the error.
+    Status escribeUnaFila(const QString& sentencia, const QVariantList& valores,
+                          const QString& tabla, const QString& donde);
+    // Forgets what was known of the rows read.
+    void limpiaFilas();
     void releeTrasEdicion();
     // Reports a failed grid edit ("Telvar. DBGrid1.", the error).
     void avisa(const RuntimeError& error);
@@ -89,6 +102,8 @@ private:
     QHash<QString, QString> m_captions; // upper-cased field name -> caption
     QHash<QString, int> m_anchosTexto;  // upper-cased text column -> defined size
     QHash<int, int> m_filaDePuert;      // Puert -> row, rebuilt after each read
+    QSet<int> m_puertosRepetidos;       // Puert values more than one row has
+    QSet<int> m_filasAmbiguas;          // rows with an empty or shared Puert
     // Values written from the grid and not yet read again: (row, column) -> value.
     QHash<std::pair<int, int>, QVariant> m_escritos;
     bool m_relecturaPendiente = false;

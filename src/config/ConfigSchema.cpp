@@ -1,13 +1,31 @@
 #include "config/ConfigSchema.h"
 
 #include "common/Modulo1.h"
+#include "config/ConfigTexts.h"
 #include "database/Connection.h"
+
+#include <algorithm>
 
 namespace telvar {
 
 AnchosClave AnchosClave::de(const Modulo1& m)
 {
     return {m.AnchoUSU, m.AnchoEST, m.AnchoMAQ, m.AnchoPRO, m.AnchoFRM, m.AnchoCAR};
+}
+
+Result<QString> revisaAnchos(const Connection& cn, const AnchosClave& anchos)
+{
+    std::array<int, 6> definidos{};
+    for (std::size_t i = 0; i < kColumnasClave.size(); ++i) {
+        Result<int> ancho =
+            cn.definedSize(QStringLiteral("HTMCONFI"), QLatin1String(kColumnasClave[i].columna));
+        if (!ancho)
+            return ancho.error();
+        definidos[i] = ancho.value();
+        if (kColumnasClave[i].ancho == &AnchosClave::Estac)
+            definidos[i] = std::max(definidos[i], kAnchoEstacAmpliado);
+    }
+    return reporteAnchos(definidos, anchos);
 }
 
 Status creaTablasConfig(const Connection& cn, const AnchosClave& anchos)

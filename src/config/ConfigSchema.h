@@ -41,6 +41,19 @@ inline constexpr std::array<ColumnaClave, 6> kColumnasClave = {{
     {"Carac", "HTMCONFI.Carac Defined Size <> ", &AnchosClave::Carac},
 }};
 
+// The width the station column is widened to, when narrower, before the
+// width check (Reinicia does it; no other column is widened).
+inline constexpr int kAnchoEstacAmpliado = 8;
+
+// The width check of a configuration database open on cn: the defined size
+// of each key column of HTMCONFI against its key width. The report has one
+// line per column that differs (reporteAnchos); "" when the file fits. A
+// station column narrower than kAnchoEstacAmpliado counts as that wide, since
+// Reinicia widens it before it checks: so the chooser, which only looks, and
+// Reinicia, which has widened, judge a file alike. An error when a column's
+// size cannot be read (a missing column, one that is not text).
+Result<QString> revisaAnchos(const Connection& cn, const AnchosClave& anchos);
+
 // Width of the free-text columns Descr, WebPg and Ident (the most a text
 // column of the original file format holds).
 inline constexpr int kAnchoTextoLibre = 255;

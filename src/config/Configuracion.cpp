@@ -57,26 +57,22 @@ ResultadoReinicia Configuracion::Reinicia()
         return ResultadoReinicia::Abandonado;
 
     // 4. The station column is widened automatically.
-    if (Status s = AmpliarTexto(*cn, QStringLiteral("HTMCONFI"), QStringLiteral("ESTAC"), 8); !s)
+    if (Status s = AmpliarTexto(*cn, QStringLiteral("HTMCONFI"), QStringLiteral("ESTAC"),
+                                kAnchoEstacAmpliado);
+        !s)
         return resultado(manejaError(s.error(), conexion, nullptr));
 
     // 5, 6. The key columns must be exactly as wide as the master keys.
-    std::array<int, 6> definidos{};
-    for (std::size_t i = 0; i < kColumnasClave.size(); ++i) {
-        Result<int> ancho =
-            cn->definedSize(QStringLiteral("HTMCONFI"), QLatin1String(kColumnasClave[i].columna));
-        if (!ancho)
-            return resultado(manejaError(ancho.error(), conexion, nullptr));
-        definidos[i] = ancho.value();
-    }
-    const QString reporte = reporteAnchos(definidos, AnchosClave::de(m_m));
+    Result<QString> reporte = revisaAnchos(*cn, AnchosClave::de(m_m));
+    if (!reporte)
+        return resultado(manejaError(reporte.error(), conexion, nullptr));
 
     // 7.
     cn.reset();
 
     // 8. A configuration that does not fit the master data stops the program.
-    if (!reporte.isEmpty()) {
-        m_ui.messageBox(avisoAnchos(m_m.RutaConf, reporte), BoxKind::Critical);
+    if (!reporte.value().isEmpty()) {
+        m_ui.messageBox(avisoAnchos(m_m.RutaConf, reporte.value()), BoxKind::Critical);
         return ResultadoReinicia::TerminarPrograma;
     }
 

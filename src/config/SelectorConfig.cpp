@@ -3,6 +3,7 @@
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "config/AbreConfig.h"
+#include "config/ConfigSchema.h"
 #include "config/ConfigTexts.h"
 #include "config/TLVDirec.h"
 #include "database/Connection.h"
@@ -68,7 +69,19 @@ std::optional<QString> SelectorConfig::acepta(const QString& texto, const QStrin
             return std::nullopt;
         }
     }
+    // ...whose key columns fit the master keys, as Reinicia will check next:
+    // a file it refuses would end the program now and at every later start,
+    // since TLVDirec.IAU would name it.
+    Result<QString> reporte = revisaAnchos(*cn, AnchosClave::de(m_m));
     cn.reset();
+    if (!reporte) {
+        avisa(reporte.error());
+        return std::nullopt;
+    }
+    if (!reporte.value().isEmpty()) {
+        m_ui.mensaBox(reporteAnchosAcepta(ruta, reporte.value()), 48, 5);
+        return std::nullopt;
+    }
 
     if (Status escrito = escribeRutasConf(m_m, nuevoOrden(ruta, items)); !escrito) {
         avisa(escrito.error());
@@ -81,6 +94,12 @@ QString SelectorConfig::reporteAcepta(const RuntimeError& error)
 {
     return QStringLiteral("TelvarConfig. bAceptar_Click.") + QStringLiteral("\n\n") +
            QString::number(error.numero) + QStringLiteral(".- ") + error.descripcion;
+}
+
+QString SelectorConfig::reporteAnchosAcepta(const QString& ruta, const QString& reporte)
+{
+    return QStringLiteral("TelvarConfig. bAceptar_Click.") + QLatin1Char('\n') + ruta +
+           QStringLiteral("\n\n") + reporte;
 }
 
 QString SelectorConfig::reporteCarga(const RuntimeError& error)

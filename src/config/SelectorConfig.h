@@ -33,13 +33,17 @@ public:
     static QStringList nuevoOrden(const QString& ruta, const QStringList& items);
 
     // Accepts the typed text with the combo box's items: opens the database,
-    // checks that it holds HTMRELOJ and HTMCONFI, and rewrites TLVDirec.IAU.
-    // The accepted path, or nothing after a reported failure (TLVDirec.IAU is
-    // then unchanged).
+    // checks that it holds HTMRELOJ and HTMCONFI and that it passes Reinicia's
+    // width check (a station column Reinicia would widen passes), and
+    // rewrites TLVDirec.IAU. The accepted path, or nothing after a reported
+    // failure (TLVDirec.IAU is then unchanged).
     std::optional<QString> acepta(const QString& texto, const QStringList& items);
 
     // The report of a failure while accepting.
     static QString reporteAcepta(const RuntimeError& error);
+    // The report of a file that fails the width check: where, the file, and
+    // the width check's lines.
+    static QString reporteAnchosAcepta(const QString& ruta, const QString& reporte);
     // The report of a failure while loading the list.
     static QString reporteCarga(const RuntimeError& error);
 

@@ -15,6 +15,17 @@ RuntimeError errorArchivo(long long numero, const QString& descripcion)
     return RuntimeError{numero, QStringLiteral("Telvar"), descripcion};
 }
 
+// The single field that text holds for the reader, or nothing when it holds
+// more than one (or none).
+std::optional<QString> leeCampoUnico(const QByteArray& texto)
+{
+    SequentialInput lectura(texto, QString());
+    Result<QString> campo = lectura.next();
+    if (!campo || !lectura.atEnd())
+        return std::nullopt;
+    return campo.value();
+}
+
 } // namespace
 
 QString rutaTLVDirec(const Modulo1& m)
@@ -59,19 +70,58 @@ QString motivoRutaNoAlmacenable(const QString& ruta)
     return {};
 }
 
+std::optional<QByteArray> lineaRutaConf(const QString& ruta)
+{
+    const QByteArray bytes = ruta.toUtf8();
+    for (const QByteArray& linea : {bytes, QByteArray('"' + bytes + '"')}) {
+        if (leeCampoUnico(linea + "\r\n") == ruta)
+            return linea;
+    }
+    return std::nullopt;
+}
+
 Status escribeRutasConf(const Modulo1& m, const QStringList& rutas)
 {
     const QString ruta = rutaTLVDirec(m);
-    for (const QString& linea : rutas) {
-        const QString motivo = motivoRutaNoAlmacenable(linea);
-        if (!motivo.isEmpty())
-            return errorArchivo(
-                5, QStringLiteral("Invalid procedure call or argument: the path \"") + linea +
-                       QStringLiteral("\" ") + motivo + QStringLiteral(" in ") + ruta);
-    }
+    const auto invalida = [&](const QString& linea, const QString& motivo) {
+        return errorArchivo(5, QStringLiteral("Invalid procedure call or argument: the path \"") +
+                                   linea + QStringLiteral("\" ") + motivo + QStringLiteral(" in ") +
+                                   ruta);
+    };
+    // The path in use goes first as a plain line. The older ones come from
+    // the file as the reader gave them (a path with a comma, say, was quoted
+    // there) and go back in whatever form reads back the same, so that none
+    // of them can stop a new choice.
     QByteArray contenido;
-    for (const QString& linea : rutas)
-        contenido += linea.toUtf8() + "\r\n";
+    QStringList escritas;
+    for (qsizetype i = 0; i < rutas.size(); ++i) {
+        const QString& linea = rutas.at(i);
+        if (i == 0) {
+            if (const QString motivo = motivoRutaNoAlmacenable(linea); !motivo.isEmpty())
+                return invalida(linea, motivo);
+        } else if (linea.isEmpty()) {
+            continue; // names no database, and would not be read back
+        }
+        const std::optional<QByteArray> escrita = lineaRutaConf(linea);
+        if (!escrita)
+            return invalida(linea, QStringLiteral("cannot be written so that it reads back whole"));
+        contenido += *escrita + "\r\n";
+        escritas.append(linea);
+    }
+    // The whole file must read back as the list it was made from.
+    SequentialInput lectura(contenido, ruta);
+    QStringList leidas;
+    while (!lectura.atEnd()) {
+        Result<QString> campo = lectura.next();
+        if (!campo)
+            return campo.error();
+        if (!campo.value().isEmpty())
+            leidas.append(campo.value());
+    }
+    if (leidas != escritas)
+        return errorArchivo(5, QStringLiteral("Invalid procedure call or argument: the paths would "
+                                              "not read back from ") +
+                                   ruta);
 
     QSaveFile archivo(ruta);
     if (!archivo.open(QIODevice::WriteOnly))

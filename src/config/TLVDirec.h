@@ -2,8 +2,10 @@
 
 #include "common/RuntimeError.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 namespace telvar {
 
@@ -29,9 +31,20 @@ Result<QStringList> leeRutasConf(const Modulo1& m);
 // around it would be dropped.
 QString motivoRutaNoAlmacenable(const QString& ruta);
 
-// Replaces the file with rutas, one per line, unquoted. The new contents go to
-// a temporary file in the same directory that then takes the file's place, so
-// the file is either the old one or the new one, never half written.
+// The line that holds ruta so that the file's reader gives it back whole:
+// the path itself, or the path in double quotes where the reader would split
+// or trim it unquoted (a comma, a line break, blanks around it). Nothing
+// when neither form reads back (a path that needs quoting and holds a double
+// quote); the reader never gives such a path.
+std::optional<QByteArray> lineaRutaConf(const QString& ruta);
+
+// Replaces the file with rutas, one per line. The first, the path in use, is
+// written unquoted and refused (error 5) when motivoRutaNoAlmacenable finds a
+// reason; each of the others is written as lineaRutaConf gives it (empty
+// ones are left out), so that an older path read from a quoted field goes
+// back quoted. The contents are read back before they are written. They go
+// to a temporary file in the same directory that then takes the file's place,
+// so the file is either the old one or the new one, never half written.
 Status escribeRutasConf(const Modulo1& m, const QStringList& rutas);
 
 } // namespace telvar

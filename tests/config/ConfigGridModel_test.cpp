@@ -195,5 +195,133 @@ TEST_F(ConfigGridModelTest, ANarrowerRecordSourceAndBack)
     EXPECT_TRUE(mala.error().descripcion.contains(QStringLiteral("NOHAY")));
 }
 
+// A configuration file without a primary key: Puert may repeat or be empty,
+// so "WHERE Puert = n" may reach several rows or none.
+class ConfigGridSinClaveTest : public ::testing::Test, protected test::ConfigFixture {
+protected:
+    void SetUp() override
+    {
+        m_ruta = creaConfigSinClave(QStringLiteral("SinClave.mdb"),
+                                    {{1, QStringLiteral("Uno")},
+                                     {3, QStringLiteral("Tres A")},
+                                     {3, QStringLiteral("Tres B")},
+                                     {QVariant(QMetaType::fromType<int>()), QStringLiteral("Nada")},
+                                     {4, QStringLiteral("Cuatro")}});
+        escribeTLVDirec({m_ruta});
+        ASSERT_EQ(m_conf.Reinicia(), ResultadoReinicia::Hecho);
+        ASSERT_EQ(modelo().rowCount(), 5);
+    }
+    ConfigGridModel& modelo() { return m_conf.RsConf(); }
+    // The grid row whose Descr is descr.
+    int fila(const QString& descr)
+    {
+        const int columna = modelo().columnOf(QStringLiteral("Descr"));
+        for (int f = 0; f < modelo().rowCount(); ++f) {
+            if (modelo().data(modelo().index(f, columna)).toString() == descr)
+                return f;
+        }
+        ADD_FAILURE() << "no row " << descr.toStdString();
+        return -1;
+    }
+    QModelIndex celda(const QString& descr, const char* campo)
+    {
+        return modelo().index(fila(descr), modelo().columnOf(QLatin1String(campo)));
+    }
+    // Every row of a table as text, in a fixed order.
+    QStringList filasDe(const char* consulta)
+    {
+        QStringList r;
+        auto cn = abre(m_ruta);
+        auto filas = cn->exec(QLatin1String(consulta));
+        EXPECT_TRUE(filas.ok());
+        while (filas.value().next())
+            r.append(filas.value().value(0).toString() + QLatin1Char('|') +
+                     filas.value().value(1).toString());
+        return r;
+    }
+    QStringList puertos()
+    {
+        return filasDe("SELECT Puert, Descr FROM HTMCONFI ORDER BY Puert, Descr");
+    }
+    QStringList relojes() { return filasDe("SELECT CLAVE, INTER FROM HTMRELOJ ORDER BY CLAVE"); }
+
+    QString m_ruta;
+    Configuracion m_conf{m, ui};
+};
+
+TEST_F(ConfigGridSinClaveTest, RowsWithoutAPortNumberOfTheirOwnAreReadOnly)
+{
+    const QStringList antes = puertos();
+    for (const char* descr : {"Tres A", "Tres B", "Nada"}) {
+        for (const char* campo : {"Descr", "Estac", "Reloj", "INTER"}) {
+            const QModelIndex i = celda(QString::fromUtf8(descr), campo);
+            EXPECT_FALSE(modelo().flags(i) & Qt::ItemIsEditable) << descr << " " << campo;
+            EXPECT_FALSE(modelo().setData(i, QStringLiteral("2"))) << descr << " " << campo;
+        }
+    }
+    // A port of its own stays editable.
+    EXPECT_TRUE(modelo().flags(celda(QStringLiteral("Uno"), "Descr")) & Qt::ItemIsEditable);
+    EXPECT_TRUE(modelo().flags(celda(QStringLiteral("Cuatro"), "INTER")) & Qt::ItemIsEditable);
+
+    // Writing from code is refused as well, with the reason.
+    const Status repetido = modelo().escribeCampo(3, QStringLiteral("Descr"), QStringLiteral("x"));
+    ASSERT_FALSE(repetido.ok());
+    EXPECT_EQ(repetido.error().numero, 3027);
+    EXPECT_TRUE(repetido.error().descripcion.contains(QStringLiteral("port 3")))
+        << repetido.error().descripcion.toStdString();
+    // An empty port number is no port 0.
+    EXPECT_FALSE(modelo().escribeCampo(0, QStringLiteral("Descr"), QStringLiteral("x")).ok());
+    EXPECT_FALSE(m_conf.RsConfBusca().busca(0));
+
+    EXPECT_EQ(puertos(), antes);
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_F(ConfigGridSinClaveTest, AnEditThatWouldReachSeveralRowsIsUndoneAndReported)
+{
+    // Another program adds a second row with the same key after the grid
+    // was read: the grid still shows one row, the database has two.
+    const struct {
+        const char* otroPrograma;
+        const char* descr;
+        const char* campo;
+        const char* valor;
+    } casos[] = {
+        {"INSERT INTO HTMCONFI (Puert, Descr, Reloj) VALUES (1, 'Uno bis', 2)", "Uno", "Descr",
+         "Nuevo"},
+        {"INSERT INTO HTMRELOJ (CLAVE, INTER) VALUES (1, 7)", "Cuatro", "INTER", "30"},
+    };
+    for (const auto& c : casos) {
+        ui.boxes.clear();
+        ASSERT_TRUE(abre(m_ruta)->exec(QLatin1String(c.otroPrograma)).ok());
+        const QStringList antesPuertos = puertos();
+        const QStringList antesRelojes = relojes();
+        const QModelIndex i = celda(QString::fromUtf8(c.descr), c.campo);
+        const QString mostrado = modelo().data(i).toString();
+
+        EXPECT_FALSE(modelo().setData(i, QString::fromUtf8(c.valor))) << c.campo;
+        ASSERT_EQ(ui.boxes.size(), 1) << c.campo;
+        const Box& caja = ui.boxes.first();
+        EXPECT_EQ(caja.type, Box::Type::MensaBox);
+        EXPECT_EQ(caja.icono, 48);
+        EXPECT_TRUE(caja.text.startsWith(QStringLiteral("Telvar. DBGrid1.\n\n3027.- ")))
+            << caja.text.toStdString();
+        EXPECT_TRUE(caja.text.contains(QStringLiteral("2 rows"))) << caja.text.toStdString();
+        // Nothing changed, in the database or in the grid.
+        EXPECT_EQ(puertos(), antesPuertos) << c.campo;
+        EXPECT_EQ(relojes(), antesRelojes) << c.campo;
+        EXPECT_EQ(modelo().data(i).toString(), mostrado);
+    }
+}
+
+TEST_F(ConfigGridSinClaveTest, APortOfItsOwnIsEditedAsUsual)
+{
+    ASSERT_TRUE(modelo().setData(celda(QStringLiteral("Cuatro"), "Descr"), QStringLiteral("Otra")));
+    EXPECT_EQ(puertos(), (QStringList{QStringLiteral("|Nada"), QStringLiteral("1|Uno"),
+                                      QStringLiteral("3|Tres A"), QStringLiteral("3|Tres B"),
+                                      QStringLiteral("4|Otra")}));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
 } // namespace
 } // namespace telvar

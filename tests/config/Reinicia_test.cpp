@@ -4,6 +4,7 @@
 #include "database/EngineLayer.h"
 
 #include <QFile>
+#include <functional>
 #include <gtest/gtest.h>
 
 namespace telvar {
@@ -279,9 +280,76 @@ TEST_F(ReiniciaTest, AFileWithoutTheTablesIsReportedAndLeft)
 
 TEST_F(ReiniciaTest, ADamagedFileIsRepairedAsAFileDatabaseWhateverTheSpcEngine)
 {
-    // A file that is not a database at all cannot be repaired; what matters
-    // is that the repair is tried even with a server SPC database, and that
-    // the engine tag is back afterwards.
+    // The configuration database is a file database even when the SPC
+    // database lives on a server: a damaged file that can be mended is
+    // repaired in place, its rows intact and the damaged file kept beside it.
+    struct Caso {
+        const char* nombre;
+        std::function<QString()> crea;
+    };
+    const Caso casos[] = {
+        // SQLite refuses to open it: the opener repairs it.
+        {"free pages lost",
+         [this] {
+             const QString ruta = creaConfig(QStringLiteral("Libre.mdb"));
+             pierdeEspacioLibre(ruta);
+             return ruta;
+         }},
+        // It opens, and the grid's rows, read in port order through the
+        // damaged index, fail: Reinicia's own handler repairs it.
+        {"port index damaged",
+         [this] {
+             const QString ruta =
+                 creaConfigSinClave(QStringLiteral("Indice.mdb"), {{1, QStringLiteral("Diámetro")},
+                                                                   {2, QStringLiteral("Largo")},
+                                                                   {5, QStringLiteral("Peso")}});
+             EXPECT_TRUE(
+                 abre(ruta)
+                     ->exec(QStringLiteral("CREATE UNIQUE INDEX PrimaryKey ON HTMCONFI (Puert)"))
+                     .ok());
+             danaIndice(ruta, QStringLiteral("PrimaryKey"));
+             return ruta;
+         }},
+    };
+    for (const Caso& c : casos) {
+        SCOPED_TRACE(c.nombre);
+        ui.boxes.clear();
+        const QString ruta = c.crea();
+        QFile archivo(ruta);
+        ASSERT_TRUE(archivo.open(QIODevice::ReadOnly));
+        const QByteArray danado = archivo.readAll();
+        archivo.close();
+        escribeTLVDirec({ruta});
+        m.TipoBD = QStringLiteral("[POSTGRESQL]");
+
+        Configuracion conf(m, ui);
+        EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Hecho);
+        EXPECT_TRUE(ui.boxes.isEmpty()) << ui.boxes.value(0).text.toStdString();
+        EXPECT_EQ(m.TipoBD, QStringLiteral("[POSTGRESQL]"));
+        ASSERT_EQ(conf.RsConfBusca().count(), 3);
+        EXPECT_EQ(conf.RsConfBusca().fila(0).Descr, QStringLiteral("Diámetro"));
+        EXPECT_EQ(conf.RsConfBusca().busca(5)->Descr, QStringLiteral("Peso"));
+
+        // The damaged file is kept as it was; the repaired one is whole.
+        QFile copia(ruta + QStringLiteral(".bak"));
+        ASSERT_TRUE(copia.open(QIODevice::ReadOnly));
+        EXPECT_EQ(copia.readAll(), danado);
+        auto cn = abre(ruta);
+        ASSERT_TRUE(cn);
+        auto integridad = cn->exec(QStringLiteral("PRAGMA integrity_check"));
+        ASSERT_TRUE(integridad.ok() && integridad.value().next());
+        EXPECT_EQ(integridad.value().value(0).toString(), QStringLiteral("ok"));
+        auto cuenta = cn->exec(QStringLiteral("SELECT count(*) FROM HTMCONFI"));
+        ASSERT_TRUE(cuenta.ok() && cuenta.value().next());
+        EXPECT_EQ(cuenta.value().value(0).toInt(), 3);
+    }
+}
+
+TEST_F(ReiniciaTest, AFileThatCannotBeRepairedIsReportedAndLeft)
+{
+    // A file that is not a database at all cannot be repaired: the repair is
+    // tried (even with a server SPC database), its failure reported, and
+    // the file left in place.
     const QString ruta = m.RutaApp + QStringLiteral("Danada.mdb");
     QFile archivo(ruta);
     ASSERT_TRUE(archivo.open(QIODevice::WriteOnly));
@@ -301,6 +369,7 @@ TEST_F(ReiniciaTest, ADamagedFileIsRepairedAsAFileDatabaseWhateverTheSpcEngine)
     EXPECT_TRUE(texto.contains(QStringLiteral("Compact and repair of '") + ruta))
         << texto.toStdString();
     EXPECT_TRUE(QFile::exists(ruta));
+    EXPECT_FALSE(QFile::exists(ruta + QStringLiteral(".bak")));
 }
 
 } // namespace

@@ -1,3 +1,4 @@
+#include "config/Configuracion.h"
 #include "config/SelectorConfig.h"
 #include "config/config_fixture.h"
 
@@ -155,6 +156,69 @@ TEST_F(SelectorConfigTest, AWrongPasswordIsAskedForThenAccepted)
     ASSERT_TRUE(m_selector.acepta(m_dos, {m_uno, m_dos}));
     EXPECT_EQ(m.PassBD, correcta);
     EXPECT_EQ(lineas(), (QStringList{m_dos, m_uno}));
+}
+
+TEST_F(SelectorConfigTest, AFileThatFailsTheWidthCheckIsRefusedWithItsReport)
+{
+    // The same check Reinicia makes: accepting such a file would end the
+    // program at the next start, and at every start after it.
+    struct Caso {
+        AnchosClave anchos;
+        const char* reporte;
+    };
+    const Caso casos[] = {
+        {{8, 8, 8, 20, 8, 12}, "HTMCONFI.Carac Defined Size <> 8\n"},
+        // A wider station column is never narrowed.
+        {{8, 10, 8, 20, 8, 8}, "HTMCONFI.Estac Defined Size <> 8\n"},
+        {{6, 8, 8, 12, 8, 8},
+         "HTMCONFI.Opera Defined Size <> 8\nHTMCONFI.Produ Defined Size <> 20\n"},
+    };
+    const QByteArray antes = leeTLVDirec();
+    int n = 0;
+    for (const Caso& c : casos) {
+        ui.boxes.clear();
+        const QString ruta = creaConfig(QStringLiteral("Ancha%1.mdb").arg(++n), c.anchos, {});
+        EXPECT_FALSE(m_selector.acepta(ruta, {m_uno, m_dos})) << c.reporte;
+        ASSERT_EQ(ui.boxes.size(), 1);
+        const Box& caja = ui.boxes.first();
+        EXPECT_EQ(caja.type, Box::Type::MensaBox);
+        EXPECT_EQ(caja.icono, 48);
+        EXPECT_EQ(caja.text, QStringLiteral("TelvarConfig. bAceptar_Click.\n") + ruta +
+                                 QStringLiteral("\n\n") + QString::fromUtf8(c.reporte));
+        EXPECT_EQ(leeTLVDirec(), antes);
+    }
+}
+
+TEST_F(SelectorConfigTest, ANarrowStationColumnIsAcceptedForReiniciaToWiden)
+{
+    AnchosClave estrecha = anchosFixture();
+    estrecha.Estac = 6;
+    const QString ruta = creaConfig(QStringLiteral("Antigua.mdb"), estrecha,
+                                    {{4, QStringLiteral("Cuatro"), QStringLiteral("EST004"), 1}});
+    ASSERT_TRUE(m_selector.acepta(ruta, {m_uno, m_dos}));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_EQ(lineas(), (QStringList{ruta, m_uno, m_dos}));
+    // Only checked here: the widening is Reinicia's.
+    EXPECT_EQ(abre(ruta)->definedSize(QStringLiteral("HTMCONFI"), QStringLiteral("Estac")).value(),
+              6);
+    Configuracion conf(m, ui);
+    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Hecho);
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_EQ(conf.RsConfBusca().busca(4)->Estac, QStringLiteral("EST004"));
+}
+
+TEST_F(SelectorConfigTest, AnOldPathWithACommaDoesNotBlockAChoice)
+{
+    // Another program (or a person) wrote a quoted path with a comma.
+    const QString conComa = m.RutaApp + QStringLiteral("Planta 1,2.mdb");
+    escribeTLVDirec({m_uno, QLatin1Char('"') + conComa + QLatin1Char('"'), m_dos});
+    const QStringList items = m_selector.cargaLista();
+    ASSERT_EQ(items, (QStringList{m_uno, conComa, m_dos}));
+
+    ASSERT_TRUE(m_selector.acepta(m_dos, items));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_EQ(lineas(), (QStringList{m_dos, m_uno, QLatin1Char('"') + conComa + QLatin1Char('"')}));
+    EXPECT_EQ(m_selector.cargaLista(), (QStringList{m_dos, m_uno, conComa}));
 }
 
 } // namespace

@@ -106,5 +106,40 @@ TEST_F(TLVDirecTest, AFileThatCannotBeWrittenIsErrorSeventyFive)
     EXPECT_TRUE(escrito.error().descripcion.contains(QStringLiteral("NoExiste")));
 }
 
+TEST_F(TLVDirecTest, OlderPathsAreWrittenSoThatTheyReadBackWhole)
+{
+    // Only the path in use (line 1) must be a plain line; the older ones
+    // come from the file as the reader gave them and go back in the form
+    // that reads back the same.
+    const QStringList rutas = {
+        QStringLiteral("/a/TLVConf.mdb"),
+        QStringLiteral("/datos/planta 1,2/Vieja.mdb"),
+        QStringLiteral("  /datos/con blancos.mdb "),
+        QStringLiteral("/datos/x\"y\".mdb"),
+        QStringLiteral("/datos/dos\r\nlineas.mdb"),
+    };
+    ASSERT_TRUE(escribeRutasConf(m, rutas).ok());
+    EXPECT_EQ(leeTLVDirec(), QByteArray("/a/TLVConf.mdb\r\n"
+                                        "\"/datos/planta 1,2/Vieja.mdb\"\r\n"
+                                        "\"  /datos/con blancos.mdb \"\r\n"
+                                        "/datos/x\"y\".mdb\r\n"
+                                        "\"/datos/dos\r\nlineas.mdb\"\r\n"));
+    EXPECT_EQ(leeRutasConf(m).value(), rutas);
+    EXPECT_EQ(leeRutaConf(m).value(), rutas.first());
+}
+
+TEST_F(TLVDirecTest, AnOlderPathNoFormCanHoldIsRefusedAndTheFileKept)
+{
+    // A path that begins with a double quote and needs quoting cannot be
+    // written at all (the reader never gives such a path).
+    escribeTLVDirec({QStringLiteral("/a/TLVConf.mdb")});
+    const QByteArray antes = leeTLVDirec();
+    const QString imposible = QStringLiteral("\"x,y.mdb");
+    const Status escrito = escribeRutasConf(m, {QStringLiteral("/b/TLVConf.mdb"), imposible});
+    ASSERT_FALSE(escrito.ok());
+    EXPECT_TRUE(escrito.error().descripcion.contains(imposible));
+    EXPECT_EQ(leeTLVDirec(), antes);
+}
+
 } // namespace
 } // namespace telvar

@@ -86,6 +86,88 @@ QString ConfigFixture::creaBaseVacia(const QString& nombre)
     return ruta;
 }
 
+QString ConfigFixture::creaConfigSinClave(const QString& nombre,
+                                          const QList<std::pair<QVariant, QString>>& filas)
+{
+    const QString ruta = creaBaseVacia(nombre);
+    auto cn = abre(ruta);
+    if (!cn)
+        return ruta;
+    const AnchosClave a = anchosFixture();
+    const QString crea =
+        QStringLiteral(
+            "CREATE TABLE HTMCONFI (Puert INTEGER, Descr VARCHAR(255), "
+            "WebPg VARCHAR(255), Ident VARCHAR(255), Inici INTEGER, Longi INTEGER, "
+            "Estac VARCHAR(%1), Maqui VARCHAR(%2), Produ VARCHAR(%3), Forma VARCHAR(%4), "
+            "Carac VARCHAR(%5), Opera VARCHAR(%6), Reloj INTEGER)")
+            .arg(a.Estac)
+            .arg(a.Maqui)
+            .arg(a.Produ)
+            .arg(a.Forma)
+            .arg(a.Carac)
+            .arg(a.Opera);
+    EXPECT_TRUE(
+        cn->exec(QStringLiteral("CREATE TABLE HTMRELOJ (CLAVE INTEGER, INTER INTEGER)")).ok());
+    EXPECT_TRUE(cn->exec(crea).ok());
+    for (int clave = 1; clave <= 3; ++clave)
+        EXPECT_TRUE(
+            cn->exec(QStringLiteral("INSERT INTO HTMRELOJ VALUES (?, ?)"), {clave, clave}).ok());
+    for (const auto& [puert, descr] : filas) {
+        auto hecho = cn->exec(QStringLiteral("INSERT INTO HTMCONFI (Puert, Descr, Estac, Reloj) "
+                                             "VALUES (?, ?, 'EST01', 1)"),
+                              {puert, descr});
+        EXPECT_TRUE(hecho.ok()) << hecho.error().descripcion.toStdString();
+    }
+    return ruta;
+}
+
+void ConfigFixture::pierdeEspacioLibre(const QString& ruta) const
+{
+    int pagina = 0;
+    {
+        auto cn = abre(ruta);
+        ASSERT_TRUE(cn);
+        auto tamano = cn->exec(QStringLiteral("PRAGMA page_size"));
+        ASSERT_TRUE(tamano.ok() && tamano.value().next());
+        pagina = tamano.value().value(0).toInt();
+        tamano.value().finish();
+        // A large table at the end of the file, dropped again: its pages
+        // stay in the file as free pages.
+        ASSERT_TRUE(cn->exec(QStringLiteral("CREATE TABLE Borrador (Texto VARCHAR(200))")).ok());
+        cn->database().transaction();
+        for (int i = 0; i < 2000; ++i)
+            ASSERT_TRUE(cn->exec(QStringLiteral("INSERT INTO Borrador (Texto) VALUES (?)"),
+                                 {QString(150, QLatin1Char('x'))})
+                            .ok());
+        cn->database().commit();
+        ASSERT_TRUE(cn->exec(QStringLiteral("DROP TABLE Borrador")).ok());
+    }
+    QFile archivo(ruta);
+    ASSERT_TRUE(archivo.resize(archivo.size() - 40 * qint64(pagina)));
+}
+
+void ConfigFixture::danaIndice(const QString& ruta, const QString& indice) const
+{
+    int raiz = 0;
+    int pagina = 0;
+    {
+        auto cn = abre(ruta);
+        ASSERT_TRUE(cn);
+        auto consulta =
+            cn->exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = ?"), {indice});
+        ASSERT_TRUE(consulta.ok() && consulta.value().next());
+        raiz = consulta.value().value(0).toInt();
+        consulta.value().finish();
+        auto tamano = cn->exec(QStringLiteral("PRAGMA page_size"));
+        ASSERT_TRUE(tamano.ok() && tamano.value().next());
+        pagina = tamano.value().value(0).toInt();
+    }
+    QFile archivo(ruta);
+    ASSERT_TRUE(archivo.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(archivo.seek(qint64(raiz - 1) * pagina));
+    archivo.write(QByteArray(pagina, '\x5a'));
+}
+
 QString ConfigFixture::creaConfig(const QString& nombre, const AnchosClave& anchos,
                                   const QList<PuertoFixture>& puertos)
 {

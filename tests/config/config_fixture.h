@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+#include <utility>
 
 namespace telvar::test {
 
@@ -41,6 +42,22 @@ public:
     QString creaConfig(const QString& nombre);
     // A database with the password check but without the configuration tables.
     QString creaBaseVacia(const QString& nombre);
+    // A configuration database whose tables have no primary key, as a file
+    // converted from another format may come: Puert is a plain whole number
+    // that may repeat or be empty, and so may HTMRELOJ's CLAVE. filas gives
+    // each port's Puert (null for none) and Descr; every port is on clock 1,
+    // and HTMRELOJ holds clocks 1 to 3.
+    QString creaConfigSinClave(const QString& nombre,
+                               const QList<std::pair<QVariant, QString>>& filas);
+
+    // Damage a file database in the two ways the compact and repair can mend
+    // (rows intact, only SQLite's bookkeeping broken):
+    // the free pages at the end of the file are lost, so that the header
+    // counts more pages than the file has and SQLite refuses to open it;
+    void pierdeEspacioLibre(const QString& ruta) const;
+    // garbage over the root page of the index indice: the file opens, and a
+    // statement that reads through the index fails as damaged.
+    void danaIndice(const QString& ruta, const QString& indice) const;
 
     // TLVDirec.IAU with these lines (CR LF after each).
     void escribeTLVDirec(const QStringList& lineas);

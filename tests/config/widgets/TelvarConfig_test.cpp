@@ -73,17 +73,26 @@ TEST_F(TelvarConfigTest, CancelledBrowsingKeepsTheText)
 
 TEST_F(TelvarConfigTest, ARefusedPathKeepsTheDialogOpenAndTheFileUntouched)
 {
-    const QString vacia = creaBaseVacia(QStringLiteral("Vacia.mdb"));
+    AnchosClave anchas = anchosFixture();
+    anchas.Maqui = 10;
+    const QString casos[] = {
+        creaBaseVacia(QStringLiteral("Vacia.mdb")),          // not a configuration
+        creaConfig(QStringLiteral("Ancha.mdb"), anchas, {}), // fails the width check
+    };
     const QByteArray antes = leeTLVDirec();
-    TelvarConfig d(m, ui);
-    combo(d)->setEditText(vacia);
-    boton(d, "bAceptar")->click();
-    EXPECT_NE(d.result(), QDialog::Accepted);
-    EXPECT_TRUE(d.rutaAceptada().isEmpty());
-    EXPECT_EQ(combo(d)->currentText(), vacia);
-    EXPECT_EQ(leeTLVDirec(), antes);
-    ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_TRUE(ui.boxes.first().text.startsWith(QStringLiteral("TelvarConfig. bAceptar_Click.")));
+    for (const QString& ruta : casos) {
+        ui.boxes.clear();
+        TelvarConfig d(m, ui);
+        combo(d)->setEditText(ruta);
+        boton(d, "bAceptar")->click();
+        EXPECT_NE(d.result(), QDialog::Accepted) << ruta.toStdString();
+        EXPECT_TRUE(d.rutaAceptada().isEmpty());
+        EXPECT_EQ(combo(d)->currentText(), ruta);
+        EXPECT_EQ(leeTLVDirec(), antes);
+        ASSERT_EQ(ui.boxes.size(), 1);
+        EXPECT_TRUE(
+            ui.boxes.first().text.startsWith(QStringLiteral("TelvarConfig. bAceptar_Click.")));
+    }
 }
 
 TEST_F(TelvarConfigTest, WithoutTLVDirecTheDialogStillOpensToBrowse)

@@ -285,19 +285,29 @@ TEST_F(TelvarTest, ClosingTheChooserWithoutChoosingReopensTheSameDatabase)
     EXPECT_EQ(w.configuracion().RsConf().rowCount(), 3);
 }
 
-TEST_F(TelvarTest, ChoosingADatabaseThatDoesNotFitAsksToEndTheProgram)
+TEST_F(TelvarTest, ADatabaseThatDoesNotFitIsRefusedAndTheWindowKeepsItsOwn)
 {
+    // Accepting it would end the program now and at every later start.
     AnchosClave anchas = anchosFixture();
     anchas.Carac = 12;
     const QString mala = creaConfig(QStringLiteral("Ancha.mdb"), anchas, {});
     Telvar w(m, ui);
     ASSERT_EQ(w.Reinicia(), ResultadoReinicia::Hecho);
+    const QByteArray antes = leeTLVDirec();
     QSignalSpy fin(&w, &Telvar::terminarPrograma);
     w.setMuestraSelector(eligiendo(mala));
     w.bArchConf_Click();
-    EXPECT_EQ(fin.count(), 1);
-    ASSERT_FALSE(ui.boxes.isEmpty());
-    EXPECT_EQ(ui.boxes.last().icono, int(BoxKind::Critical));
+    EXPECT_EQ(fin.count(), 0);
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(ui.boxes.first().type, Box::Type::MensaBox);
+    EXPECT_EQ(ui.boxes.first().text, QStringLiteral("TelvarConfig. bAceptar_Click.\n") + mala +
+                                         QStringLiteral("\n\nHTMCONFI.Carac Defined Size <> 8\n"));
+    EXPECT_EQ(leeTLVDirec(), antes);
+    EXPECT_EQ(w.bArchConf()->text(), QStringLiteral("TLVConf.mdb"));
+    EXPECT_EQ(w.configuracion().RsConf().rowCount(), 3);
+    // The next start opens the same database.
+    Telvar despues(m, ui);
+    EXPECT_EQ(despues.Reinicia(), ResultadoReinicia::Hecho);
 }
 
 } // namespace
