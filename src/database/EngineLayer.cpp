@@ -4,6 +4,7 @@
 #include "database/ConnectionString.h"
 #include "database/EngineErrors.h"
 #include "database/FilePassword.h"
+#include "database/OdbcConnectionString.h"
 #include "database/OdbcDrivers.h"
 #include "database/SqliteFile.h"
 
@@ -167,80 +168,6 @@ Result<std::unique_ptr<Connection>> openPostgres(const QString& connectionString
     return cn;
 }
 
-// A value for an ODBC connection string, in braces when it needs them.
-QString odbcValue(const QString& value)
-{
-    if (value.contains(QLatin1Char(';')) || value.contains(QLatin1Char('{')) ||
-        value.contains(QLatin1Char('}')) || value != value.trimmed()) {
-        QString inner = value;
-        inner.replace(QLatin1String("}"), QLatin1String("}}"));
-        return QLatin1Char('{') + inner + QLatin1Char('}');
-    }
-    return value;
-}
-
-void addOdbc(QString& out, const char* key, const QString& value)
-{
-    out += QLatin1String(key) + QLatin1Char('=') + odbcValue(value) + QLatin1Char(';');
-}
-
-void addCredentials(QString& out, const ConnectionFields& fields)
-{
-    if (auto user = fields.value(QStringLiteral("User ID"))) {
-        addOdbc(out, "UID", *user);
-        addOdbc(out, "PWD", fields.text(QStringLiteral("Password")));
-    }
-}
-
-QString sqlServerOdbc(const QString& driver, const ConnectionFields& fields)
-{
-    QString out = QStringLiteral("Driver={") + driver + QStringLiteral("};");
-    QString server = fields.text(QStringLiteral("Data Source")).trimmed();
-    if (server.startsWith(QLatin1String("tcp:"), Qt::CaseInsensitive))
-        server = server.mid(4);
-    const bool freeTds = driver.compare(QLatin1String("FreeTDS"), Qt::CaseInsensitive) == 0;
-    const qsizetype comma = server.indexOf(QLatin1Char(','));
-    if (freeTds && comma >= 0) {
-        addOdbc(out, "Server", server.left(comma).trimmed());
-        addOdbc(out, "Port", server.mid(comma + 1).trimmed());
-    } else {
-        addOdbc(out, "Server", server);
-    }
-    addOdbc(out, "Database", fields.text(QStringLiteral("Initial Catalog")));
-    if (fields.contains(QStringLiteral("User ID")))
-        addCredentials(out, fields);
-    else if (!freeTds)
-        // Integrated security: the operating system's identity (Kerberos).
-        out += QStringLiteral("Trusted_Connection=yes;");
-    if (freeTds)
-        out += QStringLiteral("ClientCharset=UTF-8;");
-    return out;
-}
-
-QString informixOdbc(const QString& driver, const ConnectionFields& fields)
-{
-    QString out = QStringLiteral("Driver={") + driver + QStringLiteral("};");
-    // "Data Source" is database@server.
-    const QString source = fields.text(QStringLiteral("Data Source"));
-    const qsizetype at = source.lastIndexOf(QLatin1Char('@'));
-    addOdbc(out, "Database", at < 0 ? source : source.left(at));
-    if (at >= 0)
-        addOdbc(out, "Server", source.mid(at + 1));
-    addCredentials(out, fields);
-    return out;
-}
-
-QString sqlAnywhereOdbc(const QString& driver, const ConnectionFields& fields)
-{
-    QString out = QStringLiteral("Driver={") + driver + QStringLiteral("};");
-    addOdbc(out, "ENG", fields.text(QStringLiteral("ENG")));
-    addOdbc(out, "DBN", fields.text(QStringLiteral("DBN")));
-    addCredentials(out, fields);
-    if (auto links = fields.value(QStringLiteral("Links")))
-        addOdbc(out, "LINKS", *links);
-    return out;
-}
-
 Result<std::unique_ptr<Connection>> openOdbc(const QString& connectionString,
                                              const ConnectionFields& fields, Dialecto dialecto)
 {
@@ -258,23 +185,14 @@ Result<std::unique_ptr<Connection>> openOdbc(const QString& connectionString,
                                              QLatin1String(wanted) +
                                              QStringLiteral(" is installed"));
     }
-    QString odbc;
-    switch (engine) {
-    case OdbcEngine::SqlServer:
-        odbc = sqlServerOdbc(*driver, fields);
-        break;
-    case OdbcEngine::Informix:
-        odbc = informixOdbc(*driver, fields);
-        break;
-    case OdbcEngine::SqlAnywhere:
-        odbc = sqlAnywhereOdbc(*driver, fields);
-        break;
-    }
+    auto login = odbcLogin(engine, *driver, fields);
+    if (!login)
+        return login.error();
     // cn removes the Qt connection when it goes; db, declared after it, is
     // released first.
     auto cn = ConnectionFactory::make(QStringLiteral("QODBC"), connectionString, dialecto);
     QSqlDatabase db = cn->database();
-    db.setDatabaseName(odbc);
+    configureOdbc(db, login.value());
     db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10"));
     if (db.open())
         return cn;

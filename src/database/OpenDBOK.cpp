@@ -31,17 +31,17 @@ bool isDamage(long long numero)
 
 QString maskPassword(const QString& Conexion)
 {
-    static const QString kPassword = QStringLiteral("Password=");
-    const qsizetype p = Conexion.indexOf(kPassword);
-    if (p < 0)
+    // The password runs to the ";" the string's layout closes it with, so
+    // that a password holding ";" is hidden whole.
+    const ConnectionFields fields = ConnectionFields::parse(Conexion);
+    const ConnectionField* field = fields.maskedPasswordField();
+    if (!field)
         return Conexion;
-    // The first ";" from the password on; a quoted password (only ever
-    // written by a password replacement) is skipped whole, so that no part
-    // of it shows.
-    const qsizetype valueEnd = fieldValueEnd(Conexion, p + kPassword.size());
-    const qsizetype semi = Conexion.indexOf(QLatin1Char(';'), valueEnd);
-    const QString after = semi < 0 ? QString() : Conexion.mid(semi + 1);
-    return Conexion.left(p) + QStringLiteral("Password=***;") + after;
+    static const qsizetype kPasswordLength = QStringLiteral("Password=").size();
+    const QString after =
+        field->valueEnd < Conexion.size() ? Conexion.mid(field->valueEnd + 1) : QString();
+    return Conexion.left(field->valueStart - kPasswordLength) + QStringLiteral("Password=***;") +
+           after;
 }
 
 QString openFailureReport(const RuntimeError& error, const QString& masked)

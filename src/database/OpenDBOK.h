@@ -3,7 +3,6 @@
 #include "database/Connection.h"
 
 #include <QString>
-
 #include <memory>
 
 namespace telvar {
@@ -20,7 +19,12 @@ class Interaccion;
 bool OpenDBOK(Modulo1& m, Interaccion& ui, QString& Conexion, std::unique_ptr<Connection>& cn,
               bool Avisa);
 
-// Conexion with its first "Password=" field shown as "Password=***;".
+// Conexion with its first password field ("Password=", or
+// "Jet OLEDB:Database Password=" whose prefix stays) shown as
+// "Password=***;", followed by what followed the ";" that closed the
+// password. The password's end is read by the string's layout
+// (ConnectionFields), so a password holding ";" or "Password=" is hidden
+// whole, and a "Password=" inside another value is not taken for it.
 QString maskPassword(const QString& Conexion);
 
 } // namespace telvar

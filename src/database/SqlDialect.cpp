@@ -12,11 +12,29 @@ bool isPlainIdentifier(const QString& name)
     return plain.match(name).hasMatch();
 }
 
-QString quoted(const QString& name)
+// name between quote characters, a quote inside doubled.
+QString quoted(const QString& name, QChar quote = QLatin1Char('"'))
 {
     QString inner = name;
-    inner.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + inner + QLatin1Char('"');
+    inner.replace(QString(quote), QString(2, quote));
+    return quote + inner + quote;
+}
+
+// A bracketed name as the engine writes it.
+QString rewrittenName(Dialecto dialecto, const QString& name)
+{
+    switch (dialecto) {
+    case Dialecto::Sqlite:
+        return quoted(name, QLatin1Char('`'));
+    case Dialecto::PostgreSql:
+        return quoted(isPlainIdentifier(name) ? name.toLower() : name);
+    case Dialecto::Informix:
+        return isPlainIdentifier(name) ? name : quoted(name);
+    case Dialecto::SqlServer:
+    case Dialecto::SqlAnywhere:
+        break;
+    }
+    return name;
 }
 
 // Rewrites every [name] outside literals and quoted names.
@@ -66,12 +84,7 @@ QString rewriteBrackets(Dialecto dialecto, const QString& s)
                 out += s.mid(i);
                 break;
             }
-            if (dialecto == Dialecto::PostgreSql)
-                out += quoted(name.toLower());
-            else if (isPlainIdentifier(name))
-                out += name;
-            else
-                out += quoted(name);
+            out += rewrittenName(dialecto, name);
             i = j + 1;
             continue;
         }
@@ -113,7 +126,6 @@ QString rewriteSql(Dialecto dialecto, const QString& statement)
     case Dialecto::SqlAnywhere:
         return statement;
     case Dialecto::Sqlite:
-        return rewriteTop(dialecto, statement);
     case Dialecto::PostgreSql:
     case Dialecto::Informix:
         return rewriteTop(dialecto, rewriteBrackets(dialecto, statement));

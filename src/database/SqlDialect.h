@@ -12,10 +12,18 @@ namespace telvar {
 // - "Select Top n": kept for SQL Server and SQL Anywhere; "Select First n"
 //   for Informix; the statement without "Top n" and ending in " LIMIT n"
 //   for SQLite and PostgreSQL.
-// - [Name]: kept for SQLite, SQL Server and SQL Anywhere; "name" for
-//   PostgreSQL (folded to lower case as PostgreSQL folds unquoted names, so a
-//   bracketed and an unquoted spelling reach the same column); a plain name
-//   (or "Name" when it is not a plain identifier) for Informix.
+// - [Name] (a "]" inside written "]]"): kept for SQL Server and SQL
+//   Anywhere. SQLite has no way to write "]" inside brackets, so it gets
+//   `Name` with a "`" inside doubled: its own quoting that keeps the case and,
+//   unlike "Name", is never taken for a text value when no such column
+//   exists (SQLite reads a double-quoted word it cannot resolve as a string).
+//   PostgreSQL gets "name" for a plain identifier ([A-Za-z_][A-Za-z0-9_]*),
+//   folded to lower case as PostgreSQL folds unquoted names, so that a
+//   bracketed and an unquoted spelling reach the same column; any other name
+//   (Datos_F1_M1_P-A) can only exist quoted and keeps its case: "Name".
+//   Informix gets a plain identifier bare and any other name as "Name",
+//   which it reads as a name with delimited identifiers on (DELIMIDENT=y,
+//   set by the engine layer).
 // Text inside string literals and double-quoted names is left alone.
 QString rewriteSql(Dialecto dialecto, const QString& statement);
 

@@ -115,11 +115,33 @@ TEST_F(SqliteFiles, PathsWithUnusualCharactersWork)
     const QString file = path("Planta Año #2 (100%)/Datos?;x.MDB");
     ASSERT_TRUE(EngineLayer::createFileDatabase(file, QStringLiteral("p")).ok());
     EXPECT_TRUE(QFileInfo::exists(file));
-    // ";" cannot appear inside an unquoted Data Source: the string is built
-    // with the path quoted as OLE DB allows.
-    const QString quoted = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=\"") +
-                           file + QStringLiteral("\";Jet OLEDB:Database Password=p;");
-    EXPECT_EQ(openError(quoted), 0);
+    // The path is written raw, ";" and all, as ArmaConexion writes it.
+    EXPECT_EQ(openError(jet(file, QStringLiteral("p"))), 0);
+    EXPECT_EQ(openError(jet(file, QStringLiteral("q"))), ErrorNumber::WrongPassword);
+}
+
+// Every character the password file allows (codes 33 to 126) may be in a
+// database password; ArmaConexion writes it raw.
+const char* const kUnusualPasswords[] = {
+    "ab;cd", "'x", "\"x", "x;User ID=y", "x;Password=y", "p;", "{a}b;c}", "a\\b'\"c;d=e",
+};
+
+TEST_F(SqliteFiles, PasswordsWithAnyPrintableCharacterOpenTheirFile)
+{
+    int n = 0;
+    for (const char* typed : kUnusualPasswords) {
+        const QString password = QString::fromUtf8(typed);
+        SCOPED_TRACE(typed);
+        const QString file = dir.filePath(QStringLiteral("Q%1.MDB").arg(++n));
+        ASSERT_TRUE(EngineLayer::createFileDatabase(file, password).ok());
+        QString description;
+        EXPECT_EQ(openError(jet(file, password), &description), 0) << description.toStdString();
+        // A part of it is not the password.
+        const QString part = password.left(password.indexOf(QLatin1Char(';')) > 0
+                                               ? password.indexOf(QLatin1Char(';'))
+                                               : password.size() - 1);
+        EXPECT_EQ(openError(jet(file, part)), ErrorNumber::WrongPassword);
+    }
 }
 
 struct BadFileCase {
@@ -256,6 +278,30 @@ TEST(PostgresServer, WrongPasswordIsAuthenticationFailure)
     m.UsuarioBD = QStringLiteral("nadie");
     m.PassBD = s.password;
     EXPECT_EQ(openError(ArmaConexion(m, s.maintenanceDatabase)), ErrorNumber::AuthenticationFailed);
+}
+
+TEST(PostgresServer, PasswordsWithAnyPrintableCharacterAuthenticate)
+{
+    TELVAR_REQUIRE_POSTGRES();
+    const auto s = *PostgresTestServer::settings();
+    for (const char* typed : kUnusualPasswords) {
+        const QString password = QString::fromUtf8(typed);
+        SCOPED_TRACE(typed);
+        QString error;
+        const auto role = telvar::test::PostgresTestRole::create(password, &error);
+        ASSERT_TRUE(role) << error.toStdString();
+        Modulo1 m;
+        m.TipoBD = QStringLiteral("[POSTGRESQL]");
+        m.Servidor = s.servidor();
+        m.UsuarioBD = role->name();
+        m.PassBD = password;
+        QString description;
+        EXPECT_EQ(openError(ArmaConexion(m, s.maintenanceDatabase), &description), 0)
+            << description.toStdString();
+        m.PassBD = password.left(password.size() - 1);
+        EXPECT_EQ(openError(ArmaConexion(m, s.maintenanceDatabase)),
+                  ErrorNumber::AuthenticationFailed);
+    }
 }
 
 // ODBC engines: the driver manager with a private configuration.

@@ -84,6 +84,44 @@ TEST_P(EngineMatrix, RunsTheProgramsStatementFormWithBoundValues)
     EXPECT_TRUE(nulls.value().value(0).isNull());
 }
 
+TEST_P(EngineMatrix, BracketedNamesReachTablesWithAnyName)
+{
+    auto cn = db->open();
+    ASSERT_TRUE(cn);
+    // A data table as the engine itself names it (a quoted name keeps its
+    // case and any character; unquoted DIAM is folded as the engine folds
+    // names), made directly, without the program's rewriting.
+    {
+        QSqlQuery raw(cn->database());
+        ASSERT_TRUE(raw.exec(QStringLiteral("CREATE TABLE \"Datos_F1_M1_P-A\" (N INTEGER, DIAM "
+                                            "DOUBLE PRECISION, \"Nota]X\" VARCHAR(20))")))
+            << raw.lastError().text().toStdString();
+    }
+    ASSERT_TRUE(cn->exec(QStringLiteral("INSERT INTO [Datos_F1_M1_P-A] (N, [DIAM], [Nota]]X]) "
+                                        "VALUES (?, ?, ?)"),
+                         {1, 2.5, QStringLiteral("[a] \"b\"")})
+                    .ok());
+    auto read = cn->exec(QStringLiteral("Select Top 1 [Nota]]X], [DIAM] from [Datos_F1_M1_P-A]"));
+    ASSERT_TRUE(read.ok()) << read.error().descripcion.toStdString();
+    ASSERT_TRUE(read.value().next());
+    EXPECT_EQ(read.value().value(0).toString(), QStringLiteral("[a] \"b\""));
+    EXPECT_DOUBLE_EQ(read.value().value(1).toDouble(), 2.5);
+    read.value().finish();
+
+    // A bracketed column that does not exist is an error, never its own
+    // name read back as a text.
+    auto missing = cn->exec(QStringLiteral("Select [NOHAY] from [Datos_F1_M1_P-A]"));
+    ASSERT_FALSE(missing.ok()) << missing.value().next() << " "
+                               << missing.value().value(0).toString().toStdString();
+    EXPECT_TRUE(missing.error().descripcion.contains(QLatin1String("nohay"), Qt::CaseInsensitive))
+        << missing.error().descripcion.toStdString();
+
+    // The key sizes of such a table are read as of any other.
+    auto size = cn->definedSize(QStringLiteral("Datos_F1_M1_P-A"), QStringLiteral("Nota]X"));
+    ASSERT_TRUE(size.ok()) << size.error().descripcion.toStdString();
+    EXPECT_EQ(size.value(), 20);
+}
+
 TEST_P(EngineMatrix, StatementErrorsCarryTheEngineText)
 {
     auto cn = db->open();

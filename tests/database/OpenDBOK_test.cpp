@@ -244,6 +244,32 @@ TEST_F(OpenDBOKTest, WrongPasswordPromptsAndTheAnswerIsUsed)
                             QStringLiteral(";Jet OLEDB:Database Password=nueva;"));
 }
 
+TEST_F(OpenDBOKTest, PasswordsHoldingSemicolonsAreHiddenAndAccepted)
+{
+    const QString password = QStringLiteral("ab;cd");
+    ASSERT_TRUE(EngineLayer::createFileDatabase(path("Qualitra.MDB"), password).ok());
+    m.PassBD = password;
+    QString conexion = jet(path("Qualitra.MDB"));
+    EXPECT_TRUE(open(conexion));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    cn.reset();
+
+    // A wrong one: the prompt shows nothing of it, and the typed password,
+    // semicolon and all, opens the file.
+    m.PassBD = QStringLiteral("zz;yy;xx");
+    conexion = jet(path("Qualitra.MDB"));
+    ui.inputAnswers.enqueue(password);
+    EXPECT_TRUE(open(conexion));
+    ASSERT_EQ(ui.boxes.size(), 1);
+    Modulo1 hidden = m;
+    hidden.PassBD = QStringLiteral("***");
+    EXPECT_EQ(ui.boxes.first().text,
+              ArmaConexion(hidden, path("Qualitra.MDB")) + LF + m.Mensajes(0, 81));
+    EXPECT_FALSE(ui.boxes.first().text.contains(QLatin1String("yy")));
+    EXPECT_EQ(m.PassBD, password);
+    EXPECT_EQ(conexion, jet(path("Qualitra.MDB")));
+}
+
 TEST_F(OpenDBOKTest, AbandonedPasswordPromptReturnsFalseWithoutMessage)
 {
     ASSERT_TRUE(

@@ -57,9 +57,14 @@ std::optional<PostgresSettings> PostgresTestServer::settings()
 
 QString PostgresTestServer::skipReason()
 {
-    return QStringLiteral("TELVAR_PG_HOST not set: no PostgreSQL cluster is running (scripts/test "
-                          "starts one with scripts/pg-cluster; it found no PostgreSQL server "
-                          "binaries, or the tests were run without it)");
+    // scripts/test says why it started no cluster; anything else ran the
+    // tests without one.
+    const QString reason = qEnvironmentVariable("TELVAR_PG_SKIP_REASON");
+    if (!reason.isEmpty())
+        return QStringLiteral("no PostgreSQL cluster: ") + reason;
+    return QStringLiteral("TELVAR_PG_HOST not set: these tests ran without a PostgreSQL cluster "
+                          "(scripts/test starts one; by hand: eval \"$(scripts/pg-cluster "
+                          "start)\" before the tests, scripts/pg-cluster stop after them)");
 }
 
 int PostgresTestServer::unusedPort()
@@ -97,6 +102,41 @@ std::unique_ptr<PostgresTestDatabase> PostgresTestDatabase::create(QString* erro
 PostgresTestDatabase::PostgresTestDatabase(PostgresSettings settings, QString name)
     : m_settings(std::move(settings)), m_name(std::move(name))
 {
+}
+
+std::unique_ptr<PostgresTestRole> PostgresTestRole::create(const QString& password, QString* error)
+{
+    const auto s = PostgresTestServer::settings();
+    if (!s) {
+        if (error)
+            *error = PostgresTestServer::skipReason();
+        return nullptr;
+    }
+    const QString name = QStringLiteral("telvar_r_") +
+                         QString::number(QCoreApplication::applicationPid()) + QLatin1Char('_') +
+                         QString::number(QRandomGenerator::global()->generate(), 16);
+    QString literal = password;
+    literal.replace(QLatin1String("'"), QLatin1String("''"));
+    // standard_conforming_strings is on: a backslash in the literal is itself.
+    const QString failure =
+        runAdmin(*s, QStringLiteral("CREATE ROLE ") + name + QStringLiteral(" LOGIN PASSWORD '") +
+                         literal + QLatin1Char('\''));
+    if (!failure.isEmpty()) {
+        if (error)
+            *error = QStringLiteral("CREATE ROLE ") + name + QStringLiteral(": ") + failure;
+        return nullptr;
+    }
+    return std::unique_ptr<PostgresTestRole>(new PostgresTestRole(*s, name));
+}
+
+PostgresTestRole::PostgresTestRole(PostgresSettings settings, QString name)
+    : m_settings(std::move(settings)), m_name(std::move(name))
+{
+}
+
+PostgresTestRole::~PostgresTestRole()
+{
+    runAdmin(m_settings, QStringLiteral("DROP ROLE IF EXISTS ") + m_name);
 }
 
 PostgresTestDatabase::~PostgresTestDatabase()

@@ -25,7 +25,9 @@ class PostgresTestServer final {
 public:
     // The settings, or std::nullopt when TELVAR_PG_HOST is not set.
     static std::optional<PostgresSettings> settings();
-    // Why PostgreSQL tests are skipped when settings() is empty.
+    // Why PostgreSQL tests are skipped when settings() is empty: what
+    // scripts/test reported in TELVAR_PG_SKIP_REASON, or that the tests ran
+    // without a cluster.
     static QString skipReason();
     // A TCP port on 127.0.0.1 that nothing listens on at the moment.
     static int unusedPort();
@@ -47,6 +49,26 @@ public:
 
 private:
     PostgresTestDatabase(PostgresSettings settings, QString name);
+
+    PostgresSettings m_settings;
+    QString m_name;
+};
+
+// A login role on the test cluster with a unique name and the given
+// password, dropped again when destroyed. It may connect to any database.
+class PostgresTestRole final {
+public:
+    // The new role, or nullptr with *error set.
+    static std::unique_ptr<PostgresTestRole> create(const QString& password, QString* error);
+    ~PostgresTestRole();
+    PostgresTestRole(const PostgresTestRole&) = delete;
+    PostgresTestRole& operator=(const PostgresTestRole&) = delete;
+
+    const QString& name() const { return m_name; }
+    const PostgresSettings& settings() const { return m_settings; }
+
+private:
+    PostgresTestRole(PostgresSettings settings, QString name);
 
     PostgresSettings m_settings;
     QString m_name;
