@@ -52,4 +52,22 @@ std::optional<QByteArray> leePrimeraLinea(const QString& ruta)
     return data.left(end);
 }
 
+std::optional<QByteArray> codificaPassword(const QString& PassBD)
+{
+    QByteArray linea("\"");
+    for (qsizetype index = 0; index < PassBD.size(); ++index) {
+        const int i = int(index) + 1;
+        const int d = PassBD.at(index).unicode();
+        if (d < 33 || d > 126)
+            return std::nullopt;
+        int a = d + 2 * i;
+        if (a > 126)
+            a -= 94;
+        if (a < 33 || a > 126)
+            return std::nullopt;
+        linea.append(char(a));
+    }
+    return linea + "\"";
+}
+
 } // namespace telvar

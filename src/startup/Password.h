@@ -26,6 +26,11 @@ struct PasswordDecoding {
 // that falls below 33. nombre names the file in error texts.
 PasswordDecoding decodificaPassword(const QByteArray& linea, const QString& nombre);
 
+// The inverse of decodificaPassword: the line that QLTRPASS.IAU keeps for
+// PassBD, enclosed in double quotes. std::nullopt when a character lies
+// outside codes 33..126 or cannot be encoded at its position.
+std::optional<QByteArray> codificaPassword(const QString& PassBD);
+
 // The first line of an 8-bit text file (ended by CR, LF or CR LF), without its
 // line end; std::nullopt when the file cannot be read.
 std::optional<QByteArray> leePrimeraLinea(const QString& ruta);

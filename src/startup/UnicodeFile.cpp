@@ -54,4 +54,15 @@ void UnicodeFile::close()
         m_file.close();
 }
 
+QByteArray bytesUnicode(const QString& texto)
+{
+    QByteArray bytes("\xFF\xFE", 2);
+    bytes.reserve(2 + 2 * texto.size());
+    for (const QChar c : texto) {
+        bytes.append(char(c.unicode() & 0xFF));
+        bytes.append(char(c.unicode() >> 8));
+    }
+    return bytes;
+}
+
 } // namespace telvar

@@ -1,5 +1,8 @@
 #include "support/InstallationBuilder.h"
 
+#include "startup/Password.h"
+#include "startup/UnicodeFile.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -196,20 +199,7 @@ LanguageFileBuilder InstallationBuilder::standardLanguage(qint16 idioma)
 
 std::optional<QByteArray> InstallationBuilder::encodePassword(const QString& plain)
 {
-    QByteArray line("\"");
-    for (qsizetype index = 0; index < plain.size(); ++index) {
-        const int i = int(index) + 1;
-        const int d = plain.at(index).unicode();
-        if (d < 33 || d > 126)
-            return std::nullopt;
-        int a = d + 2 * i;
-        if (a > 126)
-            a -= 94;
-        if (a < 33 || a > 126)
-            return std::nullopt;
-        line.append(char(a));
-    }
-    return line + "\"";
+    return codificaPassword(plain);
 }
 
 // A grey baseline JPEG: one component, quantisation 1, and Huffman tables
@@ -246,12 +236,7 @@ QByteArray InstallationBuilder::utf16(const QStringList& lines, bool finalLineEn
     QString text = lines.join(QStringLiteral("\r\n"));
     if (finalLineEnd && !lines.isEmpty())
         text += QStringLiteral("\r\n");
-    QByteArray bytes("\xFF\xFE", 2);
-    for (const QChar c : text) {
-        bytes.append(char(c.unicode() & 0xFF));
-        bytes.append(char(c.unicode() >> 8));
-    }
-    return bytes;
+    return bytesUnicode(text);
 }
 
 } // namespace telvar::test

@@ -3,6 +3,8 @@
 #include "demo/ConfigDemo.h"
 #include "demo/DemoTexts.h"
 #include "demo/QualitraDemo.h"
+#include "startup/Password.h"
+#include "startup/UnicodeFile.h"
 
 #include <QColor>
 #include <QDir>
@@ -35,18 +37,6 @@ Status writeFile(const QString& path, const QByteArray& bytes)
         return fileError(path, QStringLiteral("cannot write") + QStringLiteral(" (") +
                                    file.errorString() + QStringLiteral(")"));
     return {};
-}
-
-// UTF-16 little-endian with the byte order mark FF FE.
-QByteArray utf16WithMark(const QString& text)
-{
-    QByteArray bytes("\xFF\xFE", 2);
-    for (QChar c : text) {
-        const ushort unit = c.unicode();
-        bytes.append(char(unit & 0xFF));
-        bytes.append(char(unit >> 8));
-    }
-    return bytes;
 }
 
 QByteArray latin1Lines(const QStringList& lines)
@@ -137,25 +127,6 @@ Status buildDemoDatabases(const DemoInstallationOptions& options, const QDir& pr
 
 } // namespace
 
-Result<QByteArray> encodeInstallationPassword(const QString& password)
-{
-    QByteArray encoded;
-    for (int i = 1; i <= password.size(); ++i) {
-        const int d = password.at(i - 1).unicode();
-        if (d < 33 || d > 126)
-            return RuntimeError{5, QStringLiteral("telvar_demo_install"),
-                                QStringLiteral("password character %1 is outside 33..126").arg(i)};
-        int a = d + 2 * i;
-        if (a > 126)
-            a -= 94;
-        if (a < 33 || a > 126 || a == '"')
-            return RuntimeError{5, QStringLiteral("telvar_demo_install"),
-                                QStringLiteral("password character %1 cannot be encoded").arg(i)};
-        encoded.append(char(a));
-    }
-    return QByteArray("\"") + encoded + "\"";
-}
-
 Status buildDemoInstallation(const DemoInstallationOptions& options)
 {
     const QDir program(options.programDir);
@@ -171,19 +142,20 @@ Status buildDemoInstallation(const DemoInstallationOptions& options)
                                  QStringLiteral("QLTR2026"), QStringLiteral("Demo")};
     if (Status s =
             writeFile(iauDir.filePath(QStringLiteral("QLCompa.iau")),
-                      utf16WithMark(company.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+                      bytesUnicode(company.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
         !s)
         return s;
     if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLLang.IAU")),
-                             utf16WithMark(languageFileText(1)));
+                             bytesUnicode(languageFileText(1)));
         !s)
         return s;
 
-    const Result<QByteArray> password = encodeInstallationPassword(options.passBD);
+    const std::optional<QByteArray> password = codificaPassword(options.passBD);
     if (!password)
-        return password.error();
-    if (Status s =
-            writeFile(iauDir.filePath(QStringLiteral("QLTRPASS.IAU")), password.value() + "\r\n");
+        return RuntimeError{5, QStringLiteral("telvar_demo_install"),
+                            QStringLiteral("the database password cannot be encoded: each "
+                                           "character must have a code in 33..126")};
+    if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLTRPASS.IAU")), *password + "\r\n");
         !s)
         return s;
 

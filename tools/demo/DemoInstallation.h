@@ -20,8 +20,4 @@ struct DemoInstallationOptions {
 // Lays out a complete demo installation beside the program.
 Status buildDemoInstallation(const DemoInstallationOptions& options);
 
-// The encoded form of a database password, as the installation's password
-// file keeps it (the inverse of the decoding done at start-up).
-Result<QByteArray> encodeInstallationPassword(const QString& password);
-
 } // namespace telvar::demo
