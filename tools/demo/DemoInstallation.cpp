@@ -1,5 +1,6 @@
 #include "demo/DemoInstallation.h"
 
+#include "database/EngineLayer.h"
 #include "demo/ConfigDemo.h"
 #include "demo/DemoTexts.h"
 #include "demo/QualitraDemo.h"
@@ -105,8 +106,12 @@ Status buildDemoDatabases(const DemoInstallationOptions& options, const QDir& pr
             return fileError(data, QStringLiteral("cannot create the data directory"));
         if (Status s = createQualitraDemoFile(qualitra, options.passBD); !s)
             return s;
-        if (Status s = createDemoDataFiles(QDir::toNativeSeparators(data) + QDir::separator(),
-                                           options.passBD);
+        // The data files follow the assignment chain of the database just built.
+        auto spc = EngineLayer::open(jetConnectionString(qualitra, options.passBD));
+        if (!spc)
+            return spc.error();
+        if (Status s = createDemoDataFiles(
+                *spc.value(), QDir::toNativeSeparators(data) + QDir::separator(), options.passBD);
             !s)
             return s;
     }

@@ -98,14 +98,6 @@ Status runInTransaction(const Connection& cn, const QList<std::pair<QString, QVa
     return {};
 }
 
-QString jetConnectionString(const QString& path, const QString& passBD)
-{
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[JET4]");
-    m.PassBD = passBD;
-    return ArmaConexion(m, path);
-}
-
 struct Characteristic {
     QString clave;
     bool numeric = true;
@@ -157,6 +149,14 @@ QString dataTableStatement(Dialecto dialecto, const QString& table,
 }
 
 } // namespace
+
+QString jetConnectionString(const QString& path, const QString& passBD)
+{
+    Modulo1 m;
+    m.TipoBD = QStringLiteral("[JET4]");
+    m.PassBD = passBD;
+    return ArmaConexion(m, path);
+}
 
 Result<QStringList> qualitraStatements()
 {
