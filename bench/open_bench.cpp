@@ -32,14 +32,14 @@ using namespace telvar;
 class FailOnBox final : public Interaccion {
 public:
     void messageBox(const QString& text, BoxKind) override { fail(text); }
-    void mensaBox(const QString& text, int, double) override { fail(text); }
+    void mensaBox(const QString& text, BoxKind, double) override { fail(text); }
     std::optional<QString> inputBox(const QString& prompt) override
     {
         fail(prompt);
         return std::nullopt;
     }
     QString superListBox(const ListPickerRequest&) override { return {}; }
-    void setMousePointer(int) override {}
+    void setMousePointer(PointerShape) override {}
 
 private:
     [[noreturn]] static void fail(const QString& text)

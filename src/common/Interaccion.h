@@ -6,8 +6,12 @@
 
 namespace telvar {
 
-// Message-box kinds by their classic icon numbers.
+// Message-box kinds by their classic icon numbers (also the timed box's
+// Icono values; Plain shows no icon).
 enum class BoxKind { Plain = 0, Critical = 16, Question = 32, Exclamation = 48, Information = 64 };
+
+// The screen's mouse pointer by its classic numbers.
+enum class PointerShape { Default = 0, Hourglass = 11, ArrowHourglass = 13 };
 
 // A colour as the classic RGB function gives it: red + 256 * green + 65536 * blue.
 constexpr qint32 RGB(int red, int green, int blue)
@@ -36,15 +40,15 @@ public:
 
     // A plain message box carrying the application's title.
     virtual void messageBox(const QString& text, BoxKind kind) = 0;
-    // The timed message box: icon 16/32/48/64 (other values: none),
+    // The timed message box with the icon of its kind (Plain: none),
     // duracion in seconds (0 or less: no count-down).
-    virtual void mensaBox(const QString& mensaje, int icono, double duracion) = 0;
+    virtual void mensaBox(const QString& mensaje, BoxKind icono, double duracion) = 0;
     // An input box; std::nullopt when the person cancels.
     virtual std::optional<QString> inputBox(const QString& prompt) = 0;
     // The list picker; returns its Resultado ("" after Cancel or the close box).
     virtual QString superListBox(const ListPickerRequest& request) = 0;
-    // The screen's mouse pointer: 11 hourglass, 0 default.
-    virtual void setMousePointer(int pointer) = 0;
+    // The screen's mouse pointer.
+    virtual void setMousePointer(PointerShape pointer) = 0;
 };
 
 } // namespace telvar

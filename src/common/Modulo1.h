@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/MessageId.h"
 #include "common/MessageTable.h"
 
 #include <QList>
@@ -53,6 +54,7 @@ struct Modulo1 {
     {
         return TablaMensajes.text(section, number, Idioma);
     }
+    QString Mensajes(MessageId id) const { return Mensajes(id.section, id.number); }
 };
 
 } // namespace telvar

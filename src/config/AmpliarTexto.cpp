@@ -147,7 +147,7 @@ Status reconstruye(const QSqlDatabase& db, const QString& tabla, const QString& 
     if (!query.exec())
         return errorSql(query.lastError(), QStringLiteral("reading the definition of ") + tabla);
     if (!query.next())
-        return RuntimeError{-2147217865, errorSource(Dialecto::Sqlite),
+        return RuntimeError{ErrorNumber::TableNotFound, errorSource(Dialecto::Sqlite),
                             QStringLiteral("The table ") + tabla +
                                 QStringLiteral(" does not exist")};
     const QString nombreTabla = query.value(1).toString();
@@ -223,7 +223,7 @@ Status AmpliarTexto(const Connection& TLVConf, const QString& Tabliux, const QSt
     if (ancho.value() >= NewAnchiux)
         return {};
     if (TLVConf.dialecto() != Dialecto::Sqlite)
-        return RuntimeError{3251, QStringLiteral("Telvar"),
+        return RuntimeError{ErrorNumber::NotSupported, QStringLiteral("Telvar"),
                             QStringLiteral("Widening ") + Tabliux + QLatin1Char('.') + Campiux +
                                 QStringLiteral(" is only done on file databases")};
 
@@ -250,7 +250,7 @@ Status AmpliarTexto(const Connection& TLVConf, const QString& Tabliux, const QSt
             if (!query.exec(QStringLiteral("PRAGMA foreign_key_check")))
                 resultado = errorSql(query.lastError(), QStringLiteral("checking foreign keys"));
             else if (query.next())
-                resultado = RuntimeError{3201, errorSource(Dialecto::Sqlite),
+                resultado = RuntimeError{ErrorNumber::TableExists, errorSource(Dialecto::Sqlite),
                                          QStringLiteral("Rebuilding ") + Tabliux +
                                              QStringLiteral(" would break a foreign key of ") +
                                              query.value(0).toString()};

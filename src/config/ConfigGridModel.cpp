@@ -1,5 +1,6 @@
 #include "config/ConfigGridModel.h"
 
+#include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "database/Connection.h"
 #include "database/EngineErrors.h"
@@ -71,7 +72,8 @@ Status ConfigGridModel::bind(std::unique_ptr<Connection> cn, const QString& reco
 {
     unbind();
     if (!cn)
-        return errorValor(3709, QStringLiteral("The connection cannot be used: it is not open"));
+        return errorValor(ErrorNumber::ConnectionNotOpen,
+                          QStringLiteral("The connection cannot be used: it is not open"));
     m_cn = std::move(cn);
     m_recordSource = recordSource;
 
@@ -116,7 +118,8 @@ Status ConfigGridModel::setRecordSource(const QString& recordSource)
 Status ConfigGridModel::refresh()
 {
     if (!m_cn)
-        return errorValor(3709, QStringLiteral("The connection cannot be used: it is not open"));
+        return errorValor(ErrorNumber::ConnectionNotOpen,
+                          QStringLiteral("The connection cannot be used: it is not open"));
     return ejecutaRecordSource();
 }
 
@@ -248,26 +251,28 @@ Result<QVariant> ConfigGridModel::valorParaColumna(const QString& campo,
         bool esNumero = false;
         const qlonglong numero = limpio.toLongLong(&esNumero);
         if (!esNumero)
-            return errorValor(13, QStringLiteral("Type mismatch: ") + nombre +
-                                      QStringLiteral(" takes a whole number, not \"") + texto +
-                                      QStringLiteral("\""));
+            return errorValor(ErrorNumber::TypeMismatch,
+                              QStringLiteral("Type mismatch: ") + nombre +
+                                  QStringLiteral(" takes a whole number, not \"") + texto +
+                                  QStringLiteral("\""));
         const bool esReloj = nombre == QLatin1String("Reloj");
         const qlonglong minimo =
             esReloj ? 0 : (columna->tabla == Tabla::Reloj ? 0 : -2147483647 - 1);
         const qlonglong maximo = esReloj ? 10 : 2147483647;
         if (numero < minimo || numero > maximo)
-            return errorValor(6, QStringLiteral("Overflow: ") + nombre +
-                                     QStringLiteral(" takes a whole number from ") +
-                                     QString::number(minimo) + QStringLiteral(" to ") +
-                                     QString::number(maximo) + QStringLiteral(", not ") +
-                                     QString::number(numero));
+            return errorValor(ErrorNumber::Overflow,
+                              QStringLiteral("Overflow: ") + nombre +
+                                  QStringLiteral(" takes a whole number from ") +
+                                  QString::number(minimo) + QStringLiteral(" to ") +
+                                  QString::number(maximo) + QStringLiteral(", not ") +
+                                  QString::number(numero));
         return QVariant(numero);
     }
     if (texto.isEmpty())
         return QVariant(QMetaType::fromType<QString>());
     const auto ancho = m_anchosTexto.constFind(campo.toUpper());
     if (ancho != m_anchosTexto.cend() && texto.size() > ancho.value())
-        return errorValor(3163,
+        return errorValor(ErrorNumber::FieldTooSmall,
                           QStringLiteral("The field is too small to accept the amount of data you "
                                          "attempted to add: ") +
                               nombre + QStringLiteral(" holds at most ") +
@@ -279,20 +284,22 @@ Result<QVariant> ConfigGridModel::valorParaColumna(const QString& campo,
 Result<QVariant> ConfigGridModel::escribe(int puert, const QString& campo, const QVariant& valor)
 {
     if (!m_cn)
-        return errorValor(3709, QStringLiteral("The connection cannot be used: it is not open"));
+        return errorValor(ErrorNumber::ConnectionNotOpen,
+                          QStringLiteral("The connection cannot be used: it is not open"));
     const ColumnaEditable* columna = editable(campo);
     if (!columna)
-        return errorValor(3027, QStringLiteral("Cannot update: the column ") + campo +
-                                    QStringLiteral(" is read-only"));
+        return errorValor(ErrorNumber::CannotUpdate, QStringLiteral("Cannot update: the column ") +
+                                                         campo + QStringLiteral(" is read-only"));
     const std::optional<int> fila = rowOfPuert(puert);
     if (!fila)
-        return errorValor(3021, QStringLiteral("No current record: port ") +
-                                    QString::number(puert) +
-                                    QStringLiteral(" is not in the configuration"));
+        return errorValor(ErrorNumber::NoCurrentRecord,
+                          QStringLiteral("No current record: port ") + QString::number(puert) +
+                              QStringLiteral(" is not in the configuration"));
     if (m_puertosRepetidos.contains(puert))
-        return errorValor(3027, QStringLiteral("Cannot update: port ") + QString::number(puert) +
-                                    QStringLiteral(" is in more than one row of HTMCONFI; give "
-                                                   "each row a port number of its own first"));
+        return errorValor(ErrorNumber::CannotUpdate,
+                          QStringLiteral("Cannot update: port ") + QString::number(puert) +
+                              QStringLiteral(" is in more than one row of HTMCONFI; give "
+                                             "each row a port number of its own first"));
     Result<QVariant> nuevo = valorParaColumna(campo, valor);
     if (!nuevo)
         return nuevo.error();
@@ -311,7 +318,7 @@ Result<QVariant> ConfigGridModel::escribe(int puert, const QString& campo, const
     } else {
         const std::optional<int> clave = row(*fila).Clave;
         if (!clave)
-            return errorValor(3027,
+            return errorValor(ErrorNumber::CannotUpdate,
                               QStringLiteral("Cannot update: port ") + QString::number(puert) +
                                   QStringLiteral(" has no clock whose interval could change"));
         sentencia = QStringLiteral("UPDATE HTMRELOJ SET INTER = ? WHERE CLAVE = ?");
@@ -346,12 +353,14 @@ Status ConfigGridModel::escribeUnaFila(const QString& sentencia, const QVariantL
     if (cambiadas != 1) {
         db.rollback();
         if (cambiadas == 0)
-            return errorValor(3021, QStringLiteral("No current record: ") + donde +
-                                        QStringLiteral(" is no longer in ") + tabla);
-        return errorValor(3027, QStringLiteral("Cannot update: the change to ") + donde +
-                                    QStringLiteral(" would change ") + QString::number(cambiadas) +
-                                    QStringLiteral(" rows of ") + tabla +
-                                    QStringLiteral(" that share its key; nothing was changed"));
+            return errorValor(ErrorNumber::NoCurrentRecord,
+                              QStringLiteral("No current record: ") + donde +
+                                  QStringLiteral(" is no longer in ") + tabla);
+        return errorValor(ErrorNumber::CannotUpdate,
+                          QStringLiteral("Cannot update: the change to ") + donde +
+                              QStringLiteral(" would change ") + QString::number(cambiadas) +
+                              QStringLiteral(" rows of ") + tabla +
+                              QStringLiteral(" that share its key; nothing was changed"));
     }
     if (!db.commit()) {
         const RuntimeError error = errorSql(m_cn->dialecto(), db.lastError(),
@@ -375,9 +384,7 @@ Status ConfigGridModel::escribeCampo(int puert, const QString& campo, const QVar
 
 void ConfigGridModel::avisa(const RuntimeError& error)
 {
-    m_ui.mensaBox(QStringLiteral("Telvar. DBGrid1.") + QStringLiteral("\n\n") +
-                      QString::number(error.numero) + QStringLiteral(".- ") + error.descripcion,
-                  48, 5);
+    m_ui.mensaBox(errorReport(QStringLiteral("Telvar. DBGrid1."), error), BoxKind::Exclamation, 5);
 }
 
 void ConfigGridModel::releeTrasEdicion()

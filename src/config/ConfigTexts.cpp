@@ -1,5 +1,6 @@
 #include "config/ConfigTexts.h"
 
+#include "common/ErrorReport.h"
 #include "database/OpenDBOK.h"
 
 #include <algorithm>
@@ -40,10 +41,8 @@ QString avisoAnchos(const QString& rutaConf, const QString& reporte)
 
 QString reporteReinicia(const RuntimeError& error, const QString& conexion)
 {
-    return QStringLiteral("Telvar. Reinicia.") + QStringLiteral("\n\n") + error.fuente +
-           QLatin1Char('\n') + QString::number(error.numero) + QStringLiteral(".- ") +
-           error.descripcion + QStringLiteral("\n\n") + maskPassword(conexion) +
-           QStringLiteral("\n\n");
+    return errorReport(QStringLiteral("Telvar. Reinicia."), error, SourceLine::Shown,
+                       maskPassword(conexion));
 }
 
 QString captionTelvar(const QString& titulo, int mayor, int revision)

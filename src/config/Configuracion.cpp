@@ -97,7 +97,7 @@ ResultadoReinicia Configuracion::Reinicia()
 Configuracion::Accion Configuracion::manejaError(const RuntimeError& error, const QString& conexion,
                                                  bool* reparado)
 {
-    m_ui.setMousePointer(0);
+    m_ui.setMousePointer(PointerShape::Default);
     const QString reporte = reporteReinicia(error, conexion);
     // Only the data control's opening can be repeated; the steps before it
     // run on a connection the opener has already recovered.
@@ -108,7 +108,7 @@ Configuracion::Accion Configuracion::manejaError(const RuntimeError& error, cons
     switch (pideRepetir && !repetible ? 0 : error.numero) {
     case ErrorNumber::WrongPassword: {
         const std::optional<QString> respuesta =
-            m_ui.inputBox(QLatin1Char('\n') + m_m.Mensajes(0, 81));
+            m_ui.inputBox(QLatin1Char('\n') + m_m.Mensajes(Mensaje::EscribaContrasena));
         if (!respuesta || respuesta->isEmpty())
             return Accion::Abandonar;
         m_m.PassBD = *respuesta;
@@ -122,9 +122,9 @@ Configuracion::Accion Configuracion::manejaError(const RuntimeError& error, cons
         if (*reparado)
             break;
         *reparado = true;
-        m_ui.setMousePointer(11);
+        m_ui.setMousePointer(PointerShape::Hourglass);
         Result<QString> reparacion = compactAndRepair(m_m.RutaConf);
-        m_ui.setMousePointer(0);
+        m_ui.setMousePointer(PointerShape::Default);
         if (reparacion)
             return Accion::Reintentar;
         RuntimeError fallo = error;
@@ -133,7 +133,8 @@ Configuracion::Accion Configuracion::manejaError(const RuntimeError& error, cons
         return Accion::Abandonar;
     }
     case ErrorNumber::ErrorInDll:
-        m_ui.messageBox(reporte + m_m.Mensajes(4, 13) + QStringLiteral("\n\n"),
+        m_ui.messageBox(reporte + m_m.Mensajes(Mensaje::RevisarComponentes) +
+                            QStringLiteral("\n\n"),
                         BoxKind::Exclamation);
         return Accion::Abandonar;
     case ErrorNumber::UnspecifiedFailure:

@@ -1,5 +1,7 @@
 #include "config/SelectorConfig.h"
 
+#include "common/ErrorNumbers.h"
+#include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "config/AbreConfig.h"
@@ -48,7 +50,7 @@ std::optional<QString> SelectorConfig::acepta(const QString& texto, const QStrin
     // A path TLVDirec.IAU cannot hold would come back as another path.
     const QString motivo = motivoRutaNoAlmacenable(ruta);
     if (!motivo.isEmpty()) {
-        avisa(RuntimeError{5, QStringLiteral("Telvar"),
+        avisa(RuntimeError{ErrorNumber::InvalidProcedureCall, QStringLiteral("Telvar"),
                            QStringLiteral("The path \"") + ruta + QStringLiteral("\" ") + motivo +
                                QStringLiteral(": TLVDirec.IAU cannot keep it. Rename the file or "
                                               "its folder and choose it again.")});
@@ -79,7 +81,7 @@ std::optional<QString> SelectorConfig::acepta(const QString& texto, const QStrin
         return std::nullopt;
     }
     if (!reporte.value().isEmpty()) {
-        m_ui.mensaBox(reporteAnchosAcepta(ruta, reporte.value()), 48, 5);
+        m_ui.mensaBox(reporteAnchosAcepta(ruta, reporte.value()), BoxKind::Exclamation, 5);
         return std::nullopt;
     }
 
@@ -92,8 +94,7 @@ std::optional<QString> SelectorConfig::acepta(const QString& texto, const QStrin
 
 QString SelectorConfig::reporteAcepta(const RuntimeError& error)
 {
-    return QStringLiteral("TelvarConfig. bAceptar_Click.") + QStringLiteral("\n\n") +
-           QString::number(error.numero) + QStringLiteral(".- ") + error.descripcion;
+    return errorReport(QStringLiteral("TelvarConfig. bAceptar_Click."), error);
 }
 
 QString SelectorConfig::reporteAnchosAcepta(const QString& ruta, const QString& reporte)
@@ -104,13 +105,12 @@ QString SelectorConfig::reporteAnchosAcepta(const QString& ruta, const QString& 
 
 QString SelectorConfig::reporteCarga(const RuntimeError& error)
 {
-    return QStringLiteral("TelvarConfig (Form_Load)") + QStringLiteral("\n\n") +
-           QString::number(error.numero) + QStringLiteral(".- ") + error.descripcion;
+    return errorReport(QStringLiteral("TelvarConfig (Form_Load)"), error);
 }
 
 void SelectorConfig::avisa(const RuntimeError& error)
 {
-    m_ui.mensaBox(reporteAcepta(error), 48, 5);
+    m_ui.mensaBox(reporteAcepta(error), BoxKind::Exclamation, 5);
 }
 
 } // namespace telvar

@@ -1,5 +1,7 @@
 #include "config/SqliteSchemaEdit.h"
 
+#include "common/ErrorNumbers.h"
+
 #include <QStringList>
 
 namespace telvar {
@@ -8,7 +10,7 @@ namespace {
 
 RuntimeError errorEsquema(const QString& descripcion)
 {
-    return RuntimeError{3265, QStringLiteral("Telvar"), descripcion};
+    return RuntimeError{ErrorNumber::ItemNotFound, QStringLiteral("Telvar"), descripcion};
 }
 
 bool esInicioIdentificador(QChar c)

@@ -1,5 +1,6 @@
 #include "config/TLVDirec.h"
 
+#include "common/ErrorNumbers.h"
 #include "common/Modulo1.h"
 #include "startup/InstallationFiles.h"
 #include "startup/SequentialInput.h"
@@ -84,9 +85,10 @@ Status escribeRutasConf(const Modulo1& m, const QStringList& rutas)
 {
     const QString ruta = rutaTLVDirec(m);
     const auto invalida = [&](const QString& linea, const QString& motivo) {
-        return errorArchivo(5, QStringLiteral("Invalid procedure call or argument: the path \"") +
-                                   linea + QStringLiteral("\" ") + motivo + QStringLiteral(" in ") +
-                                   ruta);
+        return errorArchivo(ErrorNumber::InvalidProcedureCall,
+                            QStringLiteral("Invalid procedure call or argument: the path \"") +
+                                linea + QStringLiteral("\" ") + motivo + QStringLiteral(" in ") +
+                                ruta);
     };
     // The path in use goes first as a plain line. The older ones come from
     // the file as the reader gave them (a path with a comma, say, was quoted
@@ -119,19 +121,20 @@ Status escribeRutasConf(const Modulo1& m, const QStringList& rutas)
             leidas.append(campo.value());
     }
     if (leidas != escritas)
-        return errorArchivo(5, QStringLiteral("Invalid procedure call or argument: the paths would "
-                                              "not read back from ") +
-                                   ruta);
+        return errorArchivo(ErrorNumber::InvalidProcedureCall,
+                            QStringLiteral("Invalid procedure call or argument: the paths would "
+                                           "not read back from ") +
+                                ruta);
 
     QSaveFile archivo(ruta);
     if (!archivo.open(QIODevice::WriteOnly))
-        return errorArchivo(75, QStringLiteral("Path/File access error: ") + ruta +
-                                    QStringLiteral(" (") + archivo.errorString() +
-                                    QStringLiteral(")"));
+        return errorArchivo(ErrorNumber::PathFileAccess,
+                            QStringLiteral("Path/File access error: ") + ruta +
+                                QStringLiteral(" (") + archivo.errorString() + QStringLiteral(")"));
     if (archivo.write(contenido) != contenido.size() || !archivo.commit())
-        return errorArchivo(75, QStringLiteral("Path/File access error: ") + ruta +
-                                    QStringLiteral(" (") + archivo.errorString() +
-                                    QStringLiteral(")"));
+        return errorArchivo(ErrorNumber::PathFileAccess,
+                            QStringLiteral("Path/File access error: ") + ruta +
+                                QStringLiteral(" (") + archivo.errorString() + QStringLiteral(")"));
     return {};
 }
 

@@ -1,5 +1,6 @@
 #include "database/LeeAnchos.h"
 
+#include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "database/EngineErrors.h"
@@ -34,10 +35,9 @@ const MasterTable kTables[] = {
 // Start-up stops: a critical box naming the table and column.
 bool stop(Interaccion& ui, const RuntimeError& error, const QString& where)
 {
-    ui.messageBox(QStringLiteral("Module1. LeeAnchos.") + LF + LF + error.fuente + LF +
-                      QString::number(error.numero) + QStringLiteral(".- ") + error.descripcion +
-                      LF + LF + where + LF + LF,
-                  BoxKind::Critical);
+    ui.messageBox(
+        errorReport(QStringLiteral("Module1. LeeAnchos."), error, SourceLine::Shown, where),
+        BoxKind::Critical);
     return false;
 }
 

@@ -1,5 +1,6 @@
 #include "database/OpenDBOK.h"
 
+#include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "database/CompactRepair.h"
@@ -46,9 +47,7 @@ QString maskPassword(const QString& Conexion)
 
 QString openFailureReport(const RuntimeError& error, const QString& masked)
 {
-    return QStringLiteral("Module1. OpenDBOK.") + LF + LF + error.fuente + LF +
-           QString::number(error.numero) + QStringLiteral(".- ") + error.descripcion + LF + LF +
-           masked + LF + LF;
+    return errorReport(QStringLiteral("Module1. OpenDBOK."), error, SourceLine::Shown, masked);
 }
 
 void showOpenFailure(const Modulo1& m, Interaccion& ui, long long numero, QString R, bool Avisa)
@@ -58,17 +57,17 @@ void showOpenFailure(const Modulo1& m, Interaccion& ui, long long numero, QStrin
         return;
     }
     if (numero == ErrorNumber::ErrorInDll) {
-        ui.mensaBox(R + m.Mensajes(4, 13) + LF + LF, 48, 5);
+        ui.mensaBox(R + m.Mensajes(Mensaje::RevisarComponentes) + LF + LF, BoxKind::Exclamation, 5);
         return;
     }
     if (numero == ErrorNumber::UnspecifiedFailure) {
         if (R.toUpper().contains(QLatin1String("SSL SECURITY ERROR")))
             R += QStringLiteral("If using TLS please enable version 1.0") + CRLF;
         if (Avisa)
-            ui.mensaBox(R + CRLF, 48, 8);
+            ui.mensaBox(R + CRLF, BoxKind::Exclamation, 8);
         return;
     }
-    ui.mensaBox(R, 48, 5);
+    ui.mensaBox(R, BoxKind::Exclamation, 5);
 }
 
 bool OpenDBOK(Modulo1& m, Interaccion& ui, QString& Conexion, std::unique_ptr<Connection>& cn,
@@ -78,19 +77,19 @@ bool OpenDBOK(Modulo1& m, Interaccion& ui, QString& Conexion, std::unique_ptr<Co
     bool repaired = false;
     bool retriedUnchanged = false;
     for (;;) {
-        ui.setMousePointer(11);
+        ui.setMousePointer(PointerShape::Hourglass);
         auto opened = EngineLayer::open(Conexion);
         if (opened) {
             cn = std::move(opened.value());
-            ui.setMousePointer(0);
+            ui.setMousePointer(PointerShape::Default);
             return true;
         }
-        ui.setMousePointer(0);
+        ui.setMousePointer(PointerShape::Default);
         RuntimeError error = opened.error();
         const QString masked = maskPassword(Conexion);
 
         if (error.numero == ErrorNumber::WrongPassword) {
-            const auto answer = ui.inputBox(masked + LF + m.Mensajes(0, 81));
+            const auto answer = ui.inputBox(masked + LF + m.Mensajes(Mensaje::EscribaContrasena));
             if (!answer || answer->isEmpty())
                 return false;
             // The typed password reaches the repeated attempt through the
@@ -104,11 +103,11 @@ bool OpenDBOK(Modulo1& m, Interaccion& ui, QString& Conexion, std::unique_ptr<Co
             const bool jet = m.TipoBD == QLatin1String("[JET4]") && isJetString(Conexion);
             if (jet && !repaired) {
                 repaired = true;
-                ui.setMousePointer(11);
+                ui.setMousePointer(PointerShape::Hourglass);
                 const QString path =
                     ConnectionFields::parse(Conexion).text(QStringLiteral("Data Source"));
                 auto repair = compactAndRepair(path);
-                ui.setMousePointer(0);
+                ui.setMousePointer(PointerShape::Default);
                 if (repair)
                     continue;
                 error.descripcion +=
@@ -122,7 +121,7 @@ bool OpenDBOK(Modulo1& m, Interaccion& ui, QString& Conexion, std::unique_ptr<Co
             }
             // Repair failed, or the repaired file still fails, or the
             // repeated attempt failed: reported as any other error.
-            ui.mensaBox(openFailureReport(error, masked), 48, 5);
+            ui.mensaBox(openFailureReport(error, masked), BoxKind::Exclamation, 5);
             return false;
         }
 

@@ -1,5 +1,6 @@
 #include "startup/LanguageFile.h"
 
+#include "common/ErrorNumbers.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "startup/InstallationFiles.h"
@@ -52,7 +53,7 @@ public:
             return failure(QStringLiteral("The file ends before line ") +
                                QString::number(m_line + 1) + QStringLiteral(" (") + meaning +
                                QStringLiteral(")."),
-                           62);
+                           ErrorNumber::InputPastEndOfFile);
         const WholeNumber number = aEntero16(text);
         switch (number.estado) {
         case WholeNumber::Estado::Ok:
@@ -60,11 +61,11 @@ public:
         case WholeNumber::Estado::NoNumerico:
             return failure(where + QStringLiteral(" is not a whole number: \"") + text +
                                QStringLiteral("\"."),
-                           13);
+                           ErrorNumber::TypeMismatch);
         case WholeNumber::Estado::Desborde:
             return failure(where + QStringLiteral(" is outside -32768..32767: ") + text.trimmed() +
                                QStringLiteral("."),
-                           6);
+                           ErrorNumber::Overflow);
         }
         return number.value;
     }

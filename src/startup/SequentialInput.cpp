@@ -1,5 +1,6 @@
 #include "startup/SequentialInput.h"
 
+#include "common/ErrorNumbers.h"
 #include "startup/WholeNumber.h"
 
 #include <QFile>
@@ -33,10 +34,11 @@ Result<SequentialInput> SequentialInput::open(const QString& path)
 {
     QFile file(path);
     if (!QFileInfo(path).isFile())
-        return inputError(53, QStringLiteral("File not found: ") + path);
+        return inputError(ErrorNumber::FileNotFound, QStringLiteral("File not found: ") + path);
     if (!file.open(QIODevice::ReadOnly))
-        return inputError(75, QStringLiteral("Path/File access error: ") + path +
-                                  QStringLiteral(" (") + file.errorString() + QStringLiteral(")"));
+        return inputError(ErrorNumber::PathFileAccess,
+                          QStringLiteral("Path/File access error: ") + path + QStringLiteral(" (") +
+                              file.errorString() + QStringLiteral(")"));
     return SequentialInput(file.readAll(), path);
 }
 
@@ -76,9 +78,10 @@ void SequentialInput::skipSeparator()
 Result<QString> SequentialInput::next()
 {
     if (atEnd())
-        return inputError(62, QStringLiteral("Input past end of file: ") + m_path +
-                                  QStringLiteral(" has no field ") +
-                                  QString::number(m_fieldNumber + 1));
+        return inputError(ErrorNumber::InputPastEndOfFile,
+                          QStringLiteral("Input past end of file: ") + m_path +
+                              QStringLiteral(" has no field ") +
+                              QString::number(m_fieldNumber + 1));
     ++m_fieldNumber;
     m_fieldLine = m_line;
     skipBlanks();
@@ -120,12 +123,13 @@ Result<qint16> SequentialInput::nextInteger()
     case WholeNumber::Estado::Ok:
         break;
     case WholeNumber::Estado::NoNumerico:
-        return inputError(13, QStringLiteral("Type mismatch: ") + where + QStringLiteral(" is \"") +
-                                  field.value() + QStringLiteral("\", not a whole number"));
+        return inputError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch: ") + where +
+                                                         QStringLiteral(" is \"") + field.value() +
+                                                         QStringLiteral("\", not a whole number"));
     case WholeNumber::Estado::Desborde:
-        return inputError(6, QStringLiteral("Overflow: ") + where + QStringLiteral(" is ") +
-                                 field.value().trimmed() +
-                                 QStringLiteral(", outside -32768..32767"));
+        return inputError(ErrorNumber::Overflow,
+                          QStringLiteral("Overflow: ") + where + QStringLiteral(" is ") +
+                              field.value().trimmed() + QStringLiteral(", outside -32768..32767"));
     }
     return number.value;
 }

@@ -1,5 +1,6 @@
 #include "startup/ShiftTable.h"
 
+#include "common/ErrorNumbers.h"
 #include "startup/SequentialInput.h"
 
 namespace telvar {
@@ -15,7 +16,7 @@ Result<ShiftTable> leeTurnos(const QString& ruta)
     if (!count)
         return count.error();
     if (count.value() < 0)
-        return RuntimeError{9, QStringLiteral("Telvar"),
+        return RuntimeError{ErrorNumber::SubscriptOutOfRange, QStringLiteral("Telvar"),
                             QStringLiteral("Subscript out of range: the shift count in ") + ruta +
                                 QStringLiteral(" is ") + QString::number(count.value()) +
                                 QStringLiteral(", it cannot be negative")};

@@ -1,5 +1,7 @@
 #include "startup/StartupSequence.h"
 
+#include "common/ErrorNumbers.h"
+#include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
@@ -42,8 +44,7 @@ bool esSoloLectura(const QFileInfo& archivo)
 
 QString reporteErrorArranque(const RuntimeError& error)
 {
-    return nombreCaratula() + QStringLiteral(". Form_Load.\n\n") + QString::number(error.numero) +
-           QStringLiteral(".- ") + error.descripcion;
+    return errorReport(nombreCaratula() + QStringLiteral(". Form_Load."), error);
 }
 
 StartupSequence::StartupSequence(Modulo1& m, Interaccion& ui, const QString& programDir)
@@ -98,7 +99,7 @@ bool StartupSequence::leePassword()
         return true;
     const std::optional<QByteArray> linea = leePrimeraLinea(ruta);
     if (!linea)
-        return falla(RuntimeError{75, QStringLiteral("Telvar"),
+        return falla(RuntimeError{ErrorNumber::PathFileAccess, QStringLiteral("Telvar"),
                                   QStringLiteral("Path/File access error: ") + ruta});
     const PasswordDecoding decodificado =
         decodificaPassword(*linea, m_m.RutaIAU + QStringLiteral("QLTRPASS.IAU"));
@@ -185,13 +186,14 @@ bool StartupSequence::instanciaUnica()
         m_lock = std::move(intento.lock);
         return true;
     case InstanceLockAttempt::Estado::OtraInstancia:
-        m_ui.setMousePointer(0);
+        m_ui.setMousePointer(PointerShape::Default);
         m_ui.messageBox(m_m.Mensajes(0, 75), BoxKind::Exclamation);
         return false;
     case InstanceLockAttempt::Estado::Fallo:
         break;
     }
-    return falla(RuntimeError{70, QStringLiteral("Telvar"), intento.error});
+    return falla(
+        RuntimeError{ErrorNumber::PermissionDenied, QStringLiteral("Telvar"), intento.error});
 }
 
 bool StartupSequence::buscaCaratula()
@@ -200,7 +202,7 @@ bool StartupSequence::buscaCaratula()
         findInstallationFile(m_m.RutaIAU, QStringLiteral("CARATULA") + QString::number(m_m.Idioma) +
                                               QStringLiteral(".JPG"));
     if (!QFileInfo(ruta).isFile())
-        return falla(RuntimeError{53, QStringLiteral("Telvar"),
+        return falla(RuntimeError{ErrorNumber::FileNotFound, QStringLiteral("Telvar"),
                                   QStringLiteral("File not found: the cover picture ") + ruta});
     m_rutaCaratula = ruta;
     return true;

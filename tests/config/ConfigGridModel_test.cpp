@@ -131,7 +131,7 @@ TEST_F(ConfigGridModelTest, ValuesThatDoNotFitAreRefusedReportedAndNotStored)
         ASSERT_EQ(ui.boxes.size(), 1);
         const Box& caja = ui.boxes.first();
         EXPECT_EQ(caja.type, Box::Type::MensaBox);
-        EXPECT_EQ(caja.icono, 48);
+        EXPECT_EQ(caja.icono, BoxKind::Exclamation);
         EXPECT_EQ(caja.duracion, 5);
         EXPECT_TRUE(caja.text.startsWith(QStringLiteral("Telvar. DBGrid1.\n\n") +
                                          QString::number(c.numero) + QStringLiteral(".- ")))
@@ -303,7 +303,7 @@ TEST_F(ConfigGridSinClaveTest, AnEditThatWouldReachSeveralRowsIsUndoneAndReporte
         ASSERT_EQ(ui.boxes.size(), 1) << c.campo;
         const Box& caja = ui.boxes.first();
         EXPECT_EQ(caja.type, Box::Type::MensaBox);
-        EXPECT_EQ(caja.icono, 48);
+        EXPECT_EQ(caja.icono, BoxKind::Exclamation);
         EXPECT_TRUE(caja.text.startsWith(QStringLiteral("Telvar. DBGrid1.\n\n3027.- ")))
             << caja.text.toStdString();
         EXPECT_TRUE(caja.text.contains(QStringLiteral("2 rows"))) << caja.text.toStdString();

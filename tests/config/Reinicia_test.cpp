@@ -64,7 +64,7 @@ TEST_F(ReiniciaTest, MissingTLVDirecWarnsAndLeavesTheGridUnbound)
     ASSERT_EQ(ui.boxes.size(), 1);
     const Box& caja = ui.boxes.first();
     EXPECT_EQ(caja.type, Box::Type::MessageBox);
-    EXPECT_EQ(caja.icono, int(BoxKind::Exclamation));
+    EXPECT_EQ(caja.icono, BoxKind::Exclamation);
     EXPECT_TRUE(
         caja.text.startsWith(QStringLiteral("Telvar. Reinicia.\n\nTelvar\n53.- File not found")))
         << caja.text.toStdString();
@@ -127,7 +127,7 @@ TEST_F(ReiniciaTest, WidthMismatchesStopTheProgramWithTheirReport)
         Configuracion conf(m, ui);
         EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::TerminarPrograma);
         ASSERT_EQ(ui.boxes.size(), 1);
-        EXPECT_EQ(ui.boxes.first().icono, int(BoxKind::Critical));
+        EXPECT_EQ(ui.boxes.first().icono, BoxKind::Critical);
         EXPECT_EQ(ui.boxes.first().text, QStringLiteral("Telvar. Reinicia.\n") + ruta +
                                              QStringLiteral("\n\n") + QString::fromUtf8(c.reporte));
         EXPECT_FALSE(conf.RsConf().isBound());
@@ -241,7 +241,7 @@ TEST_F(ReiniciaData1Test, ReportsByErrorNumber)
         ASSERT_EQ(ui.boxes.size(), 1);
         const Box& caja = ui.boxes.first();
         EXPECT_EQ(caja.type, Box::Type::MessageBox);
-        EXPECT_EQ(caja.icono, int(c.caja));
+        EXPECT_EQ(caja.icono, c.caja);
         const QString reporte = QStringLiteral("Telvar. Reinicia.\n\nFuente\n") +
                                 QString::number(c.numero) + QStringLiteral(".- Descripción\n\n") +
                                 QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
@@ -254,7 +254,7 @@ TEST_F(ReiniciaData1Test, ReportsByErrorNumber)
                       m.RutaIAU + QStringLiteral("TLVDirec.IAU\n");
         EXPECT_EQ(caja.text, reporte + cola);
         EXPECT_FALSE(m_conf.RsConf().isBound());
-        EXPECT_EQ(ui.mousePointer, 0);
+        EXPECT_EQ(ui.mousePointer, PointerShape::Default);
     }
 }
 
@@ -274,7 +274,7 @@ TEST_F(ReiniciaTest, AFileWithoutTheTablesIsReportedAndLeft)
     Configuracion conf(m, ui);
     EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Abandonado);
     ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_EQ(ui.boxes.first().icono, int(BoxKind::Exclamation));
+    EXPECT_EQ(ui.boxes.first().icono, BoxKind::Exclamation);
     EXPECT_TRUE(ui.boxes.first().text.contains(QStringLiteral("HTMCONFI")));
 }
 

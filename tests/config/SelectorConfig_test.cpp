@@ -132,7 +132,7 @@ TEST_F(SelectorConfigTest, RefusalsLeaveTLVDirecUntouched)
         EXPECT_FALSE(m_selector.acepta(c.texto, {m_uno, m_dos}));
         ASSERT_EQ(ui.boxes.size(), 1) << c.texto.toStdString();
         EXPECT_EQ(ui.boxes.first().type, c.caja);
-        EXPECT_EQ(ui.boxes.first().icono, 48);
+        EXPECT_EQ(ui.boxes.first().icono, BoxKind::Exclamation);
         EXPECT_TRUE(ui.boxes.first().text.contains(QLatin1String(c.menciona)))
             << ui.boxes.first().text.toStdString();
         EXPECT_EQ(leeTLVDirec(), antes);
@@ -182,7 +182,7 @@ TEST_F(SelectorConfigTest, AFileThatFailsTheWidthCheckIsRefusedWithItsReport)
         ASSERT_EQ(ui.boxes.size(), 1);
         const Box& caja = ui.boxes.first();
         EXPECT_EQ(caja.type, Box::Type::MensaBox);
-        EXPECT_EQ(caja.icono, 48);
+        EXPECT_EQ(caja.icono, BoxKind::Exclamation);
         EXPECT_EQ(caja.text, QStringLiteral("TelvarConfig. bAceptar_Click.\n") + ruta +
                                  QStringLiteral("\n\n") + QString::fromUtf8(c.reporte));
         EXPECT_EQ(leeTLVDirec(), antes);

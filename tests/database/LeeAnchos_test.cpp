@@ -47,7 +47,7 @@ TEST_P(LeeAnchosTest, ReadsTheSixKeyWidthsOfTheDemoDatabase)
     EXPECT_TRUE(LeeAnchos(db->modulo(), ui));
     EXPECT_EQ(widths(), (std::array<qint16, 6>{8, 8, 8, 20, 8, 8}));
     EXPECT_TRUE(ui.boxes.isEmpty());
-    EXPECT_EQ(ui.mousePointer, 0);
+    EXPECT_EQ(ui.mousePointer, PointerShape::Default);
     // The connection is closed before returning.
     for (const QString& name : QSqlDatabase::connectionNames())
         EXPECT_FALSE(name.startsWith(QLatin1String("telvar-db-"))) << name.toStdString();
@@ -116,7 +116,7 @@ TEST_P(LeeAnchosTest, UnreadableSchemaStopsStartUpNamingTableAndColumn)
         ASSERT_EQ(ui.boxes.size(), 1);
         const Box& box = ui.boxes.first();
         EXPECT_EQ(box.type, Box::Type::MessageBox);
-        EXPECT_EQ(box.icono, static_cast<int>(BoxKind::Critical));
+        EXPECT_EQ(box.icono, BoxKind::Critical);
         EXPECT_TRUE(box.text.startsWith(QStringLiteral("Module1. LeeAnchos.\n\n")))
             << box.text.toStdString();
         EXPECT_TRUE(box.text.endsWith(QStringLiteral("\n\n") + QLatin1String(c.where) +

@@ -53,10 +53,10 @@ protected:
     bool open(QString& conexion, bool avisa = true)
     {
         const bool ok = OpenDBOK(m, ui, conexion, cn, avisa);
-        EXPECT_EQ(ui.mousePointer, 0);
+        EXPECT_EQ(ui.mousePointer, PointerShape::Default);
         EXPECT_FALSE(ui.pointerChanges.isEmpty());
         if (!ui.pointerChanges.isEmpty()) {
-            EXPECT_EQ(ui.pointerChanges.first(), 11);
+            EXPECT_EQ(ui.pointerChanges.first(), PointerShape::Hourglass);
         }
         EXPECT_EQ(ok, cn != nullptr && cn->isOpen());
         return ok;
@@ -75,7 +75,8 @@ TEST_F(OpenDBOKTest, OpensSilentlyUnderTheHourglass)
     const QString before = conexion;
     EXPECT_TRUE(open(conexion));
     EXPECT_TRUE(ui.boxes.isEmpty());
-    EXPECT_EQ(ui.pointerChanges, (QList<int>{11, 0}));
+    EXPECT_EQ(ui.pointerChanges,
+              (QList<PointerShape>{PointerShape::Hourglass, PointerShape::Default}));
     EXPECT_EQ(conexion, before);
 }
 
@@ -86,7 +87,7 @@ TEST_F(OpenDBOKTest, MissingFileIsReportedForEightSecondsOnlyWhenAvisa)
     ASSERT_EQ(ui.boxes.size(), 1);
     const Box& box = ui.boxes.first();
     EXPECT_EQ(box.type, Box::Type::MensaBox);
-    EXPECT_EQ(box.icono, 48);
+    EXPECT_EQ(box.icono, BoxKind::Exclamation);
     EXPECT_EQ(box.duracion, 8);
     const QString masked = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
                            path("NoEsta.MDB") + QStringLiteral(";Jet OLEDB:Database Password=***;");
@@ -111,7 +112,7 @@ TEST_F(OpenDBOKTest, UnknownEngineTagIsReportedThroughTheLastRow)
     EXPECT_FALSE(open(conexion, false)); // Avisa silences only -2147467259
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().type, Box::Type::MensaBox);
-    EXPECT_EQ(ui.boxes.first().icono, 48);
+    EXPECT_EQ(ui.boxes.first().icono, BoxKind::Exclamation);
     EXPECT_EQ(ui.boxes.first().duracion, 5);
     EXPECT_EQ(
         ui.boxes.first().text,
@@ -131,7 +132,7 @@ TEST_F(OpenDBOKTest, MissingDriverIsAnExclamationBox)
     ASSERT_EQ(ui.boxes.size(), 1);
     const Box& box = ui.boxes.first();
     EXPECT_EQ(box.type, Box::Type::MessageBox);
-    EXPECT_EQ(box.icono, static_cast<int>(BoxKind::Exclamation));
+    EXPECT_EQ(box.icono, BoxKind::Exclamation);
     EXPECT_TRUE(box.text.startsWith(QStringLiteral("Module1. OpenDBOK.") + LF + LF +
                                     QStringLiteral("ODBC (Informix)") + LF +
                                     QStringLiteral("3706.- Provider cannot be found.")))
@@ -162,7 +163,7 @@ TEST_F(OpenDBOKTest, BrokenDriverLibraryAddsTheReinstallMessage)
     ASSERT_EQ(ui.boxes.size(), 1);
     const Box& box = ui.boxes.first();
     EXPECT_EQ(box.type, Box::Type::MensaBox);
-    EXPECT_EQ(box.icono, 48);
+    EXPECT_EQ(box.icono, BoxKind::Exclamation);
     EXPECT_EQ(box.duracion, 5);
     EXPECT_TRUE(box.text.contains(LF + QStringLiteral("-2147220999.- "))) << box.text.toStdString();
     EXPECT_TRUE(box.text.endsWith(QStringLiteral("Links=TCPIP(Host=asa);") + LF + LF +
@@ -183,7 +184,7 @@ TEST_F(OpenDBOKTest, ServerRefusingThePasswordIsAnExclamationBox)
     ASSERT_EQ(ui.boxes.size(), 1);
     const Box& box = ui.boxes.first();
     EXPECT_EQ(box.type, Box::Type::MessageBox);
-    EXPECT_EQ(box.icono, static_cast<int>(BoxKind::Exclamation));
+    EXPECT_EQ(box.icono, BoxKind::Exclamation);
     EXPECT_TRUE(
         box.text.contains(QStringLiteral("PostgreSQL") + LF + QStringLiteral("-2147217843.- ")))
         << box.text.toStdString();
@@ -335,7 +336,7 @@ TEST_F(OpenDBOKTest, UnrepairableFilesAreReportedAndLeftAsTheyWere)
         ASSERT_EQ(ui.boxes.size(), 1);
         const Box& box = ui.boxes.first();
         EXPECT_EQ(box.type, Box::Type::MensaBox);
-        EXPECT_EQ(box.icono, 48);
+        EXPECT_EQ(box.icono, BoxKind::Exclamation);
         EXPECT_EQ(box.duracion, 5);
         EXPECT_TRUE(box.text.contains(LF + QString::number(c.numero) + QStringLiteral(".- ")))
             << box.text.toStdString();
@@ -367,7 +368,9 @@ TEST_F(OpenDBOKTest, DamagedFileOutsideAJetInstallationIsNotRepaired)
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().duracion, 5);
     EXPECT_TRUE(ui.boxes.first().text.contains(QLatin1String("3049.- ")));
-    EXPECT_EQ(ui.pointerChanges, (QList<int>{11, 0, 11, 0}));
+    EXPECT_EQ(ui.pointerChanges,
+              (QList<PointerShape>{PointerShape::Hourglass, PointerShape::Default,
+                                   PointerShape::Hourglass, PointerShape::Default}));
     EXPECT_EQ(DamagedFiles::contents(file), before);
     EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral(".bak")));
 }

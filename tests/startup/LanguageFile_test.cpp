@@ -137,7 +137,7 @@ TEST_F(LanguageFileTest, InitIdiomaReportsAndLeavesTheStateAlone)
     EXPECT_FALSE(telvar::InitIdioma(m, ui));
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes[0].text, nombre() + u" must be Unicode"_s);
-    EXPECT_EQ(ui.boxes[0].icono, int(BoxKind::Critical));
+    EXPECT_EQ(ui.boxes[0].icono, BoxKind::Critical);
     EXPECT_EQ(m.Idioma, 7);
 }
 

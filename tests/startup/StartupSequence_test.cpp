@@ -141,7 +141,7 @@ TEST_F(StartupSequenceTest, PasswordWarningsArePlainBoxesAndStartUpGoesOn)
     ASSERT_TRUE(startup.run());
     ASSERT_EQ(m_ui.boxes.size(), 1);
     EXPECT_EQ(m_ui.boxes[0].text, u"Character [ ] is not allowed"_s);
-    EXPECT_EQ(m_ui.boxes[0].icono, int(BoxKind::Plain));
+    EXPECT_EQ(m_ui.boxes[0].icono, BoxKind::Plain);
     // 97 - 2, 32 - 4 + 94, 98 - 6
     EXPECT_EQ(m_m.PassBD, u"_z\\"_s);
 }
@@ -155,13 +155,13 @@ TEST_F(StartupSequenceTest, SecondStartIsRefusedAndTheFirstKeepsItsLock)
 
     Modulo1 m2;
     RecordingInteraccion ui2;
-    ui2.mousePointer = 11;
+    ui2.mousePointer = telvar::PointerShape::Hourglass;
     StartupSequence second(m2, ui2, m_dir.path());
     EXPECT_FALSE(second.run());
     ASSERT_EQ(ui2.boxes.size(), 1);
     EXPECT_EQ(ui2.boxes[0].text, InstallationBuilder::mensajeOtraInstancia(1));
-    EXPECT_EQ(ui2.boxes[0].icono, int(BoxKind::Exclamation));
-    EXPECT_EQ(ui2.mousePointer, 0);
+    EXPECT_EQ(ui2.boxes[0].icono, BoxKind::Exclamation);
+    EXPECT_EQ(ui2.mousePointer, telvar::PointerShape::Default);
     EXPECT_FALSE(second.takeInstanceLock());
     EXPECT_TRUE(lock->isLocked());
 
@@ -200,7 +200,7 @@ TEST_P(StartupFailures, ReportOnceAndEndTheStart)
         QString(GetParam().text).replace(u"$IAU"_s, iau()).replace(u"$DATOS"_s, datos());
     EXPECT_EQ(m_ui.boxes[0].type, Box::Type::MessageBox);
     EXPECT_EQ(m_ui.boxes[0].text, expected);
-    EXPECT_EQ(m_ui.boxes[0].icono, int(GetParam().kind));
+    EXPECT_EQ(m_ui.boxes[0].icono, GetParam().kind);
 }
 
 void remove(InstallationBuilder& install, const QString& name)

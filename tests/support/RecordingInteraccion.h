@@ -16,22 +16,22 @@ public:
     struct Box {
         enum class Type { MessageBox, MensaBox, InputBox, ListPicker } type;
         QString text;
-        int icono = 0; // BoxKind value for message boxes, icon for MensaBox
+        BoxKind icono = BoxKind::Plain;
         double duracion = 0;
     };
 
     void messageBox(const QString& text, BoxKind kind) override;
-    void mensaBox(const QString& mensaje, int icono, double duracion) override;
+    void mensaBox(const QString& mensaje, BoxKind icono, double duracion) override;
     std::optional<QString> inputBox(const QString& prompt) override;
     QString superListBox(const ListPickerRequest& request) override;
-    void setMousePointer(int pointer) override;
+    void setMousePointer(PointerShape pointer) override;
 
     QList<Box> boxes;
     QList<ListPickerRequest> pickerRequests;
-    QList<int> pointerChanges;
+    QList<PointerShape> pointerChanges;
     QQueue<std::optional<QString>> inputAnswers;
     QQueue<QString> pickerAnswers;
-    int mousePointer = 0;
+    PointerShape mousePointer = PointerShape::Default;
 };
 
 } // namespace telvar::test

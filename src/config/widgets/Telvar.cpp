@@ -242,7 +242,7 @@ void Telvar::bArchConf_Click()
 
 void Telvar::ponCaptions()
 {
-    m_cmdAbre->setText(m_m.Mensajes(76, 2));
+    m_cmdAbre->setText(m_m.Mensajes(Mensaje::IniciarAdquisicion));
     m_cmdConf->setText(m_m.Mensajes(76, 4));
     m_SSTab1->setTabText(0, m_m.Mensajes(76, 5));
     m_SSTab1->setTabText(1, m_m.Mensajes(76, 6));

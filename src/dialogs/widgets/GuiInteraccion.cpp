@@ -59,11 +59,11 @@ void GuiInteraccion::messageBox(const QString& text, BoxKind kind)
     delete box.data();
 }
 
-void GuiInteraccion::mensaBox(const QString& mensaje, int icono, double duracion)
+void GuiInteraccion::mensaBox(const QString& mensaje, BoxKind icono, double duracion)
 {
     const QPointer<MensaBox> box = new MensaBox(&m_pointer, boxParent());
     box->setMensaje(mensaje);
-    box->setIcono(icono);
+    box->setIcono(static_cast<int>(icono));
     box->setDuracion(duracion);
     box->exec();
     delete box.data();
@@ -100,7 +100,7 @@ QString GuiInteraccion::superListBox(const ListPickerRequest& request)
     return resultado;
 }
 
-void GuiInteraccion::setMousePointer(int pointer)
+void GuiInteraccion::setMousePointer(PointerShape pointer)
 {
     m_pointer.set(pointer);
 }

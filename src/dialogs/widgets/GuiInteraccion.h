@@ -23,12 +23,12 @@ public:
     explicit GuiInteraccion(const Modulo1& modulo, QString title = QString());
 
     void messageBox(const QString& text, BoxKind kind) override;
-    void mensaBox(const QString& mensaje, int icono, double duracion) override;
+    void mensaBox(const QString& mensaje, BoxKind icono, double duracion) override;
     std::optional<QString> inputBox(const QString& prompt) override;
     QString superListBox(const ListPickerRequest& request) override;
-    void setMousePointer(int pointer) override;
+    void setMousePointer(PointerShape pointer) override;
 
-    int mousePointer() const { return m_pointer.current(); }
+    PointerShape mousePointer() const { return m_pointer.current(); }
 
 private:
     QString title() const;

@@ -136,7 +136,7 @@ void MensaBox::Form_Load()
 
     m_text2->setFocus();
     if (m_pointer)
-        m_pointer->set(0);
+        m_pointer->set(PointerShape::Default);
 }
 
 void MensaBox::showCount()

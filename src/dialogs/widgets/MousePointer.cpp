@@ -5,28 +5,21 @@
 
 namespace telvar {
 
-namespace {
-
-constexpr int kHourglass = 11;
-constexpr int kArrowHourglass = 13;
-
-} // namespace
-
 MousePointer::~MousePointer()
 {
     restore();
 }
 
-void MousePointer::set(int pointer)
+void MousePointer::set(PointerShape pointer)
 {
-    if (pointer != kHourglass && pointer != kArrowHourglass) {
+    if (pointer == PointerShape::Default) {
         restore();
-        m_pointer = 0;
+        m_pointer = PointerShape::Default;
         return;
     }
     if (!qGuiApp)
         return;
-    const QCursor cursor(pointer == kHourglass ? Qt::WaitCursor : Qt::BusyCursor);
+    const QCursor cursor(pointer == PointerShape::Hourglass ? Qt::WaitCursor : Qt::BusyCursor);
     if (m_held == 0) {
         QGuiApplication::setOverrideCursor(cursor);
         m_held = 1;

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "common/Interaccion.h"
+
 namespace telvar {
 
-// The screen's mouse pointer as the program sets it (11 hourglass, 13 arrow
-// and hourglass, anything else the default). It is a state, not a stack:
+// The screen's mouse pointer as the program sets it (hourglass, arrow and
+// hourglass, or the default). It is a state, not a stack:
 // setting the hourglass twice and the default once leaves the default. It
 // only ever removes the application override cursors that it put up itself,
 // and removes them all when destroyed.
@@ -14,15 +16,15 @@ public:
     MousePointer(const MousePointer&) = delete;
     MousePointer& operator=(const MousePointer&) = delete;
 
-    void set(int pointer);
-    int current() const { return m_pointer; }
+    void set(PointerShape pointer);
+    PointerShape current() const { return m_pointer; }
     // How many override cursors of ours are up (0 or 1).
     int overridesHeld() const { return m_held; }
 
 private:
     void restore();
 
-    int m_pointer = 0;
+    PointerShape m_pointer = PointerShape::Default;
     int m_held = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "startup/widgets/TelvarCarat.h"
 
+#include "common/ErrorNumbers.h"
 #include "common/Interaccion.h"
 #include "common/Twips.h"
 #include "startup/StartupSequence.h"
@@ -35,7 +36,7 @@ Status TelvarCarat::cargaCaratula(const QString& ruta)
     QImageReader reader(ruta);
     const QImage imagen = reader.read();
     if (imagen.isNull())
-        return RuntimeError{481, QStringLiteral("Telvar"),
+        return RuntimeError{ErrorNumber::InvalidPicture, QStringLiteral("Telvar"),
                             QStringLiteral("Invalid picture: ") + ruta + QStringLiteral(" (") +
                                 reader.errorString() + QStringLiteral(")")};
     const QPixmap picture = QPixmap::fromImage(imagen);

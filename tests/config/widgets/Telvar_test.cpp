@@ -173,7 +173,7 @@ TEST_F(TelvarTest, WithoutTLVDirecTheWindowStaysOpenAndUnbound)
     Telvar w(m, ui);
     EXPECT_EQ(w.Reinicia(), ResultadoReinicia::Abandonado);
     ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_EQ(ui.boxes.first().icono, int(BoxKind::Exclamation));
+    EXPECT_EQ(ui.boxes.first().icono, BoxKind::Exclamation);
     EXPECT_TRUE(ui.boxes.first().text.contains(QStringLiteral("53.- ")));
     EXPECT_EQ(w.DBGrid1()->model()->rowCount(), 0);
     EXPECT_FALSE(w.configuracion().RsConf().isBound());
@@ -233,7 +233,7 @@ TEST_F(TelvarTest, FormLoadEndsTheProgramWhenTheConfigurationDoesNotFit)
     Telvar w(m, ui);
     EXPECT_FALSE(w.Form_Load());
     ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_EQ(ui.boxes.first().icono, int(BoxKind::Critical));
+    EXPECT_EQ(ui.boxes.first().icono, BoxKind::Critical);
     EXPECT_TRUE(
         ui.boxes.first().text.endsWith(QStringLiteral("HTMCONFI.Produ Defined Size <> 12\n")));
 }

@@ -49,22 +49,34 @@ TEST_F(GuiInteraccionTest, MousePointerIsAStateThatNeverLeaksNorOverRestores)
 {
     const struct {
         const char* name;
-        QList<int> pointers;
+        QList<PointerShape> pointers;
         int depth;
         Qt::CursorShape shape;
     } cases[] = {
-        {"Hourglass", {11}, 1, Qt::WaitCursor},
-        {"HourglassThenDefault", {11, 0}, 0, Qt::ArrowCursor},
-        {"HourglassTwiceThenDefault", {11, 11, 11, 0}, 0, Qt::ArrowCursor},
-        {"DefaultTwice", {11, 0, 0}, 0, Qt::ArrowCursor},
-        {"ArrowAndHourglass", {13}, 1, Qt::BusyCursor},
-        {"HourglassThenArrowAndHourglass", {11, 13}, 1, Qt::BusyCursor},
-        {"UnknownIsDefault", {11, 5}, 0, Qt::ArrowCursor},
+        {"Hourglass", {PointerShape::Hourglass}, 1, Qt::WaitCursor},
+        {"HourglassThenDefault",
+         {PointerShape::Hourglass, PointerShape::Default},
+         0,
+         Qt::ArrowCursor},
+        {"HourglassTwiceThenDefault",
+         {PointerShape::Hourglass, PointerShape::Hourglass, PointerShape::Hourglass,
+          PointerShape::Default},
+         0,
+         Qt::ArrowCursor},
+        {"DefaultTwice",
+         {PointerShape::Hourglass, PointerShape::Default, PointerShape::Default},
+         0,
+         Qt::ArrowCursor},
+        {"ArrowAndHourglass", {PointerShape::ArrowHourglass}, 1, Qt::BusyCursor},
+        {"HourglassThenArrowAndHourglass",
+         {PointerShape::Hourglass, PointerShape::ArrowHourglass},
+         1,
+         Qt::BusyCursor},
     };
     for (const auto& c : cases) {
         {
             GuiInteraccion gui(m_modulo);
-            for (int p : c.pointers)
+            for (PointerShape p : c.pointers)
                 gui.setMousePointer(p);
             EXPECT_EQ(overrideDepth(), c.depth) << c.name;
             if (c.depth > 0) {
@@ -80,10 +92,10 @@ TEST_F(GuiInteraccionTest, DefaultPointerLeavesOthersOverrideCursorsAlone)
     QGuiApplication::setOverrideCursor(QCursor(Qt::CrossCursor));
     {
         GuiInteraccion gui(m_modulo);
-        gui.setMousePointer(0);
+        gui.setMousePointer(PointerShape::Default);
         EXPECT_EQ(overrideDepth(), 1);
-        gui.setMousePointer(11);
-        gui.setMousePointer(0);
+        gui.setMousePointer(PointerShape::Hourglass);
+        gui.setMousePointer(PointerShape::Default);
         EXPECT_EQ(overrideDepth(), 1);
         EXPECT_EQ(QGuiApplication::overrideCursor()->shape(), Qt::CrossCursor);
     }
@@ -180,7 +192,7 @@ TEST_F(GuiInteraccionTest, SuperListBoxReturnsResultado)
 TEST_F(GuiInteraccionTest, MensaBoxShowsModallyAndResetsThePointer)
 {
     GuiInteraccion gui(m_modulo);
-    gui.setMousePointer(11);
+    gui.setMousePointer(PointerShape::Hourglass);
     bool seen = false;
     onNextModal([&](QWidget* modal) {
         auto* box = qobject_cast<MensaBox*>(modal);
@@ -191,13 +203,14 @@ TEST_F(GuiInteraccionTest, MensaBoxShowsModallyAndResetsThePointer)
         EXPECT_EQ(box->findChild<QLabel*>(QStringLiteral("lblCountDown"))->text(),
                   QStringLiteral("5"));
         EXPECT_TRUE(box->findChild<QLabel*>(QStringLiteral("Image16"))->isVisible());
-        EXPECT_EQ(gui.mousePointer(), 0);
+        EXPECT_EQ(gui.mousePointer(), PointerShape::Default);
         EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
         QWidget* strip = box->findChild<QWidget*>(QStringLiteral("PlayPauseStop"));
         QTest::mouseClick(strip, Qt::LeftButton, {},
                           QPoint(strip->width() * 7 / 8, strip->height() / 2));
     });
-    gui.mensaBox(QStringLiteral("Telvar. cmdAbre.\n\n3031.- Clave no válida"), 16, 5);
+    gui.mensaBox(QStringLiteral("Telvar. cmdAbre.\n\n3031.- Clave no válida"), BoxKind::Critical,
+                 5);
     EXPECT_TRUE(seen);
 }
 
@@ -206,7 +219,7 @@ TEST_F(GuiInteraccionTest, BoxesSurviveTheWindowUnderThemClosing)
     GuiInteraccion gui(m_modulo);
     const std::function<void()> calls[] = {
         [&] { gui.messageBox(QStringLiteral("x"), BoxKind::Critical); },
-        [&] { gui.mensaBox(QStringLiteral("x"), 48, 5); },
+        [&] { gui.mensaBox(QStringLiteral("x"), BoxKind::Exclamation, 5); },
         [&] { EXPECT_EQ(gui.inputBox(QStringLiteral("x")), std::nullopt); },
         [&] {
             ListPickerRequest request;

@@ -217,10 +217,10 @@ TEST_F(MensaBoxTest, ShowsTheIconOfIconoOnly)
 
 TEST_F(MensaBoxTest, ShowingRestoresTheDefaultPointer)
 {
-    m_pointer.set(11);
+    m_pointer.set(PointerShape::Hourglass);
     ASSERT_NE(QGuiApplication::overrideCursor(), nullptr);
     show(QStringLiteral("Error"), 16, 5);
-    EXPECT_EQ(m_pointer.current(), 0);
+    EXPECT_EQ(m_pointer.current(), PointerShape::Default);
     EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 }
 

@@ -52,7 +52,7 @@ TEST_F(TelvarCaratTest, UnreadablePictureIsReportedAndNothingIsShown)
     EXPECT_TRUE(m_ui.boxes[0].text.startsWith(
         u"TelvarCarat. Form_Load.\n\n481.- Invalid picture: "_s + path))
         << m_ui.boxes[0].text.toStdString();
-    EXPECT_EQ(m_ui.boxes[0].icono, int(telvar::BoxKind::Critical));
+    EXPECT_EQ(m_ui.boxes[0].icono, telvar::BoxKind::Critical);
     EXPECT_FALSE(cover.isVisible());
     EXPECT_FALSE(cover.findChild<QTimer*>(u"Timer1"_s)->isActive());
 }

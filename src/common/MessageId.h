@@ -1,0 +1,22 @@
+#pragma once
+
+namespace telvar {
+
+// A message of the language table by its section and number.
+struct MessageId {
+    int section;
+    int number;
+};
+
+// Messages that more than one place shows.
+namespace Mensaje {
+// "Check the installation of the data access components."
+inline constexpr MessageId RevisarComponentes{4, 13};
+// The prompt for the database password.
+inline constexpr MessageId EscribaContrasena{0, 81};
+// Caption of cmdAbre while the acquisition is stopped / running.
+inline constexpr MessageId IniciarAdquisicion{76, 2};
+inline constexpr MessageId DetenerAdquisicion{76, 3};
+} // namespace Mensaje
+
+} // namespace telvar
