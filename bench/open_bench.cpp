@@ -33,7 +33,7 @@ class FailOnBox final : public Interaccion {
 public:
     void messageBox(const QString& text, BoxKind) override { fail(text); }
     void mensaBox(const QString& text, BoxKind, double) override { fail(text); }
-    std::optional<QString> inputBox(const QString& prompt) override
+    std::optional<QString> inputBox(const QString& prompt, InputEcho) override
     {
         fail(prompt);
         return std::nullopt;

@@ -10,6 +10,9 @@ namespace telvar {
 // Icono values; Plain shows no icon).
 enum class BoxKind { Plain = 0, Critical = 16, Question = 32, Exclamation = 48, Information = 64 };
 
+// How an input box shows what is typed: as it is, or masked (a password).
+enum class InputEcho { Normal, Password };
+
 // The screen's mouse pointer by its classic numbers.
 enum class PointerShape { Default = 0, Hourglass = 11, ArrowHourglass = 13 };
 
@@ -44,7 +47,8 @@ public:
     // duracion in seconds (0 or less: no count-down).
     virtual void mensaBox(const QString& mensaje, BoxKind icono, double duracion) = 0;
     // An input box; std::nullopt when the person cancels.
-    virtual std::optional<QString> inputBox(const QString& prompt) = 0;
+    virtual std::optional<QString> inputBox(const QString& prompt,
+                                            InputEcho echo = InputEcho::Normal) = 0;
     // The list picker; returns its Resultado ("" after Cancel or the close box).
     virtual QString superListBox(const ListPickerRequest& request) = 0;
     // The screen's mouse pointer.

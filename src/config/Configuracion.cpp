@@ -107,8 +107,8 @@ Configuracion::Accion Configuracion::manejaError(const RuntimeError& error, cons
                              error.numero == ErrorNumber::NotADatabase;
     switch (pideRepetir && !repetible ? 0 : error.numero) {
     case ErrorNumber::WrongPassword: {
-        const std::optional<QString> respuesta =
-            m_ui.inputBox(QLatin1Char('\n') + m_m.Mensajes(Mensaje::EscribaContrasena));
+        const std::optional<QString> respuesta = m_ui.inputBox(
+            QLatin1Char('\n') + m_m.Mensajes(Mensaje::EscribaContrasena), InputEcho::Password);
         if (!respuesta || respuesta->isEmpty())
             return Accion::Abandonar;
         m_m.PassBD = *respuesta;

@@ -89,7 +89,8 @@ bool OpenDBOK(Modulo1& m, Interaccion& ui, QString& Conexion, std::unique_ptr<Co
         const QString masked = maskPassword(Conexion);
 
         if (error.numero == ErrorNumber::WrongPassword) {
-            const auto answer = ui.inputBox(masked + LF + m.Mensajes(Mensaje::EscribaContrasena));
+            const auto answer = ui.inputBox(masked + LF + m.Mensajes(Mensaje::EscribaContrasena),
+                                            InputEcho::Password);
             if (!answer || answer->isEmpty())
                 return false;
             // The typed password reaches the repeated attempt through the

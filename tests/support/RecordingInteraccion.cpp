@@ -12,9 +12,9 @@ void RecordingInteraccion::mensaBox(const QString& mensaje, BoxKind icono, doubl
     boxes.append({Box::Type::MensaBox, mensaje, icono, duracion});
 }
 
-std::optional<QString> RecordingInteraccion::inputBox(const QString& prompt)
+std::optional<QString> RecordingInteraccion::inputBox(const QString& prompt, InputEcho echo)
 {
-    boxes.append({Box::Type::InputBox, prompt, BoxKind::Plain, 0});
+    boxes.append({Box::Type::InputBox, prompt, BoxKind::Plain, 0, echo});
     if (inputAnswers.isEmpty())
         return std::nullopt;
     return inputAnswers.dequeue();

@@ -18,11 +18,13 @@ public:
         QString text;
         BoxKind icono = BoxKind::Plain;
         double duracion = 0;
+        InputEcho echo = InputEcho::Normal; // input boxes only
     };
 
     void messageBox(const QString& text, BoxKind kind) override;
     void mensaBox(const QString& mensaje, BoxKind icono, double duracion) override;
-    std::optional<QString> inputBox(const QString& prompt) override;
+    std::optional<QString> inputBox(const QString& prompt,
+                                    InputEcho echo = InputEcho::Normal) override;
     QString superListBox(const ListPickerRequest& request) override;
     void setMousePointer(PointerShape pointer) override;
 

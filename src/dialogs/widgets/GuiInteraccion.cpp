@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPointer>
 #include <utility>
@@ -69,13 +70,14 @@ void GuiInteraccion::mensaBox(const QString& mensaje, BoxKind icono, double dura
     delete box.data();
 }
 
-std::optional<QString> GuiInteraccion::inputBox(const QString& prompt)
+std::optional<QString> GuiInteraccion::inputBox(const QString& prompt, InputEcho echo)
 {
     const QPointer<QInputDialog> box = new QInputDialog(boxParent());
     box->setObjectName(QStringLiteral("InputBox"));
     box->setWindowTitle(title());
     box->setInputMode(QInputDialog::TextInput);
     box->setLabelText(prompt);
+    box->setTextEchoMode(echo == InputEcho::Password ? QLineEdit::Password : QLineEdit::Normal);
     const int answer = box->exec();
     std::optional<QString> text;
     if (box && answer == QDialog::Accepted)

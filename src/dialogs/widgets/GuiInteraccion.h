@@ -24,7 +24,8 @@ public:
 
     void messageBox(const QString& text, BoxKind kind) override;
     void mensaBox(const QString& mensaje, BoxKind icono, double duracion) override;
-    std::optional<QString> inputBox(const QString& prompt) override;
+    std::optional<QString> inputBox(const QString& prompt,
+                                    InputEcho echo = InputEcho::Normal) override;
     QString superListBox(const ListPickerRequest& request) override;
     void setMousePointer(PointerShape pointer) override;
 
