@@ -36,8 +36,8 @@ bool Programa::arranca()
     m_lock = m_startup->takeInstanceLock();
 
     m_caratula = std::make_unique<TelvarCarat>();
-    connect(m_caratula.get(), &TelvarCarat::descargada, this, &Programa::abreVentanaPrincipal);
-    if (!m_caratula->muestra(m_startup->rutaCaratula(), m_ui)) {
+    connect(m_caratula.get(), &TelvarCarat::unloaded, this, &Programa::abreVentanaPrincipal);
+    if (!m_caratula->showCover(m_startup->coverPicturePath(), m_ui)) {
         m_fallo = true;
         return false;
     }

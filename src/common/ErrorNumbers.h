@@ -68,6 +68,10 @@ inline constexpr long long PermissionDenied = 70;
 inline constexpr long long PathFileAccess = 75;
 // Run-time: invalid picture.
 inline constexpr long long InvalidPicture = 481;
+// Run-time: out of memory, what reading a file without bound would end in.
+// An installation file above its size bound is refused with it before it is
+// read.
+inline constexpr long long FileTooLarge = 7;
 } // namespace ErrorNumber
 
 } // namespace telvar

@@ -1,26 +1,27 @@
 #include "startup/DatabaseDirectory.h"
 
+#include "common/ErrorNumbers.h"
 #include "database/ArmaConexion.h"
 #include "startup/SequentialInput.h"
 
 namespace telvar {
 
-Result<DatabaseDirectory> DatabaseDirectory::lee(const QString& ruta)
+Result<DatabaseDirectory> DatabaseDirectory::read(const QString& path)
 {
-    Result<SequentialInput> opened = SequentialInput::open(ruta);
+    Result<SequentialInput> opened = SequentialInput::open(path);
     if (!opened)
         return opened.error();
     SequentialInput& input = opened.value();
 
-    DatabaseDirectory directorio;
+    DatabaseDirectory directory;
     if (input.atEnd())
-        return directorio;
-    const Result<QString> imagen = input.next();
-    if (!imagen)
-        return imagen.error();
-    if (imagen.value().trimmed() != QLatin1String("[IMAGE]"))
-        return directorio;
-    directorio.m_formatoValido = true;
+        return directory;
+    const Result<QString> header = input.next();
+    if (!header)
+        return header.error();
+    if (header.value().trimmed() != QLatin1String("[IMAGE]"))
+        return directory;
+    directory.m_currentFormat = true;
     if (!input.atEnd()) {
         const Result<QString> unused = input.next();
         if (!unused)
@@ -50,33 +51,41 @@ Result<DatabaseDirectory> DatabaseDirectory::lee(const QString& ruta)
             }
             *field = value.value();
         }
-        directorio.m_entradas.append(entry);
+        if (directory.m_entries.size() == kMaxEntries)
+            return RuntimeError{ErrorNumber::SubscriptOutOfRange, QStringLiteral("Telvar"),
+                                QStringLiteral("Subscript out of range: ") + path +
+                                    QStringLiteral(" lists more than ") +
+                                    QString::number(kMaxEntries) +
+                                    QStringLiteral(" databases (entry ") +
+                                    QString::number(kMaxEntries + 1) + QStringLiteral(" at line ") +
+                                    QString::number(input.lineNumber()) + QStringLiteral(")")};
+        directory.m_entries.append(entry);
     }
-    return directorio;
+    return directory;
 }
 
-QString DatabaseDirectory::textoMenu() const
+QString DatabaseDirectory::menuText() const
 {
-    QString texto;
-    for (qsizetype i = 0; i < m_entradas.size(); ++i) {
-        const DatabaseEntry& entry = m_entradas.at(i);
-        texto += QString::number(i + 1) + QStringLiteral(". ") + entry.TipoBD + QStringLiteral(" ");
+    QString text;
+    for (qsizetype i = 0; i < m_entries.size(); ++i) {
+        const DatabaseEntry& entry = m_entries.at(i);
+        text += QString::number(i + 1) + QStringLiteral(". ") + entry.TipoBD + QStringLiteral(" ");
         if (isServerTag(entry.TipoBD))
-            texto += entry.Servidor + QStringLiteral(".") + entry.BaseDatos;
+            text += entry.Servidor + QStringLiteral(".") + entry.BaseDatos;
         else
-            texto += entry.RutaBD;
-        texto += QLatin1Char('\n');
+            text += entry.RutaBD;
+        text += QLatin1Char('\n');
     }
-    return texto;
+    return text;
 }
 
 ListPickerRequest DatabaseDirectory::menu() const
 {
-    const qsizetype count = m_entradas.size();
+    const qsizetype count = m_entries.size();
     ListPickerRequest request;
     request.Title =
         QStringLiteral("Menú de Bases de Datos (") + QString::number(count) + QStringLiteral(")");
-    request.Lista = textoMenu();
+    request.Lista = menuText();
     request.OmitCancel = true;
     request.Altura = 210.0 * double(count) + 1590.0;
     request.ColorFondo = RGB(231, 243, 231);
@@ -85,21 +94,21 @@ ListPickerRequest DatabaseDirectory::menu() const
     return request;
 }
 
-QString DatabaseDirectory::primerDirectorioJet() const
+QString DatabaseDirectory::firstJetDirectory() const
 {
-    for (const DatabaseEntry& entry : m_entradas) {
+    for (const DatabaseEntry& entry : m_entries) {
         if (entry.TipoBD == QLatin1String("[JET4]"))
             return entry.RutaBD;
     }
     return {};
 }
 
-int eligeBaseDatos(const DatabaseDirectory& directorio, Interaccion& ui)
+int chooseDatabase(const DatabaseDirectory& directory, Interaccion& ui)
 {
-    const qsizetype count = directorio.entradas().size();
+    const qsizetype count = directory.entries().size();
     if (count <= 2)
         return 1;
-    const ListPickerRequest request = directorio.menu();
+    const ListPickerRequest request = directory.menu();
     for (;;) {
         bool isNumber = false;
         const int choice = ui.superListBox(request).trimmed().toInt(&isNumber);

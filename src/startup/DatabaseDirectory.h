@@ -23,31 +23,37 @@ struct DatabaseEntry {
 // compared exactly (case and blanks count).
 class DatabaseDirectory final {
 public:
-    // Reads the file at ruta. Errors: the file missing or unreadable, or an
-    // entry cut short by the end of the file (named by file, field and line).
-    static Result<DatabaseDirectory> lee(const QString& ruta);
+    // The most entries a directory may list: far more than any menu can
+    // usefully offer, few enough that a damaged file cannot build a menu of
+    // millions of lines.
+    static constexpr int kMaxEntries = 1000;
+
+    // Reads the file at path. Errors: the file missing, unreadable or above
+    // the size bound, more than kMaxEntries entries, or an entry cut short by
+    // the end of the file (named by file, field and line).
+    static Result<DatabaseDirectory> read(const QString& path);
 
     // False when the first field, trimmed, is not "[IMAGE]" (an empty file
     // included); the entries are then empty.
-    bool formatoValido() const { return m_formatoValido; }
-    const QList<DatabaseEntry>& entradas() const { return m_entradas; }
+    bool hasCurrentFormat() const { return m_currentFormat; }
+    const QList<DatabaseEntry>& entries() const { return m_entries; }
 
     // One line per entry, each ended by a line feed:
     // n ". " tag " " directory, or n ". " tag " " server "." database.
-    QString textoMenu() const;
+    QString menuText() const;
     // The list picker that offers the entries.
     ListPickerRequest menu() const;
     // The directory of the first "[JET4]" entry; "" when there is none.
-    QString primerDirectorioJet() const;
+    QString firstJetDirectory() const;
 
 private:
-    bool m_formatoValido = false;
-    QList<DatabaseEntry> m_entradas;
+    bool m_currentFormat = false;
+    QList<DatabaseEntry> m_entries;
 };
 
 // The entry number the person chooses: 1 without asking when there are at
 // most two entries, otherwise the menu on the list picker, shown again until
 // its Resultado is a number in 1..count.
-int eligeBaseDatos(const DatabaseDirectory& directorio, Interaccion& ui);
+int chooseDatabase(const DatabaseDirectory& directory, Interaccion& ui);
 
 } // namespace telvar

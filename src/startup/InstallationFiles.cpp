@@ -1,5 +1,7 @@
 #include "startup/InstallationFiles.h"
 
+#include "common/ErrorNumbers.h"
+
 #include <QDir>
 #include <QFileInfo>
 
@@ -7,26 +9,38 @@ namespace telvar {
 
 QString RutaConBarra(const QString& Ruta)
 {
-    QString ruta = Ruta.trimmed();
-    if (ruta.endsWith(QLatin1Char(':')) || ruta.endsWith(QLatin1Char('\\')) ||
-        ruta.endsWith(QLatin1Char('/')))
-        return ruta;
-    return ruta + QDir::separator();
+    QString path = Ruta.trimmed();
+    if (path.endsWith(QLatin1Char(':')) || path.endsWith(QLatin1Char('\\')) ||
+        path.endsWith(QLatin1Char('/')))
+        return path;
+    return path + QDir::separator();
 }
 
-QString findInstallationFile(const QString& dir, const QString& nombre)
+QString findInstallationFile(const QString& dir, const QString& name)
 {
-    const QString exacta = dir + nombre;
-    if (QFileInfo::exists(exacta))
-        return exacta;
-    const QDir directorio(dir.isEmpty() ? QStringLiteral(".") : dir);
-    const QStringList entradas = directorio.entryList(
+    const QString exact = dir + name;
+    if (QFileInfo::exists(exact))
+        return exact;
+    const QDir directory(dir.isEmpty() ? QStringLiteral(".") : dir);
+    const QStringList entries = directory.entryList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QString& entrada : entradas) {
-        if (entrada.compare(nombre, Qt::CaseInsensitive) == 0)
-            return dir + entrada;
+    for (const QString& entry : entries) {
+        if (entry.compare(name, Qt::CaseInsensitive) == 0)
+            return dir + entry;
     }
-    return exacta;
+    return exact;
+}
+
+Status checkFileSize(const QString& path, const QString& displayName, qint64 maxBytes)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || info.size() <= maxBytes)
+        return {};
+    return RuntimeError{ErrorNumber::FileTooLarge, QStringLiteral("Telvar"),
+                        QStringLiteral("File too large: ") + displayName +
+                            QStringLiteral(" holds ") + QString::number(info.size()) +
+                            QStringLiteral(" bytes; at most ") + QString::number(maxBytes) +
+                            QStringLiteral(" are allowed for it")};
 }
 
 } // namespace telvar

@@ -6,24 +6,36 @@
 
 namespace telvar {
 
-// Name of the lock file that marks a running instance, in the installation
-// directory.
-inline constexpr const char* kInstanceLockName = "Telvar.lock";
-
-// The outcome of trying to become the only running instance.
+// The outcome of trying to become the only running instance on this machine.
 struct InstanceLockAttempt {
-    enum class Estado { Adquirido, OtraInstancia, Fallo };
-    Estado estado = Estado::Fallo;
-    // Held while the program runs; set only when estado is Adquirido.
+    enum class Outcome { Acquired, AnotherInstance, Failed };
+    Outcome outcome = Outcome::Failed;
+    // Held while the program runs; set only when outcome is Acquired.
     std::unique_ptr<QLockFile> lock;
-    // Why the lock could not be taken, when estado is Fallo.
+    // The lock file that was taken or found held (after Failed: the last one tried).
+    QString path;
+    // Why no lock could be taken, when outcome is Failed.
     QString error;
 };
 
-// Takes the lock file kInstanceLockName in directorio (which ends in a
-// separator). A lock left behind by a process that no longer runs (a crash)
-// is taken over; a lock held by a running instance is refused at once. Locks
-// never go stale by age: the program holds its lock for its whole run.
-InstanceLockAttempt adquiereInstancia(const QString& directorio);
+// The lock file of this machine in the installation directory: a program
+// folder shared by several computers holds one lock per computer, so that
+// none blocks another.
+QString instanceLockPath(const QString& installationDir);
+
+// The lock file in the user's runtime directory that stands for the
+// installation at installationDir when that folder cannot be written (a
+// system-wide installation): its name is derived from the installation's
+// path, so that two installations never share it.
+QString fallbackInstanceLockPath(const QString& installationDir, const QString& runtimeDir);
+
+// Takes this machine's lock for the installation at installationDir (which
+// ends in a separator); when no file can be created there, takes the lock in
+// runtimeDir instead. A lock left behind by a process of this machine that no
+// longer runs (a crash) is taken over; a lock that names another computer
+// never blocks; a lock held by a running instance on this machine is refused
+// at once. Locks never go stale by age: the program holds its lock for its
+// whole run.
+InstanceLockAttempt acquireInstanceLock(const QString& installationDir, const QString& runtimeDir);
 
 } // namespace telvar

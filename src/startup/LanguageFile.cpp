@@ -22,9 +22,9 @@ bool isDigit(QChar c)
 // which begin with the file's name.
 class LanguageFileReader final {
 public:
-    explicit LanguageFileReader(const QString& nombre) : m_nombre(nombre) {}
+    explicit LanguageFileReader(const QString& displayName) : m_displayName(displayName) {}
 
-    QString open(const QString& ruta) { return m_file.OpenUnicode(ruta); }
+    QString open(const QString& path) { return m_file.OpenUnicode(path); }
 
     // False at the end of the file.
     bool readLine(QString& line)
@@ -38,9 +38,9 @@ public:
 
     int line() const { return m_line; }
 
-    RuntimeError failure(const QString& what, long long numero = 0) const
+    RuntimeError failure(const QString& what, long long number = 0) const
     {
-        return RuntimeError{numero, m_nombre, m_nombre + QStringLiteral("\n\n") + what};
+        return RuntimeError{number, m_displayName, m_displayName + QStringLiteral("\n\n") + what};
     }
 
     // Lines 1 to 4: whole 16-bit numbers.
@@ -54,15 +54,15 @@ public:
                                QString::number(m_line + 1) + QStringLiteral(" (") + meaning +
                                QStringLiteral(")."),
                            ErrorNumber::InputPastEndOfFile);
-        const WholeNumber number = aEntero16(text);
-        switch (number.estado) {
-        case WholeNumber::Estado::Ok:
+        const WholeNumber number = parseWholeNumber16(text);
+        switch (number.outcome) {
+        case WholeNumber::Outcome::Ok:
             break;
-        case WholeNumber::Estado::NoNumerico:
+        case WholeNumber::Outcome::NotANumber:
             return failure(where + QStringLiteral(" is not a whole number: \"") + text +
                                QStringLiteral("\"."),
                            ErrorNumber::TypeMismatch);
-        case WholeNumber::Estado::Desborde:
+        case WholeNumber::Outcome::Overflow:
             return failure(where + QStringLiteral(" is outside -32768..32767: ") + text.trimmed() +
                                QStringLiteral("."),
                            ErrorNumber::Overflow);
@@ -72,7 +72,7 @@ public:
 
 private:
     UnicodeFile m_file;
-    QString m_nombre;
+    QString m_displayName;
     int m_line = 0;
 };
 
@@ -84,24 +84,24 @@ QString sectionAt(int section, int line)
 
 } // namespace
 
-double valorNumerico(const QString& texto)
+double numericValue(const QString& text)
 {
     qsizetype i = 0;
-    const qsizetype n = texto.size();
-    while (i < n && (texto.at(i) == QLatin1Char(' ') || texto.at(i) == QLatin1Char('\t') ||
-                     texto.at(i) == QLatin1Char('\n')))
+    const qsizetype n = text.size();
+    while (i < n && (text.at(i) == QLatin1Char(' ') || text.at(i) == QLatin1Char('\t') ||
+                     text.at(i) == QLatin1Char('\n')))
         ++i;
     const qsizetype start = i;
-    if (i < n && (texto.at(i) == QLatin1Char('+') || texto.at(i) == QLatin1Char('-')))
+    if (i < n && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-')))
         ++i;
     qsizetype digits = 0;
-    while (i < n && isDigit(texto.at(i))) {
+    while (i < n && isDigit(text.at(i))) {
         ++i;
         ++digits;
     }
-    if (i < n && texto.at(i) == QLatin1Char('.')) {
+    if (i < n && text.at(i) == QLatin1Char('.')) {
         ++i;
-        while (i < n && isDigit(texto.at(i))) {
+        while (i < n && isDigit(text.at(i))) {
             ++i;
             ++digits;
         }
@@ -109,34 +109,36 @@ double valorNumerico(const QString& texto)
     if (digits == 0)
         return 0;
     qsizetype end = i;
-    if (i < n && QStringLiteral("eEdD").contains(texto.at(i))) {
+    if (i < n && QStringLiteral("eEdD").contains(text.at(i))) {
         qsizetype j = i + 1;
-        if (j < n && (texto.at(j) == QLatin1Char('+') || texto.at(j) == QLatin1Char('-')))
+        if (j < n && (text.at(j) == QLatin1Char('+') || text.at(j) == QLatin1Char('-')))
             ++j;
-        if (j < n && isDigit(texto.at(j))) {
-            while (j < n && isDigit(texto.at(j)))
+        if (j < n && isDigit(text.at(j))) {
+            while (j < n && isDigit(text.at(j)))
                 ++j;
             end = j;
         }
     }
-    QString number = texto.mid(start, end - start);
+    QString number = text.mid(start, end - start);
     number.replace(QLatin1Char('d'), QLatin1Char('e')).replace(QLatin1Char('D'), QLatin1Char('e'));
     bool ok = false;
     const double value = number.toDouble(&ok);
     return ok ? value : 0;
 }
 
-Result<LanguageTable> leeArchivoIdioma(const QString& ruta, const QString& RutaIAU,
+Result<LanguageTable> readLanguageFile(const QString& path, const QString& RutaIAU,
                                        const QString& CodProducto)
 {
-    const QString nombre = RutaIAU + QStringLiteral("QLLang.IAU");
-    LanguageFileReader reader(nombre);
-    if (reader.open(ruta) != QLatin1String("OK"))
-        return RuntimeError{0, nombre, nombre + QStringLiteral(" must be Unicode")};
+    const QString displayName = RutaIAU + QStringLiteral("QLLang.IAU");
+    LanguageFileReader reader(displayName);
+    if (const Status size = checkFileSize(path, displayName, kMaxLanguageFileBytes); !size)
+        return reader.failure(size.error().descripcion + QStringLiteral("."), size.error().numero);
+    if (reader.open(path) != QLatin1String("OK"))
+        return RuntimeError{0, displayName, displayName + QStringLiteral(" must be Unicode")};
 
-    const Result<qint16> idioma = reader.readHeaderNumber(QStringLiteral("the language in use"));
-    if (!idioma)
-        return idioma.error();
+    const Result<qint16> language = reader.readHeaderNumber(QStringLiteral("the language in use"));
+    if (!language)
+        return language.error();
     const Result<qint16> maxSection =
         reader.readHeaderNumber(QStringLiteral("the highest section number"));
     if (!maxSection)
@@ -159,11 +161,12 @@ Result<LanguageTable> leeArchivoIdioma(const QString& ruta, const QString& RutaI
     if (N < 0)
         return reader.failure(QStringLiteral("Line 3: the highest message number ") +
                               QString::number(N) + QStringLiteral(" is negative."));
-    if (idioma.value() < 1 || idioma.value() > L)
+    if (language.value() < 1 || language.value() > L)
         return reader.failure(QStringLiteral("Line 1: the language ") +
-                              QString::number(idioma.value()) + QStringLiteral(" is outside 1..") +
-                              QString::number(L) + QStringLiteral(" (line 4 gives ") +
-                              QString::number(L) + QStringLiteral(" languages)."));
+                              QString::number(language.value()) +
+                              QStringLiteral(" is outside 1..") + QString::number(L) +
+                              QStringLiteral(" (line 4 gives ") + QString::number(L) +
+                              QStringLiteral(" languages)."));
     const qint64 entries = qint64(S + 1) * (N + 1) * (L + 1);
     if (entries > kMaxLanguageTableEntries)
         return reader.failure(QStringLiteral("Lines 2 to 4 ask for a table of ") +
@@ -171,8 +174,8 @@ Result<LanguageTable> leeArchivoIdioma(const QString& ruta, const QString& RutaI
                               QString::number(kMaxLanguageTableEntries) +
                               QStringLiteral(" are allowed."));
 
-    LanguageTable table{idioma.value(), MessageTable(S, N, L)};
-    const bool productoQL = CodProducto.left(2) == QLatin1String("QL");
+    LanguageTable table{language.value(), MessageTable(S, N, L)};
+    const bool qualitraProduct = CodProducto.left(2) == QLatin1String("QL");
     QList<QString> row(L + 1);
 
     for (int k = 0; k <= S; ++k) {
@@ -181,8 +184,8 @@ Result<LanguageTable> leeArchivoIdioma(const QString& ruta, const QString& RutaI
             return reader.failure(
                 QStringLiteral("The file ends at line ") + QString::number(reader.line()) +
                 QStringLiteral(", before section ") + QString::number(k) + QStringLiteral("."));
-        if (valorNumerico(header) != k)
-            return RuntimeError{0, nombre,
+        if (numericValue(header) != k)
+            return RuntimeError{0, displayName,
                                 RutaIAU + QStringLiteral("QLLANG.IAU Incorrecto\n\n") +
                                     QString::number(k) + QStringLiteral(" <> ") + header};
 
@@ -205,7 +208,7 @@ Result<LanguageTable> leeArchivoIdioma(const QString& ruta, const QString& RutaI
                 break;
 
             const QString tag = row[1].mid(3, 2);
-            if (productoQL) {
+            if (qualitraProduct) {
                 if (tag != QLatin1String("QL"))
                     continue;
             } else if (tag == QLatin1String("RV")) {
@@ -231,7 +234,7 @@ Result<LanguageTable> leeArchivoIdioma(const QString& ruta, const QString& RutaI
 
 bool InitIdioma(Modulo1& m, Interaccion& ui)
 {
-    Result<LanguageTable> table = leeArchivoIdioma(
+    Result<LanguageTable> table = readLanguageFile(
         findInstallationFile(m.RutaIAU, QStringLiteral("QLLang.IAU")), m.RutaIAU, m.CodProducto);
     if (!table) {
         ui.messageBox(table.error().descripcion, BoxKind::Critical);

@@ -23,23 +23,32 @@ bool isValidUtf8(const QByteArray& data)
     return !decoder.hasError();
 }
 
-RuntimeError inputError(long long numero, const QString& descripcion)
+RuntimeError inputError(long long number, const QString& description)
 {
-    return RuntimeError{numero, QStringLiteral("Telvar"), descripcion};
+    return RuntimeError{number, QStringLiteral("Telvar"), description};
 }
 
 } // namespace
 
-Result<SequentialInput> SequentialInput::open(const QString& path)
+Result<SequentialInput> SequentialInput::open(const QString& path, qint64 maxBytes)
 {
     QFile file(path);
     if (!QFileInfo(path).isFile())
         return inputError(ErrorNumber::FileNotFound, QStringLiteral("File not found: ") + path);
+    if (const Status size = checkFileSize(path, path, maxBytes); !size)
+        return size.error();
     if (!file.open(QIODevice::ReadOnly))
         return inputError(ErrorNumber::PathFileAccess,
                           QStringLiteral("Path/File access error: ") + path + QStringLiteral(" (") +
                               file.errorString() + QStringLiteral(")"));
-    return SequentialInput(file.readAll(), path);
+    // The size may change between the check and the reading: never read past the bound.
+    const QByteArray data = file.read(maxBytes + 1);
+    if (data.size() > maxBytes)
+        return inputError(ErrorNumber::FileTooLarge,
+                          QStringLiteral("File too large: ") + path +
+                              QStringLiteral(" holds more than ") + QString::number(maxBytes) +
+                              QStringLiteral(" bytes, the most allowed for it"));
+    return SequentialInput(data, path);
 }
 
 SequentialInput::SequentialInput(const QByteArray& data, const QString& path)
@@ -118,15 +127,15 @@ Result<qint16> SequentialInput::nextInteger()
     const QString where = QStringLiteral("field ") + QString::number(m_fieldNumber) +
                           QStringLiteral(" (line ") + QString::number(m_fieldLine) +
                           QStringLiteral(") of ") + m_path;
-    const WholeNumber number = aEntero16(field.value());
-    switch (number.estado) {
-    case WholeNumber::Estado::Ok:
+    const WholeNumber number = parseWholeNumber16(field.value());
+    switch (number.outcome) {
+    case WholeNumber::Outcome::Ok:
         break;
-    case WholeNumber::Estado::NoNumerico:
+    case WholeNumber::Outcome::NotANumber:
         return inputError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch: ") + where +
                                                          QStringLiteral(" is \"") + field.value() +
                                                          QStringLiteral("\", not a whole number"));
-    case WholeNumber::Estado::Desborde:
+    case WholeNumber::Outcome::Overflow:
         return inputError(ErrorNumber::Overflow,
                           QStringLiteral("Overflow: ") + where + QStringLiteral(" is ") +
                               field.value().trimmed() + QStringLiteral(", outside -32768..32767"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/RuntimeError.h"
+#include "startup/InstallationFiles.h"
 
 #include <QByteArray>
 #include <QString>
@@ -19,10 +20,13 @@ namespace telvar {
 //
 // Errors carry the classic run-time numbers and name the file and the field:
 // 53 file not found, 75 file not readable, 62 input past the end of the file,
-// 13 a field that is not a whole number, 6 a number outside the 16-bit range.
+// 13 a field that is not a whole number, 6 a number outside the 16-bit range,
+// 7 a file above its size bound.
 class SequentialInput final {
 public:
-    static Result<SequentialInput> open(const QString& path);
+    // Reads the whole file, which may hold at most maxBytes.
+    static Result<SequentialInput> open(const QString& path,
+                                        qint64 maxBytes = kMaxInstallationFileBytes);
     SequentialInput(const QByteArray& data, const QString& path);
 
     const QString& path() const { return m_path; }

@@ -5,9 +5,9 @@
 
 namespace telvar {
 
-Result<ShiftTable> leeTurnos(const QString& ruta)
+Result<ShiftTable> readShiftTable(const QString& path)
 {
-    Result<SequentialInput> opened = SequentialInput::open(ruta);
+    Result<SequentialInput> opened = SequentialInput::open(path);
     if (!opened)
         return opened.error();
     SequentialInput& input = opened.value();
@@ -15,25 +15,25 @@ Result<ShiftTable> leeTurnos(const QString& ruta)
     const Result<qint16> count = input.nextInteger();
     if (!count)
         return count.error();
-    if (count.value() < 0)
+    if (count.value() < 0 || count.value() > kMaxShifts)
         return RuntimeError{ErrorNumber::SubscriptOutOfRange, QStringLiteral("Telvar"),
-                            QStringLiteral("Subscript out of range: the shift count in ") + ruta +
+                            QStringLiteral("Subscript out of range: the shift count in ") + path +
                                 QStringLiteral(" is ") + QString::number(count.value()) +
-                                QStringLiteral(", it cannot be negative")};
+                                QStringLiteral(", outside 0..") + QString::number(kMaxShifts)};
 
     ShiftTable table;
     table.NumTurnos = count.value();
     table.TurnoClave.append(QString());
     table.TurnoHasta.append(0);
     for (int i = 1; i <= table.NumTurnos; ++i) {
-        const Result<QString> clave = input.next();
-        if (!clave)
-            return clave.error();
-        const Result<qint16> hasta = input.nextInteger();
-        if (!hasta)
-            return hasta.error();
-        table.TurnoClave.append(clave.value());
-        table.TurnoHasta.append(hasta.value());
+        const Result<QString> key = input.next();
+        if (!key)
+            return key.error();
+        const Result<qint16> limit = input.nextInteger();
+        if (!limit)
+            return limit.error();
+        table.TurnoClave.append(key.value());
+        table.TurnoHasta.append(limit.value());
     }
     return table;
 }

@@ -17,9 +17,14 @@ struct ShiftTable {
     QList<qint16> TurnoHasta;
 };
 
-// Reads the shift table at ruta. Errors name the file and the field: missing
-// or unreadable file, a count or limit that is not a whole 16-bit number, a
-// negative count, fewer pairs than the count says.
-Result<ShiftTable> leeTurnos(const QString& ruta);
+// The most shifts a table may hold: one per minute of the day. A shift
+// applies up to its limit, a minute of the day in ascending order, so a
+// longer table cannot be meant.
+inline constexpr int kMaxShifts = 24 * 60;
+
+// Reads the shift table at path. Errors name the file and the field: missing,
+// unreadable or oversized file, a count or limit that is not a whole 16-bit
+// number, a count below 0 or above kMaxShifts, fewer pairs than the count says.
+Result<ShiftTable> readShiftTable(const QString& path);
 
 } // namespace telvar

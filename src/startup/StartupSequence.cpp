@@ -15,59 +15,61 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <algorithm>
 
 namespace telvar {
 
 namespace {
 
-QString nombreCaratula()
+QString coverFormName()
 {
-    return QLatin1String(kNombreCaratula);
+    return QLatin1String(kCoverFormName);
 }
 
 // A file path split into its directory (with the separator) and its name, so
 // that the name can be matched case-insensitively within the directory.
-QString resuelveRuta(const QString& ruta)
+QString resolvePath(const QString& path)
 {
-    const qsizetype barra =
-        std::max(ruta.lastIndexOf(QLatin1Char('/')), ruta.lastIndexOf(QLatin1Char('\\')));
-    return findInstallationFile(ruta.left(barra + 1), ruta.mid(barra + 1));
+    const qsizetype slash =
+        std::max(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QLatin1Char('\\')));
+    return findInstallationFile(path.left(slash + 1), path.mid(slash + 1));
 }
 
-bool esSoloLectura(const QFileInfo& archivo)
+bool isReadOnly(const QFileInfo& file)
 {
-    return !archivo.isWritable() || !archivo.permission(QFileDevice::WriteOwner);
+    return !file.isWritable() || !file.permission(QFileDevice::WriteOwner);
 }
 
 } // namespace
 
-QString reporteErrorArranque(const RuntimeError& error)
+QString startupErrorReport(const RuntimeError& error)
 {
-    return errorReport(nombreCaratula() + QStringLiteral(". Form_Load."), error);
+    return errorReport(coverFormName() + QStringLiteral(". Form_Load."), error);
 }
 
-StartupSequence::StartupSequence(Modulo1& m, Interaccion& ui, const QString& programDir)
-    : m_m(m), m_ui(ui), m_programDir(programDir)
+StartupSequence::StartupSequence(Modulo1& m, Interaccion& ui, const QString& programDir,
+                                 const QString& runtimeDir)
+    : m_m(m), m_ui(ui), m_programDir(programDir), m_runtimeDir(runtimeDir)
 {
 }
 
 bool StartupSequence::run()
 {
-    iniciaRutas();
-    if (!leeCompania() || !leePassword() || !InitIdioma(m_m, m_ui))
+    setPaths();
+    if (!readCompanyFile() || !readPasswordFile() || !InitIdioma(m_m, m_ui))
         return false;
     m_m.TipoBD = QStringLiteral("[JET4]");
-    return leeDirectorio() && leeTurnos() && instanciaUnica() && buscaCaratula();
+    return readDatabaseDirectory() && readShifts() && ensureSingleInstance() && findCoverPicture();
 }
 
-bool StartupSequence::falla(const RuntimeError& error)
+bool StartupSequence::fail(const RuntimeError& error)
 {
-    m_ui.messageBox(reporteErrorArranque(error), BoxKind::Critical);
+    m_ui.messageBox(startupErrorReport(error), BoxKind::Critical);
     return false;
 }
 
-void StartupSequence::iniciaRutas()
+void StartupSequence::setPaths()
 {
     m_m.NomProducto = QStringLiteral("Qualitra");
     m_m.RutaApp = RutaConBarra(m_programDir);
@@ -75,136 +77,144 @@ void StartupSequence::iniciaRutas()
     m_m.ArchivoAyuda = findInstallationFile(m_m.RutaApp, QStringLiteral("QLTR.HLP"));
 }
 
-bool StartupSequence::leeCompania()
+bool StartupSequence::readCompanyFile()
 {
-    UnicodeFile archivo;
-    if (archivo.OpenUnicode(findInstallationFile(m_m.RutaIAU, QStringLiteral("QLCompa.iau"))) !=
-        QLatin1String("OK")) {
-        m_ui.messageBox(m_m.RutaIAU + QStringLiteral("QLCompa.iau") +
-                            QStringLiteral(" should be a Unicode file"),
+    const QString displayName = m_m.RutaIAU + QStringLiteral("QLCompa.iau");
+    const QString path = findInstallationFile(m_m.RutaIAU, QStringLiteral("QLCompa.iau"));
+    if (const Status size = checkFileSize(path, displayName, kMaxInstallationFileBytes); !size)
+        return fail(size.error());
+    UnicodeFile file;
+    if (file.OpenUnicode(path) != QLatin1String("OK")) {
+        m_ui.messageBox(displayName + QStringLiteral(" should be a Unicode file"),
                         BoxKind::Critical);
         return false;
     }
-    m_m.Empresa = archivo.LineInputUnicode();
-    m_m.CodProducto = archivo.LineInputUnicode();
-    archivo.LineInputUnicode();
+    m_m.Empresa = file.LineInputUnicode();
+    m_m.CodProducto = file.LineInputUnicode();
+    file.LineInputUnicode();
     return true;
 }
 
-bool StartupSequence::leePassword()
+bool StartupSequence::readPasswordFile()
 {
     m_m.PassBD.clear();
-    const QString ruta = findInstallationFile(m_m.RutaIAU, QStringLiteral("QLTRPASS.IAU"));
-    if (!QFileInfo(ruta).isFile())
+    const QString displayName = m_m.RutaIAU + QStringLiteral("QLTRPASS.IAU");
+    const QString path = findInstallationFile(m_m.RutaIAU, QStringLiteral("QLTRPASS.IAU"));
+    if (!QFileInfo(path).isFile())
         return true;
-    const std::optional<QByteArray> linea = leePrimeraLinea(ruta);
-    if (!linea)
-        return falla(RuntimeError{ErrorNumber::PathFileAccess, QStringLiteral("Telvar"),
-                                  QStringLiteral("Path/File access error: ") + ruta});
-    const PasswordDecoding decodificado =
-        decodificaPassword(*linea, m_m.RutaIAU + QStringLiteral("QLTRPASS.IAU"));
-    for (const QString& aviso : decodificado.avisos)
-        m_ui.messageBox(aviso, BoxKind::Plain);
-    if (decodificado.error) {
-        m_ui.messageBox(*decodificado.error, BoxKind::Critical);
+    if (const Status size = checkFileSize(path, displayName, kMaxInstallationFileBytes); !size)
+        return fail(size.error());
+    const std::optional<QByteArray> line = readFirstLine(path, kMaxInstallationFileBytes);
+    if (!line)
+        return fail(RuntimeError{ErrorNumber::PathFileAccess, QStringLiteral("Telvar"),
+                                 QStringLiteral("Path/File access error: ") + path});
+    const PasswordDecoding decoded = decodePassword(*line, displayName);
+    for (const QString& warning : decoded.warnings)
+        m_ui.messageBox(warning, BoxKind::Plain);
+    if (decoded.error) {
+        m_ui.messageBox(*decoded.error, BoxKind::Critical);
         return false;
     }
-    m_m.PassBD = decodificado.PassBD;
+    m_m.PassBD = decoded.PassBD;
     return true;
 }
 
-bool StartupSequence::leeDirectorio()
+bool StartupSequence::readDatabaseDirectory()
 {
-    const QString nombre = m_m.RutaIAU + QStringLiteral("QLDIREC.IAU");
-    const Result<DatabaseDirectory> leido =
-        DatabaseDirectory::lee(findInstallationFile(m_m.RutaIAU, QStringLiteral("QLDirec.iau")));
-    if (!leido)
-        return falla(leido.error());
-    const DatabaseDirectory& directorio = leido.value();
-    if (!directorio.formatoValido()) {
-        m_ui.messageBox(QStringLiteral("Please update the ") + nombre + QStringLiteral(" format!"),
+    const QString displayName = m_m.RutaIAU + QStringLiteral("QLDIREC.IAU");
+    const Result<DatabaseDirectory> read =
+        DatabaseDirectory::read(findInstallationFile(m_m.RutaIAU, QStringLiteral("QLDirec.iau")));
+    if (!read)
+        return fail(read.error());
+    const DatabaseDirectory& directory = read.value();
+    if (!directory.hasCurrentFormat()) {
+        m_ui.messageBox(QStringLiteral("Please update the ") + displayName +
+                            QStringLiteral(" format!"),
                         BoxKind::Critical);
         return false;
     }
-    if (directorio.entradas().isEmpty()) {
-        m_ui.messageBox(nombre + QStringLiteral("\n\nThe file lists no database: it has no "
-                                                "[JET4] entry and no server entry."),
+    if (directory.entries().isEmpty()) {
+        m_ui.messageBox(displayName + QStringLiteral("\n\nThe file lists no database: it has no "
+                                                     "[JET4] entry and no server entry."),
                         BoxKind::Critical);
         return false;
     }
 
-    const DatabaseEntry& entrada = directorio.entradas().at(eligeBaseDatos(directorio, m_ui) - 1);
-    m_m.TipoBD = entrada.TipoBD;
-    if (isServerTag(entrada.TipoBD)) {
-        m_m.Servidor = entrada.Servidor;
-        m_m.BaseDatos = entrada.BaseDatos;
-        m_m.UsuarioBD = entrada.UsuarioBD;
+    const DatabaseEntry& entry = directory.entries().at(chooseDatabase(directory, m_ui) - 1);
+    m_m.TipoBD = entry.TipoBD;
+    if (isServerTag(entry.TipoBD)) {
+        m_m.Servidor = entry.Servidor;
+        m_m.BaseDatos = entry.BaseDatos;
+        m_m.UsuarioBD = entry.UsuarioBD;
         m_m.CadConexion = ArmaConexion(m_m, m_m.BaseDatos);
-        m_m.RutaBD = directorio.primerDirectorioJet();
+        m_m.RutaBD = directory.firstJetDirectory();
         m_m.RutaDatos = m_m.RutaBD;
         return true;
     }
 
-    m_m.RutaBD = entrada.RutaBD;
+    m_m.RutaBD = entry.RutaBD;
     m_m.RutaDatos = m_m.RutaBD;
-    const QString archivo = m_m.RutaBD + m_m.NomProducto + QStringLiteral(".MDB");
-    const QFileInfo encontrado(resuelveRuta(archivo));
-    if (!encontrado.isFile()) {
-        m_ui.messageBox(nombreCaratula() + QStringLiteral(". FormLoad\n") + archivo +
+    const QString databaseFile = m_m.RutaBD + m_m.NomProducto + QStringLiteral(".MDB");
+    const QFileInfo found(resolvePath(databaseFile));
+    if (!found.isFile()) {
+        m_ui.messageBox(coverFormName() + QStringLiteral(". FormLoad\n") + databaseFile +
                             QStringLiteral("\n") + m_m.Mensajes(5, 6) + QStringLiteral("\n") +
-                            m_m.Mensajes(5, 7) + QStringLiteral(" ") + nombre,
+                            m_m.Mensajes(5, 7) + QStringLiteral(" ") + displayName,
                         BoxKind::Critical);
         return false;
     }
-    if (esSoloLectura(encontrado)) {
-        m_ui.messageBox(nombreCaratula() + QStringLiteral(". Form_Load.\n\n") + archivo +
+    if (isReadOnly(found)) {
+        m_ui.messageBox(coverFormName() + QStringLiteral(". Form_Load.\n\n") + databaseFile +
                             QStringLiteral("\n\n") + m_m.Mensajes(4, 16),
                         BoxKind::Exclamation);
         return false;
     }
-    m_m.CadConexion = ArmaConexion(m_m, encontrado.filePath());
+    m_m.CadConexion = ArmaConexion(m_m, found.filePath());
     return true;
 }
 
-bool StartupSequence::leeTurnos()
+bool StartupSequence::readShifts()
 {
-    const Result<ShiftTable> turnos =
-        telvar::leeTurnos(findInstallationFile(m_m.RutaIAU, QStringLiteral("QLTurn.IAU")));
-    if (!turnos)
-        return falla(turnos.error());
-    m_m.NumTurnos = turnos.value().NumTurnos;
-    m_m.TurnoClave = turnos.value().TurnoClave;
-    m_m.TurnoHasta = turnos.value().TurnoHasta;
+    const Result<ShiftTable> shifts =
+        readShiftTable(findInstallationFile(m_m.RutaIAU, QStringLiteral("QLTurn.IAU")));
+    if (!shifts)
+        return fail(shifts.error());
+    m_m.NumTurnos = shifts.value().NumTurnos;
+    m_m.TurnoClave = shifts.value().TurnoClave;
+    m_m.TurnoHasta = shifts.value().TurnoHasta;
     return true;
 }
 
-bool StartupSequence::instanciaUnica()
+bool StartupSequence::ensureSingleInstance()
 {
-    InstanceLockAttempt intento = adquiereInstancia(m_m.RutaApp);
-    switch (intento.estado) {
-    case InstanceLockAttempt::Estado::Adquirido:
-        m_lock = std::move(intento.lock);
+    const QString runtimeDir =
+        m_runtimeDir.isEmpty() ? QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)
+                               : m_runtimeDir;
+    InstanceLockAttempt attempt = acquireInstanceLock(m_m.RutaApp, runtimeDir);
+    switch (attempt.outcome) {
+    case InstanceLockAttempt::Outcome::Acquired:
+        m_lock = std::move(attempt.lock);
         return true;
-    case InstanceLockAttempt::Estado::OtraInstancia:
+    case InstanceLockAttempt::Outcome::AnotherInstance:
         m_ui.setMousePointer(PointerShape::Default);
         m_ui.messageBox(m_m.Mensajes(0, 75), BoxKind::Exclamation);
         return false;
-    case InstanceLockAttempt::Estado::Fallo:
+    case InstanceLockAttempt::Outcome::Failed:
         break;
     }
-    return falla(
-        RuntimeError{ErrorNumber::PermissionDenied, QStringLiteral("Telvar"), intento.error});
+    return fail(
+        RuntimeError{ErrorNumber::PermissionDenied, QStringLiteral("Telvar"), attempt.error});
 }
 
-bool StartupSequence::buscaCaratula()
+bool StartupSequence::findCoverPicture()
 {
-    const QString ruta =
+    const QString path =
         findInstallationFile(m_m.RutaIAU, QStringLiteral("CARATULA") + QString::number(m_m.Idioma) +
                                               QStringLiteral(".JPG"));
-    if (!QFileInfo(ruta).isFile())
-        return falla(RuntimeError{ErrorNumber::FileNotFound, QStringLiteral("Telvar"),
-                                  QStringLiteral("File not found: the cover picture ") + ruta});
-    m_rutaCaratula = ruta;
+    if (!QFileInfo(path).isFile())
+        return fail(RuntimeError{ErrorNumber::FileNotFound, QStringLiteral("Telvar"),
+                                 QStringLiteral("File not found: the cover picture ") + path});
+    m_coverPicturePath = path;
     return true;
 }
 

@@ -23,7 +23,7 @@ bool UnicodeFile::readByte(uchar& byte)
     char c = 0;
     if (!m_file.isOpen() || !m_file.getChar(&c))
         return false;
-    byte = uchar(c);
+    byte = static_cast<uchar>(c);
     return true;
 }
 
@@ -34,7 +34,7 @@ QString UnicodeFile::LineInputUnicode()
     while (readByte(low)) {
         uchar high = 0;
         readByte(high);
-        const char16_t unit = char16_t(high * 256 + low);
+        const auto unit = static_cast<char16_t>(high * 256 + low);
         if (unit == 10)
             break;
         if (unit != 13)
@@ -54,13 +54,13 @@ void UnicodeFile::close()
         m_file.close();
 }
 
-QByteArray bytesUnicode(const QString& texto)
+QByteArray unicodeFileBytes(const QString& text)
 {
     QByteArray bytes("\xFF\xFE", 2);
-    bytes.reserve(2 + 2 * texto.size());
-    for (const QChar c : texto) {
-        bytes.append(char(c.unicode() & 0xFF));
-        bytes.append(char(c.unicode() >> 8));
+    bytes.reserve(2 + 2 * text.size());
+    for (const QChar c : text) {
+        bytes.append(static_cast<char>(c.unicode() & 0xFF));
+        bytes.append(static_cast<char>(c.unicode() >> 8));
     }
     return bytes;
 }

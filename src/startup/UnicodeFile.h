@@ -31,8 +31,8 @@ private:
     QFile m_file;
 };
 
-// The bytes of a UTF-16 little-endian text file holding texto: the mark
+// The bytes of a UTF-16 little-endian text file holding text: the mark
 // FF FE, then each code unit low byte first (the form UnicodeFile reads).
-QByteArray bytesUnicode(const QString& texto);
+QByteArray unicodeFileBytes(const QString& text);
 
 } // namespace telvar

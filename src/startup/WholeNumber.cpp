@@ -2,9 +2,9 @@
 
 namespace telvar {
 
-WholeNumber aEntero16(const QString& texto)
+WholeNumber parseWholeNumber16(const QString& text)
 {
-    const QString trimmed = texto.trimmed();
+    const QString trimmed = text.trimmed();
     WholeNumber result;
     for (qsizetype i = 0; i < trimmed.size(); ++i) {
         const QChar c = trimmed.at(i);
@@ -18,10 +18,10 @@ WholeNumber aEntero16(const QString& texto)
     bool fits = false;
     const qlonglong value = trimmed.toLongLong(&fits);
     if (!fits || value < -32768 || value > 32767) {
-        result.estado = WholeNumber::Estado::Desborde;
+        result.outcome = WholeNumber::Outcome::Overflow;
         return result;
     }
-    result.estado = WholeNumber::Estado::Ok;
+    result.outcome = WholeNumber::Outcome::Ok;
     result.value = qint16(value);
     return result;
 }

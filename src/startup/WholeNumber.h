@@ -7,11 +7,11 @@ namespace telvar {
 // A text converted as a whole 16-bit number: blanks around it allowed, then an
 // optional sign and decimal digits, nothing else.
 struct WholeNumber {
-    enum class Estado { Ok, NoNumerico, Desborde };
-    Estado estado = Estado::NoNumerico;
+    enum class Outcome { Ok, NotANumber, Overflow };
+    Outcome outcome = Outcome::NotANumber;
     qint16 value = 0;
 };
 
-WholeNumber aEntero16(const QString& texto);
+WholeNumber parseWholeNumber16(const QString& text);
 
 } // namespace telvar

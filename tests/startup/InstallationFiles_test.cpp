@@ -9,26 +9,27 @@ using namespace Qt::Literals::StringLiterals;
 
 namespace {
 
-struct BarraCase {
-    QString ruta;
+struct RutaConBarraCase {
+    QString path;
     QString expected;
 };
 
-class RutaConBarraCases : public testing::TestWithParam<BarraCase> {};
+class RutaConBarraCases : public testing::TestWithParam<RutaConBarraCase> {};
 
 TEST_P(RutaConBarraCases, TrimsAndEndsInASeparator)
 {
-    EXPECT_EQ(telvar::RutaConBarra(GetParam().ruta), GetParam().expected);
+    EXPECT_EQ(telvar::RutaConBarra(GetParam().path), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RutaConBarraCases,
-    testing::Values(BarraCase{u"/opt/telvar"_s, u"/opt/telvar"_s + QDir::separator()},
-                    BarraCase{u"  /opt/telvar  "_s, u"/opt/telvar"_s + QDir::separator()},
-                    BarraCase{u"/opt/telvar/"_s, u"/opt/telvar/"_s},
-                    BarraCase{u" /opt/telvar/ "_s, u"/opt/telvar/"_s},
-                    BarraCase{u"C:\\Telvar\\"_s, u"C:\\Telvar\\"_s}, BarraCase{u"C:"_s, u"C:"_s},
-                    BarraCase{u""_s, QString(QDir::separator())}));
+    testing::Values(RutaConBarraCase{u"/opt/telvar"_s, u"/opt/telvar"_s + QDir::separator()},
+                    RutaConBarraCase{u"  /opt/telvar  "_s, u"/opt/telvar"_s + QDir::separator()},
+                    RutaConBarraCase{u"/opt/telvar/"_s, u"/opt/telvar/"_s},
+                    RutaConBarraCase{u" /opt/telvar/ "_s, u"/opt/telvar/"_s},
+                    RutaConBarraCase{u"C:\\Telvar\\"_s, u"C:\\Telvar\\"_s},
+                    RutaConBarraCase{u"C:"_s, u"C:"_s},
+                    RutaConBarraCase{u""_s, QString(QDir::separator())}));
 
 class FindInstallationFile : public testing::Test {
 protected:

@@ -22,10 +22,10 @@ protected:
 
     Result<LanguageTable> load(const QStringList& lines, const QString& codProducto = u"QLTR"_s)
     {
-        return telvar::leeArchivoIdioma(m_install.writeUnicode(u"QLLang.IAU"_s, lines),
+        return telvar::readLanguageFile(m_install.writeUnicode(u"QLLang.IAU"_s, lines),
                                         m_install.iauDir(), codProducto);
     }
-    QString nombre() const { return m_install.iauDir() + u"QLLang.IAU"_s; }
+    QString displayName() const { return m_install.iauDir() + u"QLLang.IAU"_s; }
 
     QTemporaryDir m_dir;
     InstallationBuilder m_install;
@@ -101,7 +101,7 @@ TEST_F(LanguageFileTest, LastLineWithoutLineFeedAndCrLfMix)
     const QString path = m_install.writeUnicode(
         u"QLLang.IAU"_s, {u"1"_s, u"0"_s, u"0"_s, u"1"_s, u"0"_s, u"000QL001x\ry"_s, u"END"_s},
         false);
-    const Result<LanguageTable> table = telvar::leeArchivoIdioma(path, m_install.iauDir(), u"QL"_s);
+    const Result<LanguageTable> table = telvar::readLanguageFile(path, m_install.iauDir(), u"QL"_s);
     ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
     EXPECT_EQ(table.value().Mensajes.text(0, 0, 1), u"xy"_s);
 }
@@ -136,23 +136,23 @@ TEST_F(LanguageFileTest, InitIdiomaReportsAndLeavesTheStateAlone)
     RecordingInteraccion ui;
     EXPECT_FALSE(telvar::InitIdioma(m, ui));
     ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_EQ(ui.boxes[0].text, nombre() + u" must be Unicode"_s);
+    EXPECT_EQ(ui.boxes[0].text, displayName() + u" must be Unicode"_s);
     EXPECT_EQ(ui.boxes[0].icono, BoxKind::Critical);
     EXPECT_EQ(m.Idioma, 7);
 }
 
 TEST(LanguageFile, ValorNumericoReadsTheLeadingNumber)
 {
-    EXPECT_EQ(telvar::valorNumerico(u"3 foo"_s), 3);
-    EXPECT_EQ(telvar::valorNumerico(u"  \t12abc"_s), 12);
-    EXPECT_EQ(telvar::valorNumerico(u"-4"_s), -4);
-    EXPECT_EQ(telvar::valorNumerico(u"2.5x"_s), 2.5);
-    EXPECT_EQ(telvar::valorNumerico(u"1e2"_s), 100);
-    EXPECT_EQ(telvar::valorNumerico(u"7e"_s), 7);
-    EXPECT_EQ(telvar::valorNumerico(u"3 4"_s), 3);
-    EXPECT_EQ(telvar::valorNumerico(u"Section 3"_s), 0);
-    EXPECT_EQ(telvar::valorNumerico(QString()), 0);
-    EXPECT_EQ(telvar::valorNumerico(u"-"_s), 0);
+    EXPECT_EQ(telvar::numericValue(u"3 foo"_s), 3);
+    EXPECT_EQ(telvar::numericValue(u"  \t12abc"_s), 12);
+    EXPECT_EQ(telvar::numericValue(u"-4"_s), -4);
+    EXPECT_EQ(telvar::numericValue(u"2.5x"_s), 2.5);
+    EXPECT_EQ(telvar::numericValue(u"1e2"_s), 100);
+    EXPECT_EQ(telvar::numericValue(u"7e"_s), 7);
+    EXPECT_EQ(telvar::numericValue(u"3 4"_s), 3);
+    EXPECT_EQ(telvar::numericValue(u"Section 3"_s), 0);
+    EXPECT_EQ(telvar::numericValue(QString()), 0);
+    EXPECT_EQ(telvar::numericValue(u"-"_s), 0);
 }
 
 struct FailureCase {
@@ -177,7 +177,7 @@ TEST_P(LanguageFileFailures, AreRejectedWithTheFileSectionAndLine)
     const Result<LanguageTable> table = load(c.lines, c.codProducto);
     ASSERT_FALSE(table.ok());
     const QString expected = c.full.isEmpty()
-                                 ? nombre() + u"\n\n"_s + c.report
+                                 ? displayName() + u"\n\n"_s + c.report
                                  : QString(c.full).replace(u"$IAU"_s, m_install.iauDir());
     EXPECT_EQ(table.error().descripcion, expected);
 }
@@ -270,8 +270,8 @@ const FailureCase kFailureCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, LanguageFileFailures, testing::ValuesIn(kFailureCases),
-                         [](const testing::TestParamInfo<FailureCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<FailureCase>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 TEST_F(LanguageFileTest, ReplacementFirstIsHarmlessForTheQualitraProduct)
@@ -285,8 +285,9 @@ TEST_F(LanguageFileTest, ReplacementFirstIsHarmlessForTheQualitraProduct)
 
 TEST_F(LanguageFileTest, MissingOrEmptyOrBigEndianFilesMustBeUnicode)
 {
-    const QString mustBeUnicode = nombre() + u" must be Unicode"_s;
-    Result<LanguageTable> missing = telvar::leeArchivoIdioma(nombre(), m_install.iauDir(), u"QL"_s);
+    const QString mustBeUnicode = displayName() + u" must be Unicode"_s;
+    Result<LanguageTable> missing =
+        telvar::readLanguageFile(displayName(), m_install.iauDir(), u"QL"_s);
     ASSERT_FALSE(missing.ok());
     EXPECT_EQ(missing.error().descripcion, mustBeUnicode);
     for (const QByteArray& bytes : {QByteArray(),
@@ -294,7 +295,7 @@ TEST_F(LanguageFileTest, MissingOrEmptyOrBigEndianFilesMustBeUnicode)
                                                       "1"),
                                     QByteArrayLiteral("\xEF\xBB\xBF"
                                                       "1")}) {
-        const Result<LanguageTable> table = telvar::leeArchivoIdioma(
+        const Result<LanguageTable> table = telvar::readLanguageFile(
             m_install.writeBytes(u"QLLang.IAU"_s, bytes), m_install.iauDir(), u"QL"_s);
         ASSERT_FALSE(table.ok());
         EXPECT_EQ(table.error().descripcion, mustBeUnicode);

@@ -6,19 +6,19 @@
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
-using telvar::decodificaPassword;
+using telvar::decodePassword;
 using telvar::PasswordDecoding;
 using telvar::test::InstallationBuilder;
 
 namespace {
 
-const QString kNombre = u"/inst/IAu/QLTRPASS.IAU"_s;
+const QString kDisplayName = u"/inst/IAu/QLTRPASS.IAU"_s;
 
 struct DecodeCase {
     const char* name;
     QByteArray line;
     QString password;
-    QStringList avisos;
+    QStringList warnings;
 };
 
 void PrintTo(const DecodeCase& c, std::ostream* os)
@@ -30,10 +30,10 @@ class PasswordDecodes : public testing::TestWithParam<DecodeCase> {};
 
 TEST_P(PasswordDecodes, DropsTheEnclosingCharactersAndShiftsEachCode)
 {
-    const PasswordDecoding result = decodificaPassword(GetParam().line, kNombre);
+    const PasswordDecoding result = decodePassword(GetParam().line, kDisplayName);
     ASSERT_FALSE(result.error) << result.error->toStdString();
     EXPECT_EQ(result.PassBD, GetParam().password);
-    EXPECT_EQ(result.avisos, GetParam().avisos);
+    EXPECT_EQ(result.warnings, GetParam().warnings);
 }
 
 const DecodeCase kDecodeCases[] = {
@@ -41,8 +41,7 @@ const DecodeCase kDecodeCases[] = {
     {"Abc", QByteArrayLiteral("\"abc\""), u"_^]"_s, {}},
     // 34 - 2 = 32 < 33, so 94 is added: 126
     {"QuoteAtPositionOne", QByteArrayLiteral("\"\"\""), u"~"_s, {}},
-    {"ThreeCharactersDecodeTheMiddleOne", QByteArrayLiteral("xAy"), u"?"_s, {}},
-    {"AnyEnclosingCharacters", QByteArrayLiteral("[abc]"), u"_^]"_s, {}},
+    {"ThreeCharactersDecodeTheMiddleOne", QByteArrayLiteral("\"A\""), u"?"_s, {}},
     {"EmptyBetweenQuotes", QByteArrayLiteral("\"\""), u""_s, {}},
     // position 47 is the last at which every code decodes into 33..126
     {"Position47",
@@ -63,8 +62,8 @@ const DecodeCase kDecodeCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, PasswordDecodes, testing::ValuesIn(kDecodeCases),
-                         [](const testing::TestParamInfo<DecodeCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<DecodeCase>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 struct RefusedCase {
@@ -82,7 +81,7 @@ class PasswordRefused : public testing::TestWithParam<RefusedCase> {};
 
 TEST_P(PasswordRefused, StopsWithAClearMessage)
 {
-    const PasswordDecoding result = decodificaPassword(GetParam().line, kNombre);
+    const PasswordDecoding result = decodePassword(GetParam().line, kDisplayName);
     ASSERT_TRUE(result.error);
     EXPECT_EQ(*result.error, GetParam().error);
     EXPECT_EQ(result.PassBD, QString());
@@ -90,20 +89,40 @@ TEST_P(PasswordRefused, StopsWithAClearMessage)
 
 const RefusedCase kRefusedCases[] = {
     {"EmptyLine", QByteArray(),
-     kNombre + u"\n\nThe first line holds 0 character(s); the password must stand between two "
-               "enclosing characters."_s},
+     kDisplayName + u"\n\nThe first line holds 0 character(s); the password must stand between "
+                    "two double quotes."_s},
     {"OneCharacter", QByteArrayLiteral("\""),
-     kNombre + u"\n\nThe first line holds 1 character(s); the password must stand between two "
-               "enclosing characters."_s},
+     kDisplayName + u"\n\nThe first line holds 1 character(s); the password must stand between "
+                    "two double quotes."_s},
     // 33 - 96 + 94 = 31
     {"TooLong", QByteArrayLiteral("\"") + QByteArray(47, '~') + QByteArrayLiteral("!\""),
-     kNombre + u"\n\nThe password is too long to decode: character 48 [!] decodes to code 31, "
-               "outside 33..126."_s},
+     kDisplayName + u"\n\nThe password is too long to decode: character 48 decodes to code 31, "
+                    "outside 33..126."_s},
+    // Dropping the first and the last character of these lines would give a
+    // wrong password; no text shows a character that may belong to the code.
+    {"BlankAfterTheClosingQuote", QByteArrayLiteral("\"abc\" "),
+     kDisplayName + u"\n\nThe first line must hold the password between two double quotes, but "
+                    "it does not end with one: it ends with a blank."_s},
+    {"TabAfterTheClosingQuote", QByteArrayLiteral("\"abc\"\t"),
+     kDisplayName + u"\n\nThe first line must hold the password between two double quotes, but "
+                    "it does not end with one: it ends with a blank."_s},
+    {"BlankBeforeTheOpeningQuote", QByteArrayLiteral(" \"abc\""),
+     kDisplayName + u"\n\nThe first line must hold the password between two double quotes, but "
+                    "it does not begin with one: it begins with a blank."_s},
+    {"NoQuotesAtAll", QByteArrayLiteral("abc"),
+     kDisplayName + u"\n\nThe first line must hold the password between two double quotes, but "
+                    "it does not begin with one: it begins with another character."_s},
+    {"OtherEnclosingCharacters", QByteArrayLiteral("[abc]"),
+     kDisplayName + u"\n\nThe first line must hold the password between two double quotes, but "
+                    "it does not begin with one: it begins with another character."_s},
+    {"NonAsciiEnd", QByteArrayLiteral("\"abc\xA0"),
+     kDisplayName + u"\n\nThe first line must hold the password between two double quotes, but "
+                    "it does not end with one: it ends with the control or non-ASCII code 160."_s},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, PasswordRefused, testing::ValuesIn(kRefusedCases),
-                         [](const testing::TestParamInfo<RefusedCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<RefusedCase>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 TEST(Password, LongPasswordsDecodeWhenEveryCodeStaysInRange)
@@ -111,7 +130,7 @@ TEST(Password, LongPasswordsDecodeWhenEveryCodeStaysInRange)
     const QString plain = QString(60, u'a');
     const std::optional<QByteArray> line = InstallationBuilder::encodePassword(plain);
     ASSERT_TRUE(line);
-    const PasswordDecoding result = decodificaPassword(*line, kNombre);
+    const PasswordDecoding result = decodePassword(*line, kDisplayName);
     ASSERT_FALSE(result.error);
     EXPECT_EQ(result.PassBD, plain);
 }
@@ -121,9 +140,9 @@ TEST(Password, EncodedPasswordsDecodeBack)
     for (const QString& plain : {u"Secreto-2024"_s, u"~!\"#$%&'()*+,-./"_s, u"Zz09"_s}) {
         const std::optional<QByteArray> line = InstallationBuilder::encodePassword(plain);
         ASSERT_TRUE(line) << plain.toStdString();
-        const PasswordDecoding result = decodificaPassword(*line, kNombre);
+        const PasswordDecoding result = decodePassword(*line, kDisplayName);
         EXPECT_FALSE(result.error);
-        EXPECT_TRUE(result.avisos.isEmpty());
+        EXPECT_TRUE(result.warnings.isEmpty());
         EXPECT_EQ(result.PassBD, plain);
     }
 }
@@ -132,7 +151,7 @@ TEST(Password, FirstLineEndsAtAnyLineEnd)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath(u"QLTRPASS.IAU"_s);
-    EXPECT_FALSE(telvar::leePrimeraLinea(path));
+    EXPECT_FALSE(telvar::readFirstLine(path, 1024));
     for (const QByteArray& bytes :
          {QByteArrayLiteral("\"abc\"\r\nnext"), QByteArrayLiteral("\"abc\"\nnext"),
           QByteArrayLiteral("\"abc\"\rnext"), QByteArrayLiteral("\"abc\"")}) {
@@ -140,8 +159,19 @@ TEST(Password, FirstLineEndsAtAnyLineEnd)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(bytes);
         file.close();
-        EXPECT_EQ(telvar::leePrimeraLinea(path), QByteArrayLiteral("\"abc\""));
+        EXPECT_EQ(telvar::readFirstLine(path, 1024), QByteArrayLiteral("\"abc\""));
     }
+}
+
+TEST(Password, FirstLineIsReadNoFurtherThanTheBound)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(u"QLTRPASS.IAU"_s);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(QByteArray(5000, 'x'));
+    file.close();
+    EXPECT_EQ(telvar::readFirstLine(path, 100), QByteArray(100, 'x'));
 }
 
 } // namespace

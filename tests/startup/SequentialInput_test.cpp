@@ -66,8 +66,8 @@ const FieldCase kFieldCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SequentialInputFields, testing::ValuesIn(kFieldCases),
-                         [](const testing::TestParamInfo<FieldCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<FieldCase>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 TEST(SequentialInput, CountsFieldsAndLines)
@@ -152,8 +152,8 @@ const IntegerCase kIntegerCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, SequentialInputIntegers, testing::ValuesIn(kIntegerCases),
-                         [](const testing::TestParamInfo<IntegerCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<IntegerCase>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 TEST(SequentialInput, OpenReadsTheFileAndReportsAMissingOne)

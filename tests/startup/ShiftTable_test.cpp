@@ -23,7 +23,7 @@ protected:
 
 TEST_F(ShiftTableTest, ReadsTheCountAndThePairsWithAnEmptyElementZero)
 {
-    const Result<ShiftTable> table = telvar::leeTurnos(
+    const Result<ShiftTable> table = telvar::readShiftTable(
         m_install.writeShifts({{u"M"_s, 600}, {u"Tarde"_s, 1400}, {u"N"_s, 2400}}));
     ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
     EXPECT_EQ(table.value().NumTurnos, 3);
@@ -33,15 +33,27 @@ TEST_F(ShiftTableTest, ReadsTheCountAndThePairsWithAnEmptyElementZero)
 
 TEST_F(ShiftTableTest, FieldsMaySitOnOneLineOrManyAndExtraFieldsAreIgnored)
 {
-    const Result<ShiftTable> table = telvar::leeTurnos(write("2,A, 1200\r\nB\r\n2400\r\nC,99\r\n"));
+    const Result<ShiftTable> table =
+        telvar::readShiftTable(write("2,A, 1200\r\nB\r\n2400\r\nC,99\r\n"));
     ASSERT_TRUE(table.ok());
     EXPECT_EQ(table.value().TurnoClave, (QStringList{QString(), u"A"_s, u"B"_s}));
     EXPECT_EQ(table.value().TurnoHasta, (QList<qint16>{0, 1200, 2400}));
 }
 
+TEST_F(ShiftTableTest, OneShiftPerMinuteIsTheLargestTable)
+{
+    QByteArray bytes = "1440\r\n";
+    for (int i = 1; i <= 1440; ++i)
+        bytes += "S," + QByteArray::number(i) + "\r\n";
+    const Result<ShiftTable> table = telvar::readShiftTable(write(bytes));
+    ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
+    EXPECT_EQ(table.value().NumTurnos, 1440);
+    EXPECT_EQ(table.value().TurnoHasta.last(), 1440);
+}
+
 TEST_F(ShiftTableTest, ZeroShifts)
 {
-    const Result<ShiftTable> table = telvar::leeTurnos(write("0\r\n"));
+    const Result<ShiftTable> table = telvar::readShiftTable(write("0\r\n"));
     ASSERT_TRUE(table.ok());
     EXPECT_EQ(table.value().NumTurnos, 0);
     EXPECT_EQ(table.value().TurnoClave, QStringList{QString()});
@@ -51,8 +63,8 @@ TEST_F(ShiftTableTest, ZeroShifts)
 struct ShiftFailure {
     const char* name;
     QByteArray bytes;
-    long long numero;
-    QString descripcion; // $F stands for the file's path
+    long long number;
+    QString description; // $F stands for the file's path
 };
 
 void PrintTo(const ShiftFailure& c, std::ostream* os)
@@ -66,10 +78,10 @@ class ShiftTableFailures : public ShiftTableTest,
 TEST_P(ShiftTableFailures, NameTheFileAndTheField)
 {
     const QString path = write(GetParam().bytes);
-    const Result<ShiftTable> table = telvar::leeTurnos(path);
+    const Result<ShiftTable> table = telvar::readShiftTable(path);
     ASSERT_FALSE(table.ok());
-    EXPECT_EQ(table.error().numero, GetParam().numero);
-    EXPECT_EQ(table.error().descripcion, QString(GetParam().descripcion).replace(u"$F"_s, path));
+    EXPECT_EQ(table.error().numero, GetParam().number);
+    EXPECT_EQ(table.error().descripcion, QString(GetParam().description).replace(u"$F"_s, path));
 }
 
 const ShiftFailure kShiftFailures[] = {
@@ -80,19 +92,24 @@ const ShiftFailure kShiftFailures[] = {
     {"FewerPairsThanTheCount", QByteArrayLiteral("2\r\nM,1400\r\n"), 62,
      u"Input past end of file: $F has no field 4"_s},
     {"NegativeCount", QByteArrayLiteral("-1\r\n"), 9,
-     u"Subscript out of range: the shift count in $F is -1, it cannot be negative"_s},
+     u"Subscript out of range: the shift count in $F is -1, outside 0..1440"_s},
+    // A count that no file of a day's shifts can mean is refused before any pair is read.
+    {"CountAboveOnePerMinute", QByteArrayLiteral("1441\r\nM,1400\r\n"), 9,
+     u"Subscript out of range: the shift count in $F is 1441, outside 0..1440"_s},
+    {"FileAboveTheSizeBound", QByteArray(1024 * 1024 + 1, '1'), 7,
+     u"File too large: $F holds 1048577 bytes; at most 1048576 are allowed for it"_s},
     {"EmptyFile", QByteArrayLiteral(""), 62, u"Input past end of file: $F has no field 1"_s},
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, ShiftTableFailures, testing::ValuesIn(kShiftFailures),
-                         [](const testing::TestParamInfo<ShiftFailure>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<ShiftFailure>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 TEST_F(ShiftTableTest, MissingFile)
 {
     const QString path = m_install.iauDir() + u"QLTurn.IAU"_s;
-    const Result<ShiftTable> table = telvar::leeTurnos(path);
+    const Result<ShiftTable> table = telvar::readShiftTable(path);
     ASSERT_FALSE(table.ok());
     EXPECT_EQ(table.error().numero, 53);
     EXPECT_EQ(table.error().descripcion, u"File not found: "_s + path);

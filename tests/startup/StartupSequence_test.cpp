@@ -4,7 +4,10 @@
 #include "support/InstallationBuilder.h"
 #include "support/RecordingInteraccion.h"
 
+#include <QCoreApplication>
 #include <QFile>
+#include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <functional>
 #include <gtest/gtest.h>
@@ -25,7 +28,7 @@ protected:
 
     StartupSequence sequence() { return StartupSequence(m_m, m_ui, m_dir.path()); }
 
-    QString datos() const { return m_install.programDir() + u"Datos/"_s; }
+    QString dataDir() const { return m_install.programDir() + u"Datos/"_s; }
     QString iau() const { return m_install.iauDir(); }
 
     QTemporaryDir m_dir;
@@ -52,19 +55,19 @@ TEST_F(StartupSequenceTest, WholeInstallationFillsTheProgramState)
     EXPECT_EQ(m_m.Idioma, 1);
     EXPECT_EQ(m_m.Mensajes(0, 75), InstallationBuilder::mensajeOtraInstancia(1));
     EXPECT_EQ(m_m.TipoBD, u"[JET4]"_s);
-    EXPECT_EQ(m_m.RutaBD, datos());
-    EXPECT_EQ(m_m.RutaDatos, datos());
-    EXPECT_EQ(m_m.CadConexion, u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source="_s + datos() +
+    EXPECT_EQ(m_m.RutaBD, dataDir());
+    EXPECT_EQ(m_m.RutaDatos, dataDir());
+    EXPECT_EQ(m_m.CadConexion, u"Provider=Microsoft.Jet.OLEDB.4.0;Data Source="_s + dataDir() +
                                    u"Qualitra.MDB;Jet OLEDB:Database Password=Clave#1;"_s);
     EXPECT_EQ(m_m.NumTurnos, 3);
     EXPECT_EQ(m_m.TurnoClave, (QStringList{QString(), u"M"_s, u"T"_s, u"N"_s}));
     EXPECT_EQ(m_m.TurnoHasta, (QList<qint16>{0, 1400, 2200, 2400}));
-    EXPECT_EQ(startup.rutaCaratula(), iau() + u"CARATULA1.JPG"_s);
+    EXPECT_EQ(startup.coverPicturePath(), iau() + u"CARATULA1.JPG"_s);
 
     std::unique_ptr<QLockFile> lock = startup.takeInstanceLock();
     ASSERT_TRUE(lock);
     EXPECT_TRUE(lock->isLocked());
-    EXPECT_TRUE(QFile::exists(m_install.programDir() + QLatin1String(telvar::kInstanceLockName)));
+    EXPECT_TRUE(QFile::exists(telvar::instanceLockPath(m_install.programDir())));
 }
 
 TEST_F(StartupSequenceTest, InstallationFileNamesMatchInAnyCase)
@@ -76,15 +79,15 @@ TEST_F(StartupSequenceTest, InstallationFileNamesMatchInAnyCase)
                                    {u"QLTurn.IAU"_s, u"qlturn.iau"_s},
                                    {u"CARATULA1.JPG"_s, u"Caratula1.jpg"_s}})
         ASSERT_TRUE(QFile::rename(iau() + from, iau() + to));
-    ASSERT_TRUE(QFile::rename(datos() + u"Qualitra.MDB"_s, datos() + u"QUALITRA.mdb"_s));
+    ASSERT_TRUE(QFile::rename(dataDir() + u"Qualitra.MDB"_s, dataDir() + u"QUALITRA.mdb"_s));
     m_install.writeBytes(u"qltrpass.iau"_s, *InstallationBuilder::encodePassword(u"abc"_s));
 
     StartupSequence startup = sequence();
     ASSERT_TRUE(startup.run());
     EXPECT_TRUE(m_ui.boxes.isEmpty());
     EXPECT_EQ(m_m.PassBD, u"abc"_s);
-    EXPECT_EQ(startup.rutaCaratula(), iau() + u"Caratula1.jpg"_s);
-    EXPECT_TRUE(m_m.CadConexion.contains(u"Data Source="_s + datos() + u"QUALITRA.mdb;"_s));
+    EXPECT_EQ(startup.coverPicturePath(), iau() + u"Caratula1.jpg"_s);
+    EXPECT_TRUE(m_m.CadConexion.contains(u"Data Source="_s + dataDir() + u"QUALITRA.mdb;"_s));
 }
 
 TEST_F(StartupSequenceTest, ServerEntryChosenFromTheMenuTakesTheFirstJetDirectoryForData)
@@ -122,7 +125,7 @@ TEST_F(StartupSequenceTest, TwoEntriesTakeTheFirstWithoutAMenu)
 {
     m_install.writeComplete();
     m_install.writeDirectory(
-        {u"[SQLSERVER],PLANTA,Qualitra,"_s, u"[JET4],\""_s + datos() + u"\""_s});
+        {u"[SQLSERVER],PLANTA,Qualitra,"_s, u"[JET4],\""_s + dataDir() + u"\""_s});
     StartupSequence startup = sequence();
     ASSERT_TRUE(startup.run());
     EXPECT_TRUE(m_ui.pickerRequests.isEmpty());
@@ -130,7 +133,7 @@ TEST_F(StartupSequenceTest, TwoEntriesTakeTheFirstWithoutAMenu)
     EXPECT_EQ(m_m.CadConexion, u"Provider=SQLOLEDB.1;Persist Security Info=False;"
                                "Data Source=PLANTA;Initial Catalog=Qualitra;"
                                "Integrated Security=SSPI;"_s);
-    EXPECT_EQ(m_m.RutaDatos, datos());
+    EXPECT_EQ(m_m.RutaDatos, dataDir());
 }
 
 TEST_F(StartupSequenceTest, PasswordWarningsArePlainBoxesAndStartUpGoesOn)
@@ -172,8 +175,40 @@ TEST_F(StartupSequenceTest, SecondStartIsRefusedAndTheFirstKeepsItsLock)
     EXPECT_TRUE(third.run());
 }
 
+TEST_F(StartupSequenceTest, LocksLeftByACrashOrByAnotherComputerDoNotStopTheStart)
+{
+    m_install.writeComplete();
+    const QString ours = telvar::instanceLockPath(m_install.programDir());
+    for (const auto& [name, host] : {std::pair{"CrashOnThisMachine", QSysInfo::machineHostName()},
+                                     {"AnotherComputer", u"otra-pc"_s}}) {
+        // A lock written by a process that has ended, naming host.
+        QProcess ended;
+        ended.start(u"true"_s, {});
+        ASSERT_TRUE(ended.waitForStarted());
+        const qint64 deadPid = ended.processId();
+        ASSERT_TRUE(ended.waitForFinished());
+        QFile file(ours);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(QByteArray::number(deadPid) + "\ntelvar\n" + host.toUtf8() + "\n");
+        file.close();
+
+        Modulo1 m;
+        RecordingInteraccion ui;
+        StartupSequence startup(m, ui, m_dir.path());
+        EXPECT_TRUE(startup.run()) << name;
+        EXPECT_TRUE(ui.boxes.isEmpty()) << name;
+        std::unique_ptr<QLockFile> lock = startup.takeInstanceLock();
+        ASSERT_TRUE(lock) << name;
+        qint64 owner = 0;
+        QString ownerHost;
+        QString app;
+        ASSERT_TRUE(lock->getLockInfo(&owner, &ownerHost, &app)) << name;
+        EXPECT_EQ(owner, QCoreApplication::applicationPid()) << name;
+    }
+}
+
 // One failing row of the start-up: how the installation is spoiled, and the
-// one box that must report it ($IAU and $DATOS stand for the paths).
+// one box that must report it ($IAU and $DATA stand for the paths).
 struct FailureRow {
     const char* name;
     std::function<void(InstallationBuilder&)> spoil;
@@ -197,7 +232,7 @@ TEST_P(StartupFailures, ReportOnceAndEndTheStart)
     EXPECT_FALSE(startup.run());
     ASSERT_EQ(m_ui.boxes.size(), 1);
     const QString expected =
-        QString(GetParam().text).replace(u"$IAU"_s, iau()).replace(u"$DATOS"_s, datos());
+        QString(GetParam().text).replace(u"$IAU"_s, iau()).replace(u"$DATA"_s, dataDir());
     EXPECT_EQ(m_ui.boxes[0].type, Box::Type::MessageBox);
     EXPECT_EQ(m_ui.boxes[0].text, expected);
     EXPECT_EQ(m_ui.boxes[0].icono, GetParam().kind);
@@ -206,6 +241,14 @@ TEST_P(StartupFailures, ReportOnceAndEndTheStart)
 void remove(InstallationBuilder& install, const QString& name)
 {
     ASSERT_TRUE(QFile::remove(install.iauDir() + name));
+}
+
+// One byte more than bound; the first bytes would pass every other check.
+QByteArray oversized(qint64 bound)
+{
+    QByteArray bytes(bound + 1, 'x');
+    bytes.replace(0, 2, "\xFF\xFE");
+    return bytes;
 }
 
 const FailureRow kFailureRows[] = {
@@ -217,7 +260,44 @@ const FailureRow kFailureRows[] = {
     {"PasswordLineTooShort",
      [](InstallationBuilder& i) { i.writeBytes(u"QLTRPASS.IAU"_s, "x\r\n"); },
      u"$IAUQLTRPASS.IAU\n\nThe first line holds 1 character(s); the password must stand "
-     "between two enclosing characters."_s,
+     "between two double quotes."_s,
+     BoxKind::Critical},
+    // A blank after the closing quote would otherwise become part of a wrong password.
+    {"PasswordLineWithABlankAfterTheClosingQuote",
+     [](InstallationBuilder& i) { i.writeBytes(u"QLTRPASS.IAU"_s, "\"abc\" \r\n"); },
+     u"$IAUQLTRPASS.IAU\n\nThe first line must hold the password between two double quotes, "
+     "but it does not end with one: it ends with a blank."_s,
+     BoxKind::Critical},
+    // Oversized installation files are refused unread, each named in its report.
+    {"CompanyFileTooLarge",
+     [](InstallationBuilder& i) { i.writeBytes(u"QLCompa.iau"_s, oversized(1024 * 1024)); },
+     u"TelvarCarat. Form_Load.\n\n7.- File too large: $IAUQLCompa.iau holds 1048577 bytes; at "
+     "most 1048576 are allowed for it"_s,
+     BoxKind::Critical},
+    {"PasswordFileTooLarge",
+     [](InstallationBuilder& i) { i.writeBytes(u"QLTRPASS.IAU"_s, oversized(1024 * 1024)); },
+     u"TelvarCarat. Form_Load.\n\n7.- File too large: $IAUQLTRPASS.IAU holds 1048577 bytes; at "
+     "most 1048576 are allowed for it"_s,
+     BoxKind::Critical},
+    {"LanguageFileTooLarge",
+     [](InstallationBuilder& i) { i.writeBytes(u"QLLang.IAU"_s, oversized(16 * 1024 * 1024)); },
+     u"$IAUQLLang.IAU\n\nFile too large: $IAUQLLang.IAU holds 16777217 bytes; at most 16777216 "
+     "are allowed for it."_s,
+     BoxKind::Critical},
+    {"DirectoryFileTooLarge",
+     [](InstallationBuilder& i) { i.writeBytes(u"QLDirec.iau"_s, oversized(1024 * 1024)); },
+     u"TelvarCarat. Form_Load.\n\n7.- File too large: $IAUQLDirec.iau holds 1048577 bytes; at "
+     "most 1048576 are allowed for it"_s,
+     BoxKind::Critical},
+    {"DirectoryWithMoreEntriesThanAMenuCanOffer",
+     [](InstallationBuilder& i) { i.writeDirectory(QStringList(1001, u"[JET4],/d/"_s)); },
+     u"TelvarCarat. Form_Load.\n\n9.- Subscript out of range: $IAUQLDirec.iau lists more than "
+     "1000 databases (entry 1001 at line 1002)"_s,
+     BoxKind::Critical},
+    {"ShiftFileTooLarge",
+     [](InstallationBuilder& i) { i.writeBytes(u"QLTurn.IAU"_s, oversized(1024 * 1024)); },
+     u"TelvarCarat. Form_Load.\n\n7.- File too large: $IAUQLTurn.IAU holds 1048577 bytes; at "
+     "most 1048576 are allowed for it"_s,
      BoxKind::Critical},
     {"LanguageFileNotUnicode",
      [](InstallationBuilder& i) { i.writeBytes(u"QLLang.IAU"_s, "1\r\n0\r\n"); },
@@ -236,7 +316,7 @@ const FailureRow kFailureRows[] = {
      [](InstallationBuilder& i) {
          ASSERT_TRUE(QFile::remove(i.programDir() + u"Datos/Qualitra.MDB"_s));
      },
-     u"TelvarCarat. FormLoad\n$DATOSQualitra.MDB\nNo se encuentra la base de datos.\nRevise el "
+     u"TelvarCarat. FormLoad\n$DATAQualitra.MDB\nNo se encuentra la base de datos.\nRevise el "
      "archivo $IAUQLDIREC.IAU"_s,
      BoxKind::Critical},
     {"JetDatabaseReadOnly",
@@ -244,14 +324,14 @@ const FailureRow kFailureRows[] = {
          ASSERT_TRUE(QFile::setPermissions(i.programDir() + u"Datos/Qualitra.MDB"_s,
                                            QFileDevice::ReadOwner | QFileDevice::ReadGroup));
      },
-     u"TelvarCarat. Form_Load.\n\n$DATOSQualitra.MDB\n\nLa base de datos es de sólo lectura."_s,
+     u"TelvarCarat. Form_Load.\n\n$DATAQualitra.MDB\n\nLa base de datos es de sólo lectura."_s,
      BoxKind::Exclamation},
     {"MessagesInTheChosenLanguage",
      [](InstallationBuilder& i) {
          i.writeLanguage(InstallationBuilder::standardLanguage(2));
          ASSERT_TRUE(QFile::remove(i.programDir() + u"Datos/Qualitra.MDB"_s));
      },
-     u"TelvarCarat. FormLoad\n$DATOSQualitra.MDB\nThe database cannot be found.\nCheck the file "
+     u"TelvarCarat. FormLoad\n$DATAQualitra.MDB\nThe database cannot be found.\nCheck the file "
      "$IAUQLDIREC.IAU"_s,
      BoxKind::Critical},
     {"ShiftFileMissing", [](InstallationBuilder& i) { remove(i, u"QLTurn.IAU"_s); },
@@ -276,8 +356,8 @@ const FailureRow kFailureRows[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, StartupFailures, testing::ValuesIn(kFailureRows),
-                         [](const testing::TestParamInfo<FailureRow>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<FailureRow>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 } // namespace

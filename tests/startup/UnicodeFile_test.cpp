@@ -58,8 +58,8 @@ const MarkCase kMarkCases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Cases, UnicodeFileMark, testing::ValuesIn(kMarkCases),
-                         [](const testing::TestParamInfo<MarkCase>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<MarkCase>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 TEST_F(UnicodeFileTest, MissingFileReadsAsZeroBytes)

@@ -199,7 +199,7 @@ LanguageFileBuilder InstallationBuilder::standardLanguage(qint16 idioma)
 
 std::optional<QByteArray> InstallationBuilder::encodePassword(const QString& plain)
 {
-    return codificaPassword(plain);
+    return telvar::encodePassword(plain);
 }
 
 // A grey baseline JPEG: one component, quantisation 1, and Huffman tables
@@ -236,7 +236,7 @@ QByteArray InstallationBuilder::utf16(const QStringList& lines, bool finalLineEn
     QString text = lines.join(QStringLiteral("\r\n"));
     if (finalLineEnd && !lines.isEmpty())
         text += QStringLiteral("\r\n");
-    return bytesUnicode(text);
+    return unicodeFileBytes(text);
 }
 
 } // namespace telvar::test

@@ -145,17 +145,17 @@ Status buildDemoInstallation(const DemoInstallationOptions& options)
 
     const QStringList company = {QStringLiteral("Planta de demostración Telvar"),
                                  QStringLiteral("QLTR2026"), QStringLiteral("Demo")};
-    if (Status s =
-            writeFile(iauDir.filePath(QStringLiteral("QLCompa.iau")),
-                      bytesUnicode(company.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
+    if (Status s = writeFile(
+            iauDir.filePath(QStringLiteral("QLCompa.iau")),
+            unicodeFileBytes(company.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")));
         !s)
         return s;
     if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLLang.IAU")),
-                             bytesUnicode(languageFileText(1)));
+                             unicodeFileBytes(languageFileText(1)));
         !s)
         return s;
 
-    const std::optional<QByteArray> password = codificaPassword(options.passBD);
+    const std::optional<QByteArray> password = encodePassword(options.passBD);
     if (!password)
         return RuntimeError{5, QStringLiteral("telvar_demo_install"),
                             QStringLiteral("the database password cannot be encoded: each "

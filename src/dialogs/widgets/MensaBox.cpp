@@ -41,7 +41,10 @@ MensaBox::MensaBox(MousePointer* pointer, QWidget* parent)
       m_strip(new PlayPauseStrip(this))
 {
     setObjectName(QStringLiteral("MensaBox"));
-    setWindowTitle(QString());
+    // The box has no caption text. An empty title would not do: the desktop
+    // platforms then caption the window with the application's name. A blank
+    // is a title of its own that draws nothing.
+    setWindowTitle(QStringLiteral(" "));
 
     m_text1->setObjectName(QStringLiteral("Text1"));
     m_text1->setReadOnly(true);

@@ -5,14 +5,61 @@
 #include "dialogs/widgets/TwipsPixels.h"
 
 #include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyledItemDelegate>
 
 namespace telvar {
 
 namespace {
+
+// Draws the focus frame only on a selected line: a frame on an unselected
+// line would look like a choice that OK does not return.
+class SelectionOnlyDelegate final : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!option->state.testFlag(QStyle::State_Selected))
+            option->state.setFlag(QStyle::State_HasFocus, false);
+    }
+};
+
+// List1: no line is current until one is chosen. A list view makes its first
+// line current when it gains the keyboard focus; that line then looks chosen
+// although nothing is, and the arrow keys start from it, so that in a list of
+// one line they can never select it. Here the focus leaves nothing current
+// and the first arrow key selects line 1.
+class PickerList final : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void focusInEvent(QFocusEvent* event) override
+    {
+        QListWidget::focusInEvent(event);
+        if (selectedItems().isEmpty())
+            selectionModel()->clearCurrentIndex();
+    }
+
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        const bool arrow = event->key() == Qt::Key_Up || event->key() == Qt::Key_Down;
+        if (arrow && selectedItems().isEmpty() && count() > 0) {
+            setCurrentRow(0, QItemSelectionModel::ClearAndSelect);
+            event->accept();
+            return;
+        }
+        QListWidget::keyPressEvent(event);
+    }
+};
 
 // Tahoma where it is installed; otherwise the application's own family, in
 // the application's size either way.
@@ -36,12 +83,13 @@ QString caption(const Modulo1& modulo, int number, const char* fallback)
 SuperListBox::SuperListBox(const Modulo1& modulo, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint),
-      m_modulo(modulo), m_list1(new QListWidget(this)), m_cmdOK(new QPushButton(this)),
+      m_modulo(modulo), m_list1(new PickerList(this)), m_cmdOK(new QPushButton(this)),
       m_cmdCancel(new QPushButton(this))
 {
     setObjectName(QStringLiteral("SuperListBox"));
     m_list1->setObjectName(QStringLiteral("List1"));
     m_list1->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list1->setItemDelegate(new SelectionOnlyDelegate(m_list1));
     m_cmdOK->setObjectName(QStringLiteral("cmdOK"));
     m_cmdOK->setDefault(true);
     m_cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
@@ -89,6 +137,7 @@ void SuperListBox::Form_Load()
     m_list1->setGeometry(toPixels(g.list1, *this));
     m_list1->clear();
     m_list1->addItems(splitLista(m_lista));
+    m_list1->selectionModel()->clearCurrentIndex();
 
     m_cmdOK->setText(caption(m_modulo, 0, "OK"));
     m_cmdCancel->setText(caption(m_modulo, 4, "Cancel"));

@@ -21,52 +21,52 @@ TelvarCarat::TelvarCarat(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_image1(new QLabel(this)),
       m_timer1(new QTimer(this))
 {
-    setObjectName(QLatin1String(kNombreCaratula));
+    setObjectName(QLatin1String(kCoverFormName));
     m_image1->setObjectName(QStringLiteral("Image1"));
     m_image1->setAlignment(Qt::AlignCenter);
     m_timer1->setObjectName(QStringLiteral("Timer1"));
     m_timer1->setSingleShot(true);
-    m_timer1->setInterval(kIntervaloTimer1);
+    m_timer1->setInterval(kTimer1Interval);
     connect(m_timer1, &QTimer::timeout, this, &QWidget::close);
     setFocusPolicy(Qt::StrongFocus);
 }
 
-Status TelvarCarat::cargaCaratula(const QString& ruta)
+Status TelvarCarat::loadCoverPicture(const QString& path)
 {
-    QImageReader reader(ruta);
-    const QImage imagen = reader.read();
-    if (imagen.isNull())
+    QImageReader reader(path);
+    const QImage image = reader.read();
+    if (image.isNull())
         return RuntimeError{ErrorNumber::InvalidPicture, QStringLiteral("Telvar"),
-                            QStringLiteral("Invalid picture: ") + ruta + QStringLiteral(" (") +
+                            QStringLiteral("Invalid picture: ") + path + QStringLiteral(" (") +
                                 reader.errorString() + QStringLiteral(")")};
-    const QPixmap picture = QPixmap::fromImage(imagen);
+    const QPixmap picture = QPixmap::fromImage(image);
     m_image1->setPixmap(picture);
 
-    const QScreen* pantalla = screen() ? screen() : QGuiApplication::primaryScreen();
-    const double dpi = pantalla ? pantalla->logicalDotsPerInch() : 96.0;
-    const int margen = twipsToPixels(kMargenTwips, dpi);
-    const QSize tamano = picture.deviceIndependentSize().toSize();
-    setFixedSize(tamano.width() + margen, tamano.height() + margen);
-    m_image1->setGeometry(margen / 2, margen / 2, tamano.width(), tamano.height());
+    const QScreen* onScreen = screen() ? screen() : QGuiApplication::primaryScreen();
+    const double dpi = onScreen ? onScreen->logicalDotsPerInch() : 96.0;
+    const int margin = twipsToPixels(kMarginTwips, dpi);
+    const QSize size = picture.deviceIndependentSize().toSize();
+    setFixedSize(size.width() + margin, size.height() + margin);
+    m_image1->setGeometry(margin / 2, margin / 2, size.width(), size.height());
     return {};
 }
 
-void TelvarCarat::habilitaTimer()
+void TelvarCarat::startTimer1()
 {
     m_timer1->start();
 }
 
-bool TelvarCarat::muestra(const QString& rutaCaratula, Interaccion& ui)
+bool TelvarCarat::showCover(const QString& coverPicturePath, Interaccion& ui)
 {
-    const Status cargada = cargaCaratula(rutaCaratula);
-    if (!cargada) {
-        ui.messageBox(reporteErrorArranque(cargada.error()), BoxKind::Critical);
+    const Status loaded = loadCoverPicture(coverPicturePath);
+    if (!loaded) {
+        ui.messageBox(startupErrorReport(loaded.error()), BoxKind::Critical);
         return false;
     }
-    habilitaTimer();
-    if (const QScreen* pantalla = screen() ? screen() : QGuiApplication::primaryScreen()) {
+    startTimer1();
+    if (const QScreen* onScreen = screen() ? screen() : QGuiApplication::primaryScreen()) {
         QRect area = geometry();
-        area.moveCenter(pantalla->availableGeometry().center());
+        area.moveCenter(onScreen->availableGeometry().center());
         move(area.topLeft());
     }
     show();
@@ -83,6 +83,13 @@ void TelvarCarat::mousePressEvent(QMouseEvent* event)
 
 void TelvarCarat::keyPressEvent(QKeyEvent* event)
 {
+    // Only a key that types a character closes the cover, as a key press
+    // event of the classic forms fires only for those: modifiers, function
+    // and cursor keys type nothing.
+    if (event->text().isEmpty()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
     event->accept();
     close();
 }
@@ -91,9 +98,9 @@ void TelvarCarat::closeEvent(QCloseEvent* event)
 {
     m_timer1->stop();
     event->accept();
-    if (!m_descargada) {
-        m_descargada = true;
-        emit descargada();
+    if (!m_unloaded) {
+        m_unloaded = true;
+        emit unloaded();
     }
 }
 

@@ -12,32 +12,33 @@ namespace telvar {
 class Interaccion;
 
 // The cover window shown while the program starts: the cover picture in
-// Image1, closed by Timer1 (2500 ms), a mouse click or any key. It emits
-// descargada() once when it closes, so that the main window can be shown.
+// Image1, closed by Timer1 (2500 ms), a mouse click or a character key (a
+// lone modifier such as Shift or Ctrl types nothing and leaves it open). It
+// emits unloaded() once when it closes, so that the main window can be shown.
 class TelvarCarat final : public QWidget {
     Q_OBJECT
 
 public:
-    static constexpr int kIntervaloTimer1 = 2500; // ms
+    static constexpr int kTimer1Interval = 2500; // ms
     // Added to the picture's width and height, in twips.
-    static constexpr double kMargenTwips = 90;
+    static constexpr double kMarginTwips = 90;
 
     explicit TelvarCarat(QWidget* parent = nullptr);
 
     // Loads the cover picture into Image1 and sizes the window to it plus the
     // margin. Error 481 (invalid picture) when the file is not a readable
     // picture.
-    Status cargaCaratula(const QString& ruta);
+    Status loadCoverPicture(const QString& path);
     // Starts Timer1: the cover closes itself when it ticks.
-    void habilitaTimer();
+    void startTimer1();
     // The whole showing: loads the picture (a failure is reported through ui
     // as a critical box and the result is false), starts Timer1 and shows the
     // window centred on the screen.
-    bool muestra(const QString& rutaCaratula, Interaccion& ui);
+    bool showCover(const QString& coverPicturePath, Interaccion& ui);
 
 signals:
     // The cover has closed (timer, click or key): time for the main window.
-    void descargada();
+    void unloaded();
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -47,7 +48,7 @@ protected:
 private:
     QLabel* m_image1;
     QTimer* m_timer1;
-    bool m_descargada = false;
+    bool m_unloaded = false;
 };
 
 } // namespace telvar

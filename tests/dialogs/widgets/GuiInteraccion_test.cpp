@@ -7,6 +7,7 @@
 #include <QCursor>
 #include <QInputDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -167,6 +168,45 @@ TEST_F(GuiInteraccionTest, InputBoxReturnsTheTextOrNothingOnCancel)
     // An empty answer is an answer, not a cancel.
     onNextModal([](QWidget* modal) { qobject_cast<QDialog*>(modal)->accept(); });
     EXPECT_EQ(gui.inputBox(QStringLiteral("Clave:")), std::optional<QString>(QString()));
+}
+
+TEST_F(GuiInteraccionTest, InputBoxMasksWhatIsTypedOnlyWhenAskedTo)
+{
+    const struct {
+        const char* name;
+        InputEcho echo;
+        QLineEdit::EchoMode mode;
+    } cases[] = {
+        {"Password", InputEcho::Password, QLineEdit::Password},
+        {"Normal", InputEcho::Normal, QLineEdit::Normal},
+    };
+    GuiInteraccion gui(m_modulo, QStringLiteral("Telvar"));
+    for (const auto& c : cases) {
+        bool seen = false;
+        onNextModal([&](QWidget* modal) {
+            ASSERT_EQ(modal->objectName(), QStringLiteral("InputBox"));
+            auto* box = qobject_cast<QInputDialog*>(modal);
+            ASSERT_NE(box, nullptr);
+            seen = true;
+            EXPECT_EQ(box->textEchoMode(), c.mode) << c.name;
+            // What the person types into: the box's one line edit.
+            const QList<QLineEdit*> edits = box->findChildren<QLineEdit*>();
+            ASSERT_EQ(edits.size(), 1) << c.name;
+            EXPECT_EQ(edits.first()->echoMode(), c.mode) << c.name;
+            QTest::keyClicks(edits.first(), QStringLiteral("abc"));
+            QLineEdit* edit = edits.first();
+            EXPECT_EQ(edit->text(), QStringLiteral("abc")) << c.name;
+            // What the screen shows: the letters, or as many mask characters.
+            EXPECT_EQ(edit->displayText().size(), 3) << c.name;
+            EXPECT_EQ(edit->displayText() == QStringLiteral("abc"), c.mode == QLineEdit::Normal)
+                << c.name;
+            box->accept();
+        });
+        EXPECT_EQ(gui.inputBox(QStringLiteral("Clave:"), c.echo),
+                  std::optional<QString>(QStringLiteral("abc")))
+            << c.name;
+        EXPECT_TRUE(seen) << c.name;
+    }
 }
 
 TEST_F(GuiInteraccionTest, SuperListBoxReturnsResultado)

@@ -7,6 +7,7 @@
 #include <QPlainTextEdit>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -63,7 +64,37 @@ TEST_F(MensaBoxTest, OneLineMessageGetsTheMinimumHeightAndDesignWidth)
     EXPECT_EQ(text1->height(), pxY(1710 - 660));
     EXPECT_EQ(text1->toPlainText(), QStringLiteral("Hola"));
     EXPECT_TRUE(text1->isReadOnly());
-    EXPECT_TRUE(box.windowTitle().isEmpty());
+}
+
+// The caption a window manager draws for a window: the title Qt hands to the
+// platform, except that an empty one is replaced by the application's name
+// and a display name, when one is set, is appended after a dash
+// (QPlatformWindow::formatWindowTitle, which the desktop platforms apply).
+QString drawnCaption(const QWindow& window)
+{
+    const QString title = window.title();
+    const QString display = QGuiApplication::applicationDisplayName();
+    const bool displayNameSet = display != QCoreApplication::applicationName();
+    if (displayNameSet && !title.endsWith(display))
+        return title.isEmpty() ? display : title + QStringLiteral(" \u2014 ") + display;
+    return title.isEmpty() ? QCoreApplication::applicationName() : title;
+}
+
+TEST_F(MensaBoxTest, WindowManagerDrawsNoCaptionText)
+{
+    // The program's own setting: the application's name, no display name
+    // (an empty one is appended to nothing, as an unset one).
+    const QString nameBefore = QCoreApplication::applicationName();
+    const QString displayBefore = QGuiApplication::applicationDisplayName();
+    QCoreApplication::setApplicationName(QStringLiteral("Telvar"));
+    QGuiApplication::setApplicationDisplayName(QString());
+    MensaBox& box = show(QStringLiteral("Hola"), 48, 5);
+    const QString caption = box.windowHandle() ? drawnCaption(*box.windowHandle()) : QString();
+    QCoreApplication::setApplicationName(nameBefore);
+    QGuiApplication::setApplicationDisplayName(displayBefore);
+    ASSERT_NE(box.windowHandle(), nullptr);
+    EXPECT_TRUE(caption.trimmed().isEmpty()) << caption.toStdString();
+    EXPECT_TRUE(box.windowTitle().trimmed().isEmpty());
 }
 
 TEST_F(MensaBoxTest, ManyLinesAreCappedAndLongLinesWidenText1)

@@ -7,6 +7,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QScreen>
+#include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
 
@@ -92,6 +93,63 @@ TEST_F(SuperListBoxTest, CurrentRowWithoutSelectionIsNoChoice)
     list1()->setCurrentRow(1, QItemSelectionModel::NoUpdate);
     button("cmdOK")->click();
     EXPECT_EQ(m_box->Resultado(), QStringLiteral("0"));
+}
+
+// Shows the picker active, with the keyboard in List1 as a person meets it.
+void focusList(SuperListBox& box, QListWidget& list)
+{
+    box.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&box));
+    list.setFocus(Qt::TabFocusReason);
+    QApplication::processEvents();
+    ASSERT_TRUE(list.hasFocus());
+}
+
+TEST_F(SuperListBoxTest, NoLineLooksChosenUntilOneIsAndReturnThenGivesZero)
+{
+    for (const QString& lista : {QStringLiteral("uno\n"), QStringLiteral("uno\ndos\ntres\n")}) {
+        show(lista);
+        focusList(*m_box, *list1());
+        EXPECT_TRUE(list1()->selectedItems().isEmpty()) << lista.toStdString();
+        // No line is current either: a current line is drawn with a frame
+        // that looks like a choice.
+        EXPECT_FALSE(list1()->currentIndex().isValid()) << lista.toStdString();
+        QTest::keyClick(list1(), Qt::Key_Return);
+        EXPECT_FALSE(m_box->isVisible());
+        EXPECT_EQ(m_box->Resultado(), QStringLiteral("0")) << lista.toStdString();
+    }
+}
+
+TEST_F(SuperListBoxTest, FirstArrowKeySelectsLineOne)
+{
+    const struct {
+        const char* name;
+        QString lista;
+        QList<Qt::Key> keys;
+        QString resultado;
+    } cases[] = {
+        {"OneLineDown", QStringLiteral("uno\n"), {Qt::Key_Down}, QStringLiteral("1")},
+        {"OneLineUp", QStringLiteral("uno\n"), {Qt::Key_Up}, QStringLiteral("1")},
+        {"ThreeLinesDown", QStringLiteral("uno\ndos\ntres\n"), {Qt::Key_Down}, QStringLiteral("1")},
+        {"ThreeLinesUp", QStringLiteral("uno\ndos\ntres\n"), {Qt::Key_Up}, QStringLiteral("1")},
+        {"ThenOnDown",
+         QStringLiteral("uno\ndos\ntres\n"),
+         {Qt::Key_Down, Qt::Key_Down, Qt::Key_Down},
+         QStringLiteral("3")},
+        {"ThenBackUp",
+         QStringLiteral("uno\ndos\ntres\n"),
+         {Qt::Key_Down, Qt::Key_Down, Qt::Key_Up},
+         QStringLiteral("1")},
+    };
+    for (const auto& c : cases) {
+        show(c.lista);
+        focusList(*m_box, *list1());
+        for (Qt::Key key : c.keys)
+            QTest::keyClick(list1(), key);
+        ASSERT_EQ(list1()->selectedItems().size(), 1) << c.name;
+        QTest::keyClick(list1(), Qt::Key_Return);
+        EXPECT_EQ(m_box->Resultado(), c.resultado) << c.name;
+    }
 }
 
 TEST_F(SuperListBoxTest, CloseBoxKeepsResultado)

@@ -3,6 +3,7 @@
 #include "support/InstallationBuilder.h"
 #include "support/RecordingInteraccion.h"
 
+#include <QApplication>
 #include <QLabel>
 #include <QScreen>
 #include <QSignalSpy>
@@ -30,7 +31,7 @@ protected:
 TEST_F(TelvarCaratTest, WindowIsThePictureWithNinetyTwipsEachWay)
 {
     TelvarCarat cover;
-    const telvar::Status loaded = cover.cargaCaratula(m_install.writeCover(1, 320, 200));
+    const telvar::Status loaded = cover.loadCoverPicture(m_install.writeCover(1, 320, 200));
     ASSERT_TRUE(loaded.ok()) << loaded.error().descripcion.toStdString();
     const double dpi = cover.screen()->logicalDotsPerInch();
     const int margin = telvar::twipsToPixels(90, dpi);
@@ -47,7 +48,7 @@ TEST_F(TelvarCaratTest, UnreadablePictureIsReportedAndNothingIsShown)
 {
     const QString path = m_install.writeBytes(u"CARATULA1.JPG"_s, "not a picture");
     TelvarCarat cover;
-    EXPECT_FALSE(cover.muestra(path, m_ui));
+    EXPECT_FALSE(cover.showCover(path, m_ui));
     ASSERT_EQ(m_ui.boxes.size(), 1);
     EXPECT_TRUE(m_ui.boxes[0].text.startsWith(
         u"TelvarCarat. Form_Load.\n\n481.- Invalid picture: "_s + path))
@@ -60,7 +61,7 @@ TEST_F(TelvarCaratTest, UnreadablePictureIsReportedAndNothingIsShown)
 TEST_F(TelvarCaratTest, ShowingStartsTimer1)
 {
     TelvarCarat cover;
-    ASSERT_TRUE(cover.muestra(m_install.writeCover(1, 64, 48), m_ui));
+    ASSERT_TRUE(cover.showCover(m_install.writeCover(1, 64, 48), m_ui));
     EXPECT_TRUE(m_ui.boxes.isEmpty());
     EXPECT_TRUE(cover.isVisible());
     const auto* timer1 = cover.findChild<QTimer*>(u"Timer1"_s);
@@ -86,27 +87,30 @@ class TelvarCaratCloses : public TelvarCaratTest, public testing::WithParamInter
 TEST_P(TelvarCaratCloses, AndAnnouncesItOnce)
 {
     TelvarCarat cover;
-    QSignalSpy descargada(&cover, &TelvarCarat::descargada);
-    ASSERT_TRUE(cover.muestra(m_install.writeCover(1, 64, 48), m_ui));
+    QSignalSpy unloaded(&cover, &TelvarCarat::unloaded);
+    ASSERT_TRUE(cover.showCover(m_install.writeCover(1, 64, 48), m_ui));
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover));
 
     GetParam().act(cover);
-    if (descargada.isEmpty()) {
-        ASSERT_TRUE(descargada.wait(5000));
+    if (unloaded.isEmpty()) {
+        ASSERT_TRUE(unloaded.wait(5000));
     }
-    EXPECT_EQ(descargada.count(), 1);
+    EXPECT_EQ(unloaded.count(), 1);
     EXPECT_FALSE(cover.isVisible());
     EXPECT_FALSE(cover.findChild<QTimer*>(u"Timer1"_s)->isActive());
 
     // Nothing after the first close announces it again.
     QTest::keyClick(&cover, Qt::Key_Space);
     cover.close();
-    EXPECT_EQ(descargada.count(), 1);
+    EXPECT_EQ(unloaded.count(), 1);
 }
 
 const Dismissal kDismissals[] = {
     {"AnyKey", [](TelvarCarat& cover) { QTest::keyClick(&cover, Qt::Key_A); }},
     {"EscapeKey", [](TelvarCarat& cover) { QTest::keyClick(&cover, Qt::Key_Escape); }},
+    {"ReturnKey", [](TelvarCarat& cover) { QTest::keyClick(&cover, Qt::Key_Return); }},
+    {"ShiftedCharacter",
+     [](TelvarCarat& cover) { QTest::keyClick(&cover, Qt::Key_A, Qt::ShiftModifier); }},
     {"MouseClick", [](TelvarCarat& cover) { QTest::mouseClick(&cover, Qt::LeftButton); }},
     {"ClickOnThePicture",
      [](TelvarCarat& cover) {
@@ -120,9 +124,27 @@ const Dismissal kDismissals[] = {
      }},
 };
 
+// Keys that type no character leave the cover open: only character keys,
+// clicks and Timer1 close it.
+TEST_F(TelvarCaratTest, KeysThatTypeNothingLeaveItOpen)
+{
+    TelvarCarat cover;
+    QSignalSpy unloaded(&cover, &TelvarCarat::unloaded);
+    ASSERT_TRUE(cover.showCover(m_install.writeCover(1, 64, 48), m_ui));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover));
+    for (Qt::Key key : {Qt::Key_Shift, Qt::Key_Control, Qt::Key_Alt, Qt::Key_Meta, Qt::Key_CapsLock,
+                        Qt::Key_F5, Qt::Key_Left}) {
+        QTest::keyClick(&cover, key);
+        EXPECT_TRUE(cover.isVisible()) << key;
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(unloaded.count(), 0);
+    EXPECT_TRUE(cover.findChild<QTimer*>(u"Timer1"_s)->isActive());
+}
+
 INSTANTIATE_TEST_SUITE_P(Ways, TelvarCaratCloses, testing::ValuesIn(kDismissals),
-                         [](const testing::TestParamInfo<Dismissal>& info) {
-                             return std::string(info.param.name);
+                         [](const testing::TestParamInfo<Dismissal>& testInfo) {
+                             return std::string(testInfo.param.name);
                          });
 
 } // namespace
