@@ -1,7 +1,7 @@
 #include "app/Programa.h"
 
+#include "app/widgets/Telvar.h"
 #include "common/Modulo1.h"
-#include "config/widgets/Telvar.h"
 #include "startup/StartupSequence.h"
 #include "startup/widgets/TelvarCarat.h"
 
@@ -18,11 +18,11 @@ Programa::Programa(Modulo1& m, Interaccion& ui, QString programDir)
 Programa::~Programa()
 {
     // The main window goes before the lock that guards the single instance.
-    m_ventana.reset();
-    m_caratula.reset();
+    m_mainWindow.reset();
+    m_cover.reset();
 }
 
-bool Programa::arranca()
+bool Programa::start()
 {
     // Between the cover closing and the main window showing there is no
     // visible window; Qt must not take that for the end of the program.
@@ -30,37 +30,37 @@ bool Programa::arranca()
 
     m_startup = std::make_unique<StartupSequence>(m_m, m_ui, m_programDir);
     if (!m_startup->run()) {
-        m_fallo = true;
+        m_failed = true;
         return false;
     }
     m_lock = m_startup->takeInstanceLock();
 
-    m_caratula = std::make_unique<TelvarCarat>();
-    connect(m_caratula.get(), &TelvarCarat::unloaded, this, &Programa::abreVentanaPrincipal);
-    if (!m_caratula->showCover(m_startup->coverPicturePath(), m_ui)) {
-        m_fallo = true;
+    m_cover = std::make_unique<TelvarCarat>();
+    connect(m_cover.get(), &TelvarCarat::unloaded, this, &Programa::openMainWindow);
+    if (!m_cover->showCover(m_startup->coverPicturePath(), m_ui)) {
+        m_failed = true;
         return false;
     }
     return true;
 }
 
-void Programa::abreVentanaPrincipal()
+void Programa::openMainWindow()
 {
-    m_ventana = std::make_unique<Telvar>(m_m, m_ui);
-    connect(m_ventana.get(), &Telvar::terminarPrograma, this, &Programa::termina);
-    if (!m_ventana->Form_Load()) {
-        termina();
+    m_mainWindow = std::make_unique<Telvar>(m_m, m_ui);
+    connect(m_mainWindow.get(), &Telvar::programMustEnd, this, &Programa::end);
+    if (!m_mainWindow->Form_Load()) {
+        end();
         return;
     }
-    m_ventana->show();
+    m_mainWindow->show();
     QApplication::setQuitOnLastWindowClosed(true);
 }
 
-void Programa::termina()
+void Programa::end()
 {
-    m_fallo = true;
-    if (m_ventana)
-        m_ventana->hide();
+    m_failed = true;
+    if (m_mainWindow)
+        m_mainWindow->hide();
     QCoreApplication::exit(1);
 }
 

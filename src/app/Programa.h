@@ -25,26 +25,26 @@ public:
     ~Programa() override;
 
     // Start-up and the cover. False when the program must end at once.
-    bool arranca();
+    bool start();
 
     // True once a failure has asked the program to end.
-    bool fallo() const { return m_fallo; }
+    bool failed() const { return m_failed; }
 
-    TelvarCarat* caratula() const { return m_caratula.get(); }
-    Telvar* ventanaPrincipal() const { return m_ventana.get(); }
+    TelvarCarat* cover() const { return m_cover.get(); }
+    Telvar* mainWindow() const { return m_mainWindow.get(); }
 
 private:
-    void abreVentanaPrincipal();
-    void termina();
+    void openMainWindow();
+    void end();
 
     Modulo1& m_m;
     Interaccion& m_ui;
     QString m_programDir;
     std::unique_ptr<StartupSequence> m_startup;
     std::unique_ptr<QLockFile> m_lock;
-    std::unique_ptr<TelvarCarat> m_caratula;
-    std::unique_ptr<Telvar> m_ventana;
-    bool m_fallo = false;
+    std::unique_ptr<TelvarCarat> m_cover;
+    std::unique_ptr<Telvar> m_mainWindow;
+    bool m_failed = false;
 };
 
 } // namespace telvar

@@ -1,6 +1,7 @@
 // Telvar: start-up behind the cover window, then the main window.
 #include "app/Programa.h"
 #include "common/Modulo1.h"
+#include "common/Version.h"
 #include "dialogs/widgets/GuiInteraccion.h"
 
 #include <QApplication>
@@ -10,9 +11,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Telvar"));
     QApplication::setApplicationVersion(QStringLiteral("%1.%2.%3")
-                                            .arg(TELVAR_VERSION_MAJOR)
-                                            .arg(TELVAR_VERSION_MINOR)
-                                            .arg(TELVAR_VERSION_REVISION));
+                                            .arg(telvar::version::kMajor)
+                                            .arg(telvar::version::kMinor)
+                                            .arg(telvar::version::kRevision));
 
     telvar::Modulo1 m;
     // Boxes carry the application's title. The display name is left unset:
@@ -20,8 +21,8 @@ int main(int argc, char** argv)
     telvar::GuiInteraccion ui(m, QStringLiteral("Telvar"));
 
     telvar::Programa programa(m, ui, QCoreApplication::applicationDirPath());
-    if (!programa.arranca())
+    if (!programa.start())
         return 1;
     const int code = app.exec();
-    return programa.fallo() ? 1 : code;
+    return programa.failed() ? 1 : code;
 }

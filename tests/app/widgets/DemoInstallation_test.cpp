@@ -1,13 +1,14 @@
 // The demo installation as a whole: what telvar_demo_install lays out must
 // carry the program through start-up, the master-data check and the loading
 // of the configuration, without a single box.
+#include "app/widgets/Telvar.h"
 #include "common/Modulo1.h"
-#include "config/widgets/Telvar.h"
 #include "database/EngineLayer.h"
 #include "demo/DemoInstallation.h"
 #include "demo/DemoTexts.h"
 #include "startup/StartupSequence.h"
 #include "support/RecordingInteraccion.h"
+#include "support/WidgetLookup.h"
 
 #include <QDir>
 #include <QFile>
@@ -67,7 +68,7 @@ TEST_F(DemoInstallationTest, StartsLoadsTheGridAndShowsNoBox)
     Telvar window(m, ui);
     ASSERT_TRUE(window.Form_Load());
     EXPECT_EQ(m.AnchoPRO, 20);
-    EXPECT_EQ(window.DBGrid1()->model()->rowCount(), 12);
+    EXPECT_EQ(test::child<QTableView>(window, "DBGrid1")->model()->rowCount(), 12);
     EXPECT_TRUE(window.windowTitle().startsWith(QStringLiteral("Ruteador Html -> Qualitra v.")));
     for (const auto& box : ui.boxes)
         ADD_FAILURE() << "unexpected box: " << box.text.toStdString();

@@ -1,11 +1,12 @@
 // The hand-over from the cover to the main window, on the demo installation.
 #include "app/Programa.h"
+#include "app/widgets/Telvar.h"
 #include "common/Modulo1.h"
-#include "config/widgets/Telvar.h"
 #include "database/EngineLayer.h"
 #include "demo/DemoInstallation.h"
 #include "startup/widgets/TelvarCarat.h"
 #include "support/RecordingInteraccion.h"
+#include "support/WidgetLookup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -36,21 +37,21 @@ protected:
 TEST_F(ProgramaTest, ClosingTheCoverShowsTheLoadedMainWindow)
 {
     Programa programa(m, ui, m_dir.path());
-    ASSERT_TRUE(programa.arranca());
-    ASSERT_NE(programa.caratula(), nullptr);
-    EXPECT_TRUE(programa.caratula()->isVisible());
-    EXPECT_EQ(programa.ventanaPrincipal(), nullptr);
+    ASSERT_TRUE(programa.start());
+    ASSERT_NE(programa.cover(), nullptr);
+    EXPECT_TRUE(programa.cover()->isVisible());
+    EXPECT_EQ(programa.mainWindow(), nullptr);
     // The cover's closing must not count as the last window closing.
     EXPECT_FALSE(QApplication::quitOnLastWindowClosed());
 
-    QTest::keyClick(programa.caratula(), Qt::Key_Space);
+    QTest::keyClick(programa.cover(), Qt::Key_Space);
 
-    ASSERT_NE(programa.ventanaPrincipal(), nullptr);
-    EXPECT_TRUE(programa.ventanaPrincipal()->isVisible());
-    EXPECT_FALSE(programa.caratula()->isVisible());
-    EXPECT_EQ(programa.ventanaPrincipal()->DBGrid1()->model()->rowCount(), 12);
+    ASSERT_NE(programa.mainWindow(), nullptr);
+    EXPECT_TRUE(programa.mainWindow()->isVisible());
+    EXPECT_FALSE(programa.cover()->isVisible());
+    EXPECT_EQ(test::child<QTableView>(*programa.mainWindow(), "DBGrid1")->model()->rowCount(), 12);
     EXPECT_TRUE(QApplication::quitOnLastWindowClosed());
-    EXPECT_FALSE(programa.fallo());
+    EXPECT_FALSE(programa.failed());
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
@@ -67,12 +68,12 @@ TEST_F(ProgramaTest, AMainWindowThatCannotLoadEndsTheRunAsAFailure)
     }
 
     Programa programa(m, ui, m_dir.path());
-    ASSERT_TRUE(programa.arranca());
-    QTest::mouseClick(programa.caratula(), Qt::LeftButton);
+    ASSERT_TRUE(programa.start());
+    QTest::mouseClick(programa.cover(), Qt::LeftButton);
 
-    EXPECT_TRUE(programa.fallo());
-    ASSERT_NE(programa.ventanaPrincipal(), nullptr);
-    EXPECT_FALSE(programa.ventanaPrincipal()->isVisible());
+    EXPECT_TRUE(programa.failed());
+    ASSERT_NE(programa.mainWindow(), nullptr);
+    EXPECT_FALSE(programa.mainWindow()->isVisible());
     ASSERT_FALSE(ui.boxes.isEmpty());
     EXPECT_TRUE(ui.boxes.last().text.contains(QStringLiteral("INS")));
 }
@@ -81,9 +82,9 @@ TEST_F(ProgramaTest, AFailedStartUpShowsNoCover)
 {
     QFile::remove(QDir(m_dir.path()).filePath(QStringLiteral("IAu/QLTurn.IAU")));
     Programa programa(m, ui, m_dir.path());
-    EXPECT_FALSE(programa.arranca());
-    EXPECT_TRUE(programa.fallo());
-    EXPECT_EQ(programa.caratula(), nullptr);
+    EXPECT_FALSE(programa.start());
+    EXPECT_TRUE(programa.failed());
+    EXPECT_EQ(programa.cover(), nullptr);
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_TRUE(ui.boxes.first().text.contains(QStringLiteral("QLTurn.IAU")));
 }

@@ -1,0 +1,345 @@
+#include "app/widgets/Telvar.h"
+
+#include "app/widgets/GridLayouts.h"
+#include "common/Interaccion.h"
+#include "common/Modulo1.h"
+#include "common/Twips.h"
+#include "common/Version.h"
+#include "config/ConfigTexts.h"
+#include "config/widgets/TelvarConfig.h"
+#include "database/LeeAnchos.h"
+
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace telvar {
+
+namespace {
+
+// A column as wide as its width in twips, but never narrower than its
+// caption, which would otherwise be cut off.
+int columnWidth(const QHeaderView& header, int logical, int widthTwips)
+{
+    const int pixels = twipsToPixels(widthTwips, header.logicalDpiX());
+    return std::max(pixels, header.sectionSizeHint(logical));
+}
+
+QLabel* valueLabel(QWidget* parent, const char* name)
+{
+    auto* label = new QLabel(parent);
+    label->setObjectName(QLatin1String(name));
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setFrameShadow(QFrame::Sunken);
+    label->setMinimumWidth(110);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    return label;
+}
+
+} // namespace
+
+Telvar::Telvar(Modulo1& m, Interaccion& ui, QWidget* parent)
+    : QMainWindow(parent), m_m(m), m_ui(ui), m_configuracion(m, ui), m_readings(m),
+      m_runChooser([](TelvarConfig& chooser) { chooser.exec(); })
+{
+    setObjectName(QStringLiteral("Telvar"));
+    setWindowTitle(QStringLiteral("Ruteador Html -> Qualitra"));
+    buildControls();
+    setCaptions();
+    layOutDatoFlexGrid();
+    fitToScreen();
+}
+
+Telvar::~Telvar() = default;
+
+void Telvar::buildControls()
+{
+    auto* central = new QWidget(this);
+    setCentralWidget(central);
+
+    m_cmdAbre = new QPushButton(central);
+    m_cmdAbre->setObjectName(QStringLiteral("cmdAbre"));
+    m_cmdConf = new QPushButton(central);
+    m_cmdConf->setObjectName(QStringLiteral("cmdConf"));
+    m_bArchConf = new QPushButton(QStringLiteral("..."), central);
+    m_bArchConf->setObjectName(QStringLiteral("bArchConf"));
+    m_bArchConf->setMinimumWidth(140);
+    connect(m_bArchConf, &QPushButton::clicked, this, &Telvar::bArchConf_Click);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_cmdAbre);
+    buttons->addWidget(m_cmdConf);
+    buttons->addWidget(m_bArchConf);
+    buttons->addStretch(1);
+    for (int i = 1; i <= 10; ++i) {
+        auto* button = new QPushButton(QString::number(i), central);
+        button->setObjectName(QStringLiteral("bReloj_") + QString::number(i));
+        button->setEnabled(false);
+        button->setFixedWidth(button->fontMetrics().horizontalAdvance(QStringLiteral("10")) + 24);
+        buttons->addWidget(button);
+        m_bReloj[std::size_t(i)] = button;
+    }
+
+    m_SSTab1 = new QTabWidget(central);
+    m_SSTab1->setObjectName(QStringLiteral("SSTab1"));
+
+    // Tab 0: the configuration grid.
+    m_DBGrid1 = new QTableView;
+    m_DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+    m_DBGrid1->setModel(&m_configuracion.RsConf());
+    m_DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_DBGrid1->setAlternatingRowColors(true);
+    m_DBGrid1->setWordWrap(false);
+    m_DBGrid1->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_DBGrid1->verticalHeader()->setVisible(false);
+    m_DBGrid1->verticalHeader()->setDefaultSectionSize(m_DBGrid1->fontMetrics().height() + 8);
+    m_DBGrid1->horizontalHeader()->setHighlightSections(false);
+    m_SSTab1->addTab(m_DBGrid1, QString());
+
+    const ConfigGridModel* grid = &m_configuracion.RsConf();
+    connect(grid, &QAbstractItemModel::modelAboutToBeReset, this, &Telvar::rememberCurrentPort);
+    connect(grid, &QAbstractItemModel::modelReset, this, &Telvar::layOutDBGrid1);
+    connect(grid, &ConfigGridModel::leido, this, &Telvar::restoreCurrentPort);
+
+    m_SSTab1->addTab(buildReadingsTab(), QString());
+
+    auto* layout = new QVBoxLayout(central);
+    layout->setContentsMargins(4, 6, 4, 2);
+    layout->addLayout(buttons);
+    layout->addWidget(m_SSTab1, 1);
+
+    m_lblStatus = new QLabel(this);
+    m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    statusBar()->addWidget(m_lblStatus, 1);
+}
+
+QWidget* Telvar::buildReadingsTab()
+{
+
+    // The readings, the recording log and the page source.
+    auto* tab = new QWidget;
+    m_DatoFlexGrid = new QTableView(tab);
+    m_DatoFlexGrid->setObjectName(QStringLiteral("DatoFlexGrid"));
+    m_DatoFlexGrid->setModel(&m_readings);
+    m_DatoFlexGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_DatoFlexGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_DatoFlexGrid->setWordWrap(false);
+    m_DatoFlexGrid->verticalHeader()->setVisible(false);
+    m_DatoFlexGrid->verticalHeader()->setDefaultSectionSize(m_DatoFlexGrid->fontMetrics().height() +
+                                                            6);
+    m_DatoFlexGrid->horizontalHeader()->setHighlightSections(false);
+    // The newest reading, on top, is the current row.
+    connect(&m_readings, &QAbstractItemModel::rowsInserted, m_DatoFlexGrid,
+            [this] { m_DatoFlexGrid->setCurrentIndex(m_readings.index(0, 0)); });
+
+    m_txtGraba = new QPlainTextEdit(tab);
+    m_txtGraba->setObjectName(QStringLiteral("txtGraba"));
+    m_txtGraba->setReadOnly(true);
+    m_txtGraba->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_txtGraba->setLineWrapMode(QPlainTextEdit::NoWrap);
+    connect(&m_recordingLog, &RecordingLog::lineAppended, this, &Telvar::showRecordingLog);
+
+    m_txtSource = new QPlainTextEdit(tab);
+    m_txtSource->setObjectName(QStringLiteral("txtSource"));
+    m_txtSource->setReadOnly(true);
+    m_txtSource->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    m_lblDato = valueLabel(tab, "lblDato");
+    QFont bold = m_lblDato->font();
+    bold.setBold(true);
+    m_lblDato->setFont(bold);
+    m_lblFormato = valueLabel(tab, "lblFormato");
+    m_lblMaquina = valueLabel(tab, "lblMaquina");
+    m_lblProducto = valueLabel(tab, "lblProducto");
+    auto* values = new QHBoxLayout;
+    const std::pair<QLabel*, QString> rows[] = {
+        {m_lblDato, m_m.Mensajes(76, 28)},
+        {m_lblFormato, m_m.Mensajes(0, 20)},
+        {m_lblMaquina, m_m.Mensajes(0, 18)},
+        {m_lblProducto, m_m.Mensajes(0, 19)},
+    };
+    for (const auto& [value, title] : rows) {
+        auto* label = new QLabel(title + QLatin1Char(':'), tab);
+        label->setBuddy(value);
+        values->addWidget(label);
+        values->addWidget(value, 1);
+        values->addSpacing(12);
+    }
+
+    auto* splitter = new QSplitter(Qt::Vertical, tab);
+    splitter->addWidget(m_DatoFlexGrid);
+    splitter->addWidget(m_txtGraba);
+    splitter->addWidget(m_txtSource);
+    splitter->setStretchFactor(0, 5);
+    splitter->setStretchFactor(1, 3);
+    splitter->setStretchFactor(2, 1);
+    splitter->setChildrenCollapsible(false);
+
+    auto* layout = new QVBoxLayout(tab);
+    layout->addLayout(values);
+    layout->addWidget(splitter, 1);
+    return tab;
+}
+
+void Telvar::setChooserRunner(ChooserRunner runner)
+{
+    m_runChooser = std::move(runner);
+}
+
+bool Telvar::Form_Load()
+{
+    setWindowTitle(captionTelvar(m_m.Mensajes(76, 0), version::kMajor, version::kRevision));
+    // The key widths that Reinicia checks the configuration against.
+    if (!LeeAnchos(m_m, m_ui))
+        return false;
+    if (Reinicia() == ResultadoReinicia::TerminarPrograma)
+        return false;
+    layOutDatoFlexGrid();
+    return true;
+}
+
+ResultadoReinicia Telvar::Reinicia()
+{
+    const ResultadoReinicia result = m_configuracion.Reinicia();
+    if (result == ResultadoReinicia::Hecho) {
+        m_bArchConf->setText(m_configuracion.nombreArchConf());
+        m_bArchConf->setToolTip(m_m.RutaConf);
+        setCaptions();
+        layOutDBGrid1();
+    }
+    return result;
+}
+
+void Telvar::bArchConf_Click()
+{
+    TelvarConfig chooser(m_m, m_ui, this);
+    m_runChooser(chooser);
+    if (Reinicia() == ResultadoReinicia::TerminarPrograma)
+        emit programMustEnd();
+}
+
+void Telvar::setCaptions()
+{
+    m_cmdAbre->setText(m_m.Mensajes(Mensaje::IniciarAdquisicion));
+    m_cmdConf->setText(m_m.Mensajes(76, 4));
+    m_SSTab1->setTabText(0, m_m.Mensajes(76, 5));
+    m_SSTab1->setTabText(1, m_m.Mensajes(76, 6));
+    for (int i = 1; i <= 10; ++i)
+        m_bReloj[std::size_t(i)]->setToolTip(m_m.Mensajes(76, 8) + QLatin1Char(' ') +
+                                             QString::number(i));
+}
+
+void Telvar::layOutDBGrid1()
+{
+    ConfigGridModel& grid = m_configuracion.RsConf();
+    QHash<QString, QString> captions;
+    for (const ConfigGridColumn& column : kConfigGridColumns)
+        captions.insert(QLatin1String(column.field), m_m.Mensajes(column.caption));
+    grid.setCaptions(captions);
+
+    QHeaderView* header = m_DBGrid1->horizontalHeader();
+    // Columns the layout does not name (the clock's Clave among them) stay hidden.
+    for (int c = 0; c < grid.columnCount(); ++c)
+        m_DBGrid1->setColumnHidden(c, true);
+    int visual = 0;
+    for (const ConfigGridColumn& column : kConfigGridColumns) {
+        const int logical = grid.columnOf(QLatin1String(column.field));
+        if (logical < 0)
+            continue;
+        m_DBGrid1->setColumnHidden(logical, false);
+        header->moveSection(header->visualIndex(logical), visual++);
+        m_DBGrid1->setColumnWidth(logical, columnWidth(*header, logical, column.widthTwips));
+    }
+}
+
+void Telvar::layOutDatoFlexGrid()
+{
+    // Headers come from the message table, which Form_Load may have read anew.
+    m_readings.refreshHeaders();
+    const QHeaderView* header = m_DatoFlexGrid->horizontalHeader();
+    for (int c = 0; c < m_readings.columnCount(); ++c) {
+        const ReadingsColumnWidth& width = kReadingsColumnWidths[std::size_t(c)];
+        int pixels = columnWidth(*header, c, width.widthTwips);
+        if (width.sample)
+            pixels = std::max(
+                pixels,
+                m_DatoFlexGrid->fontMetrics().horizontalAdvance(QLatin1String(width.sample)) + 16);
+        m_DatoFlexGrid->setColumnWidth(c, pixels);
+    }
+}
+
+void Telvar::showRecordingLog()
+{
+    m_txtGraba->setPlainText(m_recordingLog.lines().join(QLatin1Char('\n')));
+    m_txtGraba->repaint();
+}
+
+void Telvar::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    // The log keeps as many lines as its box shows.
+    m_recordingLog.setCapacity(
+        RecordingLog::capacityForHeight(pixelsToTwips(m_txtGraba->height(), logicalDpiY())));
+}
+
+void Telvar::rememberCurrentPort()
+{
+    // A re-binding empties the grid before it fills it again: the port
+    // remembered before the first of the two resets is the one to return to.
+    const QModelIndex current = m_DBGrid1->currentIndex();
+    if (!current.isValid())
+        return;
+    m_currentPuert = m_configuracion.RsConf().row(current.row()).Puert;
+    m_currentColumn = current.column();
+}
+
+void Telvar::restoreCurrentPort()
+{
+    const ConfigGridModel& grid = m_configuracion.RsConf();
+    if (!m_currentPuert || grid.rowCount() == 0)
+        return;
+    const std::optional<int> row = grid.rowOfPuert(*m_currentPuert);
+    if (row)
+        m_DBGrid1->setCurrentIndex(grid.index(*row, m_currentColumn));
+    m_currentPuert.reset();
+}
+
+void Telvar::fitToScreen()
+{
+    // Wide enough for the whole configuration grid where the screen allows
+    // (each column as the grid will lay it out: its width in twips, or its
+    // caption's); a narrower screen scrolls the grid sideways.
+    const QHeaderView* header = m_DBGrid1->horizontalHeader();
+    const int headerMargin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
+    int width = 0;
+    for (const ConfigGridColumn& column : kConfigGridColumns) {
+        const int caption =
+            header->fontMetrics().horizontalAdvance(m_m.Mensajes(column.caption)) + headerMargin;
+        width += std::max(twipsToPixels(column.widthTwips, logicalDpiX()), caption);
+    }
+    // The grid's frame and the window's margins around the tab page.
+    width += 2 * m_DBGrid1->frameWidth() + 2 * 4 + 2 * 6 + 6;
+    int height = 720;
+    if (const QScreen* screen = this->screen()) {
+        const QRect available = screen->availableGeometry();
+        width = std::min(width, available.width() - 8);
+        height = std::min(height, available.height() - 60);
+    }
+    resize(width, height);
+}
+
+} // namespace telvar
