@@ -71,7 +71,7 @@ void measure(const char* engine, const char* what, int rounds, const std::functi
     for (int i = 0; i < rounds; ++i) {
         timer.start();
         fn();
-        micros.push_back(timer.nsecsElapsed() / 1000.0);
+        micros.push_back(static_cast<double>(timer.nsecsElapsed()) / 1000.0);
     }
     std::sort(micros.begin(), micros.end());
     const double median = micros[micros.size() / 2];
@@ -81,23 +81,28 @@ void measure(const char* engine, const char* what, int rounds, const std::functi
     std::fflush(stdout);
 }
 
-void benchOpenAndInsert(const char* engine, Modulo1& m, const QString& dataConnection,
+void benchOpenAndInsert(const char* engine, const ConnectionTarget& target,
+                        const QString& spcDatabase, const QString& dataConnection,
                         const QString& table, int rounds)
 {
     FailOnBox ui;
+    Modulo1 m;
+    m.PassBD = target.PassBD;
+    m.CadConexion = ArmaConexion(target, spcDatabase);
     measure(engine, "OpenDBOK + close", rounds, [&] {
-        std::unique_ptr<Connection> cn;
-        if (!OpenDBOK(m, ui, m.CadConexion, cn, true))
+        OpenDBOKResult opened = OpenDBOK(m, ui, m.PassBD, {m.CadConexion, target.TipoBD});
+        if (!opened)
             die(QStringLiteral("OpenDBOK failed"));
-        cn->close();
+        opened.cn->close();
     });
     QString data = dataConnection;
     const QString insert = QStringLiteral("INSERT INTO [") + table +
                            QStringLiteral("] (Fecha, Turno, Operador, [DIAM]) VALUES (?, ?, ?, ?)");
     measure(engine, "OpenDBOK + insert + close", rounds, [&] {
-        std::unique_ptr<Connection> cn;
-        if (!OpenDBOK(m, ui, data, cn, true))
+        OpenDBOKResult opened = OpenDBOK(m, ui, m.PassBD, {data, target.TipoBD});
+        if (!opened)
             die(QStringLiteral("OpenDBOK failed"));
+        const std::unique_ptr<Connection>& cn = opened.cn;
         auto done = cn->exec(insert, {QStringLiteral("2026-03-05 7:04:09"), QStringLiteral("1"),
                                       QStringLiteral("OPER01"), 25.01});
         if (!done)
@@ -115,12 +120,9 @@ void benchSqlite(int rounds)
     const QString rutaDatos = dir.filePath(QStringLiteral("Datos"));
     check(demo::createDemoDataFiles(rutaDatos, passBD), "data files");
 
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[JET4]");
-    m.PassBD = passBD;
-    m.CadConexion = ArmaConexion(m, qualitra);
+    const ConnectionTarget target{QLatin1String(kJetTag), {}, {}, passBD};
     const QString data =
-        ArmaConexion(m, QDir(rutaDatos).filePath(QStringLiteral("FRM01/MAQ01/PROD-A.MDB")));
+        ArmaConexion(target, QDir(rutaDatos).filePath(QStringLiteral("FRM01/MAQ01/PROD-A.MDB")));
 
     // The first opening of a password-protected file verifies the password
     // hash (yescrypt); later ones in the same process do not.
@@ -128,18 +130,15 @@ void benchSqlite(int rounds)
         QTemporaryDir fresh;
         const QString path = fresh.filePath(QStringLiteral("Cold.MDB"));
         check(EngineLayer::createFileDatabase(path, QStringLiteral("otra-clave")), "Cold.MDB");
-        Modulo1 cold;
-        cold.TipoBD = QStringLiteral("[JET4]");
-        cold.PassBD = QStringLiteral("otra-clave");
         QElapsedTimer timer;
         timer.start();
-        auto cn = EngineLayer::open(ArmaConexion(cold, path));
+        auto cn = EngineLayer::open(jetConnectionString(path, QStringLiteral("otra-clave")));
         if (!cn)
             die(cn.error().descripcion);
         std::printf("%-11s %-32s %6d round    %9.1f us\n", "SQLite", "first open (password hash)",
-                    1, timer.nsecsElapsed() / 1000.0);
+                    1, static_cast<double>(timer.nsecsElapsed()) / 1000.0);
     }
-    benchOpenAndInsert("SQLite", m, data, QStringLiteral("Datos"), rounds);
+    benchOpenAndInsert("SQLite", target, qualitra, data, QStringLiteral("Datos"), rounds);
 }
 
 void benchPostgres(int rounds)
@@ -178,21 +177,18 @@ void benchPostgres(int rounds)
     };
     admin(QStringLiteral("CREATE DATABASE ") + database);
 
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[POSTGRESQL]");
-    m.Servidor = host + QLatin1Char(':') + QString::number(port);
-    m.UsuarioBD = user;
-    m.PassBD = password;
-    m.CadConexion = ArmaConexion(m, database);
+    const ConnectionTarget target{QStringLiteral("[POSTGRESQL]"),
+                                  host + QLatin1Char(':') + QString::number(port), user, password};
+    const QString spc = ArmaConexion(target, database);
     {
-        auto cn = EngineLayer::open(m.CadConexion);
+        auto cn = EngineLayer::open(spc);
         if (!cn)
             die(cn.error().descripcion);
         check(demo::loadQualitraDemo(*cn.value()), "Qualitra tables");
         check(demo::createDemoDataTables(*cn.value(), *cn.value()), "data tables");
     }
-    benchOpenAndInsert("PostgreSQL", m, m.CadConexion, QStringLiteral("Datos_FRM01_MAQ01_PROD-A"),
-                       rounds);
+    benchOpenAndInsert("PostgreSQL", target, database, spc,
+                       QStringLiteral("Datos_FRM01_MAQ01_PROD-A"), rounds);
     admin(QStringLiteral("DROP DATABASE ") + database + QStringLiteral(" WITH (FORCE)"));
 }
 

@@ -1,6 +1,7 @@
 #include "config/ConfigTexts.h"
 
 #include "common/ErrorReport.h"
+#include "database/ArmaConexion.h"
 #include "database/OpenDBOK.h"
 
 #include <algorithm>
@@ -9,9 +10,7 @@ namespace telvar {
 
 QString conexionConf(const QString& ruta, const QString& passBD)
 {
-    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;") + QStringLiteral("Data Source=") +
-           ruta + QStringLiteral(";") + QStringLiteral("Jet OLEDB:Database Password=") + passBD +
-           QStringLiteral(";");
+    return jetConnectionString(ruta, passBD);
 }
 
 QString NombreArchivo(const QString& ruta)

@@ -4,9 +4,9 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
-#include "config/AbreConfig.h"
 #include "config/ConfigSchema.h"
 #include "config/ConfigTexts.h"
+#include "config/OpenConfigDatabase.h"
 #include "config/TLVDirec.h"
 #include "database/Connection.h"
 
@@ -57,10 +57,10 @@ std::optional<QString> SelectorConfig::acepta(const QString& texto, const QStrin
         return std::nullopt;
     }
 
-    QString conexion = conexionConf(ruta, m_m.PassBD);
-    std::unique_ptr<Connection> cn;
-    if (!abreConfig(m_m, m_ui, conexion, cn))
+    OpenDBOKResult opened = openConfigDatabase(m_m, m_ui, conexionConf(ruta, m_m.PassBD));
+    if (!opened)
         return std::nullopt;
+    std::unique_ptr<Connection> cn = std::move(opened.cn);
 
     // A configuration database holds both tables.
     for (const QString& consulta :

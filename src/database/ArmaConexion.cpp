@@ -6,7 +6,7 @@ namespace telvar {
 
 namespace {
 
-QString sqlServerCredentials(const Modulo1& m)
+QString sqlServerCredentials(const ConnectionTarget& m)
 {
     if (!m.UsuarioBD.trimmed().isEmpty())
         return QStringLiteral("User ID=") + m.UsuarioBD + QStringLiteral(";") +
@@ -25,16 +25,26 @@ bool isServerTag(const QString& tag)
 
 bool isEngineTag(const QString& tag)
 {
-    return tag == QLatin1String("[JET4]") || isServerTag(tag);
+    return tag == QLatin1String(kJetTag) || isServerTag(tag);
+}
+
+QString jetConnectionString(const QString& path, const QString& passBD)
+{
+    return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;") + QStringLiteral("Data Source=") +
+           path + QStringLiteral(";") + QStringLiteral("Jet OLEDB:Database Password=") + passBD +
+           QStringLiteral(";");
 }
 
 QString ArmaConexion(const Modulo1& m, const QString& Ruta)
 {
+    return ArmaConexion(ConnectionTarget{m.TipoBD, m.Servidor, m.UsuarioBD, m.PassBD}, Ruta);
+}
+
+QString ArmaConexion(const ConnectionTarget& m, const QString& Ruta)
+{
     const QString& tipo = m.TipoBD;
-    if (tipo == QLatin1String("[JET4]"))
-        return QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;") +
-               QStringLiteral("Data Source=") + Ruta + QStringLiteral(";") +
-               QStringLiteral("Jet OLEDB:Database Password=") + m.PassBD + QStringLiteral(";");
+    if (tipo == QLatin1String(kJetTag))
+        return jetConnectionString(Ruta, m.PassBD);
     if (tipo == QLatin1String("[SQLSERVER]") || tipo == QLatin1String("[MSOLEDBSQL]")) {
         const QString provider = tipo == QLatin1String("[SQLSERVER]")
                                      ? QStringLiteral("Provider=SQLOLEDB.1;")

@@ -6,7 +6,6 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QVariantList>
-
 #include <memory>
 
 namespace telvar {

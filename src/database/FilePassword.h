@@ -21,8 +21,10 @@ inline constexpr const char* kColumn = "Clave";
 // A new salted hash of password.
 Result<QByteArray> hash(const QString& password);
 
-// True when password matches storedHash. A malformed stored hash gives an
-// error, not a mismatch. A password already verified against the same hash
+// True when password matches storedHash. A stored hash that is malformed,
+// or not of the method and cost hash() writes (whose verification could
+// take any time: a bcrypt cost of 31 runs for days), gives an error, not a
+// mismatch, without hashing anything. A password already verified against the same hash
 // in this process is not hashed again: opening a file is frequent and the
 // hash is deliberately slow.
 Result<bool> verify(const QString& password, const QByteArray& storedHash);

@@ -45,9 +45,13 @@ bool stop(Interaccion& ui, const RuntimeError& error, const QString& where)
 
 bool LeeAnchos(Modulo1& m, Interaccion& ui)
 {
-    std::unique_ptr<Connection> cn;
-    if (!OpenDBOK(m, ui, m.CadConexion, cn, true))
+    OpenDBOKResult opened = OpenDBOK(m, ui, m.PassBD, {m.CadConexion, m.TipoBD});
+    if (!opened)
         return false;
+    // A password typed at the prompt stays in the connection string (and
+    // in PassBD), so that later openings do not ask again.
+    m.CadConexion = opened.Conexion;
+    const std::unique_ptr<Connection>& cn = opened.cn;
 
     qint16 widths[std::size(kTables)] = {};
     for (std::size_t i = 0; i < std::size(kTables); ++i) {

@@ -33,6 +33,17 @@ public:
     {
         if (m_error)
             return;
+        // Qt's ODBC driver reads an attribute string that holds ".dsn"
+        // anywhere as the name of a file data source, and the driver
+        // manager's answer would read as a missing driver.
+        if (value.contains(QLatin1String(".dsn"), Qt::CaseInsensitive)) {
+            fail(key, layerError(ErrorNumber::InvalidArgument, engineLayerSource(),
+                                 QStringLiteral("the value \"") + value +
+                                     QStringLiteral("\" contains \".dsn\", which Qt's ODBC "
+                                                    "driver takes for a file data source; it "
+                                                    "cannot be used in this name.")));
+            return;
+        }
         auto written = odbcValue(value, m_braces);
         if (!written) {
             fail(key, written.error());

@@ -39,7 +39,8 @@ struct OdbcLogin {
 
 // The login for engine through the driver driverName, from the fields of
 // the program's connection string. An error (3001) when a value cannot be
-// written for that driver.
+// written for that driver, or holds ".dsn" (which Qt's ODBC driver reads as
+// a file data source, whatever the rest of the string says).
 Result<OdbcLogin> odbcLogin(OdbcEngine engine, const QString& driverName,
                             const ConnectionFields& fields);
 

@@ -3,6 +3,7 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "database/ArmaConexion.h"
 #include "database/CompactRepair.h"
 #include "database/ConnectionString.h"
 #include "database/EngineErrors.h"
@@ -32,16 +33,22 @@ bool isDamage(long long numero)
 
 QString maskPassword(const QString& Conexion)
 {
+    static const QString kPassword = QStringLiteral("Password=");
     // The password runs to the ";" the string's layout closes it with, so
     // that a password holding ";" is hidden whole.
     const ConnectionFields fields = ConnectionFields::parse(Conexion);
     const ConnectionField* field = fields.maskedPasswordField();
-    if (!field)
-        return Conexion;
-    static const qsizetype kPasswordLength = QStringLiteral("Password=").size();
+    if (!field) {
+        // A string the layout cannot read (a name that swallowed the
+        // fields after it) may still carry a password: hide all of it.
+        const qsizetype at = Conexion.indexOf(kPassword);
+        if (at < 0)
+            return Conexion;
+        return Conexion.left(at) + QStringLiteral("Password=***;");
+    }
     const QString after =
         field->valueEnd < Conexion.size() ? Conexion.mid(field->valueEnd + 1) : QString();
-    return Conexion.left(field->valueStart - kPasswordLength) + QStringLiteral("Password=***;") +
+    return Conexion.left(field->valueStart - kPassword.size()) + QStringLiteral("Password=***;") +
            after;
 }
 
@@ -70,43 +77,48 @@ void showOpenFailure(const Modulo1& m, Interaccion& ui, long long numero, QStrin
     ui.mensaBox(R, BoxKind::Exclamation, 5);
 }
 
-bool OpenDBOK(Modulo1& m, Interaccion& ui, QString& Conexion, std::unique_ptr<Connection>& cn,
-              bool Avisa)
+OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, QString& PassBD,
+                        const OpenRequest& request)
 {
-    cn.reset();
+    OpenDBOKResult result;
+    result.Conexion = request.Conexion;
+    const bool fileEngine =
+        request.TipoBD == QLatin1String(kJetTag) && isJetString(request.Conexion);
     bool repaired = false;
     bool retriedUnchanged = false;
     for (;;) {
         ui.setMousePointer(PointerShape::Hourglass);
-        auto opened = EngineLayer::open(Conexion);
-        if (opened) {
-            cn = std::move(opened.value());
-            ui.setMousePointer(PointerShape::Default);
-            return true;
-        }
+        auto opened = EngineLayer::open(result.Conexion);
         ui.setMousePointer(PointerShape::Default);
+        if (opened) {
+            result.cn = std::move(opened.value());
+            result.error.reset();
+            return result;
+        }
         RuntimeError error = opened.error();
-        const QString masked = maskPassword(Conexion);
+        const QString masked = maskPassword(result.Conexion);
 
         if (error.numero == ErrorNumber::WrongPassword) {
             const auto answer = ui.inputBox(masked + LF + m.Mensajes(Mensaje::EscribaContrasena),
                                             InputEcho::Password);
-            if (!answer || answer->isEmpty())
-                return false;
+            if (!answer || answer->isEmpty()) {
+                result.abandoned = true;
+                result.error = error;
+                return result;
+            }
             // The typed password reaches the repeated attempt through the
             // string being opened, and later openings through PassBD.
-            m.PassBD = *answer;
-            Conexion = replacePasswordField(Conexion, *answer);
+            PassBD = *answer;
+            result.Conexion = replacePasswordField(result.Conexion, *answer);
             continue;
         }
 
         if (isDamage(error.numero)) {
-            const bool jet = m.TipoBD == QLatin1String("[JET4]") && isJetString(Conexion);
-            if (jet && !repaired) {
+            if (fileEngine && !repaired) {
                 repaired = true;
                 ui.setMousePointer(PointerShape::Hourglass);
                 const QString path =
-                    ConnectionFields::parse(Conexion).text(QStringLiteral("Data Source"));
+                    ConnectionFields::parse(result.Conexion).text(QStringLiteral("Data Source"));
                 auto repair = compactAndRepair(path);
                 ui.setMousePointer(PointerShape::Default);
                 if (repair)
@@ -115,7 +127,7 @@ bool OpenDBOK(Modulo1& m, Interaccion& ui, QString& Conexion, std::unique_ptr<Co
                     (error.descripcion.endsWith(QLatin1Char('.')) ? QStringLiteral(" ")
                                                                   : QStringLiteral(". ")) +
                     repair.error().descripcion;
-            } else if (!jet && !retriedUnchanged) {
+            } else if (!fileEngine && !retriedUnchanged) {
                 // Nothing to repair on this engine: one more attempt only.
                 retriedUnchanged = true;
                 continue;
@@ -123,11 +135,13 @@ bool OpenDBOK(Modulo1& m, Interaccion& ui, QString& Conexion, std::unique_ptr<Co
             // Repair failed, or the repaired file still fails, or the
             // repeated attempt failed: reported as any other error.
             ui.mensaBox(openFailureReport(error, masked), BoxKind::Exclamation, 5);
-            return false;
+            result.error = error;
+            return result;
         }
 
-        showOpenFailure(m, ui, error.numero, openFailureReport(error, masked), Avisa);
-        return false;
+        showOpenFailure(m, ui, error.numero, openFailureReport(error, masked), request.Avisa);
+        result.error = error;
+        return result;
     }
 }
 

@@ -1,6 +1,7 @@
 #include "database/SqlDialect.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace telvar {
 
@@ -94,6 +95,46 @@ QString rewriteBrackets(Dialecto dialecto, const QString& s)
     return out;
 }
 
+// Where the statement's code ends: after its last character that is not a
+// blank, a ";" or part of a comment ("-- ..." to the line's end,
+// "/* ... */"). Quoted text ('...', "...", `...`) counts as code.
+qsizetype codeEnd(const QString& s)
+{
+    qsizetype end = 0;
+    qsizetype i = 0;
+    while (i < s.size()) {
+        const QChar c = s.at(i);
+        const QChar next = i + 1 < s.size() ? s.at(i + 1) : QChar();
+        if (c == QLatin1Char('-') && next == QLatin1Char('-')) {
+            const qsizetype lineEnd = s.indexOf(QLatin1Char('\n'), i);
+            i = lineEnd < 0 ? s.size() : lineEnd + 1;
+        } else if (c == QLatin1Char('/') && next == QLatin1Char('*')) {
+            const qsizetype close = s.indexOf(QStringLiteral("*/"), i + 2);
+            i = close < 0 ? s.size() : close + 2;
+        } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
+            // To the closing quote; a doubled quote stays inside.
+            qsizetype j = i + 1;
+            while (j < s.size()) {
+                if (s.at(j) == c) {
+                    if (j + 1 < s.size() && s.at(j + 1) == c) {
+                        j += 2;
+                        continue;
+                    }
+                    break;
+                }
+                ++j;
+            }
+            i = std::min(j + 1, s.size());
+            end = i;
+        } else {
+            ++i;
+            if (!c.isSpace() && c != QLatin1Char(';'))
+                end = i;
+        }
+    }
+    return end;
+}
+
 QString rewriteTop(Dialecto dialecto, const QString& s)
 {
     static const QRegularExpression top(
@@ -108,13 +149,11 @@ QString rewriteTop(Dialecto dialecto, const QString& s)
     const QString rest = s.mid(match.capturedEnd(0));
     if (dialecto == Dialecto::Informix)
         return head + QStringLiteral("FIRST ") + count + QLatin1Char(' ') + distinct + rest;
-    QString body = head + distinct + rest;
-    // The limit goes after everything else, a closing ";" included.
-    qsizetype end = body.size();
-    while (end > 0 && (body.at(end - 1).isSpace() || body.at(end - 1) == QLatin1Char(';')))
-        --end;
-    const QString tail = body.mid(end).contains(QLatin1Char(';')) ? QStringLiteral(";") : QString();
-    return body.left(end) + QStringLiteral(" LIMIT ") + count + tail;
+    const QString body = head + distinct + rest;
+    // The limit goes after the statement's code: before a closing ";" and
+    // a trailing comment, which would otherwise swallow it.
+    const qsizetype end = codeEnd(body);
+    return body.left(end) + QStringLiteral(" LIMIT ") + count + body.mid(end);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 #include "config/AmpliarTexto.h"
-#include "config/SqliteSchemaEdit.h"
 #include "config/config_fixture.h"
+#include "database/SqliteSql.h"
 
 #include <QSqlQuery>
 #include <gtest/gtest.h>
@@ -32,8 +32,8 @@ TEST(CambiaAnchoColumna, ChangesOnlyTheNamedColumnsSize)
          "CREATE TABLE t (a INT, Estac TEXT(8), PRIMARY KEY (a, Estac))"},
     };
     for (const auto& c : casos) {
-        const Result<QString> nuevo =
-            cambiaAnchoColumna(QString::fromUtf8(c.create), QString::fromUtf8(c.columna), 8);
+        const Result<QString> nuevo = SqliteSql::withColumnWidth(QString::fromUtf8(c.create),
+                                                                 QString::fromUtf8(c.columna), 8);
         ASSERT_TRUE(nuevo.ok()) << c.create;
         EXPECT_EQ(nuevo.value(), QString::fromUtf8(c.esperado));
     }
@@ -42,17 +42,17 @@ TEST(CambiaAnchoColumna, ChangesOnlyTheNamedColumnsSize)
 TEST(CambiaAnchoColumna, RenamesTheTableWhenAsked)
 {
     const Result<QString> nuevo =
-        cambiaAnchoColumna(QStringLiteral("CREATE TABLE \"HTM(CONFI\" (Estac TEXT(6))"),
-                           QStringLiteral("Estac"), 8, QStringLiteral("HTMCONFI_nuevo"));
+        SqliteSql::withColumnWidth(QStringLiteral("CREATE TABLE \"HTM(CONFI\" (Estac TEXT(6))"),
+                                   QStringLiteral("Estac"), 8, QStringLiteral("HTMCONFI_nuevo"));
     ASSERT_TRUE(nuevo.ok());
     EXPECT_EQ(nuevo.value(), QStringLiteral("CREATE TABLE \"HTMCONFI_nuevo\" (Estac TEXT(8))"));
 }
 
 TEST(CambiaAnchoColumna, AMissingColumnIsNamed)
 {
-    const Result<QString> nuevo =
-        cambiaAnchoColumna(QStringLiteral("CREATE TABLE t (a TEXT(6), b CHECK (b > 'Estac'))"),
-                           QStringLiteral("Estac"), 8);
+    const Result<QString> nuevo = SqliteSql::withColumnWidth(
+        QStringLiteral("CREATE TABLE t (a TEXT(6), b CHECK (b > 'Estac'))"),
+        QStringLiteral("Estac"), 8);
     ASSERT_FALSE(nuevo.ok());
     EXPECT_EQ(nuevo.error().numero, 3265);
     EXPECT_TRUE(nuevo.error().descripcion.contains(QStringLiteral("Estac")));

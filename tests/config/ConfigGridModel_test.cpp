@@ -1,5 +1,5 @@
+#include "config/ConfigDatabase.h"
 #include "config/ConfigGridModel.h"
-#include "config/Configuracion.h"
 #include "config/config_fixture.h"
 
 #include <QAbstractItemModelTester>
@@ -18,7 +18,7 @@ protected:
     {
         m_ruta = creaConfig(QStringLiteral("TLVConf.mdb"));
         escribeTLVDirec({m_ruta});
-        ASSERT_EQ(m_conf.Reinicia(), ResultadoReinicia::Hecho);
+        ASSERT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
     }
     ConfigGridModel& modelo() { return m_conf.RsConf(); }
     QModelIndex celda(int puert, const char* campo)
@@ -36,7 +36,7 @@ protected:
     }
 
     QString m_ruta;
-    Configuracion m_conf{m, ui};
+    ConfigDatabase m_conf{m, ui};
 };
 
 TEST_F(ConfigGridModelTest, IsAWellBehavedModel)
@@ -188,7 +188,7 @@ TEST_F(ConfigGridModelTest, ANarrowerRecordSourceAndBack)
                     .ok());
     EXPECT_EQ(m_conf.RsConfBusca().count(), 2);
     EXPECT_FALSE(m_conf.RsConfBusca().busca(5));
-    ASSERT_TRUE(modelo().setRecordSource(Configuracion::recordSourceCompleto()).ok());
+    ASSERT_TRUE(modelo().setRecordSource(ConfigDatabase::fullRecordSource()).ok());
     EXPECT_EQ(m_conf.RsConfBusca().count(), 3);
     const Status mala = modelo().setRecordSource(QStringLiteral("Select * from NOHAY"));
     ASSERT_FALSE(mala.ok());
@@ -208,7 +208,7 @@ protected:
                                      {QVariant(QMetaType::fromType<int>()), QStringLiteral("Nada")},
                                      {4, QStringLiteral("Cuatro")}});
         escribeTLVDirec({m_ruta});
-        ASSERT_EQ(m_conf.Reinicia(), ResultadoReinicia::Hecho);
+        ASSERT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
         ASSERT_EQ(modelo().rowCount(), 5);
     }
     ConfigGridModel& modelo() { return m_conf.RsConf(); }
@@ -246,7 +246,7 @@ protected:
     QStringList relojes() { return filasDe("SELECT CLAVE, INTER FROM HTMRELOJ ORDER BY CLAVE"); }
 
     QString m_ruta;
-    Configuracion m_conf{m, ui};
+    ConfigDatabase m_conf{m, ui};
 };
 
 TEST_F(ConfigGridSinClaveTest, RowsWithoutAPortNumberOfTheirOwnAreReadOnly)

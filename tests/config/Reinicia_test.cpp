@@ -1,9 +1,10 @@
+#include "config/ConfigDatabase.h"
 #include "config/ConfigTexts.h"
-#include "config/Configuracion.h"
 #include "config/config_fixture.h"
 #include "database/EngineLayer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -29,14 +30,13 @@ TEST_F(ReiniciaTest, BindsTheGridAndTheLookupInPortOrder)
 {
     const QString ruta = creaConfig(QStringLiteral("TLVConf.mdb"));
     escribeTLVDirec({ruta, QStringLiteral("/otra/Vieja.mdb")});
-    Configuracion conf(m, ui);
+    ConfigDatabase conf(m, ui);
 
-    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Hecho);
+    EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Done);
     EXPECT_TRUE(ui.boxes.isEmpty());
     EXPECT_EQ(m.RutaConf, ruta);
-    EXPECT_EQ(conf.nombreArchConf(), QStringLiteral("TLVConf.mdb"));
-    EXPECT_EQ(conf.conexionData1(), conexionConf(ruta, m.PassBD));
-    EXPECT_EQ(m.TipoBD, QStringLiteral("[JET4]"));
+    EXPECT_EQ(conf.archConfCaption(), QStringLiteral("TLVConf.mdb"));
+    EXPECT_EQ(conf.data1ConnectionString(), conexionConf(ruta, m.PassBD));
 
     const ConfigBusca& busca = conf.RsConfBusca();
     ASSERT_EQ(busca.count(), 3);
@@ -59,8 +59,8 @@ TEST_F(ReiniciaTest, BindsTheGridAndTheLookupInPortOrder)
 
 TEST_F(ReiniciaTest, MissingTLVDirecWarnsAndLeavesTheGridUnbound)
 {
-    Configuracion conf(m, ui);
-    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Abandonado);
+    ConfigDatabase conf(m, ui);
+    EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Abandoned);
     ASSERT_EQ(ui.boxes.size(), 1);
     const Box& caja = ui.boxes.first();
     EXPECT_EQ(caja.type, Box::Type::MessageBox);
@@ -71,7 +71,7 @@ TEST_F(ReiniciaTest, MissingTLVDirecWarnsAndLeavesTheGridUnbound)
     EXPECT_TRUE(caja.text.endsWith(QStringLiteral("\n\n\n\n"))); // Data1 had no connection yet
     EXPECT_FALSE(conf.RsConf().isBound());
     EXPECT_EQ(conf.RsConf().rowCount(), 0);
-    EXPECT_TRUE(conf.nombreArchConf().isEmpty());
+    EXPECT_TRUE(conf.archConfCaption().isEmpty());
 }
 
 TEST_F(ReiniciaTest, WidensTheStationColumnBeforeTheCheck)
@@ -92,8 +92,8 @@ TEST_F(ReiniciaTest, WidensTheStationColumnBeforeTheCheck)
             ASSERT_TRUE(cn->exec(QString::fromLatin1(sql)).ok()) << sql;
     }
     escribeTLVDirec({ruta});
-    Configuracion conf(m, ui);
-    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Hecho);
+    ConfigDatabase conf(m, ui);
+    EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Done);
     EXPECT_TRUE(ui.boxes.isEmpty());
     auto cn = abre(ruta);
     EXPECT_EQ(cn->definedSize(QStringLiteral("HTMCONFI"), QStringLiteral("Estac")).value(), 8);
@@ -124,8 +124,8 @@ TEST_F(ReiniciaTest, WidthMismatchesStopTheProgramWithTheirReport)
         const QString ruta = creaConfig(QStringLiteral("Mal%1.mdb").arg(++n), c.anchos,
                                         {{1, QStringLiteral("x"), QStringLiteral("E"), 1}});
         escribeTLVDirec({ruta});
-        Configuracion conf(m, ui);
-        EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::TerminarPrograma);
+        ConfigDatabase conf(m, ui);
+        EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::EndProgram);
         ASSERT_EQ(ui.boxes.size(), 1);
         EXPECT_EQ(ui.boxes.first().icono, BoxKind::Critical);
         EXPECT_EQ(ui.boxes.first().text, QStringLiteral("Telvar. Reinicia.\n") + ruta +
@@ -141,15 +141,15 @@ TEST_F(ReiniciaTest, WrongPasswordIsAskedForAndTheAnswerKept)
     const QString correcta = m.PassBD;
     m.PassBD = QStringLiteral("Equivocada");
     ui.inputAnswers.enqueue(correcta);
-    Configuracion conf(m, ui);
+    ConfigDatabase conf(m, ui);
 
-    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Hecho);
+    EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Done);
     ASSERT_EQ(cajas(Box::Type::InputBox).size(), 1);
     EXPECT_TRUE(
         cajas(Box::Type::InputBox).first().text.endsWith(QStringLiteral("\n") + m.Mensajes(0, 81)));
     EXPECT_FALSE(cajas(Box::Type::InputBox).first().text.contains(QStringLiteral("Equivocada")));
     EXPECT_EQ(m.PassBD, correcta);
-    EXPECT_EQ(conf.conexionData1(), conexionConf(ruta, correcta));
+    EXPECT_EQ(conf.data1ConnectionString(), conexionConf(ruta, correcta));
     EXPECT_EQ(conf.RsConfBusca().count(), 3);
 }
 
@@ -158,22 +158,41 @@ TEST_F(ReiniciaTest, WrongPasswordLeftUnansweredLeavesQuietly)
     const QString ruta = creaConfig(QStringLiteral("TLVConf.mdb"));
     escribeTLVDirec({ruta});
     m.PassBD = QStringLiteral("Equivocada");
-    Configuracion conf(m, ui);
-    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Abandonado);
+    ConfigDatabase conf(m, ui);
+    EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Abandoned);
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().type, Box::Type::InputBox);
     EXPECT_FALSE(conf.RsConf().isBound());
 }
 
-TEST_F(ReiniciaTest, AMissingDatabaseIsReportedOnceByTheOpener)
+// A path in TLVDirec.IAU that leads nowhere: one critical box, Reinicia's,
+// telling which file to correct, and the program ends.
+TEST_F(ReiniciaTest, AWrongPathNamesTheFileToCorrect)
 {
-    escribeTLVDirec({m.RutaApp + QStringLiteral("NoExiste/TLVConf.mdb")});
-    Configuracion conf(m, ui);
-    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Abandonado);
-    ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_EQ(ui.boxes.first().type, Box::Type::MensaBox);
-    EXPECT_TRUE(ui.boxes.first().text.startsWith(QStringLiteral("Module1. OpenDBOK.")));
-    EXPECT_TRUE(ui.boxes.first().text.contains(QStringLiteral("Password=***;")));
+    for (const char* missing : {"NoExiste/TLVConf.mdb", "TLVConf.mdb"}) {
+        SCOPED_TRACE(missing);
+        ui.boxes.clear();
+        const QString ruta = m.RutaApp + QString::fromLatin1(missing);
+        escribeTLVDirec({ruta});
+        ConfigDatabase conf(m, ui);
+        EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::EndProgram);
+        ASSERT_EQ(ui.boxes.size(), 1);
+        const Box& box = ui.boxes.first();
+        EXPECT_EQ(box.type, Box::Type::MessageBox);
+        EXPECT_EQ(box.icono, BoxKind::Critical);
+        EXPECT_TRUE(box.text.startsWith(QStringLiteral("Telvar. Reinicia.")))
+            << box.text.toStdString();
+        EXPECT_TRUE(box.text.contains(QStringLiteral("-2147467259.- ")));
+        EXPECT_TRUE(box.text.endsWith(
+            QStringLiteral("Si la ruta de acceso está equivocada por favor corrijala en el "
+                           "archivo ") +
+            m.RutaIAU + QStringLiteral("TLVDirec.IAU\n")))
+            << box.text.toStdString();
+        EXPECT_TRUE(box.text.contains(ruta));
+        EXPECT_FALSE(box.text.contains(m.PassBD));
+        EXPECT_FALSE(conf.RsConf().isBound());
+        EXPECT_FALSE(QFileInfo::exists(ruta));
+    }
 }
 
 // Failures of the data control's own opening go through Reinicia's handler.
@@ -187,7 +206,7 @@ protected:
     void fallaPrimero(const QList<RuntimeError>& errores)
     {
         m_errores = errores;
-        m_conf.setAbridorData1(
+        m_conf.setData1Opener(
             [this](const QString& conexion) -> Result<std::unique_ptr<Connection>> {
                 m_pedidas.append(conexion);
                 if (!m_errores.isEmpty())
@@ -199,7 +218,7 @@ protected:
     QString m_ruta;
     QList<RuntimeError> m_errores;
     QStringList m_pedidas;
-    Configuracion m_conf{m, ui};
+    ConfigDatabase m_conf{m, ui};
 };
 
 TEST_F(ReiniciaData1Test, PasswordRejectedThenAnsweredIsRetriedWithTheNewPassword)
@@ -209,7 +228,7 @@ TEST_F(ReiniciaData1Test, PasswordRejectedThenAnsweredIsRetriedWithTheNewPasswor
     // The retry opens with the typed password, which this file does not
     // have: the opener itself then fails with 3031 again, asked once more.
     ui.inputAnswers.enqueue(QStringLiteral("Clave26"));
-    EXPECT_EQ(m_conf.Reinicia(), ResultadoReinicia::Hecho);
+    EXPECT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
     ASSERT_EQ(cajas(Box::Type::InputBox).size(), 2);
     for (const Box& b : cajas(Box::Type::InputBox))
         EXPECT_EQ(b.text, QStringLiteral("\n") + m.Mensajes(0, 81));
@@ -225,14 +244,14 @@ TEST_F(ReiniciaData1Test, ReportsByErrorNumber)
     struct Caso {
         long long numero;
         BoxKind caja;
-        ResultadoReinicia resultado;
+        ReiniciaOutcome resultado;
         const char* cola;
     };
     const Caso casos[] = {
-        {-2147220999, BoxKind::Exclamation, ResultadoReinicia::Abandonado,
+        {-2147220999, BoxKind::Exclamation, ReiniciaOutcome::Abandoned,
          "Revise la instalación de los componentes de acceso a datos.\n\n"},
-        {-2147467259, BoxKind::Critical, ResultadoReinicia::TerminarPrograma, nullptr},
-        {3706, BoxKind::Exclamation, ResultadoReinicia::Abandonado, ""},
+        {-2147467259, BoxKind::Critical, ReiniciaOutcome::EndProgram, nullptr},
+        {3706, BoxKind::Exclamation, ReiniciaOutcome::Abandoned, ""},
     };
     for (const Caso& c : casos) {
         ui.boxes.clear();
@@ -260,10 +279,10 @@ TEST_F(ReiniciaData1Test, ReportsByErrorNumber)
 
 TEST_F(ReiniciaData1Test, AFailedRebindKeepsTheWindowOpenAndAFixedOneRebinds)
 {
-    EXPECT_EQ(m_conf.Reinicia(), ResultadoReinicia::Hecho);
+    EXPECT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
     fallaPrimero({{13, QStringLiteral("Fuente"), QStringLiteral("Type mismatch")}});
-    EXPECT_EQ(m_conf.Reinicia(), ResultadoReinicia::Abandonado);
-    EXPECT_EQ(m_conf.Reinicia(), ResultadoReinicia::Hecho);
+    EXPECT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Abandoned);
+    EXPECT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
     EXPECT_EQ(m_conf.RsConfBusca().count(), 3);
 }
 
@@ -271,8 +290,8 @@ TEST_F(ReiniciaTest, AFileWithoutTheTablesIsReportedAndLeft)
 {
     const QString ruta = creaBaseVacia(QStringLiteral("Vacia.mdb"));
     escribeTLVDirec({ruta});
-    Configuracion conf(m, ui);
-    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Abandonado);
+    ConfigDatabase conf(m, ui);
+    EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Abandoned);
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().icono, BoxKind::Exclamation);
     EXPECT_TRUE(ui.boxes.first().text.contains(QStringLiteral("HTMCONFI")));
@@ -320,12 +339,10 @@ TEST_F(ReiniciaTest, ADamagedFileIsRepairedAsAFileDatabaseWhateverTheSpcEngine)
         const QByteArray danado = archivo.readAll();
         archivo.close();
         escribeTLVDirec({ruta});
-        m.TipoBD = QStringLiteral("[POSTGRESQL]");
 
-        Configuracion conf(m, ui);
-        EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Hecho);
+        ConfigDatabase conf(m, ui);
+        EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Done);
         EXPECT_TRUE(ui.boxes.isEmpty()) << ui.boxes.value(0).text.toStdString();
-        EXPECT_EQ(m.TipoBD, QStringLiteral("[POSTGRESQL]"));
         ASSERT_EQ(conf.RsConfBusca().count(), 3);
         EXPECT_EQ(conf.RsConfBusca().fila(0).Descr, QStringLiteral("Diámetro"));
         EXPECT_EQ(conf.RsConfBusca().busca(5)->Descr, QStringLiteral("Peso"));
@@ -356,10 +373,8 @@ TEST_F(ReiniciaTest, AFileThatCannotBeRepairedIsReportedAndLeft)
     archivo.write(QByteArray(8192, 'x'));
     archivo.close();
     escribeTLVDirec({ruta});
-    m.TipoBD = QStringLiteral("[POSTGRESQL]");
-    Configuracion conf(m, ui);
-    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Abandonado);
-    EXPECT_EQ(m.TipoBD, QStringLiteral("[POSTGRESQL]"));
+    ConfigDatabase conf(m, ui);
+    EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Abandoned);
     ASSERT_EQ(ui.boxes.size(), 1);
     const QString texto = ui.boxes.first().text;
     EXPECT_TRUE(texto.contains(QStringLiteral("3343.- ")) ||

@@ -1,4 +1,4 @@
-#include "config/Configuracion.h"
+#include "config/ConfigDatabase.h"
 #include "config/SelectorConfig.h"
 #include "config/config_fixture.h"
 
@@ -201,8 +201,8 @@ TEST_F(SelectorConfigTest, ANarrowStationColumnIsAcceptedForReiniciaToWiden)
     // Only checked here: the widening is Reinicia's.
     EXPECT_EQ(abre(ruta)->definedSize(QStringLiteral("HTMCONFI"), QStringLiteral("Estac")).value(),
               6);
-    Configuracion conf(m, ui);
-    EXPECT_EQ(conf.Reinicia(), ResultadoReinicia::Hecho);
+    ConfigDatabase conf(m, ui);
+    EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Done);
     EXPECT_TRUE(ui.boxes.isEmpty());
     EXPECT_EQ(conf.RsConfBusca().busca(4)->Estac, QStringLiteral("EST004"));
 }

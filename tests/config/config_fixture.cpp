@@ -15,7 +15,6 @@ ConfigFixture::ConfigFixture()
     m.RutaIAU = m.RutaApp + QStringLiteral("IAu/");
     QDir().mkpath(m.RutaIAU);
     m.PassBD = QStringLiteral("Clave26");
-    m.TipoBD = QStringLiteral("[JET4]");
     const AnchosClave a = anchosFixture();
     m.AnchoUSU = qint16(a.Opera);
     m.AnchoEST = qint16(a.Estac);

@@ -7,6 +7,7 @@
 namespace {
 
 using telvar::ArmaConexion;
+using telvar::ConnectionTarget;
 using telvar::Modulo1;
 
 struct ArmaCase {
@@ -62,17 +63,14 @@ class ArmaConexionTest : public ::testing::TestWithParam<ArmaCase> {};
 TEST_P(ArmaConexionTest, BuildsTheStringExactlyAsWritten)
 {
     const ArmaCase& c = GetParam();
-    Modulo1 m;
-    m.TipoBD = QString::fromUtf8(c.tipo);
-    m.Servidor = QString::fromUtf8(c.servidor);
-    m.UsuarioBD = QString::fromUtf8(c.usuario);
-    m.PassBD = QString::fromUtf8(c.pass);
-    EXPECT_EQ(ArmaConexion(m, QString::fromUtf8(c.ruta)), QString::fromUtf8(c.expected));
+    const ConnectionTarget target{QString::fromUtf8(c.tipo), QString::fromUtf8(c.servidor),
+                                  QString::fromUtf8(c.usuario), QString::fromUtf8(c.pass)};
+    EXPECT_EQ(ArmaConexion(target, QString::fromUtf8(c.ruta)), QString::fromUtf8(c.expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Tags, ArmaConexionTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<ArmaCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<ArmaCase>& testCase) {
+                             return std::string(testCase.param.name);
                          });
 
 } // namespace

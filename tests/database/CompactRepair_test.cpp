@@ -25,10 +25,7 @@ const QString kPass = QStringLiteral("clave");
 
 QString jet(const QString& path)
 {
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[JET4]");
-    m.PassBD = kPass;
-    return ArmaConexion(m, path);
+    return jetConnectionString(path, kPass);
 }
 
 class CompactRepairTest : public ::testing::Test {

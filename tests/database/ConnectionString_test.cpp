@@ -10,6 +10,7 @@ namespace {
 
 using telvar::ArmaConexion;
 using telvar::ConnectionFields;
+using telvar::ConnectionTarget;
 using telvar::maskPassword;
 using telvar::Modulo1;
 using telvar::replacePasswordField;
@@ -68,14 +69,10 @@ const char* const kPasswords[] = {
     ";",     "a=b;c=", "'q;u'o\"te", "{br}a;c}e",   "~!@#$%^&*()",  "",        "plain",
 };
 
-Modulo1 entryState(const Entry& e, const QString& password)
+ConnectionTarget entryState(const Entry& e, const QString& password)
 {
-    Modulo1 m;
-    m.TipoBD = QString::fromUtf8(e.tipo);
-    m.Servidor = QString::fromUtf8(e.servidor);
-    m.UsuarioBD = QString::fromUtf8(e.usuario);
-    m.PassBD = password;
-    return m;
+    return {QString::fromUtf8(e.tipo), QString::fromUtf8(e.servidor), QString::fromUtf8(e.usuario),
+            password};
 }
 
 TEST(ConnectionFields, ValuesOfEveryEngineStringAreReadWhole)
@@ -85,7 +82,7 @@ TEST(ConnectionFields, ValuesOfEveryEngineStringAreReadWhole)
             const QString password = QString::fromUtf8(pass);
             const QString ruta = QString::fromUtf8(e.ruta);
             SCOPED_TRACE(std::string(e.tipo) + " password " + pass);
-            const Modulo1 m = entryState(e, password);
+            const ConnectionTarget m = entryState(e, password);
             const QString s = ArmaConexion(m, ruta);
             const auto fields = ConnectionFields::parse(s);
             const QString tipo = m.TipoBD;
@@ -171,6 +168,13 @@ const MaskCase kMaskCases[] = {
      "Provider=PostgreSQL;Host=h;Database=d;User ID=u;Password=\"x;y\";",
      "Provider=PostgreSQL;Host=h;Database=d;User ID=u;Password=***;"},
     {"EmptyString", "", ""},
+    // A database name holding ";Integrated Security=no" makes the layout
+    // swallow User ID and Password into it: hidden from "Password=" on.
+    {"PasswordSwallowedByAMalformedNameIsHidden",
+     "Provider=SQLOLEDB.1;Persist Security Info=False;Data Source=S;"
+     "Initial Catalog=qualitra;Integrated Security=no;User ID=sa;Password=secreto;",
+     "Provider=SQLOLEDB.1;Persist Security Info=False;Data Source=S;"
+     "Initial Catalog=qualitra;Integrated Security=no;User ID=sa;Password=***;"},
 };
 
 class MaskPasswordTest : public ::testing::TestWithParam<MaskCase> {};
@@ -182,8 +186,8 @@ TEST_P(MaskPasswordTest, Masks)
 }
 
 INSTANTIATE_TEST_SUITE_P(Strings, MaskPasswordTest, ::testing::ValuesIn(kMaskCases),
-                         [](const ::testing::TestParamInfo<MaskCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<MaskCase>& testCase) {
+                             return std::string(testCase.param.name);
                          });
 
 struct ReplaceCase {
@@ -225,8 +229,8 @@ TEST_P(ReplacePasswordTest, ReplacesTheFieldTheReportMasks)
 }
 
 INSTANTIATE_TEST_SUITE_P(Strings, ReplacePasswordTest, ::testing::ValuesIn(kReplaceCases),
-                         [](const ::testing::TestParamInfo<ReplaceCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<ReplaceCase>& testCase) {
+                             return std::string(testCase.param.name);
                          });
 
 } // namespace

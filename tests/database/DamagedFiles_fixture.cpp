@@ -1,12 +1,13 @@
 #include "DamagedFiles_fixture.h"
 
-#include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
+#include "demo/ConfigDemo.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <gtest/gtest.h>
 
@@ -16,10 +17,7 @@ namespace {
 
 QString jet(const QString& path, const QString& passBD)
 {
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[JET4]");
-    m.PassBD = passBD;
-    return ArmaConexion(m, path);
+    return jetConnectionString(path, passBD);
 }
 
 bool run(const Connection& cn, const QString& statement, const QVariantList& values = {})
@@ -103,6 +101,37 @@ void makeHalfFile(const QString& path, const QString& passBD, int rows)
 {
     fillDataFile(path, passBD, rows);
     truncateTo(path, QFileInfo(path).size() / 2);
+}
+
+void makeConfigWithLostIndexPage(const QString& path, const QString& passBD)
+{
+    if (Status built = demo::buildDemoConfigDatabase(path, passBD); !built) {
+        ADD_FAILURE() << built.error().descripcion.toStdString();
+        return;
+    }
+    truncateTo(path, 16384);
+}
+
+void makeFileWithPlantedSchema(const QString& path, const QString& passBD,
+                               const QList<PlantedEntry>& entries)
+{
+    auto cn = fillDataFile(path, passBD, 5);
+    if (!cn)
+        return;
+    QSqlQuery query(cn->database());
+    if (!query.exec(QStringLiteral("PRAGMA writable_schema = ON")))
+        ADD_FAILURE() << query.lastError().text().toStdString();
+    for (const PlantedEntry& entry : entries) {
+        query.prepare(QStringLiteral("INSERT INTO sqlite_master (type, name, tbl_name, rootpage, "
+                                     "sql) VALUES (?, ?, ?, 0, ?)"));
+        query.addBindValue(entry.type);
+        query.addBindValue(entry.name);
+        query.addBindValue(entry.name);
+        query.addBindValue(entry.sql);
+        if (!query.exec())
+            ADD_FAILURE() << query.lastError().text().toStdString();
+    }
+    query.exec(QStringLiteral("PRAGMA writable_schema = OFF"));
 }
 
 int countRows(const QString& path, const QString& passBD)

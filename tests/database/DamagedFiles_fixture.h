@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 namespace telvar::test {
@@ -25,6 +26,23 @@ void makeFileWithLostFreeSpace(const QString& path, const QString& passBD, int r
 
 // A data file cut to half its length: rows of Datos are lost with it.
 void makeHalfFile(const QString& path, const QString& passBD, int rows);
+
+// The demo configuration database (twelve HTMCONFI ports, ten HTMRELOJ
+// clocks) cut to its first 16384 bytes: only a page of an index is lost,
+// every row still reads, but the header counts more pages than the file
+// holds, so SQLite refuses the file as malformed.
+void makeConfigWithLostIndexPage(const QString& path, const QString& passBD);
+
+// A data file (as makeDataFile, a few rows) whose schema also holds the
+// planted entries (type, name, sql): a schema SQLite itself cannot parse,
+// so opening the file fails as damaged.
+struct PlantedEntry {
+    QString type;
+    QString name;
+    QString sql;
+};
+void makeFileWithPlantedSchema(const QString& path, const QString& passBD,
+                               const QList<PlantedEntry>& entries);
 
 // The number of rows in Datos, opening the file directly (-1 on failure).
 int countRows(const QString& path, const QString& passBD);

@@ -16,6 +16,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <crypt.h>
 #include <gtest/gtest.h>
 
 namespace {
@@ -27,10 +28,7 @@ namespace DamagedFiles = telvar::test::DamagedFiles;
 
 QString jet(const QString& path, const QString& passBD)
 {
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[JET4]");
-    m.PassBD = passBD;
-    return ArmaConexion(m, path);
+    return jetConnectionString(path, passBD);
 }
 
 long long openError(const QString& connectionString, QString* description = nullptr)
@@ -175,22 +173,48 @@ TEST_F(SqliteFiles, EachKindOfBadFileHasItsNumber)
     EXPECT_EQ(DamagedFiles::contents(path("Informe.MDB")), textBefore);
 }
 
-TEST_F(SqliteFiles, DamagedPasswordRecordIsNotAWrongPassword)
+// A yescrypt hash of password at another cost than the program's own.
+QByteArray yescryptAtCost(const char* password, unsigned long cost)
 {
-    const QString file = path("Qualitra.MDB");
-    ASSERT_TRUE(EngineLayer::createFileDatabase(file, QStringLiteral("p")).ok());
-    {
-        auto cn = EngineLayer::open(jet(file, QStringLiteral("p")));
-        ASSERT_TRUE(cn.ok());
-        ASSERT_TRUE(cn.value()
-                        ->exec(QStringLiteral("UPDATE TelvarSeguridad SET Clave = ?"),
-                               {QStringLiteral("$2a$garbage")})
-                        .ok());
+    char salt[CRYPT_GENSALT_OUTPUT_SIZE];
+    if (!crypt_gensalt_rn("$y$", cost, nullptr, 0, salt, sizeof salt))
+        return QByteArray();
+    crypt_data data{};
+    return QByteArray(crypt_r(password, salt, &data));
+}
+
+// Password records the program did not write: refused as damaged (23), not
+// taken for a wrong password, and never hashed (a bcrypt cost of 31 would
+// run for days).
+TEST_F(SqliteFiles, PasswordRecordsNotWrittenHereAreDamaged)
+{
+    const struct {
+        const char* name;
+        QByteArray stored;
+    } cases[] = {
+        {"Garbage", "$2a$garbage"},
+        {"BcryptOfHugeCost", "$2b$31$abcdefghijklmnopqrstuu"},
+        {"YescryptOfAnotherCost", yescryptAtCost("p", 1)},
+        {"Empty", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString file = path(c.name);
+        ASSERT_TRUE(EngineLayer::createFileDatabase(file, QStringLiteral("p")).ok());
+        {
+            auto cn = EngineLayer::open(jet(file, QStringLiteral("p")));
+            ASSERT_TRUE(cn.ok());
+            ASSERT_TRUE(cn.value()
+                            ->exec(QStringLiteral("UPDATE TelvarSeguridad SET Clave = ?"),
+                                   {QString::fromLatin1(c.stored)})
+                            .ok());
+        }
+        QString description;
+        EXPECT_EQ(openError(jet(file, QStringLiteral("p")), &description),
+                  ErrorNumber::PasswordRecordDamaged);
+        EXPECT_TRUE(description.contains(QLatin1String("TelvarSeguridad")))
+            << description.toStdString();
     }
-    QString description;
-    EXPECT_EQ(openError(jet(file, QStringLiteral("p")), &description),
-              ErrorNumber::PasswordRecordDamaged);
-    EXPECT_TRUE(description.contains(QLatin1String("TelvarSeguridad")));
 }
 
 TEST(FilePassword, HashesAreSaltedAndVerify)
@@ -243,17 +267,16 @@ TEST_P(LayerErrors, HaveTheirNumbers)
 }
 
 INSTANTIATE_TEST_SUITE_P(Strings, LayerErrors, ::testing::ValuesIn(kLayerCases),
-                         [](const ::testing::TestParamInfo<LayerCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<LayerCase>& testCase) {
+                             return std::string(testCase.param.name);
                          });
 
 TEST(PostgresServer, NobodyListeningIsAnUnreachableServer)
 {
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[POSTGRESQL]");
-    m.Servidor = QStringLiteral("127.0.0.1:") + QString::number(PostgresTestServer::unusedPort());
-    m.UsuarioBD = QStringLiteral("telvar");
-    m.PassBD = QStringLiteral("x");
+    const ConnectionTarget m{QStringLiteral("[POSTGRESQL]"),
+                             QStringLiteral("127.0.0.1:") +
+                                 QString::number(PostgresTestServer::unusedPort()),
+                             QStringLiteral("telvar"), QStringLiteral("x")};
     QString description;
     EXPECT_EQ(openError(ArmaConexion(m, QStringLiteral("qualitra")), &description),
               ErrorNumber::UnspecifiedFailure);
@@ -265,11 +288,8 @@ TEST(PostgresServer, WrongPasswordIsAuthenticationFailure)
 {
     TELVAR_REQUIRE_POSTGRES();
     const auto s = *PostgresTestServer::settings();
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[POSTGRESQL]");
-    m.Servidor = s.servidor();
-    m.UsuarioBD = s.user;
-    m.PassBD = s.password + QStringLiteral("x");
+    ConnectionTarget m{QStringLiteral("[POSTGRESQL]"), s.servidor(), s.user,
+                       s.password + QStringLiteral("x")};
     QString description;
     EXPECT_EQ(openError(ArmaConexion(m, s.maintenanceDatabase), &description),
               ErrorNumber::AuthenticationFailed);
@@ -290,11 +310,7 @@ TEST(PostgresServer, PasswordsWithAnyPrintableCharacterAuthenticate)
         QString error;
         const auto role = telvar::test::PostgresTestRole::create(password, &error);
         ASSERT_TRUE(role) << error.toStdString();
-        Modulo1 m;
-        m.TipoBD = QStringLiteral("[POSTGRESQL]");
-        m.Servidor = s.servidor();
-        m.UsuarioBD = role->name();
-        m.PassBD = password;
+        ConnectionTarget m{QStringLiteral("[POSTGRESQL]"), s.servidor(), role->name(), password};
         QString description;
         EXPECT_EQ(openError(ArmaConexion(m, s.maintenanceDatabase), &description), 0)
             << description.toStdString();
@@ -309,12 +325,9 @@ class OdbcEngines : public ::testing::Test {
 protected:
     static QString entry(const char* tipo, const QString& servidor, const char* usuario)
     {
-        Modulo1 m;
-        m.TipoBD = QString::fromLatin1(tipo);
-        m.Servidor = servidor;
-        m.UsuarioBD = QString::fromLatin1(usuario);
-        m.PassBD = QStringLiteral("clave");
-        return ArmaConexion(m, QStringLiteral("qualitra"));
+        return ArmaConexion(ConnectionTarget{QString::fromLatin1(tipo), servidor,
+                                             QString::fromLatin1(usuario), QStringLiteral("clave")},
+                            QStringLiteral("qualitra"));
     }
     QTemporaryDir dir;
 };

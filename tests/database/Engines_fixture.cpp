@@ -34,32 +34,30 @@ std::unique_ptr<EngineDatabase> EngineDatabase::create(Engine engine, QString* e
         return nullptr;
     }
     if (engine == Engine::Sqlite) {
-        m.TipoBD = QStringLiteral("[JET4]");
+        db->m_target = {QLatin1String(kJetTag), {}, {}, sqlitePassword()};
         m.PassBD = sqlitePassword();
         m.RutaBD = db->m_dir.filePath(QStringLiteral("Qualitra.MDB"));
         if (Status made = EngineLayer::createFileDatabase(m.RutaBD, m.PassBD); !made) {
             *error = made.error().descripcion;
             return nullptr;
         }
-        m.CadConexion = ArmaConexion(m, m.RutaBD);
+        m.CadConexion = ArmaConexion(db->m_target, m.RutaBD);
         return db;
     }
     db->m_pg = PostgresTestDatabase::create(error);
     if (!db->m_pg)
         return nullptr;
     const PostgresSettings& s = db->m_pg->settings();
-    m.TipoBD = QStringLiteral("[POSTGRESQL]");
-    m.Servidor = s.servidor();
-    m.UsuarioBD = s.user;
+    db->m_target = {QStringLiteral("[POSTGRESQL]"), s.servidor(), s.user, s.password};
     m.PassBD = s.password;
     m.BaseDatos = db->m_pg->name();
-    m.CadConexion = ArmaConexion(m, m.BaseDatos);
+    m.CadConexion = ArmaConexion(db->m_target, m.BaseDatos);
     return db;
 }
 
 QString EngineDatabase::connectionStringWithPassword(const QString& password) const
 {
-    Modulo1 other = m_m;
+    ConnectionTarget other = m_target;
     other.PassBD = password;
     return ArmaConexion(other, m_engine == Engine::Sqlite ? m_m.RutaBD : m_m.BaseDatos);
 }
@@ -67,8 +65,8 @@ QString EngineDatabase::connectionStringWithPassword(const QString& password) co
 QString EngineDatabase::missingDatabaseString() const
 {
     if (m_engine == Engine::Sqlite)
-        return ArmaConexion(m_m, m_dir.filePath(QStringLiteral("Missing.MDB")));
-    return ArmaConexion(m_m, m_m.BaseDatos + QStringLiteral("_missing"));
+        return ArmaConexion(m_target, m_dir.filePath(QStringLiteral("Missing.MDB")));
+    return ArmaConexion(m_target, m_m.BaseDatos + QStringLiteral("_missing"));
 }
 
 long long EngineDatabase::wrongPasswordNumber() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Modulo1.h"
+#include "database/ArmaConexion.h"
 #include "database/Connection.h"
 #include "support/PostgresTestServer.h"
 
@@ -22,7 +23,7 @@ void PrintTo(Engine engine, std::ostream* os);
 void setTestMessages(Modulo1& m);
 
 // A fresh, empty database on one engine, and an installation state
-// (Modulo1) whose CadConexion names it: a password-protected SQLite file in a
+// (Modulo1) whose CadConexion and PassBD name it: a password-protected SQLite file in a
 // temporary directory, or a new database on the test PostgreSQL cluster.
 class EngineDatabase final {
 public:
@@ -31,6 +32,8 @@ public:
 
     Engine engine() const { return m_engine; }
     Modulo1& modulo() { return m_m; }
+    // The engine and fields the database is reached with.
+    const ConnectionTarget& target() const { return m_target; }
     const QString& connectionString() const { return m_m.CadConexion; }
     // The same database reached with another password.
     QString connectionStringWithPassword(const QString& password) const;
@@ -54,6 +57,7 @@ private:
     Engine m_engine;
     QTemporaryDir m_dir;
     std::unique_ptr<PostgresTestDatabase> m_pg;
+    ConnectionTarget m_target;
     Modulo1 m_m;
 };
 

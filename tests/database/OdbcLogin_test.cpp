@@ -29,12 +29,8 @@ using telvar::test::PostgresTestServer;
 ConnectionFields entryFields(const char* tipo, const QString& servidor, const QString& usuario,
                              const QString& password, const QString& ruta)
 {
-    Modulo1 m;
-    m.TipoBD = QString::fromLatin1(tipo);
-    m.Servidor = servidor;
-    m.UsuarioBD = usuario;
-    m.PassBD = password;
-    return ConnectionFields::parse(ArmaConexion(m, ruta));
+    return ConnectionFields::parse(ArmaConexion(
+        ConnectionTarget{QString::fromLatin1(tipo), servidor, usuario, password}, ruta));
 }
 
 struct LoginCase {
@@ -100,8 +96,8 @@ TEST_P(OdbcLoginTest, AttributesAndCredentials)
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, OdbcLoginTest, ::testing::ValuesIn(kLoginCases),
-                         [](const ::testing::TestParamInfo<LoginCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<LoginCase>& testCase) {
+                             return std::string(testCase.param.name);
                          });
 
 TEST(OdbcLogin, FreeTdsCannotBeGivenAPasswordHoldingBraceSemicolon)
@@ -119,6 +115,38 @@ TEST(OdbcLogin, FreeTdsCannotBeGivenAPasswordHoldingBraceSemicolon)
     EXPECT_TRUE(
         odbcLogin(OdbcEngine::SqlServer, QStringLiteral("ODBC Driver 18 for SQL Server"), fields)
             .ok());
+}
+
+// Qt's ODBC driver takes an attribute string holding ".dsn" for a file data
+// source: such a server or database name is refused, naming it, rather
+// than failing later as a missing driver.
+TEST(OdbcLogin, NamesHoldingDsnAreRefusedAsSuch)
+{
+    const struct {
+        const char* name;
+        const char* tipo;
+        OdbcEngine engine;
+        const char* servidor;
+        const char* ruta;
+        const char* key;
+    } cases[] = {
+        {"SqlServerServer", "[SQLSERVER]", OdbcEngine::SqlServer, "planta.DSN.local", "PLANTA",
+         "Server: "},
+        {"SqlServerDatabase", "[SQLSERVER]", OdbcEngine::SqlServer, "srv", "datos.dsn",
+         "Database: "},
+        {"InformixServer", "[INFORMIX10]", OdbcEngine::Informix, "ifx.dsn", "PLANTA", "Server: "},
+        {"SqlAnywhereDatabase", "[SYBASE9]", OdbcEngine::SqlAnywhere, "asa", "q.dsn", "ENG: "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto fields = entryFields(c.tipo, QString::fromUtf8(c.servidor), QStringLiteral("u"),
+                                        QStringLiteral("p"), QString::fromUtf8(c.ruta));
+        auto login = odbcLogin(c.engine, QStringLiteral("ODBC Driver 18 for SQL Server"), fields);
+        ASSERT_FALSE(login.ok());
+        EXPECT_EQ(login.error().numero, ErrorNumber::InvalidArgument);
+        EXPECT_TRUE(login.error().descripcion.contains(QLatin1String(".dsn")))
+            << login.error().descripcion.toStdString();
+    }
 }
 
 // Opens a QODBC connection for login and returns the driver's error text

@@ -10,10 +10,12 @@
 #include "database/EngineLayer.h"
 #include "database/OpenDBOK.h"
 #include "database/OpenDBOKReport.h"
+#include "demo/QualitraDemo.h"
 #include "support/RecordingInteraccion.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -42,17 +44,28 @@ protected:
     {
         ASSERT_TRUE(dir.isValid());
         telvar::test::setTestMessages(m);
-        m.TipoBD = QStringLiteral("[JET4]");
         m.PassBD = QStringLiteral("clave");
     }
     QString path(const char* name) const { return dir.filePath(QString::fromUtf8(name)); }
-    QString jet(const QString& file) const { return ArmaConexion(m, file); }
+    QString jet(const QString& file) const { return jetConnectionString(file, m.PassBD); }
+    // The connection string of the entry in target, with the password in m.
+    QString arma(const QString& ruta) const
+    {
+        ConnectionTarget entry = target;
+        entry.PassBD = m.PassBD;
+        return ArmaConexion(entry, ruta);
+    }
 
-    // Runs OpenDBOK and checks what holds after every call: the pointer is
-    // back to default, and cn is open exactly when the result is true.
+    // Runs OpenDBOK for the engine in target and checks what holds after
+    // every call: the pointer is back to default, and cn is open exactly
+    // when the result is true. conexion becomes the string last tried.
     bool open(QString& conexion, bool avisa = true)
     {
-        const bool ok = OpenDBOK(m, ui, conexion, cn, avisa);
+        OpenDBOKResult result = OpenDBOK(m, ui, m.PassBD, {conexion, target.TipoBD, avisa});
+        const bool ok = result.ok();
+        EXPECT_EQ(ok, !result.error.has_value());
+        conexion = result.Conexion;
+        cn = std::move(result.cn);
         EXPECT_EQ(ui.mousePointer, PointerShape::Default);
         EXPECT_FALSE(ui.pointerChanges.isEmpty());
         if (!ui.pointerChanges.isEmpty()) {
@@ -64,6 +77,7 @@ protected:
 
     QTemporaryDir dir;
     Modulo1 m;
+    ConnectionTarget target{QStringLiteral("[JET4]"), {}, {}, {}};
     RecordingInteraccion ui;
     std::unique_ptr<Connection> cn;
 };
@@ -106,8 +120,8 @@ TEST_F(OpenDBOKTest, MissingFileIsReportedForEightSecondsOnlyWhenAvisa)
 
 TEST_F(OpenDBOKTest, UnknownEngineTagIsReportedThroughTheLastRow)
 {
-    m.TipoBD = QStringLiteral("[DBASE]");
-    QString conexion = ArmaConexion(m, path("x.dbf"));
+    target = ConnectionTarget{QStringLiteral("[DBASE]"), {}, {}, {}};
+    QString conexion = arma(path("x.dbf"));
     ASSERT_TRUE(conexion.isEmpty());
     EXPECT_FALSE(open(conexion, false)); // Avisa silences only -2147467259
     ASSERT_EQ(ui.boxes.size(), 1);
@@ -124,10 +138,9 @@ TEST_F(OpenDBOKTest, UnknownEngineTagIsReportedThroughTheLastRow)
 TEST_F(OpenDBOKTest, MissingDriverIsAnExclamationBox)
 {
     OdbcConfiguration::write(true);
-    m.TipoBD = QStringLiteral("[INFORMIX10]");
-    m.Servidor = QStringLiteral("ifxsrv");
-    m.UsuarioBD = QStringLiteral("informix");
-    QString conexion = ArmaConexion(m, QStringLiteral("qualitra"));
+    target = ConnectionTarget{
+        QStringLiteral("[INFORMIX10]"), QStringLiteral("ifxsrv"), QStringLiteral("informix"), {}};
+    QString conexion = arma(QStringLiteral("qualitra"));
     EXPECT_FALSE(open(conexion, false));
     ASSERT_EQ(ui.boxes.size(), 1);
     const Box& box = ui.boxes.first();
@@ -155,10 +168,9 @@ TEST_F(OpenDBOKTest, BrokenDriverLibraryAddsTheReinstallMessage)
     }
     OdbcConfiguration::write(true, QStringLiteral("[SQL Anywhere 9]\nDriver=") + broken +
                                        QStringLiteral("\n"));
-    m.TipoBD = QStringLiteral("[SYBASE9]");
-    m.Servidor = QStringLiteral("asa");
-    m.UsuarioBD = QStringLiteral("dba");
-    QString conexion = ArmaConexion(m, QStringLiteral("qualitra"));
+    target = ConnectionTarget{
+        QStringLiteral("[SYBASE9]"), QStringLiteral("asa"), QStringLiteral("dba"), {}};
+    QString conexion = arma(QStringLiteral("qualitra"));
     EXPECT_FALSE(open(conexion));
     ASSERT_EQ(ui.boxes.size(), 1);
     const Box& box = ui.boxes.first();
@@ -175,11 +187,9 @@ TEST_F(OpenDBOKTest, ServerRefusingThePasswordIsAnExclamationBox)
 {
     TELVAR_REQUIRE_POSTGRES();
     const auto s = *PostgresTestServer::settings();
-    m.TipoBD = QStringLiteral("[POSTGRESQL]");
-    m.Servidor = s.servidor();
-    m.UsuarioBD = s.user;
+    target = ConnectionTarget{QStringLiteral("[POSTGRESQL]"), s.servidor(), s.user, {}};
     m.PassBD = QStringLiteral("no-es-esta");
-    QString conexion = ArmaConexion(m, s.maintenanceDatabase);
+    QString conexion = arma(s.maintenanceDatabase);
     EXPECT_FALSE(open(conexion, false));
     ASSERT_EQ(ui.boxes.size(), 1);
     const Box& box = ui.boxes.first();
@@ -195,10 +205,12 @@ TEST_F(OpenDBOKTest, ServerRefusingThePasswordIsAnExclamationBox)
 
 TEST_F(OpenDBOKTest, StoppedServerIsAnUnspecifiedFailure)
 {
-    m.TipoBD = QStringLiteral("[POSTGRESQL]");
-    m.Servidor = QStringLiteral("127.0.0.1:") + QString::number(PostgresTestServer::unusedPort());
-    m.UsuarioBD = QStringLiteral("telvar");
-    QString conexion = ArmaConexion(m, QStringLiteral("qualitra"));
+    target = ConnectionTarget{QStringLiteral("[POSTGRESQL]"),
+                              QStringLiteral("127.0.0.1:") +
+                                  QString::number(PostgresTestServer::unusedPort()),
+                              QStringLiteral("telvar"),
+                              {}};
+    QString conexion = arma(QStringLiteral("qualitra"));
     EXPECT_FALSE(open(conexion, true));
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().duracion, 8);
@@ -262,10 +274,9 @@ TEST_F(OpenDBOKTest, PasswordsHoldingSemicolonsAreHiddenAndAccepted)
     ui.inputAnswers.enqueue(password);
     EXPECT_TRUE(open(conexion));
     ASSERT_EQ(ui.boxes.size(), 1);
-    Modulo1 hidden = m;
-    hidden.PassBD = QStringLiteral("***");
     EXPECT_EQ(ui.boxes.first().text,
-              ArmaConexion(hidden, path("Qualitra.MDB")) + LF + m.Mensajes(0, 81));
+              jetConnectionString(path("Qualitra.MDB"), QStringLiteral("***")) + LF +
+                  m.Mensajes(0, 81));
     EXPECT_FALSE(ui.boxes.first().text.contains(QLatin1String("yy")));
     EXPECT_EQ(m.PassBD, password);
     EXPECT_EQ(conexion, jet(path("Qualitra.MDB")));
@@ -302,9 +313,7 @@ TEST_F(OpenDBOKTest, DamagedJetFileIsRepairedInPlaceSilently)
     EXPECT_EQ(DamagedFiles::countRows(file, m.PassBD), 120);
     EXPECT_EQ(DamagedFiles::contents(file + QStringLiteral(".bak")), damaged);
     // Still protected by the same password.
-    Modulo1 other = m;
-    other.PassBD = QStringLiteral("otra");
-    auto wrong = EngineLayer::open(ArmaConexion(other, file));
+    auto wrong = EngineLayer::open(jetConnectionString(file, QStringLiteral("otra")));
     ASSERT_FALSE(wrong.ok());
     EXPECT_EQ(wrong.error().numero, ErrorNumber::WrongPassword);
 }
@@ -357,13 +366,11 @@ TEST_F(OpenDBOKTest, DamagedFileOutsideAJetInstallationIsNotRepaired)
 {
     // A server installation opening a damaged file database: no repair, one
     // more attempt, then the report.
-    m.TipoBD = QStringLiteral("[SQLSERVER]");
+    target = ConnectionTarget{QStringLiteral("[SQLSERVER]"), {}, {}, {}};
     const QString file = path("TLVConf.mdb");
     DamagedFiles::makeFileWithLostFreeSpace(file, m.PassBD, 10);
     const QByteArray before = DamagedFiles::contents(file);
-    Modulo1 jetEntry = m;
-    jetEntry.TipoBD = QStringLiteral("[JET4]");
-    QString conexion = ArmaConexion(jetEntry, file);
+    QString conexion = jet(file);
     EXPECT_FALSE(open(conexion));
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().duracion, 5);
@@ -373,6 +380,86 @@ TEST_F(OpenDBOKTest, DamagedFileOutsideAJetInstallationIsNotRepaired)
                                    PointerShape::Hourglass, PointerShape::Default}));
     EXPECT_EQ(DamagedFiles::contents(file), before);
     EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral(".bak")));
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(OpenDBOKTest, ConfigFileThatLostAnIndexPageIsRepairedWithEveryRow)
+{
+    const QString file = path("TLVConf.mdb");
+    DamagedFiles::makeConfigWithLostIndexPage(file, m.PassBD);
+    ASSERT_EQ(EngineLayer::open(jet(file)).error().numero, ErrorNumber::DamagedFile);
+    QString conexion = jet(file);
+    ASSERT_TRUE(open(conexion));
+    EXPECT_TRUE(ui.boxes.isEmpty()) << ui.boxes.value(0).text.toStdString();
+    for (const auto& [table, rows] : {std::pair{"HTMCONFI", 12}, std::pair{"HTMRELOJ", 10}}) {
+        auto counted =
+            cn->exec(QStringLiteral("SELECT count(*) FROM ") + QString::fromLatin1(table));
+        ASSERT_TRUE(counted.ok() && counted.value().next()) << table;
+        EXPECT_EQ(counted.value().value(0).toInt(), rows) << table;
+    }
+}
+
+// Schema entries planted in a damaged file: statements that are not a
+// declaration of their own entry must never run during the repair.
+TEST_F(OpenDBOKTest, RepairNeverRunsStatementsPlantedInTheSchema)
+{
+    const QString other = path("Otra.MDB");
+    ASSERT_TRUE(demo::createQualitraDemoFile(other, m.PassBD).ok());
+    const auto countUsers = [&] {
+        auto cn2 = EngineLayer::open(jet(other));
+        if (!cn2)
+            return -1;
+        auto counted = cn2.value()->exec(QStringLiteral("SELECT count(*) FROM USU"));
+        return counted && counted.value().next() ? counted.value().value(0).toInt() : -1;
+    };
+    const int users = countUsers();
+    ASSERT_GT(users, 0);
+    const QString created = path("Nuevo.MDB");
+    const QString attachOther =
+        QStringLiteral("ATTACH DATABASE '") + other + QStringLiteral("' AS v");
+    const QString attachNew =
+        QStringLiteral("ATTACH DATABASE '") + created + QStringLiteral("' AS v");
+    using Planted = DamagedFiles::PlantedEntry;
+    const struct {
+        const char* name;
+        QList<Planted> entries;
+    } cases[] = {
+        {"EmptiesAnotherFile",
+         {{QStringLiteral("table"), QStringLiteral("p1"), QStringLiteral("COMMIT")},
+          {QStringLiteral("table"), QStringLiteral("p2"), attachOther},
+          {QStringLiteral("table"), QStringLiteral("p3"), QStringLiteral("DELETE FROM v.USU")},
+          {QStringLiteral("table"), QStringLiteral("p4"), QStringLiteral("BEGIN")}}},
+        {"CreatesANewFile",
+         {{QStringLiteral("table"), QStringLiteral("p1"), QStringLiteral("COMMIT")},
+          {QStringLiteral("table"), QStringLiteral("p2"), attachNew},
+          {QStringLiteral("table"), QStringLiteral("p3"), QStringLiteral("CREATE TABLE v.t (a)")},
+          {QStringLiteral("table"), QStringLiteral("p4"), QStringLiteral("BEGIN")}}},
+        {"HidesASecondStatementInADeclaration",
+         {{QStringLiteral("table"), QStringLiteral("p1"),
+           QStringLiteral("CREATE TABLE p1 (a); ") + attachOther},
+          {QStringLiteral("table"), QStringLiteral("p2"), QStringLiteral("COMMIT")}}},
+        {"DeclaresInAnotherDatabase",
+         {{QStringLiteral("table"), QStringLiteral("t"), QStringLiteral("CREATE TABLE v.t (a)")}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ui.boxes.clear();
+        const QString file = dir.filePath(QString::fromLatin1(c.name) + QStringLiteral(".MDB"));
+        DamagedFiles::makeFileWithPlantedSchema(file, m.PassBD, c.entries);
+        const QByteArray before = DamagedFiles::contents(file);
+        QString conexion = jet(file);
+        EXPECT_FALSE(open(conexion));
+        ASSERT_EQ(ui.boxes.size(), 1);
+        EXPECT_TRUE(ui.boxes.first().text.contains(QLatin1String("Compact and repair")))
+            << ui.boxes.first().text.toStdString();
+        EXPECT_EQ(DamagedFiles::contents(file), before);
+        EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral(".bak")));
+        EXPECT_EQ(countUsers(), users);
+        EXPECT_FALSE(QFileInfo::exists(created));
+    }
 }
 
 } // namespace

@@ -250,13 +250,10 @@ TEST(QualitraDemoFiles, DemoFileIsProtectedAndNeverReplaced)
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Qualitra.MDB"));
     ASSERT_TRUE(demo::createQualitraDemoFile(path, QStringLiteral("pass")).ok());
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[JET4]");
-    m.PassBD = QStringLiteral("pass");
-    auto cn = EngineLayer::open(ArmaConexion(m, path));
+    auto cn = EngineLayer::open(jetConnectionString(path, QStringLiteral("pass")));
     ASSERT_TRUE(cn.ok());
-    m.PassBD = QStringLiteral("otra");
-    EXPECT_EQ(EngineLayer::open(ArmaConexion(m, path)).error().numero, ErrorNumber::WrongPassword);
+    EXPECT_EQ(EngineLayer::open(jetConnectionString(path, QStringLiteral("otra"))).error().numero,
+              ErrorNumber::WrongPassword);
     auto again = demo::createQualitraDemoFile(path, QStringLiteral("pass"));
     ASSERT_FALSE(again.ok());
     EXPECT_EQ(again.error().numero, ErrorNumber::DatabaseExists);
@@ -295,13 +292,10 @@ TEST(QualitraDemoFiles, DataFilesPerFormatMachineAndProduct)
         wanted.append(QString::fromLatin1(e.file));
     EXPECT_EQ(all, wanted);
 
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[JET4]");
-    m.PassBD = QStringLiteral("pass");
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.file);
         const QString path = QDir(rutaDatos).filePath(QString::fromLatin1(e.file));
-        auto cn = EngineLayer::open(ArmaConexion(m, path));
+        auto cn = EngineLayer::open(jetConnectionString(path, QStringLiteral("pass")));
         ASSERT_TRUE(cn.ok()) << cn.error().descripcion.toStdString();
         for (const QString& column : e.numeric) {
             auto info = cn.value()->columnInfo(QStringLiteral("Datos"), column);
@@ -330,9 +324,9 @@ TEST(QualitraDemoFiles, DataFilesPerFormatMachineAndProduct)
         ASSERT_TRUE(last.ok() && last.value().next());
         EXPECT_EQ(last.value().value(0).toInt(), 2);
     }
-    m.PassBD = QStringLiteral("otra");
-    EXPECT_EQ(EngineLayer::open(
-                  ArmaConexion(m, QDir(rutaDatos).filePath(QString::fromLatin1(expected[0].file))))
+    EXPECT_EQ(EngineLayer::open(jetConnectionString(
+                                    QDir(rutaDatos).filePath(QString::fromLatin1(expected[0].file)),
+                                    QStringLiteral("otra")))
                   .error()
                   .numero,
               ErrorNumber::WrongPassword);

@@ -27,6 +27,19 @@ const RewriteCase kCases[] = {
      "Select N,Fecha,Turno,Operador,`DIAM` from `Datos` order by N Desc LIMIT 1"},
     {"SqliteTopAnyCase", Dialecto::Sqlite, "  SELECT TOP 10 a FROM t;",
      "  SELECT a FROM t LIMIT 10;"},
+    // A trailing comment would swallow a limit written after it.
+    {"SqliteTopBeforeLineComment", Dialecto::Sqlite, "Select Top 1 * from [USU] -- first user",
+     "Select * from `USU` LIMIT 1 -- first user"},
+    {"SqliteTopBeforeBlockComment", Dialecto::Sqlite, "Select Top 1 * from USU /* first */;",
+     "Select * from USU LIMIT 1 /* first */;"},
+    {"SqliteTopAfterCommentInside", Dialecto::Sqlite,
+     "Select Top 1 * from USU -- users\norder by USUCLAVE; -- first",
+     "Select * from USU -- users\norder by USUCLAVE LIMIT 1; -- first"},
+    {"SqliteTopCommentMarksInLiteral", Dialecto::Sqlite,
+     "Select Top 1 * from USU where USUDESCR = 'a -- b'",
+     "Select * from USU where USUDESCR = 'a -- b' LIMIT 1"},
+    {"PostgresTopBeforeComment", Dialecto::PostgreSql, "Select Top 1 * from [USU] -- first user",
+     "Select * from \"usu\" LIMIT 1 -- first user"},
     {"SqliteDistinctTop", Dialecto::Sqlite, "select distinct top 2 a from t",
      "select distinct a from t LIMIT 2"},
     {"SqliteWithoutTop", Dialecto::Sqlite, "Select * from USU where USUPODER like '1%'",
@@ -71,8 +84,8 @@ TEST_P(RewriteSqlTest, Rewrites)
 }
 
 INSTANTIATE_TEST_SUITE_P(Dialects, RewriteSqlTest, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<RewriteCase>& info) {
-                             return std::string(info.param.name);
+                         [](const ::testing::TestParamInfo<RewriteCase>& testCase) {
+                             return std::string(testCase.param.name);
                          });
 
 } // namespace

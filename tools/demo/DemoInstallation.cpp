@@ -1,5 +1,6 @@
 #include "demo/DemoInstallation.h"
 
+#include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
 #include "demo/ConfigDemo.h"
 #include "demo/DemoTexts.h"

@@ -1,6 +1,5 @@
 #include "demo/QualitraDemo.h"
 
-#include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
 #include "demo/DemoKeys.h"
@@ -149,14 +148,6 @@ QString dataTableStatement(Dialecto dialecto, const QString& table,
 }
 
 } // namespace
-
-QString jetConnectionString(const QString& path, const QString& passBD)
-{
-    Modulo1 m;
-    m.TipoBD = QStringLiteral("[JET4]");
-    m.PassBD = passBD;
-    return ArmaConexion(m, path);
-}
 
 Result<QStringList> qualitraStatements()
 {

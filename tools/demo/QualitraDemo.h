@@ -37,9 +37,6 @@ inline constexpr DemoUser kConfigurators[] = {
 // The bcrypt cost of ADMIN's stored hash.
 inline constexpr int kBcryptCost = 10;
 
-// The file-database connection string of path, as the program builds it.
-QString jetConnectionString(const QString& path, const QString& passBD);
-
 // The statements of qualitra.sql, comments removed, in order.
 Result<QStringList> qualitraStatements();
 
