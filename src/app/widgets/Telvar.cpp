@@ -206,17 +206,17 @@ bool Telvar::Form_Load()
     // The key widths that Reinicia checks the configuration against.
     if (!LeeAnchos(m_m, m_ui))
         return false;
-    if (Reinicia() == ResultadoReinicia::TerminarPrograma)
+    if (Reinicia() == ReiniciaOutcome::EndProgram)
         return false;
     layOutDatoFlexGrid();
     return true;
 }
 
-ResultadoReinicia Telvar::Reinicia()
+ReiniciaOutcome Telvar::Reinicia()
 {
-    const ResultadoReinicia result = m_configuracion.Reinicia();
-    if (result == ResultadoReinicia::Hecho) {
-        m_bArchConf->setText(m_configuracion.nombreArchConf());
+    const ReiniciaOutcome result = m_configuracion.Reinicia();
+    if (result == ReiniciaOutcome::Done) {
+        m_bArchConf->setText(m_configuracion.archConfCaption());
         m_bArchConf->setToolTip(m_m.RutaConf);
         setCaptions();
         layOutDBGrid1();
@@ -228,7 +228,7 @@ void Telvar::bArchConf_Click()
 {
     TelvarConfig chooser(m_m, m_ui, this);
     m_runChooser(chooser);
-    if (Reinicia() == ResultadoReinicia::TerminarPrograma)
+    if (Reinicia() == ReiniciaOutcome::EndProgram)
         emit programMustEnd();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/Configuracion.h"
+#include "config/ConfigDatabase.h"
 #include "recording/ReadingsModel.h"
 #include "recording/RecordingLog.h"
 
@@ -40,7 +40,7 @@ public:
     bool Form_Load();
 
     // Reinicia, then the captions and the grid's layout when it succeeded.
-    ResultadoReinicia Reinicia();
+    ReiniciaOutcome Reinicia();
 
     // Shows the chooser, then opens whatever TLVDirec.IAU names now. Emits
     // programMustEnd when that opening requires the program to end.
@@ -48,7 +48,7 @@ public:
 
     void setChooserRunner(ChooserRunner runner);
 
-    Configuracion& configuracion() { return m_configuracion; }
+    ConfigDatabase& configuracion() { return m_configuracion; }
 
     // What the readings tab shows; the acquisition and the recording fill them.
     ReadingsModel& readings() { return m_readings; }
@@ -74,7 +74,7 @@ private:
 
     Modulo1& m_m;
     Interaccion& m_ui;
-    Configuracion m_configuracion;
+    ConfigDatabase m_configuracion;
     ReadingsModel m_readings;
     RecordingLog m_recordingLog;
     ChooserRunner m_runChooser;

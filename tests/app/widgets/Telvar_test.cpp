@@ -68,7 +68,7 @@ protected:
                                      .arg(t.width)
                                      .arg(QLatin1String(t.description)))
                             .ok());
-        m.CadConexion = ArmaConexion(m, path);
+        m.CadConexion = jetConnectionString(path, m.PassBD);
         m.AnchoUSU = m.AnchoEST = m.AnchoMAQ = m.AnchoPRO = m.AnchoFRM = m.AnchoCAR = 0;
     }
 
@@ -78,7 +78,7 @@ protected:
 TEST_F(TelvarTest, TheGridShowsTheFourteenColumnsInOrderWithTheirCaptions)
 {
     Telvar w(m, ui);
-    ASSERT_EQ(w.Reinicia(), ResultadoReinicia::Hecho);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     QStringList expected;
     for (const char* field : {"PUERT", "DESCR", "WEBPG", "IDENT", "INICI", "LONGI", "ESTAC",
                               "MAQUI", "PRODU", "FORMA", "CARAC", "OPERA", "RELOJ", "INTER"})
@@ -115,7 +115,7 @@ TEST_F(TelvarTest, TheGridShowsTheFourteenColumnsInOrderWithTheirCaptions)
 TEST_F(TelvarTest, APortNumberCannotBeTypedOver)
 {
     Telvar w(m, ui);
-    ASSERT_EQ(w.Reinicia(), ResultadoReinicia::Hecho);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.show();
     ConfigGridModel& grid = w.configuracion().RsConf();
     const QModelIndex port = grid.index(0, grid.columnOf(QStringLiteral("Puert")));
@@ -128,7 +128,7 @@ TEST_F(TelvarTest, APortNumberCannotBeTypedOver)
 TEST_F(TelvarTest, ACellTypedInTheGridReachesTheDatabaseAndTheGridKeepsItsPlace)
 {
     Telvar w(m, ui);
-    ASSERT_EQ(w.Reinicia(), ResultadoReinicia::Hecho);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     ConfigGridModel& grid = w.configuracion().RsConf();
@@ -158,13 +158,13 @@ TEST_F(TelvarTest, ACellTypedInTheGridReachesTheDatabaseAndTheGridKeepsItsPlace)
 TEST_F(TelvarTest, ReopeningTheConfigurationKeepsTheCurrentPort)
 {
     Telvar w(m, ui);
-    ASSERT_EQ(w.Reinicia(), ResultadoReinicia::Hecho);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     ConfigGridModel& grid = w.configuracion().RsConf();
     const int description = grid.columnOf(QStringLiteral("Descr"));
     child<QTableView>(w, "DBGrid1")->setCurrentIndex(grid.index(*grid.rowOfPuert(5), description));
     // Another program adds a port before it: port 5 moves down a row.
     abre(m_path)->exec(QStringLiteral("INSERT INTO HTMCONFI (Puert, Descr) VALUES (3, 'Nuevo')"));
-    ASSERT_EQ(w.Reinicia(), ResultadoReinicia::Hecho);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     ASSERT_TRUE(child<QTableView>(w, "DBGrid1")->currentIndex().isValid());
     EXPECT_EQ(grid.row(child<QTableView>(w, "DBGrid1")->currentIndex().row()).Puert, 5);
     EXPECT_EQ(child<QTableView>(w, "DBGrid1")->currentIndex().column(), description);
@@ -174,7 +174,7 @@ TEST_F(TelvarTest, WithoutTLVDirecTheWindowStaysOpenAndUnbound)
 {
     QFile::remove(m.RutaIAU + QStringLiteral("TLVDirec.IAU"));
     Telvar w(m, ui);
-    EXPECT_EQ(w.Reinicia(), ResultadoReinicia::Abandonado);
+    EXPECT_EQ(w.Reinicia(), ReiniciaOutcome::Abandoned);
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().icono, BoxKind::Exclamation);
     EXPECT_TRUE(ui.boxes.first().text.contains(QStringLiteral("53.- ")));
@@ -274,7 +274,7 @@ TEST_F(TelvarTest, FormLoadEndsTheProgramWhenTheConfigurationDoesNotFit)
 
 TEST_F(TelvarTest, FormLoadEndsTheProgramWhenTheMasterDataCannotBeRead)
 {
-    m.CadConexion = ArmaConexion(m, m.RutaApp + QStringLiteral("NoHay.MDB"));
+    m.CadConexion = jetConnectionString(m.RutaApp + QStringLiteral("NoHay.MDB"), m.PassBD);
     Telvar w(m, ui);
     EXPECT_FALSE(w.Form_Load());
     EXPECT_FALSE(w.configuracion().RsConf().isBound());
@@ -296,7 +296,7 @@ TEST_F(TelvarTest, ChoosingAnotherDatabaseReopensTheGridOnIt)
     const QString other = creaConfig(QStringLiteral("Segunda.mdb"), anchosFixture(),
                                      {{10, QStringLiteral("Diez"), QStringLiteral("E10"), 1}});
     Telvar w(m, ui);
-    ASSERT_EQ(w.Reinicia(), ResultadoReinicia::Hecho);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     QSignalSpy ended(&w, &Telvar::programMustEnd);
     w.setChooserRunner(choosing(other));
     w.bArchConf_Click();
@@ -312,7 +312,7 @@ TEST_F(TelvarTest, ChoosingAnotherDatabaseReopensTheGridOnIt)
 TEST_F(TelvarTest, ClosingTheChooserWithoutChoosingReopensTheSameDatabase)
 {
     Telvar w(m, ui);
-    ASSERT_EQ(w.Reinicia(), ResultadoReinicia::Hecho);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.setChooserRunner([](TelvarConfig&) {});
     w.bArchConf_Click();
     EXPECT_EQ(child<QPushButton>(w, "bArchConf")->text(), QStringLiteral("TLVConf.mdb"));
@@ -326,7 +326,7 @@ TEST_F(TelvarTest, ADatabaseThatDoesNotFitIsRefusedAndTheWindowKeepsItsOwn)
     anchas.Carac = 12;
     const QString misfit = creaConfig(QStringLiteral("Ancha.mdb"), anchas, {});
     Telvar w(m, ui);
-    ASSERT_EQ(w.Reinicia(), ResultadoReinicia::Hecho);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     const QByteArray antes = leeTLVDirec();
     QSignalSpy ended(&w, &Telvar::programMustEnd);
     w.setChooserRunner(choosing(misfit));
@@ -341,7 +341,7 @@ TEST_F(TelvarTest, ADatabaseThatDoesNotFitIsRefusedAndTheWindowKeepsItsOwn)
     EXPECT_EQ(w.configuracion().RsConf().rowCount(), 3);
     // The next start opens the same database.
     Telvar despues(m, ui);
-    EXPECT_EQ(despues.Reinicia(), ResultadoReinicia::Hecho);
+    EXPECT_EQ(despues.Reinicia(), ReiniciaOutcome::Done);
 }
 
 } // namespace
