@@ -42,7 +42,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {QStringLiteral("Telvar. cmdAbre."), LF, QStringLiteral("\n3031.- clave")}},
         SplitCase{"LeadingLineFeed", QStringLiteral("\nabc"), {QString(), QStringLiteral("\nabc")}},
         SplitCase{"OnlyALineFeed", LF, {QString()}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 struct LayoutCase {
     const char* name;
@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         LayoutCase{"FractionRoundsDown", lines(1, 3630.4), 1710, 4500, 5595, false},
         LayoutCase{"FractionRoundsUp", lines(1, 3630.6), 1710, 4501, 5596, true},
         LayoutCase{"WidestOfSeveral", {100, 6130, 2000}, 1875, 7000, 8095, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(MensaBoxSize, ShortMessageKeepsTheDesignPlacesOfStripAndCountDown)
 {

@@ -49,7 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"GivenPosition", {600, 900, 0, false}, {600, 900, 4200, 2100}},
         PlacementCase{"OnlyLeftGiven", {600, 0, 3000, false}, {600, 3000, 4200, 3000}},
         PlacementCase{"OnlyTopGiven", {0, 45, 0, false}, {3900, 45, 4200, 2100}}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& param) { return std::string(param.param.name); });
 
 TEST(ListPickerButtons, CancelHiddenWithOmitCancelAndOkCentred)
 {
