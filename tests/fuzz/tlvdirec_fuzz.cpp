@@ -10,6 +10,6 @@ TELVAR_FUZZ_TARGET(tlvdirec)
     telvar::Modulo1 m;
     m.RutaApp = telvar::fuzz::scratchDirectory();
     m.RutaIAU = telvar::fuzz::scratchDirectory();
-    (void)telvar::leeRutasConf(m);
+    (void)telvar::readConfigPaths(m);
     return 0;
 }
