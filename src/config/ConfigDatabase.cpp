@@ -41,7 +41,7 @@ ReiniciaOutcome ConfigDatabase::Reinicia()
     bool repaired = false;
 
     // The configuration database's path: the first field of TLVDirec.IAU.
-    Result<QString> path = leeRutaConf(m_m);
+    Result<QString> path = readRutaConf(m_m);
     if (!path)
         return outcome(handleError(path.error(), m_data1ConnectionString, nullptr));
     m_m.RutaConf = path.value();
@@ -51,7 +51,7 @@ ReiniciaOutcome ConfigDatabase::Reinicia()
     // (a wrong path in TLVDirec.IAU) is left to the handler here, whose
     // report tells the person which file to correct.
     OpenDBOKResult opened =
-        openConfigDatabase(m_m, m_ui, conexionConf(m_m.RutaConf, m_m.PassBD), false);
+        openConfigDatabase(m_m, m_ui, configConnectionString(m_m.RutaConf, m_m.PassBD), false);
     if (!opened) {
         if (opened.error && opened.error->numero == ErrorNumber::UnspecifiedFailure)
             return outcome(handleError(*opened.error, opened.Conexion, nullptr));
@@ -62,19 +62,19 @@ ReiniciaOutcome ConfigDatabase::Reinicia()
 
     // The station column is widened automatically.
     if (Status s = AmpliarTexto(*cn, QStringLiteral("HTMCONFI"), QStringLiteral("ESTAC"),
-                                kAnchoEstacAmpliado);
+                                kWidenedEstacWidth);
         !s)
         return outcome(handleError(s.error(), connectionString, nullptr));
 
     // The key columns must be exactly as wide as the master keys.
-    Result<QString> report = revisaAnchos(*cn, AnchosClave::de(m_m));
+    Result<QString> report = checkKeyWidths(*cn, KeyWidths::from(m_m));
     if (!report)
         return outcome(handleError(report.error(), connectionString, nullptr));
     cn.reset();
 
     // A configuration that does not fit the master data stops the program.
     if (!report.value().isEmpty()) {
-        m_ui.messageBox(avisoAnchos(m_m.RutaConf, report.value()), BoxKind::Critical);
+        m_ui.messageBox(keyWidthStopMessage(m_m.RutaConf, report.value()), BoxKind::Critical);
         return ReiniciaOutcome::EndProgram;
     }
 
@@ -92,7 +92,7 @@ ReiniciaOutcome ConfigDatabase::Reinicia()
     }
 
     // The bare file name on bArchConf.
-    m_archConfCaption = NombreArchivo(m_m.RutaConf);
+    m_archConfCaption = bareFileName(m_m.RutaConf);
     return ReiniciaOutcome::Done;
 }
 
@@ -100,7 +100,7 @@ ConfigDatabase::Action ConfigDatabase::handleError(const RuntimeError& error,
                                                    const QString& connectionString, bool* repaired)
 {
     m_ui.setMousePointer(PointerShape::Default);
-    const QString report = reporteReinicia(error, connectionString);
+    const QString report = reiniciaReport(error, connectionString);
     // Only the data control's opening can be repeated; the steps before it
     // run on a connection the opener has already recovered.
     const bool repeatable = repaired != nullptr;
@@ -131,7 +131,7 @@ ConfigDatabase::Action ConfigDatabase::handleError(const RuntimeError& error,
             return Action::Retry;
         RuntimeError failure = error;
         failure.descripcion += QLatin1Char(' ') + repair.error().descripcion;
-        m_ui.messageBox(reporteReinicia(failure, connectionString), BoxKind::Exclamation);
+        m_ui.messageBox(reiniciaReport(failure, connectionString), BoxKind::Exclamation);
         return Action::Abandon;
     }
     case ErrorNumber::ErrorInDll:

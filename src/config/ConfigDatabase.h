@@ -1,8 +1,8 @@
 #pragma once
 
 #include "common/RuntimeError.h"
-#include "config/ConfigBusca.h"
 #include "config/ConfigGridModel.h"
+#include "config/ConfigLookup.h"
 
 #include <QString>
 #include <functional>
@@ -42,7 +42,7 @@ public:
     // The grid's rows (RsConf) and the lookup over them (RsConfBusca).
     ConfigGridModel& RsConf() { return *m_rsConf; }
     const ConfigGridModel& RsConf() const { return *m_rsConf; }
-    const ConfigBusca& RsConfBusca() const { return m_rsConfBusca; }
+    const ConfigLookup& RsConfBusca() const { return m_rsConfBusca; }
 
     // The data control's connection string, as the last successful binding
     // (or the binding under way) set it.
@@ -65,7 +65,7 @@ private:
     Modulo1& m_m;
     Interaccion& m_ui;
     std::unique_ptr<ConfigGridModel> m_rsConf;
-    ConfigBusca m_rsConfBusca;
+    ConfigLookup m_rsConfBusca;
     QString m_data1ConnectionString;
     QString m_archConfCaption;
     Data1Opener m_data1Opener;

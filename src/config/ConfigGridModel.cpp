@@ -14,45 +14,45 @@ namespace telvar {
 
 namespace {
 
-enum class Tabla { Config, Reloj };
+enum class Table { Config, Clocks };
 
-struct ColumnaEditable {
-    const char* campo;
-    Tabla tabla;
-    bool entera;
+struct EditableColumn {
+    const char* field;
+    Table table;
+    bool whole;
 };
 
 // The columns a grid edit may write: HTMCONFI's own columns except its key,
 // and the interval of the port's clock.
-constexpr ColumnaEditable kEditables[] = {
-    {"Descr", Tabla::Config, false}, {"WebPg", Tabla::Config, false},
-    {"Ident", Tabla::Config, false}, {"Inici", Tabla::Config, true},
-    {"Longi", Tabla::Config, true},  {"Estac", Tabla::Config, false},
-    {"Maqui", Tabla::Config, false}, {"Produ", Tabla::Config, false},
-    {"Forma", Tabla::Config, false}, {"Carac", Tabla::Config, false},
-    {"Opera", Tabla::Config, false}, {"Reloj", Tabla::Config, true},
-    {"Inter", Tabla::Reloj, true},
+constexpr EditableColumn kEditables[] = {
+    {"Descr", Table::Config, false}, {"WebPg", Table::Config, false},
+    {"Ident", Table::Config, false}, {"Inici", Table::Config, true},
+    {"Longi", Table::Config, true},  {"Estac", Table::Config, false},
+    {"Maqui", Table::Config, false}, {"Produ", Table::Config, false},
+    {"Forma", Table::Config, false}, {"Carac", Table::Config, false},
+    {"Opera", Table::Config, false}, {"Reloj", Table::Config, true},
+    {"Inter", Table::Clocks, true},
 };
 
-const ColumnaEditable* editable(const QString& campo)
+const EditableColumn* editable(const QString& field)
 {
-    for (const ColumnaEditable& c : kEditables) {
-        if (campo.compare(QLatin1String(c.campo), Qt::CaseInsensitive) == 0)
+    for (const EditableColumn& c : kEditables) {
+        if (field.compare(QLatin1String(c.field), Qt::CaseInsensitive) == 0)
             return &c;
     }
     return nullptr;
 }
 
-RuntimeError errorSql(Dialecto dialecto, const QSqlError& error, const QString& contexto)
+RuntimeError sqlError(Dialecto dialecto, const QSqlError& error, const QString& context)
 {
     RuntimeError e = engineError(dialecto, error, ErrorPhase::Statement);
-    e.descripcion = contexto + QStringLiteral(": ") + e.descripcion;
+    e.descripcion = context + QStringLiteral(": ") + e.descripcion;
     return e;
 }
 
-RuntimeError errorValor(long long numero, const QString& descripcion)
+RuntimeError valueError(long long number, const QString& description)
 {
-    return RuntimeError{numero, QStringLiteral("Telvar"), descripcion};
+    return RuntimeError{number, QStringLiteral("Telvar"), description};
 }
 
 } // namespace
@@ -72,41 +72,46 @@ Status ConfigGridModel::bind(std::unique_ptr<Connection> cn, const QString& reco
 {
     unbind();
     if (!cn)
-        return errorValor(ErrorNumber::ConnectionNotOpen,
+        return valueError(ErrorNumber::ConnectionNotOpen,
                           QStringLiteral("The connection cannot be used: it is not open"));
     m_cn = std::move(cn);
     m_recordSource = recordSource;
 
-    m_anchosTexto.clear();
-    for (const ColumnaEditable& c : kEditables) {
-        if (c.entera || c.tabla != Tabla::Config)
+    m_textWidths.clear();
+    for (const EditableColumn& c : kEditables) {
+        if (c.whole || c.table != Table::Config)
             continue;
         // A text column whose size cannot be read is written unchecked: the
         // width check has already vouched for the key columns.
-        const Result<int> ancho =
-            m_cn->definedSize(QStringLiteral("HTMCONFI"), QLatin1String(c.campo));
-        if (ancho && ancho.value() > 0)
-            m_anchosTexto.insert(QString::fromLatin1(c.campo).toUpper(), ancho.value());
+        const Result<int> width =
+            m_cn->definedSize(QStringLiteral("HTMCONFI"), QLatin1String(c.field));
+        if (width && width.value() > 0)
+            m_textWidths.insert(QString::fromLatin1(c.field).toUpper(), width.value());
     }
-    Status leido = ejecutaRecordSource();
-    if (!leido)
+    Status reread = runRecordSource();
+    if (!reread)
         unbind();
-    return leido;
+    return reread;
 }
 
 void ConfigGridModel::unbind()
 {
     clear();
-    limpiaFilas();
+    // The emptied model still holds a statement made by the connection's
+    // driver. A statement of no connection takes its place before the
+    // connection closes, so that a later clear() (another bind, the
+    // destructor) does not reach a driver that is gone.
+    setQuery(QSqlQuery());
+    forgetRows();
     m_cn.reset();
 }
 
-void ConfigGridModel::limpiaFilas()
+void ConfigGridModel::forgetRows()
 {
-    m_filaDePuert.clear();
-    m_puertosRepetidos.clear();
-    m_filasAmbiguas.clear();
-    m_escritos.clear();
+    m_rowOfPuert.clear();
+    m_repeatedPuerts.clear();
+    m_ambiguousRows.clear();
+    m_written.clear();
 }
 
 Status ConfigGridModel::setRecordSource(const QString& recordSource)
@@ -118,80 +123,80 @@ Status ConfigGridModel::setRecordSource(const QString& recordSource)
 Status ConfigGridModel::refresh()
 {
     if (!m_cn)
-        return errorValor(ErrorNumber::ConnectionNotOpen,
+        return valueError(ErrorNumber::ConnectionNotOpen,
                           QStringLiteral("The connection cannot be used: it is not open"));
-    return ejecutaRecordSource();
+    return runRecordSource();
 }
 
-Status ConfigGridModel::ejecutaRecordSource()
+Status ConfigGridModel::runRecordSource()
 {
     QSqlQuery query(m_cn->database());
     const QString sql = m_cn->sql(m_recordSource);
     if (!query.prepare(sql) || !query.exec()) {
-        const RuntimeError error = errorSql(m_cn->dialecto(), query.lastError(), sql);
+        const RuntimeError error = sqlError(m_cn->dialecto(), query.lastError(), sql);
         clear();
-        limpiaFilas();
+        forgetRows();
         return error;
     }
-    limpiaFilas();
+    forgetRows();
     setQuery(std::move(query));
     // All rows are read now, so that the statement does not keep the
     // database file locked against the other connections' writes.
     while (canFetchMore())
         fetchMore();
     if (lastError().isValid())
-        return errorSql(m_cn->dialecto(), lastError(), sql);
+        return sqlError(m_cn->dialecto(), lastError(), sql);
 
     // A row is written by its Puert: a row without one, or one whose Puert
     // another row shares, cannot be told apart and is only shown.
     const int puert = columnOf(QStringLiteral("Puert"));
     if (puert >= 0) {
-        for (int fila = 0; fila < rowCount(); ++fila) {
-            const QVariant valor = QSqlQueryModel::data(index(fila, puert));
-            if (valor.isNull()) {
-                m_filasAmbiguas.insert(fila);
+        for (int rowIndex = 0; rowIndex < rowCount(); ++rowIndex) {
+            const QVariant value = QSqlQueryModel::data(index(rowIndex, puert));
+            if (value.isNull()) {
+                m_ambiguousRows.insert(rowIndex);
                 continue;
             }
-            const int numero = valor.toInt();
-            if (const auto otra = m_filaDePuert.constFind(numero); otra != m_filaDePuert.cend()) {
-                m_puertosRepetidos.insert(numero);
-                m_filasAmbiguas.insert(otra.value());
-                m_filasAmbiguas.insert(fila);
+            const int port = value.toInt();
+            if (const auto other = m_rowOfPuert.constFind(port); other != m_rowOfPuert.cend()) {
+                m_repeatedPuerts.insert(port);
+                m_ambiguousRows.insert(other.value());
+                m_ambiguousRows.insert(rowIndex);
             }
-            m_filaDePuert.insert(numero, fila);
+            m_rowOfPuert.insert(port, rowIndex);
         }
     }
-    emit leido();
+    emit rowsRead();
     return {};
 }
 
-void ConfigGridModel::setCaptions(const QHash<QString, QString>& captionsPorCampo)
+void ConfigGridModel::setCaptions(const QHash<QString, QString>& captionsByField)
 {
     m_captions.clear();
-    for (auto it = captionsPorCampo.cbegin(); it != captionsPorCampo.cend(); ++it)
+    for (auto it = captionsByField.cbegin(); it != captionsByField.cend(); ++it)
         m_captions.insert(it.key().toUpper(), it.value());
     if (columnCount() > 0)
         emit headerDataChanged(Qt::Horizontal, 0, columnCount() - 1);
 }
 
-int ConfigGridModel::columnOf(const QString& campo) const
+int ConfigGridModel::columnOf(const QString& field) const
 {
-    const QSqlRecord campos = record();
-    for (int i = 0; i < campos.count(); ++i) {
-        if (campos.fieldName(i).compare(campo, Qt::CaseInsensitive) == 0)
+    const QSqlRecord fields = record();
+    for (int i = 0; i < fields.count(); ++i) {
+        if (fields.fieldName(i).compare(field, Qt::CaseInsensitive) == 0)
             return i;
     }
     return -1;
 }
 
-ConfigRow ConfigGridModel::row(int fila) const
+ConfigRow ConfigGridModel::row(int rowIndex) const
 {
-    QSqlRecord valores = record(fila);
-    for (auto it = m_escritos.cbegin(); it != m_escritos.cend(); ++it) {
-        if (it.key().first == fila)
-            valores.setValue(it.key().second, it.value());
+    QSqlRecord values = record(rowIndex);
+    for (auto it = m_written.cbegin(); it != m_written.cend(); ++it) {
+        if (it.key().first == rowIndex)
+            values.setValue(it.key().second, it.value());
     }
-    return ConfigRow::desde(valores);
+    return ConfigRow::fromRecord(values);
 }
 
 QVariant ConfigGridModel::data(const QModelIndex& index, int role) const
@@ -199,26 +204,26 @@ QVariant ConfigGridModel::data(const QModelIndex& index, int role) const
     if (!index.isValid())
         return {};
     if (role == Qt::DisplayRole || role == Qt::EditRole) {
-        const auto it = m_escritos.constFind({index.row(), index.column()});
-        if (it != m_escritos.cend())
+        const auto it = m_written.constFind({index.row(), index.column()});
+        if (it != m_written.cend())
             return it.value();
         return QSqlQueryModel::data(index, role);
     }
-    const QString campo = record().fieldName(index.column());
+    const QString field = record().fieldName(index.column());
     if (role == Qt::TextAlignmentRole) {
         // Whole numbers line up on their last digit.
-        const ColumnaEditable* columna = editable(campo);
-        const bool entera = columna
-                                ? columna->entera
-                                : campo.compare(QStringLiteral("Puert"), Qt::CaseInsensitive) == 0;
-        if (entera)
+        const EditableColumn* column = editable(field);
+        const bool whole = column
+                               ? column->whole
+                               : field.compare(QStringLiteral("Puert"), Qt::CaseInsensitive) == 0;
+        if (whole)
             return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
         return {};
     }
     if (role == Qt::ToolTipRole) {
         // A text cut off by its column can be read whole.
-        const ColumnaEditable* columna = editable(campo);
-        if (columna && !columna->entera)
+        const EditableColumn* column = editable(field);
+        if (column && !column->whole)
             return data(index, Qt::DisplayRole);
         return {};
     }
@@ -227,173 +232,172 @@ QVariant ConfigGridModel::data(const QModelIndex& index, int role) const
 
 std::optional<int> ConfigGridModel::rowOfPuert(int puert) const
 {
-    const auto it = m_filaDePuert.constFind(puert);
-    if (it == m_filaDePuert.cend())
+    const auto it = m_rowOfPuert.constFind(puert);
+    if (it == m_rowOfPuert.cend())
         return std::nullopt;
     return it.value();
 }
 
-bool ConfigGridModel::esEditable(const QString& campo) const
+bool ConfigGridModel::isEditable(const QString& field) const
 {
-    return m_cn != nullptr && editable(campo) != nullptr;
+    return m_cn != nullptr && editable(field) != nullptr;
 }
 
-Result<QVariant> ConfigGridModel::valorParaColumna(const QString& campo,
-                                                   const QVariant& valor) const
+Result<QVariant> ConfigGridModel::valueForColumn(const QString& field, const QVariant& value) const
 {
-    const ColumnaEditable* columna = editable(campo);
-    const QString nombre = QLatin1String(columna->campo);
-    const QString texto = valor.isNull() ? QString() : valor.toString();
-    if (columna->entera) {
-        const QString limpio = texto.trimmed();
-        if (limpio.isEmpty())
+    const EditableColumn* column = editable(field);
+    const QString name = QLatin1String(column->field);
+    const QString text = value.isNull() ? QString() : value.toString();
+    if (column->whole) {
+        const QString digits = text.trimmed();
+        if (digits.isEmpty())
             return QVariant(QMetaType::fromType<qlonglong>());
-        bool esNumero = false;
-        const qlonglong numero = limpio.toLongLong(&esNumero);
-        if (!esNumero)
-            return errorValor(ErrorNumber::TypeMismatch,
-                              QStringLiteral("Type mismatch: ") + nombre +
-                                  QStringLiteral(" takes a whole number, not \"") + texto +
+        bool isNumber = false;
+        const qlonglong number = digits.toLongLong(&isNumber);
+        if (!isNumber)
+            return valueError(ErrorNumber::TypeMismatch,
+                              QStringLiteral("Type mismatch: ") + name +
+                                  QStringLiteral(" takes a whole number, not \"") + text +
                                   QStringLiteral("\""));
-        const bool esReloj = nombre == QLatin1String("Reloj");
-        const qlonglong minimo =
-            esReloj ? 0 : (columna->tabla == Tabla::Reloj ? 0 : -2147483647 - 1);
-        const qlonglong maximo = esReloj ? 10 : 2147483647;
-        if (numero < minimo || numero > maximo)
-            return errorValor(ErrorNumber::Overflow,
-                              QStringLiteral("Overflow: ") + nombre +
+        const bool isClock = name == QLatin1String("Reloj");
+        const qlonglong minimum =
+            isClock ? 0 : (column->table == Table::Clocks ? 0 : -2147483647 - 1);
+        const qlonglong maximum = isClock ? 10 : 2147483647;
+        if (number < minimum || number > maximum)
+            return valueError(ErrorNumber::Overflow,
+                              QStringLiteral("Overflow: ") + name +
                                   QStringLiteral(" takes a whole number from ") +
-                                  QString::number(minimo) + QStringLiteral(" to ") +
-                                  QString::number(maximo) + QStringLiteral(", not ") +
-                                  QString::number(numero));
-        return QVariant(numero);
+                                  QString::number(minimum) + QStringLiteral(" to ") +
+                                  QString::number(maximum) + QStringLiteral(", not ") +
+                                  QString::number(number));
+        return QVariant(number);
     }
-    if (texto.isEmpty())
+    if (text.isEmpty())
         return QVariant(QMetaType::fromType<QString>());
-    const auto ancho = m_anchosTexto.constFind(campo.toUpper());
-    if (ancho != m_anchosTexto.cend() && texto.size() > ancho.value())
-        return errorValor(ErrorNumber::FieldTooSmall,
+    const auto width = m_textWidths.constFind(field.toUpper());
+    if (width != m_textWidths.cend() && text.size() > width.value())
+        return valueError(ErrorNumber::FieldTooSmall,
                           QStringLiteral("The field is too small to accept the amount of data you "
                                          "attempted to add: ") +
-                              nombre + QStringLiteral(" holds at most ") +
-                              QString::number(ancho.value()) + QStringLiteral(" characters, \"") +
-                              texto + QStringLiteral("\" has ") + QString::number(texto.size()));
-    return QVariant(texto);
+                              name + QStringLiteral(" holds at most ") +
+                              QString::number(width.value()) + QStringLiteral(" characters, \"") +
+                              text + QStringLiteral("\" has ") + QString::number(text.size()));
+    return QVariant(text);
 }
 
-Result<QVariant> ConfigGridModel::escribe(int puert, const QString& campo, const QVariant& valor)
+Result<QVariant> ConfigGridModel::writeValue(int puert, const QString& field, const QVariant& value)
 {
     if (!m_cn)
-        return errorValor(ErrorNumber::ConnectionNotOpen,
+        return valueError(ErrorNumber::ConnectionNotOpen,
                           QStringLiteral("The connection cannot be used: it is not open"));
-    const ColumnaEditable* columna = editable(campo);
-    if (!columna)
-        return errorValor(ErrorNumber::CannotUpdate, QStringLiteral("Cannot update: the column ") +
-                                                         campo + QStringLiteral(" is read-only"));
-    const std::optional<int> fila = rowOfPuert(puert);
-    if (!fila)
-        return errorValor(ErrorNumber::NoCurrentRecord,
+    const EditableColumn* column = editable(field);
+    if (!column)
+        return valueError(ErrorNumber::CannotUpdate, QStringLiteral("Cannot update: the column ") +
+                                                         field + QStringLiteral(" is read-only"));
+    const std::optional<int> rowIndex = rowOfPuert(puert);
+    if (!rowIndex)
+        return valueError(ErrorNumber::NoCurrentRecord,
                           QStringLiteral("No current record: port ") + QString::number(puert) +
                               QStringLiteral(" is not in the configuration"));
-    if (m_puertosRepetidos.contains(puert))
-        return errorValor(ErrorNumber::CannotUpdate,
+    if (m_repeatedPuerts.contains(puert))
+        return valueError(ErrorNumber::CannotUpdate,
                           QStringLiteral("Cannot update: port ") + QString::number(puert) +
                               QStringLiteral(" is in more than one row of HTMCONFI; give "
                                              "each row a port number of its own first"));
-    Result<QVariant> nuevo = valorParaColumna(campo, valor);
-    if (!nuevo)
-        return nuevo.error();
+    Result<QVariant> newValue = valueForColumn(field, value);
+    if (!newValue)
+        return newValue.error();
 
-    const QString nombre = QLatin1String(columna->campo);
-    QString sentencia;
-    QString tabla;
-    QString donde;
-    QVariantList valores{nuevo.value()};
-    if (columna->tabla == Tabla::Config) {
-        sentencia = QStringLiteral("UPDATE HTMCONFI SET ") + nombre +
-                    QStringLiteral(" = ? WHERE Puert = ?");
-        valores.append(puert);
-        tabla = QStringLiteral("HTMCONFI");
-        donde = QStringLiteral("port ") + QString::number(puert);
+    const QString name = QLatin1String(column->field);
+    QString statement;
+    QString table;
+    QString where;
+    QVariantList values{newValue.value()};
+    if (column->table == Table::Config) {
+        statement =
+            QStringLiteral("UPDATE HTMCONFI SET ") + name + QStringLiteral(" = ? WHERE Puert = ?");
+        values.append(puert);
+        table = QStringLiteral("HTMCONFI");
+        where = QStringLiteral("port ") + QString::number(puert);
     } else {
-        const std::optional<int> clave = row(*fila).Clave;
-        if (!clave)
-            return errorValor(ErrorNumber::CannotUpdate,
+        const std::optional<int> key = row(*rowIndex).Clave;
+        if (!key)
+            return valueError(ErrorNumber::CannotUpdate,
                               QStringLiteral("Cannot update: port ") + QString::number(puert) +
                                   QStringLiteral(" has no clock whose interval could change"));
-        sentencia = QStringLiteral("UPDATE HTMRELOJ SET INTER = ? WHERE CLAVE = ?");
-        valores.append(*clave);
-        tabla = QStringLiteral("HTMRELOJ");
-        donde = QStringLiteral("clock ") + QString::number(*clave);
+        statement = QStringLiteral("UPDATE HTMRELOJ SET INTER = ? WHERE CLAVE = ?");
+        values.append(*key);
+        table = QStringLiteral("HTMRELOJ");
+        where = QStringLiteral("clock ") + QString::number(*key);
     }
-    if (Status escrito = escribeUnaFila(sentencia, valores, tabla, donde); !escrito)
-        return escrito.error();
-    return nuevo.value();
+    if (Status written = writeOneRow(statement, values, table, where); !written)
+        return written.error();
+    return newValue.value();
 }
 
-Status ConfigGridModel::escribeUnaFila(const QString& sentencia, const QVariantList& valores,
-                                       const QString& tabla, const QString& donde)
+Status ConfigGridModel::writeOneRow(const QString& statement, const QVariantList& values,
+                                    const QString& table, const QString& where)
 {
     // The key may have been left ambiguous by another program since the rows
     // were read (a file without a primary key): the change stands only when
     // it reached exactly the one row it is meant for.
     QSqlDatabase db = m_cn->database();
     if (!db.transaction())
-        return errorSql(m_cn->dialecto(), db.lastError(),
-                        QStringLiteral("starting the change of ") + donde);
-    int cambiadas = 0;
+        return sqlError(m_cn->dialecto(), db.lastError(),
+                        QStringLiteral("starting the change of ") + where);
+    int changed = 0;
     {
-        Result<QSqlQuery> hecho = m_cn->exec(sentencia, valores);
-        if (!hecho) {
+        Result<QSqlQuery> done = m_cn->exec(statement, values);
+        if (!done) {
             db.rollback();
-            return hecho.error();
+            return done.error();
         }
-        cambiadas = hecho.value().numRowsAffected();
+        changed = done.value().numRowsAffected();
     }
-    if (cambiadas != 1) {
+    if (changed != 1) {
         db.rollback();
-        if (cambiadas == 0)
-            return errorValor(ErrorNumber::NoCurrentRecord,
-                              QStringLiteral("No current record: ") + donde +
-                                  QStringLiteral(" is no longer in ") + tabla);
-        return errorValor(ErrorNumber::CannotUpdate,
-                          QStringLiteral("Cannot update: the change to ") + donde +
-                              QStringLiteral(" would change ") + QString::number(cambiadas) +
-                              QStringLiteral(" rows of ") + tabla +
+        if (changed == 0)
+            return valueError(ErrorNumber::NoCurrentRecord,
+                              QStringLiteral("No current record: ") + where +
+                                  QStringLiteral(" is no longer in ") + table);
+        return valueError(ErrorNumber::CannotUpdate,
+                          QStringLiteral("Cannot update: the change to ") + where +
+                              QStringLiteral(" would change ") + QString::number(changed) +
+                              QStringLiteral(" rows of ") + table +
                               QStringLiteral(" that share its key; nothing was changed"));
     }
     if (!db.commit()) {
-        const RuntimeError error = errorSql(m_cn->dialecto(), db.lastError(),
-                                            QStringLiteral("saving the change of ") + donde);
+        const RuntimeError error = sqlError(m_cn->dialecto(), db.lastError(),
+                                            QStringLiteral("saving the change of ") + where);
         db.rollback();
         return error;
     }
     return {};
 }
 
-Status ConfigGridModel::escribeCampo(int puert, const QString& campo, const QVariant& valor)
+Status ConfigGridModel::writeField(int puert, const QString& field, const QVariant& value)
 {
-    Result<QVariant> escrito = escribe(puert, campo, valor);
-    if (!escrito)
-        return escrito.error();
-    if (Status leido = ejecutaRecordSource(); !leido)
-        return leido;
-    emit campoEscrito(puert, QLatin1String(editable(campo)->campo));
+    Result<QVariant> written = writeValue(puert, field, value);
+    if (!written)
+        return written.error();
+    if (Status reread = runRecordSource(); !reread)
+        return reread;
+    emit fieldWritten(puert, QLatin1String(editable(field)->field));
     return {};
 }
 
-void ConfigGridModel::avisa(const RuntimeError& error)
+void ConfigGridModel::warn(const RuntimeError& error)
 {
     m_ui.mensaBox(errorReport(QStringLiteral("Telvar. DBGrid1."), error), BoxKind::Exclamation, 5);
 }
 
-void ConfigGridModel::releeTrasEdicion()
+void ConfigGridModel::rereadAfterEdit()
 {
-    m_relecturaPendiente = false;
+    m_rereadPending = false;
     if (!m_cn)
         return;
-    if (Status leido = ejecutaRecordSource(); !leido)
-        avisa(leido.error());
+    if (Status reread = runRecordSource(); !reread)
+        warn(reread.error());
 }
 
 Qt::ItemFlags ConfigGridModel::flags(const QModelIndex& index) const
@@ -401,11 +405,11 @@ Qt::ItemFlags ConfigGridModel::flags(const QModelIndex& index) const
     Qt::ItemFlags f = QSqlQueryModel::flags(index);
     if (!index.isValid())
         return f;
-    const QString campo = record().fieldName(index.column());
-    if (!esEditable(campo) || m_filasAmbiguas.contains(index.row()))
+    const QString field = record().fieldName(index.column());
+    if (!isEditable(field) || m_ambiguousRows.contains(index.row()))
         return f;
     // A port without a clock row has no interval to edit.
-    if (editable(campo)->tabla == Tabla::Reloj && !row(index.row()).Clave)
+    if (editable(field)->table == Table::Clocks && !row(index.row()).Clave)
         return f;
     return f | Qt::ItemIsEditable;
 }
@@ -415,15 +419,15 @@ bool ConfigGridModel::setData(const QModelIndex& index, const QVariant& value, i
     if (role != Qt::EditRole || !index.isValid() || !(flags(index) & Qt::ItemIsEditable))
         return false;
     // Nothing to write when the cell keeps its value.
-    const QVariant actual = QSqlQueryModel::data(index, Qt::EditRole);
-    if (actual.toString() == value.toString() && actual.isNull() == value.toString().isEmpty())
+    const QVariant stored = QSqlQueryModel::data(index, Qt::EditRole);
+    if (stored.toString() == value.toString() && stored.isNull() == value.toString().isEmpty())
         return false;
 
     const int puert = row(index.row()).Puert;
-    const QString campo = record().fieldName(index.column());
-    Result<QVariant> escrito = escribe(puert, campo, value);
-    if (!escrito) {
-        avisa(escrito.error());
+    const QString field = record().fieldName(index.column());
+    Result<QVariant> written = writeValue(puert, field, value);
+    if (!written) {
+        warn(written.error());
         // The cell shows the stored value again.
         emit dataChanged(index, index);
         return false;
@@ -431,14 +435,14 @@ bool ConfigGridModel::setData(const QModelIndex& index, const QVariant& value, i
     // The cell shows what was stored; the rows are read again (other
     // columns may follow, such as the interval of a new clock) once the
     // grid has finished with its editor.
-    m_escritos.insert({index.row(), index.column()},
-                      escrito.value().isNull() ? QVariant() : escrito.value());
+    m_written.insert({index.row(), index.column()},
+                     written.value().isNull() ? QVariant() : written.value());
     emit dataChanged(index, index);
-    if (!m_relecturaPendiente) {
-        m_relecturaPendiente = true;
-        QMetaObject::invokeMethod(this, &ConfigGridModel::releeTrasEdicion, Qt::QueuedConnection);
+    if (!m_rereadPending) {
+        m_rereadPending = true;
+        QMetaObject::invokeMethod(this, &ConfigGridModel::rereadAfterEdit, Qt::QueuedConnection);
     }
-    emit campoEscrito(puert, QLatin1String(editable(campo)->campo));
+    emit fieldWritten(puert, QLatin1String(editable(field)->field));
     return true;
 }
 

@@ -49,24 +49,24 @@ public:
     Status refresh();
 
     // Column captions by query field name (matched case-insensitively).
-    void setCaptions(const QHash<QString, QString>& captionsPorCampo);
+    void setCaptions(const QHash<QString, QString>& captionsByField);
 
     // The model column of a query field, -1 when the query has none.
-    int columnOf(const QString& campo) const;
-    // The values of row fila (0-based, in the record source's order).
-    ConfigRow row(int fila) const;
+    int columnOf(const QString& field) const;
+    // The values of row rowIndex (0-based, in the record source's order).
+    ConfigRow row(int rowIndex) const;
     // The row whose Puert is puert (the last such row when several share it);
     // a row whose Puert is empty has none.
     std::optional<int> rowOfPuert(int puert) const;
 
-    // Writes valor into column campo of port puert ("Inter" writes the
+    // Writes value into column field of port puert ("Inter" writes the
     // interval of the port's clock). The value is checked against the
     // column first: whole numbers for the numeric columns (a clock from 0 to
     // 10), text no longer than the column's defined size; "" stores null.
     // A port that more than one row shares is refused, and so is a change
     // that would reach other rows than the port's own (nothing is written).
-    // On success the rows are read again and campoEscrito is emitted.
-    Status escribeCampo(int puert, const QString& campo, const QVariant& valor);
+    // On success the rows are read again and fieldWritten is emitted.
+    Status writeField(int puert, const QString& field, const QVariant& value);
 
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
@@ -76,37 +76,37 @@ public:
 
 signals:
     // A value typed into the grid reached the database.
-    void campoEscrito(int puert, const QString& campo);
+    void fieldWritten(int puert, const QString& field);
     // The rows have been read (all of them) and can be found by Puert.
-    void leido();
+    void rowsRead();
 
 private:
-    Status ejecutaRecordSource();
+    Status runRecordSource();
     // Writes the checked value; the stored value, or the error.
-    Result<QVariant> escribe(int puert, const QString& campo, const QVariant& valor);
-    // Runs sentencia in a transaction that is kept only when it changed
-    // exactly one row of tabla; donde names that row in the error.
-    Status escribeUnaFila(const QString& sentencia, const QVariantList& valores,
-                          const QString& tabla, const QString& donde);
+    Result<QVariant> writeValue(int puert, const QString& field, const QVariant& value);
+    // Runs statement in a transaction that is kept only when it changed
+    // exactly one row of table; where names that row in the error.
+    Status writeOneRow(const QString& statement, const QVariantList& values, const QString& table,
+                       const QString& where);
     // Forgets what was known of the rows read.
-    void limpiaFilas();
-    void releeTrasEdicion();
+    void forgetRows();
+    void rereadAfterEdit();
     // Reports a failed grid edit ("Telvar. DBGrid1.", the error).
-    void avisa(const RuntimeError& error);
-    bool esEditable(const QString& campo) const;
-    Result<QVariant> valorParaColumna(const QString& campo, const QVariant& valor) const;
+    void warn(const RuntimeError& error);
+    bool isEditable(const QString& field) const;
+    Result<QVariant> valueForColumn(const QString& field, const QVariant& value) const;
 
     Interaccion& m_ui;
     std::unique_ptr<Connection> m_cn;
     QString m_recordSource;
     QHash<QString, QString> m_captions; // upper-cased field name -> caption
-    QHash<QString, int> m_anchosTexto;  // upper-cased text column -> defined size
-    QHash<int, int> m_filaDePuert;      // Puert -> row, rebuilt after each read
-    QSet<int> m_puertosRepetidos;       // Puert values more than one row has
-    QSet<int> m_filasAmbiguas;          // rows with an empty or shared Puert
+    QHash<QString, int> m_textWidths;   // upper-cased text column -> defined size
+    QHash<int, int> m_rowOfPuert;       // Puert -> row, rebuilt after each read
+    QSet<int> m_repeatedPuerts;         // Puert values more than one row has
+    QSet<int> m_ambiguousRows;          // rows with an empty or shared Puert
     // Values written from the grid and not yet read again: (row, column) -> value.
-    QHash<std::pair<int, int>, QVariant> m_escritos;
-    bool m_relecturaPendiente = false;
+    QHash<std::pair<int, int>, QVariant> m_written;
+    bool m_rereadPending = false;
 };
 
 } // namespace telvar

@@ -7,31 +7,31 @@ namespace telvar {
 
 namespace {
 
-QVariant valor(const QSqlRecord& record, const char* nombre)
+QVariant value(const QSqlRecord& record, const char* name)
 {
-    const QString campo = QLatin1String(nombre);
+    const QString field = QLatin1String(name);
     for (int i = 0; i < record.count(); ++i) {
-        if (record.fieldName(i).compare(campo, Qt::CaseInsensitive) == 0)
+        if (record.fieldName(i).compare(field, Qt::CaseInsensitive) == 0)
             return record.value(i);
     }
     return {};
 }
 
-QString texto(const QSqlRecord& record, const char* nombre)
+QString text(const QSqlRecord& record, const char* name)
 {
-    const QVariant v = valor(record, nombre);
+    const QVariant v = value(record, name);
     return v.isNull() ? QString() : v.toString();
 }
 
-int entero(const QSqlRecord& record, const char* nombre)
+int wholeNumber(const QSqlRecord& record, const char* name)
 {
-    const QVariant v = valor(record, nombre);
+    const QVariant v = value(record, name);
     return v.isNull() ? 0 : v.toInt();
 }
 
-std::optional<int> enteroOpcional(const QSqlRecord& record, const char* nombre)
+std::optional<int> optionalWholeNumber(const QSqlRecord& record, const char* name)
 {
-    const QVariant v = valor(record, nombre);
+    const QVariant v = value(record, name);
     if (v.isNull())
         return std::nullopt;
     return v.toInt();
@@ -39,25 +39,25 @@ std::optional<int> enteroOpcional(const QSqlRecord& record, const char* nombre)
 
 } // namespace
 
-ConfigRow ConfigRow::desde(const QSqlRecord& record)
+ConfigRow ConfigRow::fromRecord(const QSqlRecord& record)
 {
-    ConfigRow fila;
-    fila.Puert = entero(record, "Puert");
-    fila.Descr = texto(record, "Descr");
-    fila.WebPg = texto(record, "WebPg");
-    fila.Ident = texto(record, "Ident");
-    fila.Inici = entero(record, "Inici");
-    fila.Longi = entero(record, "Longi");
-    fila.Estac = texto(record, "Estac");
-    fila.Maqui = texto(record, "Maqui");
-    fila.Produ = texto(record, "Produ");
-    fila.Forma = texto(record, "Forma");
-    fila.Carac = texto(record, "Carac");
-    fila.Opera = texto(record, "Opera");
-    fila.Reloj = entero(record, "Reloj");
-    fila.Clave = enteroOpcional(record, "Clave");
-    fila.Inter = enteroOpcional(record, "Inter");
-    return fila;
+    ConfigRow row;
+    row.Puert = wholeNumber(record, "Puert");
+    row.Descr = text(record, "Descr");
+    row.WebPg = text(record, "WebPg");
+    row.Ident = text(record, "Ident");
+    row.Inici = wholeNumber(record, "Inici");
+    row.Longi = wholeNumber(record, "Longi");
+    row.Estac = text(record, "Estac");
+    row.Maqui = text(record, "Maqui");
+    row.Produ = text(record, "Produ");
+    row.Forma = text(record, "Forma");
+    row.Carac = text(record, "Carac");
+    row.Opera = text(record, "Opera");
+    row.Reloj = wholeNumber(record, "Reloj");
+    row.Clave = optionalWholeNumber(record, "Clave");
+    row.Inter = optionalWholeNumber(record, "Inter");
+    return row;
 }
 
 } // namespace telvar

@@ -28,7 +28,7 @@ struct ConfigRow {
 
     // The row's values from a record of the configuration query (column names
     // matched case-insensitively; a column the record lacks reads as null).
-    static ConfigRow desde(const QSqlRecord& record);
+    static ConfigRow fromRecord(const QSqlRecord& record);
 };
 
 } // namespace telvar

@@ -8,41 +8,41 @@
 
 namespace telvar {
 
-AnchosClave AnchosClave::de(const Modulo1& m)
+KeyWidths KeyWidths::from(const Modulo1& m)
 {
     return {m.AnchoUSU, m.AnchoEST, m.AnchoMAQ, m.AnchoPRO, m.AnchoFRM, m.AnchoCAR};
 }
 
-Result<QString> revisaAnchos(const Connection& cn, const AnchosClave& anchos)
+Result<QString> checkKeyWidths(const Connection& cn, const KeyWidths& widths)
 {
-    std::array<int, 6> definidos{};
-    for (std::size_t i = 0; i < kColumnasClave.size(); ++i) {
-        Result<int> ancho =
-            cn.definedSize(QStringLiteral("HTMCONFI"), QLatin1String(kColumnasClave[i].columna));
-        if (!ancho)
-            return ancho.error();
-        definidos[i] = ancho.value();
-        if (kColumnasClave[i].ancho == &AnchosClave::Estac)
-            definidos[i] = std::max(definidos[i], kAnchoEstacAmpliado);
+    std::array<int, 6> definedSizes{};
+    for (std::size_t i = 0; i < kKeyColumns.size(); ++i) {
+        Result<int> width =
+            cn.definedSize(QStringLiteral("HTMCONFI"), QLatin1String(kKeyColumns[i].column));
+        if (!width)
+            return width.error();
+        definedSizes[i] = width.value();
+        if (kKeyColumns[i].width == &KeyWidths::Estac)
+            definedSizes[i] = std::max(definedSizes[i], kWidenedEstacWidth);
     }
-    return reporteAnchos(definidos, anchos);
+    return keyWidthReport(definedSizes, widths);
 }
 
-Status creaTablasConfig(const Connection& cn, const AnchosClave& anchos)
+Status createConfigTables(const Connection& cn, const KeyWidths& widths)
 {
     const auto varchar = [](int n) {
         return QStringLiteral("VARCHAR(") + QString::number(n) + QStringLiteral(")");
     };
-    const QString libre = varchar(kAnchoTextoLibre);
+    const QString freeText = varchar(kFreeTextWidth);
     const QString statements[] = {
         QStringLiteral("CREATE TABLE HTMRELOJ (CLAVE INTEGER NOT NULL PRIMARY KEY, INTER INTEGER)"),
         QStringLiteral("CREATE TABLE HTMCONFI (Puert INTEGER NOT NULL PRIMARY KEY, Descr ") +
-            libre + QStringLiteral(", WebPg ") + libre + QStringLiteral(", Ident ") + libre +
-            QStringLiteral(", Inici INTEGER, Longi INTEGER, Estac ") + varchar(anchos.Estac) +
-            QStringLiteral(", Maqui ") + varchar(anchos.Maqui) + QStringLiteral(", Produ ") +
-            varchar(anchos.Produ) + QStringLiteral(", Forma ") + varchar(anchos.Forma) +
-            QStringLiteral(", Carac ") + varchar(anchos.Carac) + QStringLiteral(", Opera ") +
-            varchar(anchos.Opera) + QStringLiteral(", Reloj INTEGER)"),
+            freeText + QStringLiteral(", WebPg ") + freeText + QStringLiteral(", Ident ") +
+            freeText + QStringLiteral(", Inici INTEGER, Longi INTEGER, Estac ") +
+            varchar(widths.Estac) + QStringLiteral(", Maqui ") + varchar(widths.Maqui) +
+            QStringLiteral(", Produ ") + varchar(widths.Produ) + QStringLiteral(", Forma ") +
+            varchar(widths.Forma) + QStringLiteral(", Carac ") + varchar(widths.Carac) +
+            QStringLiteral(", Opera ") + varchar(widths.Opera) + QStringLiteral(", Reloj INTEGER)"),
         QStringLiteral("CREATE INDEX HTMCONFI_Reloj ON HTMCONFI (Reloj)"),
     };
     for (const QString& statement : statements) {

@@ -8,45 +8,45 @@
 
 namespace telvar {
 
-QString conexionConf(const QString& ruta, const QString& passBD)
+QString configConnectionString(const QString& path, const QString& passBD)
 {
-    return jetConnectionString(ruta, passBD);
+    return jetConnectionString(path, passBD);
 }
 
-QString NombreArchivo(const QString& ruta)
+QString bareFileName(const QString& path)
 {
-    const qsizetype corte =
-        std::max(ruta.lastIndexOf(QLatin1Char('\\')), ruta.lastIndexOf(QLatin1Char('/')));
-    return ruta.mid(corte + 1);
+    const qsizetype cut =
+        std::max(path.lastIndexOf(QLatin1Char('\\')), path.lastIndexOf(QLatin1Char('/')));
+    return path.mid(cut + 1);
 }
 
-QString reporteAnchos(const std::array<int, 6>& definidos, const AnchosClave& anchos)
+QString keyWidthReport(const std::array<int, 6>& definedSizes, const KeyWidths& widths)
 {
-    QString reporte;
-    for (std::size_t i = 0; i < kColumnasClave.size(); ++i) {
-        const int ancho = anchos.*kColumnasClave[i].ancho;
-        if (definidos[i] != ancho)
-            reporte += QLatin1String(kColumnasClave[i].literal) + QString::number(ancho) +
-                       QLatin1Char('\n');
+    QString report;
+    for (std::size_t i = 0; i < kKeyColumns.size(); ++i) {
+        const int width = widths.*kKeyColumns[i].width;
+        if (definedSizes[i] != width)
+            report +=
+                QLatin1String(kKeyColumns[i].literal) + QString::number(width) + QLatin1Char('\n');
     }
-    return reporte;
+    return report;
 }
 
-QString avisoAnchos(const QString& rutaConf, const QString& reporte)
+QString keyWidthStopMessage(const QString& rutaConf, const QString& report)
 {
     return QStringLiteral("Telvar") + QStringLiteral(". Reinicia.") + QLatin1Char('\n') + rutaConf +
-           QStringLiteral("\n\n") + reporte;
+           QStringLiteral("\n\n") + report;
 }
 
-QString reporteReinicia(const RuntimeError& error, const QString& conexion)
+QString reiniciaReport(const RuntimeError& error, const QString& connectionString)
 {
     return errorReport(QStringLiteral("Telvar. Reinicia."), error, SourceLine::Shown,
-                       maskPassword(conexion));
+                       maskPassword(connectionString));
 }
 
-QString captionTelvar(const QString& titulo, int mayor, int revision)
+QString telvarCaption(const QString& title, int majorVersion, int revision)
 {
-    return titulo + QStringLiteral(" v.") + QString::number(mayor) + QLatin1Char('.') +
+    return title + QStringLiteral(" v.") + QString::number(majorVersion) + QLatin1Char('.') +
            QString::number(revision);
 }
 

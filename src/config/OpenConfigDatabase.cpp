@@ -5,9 +5,10 @@
 
 namespace telvar {
 
-OpenDBOKResult openConfigDatabase(Modulo1& m, Interaccion& ui, const QString& conexion, bool Avisa)
+OpenDBOKResult openConfigDatabase(Modulo1& m, Interaccion& ui, const QString& connectionString,
+                                  bool Avisa)
 {
-    return OpenDBOK(m, ui, m.PassBD, {conexion, QLatin1String(kJetTag), Avisa});
+    return OpenDBOK(m, ui, m.PassBD, {connectionString, QLatin1String(kJetTag), Avisa});
 }
 
 } // namespace telvar

@@ -15,7 +15,7 @@ class Interaccion;
 // prompt and the compact-and-repair of a damaged file apply to it whatever
 // the SPC engine is. A typed password replaces m.PassBD, which the
 // configuration database shares with the SPC database.
-OpenDBOKResult openConfigDatabase(Modulo1& m, Interaccion& ui, const QString& conexion,
+OpenDBOKResult openConfigDatabase(Modulo1& m, Interaccion& ui, const QString& connectionString,
                                   bool Avisa = true);
 
 } // namespace telvar

@@ -11,130 +11,129 @@ namespace telvar {
 
 namespace {
 
-RuntimeError errorArchivo(long long numero, const QString& descripcion)
+RuntimeError fileError(long long number, const QString& description)
 {
-    return RuntimeError{numero, QStringLiteral("Telvar"), descripcion};
+    return RuntimeError{number, QStringLiteral("Telvar"), description};
 }
 
 // The single field that text holds for the reader, or nothing when it holds
 // more than one (or none).
-std::optional<QString> leeCampoUnico(const QByteArray& texto)
+std::optional<QString> singleField(const QByteArray& text)
 {
-    SequentialInput lectura(texto, QString());
-    Result<QString> campo = lectura.next();
-    if (!campo || !lectura.atEnd())
+    SequentialInput reader(text, QString());
+    Result<QString> field = reader.next();
+    if (!field || !reader.atEnd())
         return std::nullopt;
-    return campo.value();
+    return field.value();
 }
 
 } // namespace
 
-QString rutaTLVDirec(const Modulo1& m)
+QString tlvDirecPath(const Modulo1& m)
 {
     return findInstallationFile(m.RutaIAU, QStringLiteral("TLVDirec.IAU"));
 }
 
-Result<QString> leeRutaConf(const Modulo1& m)
+Result<QString> readRutaConf(const Modulo1& m)
 {
-    Result<SequentialInput> archivo = SequentialInput::open(rutaTLVDirec(m));
-    if (!archivo)
-        return archivo.error();
-    return archivo.value().next();
+    Result<SequentialInput> file = SequentialInput::open(tlvDirecPath(m));
+    if (!file)
+        return file.error();
+    return file.value().next();
 }
 
-Result<QStringList> leeRutasConf(const Modulo1& m)
+Result<QStringList> readConfigPaths(const Modulo1& m)
 {
-    Result<SequentialInput> archivo = SequentialInput::open(rutaTLVDirec(m));
-    if (!archivo)
-        return archivo.error();
-    QStringList rutas;
-    while (!archivo.value().atEnd()) {
-        Result<QString> campo = archivo.value().next();
-        if (!campo)
-            return campo.error();
-        if (!campo.value().isEmpty())
-            rutas.append(campo.value());
+    Result<SequentialInput> file = SequentialInput::open(tlvDirecPath(m));
+    if (!file)
+        return file.error();
+    QStringList paths;
+    while (!file.value().atEnd()) {
+        Result<QString> field = file.value().next();
+        if (!field)
+            return field.error();
+        if (!field.value().isEmpty())
+            paths.append(field.value());
     }
-    return rutas;
+    return paths;
 }
 
-QString motivoRutaNoAlmacenable(const QString& ruta)
+QString unstorablePathReason(const QString& path)
 {
-    if (ruta.contains(QLatin1Char(',')))
+    if (path.contains(QLatin1Char(',')))
         return QStringLiteral("contains a comma, which would split it into two paths");
-    if (ruta.contains(QLatin1Char('"')))
+    if (path.contains(QLatin1Char('"')))
         return QStringLiteral("contains a double quote, which would not read back");
-    if (ruta.contains(QLatin1Char('\n')) || ruta.contains(QLatin1Char('\r')))
+    if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r')))
         return QStringLiteral("contains a line break, which would split it into two paths");
-    if (ruta != ruta.trimmed())
+    if (path != path.trimmed())
         return QStringLiteral("begins or ends with blanks, which would be dropped when read back");
     return {};
 }
 
-std::optional<QByteArray> lineaRutaConf(const QString& ruta)
+std::optional<QByteArray> configPathLine(const QString& path)
 {
-    const QByteArray bytes = ruta.toUtf8();
-    for (const QByteArray& linea : {bytes, QByteArray('"' + bytes + '"')}) {
-        if (leeCampoUnico(linea + "\r\n") == ruta)
-            return linea;
+    const QByteArray bytes = path.toUtf8();
+    for (const QByteArray& line : {bytes, QByteArray('"' + bytes + '"')}) {
+        if (singleField(line + "\r\n") == path)
+            return line;
     }
     return std::nullopt;
 }
 
-Status escribeRutasConf(const Modulo1& m, const QStringList& rutas)
+Status writeConfigPaths(const Modulo1& m, const QStringList& paths)
 {
-    const QString ruta = rutaTLVDirec(m);
-    const auto invalida = [&](const QString& linea, const QString& motivo) {
-        return errorArchivo(ErrorNumber::InvalidProcedureCall,
-                            QStringLiteral("Invalid procedure call or argument: the path \"") +
-                                linea + QStringLiteral("\" ") + motivo + QStringLiteral(" in ") +
-                                ruta);
+    const QString path = tlvDirecPath(m);
+    const auto invalid = [&](const QString& line, const QString& reason) {
+        return fileError(ErrorNumber::InvalidProcedureCall,
+                         QStringLiteral("Invalid procedure call or argument: the path \"") + line +
+                             QStringLiteral("\" ") + reason + QStringLiteral(" in ") + path);
     };
     // The path in use goes first as a plain line. The older ones come from
     // the file as the reader gave them (a path with a comma, say, was quoted
     // there) and go back in whatever form reads back the same, so that none
     // of them can stop a new choice.
-    QByteArray contenido;
-    QStringList escritas;
-    for (qsizetype i = 0; i < rutas.size(); ++i) {
-        const QString& linea = rutas.at(i);
+    QByteArray contents;
+    QStringList writtenPaths;
+    for (qsizetype i = 0; i < paths.size(); ++i) {
+        const QString& line = paths.at(i);
         if (i == 0) {
-            if (const QString motivo = motivoRutaNoAlmacenable(linea); !motivo.isEmpty())
-                return invalida(linea, motivo);
-        } else if (linea.isEmpty()) {
+            if (const QString reason = unstorablePathReason(line); !reason.isEmpty())
+                return invalid(line, reason);
+        } else if (line.isEmpty()) {
             continue; // names no database, and would not be read back
         }
-        const std::optional<QByteArray> escrita = lineaRutaConf(linea);
-        if (!escrita)
-            return invalida(linea, QStringLiteral("cannot be written so that it reads back whole"));
-        contenido += *escrita + "\r\n";
-        escritas.append(linea);
+        const std::optional<QByteArray> writtenLine = configPathLine(line);
+        if (!writtenLine)
+            return invalid(line, QStringLiteral("cannot be written so that it reads back whole"));
+        contents += *writtenLine + "\r\n";
+        writtenPaths.append(line);
     }
     // The whole file must read back as the list it was made from.
-    SequentialInput lectura(contenido, ruta);
-    QStringList leidas;
-    while (!lectura.atEnd()) {
-        Result<QString> campo = lectura.next();
-        if (!campo)
-            return campo.error();
-        if (!campo.value().isEmpty())
-            leidas.append(campo.value());
+    SequentialInput reader(contents, path);
+    QStringList readBack;
+    while (!reader.atEnd()) {
+        Result<QString> field = reader.next();
+        if (!field)
+            return field.error();
+        if (!field.value().isEmpty())
+            readBack.append(field.value());
     }
-    if (leidas != escritas)
-        return errorArchivo(ErrorNumber::InvalidProcedureCall,
-                            QStringLiteral("Invalid procedure call or argument: the paths would "
-                                           "not read back from ") +
-                                ruta);
+    if (readBack != writtenPaths)
+        return fileError(ErrorNumber::InvalidProcedureCall,
+                         QStringLiteral("Invalid procedure call or argument: the paths would "
+                                        "not read back from ") +
+                             path);
 
-    QSaveFile archivo(ruta);
-    if (!archivo.open(QIODevice::WriteOnly))
-        return errorArchivo(ErrorNumber::PathFileAccess,
-                            QStringLiteral("Path/File access error: ") + ruta +
-                                QStringLiteral(" (") + archivo.errorString() + QStringLiteral(")"));
-    if (archivo.write(contenido) != contenido.size() || !archivo.commit())
-        return errorArchivo(ErrorNumber::PathFileAccess,
-                            QStringLiteral("Path/File access error: ") + ruta +
-                                QStringLiteral(" (") + archivo.errorString() + QStringLiteral(")"));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return fileError(ErrorNumber::PathFileAccess, QStringLiteral("Path/File access error: ") +
+                                                          path + QStringLiteral(" (") +
+                                                          file.errorString() + QStringLiteral(")"));
+    if (file.write(contents) != contents.size() || !file.commit())
+        return fileError(ErrorNumber::PathFileAccess, QStringLiteral("Path/File access error: ") +
+                                                          path + QStringLiteral(" (") +
+                                                          file.errorString() + QStringLiteral(")"));
     return {};
 }
 

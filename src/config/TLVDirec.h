@@ -17,34 +17,34 @@ struct Modulo1;
 
 // The file's path: the installation entry matching "TLVDirec.IAU" in any
 // spelling, or RutaIAU + "TLVDirec.IAU" when there is none yet.
-QString rutaTLVDirec(const Modulo1& m);
+QString tlvDirecPath(const Modulo1& m);
 
 // The first field: the path of the configuration database in use.
-Result<QString> leeRutaConf(const Modulo1& m);
+Result<QString> readRutaConf(const Modulo1& m);
 
 // Every field in file order (blank lines, which name no database, are left out).
-Result<QStringList> leeRutasConf(const Modulo1& m);
+Result<QStringList> readConfigPaths(const Modulo1& m);
 
-// Why ruta cannot be kept in the file ("" when it can): the file is read
+// Why path cannot be kept in the file ("" when it can): the file is read
 // field by field, so a comma would split the path in two, a double quote
 // would start a quoted field, a line break would end it early, and blanks
 // around it would be dropped.
-QString motivoRutaNoAlmacenable(const QString& ruta);
+QString unstorablePathReason(const QString& path);
 
-// The line that holds ruta so that the file's reader gives it back whole:
+// The line that holds path so that the file's reader gives it back whole:
 // the path itself, or the path in double quotes where the reader would split
 // or trim it unquoted (a comma, a line break, blanks around it). Nothing
 // when neither form reads back (a path that needs quoting and holds a double
 // quote); the reader never gives such a path.
-std::optional<QByteArray> lineaRutaConf(const QString& ruta);
+std::optional<QByteArray> configPathLine(const QString& path);
 
-// Replaces the file with rutas, one per line. The first, the path in use, is
-// written unquoted and refused (error 5) when motivoRutaNoAlmacenable finds a
-// reason; each of the others is written as lineaRutaConf gives it (empty
+// Replaces the file with paths, one per line. The first, the path in use, is
+// written unquoted and refused (error 5) when unstorablePathReason finds a
+// reason; each of the others is written as configPathLine gives it (empty
 // ones are left out), so that an older path read from a quoted field goes
 // back quoted. The contents are read back before they are written. They go
 // to a temporary file in the same directory that then takes the file's place,
 // so the file is either the old one or the new one, never half written.
-Status escribeRutasConf(const Modulo1& m, const QStringList& rutas);
+Status writeConfigPaths(const Modulo1& m, const QStringList& paths);
 
 } // namespace telvar

@@ -2,6 +2,7 @@
 
 #include "database/EngineErrors.h"
 #include "database/SqlDialect.h"
+#include "database/SqliteSql.h"
 
 #include <QRegularExpression>
 #include <QSqlField>
@@ -11,13 +12,6 @@
 namespace telvar {
 
 namespace {
-
-QString sqliteQuoted(const QString& name)
-{
-    QString inner = name;
-    inner.replace(QLatin1String("\""), QLatin1String("\"\""));
-    return QLatin1Char('"') + inner + QLatin1Char('"');
-}
 
 // SQLite's rule for text affinity, applied to a declared type.
 bool hasTextAffinity(const QString& declaredType)
@@ -116,8 +110,8 @@ Result<ColumnInfo> Connection::columnInfo(const QString& table, const QString& c
     }
     // Qt's SQLite driver does not report declared lengths: read the
     // declaration itself.
-    auto declared =
-        exec(QStringLiteral("PRAGMA table_info(") + sqliteQuoted(table) + QStringLiteral(")"));
+    auto declared = exec(QStringLiteral("PRAGMA table_info(") + SqliteSql::quoteIdentifier(table) +
+                         QStringLiteral(")"));
     if (!declared) {
         RuntimeError error = declared.error();
         error.descripcion = table + QStringLiteral(": ") + error.descripcion;

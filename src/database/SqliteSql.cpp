@@ -18,6 +18,15 @@ bool isIdentifierStart(QChar c)
     return c.isLetter() || c == QLatin1Char('_') || c.unicode() >= 0x80;
 }
 
+// SQLite's own blanks. Other characters that Unicode counts as spaces (a
+// no-break space, say) are part of a name to SQLite, as every character
+// beyond ASCII is.
+bool isSqlBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
+           c == QLatin1Char('\f') || c == QLatin1Char('\r');
+}
+
 bool isIdentifierPart(QChar c)
 {
     return isIdentifierStart(c) || c.isDigit() || c == QLatin1Char('$');
@@ -37,7 +46,7 @@ public:
     {
         while (!atEnd()) {
             const QChar c = current();
-            if (c.isSpace()) {
+            if (isSqlBlank(c)) {
                 ++m_pos;
             } else if (c == QLatin1Char('-') && m_pos + 1 < m_sql.size() &&
                        m_sql.at(m_pos + 1) == QLatin1Char('-')) {

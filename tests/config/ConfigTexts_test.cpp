@@ -5,12 +5,12 @@
 namespace telvar {
 namespace {
 
-TEST(NombreArchivo, DropsEverythingUpToTheLastSeparator)
+TEST(bareFileName, DropsEverythingUpToTheLastSeparator)
 {
     const struct {
-        const char* ruta;
-        const char* nombre;
-    } casos[] = {
+        const char* path;
+        const char* name;
+    } cases[] = {
         {"D:\\Datos\\Planta\\TLVConf.mdb", "TLVConf.mdb"},
         {"/home/x/TLVConf.mdb", "TLVConf.mdb"},
         {"TLVConf.mdb", "TLVConf.mdb"},
@@ -18,27 +18,27 @@ TEST(NombreArchivo, DropsEverythingUpToTheLastSeparator)
         {"C:\\Config\\", ""},
         {"", ""},
     };
-    for (const auto& c : casos)
-        EXPECT_EQ(NombreArchivo(QString::fromUtf8(c.ruta)), QString::fromUtf8(c.nombre)) << c.ruta;
+    for (const auto& c : cases)
+        EXPECT_EQ(bareFileName(QString::fromUtf8(c.path)), QString::fromUtf8(c.name)) << c.path;
 }
 
-TEST(ConexionConf, IsTheJetStringEvenWithAnEmptyPassword)
+TEST(ConfigConnectionString, IsTheJetStringEvenWithAnEmptyPassword)
 {
-    EXPECT_EQ(conexionConf(QStringLiteral("/d/TLVConf.mdb"), QStringLiteral("k1")),
+    EXPECT_EQ(configConnectionString(QStringLiteral("/d/TLVConf.mdb"), QStringLiteral("k1")),
               QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/d/TLVConf.mdb;"
                              "Jet OLEDB:Database Password=k1;"));
-    EXPECT_TRUE(conexionConf(QStringLiteral("x.mdb"), QString())
+    EXPECT_TRUE(configConnectionString(QStringLiteral("x.mdb"), QString())
                     .endsWith(QStringLiteral("Jet OLEDB:Database Password=;")));
 }
 
-TEST(ReporteAnchos, ListsEachMismatchInColumnOrderWithTheWantedWidth)
+TEST(KeyWidthReport, ListsEachMismatchInColumnOrderWithTheWantedWidth)
 {
-    const AnchosClave anchos{8, 8, 8, 20, 8, 8};
-    struct Caso {
-        std::array<int, 6> definidos;
-        const char* reporte;
+    const KeyWidths widths{8, 8, 8, 20, 8, 8};
+    struct Case {
+        std::array<int, 6> definedSizes;
+        const char* report;
     };
-    const Caso casos[] = {
+    const Case cases[] = {
         {{8, 8, 8, 20, 8, 8}, ""},
         {{8, 8, 8, 12, 8, 8}, "HTMCONFI.Produ Defined Size <> 20\n"},
         // Two mismatches, reported Opera before Carac whatever their size.
@@ -48,33 +48,33 @@ TEST(ReporteAnchos, ListsEachMismatchInColumnOrderWithTheWantedWidth)
          "HTMCONFI.Estac Defined Size <> 8\nHTMCONFI.Maqui Defined Size <> 8\n"
          "HTMCONFI.Forma Defined Size <> 8\n"},
     };
-    for (const Caso& c : casos)
-        EXPECT_EQ(reporteAnchos(c.definidos, anchos), QString::fromUtf8(c.reporte));
+    for (const Case& c : cases)
+        EXPECT_EQ(keyWidthReport(c.definedSizes, widths), QString::fromUtf8(c.report));
 }
 
-TEST(AvisoAnchos, NamesTheWindowRoutineAndFile)
+TEST(KeyWidthStopMessage, NamesTheWindowRoutineAndFile)
 {
     EXPECT_EQ(
-        avisoAnchos(QStringLiteral("/d/TLVConf.mdb"),
-                    QStringLiteral("HTMCONFI.Opera Defined Size <> 8\n")),
+        keyWidthStopMessage(QStringLiteral("/d/TLVConf.mdb"),
+                            QStringLiteral("HTMCONFI.Opera Defined Size <> 8\n")),
         QStringLiteral("Telvar. Reinicia.\n/d/TLVConf.mdb\n\nHTMCONFI.Opera Defined Size <> 8\n"));
 }
 
-TEST(ReporteReinicia, FollowsTheConventionAndMasksThePassword)
+TEST(ReiniciaReport, FollowsTheConventionAndMasksThePassword)
 {
     const RuntimeError error{53, QStringLiteral("Telvar"), QStringLiteral("File not found")};
-    const QString reporte = reporteReinicia(
-        error, conexionConf(QStringLiteral("/d/TLVConf.mdb"), QStringLiteral("Secreta")));
-    EXPECT_EQ(reporte, QStringLiteral("Telvar. Reinicia.\n\nTelvar\n53.- File not found\n\n"
-                                      "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/d/TLVConf.mdb;"
-                                      "Jet OLEDB:Database Password=***;\n\n"));
-    EXPECT_FALSE(reporte.contains(QStringLiteral("Secreta")));
+    const QString report = reiniciaReport(
+        error, configConnectionString(QStringLiteral("/d/TLVConf.mdb"), QStringLiteral("Secreta")));
+    EXPECT_EQ(report, QStringLiteral("Telvar. Reinicia.\n\nTelvar\n53.- File not found\n\n"
+                                     "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/d/TLVConf.mdb;"
+                                     "Jet OLEDB:Database Password=***;\n\n"));
+    EXPECT_FALSE(report.contains(QStringLiteral("Secreta")));
 }
 
-TEST(CaptionTelvar, ShowsMajorAndRevisionOnly)
+TEST(TelvarCaption, ShowsMajorAndRevisionOnly)
 {
-    EXPECT_EQ(captionTelvar(QStringLiteral("Ruteador"), 3, 7), QStringLiteral("Ruteador v.3.7"));
-    EXPECT_EQ(captionTelvar(QStringLiteral("R"), 2, 14), QStringLiteral("R v.2.14"));
+    EXPECT_EQ(telvarCaption(QStringLiteral("Ruteador"), 3, 7), QStringLiteral("Ruteador v.3.7"));
+    EXPECT_EQ(telvarCaption(QStringLiteral("R"), 2, 14), QStringLiteral("R v.2.14"));
 }
 
 } // namespace

@@ -15,11 +15,11 @@ using Box = test::RecordingInteraccion::Box;
 
 class ReiniciaTest : public ::testing::Test, protected test::ConfigFixture {
 protected:
-    QList<Box> cajas(Box::Type tipo) const
+    QList<Box> boxesOf(Box::Type type) const
     {
         QList<Box> r;
         for (const Box& b : ui.boxes) {
-            if (b.type == tipo)
+            if (b.type == type)
                 r.append(b);
         }
         return r;
@@ -28,31 +28,31 @@ protected:
 
 TEST_F(ReiniciaTest, BindsTheGridAndTheLookupInPortOrder)
 {
-    const QString ruta = creaConfig(QStringLiteral("TLVConf.mdb"));
-    escribeTLVDirec({ruta, QStringLiteral("/otra/Vieja.mdb")});
+    const QString path = createConfig(QStringLiteral("TLVConf.mdb"));
+    writeTLVDirec({path, QStringLiteral("/otra/Vieja.mdb")});
     ConfigDatabase conf(m, ui);
 
     EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Done);
     EXPECT_TRUE(ui.boxes.isEmpty());
-    EXPECT_EQ(m.RutaConf, ruta);
+    EXPECT_EQ(m.RutaConf, path);
     EXPECT_EQ(conf.archConfCaption(), QStringLiteral("TLVConf.mdb"));
-    EXPECT_EQ(conf.data1ConnectionString(), conexionConf(ruta, m.PassBD));
+    EXPECT_EQ(conf.data1ConnectionString(), configConnectionString(path, m.PassBD));
 
-    const ConfigBusca& busca = conf.RsConfBusca();
-    ASSERT_EQ(busca.count(), 3);
-    EXPECT_EQ(busca.fila(0).Puert, 1);
-    EXPECT_EQ(busca.fila(1).Puert, 2);
-    EXPECT_EQ(busca.fila(2).Puert, 5);
-    const std::optional<ConfigRow> cinco = busca.busca(5);
-    ASSERT_TRUE(cinco);
-    EXPECT_EQ(cinco->Descr, QStringLiteral("Peso"));
-    EXPECT_EQ(cinco->Reloj, 0);
-    EXPECT_FALSE(cinco->Inter); // no clock 0 in HTMRELOJ
-    const std::optional<ConfigRow> dos = busca.busca(2);
-    ASSERT_TRUE(dos);
-    EXPECT_EQ(dos->Inter, 2);
-    EXPECT_EQ(dos->Clave, 2);
-    EXPECT_FALSE(busca.busca(3));
+    const ConfigLookup& find = conf.RsConfBusca();
+    ASSERT_EQ(find.count(), 3);
+    EXPECT_EQ(find.row(0).Puert, 1);
+    EXPECT_EQ(find.row(1).Puert, 2);
+    EXPECT_EQ(find.row(2).Puert, 5);
+    const std::optional<ConfigRow> five = find.find(5);
+    ASSERT_TRUE(five);
+    EXPECT_EQ(five->Descr, QStringLiteral("Peso"));
+    EXPECT_EQ(five->Reloj, 0);
+    EXPECT_FALSE(five->Inter); // no clock 0 in HTMRELOJ
+    const std::optional<ConfigRow> two = find.find(2);
+    ASSERT_TRUE(two);
+    EXPECT_EQ(two->Inter, 2);
+    EXPECT_EQ(two->Clave, 2);
+    EXPECT_FALSE(find.find(3));
     EXPECT_EQ(conf.RsConf().columnOf(QStringLiteral("INTER")),
               conf.RsConf().columnOf(QStringLiteral("Inter")));
 }
@@ -62,13 +62,13 @@ TEST_F(ReiniciaTest, MissingTLVDirecWarnsAndLeavesTheGridUnbound)
     ConfigDatabase conf(m, ui);
     EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Abandoned);
     ASSERT_EQ(ui.boxes.size(), 1);
-    const Box& caja = ui.boxes.first();
-    EXPECT_EQ(caja.type, Box::Type::MessageBox);
-    EXPECT_EQ(caja.icono, BoxKind::Exclamation);
+    const Box& box = ui.boxes.first();
+    EXPECT_EQ(box.type, Box::Type::MessageBox);
+    EXPECT_EQ(box.icono, BoxKind::Exclamation);
     EXPECT_TRUE(
-        caja.text.startsWith(QStringLiteral("Telvar. Reinicia.\n\nTelvar\n53.- File not found")))
-        << caja.text.toStdString();
-    EXPECT_TRUE(caja.text.endsWith(QStringLiteral("\n\n\n\n"))); // Data1 had no connection yet
+        box.text.startsWith(QStringLiteral("Telvar. Reinicia.\n\nTelvar\n53.- File not found")))
+        << box.text.toStdString();
+    EXPECT_TRUE(box.text.endsWith(QStringLiteral("\n\n\n\n"))); // Data1 had no connection yet
     EXPECT_FALSE(conf.RsConf().isBound());
     EXPECT_EQ(conf.RsConf().rowCount(), 0);
     EXPECT_TRUE(conf.archConfCaption().isEmpty());
@@ -77,9 +77,9 @@ TEST_F(ReiniciaTest, MissingTLVDirecWarnsAndLeavesTheGridUnbound)
 TEST_F(ReiniciaTest, WidensTheStationColumnBeforeTheCheck)
 {
     // A configuration made by an older version: Estac TEXT(6), with rows.
-    const QString ruta = creaBaseVacia(QStringLiteral("Antigua.mdb"));
+    const QString path = createEmptyDatabase(QStringLiteral("Antigua.mdb"));
     {
-        auto cn = abre(ruta);
+        auto cn = openDatabase(path);
         ASSERT_TRUE(cn);
         for (const char* sql :
              {"CREATE TABLE HTMRELOJ (CLAVE INTEGER PRIMARY KEY, INTER INTEGER)",
@@ -91,72 +91,73 @@ TEST_F(ReiniciaTest, WidensTheStationColumnBeforeTheCheck)
               "INSERT INTO HTMCONFI (Puert, Descr, Estac, Reloj) VALUES (3, 'Tres', 'EST003', 2)"})
             ASSERT_TRUE(cn->exec(QString::fromLatin1(sql)).ok()) << sql;
     }
-    escribeTLVDirec({ruta});
+    writeTLVDirec({path});
     ConfigDatabase conf(m, ui);
     EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Done);
     EXPECT_TRUE(ui.boxes.isEmpty());
-    auto cn = abre(ruta);
+    auto cn = openDatabase(path);
     EXPECT_EQ(cn->definedSize(QStringLiteral("HTMCONFI"), QStringLiteral("Estac")).value(), 8);
     ASSERT_EQ(conf.RsConfBusca().count(), 2);
-    EXPECT_EQ(conf.RsConfBusca().fila(0).Estac, QStringLiteral("EST003"));
-    EXPECT_EQ(conf.RsConfBusca().busca(4)->Descr, QStringLiteral("Cuatro"));
-    auto indice =
+    EXPECT_EQ(conf.RsConfBusca().row(0).Estac, QStringLiteral("EST003"));
+    EXPECT_EQ(conf.RsConfBusca().find(4)->Descr, QStringLiteral("Cuatro"));
+    auto indexes =
         cn->exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master WHERE name = 'PorReloj'"));
-    ASSERT_TRUE(indice.ok() && indice.value().next());
-    EXPECT_EQ(indice.value().value(0).toInt(), 1);
+    ASSERT_TRUE(indexes.ok() && indexes.value().next());
+    EXPECT_EQ(indexes.value().value(0).toInt(), 1);
 }
 
 TEST_F(ReiniciaTest, WidthMismatchesStopTheProgramWithTheirReport)
 {
-    struct Caso {
-        AnchosClave anchos;
-        const char* reporte;
+    struct Case {
+        KeyWidths widths;
+        const char* report;
     };
-    const Caso casos[] = {
+    const Case cases[] = {
         // A wider station column is never narrowed, so it fails the check.
         {{8, 10, 8, 20, 8, 8}, "HTMCONFI.Estac Defined Size <> 8\n"},
         {{6, 8, 8, 12, 8, 8},
          "HTMCONFI.Opera Defined Size <> 8\nHTMCONFI.Produ Defined Size <> 20\n"},
     };
     int n = 0;
-    for (const Caso& c : casos) {
+    for (const Case& c : cases) {
         ui.boxes.clear();
-        const QString ruta = creaConfig(QStringLiteral("Mal%1.mdb").arg(++n), c.anchos,
-                                        {{1, QStringLiteral("x"), QStringLiteral("E"), 1}});
-        escribeTLVDirec({ruta});
+        const QString path = createConfig(QStringLiteral("Mal%1.mdb").arg(++n), c.widths,
+                                          {{1, QStringLiteral("x"), QStringLiteral("E"), 1}});
+        writeTLVDirec({path});
         ConfigDatabase conf(m, ui);
         EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::EndProgram);
         ASSERT_EQ(ui.boxes.size(), 1);
         EXPECT_EQ(ui.boxes.first().icono, BoxKind::Critical);
-        EXPECT_EQ(ui.boxes.first().text, QStringLiteral("Telvar. Reinicia.\n") + ruta +
-                                             QStringLiteral("\n\n") + QString::fromUtf8(c.reporte));
+        EXPECT_EQ(ui.boxes.first().text, QStringLiteral("Telvar. Reinicia.\n") + path +
+                                             QStringLiteral("\n\n") + QString::fromUtf8(c.report));
         EXPECT_FALSE(conf.RsConf().isBound());
     }
 }
 
 TEST_F(ReiniciaTest, WrongPasswordIsAskedForAndTheAnswerKept)
 {
-    const QString ruta = creaConfig(QStringLiteral("TLVConf.mdb"));
-    escribeTLVDirec({ruta});
-    const QString correcta = m.PassBD;
+    const QString path = createConfig(QStringLiteral("TLVConf.mdb"));
+    writeTLVDirec({path});
+    const QString rightPassword = m.PassBD;
     m.PassBD = QStringLiteral("Equivocada");
-    ui.inputAnswers.enqueue(correcta);
+    ui.inputAnswers.enqueue(rightPassword);
     ConfigDatabase conf(m, ui);
 
     EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Done);
-    ASSERT_EQ(cajas(Box::Type::InputBox).size(), 1);
-    EXPECT_TRUE(
-        cajas(Box::Type::InputBox).first().text.endsWith(QStringLiteral("\n") + m.Mensajes(0, 81)));
-    EXPECT_FALSE(cajas(Box::Type::InputBox).first().text.contains(QStringLiteral("Equivocada")));
-    EXPECT_EQ(m.PassBD, correcta);
-    EXPECT_EQ(conf.data1ConnectionString(), conexionConf(ruta, correcta));
+    ASSERT_EQ(boxesOf(Box::Type::InputBox).size(), 1);
+    EXPECT_TRUE(boxesOf(Box::Type::InputBox)
+                    .first()
+                    .text.endsWith(QStringLiteral("\n") + m.Mensajes(0, 81)));
+    EXPECT_FALSE(boxesOf(Box::Type::InputBox).first().text.contains(QStringLiteral("Equivocada")));
+    EXPECT_EQ(m.PassBD, rightPassword);
+    EXPECT_EQ(conf.data1ConnectionString(), configConnectionString(path, rightPassword));
     EXPECT_EQ(conf.RsConfBusca().count(), 3);
 }
 
 TEST_F(ReiniciaTest, WrongPasswordLeftUnansweredLeavesQuietly)
 {
-    const QString ruta = creaConfig(QStringLiteral("TLVConf.mdb"));
-    escribeTLVDirec({ruta});
+    const QString path = createConfig(QStringLiteral("TLVConf.mdb"));
+    writeTLVDirec({path});
     m.PassBD = QStringLiteral("Equivocada");
     ConfigDatabase conf(m, ui);
     EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Abandoned);
@@ -172,8 +173,8 @@ TEST_F(ReiniciaTest, AWrongPathNamesTheFileToCorrect)
     for (const char* missing : {"NoExiste/TLVConf.mdb", "TLVConf.mdb"}) {
         SCOPED_TRACE(missing);
         ui.boxes.clear();
-        const QString ruta = m.RutaApp + QString::fromLatin1(missing);
-        escribeTLVDirec({ruta});
+        const QString path = m.RutaApp + QString::fromLatin1(missing);
+        writeTLVDirec({path});
         ConfigDatabase conf(m, ui);
         EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::EndProgram);
         ASSERT_EQ(ui.boxes.size(), 1);
@@ -188,10 +189,10 @@ TEST_F(ReiniciaTest, AWrongPathNamesTheFileToCorrect)
                            "archivo ") +
             m.RutaIAU + QStringLiteral("TLVDirec.IAU\n")))
             << box.text.toStdString();
-        EXPECT_TRUE(box.text.contains(ruta));
+        EXPECT_TRUE(box.text.contains(path));
         EXPECT_FALSE(box.text.contains(m.PassBD));
         EXPECT_FALSE(conf.RsConf().isBound());
-        EXPECT_FALSE(QFileInfo::exists(ruta));
+        EXPECT_FALSE(QFileInfo::exists(path));
     }
 }
 
@@ -200,78 +201,78 @@ class ReiniciaData1Test : public ReiniciaTest {
 protected:
     void SetUp() override
     {
-        m_ruta = creaConfig(QStringLiteral("TLVConf.mdb"));
-        escribeTLVDirec({m_ruta});
+        m_path = createConfig(QStringLiteral("TLVConf.mdb"));
+        writeTLVDirec({m_path});
     }
-    void fallaPrimero(const QList<RuntimeError>& errores)
+    void failFirst(const QList<RuntimeError>& errors)
     {
-        m_errores = errores;
+        m_errors = errors;
         m_conf.setData1Opener(
-            [this](const QString& conexion) -> Result<std::unique_ptr<Connection>> {
-                m_pedidas.append(conexion);
-                if (!m_errores.isEmpty())
-                    return m_errores.takeFirst();
-                return EngineLayer::open(conexion);
+            [this](const QString& connectionString) -> Result<std::unique_ptr<Connection>> {
+                m_requested.append(connectionString);
+                if (!m_errors.isEmpty())
+                    return m_errors.takeFirst();
+                return EngineLayer::open(connectionString);
             });
     }
 
-    QString m_ruta;
-    QList<RuntimeError> m_errores;
-    QStringList m_pedidas;
+    QString m_path;
+    QList<RuntimeError> m_errors;
+    QStringList m_requested;
     ConfigDatabase m_conf{m, ui};
 };
 
 TEST_F(ReiniciaData1Test, PasswordRejectedThenAnsweredIsRetriedWithTheNewPassword)
 {
-    fallaPrimero({{3031, QStringLiteral("SQLite"), QStringLiteral("Not a valid password.")}});
+    failFirst({{3031, QStringLiteral("SQLite"), QStringLiteral("Not a valid password.")}});
     ui.inputAnswers.enqueue(QStringLiteral("Nueva"));
     // The retry opens with the typed password, which this file does not
     // have: the opener itself then fails with 3031 again, asked once more.
     ui.inputAnswers.enqueue(QStringLiteral("Clave26"));
     EXPECT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
-    ASSERT_EQ(cajas(Box::Type::InputBox).size(), 2);
-    for (const Box& b : cajas(Box::Type::InputBox))
+    ASSERT_EQ(boxesOf(Box::Type::InputBox).size(), 2);
+    for (const Box& b : boxesOf(Box::Type::InputBox))
         EXPECT_EQ(b.text, QStringLiteral("\n") + m.Mensajes(0, 81));
-    ASSERT_EQ(m_pedidas.size(), 3);
-    EXPECT_EQ(m_pedidas[1], conexionConf(m_ruta, QStringLiteral("Nueva")));
-    EXPECT_EQ(m_pedidas[2], conexionConf(m_ruta, QStringLiteral("Clave26")));
+    ASSERT_EQ(m_requested.size(), 3);
+    EXPECT_EQ(m_requested[1], configConnectionString(m_path, QStringLiteral("Nueva")));
+    EXPECT_EQ(m_requested[2], configConnectionString(m_path, QStringLiteral("Clave26")));
     EXPECT_EQ(m.PassBD, QStringLiteral("Clave26"));
     EXPECT_TRUE(m_conf.RsConf().isBound());
 }
 
 TEST_F(ReiniciaData1Test, ReportsByErrorNumber)
 {
-    struct Caso {
-        long long numero;
-        BoxKind caja;
-        ReiniciaOutcome resultado;
-        const char* cola;
+    struct Case {
+        long long number;
+        BoxKind box;
+        ReiniciaOutcome outcome;
+        const char* tail;
     };
-    const Caso casos[] = {
+    const Case cases[] = {
         {-2147220999, BoxKind::Exclamation, ReiniciaOutcome::Abandoned,
          "Revise la instalación de los componentes de acceso a datos.\n\n"},
         {-2147467259, BoxKind::Critical, ReiniciaOutcome::EndProgram, nullptr},
         {3706, BoxKind::Exclamation, ReiniciaOutcome::Abandoned, ""},
     };
-    for (const Caso& c : casos) {
+    for (const Case& c : cases) {
         ui.boxes.clear();
-        fallaPrimero({{c.numero, QStringLiteral("Fuente"), QStringLiteral("Descripción")}});
-        EXPECT_EQ(m_conf.Reinicia(), c.resultado) << c.numero;
+        failFirst({{c.number, QStringLiteral("Fuente"), QStringLiteral("Descripción")}});
+        EXPECT_EQ(m_conf.Reinicia(), c.outcome) << c.number;
         ASSERT_EQ(ui.boxes.size(), 1);
-        const Box& caja = ui.boxes.first();
-        EXPECT_EQ(caja.type, Box::Type::MessageBox);
-        EXPECT_EQ(caja.icono, c.caja);
-        const QString reporte = QStringLiteral("Telvar. Reinicia.\n\nFuente\n") +
-                                QString::number(c.numero) + QStringLiteral(".- Descripción\n\n") +
-                                QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
-                                m_ruta + QStringLiteral(";Jet OLEDB:Database Password=***;\n\n");
-        const QString cola =
-            c.cola
-                ? QString::fromUtf8(c.cola)
+        const Box& box = ui.boxes.first();
+        EXPECT_EQ(box.type, Box::Type::MessageBox);
+        EXPECT_EQ(box.icono, c.box);
+        const QString report = QStringLiteral("Telvar. Reinicia.\n\nFuente\n") +
+                               QString::number(c.number) + QStringLiteral(".- Descripción\n\n") +
+                               QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
+                               m_path + QStringLiteral(";Jet OLEDB:Database Password=***;\n\n");
+        const QString tail =
+            c.tail
+                ? QString::fromUtf8(c.tail)
                 : QStringLiteral("Si la ruta de acceso está equivocada por favor corrijala en el "
                                  "archivo ") +
                       m.RutaIAU + QStringLiteral("TLVDirec.IAU\n");
-        EXPECT_EQ(caja.text, reporte + cola);
+        EXPECT_EQ(box.text, report + tail);
         EXPECT_FALSE(m_conf.RsConf().isBound());
         EXPECT_EQ(ui.mousePointer, PointerShape::Default);
     }
@@ -280,7 +281,7 @@ TEST_F(ReiniciaData1Test, ReportsByErrorNumber)
 TEST_F(ReiniciaData1Test, AFailedRebindKeepsTheWindowOpenAndAFixedOneRebinds)
 {
     EXPECT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
-    fallaPrimero({{13, QStringLiteral("Fuente"), QStringLiteral("Type mismatch")}});
+    failFirst({{13, QStringLiteral("Fuente"), QStringLiteral("Type mismatch")}});
     EXPECT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Abandoned);
     EXPECT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
     EXPECT_EQ(m_conf.RsConfBusca().count(), 3);
@@ -288,8 +289,8 @@ TEST_F(ReiniciaData1Test, AFailedRebindKeepsTheWindowOpenAndAFixedOneRebinds)
 
 TEST_F(ReiniciaTest, AFileWithoutTheTablesIsReportedAndLeft)
 {
-    const QString ruta = creaBaseVacia(QStringLiteral("Vacia.mdb"));
-    escribeTLVDirec({ruta});
+    const QString path = createEmptyDatabase(QStringLiteral("Vacia.mdb"));
+    writeTLVDirec({path});
     ConfigDatabase conf(m, ui);
     EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Abandoned);
     ASSERT_EQ(ui.boxes.size(), 1);
@@ -302,63 +303,63 @@ TEST_F(ReiniciaTest, ADamagedFileIsRepairedAsAFileDatabaseWhateverTheSpcEngine)
     // The configuration database is a file database even when the SPC
     // database lives on a server: a damaged file that can be mended is
     // repaired in place, its rows intact and the damaged file kept beside it.
-    struct Caso {
-        const char* nombre;
-        std::function<QString()> crea;
+    struct Case {
+        const char* name;
+        std::function<QString()> make;
     };
-    const Caso casos[] = {
+    const Case cases[] = {
         // SQLite refuses to open it: the opener repairs it.
         {"free pages lost",
          [this] {
-             const QString ruta = creaConfig(QStringLiteral("Libre.mdb"));
-             pierdeEspacioLibre(ruta);
-             return ruta;
+             const QString path = createConfig(QStringLiteral("Libre.mdb"));
+             loseFreeSpace(path);
+             return path;
          }},
         // It opens, and the grid's rows, read in port order through the
         // damaged index, fail: Reinicia's own handler repairs it.
         {"port index damaged",
          [this] {
-             const QString ruta =
-                 creaConfigSinClave(QStringLiteral("Indice.mdb"), {{1, QStringLiteral("Diámetro")},
-                                                                   {2, QStringLiteral("Largo")},
-                                                                   {5, QStringLiteral("Peso")}});
+             const QString path = createConfigWithoutKeys(QStringLiteral("Indice.mdb"),
+                                                          {{1, QStringLiteral("Diámetro")},
+                                                           {2, QStringLiteral("Largo")},
+                                                           {5, QStringLiteral("Peso")}});
              EXPECT_TRUE(
-                 abre(ruta)
+                 openDatabase(path)
                      ->exec(QStringLiteral("CREATE UNIQUE INDEX PrimaryKey ON HTMCONFI (Puert)"))
                      .ok());
-             danaIndice(ruta, QStringLiteral("PrimaryKey"));
-             return ruta;
+             damageIndex(path, QStringLiteral("PrimaryKey"));
+             return path;
          }},
     };
-    for (const Caso& c : casos) {
-        SCOPED_TRACE(c.nombre);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         ui.boxes.clear();
-        const QString ruta = c.crea();
-        QFile archivo(ruta);
-        ASSERT_TRUE(archivo.open(QIODevice::ReadOnly));
-        const QByteArray danado = archivo.readAll();
-        archivo.close();
-        escribeTLVDirec({ruta});
+        const QString path = c.make();
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray damaged = file.readAll();
+        file.close();
+        writeTLVDirec({path});
 
         ConfigDatabase conf(m, ui);
         EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Done);
         EXPECT_TRUE(ui.boxes.isEmpty()) << ui.boxes.value(0).text.toStdString();
         ASSERT_EQ(conf.RsConfBusca().count(), 3);
-        EXPECT_EQ(conf.RsConfBusca().fila(0).Descr, QStringLiteral("Diámetro"));
-        EXPECT_EQ(conf.RsConfBusca().busca(5)->Descr, QStringLiteral("Peso"));
+        EXPECT_EQ(conf.RsConfBusca().row(0).Descr, QStringLiteral("Diámetro"));
+        EXPECT_EQ(conf.RsConfBusca().find(5)->Descr, QStringLiteral("Peso"));
 
         // The damaged file is kept as it was; the repaired one is whole.
-        QFile copia(ruta + QStringLiteral(".bak"));
-        ASSERT_TRUE(copia.open(QIODevice::ReadOnly));
-        EXPECT_EQ(copia.readAll(), danado);
-        auto cn = abre(ruta);
+        QFile backup(path + QStringLiteral(".bak"));
+        ASSERT_TRUE(backup.open(QIODevice::ReadOnly));
+        EXPECT_EQ(backup.readAll(), damaged);
+        auto cn = openDatabase(path);
         ASSERT_TRUE(cn);
-        auto integridad = cn->exec(QStringLiteral("PRAGMA integrity_check"));
-        ASSERT_TRUE(integridad.ok() && integridad.value().next());
-        EXPECT_EQ(integridad.value().value(0).toString(), QStringLiteral("ok"));
-        auto cuenta = cn->exec(QStringLiteral("SELECT count(*) FROM HTMCONFI"));
-        ASSERT_TRUE(cuenta.ok() && cuenta.value().next());
-        EXPECT_EQ(cuenta.value().value(0).toInt(), 3);
+        auto integrity = cn->exec(QStringLiteral("PRAGMA integrity_check"));
+        ASSERT_TRUE(integrity.ok() && integrity.value().next());
+        EXPECT_EQ(integrity.value().value(0).toString(), QStringLiteral("ok"));
+        auto counted = cn->exec(QStringLiteral("SELECT count(*) FROM HTMCONFI"));
+        ASSERT_TRUE(counted.ok() && counted.value().next());
+        EXPECT_EQ(counted.value().value(0).toInt(), 3);
     }
 }
 
@@ -367,24 +368,21 @@ TEST_F(ReiniciaTest, AFileThatCannotBeRepairedIsReportedAndLeft)
     // A file that is not a database at all cannot be repaired: the repair is
     // tried (even with a server SPC database), its failure reported, and
     // the file left in place.
-    const QString ruta = m.RutaApp + QStringLiteral("Danada.mdb");
-    QFile archivo(ruta);
-    ASSERT_TRUE(archivo.open(QIODevice::WriteOnly));
-    archivo.write(QByteArray(8192, 'x'));
-    archivo.close();
-    escribeTLVDirec({ruta});
+    const QString path = m.RutaApp + QStringLiteral("Danada.mdb");
+    test::Damage::writeTextFile(path);
+    writeTLVDirec({path});
     ConfigDatabase conf(m, ui);
     EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Abandoned);
     ASSERT_EQ(ui.boxes.size(), 1);
-    const QString texto = ui.boxes.first().text;
-    EXPECT_TRUE(texto.contains(QStringLiteral("3343.- ")) ||
-                texto.contains(QStringLiteral("3049.- ")))
-        << texto.toStdString();
+    const QString text = ui.boxes.first().text;
+    EXPECT_TRUE(text.contains(QStringLiteral("3343.- ")) ||
+                text.contains(QStringLiteral("3049.- ")))
+        << text.toStdString();
     // The opener ran the compact-and-repair (its failure is part of the report).
-    EXPECT_TRUE(texto.contains(QStringLiteral("Compact and repair of '") + ruta))
-        << texto.toStdString();
-    EXPECT_TRUE(QFile::exists(ruta));
-    EXPECT_FALSE(QFile::exists(ruta + QStringLiteral(".bak")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Compact and repair of '") + path))
+        << text.toStdString();
+    EXPECT_TRUE(QFile::exists(path));
+    EXPECT_FALSE(QFile::exists(path + QStringLiteral(".bak")));
 }
 
 } // namespace

@@ -9,36 +9,140 @@
 
 namespace telvar::test {
 
+namespace {
+
+std::unique_ptr<Connection> openFile(const QString& path, const QString& passBD)
+{
+    auto opened = EngineLayer::open(configConnectionString(path, passBD));
+    if (!opened) {
+        ADD_FAILURE() << path.toStdString() << ": " << opened.error().descripcion.toStdString();
+        return nullptr;
+    }
+    return std::move(opened.value());
+}
+
+bool run(const Connection& cn, const QString& statement, const QVariantList& values = {})
+{
+    auto done = cn.exec(statement, values);
+    if (!done)
+        ADD_FAILURE() << statement.toStdString() << ": " << done.error().descripcion.toStdString();
+    return done.ok();
+}
+
+// The file's page size, -1 when it cannot be read.
+int pageSizeOf(const Connection& cn)
+{
+    auto size = cn.exec(QStringLiteral("PRAGMA page_size"));
+    if (!size || !size.value().next()) {
+        ADD_FAILURE() << "cannot read the page size";
+        return -1;
+    }
+    return size.value().value(0).toInt();
+}
+
+} // namespace
+
+namespace Damage {
+
+void loseTrailingFreePages(const QString& path, const QString& passBD)
+{
+    int pageSize = -1;
+    {
+        auto cn = openFile(path, passBD);
+        if (!cn)
+            return;
+        pageSize = pageSizeOf(*cn);
+        if (pageSize <= 0)
+            return;
+        // A large table at the end of the file, dropped again: its pages
+        // stay in the file as free pages.
+        if (!run(*cn, QStringLiteral("CREATE TABLE Borrador (Texto VARCHAR(200))")))
+            return;
+        cn->database().transaction();
+        for (int i = 0; i < 2000; ++i) {
+            if (!run(*cn, QStringLiteral("INSERT INTO Borrador (Texto) VALUES (?)"),
+                     {QString(150, QLatin1Char('x'))}))
+                return;
+        }
+        cn->database().commit();
+        if (!run(*cn, QStringLiteral("DROP TABLE Borrador")))
+            return;
+    }
+    // Well inside the dropped table's pages.
+    QFile file(path);
+    if (!file.resize(file.size() - 40 * qint64(pageSize)))
+        ADD_FAILURE() << "cannot cut " << path.toStdString();
+}
+
+void overwriteIndexRoot(const QString& path, const QString& passBD, const QString& indexName)
+{
+    int rootPage = 0;
+    int pageSize = -1;
+    {
+        auto cn = openFile(path, passBD);
+        if (!cn)
+            return;
+        auto root = cn->exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = ?"),
+                             {indexName});
+        if (!root || !root.value().next()) {
+            ADD_FAILURE() << "no index " << indexName.toStdString() << " in " << path.toStdString();
+            return;
+        }
+        rootPage = root.value().value(0).toInt();
+        root.value().finish();
+        pageSize = pageSizeOf(*cn);
+        if (pageSize <= 0)
+            return;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || !file.seek(qint64(rootPage - 1) * pageSize) ||
+        file.write(QByteArray(pageSize, '\x5a')) != pageSize)
+        ADD_FAILURE() << "cannot overwrite the index root page of " << path.toStdString();
+}
+
+void writeTextFile(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        ADD_FAILURE() << "cannot write " << path.toStdString();
+        return;
+    }
+    for (int i = 0; i < 200; ++i)
+        file.write("Informe de turno: lecturas 2026-03-05, maquina MAQ01, producto PROD-A\r\n");
+}
+
+} // namespace Damage
+
 ConfigFixture::ConfigFixture()
 {
     m.RutaApp = dir.path() + QLatin1Char('/');
     m.RutaIAU = m.RutaApp + QStringLiteral("IAu/");
     QDir().mkpath(m.RutaIAU);
     m.PassBD = QStringLiteral("Clave26");
-    const AnchosClave a = anchosFixture();
+    const KeyWidths a = fixtureKeyWidths();
     m.AnchoUSU = qint16(a.Opera);
     m.AnchoEST = qint16(a.Estac);
     m.AnchoMAQ = qint16(a.Maqui);
     m.AnchoPRO = qint16(a.Produ);
     m.AnchoFRM = qint16(a.Forma);
     m.AnchoCAR = qint16(a.Carac);
-    llenaMensajes(m);
+    fillMessages(m);
 }
 
-AnchosClave ConfigFixture::anchosFixture()
+KeyWidths ConfigFixture::fixtureKeyWidths()
 {
     return {8, 8, 8, 20, 8, 8};
 }
 
-void ConfigFixture::llenaMensajes(Modulo1& m)
+void ConfigFixture::fillMessages(Modulo1& m)
 {
     m.Idioma = 1;
     m.TablaMensajes = MessageTable(80, 90, 2);
     const struct {
-        int seccion;
-        int numero;
-        const char* texto;
-    } textos[] = {
+        int section;
+        int number;
+        const char* text;
+    } texts[] = {
         {0, 6, "Fecha y hora"},
         {0, 16, "Operador"},
         {0, 18, "Máquina"},
@@ -73,27 +177,27 @@ void ConfigFixture::llenaMensajes(Modulo1& m)
         {76, 26, "Long."},
         {76, 28, "Lectura"},
     };
-    for (const auto& t : textos)
-        m.TablaMensajes.setText(t.seccion, t.numero, m.Idioma, QString::fromUtf8(t.texto));
+    for (const auto& t : texts)
+        m.TablaMensajes.setText(t.section, t.number, m.Idioma, QString::fromUtf8(t.text));
 }
 
-QString ConfigFixture::creaBaseVacia(const QString& nombre)
+QString ConfigFixture::createEmptyDatabase(const QString& name)
 {
-    const QString ruta = m.RutaApp + nombre;
-    const Status creado = EngineLayer::createFileDatabase(ruta, m.PassBD);
-    EXPECT_TRUE(creado.ok()) << creado.error().descripcion.toStdString();
-    return ruta;
+    const QString path = m.RutaApp + name;
+    const Status created = EngineLayer::createFileDatabase(path, m.PassBD);
+    EXPECT_TRUE(created.ok()) << created.error().descripcion.toStdString();
+    return path;
 }
 
-QString ConfigFixture::creaConfigSinClave(const QString& nombre,
-                                          const QList<std::pair<QVariant, QString>>& filas)
+QString ConfigFixture::createConfigWithoutKeys(const QString& name,
+                                               const QList<std::pair<QVariant, QString>>& rows)
 {
-    const QString ruta = creaBaseVacia(nombre);
-    auto cn = abre(ruta);
+    const QString path = createEmptyDatabase(name);
+    auto cn = openDatabase(path);
     if (!cn)
-        return ruta;
-    const AnchosClave a = anchosFixture();
-    const QString crea =
+        return path;
+    const KeyWidths a = fixtureKeyWidths();
+    const QString make =
         QStringLiteral(
             "CREATE TABLE HTMCONFI (Puert INTEGER, Descr VARCHAR(255), "
             "WebPg VARCHAR(255), Ident VARCHAR(255), Inici INTEGER, Longi INTEGER, "
@@ -107,122 +211,85 @@ QString ConfigFixture::creaConfigSinClave(const QString& nombre,
             .arg(a.Opera);
     EXPECT_TRUE(
         cn->exec(QStringLiteral("CREATE TABLE HTMRELOJ (CLAVE INTEGER, INTER INTEGER)")).ok());
-    EXPECT_TRUE(cn->exec(crea).ok());
-    for (int clave = 1; clave <= 3; ++clave)
+    EXPECT_TRUE(cn->exec(make).ok());
+    for (int key = 1; key <= 3; ++key)
         EXPECT_TRUE(
-            cn->exec(QStringLiteral("INSERT INTO HTMRELOJ VALUES (?, ?)"), {clave, clave}).ok());
-    for (const auto& [puert, descr] : filas) {
-        auto hecho = cn->exec(QStringLiteral("INSERT INTO HTMCONFI (Puert, Descr, Estac, Reloj) "
-                                             "VALUES (?, ?, 'EST01', 1)"),
-                              {puert, descr});
-        EXPECT_TRUE(hecho.ok()) << hecho.error().descripcion.toStdString();
+            cn->exec(QStringLiteral("INSERT INTO HTMRELOJ VALUES (?, ?)"), {key, key}).ok());
+    for (const auto& [puert, descr] : rows) {
+        auto done = cn->exec(QStringLiteral("INSERT INTO HTMCONFI (Puert, Descr, Estac, Reloj) "
+                                            "VALUES (?, ?, 'EST01', 1)"),
+                             {puert, descr});
+        EXPECT_TRUE(done.ok()) << done.error().descripcion.toStdString();
     }
-    return ruta;
+    return path;
 }
 
-void ConfigFixture::pierdeEspacioLibre(const QString& ruta) const
+void ConfigFixture::loseFreeSpace(const QString& path) const
 {
-    int pagina = 0;
-    {
-        auto cn = abre(ruta);
-        ASSERT_TRUE(cn);
-        auto tamano = cn->exec(QStringLiteral("PRAGMA page_size"));
-        ASSERT_TRUE(tamano.ok() && tamano.value().next());
-        pagina = tamano.value().value(0).toInt();
-        tamano.value().finish();
-        // A large table at the end of the file, dropped again: its pages
-        // stay in the file as free pages.
-        ASSERT_TRUE(cn->exec(QStringLiteral("CREATE TABLE Borrador (Texto VARCHAR(200))")).ok());
-        cn->database().transaction();
-        for (int i = 0; i < 2000; ++i)
-            ASSERT_TRUE(cn->exec(QStringLiteral("INSERT INTO Borrador (Texto) VALUES (?)"),
-                                 {QString(150, QLatin1Char('x'))})
-                            .ok());
-        cn->database().commit();
-        ASSERT_TRUE(cn->exec(QStringLiteral("DROP TABLE Borrador")).ok());
-    }
-    QFile archivo(ruta);
-    ASSERT_TRUE(archivo.resize(archivo.size() - 40 * qint64(pagina)));
+    Damage::loseTrailingFreePages(path, m.PassBD);
 }
 
-void ConfigFixture::danaIndice(const QString& ruta, const QString& indice) const
+void ConfigFixture::damageIndex(const QString& path, const QString& indexName) const
 {
-    int raiz = 0;
-    int pagina = 0;
-    {
-        auto cn = abre(ruta);
-        ASSERT_TRUE(cn);
-        auto consulta =
-            cn->exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = ?"), {indice});
-        ASSERT_TRUE(consulta.ok() && consulta.value().next());
-        raiz = consulta.value().value(0).toInt();
-        consulta.value().finish();
-        auto tamano = cn->exec(QStringLiteral("PRAGMA page_size"));
-        ASSERT_TRUE(tamano.ok() && tamano.value().next());
-        pagina = tamano.value().value(0).toInt();
-    }
-    QFile archivo(ruta);
-    ASSERT_TRUE(archivo.open(QIODevice::ReadWrite));
-    ASSERT_TRUE(archivo.seek(qint64(raiz - 1) * pagina));
-    archivo.write(QByteArray(pagina, '\x5a'));
+    Damage::overwriteIndexRoot(path, m.PassBD, indexName);
 }
 
-QString ConfigFixture::creaConfig(const QString& nombre, const AnchosClave& anchos,
-                                  const QList<PuertoFixture>& puertos)
+QString ConfigFixture::createConfig(const QString& name, const KeyWidths& widths,
+                                    const QList<FixturePort>& ports)
 {
-    const QString ruta = creaBaseVacia(nombre);
-    auto cn = abre(ruta);
+    const QString path = createEmptyDatabase(name);
+    auto cn = openDatabase(path);
     if (!cn)
-        return ruta;
-    const Status tablas = creaTablasConfig(*cn, anchos);
-    EXPECT_TRUE(tablas.ok()) << tablas.error().descripcion.toStdString();
-    for (int clave = 1; clave <= 10; ++clave)
+        return path;
+    const Status tables = createConfigTables(*cn, widths);
+    EXPECT_TRUE(tables.ok()) << tables.error().descripcion.toStdString();
+    for (int key = 1; key <= 10; ++key)
         EXPECT_TRUE(
-            cn->exec(QStringLiteral("INSERT INTO HTMRELOJ VALUES (?, ?)"), {clave, clave}).ok());
-    for (const PuertoFixture& p : puertos) {
-        auto hecho = cn->exec(
+            cn->exec(QStringLiteral("INSERT INTO HTMRELOJ VALUES (?, ?)"), {key, key}).ok());
+    for (const FixturePort& p : ports) {
+        auto done = cn->exec(
             QStringLiteral("INSERT INTO HTMCONFI (Puert, Descr, WebPg, Ident, Inici, Longi, Estac, "
                            "Maqui, Produ, Forma, Carac, Opera, Reloj) "
                            "VALUES (?, ?, ?, ?, 1, 6, ?, 'MAQ01', 'PROD-A', 'FRM01', 'DIAM', "
                            "'OPER01', ?)"),
             {p.puert, p.descr, QStringLiteral("http://127.0.0.1:8088/estacion%1.html").arg(p.puert),
-             QStringLiteral("DIAM="), p.estac, p.reloj});
-        EXPECT_TRUE(hecho.ok()) << hecho.error().descripcion.toStdString();
+             QStringLiteral("DIAM="), p.estac, p.clock});
+        EXPECT_TRUE(done.ok()) << done.error().descripcion.toStdString();
     }
-    return ruta;
+    return path;
 }
 
-QString ConfigFixture::creaConfig(const QString& nombre)
+QString ConfigFixture::createConfig(const QString& name)
 {
-    return creaConfig(nombre, anchosFixture(),
-                      {{1, QStringLiteral("Diámetro"), QStringLiteral("EST01"), 1},
-                       {2, QStringLiteral("Largo"), QStringLiteral("EST01"), 2},
-                       {5, QStringLiteral("Peso"), QStringLiteral("EST02"), 0}});
+    return createConfig(name, fixtureKeyWidths(),
+                        {{1, QStringLiteral("Diámetro"), QStringLiteral("EST01"), 1},
+                         {2, QStringLiteral("Largo"), QStringLiteral("EST01"), 2},
+                         {5, QStringLiteral("Peso"), QStringLiteral("EST02"), 0}});
 }
 
-void ConfigFixture::escribeTLVDirec(const QStringList& lineas)
+void ConfigFixture::writeTLVDirec(const QStringList& lines)
 {
-    QFile archivo(m.RutaIAU + QStringLiteral("TLVDirec.IAU"));
-    ASSERT_TRUE(archivo.open(QIODevice::WriteOnly));
-    for (const QString& linea : lineas)
-        archivo.write(linea.toUtf8() + "\r\n");
+    QFile file(m.RutaIAU + QStringLiteral("TLVDirec.IAU"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    for (const QString& line : lines)
+        file.write(line.toUtf8() + "\r\n");
 }
 
-QByteArray ConfigFixture::leeTLVDirec() const
+QByteArray ConfigFixture::readTLVDirec() const
 {
-    QFile archivo(m.RutaIAU + QStringLiteral("TLVDirec.IAU"));
-    if (!archivo.open(QIODevice::ReadOnly))
+    QFile file(m.RutaIAU + QStringLiteral("TLVDirec.IAU"));
+    if (!file.open(QIODevice::ReadOnly))
         return {};
-    return archivo.readAll();
+    return file.readAll();
 }
 
-std::unique_ptr<Connection> ConfigFixture::abre(const QString& ruta) const
+std::unique_ptr<Connection> ConfigFixture::openDatabase(const QString& path) const
 {
-    auto abierto = EngineLayer::open(conexionConf(ruta, m.PassBD));
-    EXPECT_TRUE(abierto.ok()) << abierto.error().descripcion.toStdString();
-    if (!abierto)
+    auto opened = EngineLayer::open(configConnectionString(path, m.PassBD));
+    EXPECT_TRUE(opened.ok()) << opened.error().descripcion.toStdString();
+    if (!opened)
         return nullptr;
-    return std::move(abierto.value());
+    return std::move(opened.value());
 }
 
 } // namespace telvar::test

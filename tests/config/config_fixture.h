@@ -14,12 +14,35 @@
 namespace telvar::test {
 
 // A port row for a fixture configuration database.
-struct PuertoFixture {
+struct FixturePort {
     int puert;
     QString descr;
     QString estac;
-    int reloj;
+    int clock;
 };
+
+// File databases damaged the ways a real installation meets them, with
+// their rows intact and only SQLite's bookkeeping broken, so that the
+// compact and repair can mend them. The configuration tests and the
+// database tests (DamagedFiles) build their damaged files with these; each
+// fails the current test (ADD_FAILURE) when it cannot do its part.
+namespace Damage {
+
+// The free pages at the end of the file are lost: a large table is added
+// and dropped again, and the file is cut inside the pages it leaves free.
+// The header then counts more pages than the file has, and SQLite refuses
+// to open it.
+void loseTrailingFreePages(const QString& path, const QString& passBD);
+
+// Garbage over the root page of the index indexName: the file opens, and a
+// statement that reads through the index fails as damaged.
+void overwriteIndexRoot(const QString& path, const QString& passBD, const QString& indexName);
+
+// A text file under a database's name (a report saved as .MDB): not a
+// database at all, and nothing in it to repair.
+void writeTextFile(const QString& path);
+
+} // namespace Damage
 
 // A temporary installation for the configuration tests: a program directory
 // with its IAu folder, the program-wide state pointing at it (with a small
@@ -30,41 +53,36 @@ public:
     ConfigFixture();
 
     // The key widths the fixture's Modulo1 carries.
-    static AnchosClave anchosFixture();
+    static KeyWidths fixtureKeyWidths();
     // Fills the message table with the texts the configuration windows use.
-    static void llenaMensajes(Modulo1& m);
+    static void fillMessages(Modulo1& m);
 
-    // A configuration database named nombre in the program directory: the
+    // A configuration database named name in the program directory: the
     // two tables with the given key widths, ten clocks (interval = clock
     // number) and the given ports. Returns its path.
-    QString creaConfig(const QString& nombre, const AnchosClave& anchos,
-                       const QList<PuertoFixture>& puertos);
-    QString creaConfig(const QString& nombre);
+    QString createConfig(const QString& name, const KeyWidths& widths,
+                         const QList<FixturePort>& ports);
+    QString createConfig(const QString& name);
     // A database with the password check but without the configuration tables.
-    QString creaBaseVacia(const QString& nombre);
+    QString createEmptyDatabase(const QString& name);
     // A configuration database whose tables have no primary key, as a file
     // converted from another format may come: Puert is a plain whole number
     // that may repeat or be empty, and so may HTMRELOJ's CLAVE. filas gives
     // each port's Puert (null for none) and Descr; every port is on clock 1,
     // and HTMRELOJ holds clocks 1 to 3.
-    QString creaConfigSinClave(const QString& nombre,
-                               const QList<std::pair<QVariant, QString>>& filas);
+    QString createConfigWithoutKeys(const QString& name,
+                                    const QList<std::pair<QVariant, QString>>& rows);
 
-    // Damage a file database in the two ways the compact and repair can mend
-    // (rows intact, only SQLite's bookkeeping broken):
-    // the free pages at the end of the file are lost, so that the header
-    // counts more pages than the file has and SQLite refuses to open it;
-    void pierdeEspacioLibre(const QString& ruta) const;
-    // garbage over the root page of the index indice: the file opens, and a
-    // statement that reads through the index fails as damaged.
-    void danaIndice(const QString& ruta, const QString& indice) const;
+    // The shared damage recipes below, on a file database of the fixture.
+    void loseFreeSpace(const QString& path) const;
+    void damageIndex(const QString& path, const QString& indexName) const;
 
     // TLVDirec.IAU with these lines (CR LF after each).
-    void escribeTLVDirec(const QStringList& lineas);
-    QByteArray leeTLVDirec() const;
+    void writeTLVDirec(const QStringList& lines);
+    QByteArray readTLVDirec() const;
 
     // An open connection to a file database of the fixture (password m.PassBD).
-    std::unique_ptr<Connection> abre(const QString& ruta) const;
+    std::unique_ptr<Connection> openDatabase(const QString& path) const;
 
     QTemporaryDir dir;
     Modulo1 m;

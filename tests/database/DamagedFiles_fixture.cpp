@@ -1,5 +1,6 @@
 #include "DamagedFiles_fixture.h"
 
+#include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
 #include "demo/ConfigDemo.h"
@@ -68,33 +69,14 @@ void makeDataFile(const QString& path, const QString& passBD, int rows)
 
 void makeTextFile(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        ADD_FAILURE() << "cannot write " << path.toStdString();
-        return;
-    }
-    for (int i = 0; i < 200; ++i)
-        file.write("Informe de turno: lecturas 2026-03-05, maquina MAQ01, producto PROD-A\r\n");
+    Damage::writeTextFile(path);
 }
 
 void makeFileWithLostFreeSpace(const QString& path, const QString& passBD, int rows)
 {
-    {
-        auto cn = fillDataFile(path, passBD, rows);
-        if (!cn)
-            return;
-        // A large table at the end of the file, dropped again: its pages
-        // stay in the file as free pages.
-        run(*cn, QStringLiteral("CREATE TABLE Borrador (Texto VARCHAR(200))"));
-        cn->database().transaction();
-        for (int i = 0; i < 2000; ++i)
-            run(*cn, QStringLiteral("INSERT INTO Borrador (Texto) VALUES (?)"),
-                {QString(150, QLatin1Char('x'))});
-        cn->database().commit();
-        run(*cn, QStringLiteral("DROP TABLE Borrador"));
-    }
-    const qint64 size = QFileInfo(path).size();
-    truncateTo(path, size - 40 * 4096); // well inside the dropped table's pages
+    if (!fillDataFile(path, passBD, rows))
+        return;
+    Damage::loseTrailingFreePages(path, passBD);
 }
 
 void makeHalfFile(const QString& path, const QString& passBD, int rows)

@@ -112,8 +112,8 @@ TEST_P(QualitraDemoTest, MasterTablesHoldTheDemoKeys)
 TEST_P(QualitraDemoTest, KeyWidthsAreTheDemoWidths)
 {
     const std::pair<const char*, int> widths[] = {
-        {"USU", demo::kAnchoUSU}, {"EST", demo::kAnchoEST}, {"MAQ", demo::kAnchoMAQ},
-        {"PRO", demo::kAnchoPRO}, {"FRM", demo::kAnchoFRM}, {"CAR", demo::kAnchoCAR},
+        {"USU", demo::kWidthUSU}, {"EST", demo::kWidthEST}, {"MAQ", demo::kWidthMAQ},
+        {"PRO", demo::kWidthPRO}, {"FRM", demo::kWidthFRM}, {"CAR", demo::kWidthCAR},
     };
     for (const auto& [table, width] : widths) {
         auto size =
@@ -201,10 +201,10 @@ TEST_P(QualitraDemoTest, ConfiguratorPasswordsInTheirThreeForms)
                                    QStringLiteral("SUPER")}));
 
     for (const demo::DemoUser& user : demo::kConfigurators) {
-        SCOPED_TRACE(user.clave);
+        SCOPED_TRACE(user.key);
         const auto stored = rows(*cn,
                                  QStringLiteral("SELECT USUCONTR FROM USU WHERE USUCLAVE = '%1'")
-                                     .arg(QLatin1String(user.clave)),
+                                     .arg(QLatin1String(user.key)),
                                  1);
         ASSERT_EQ(stored.size(), 1);
         const QString contr = stored[0][0];
@@ -310,7 +310,7 @@ TEST(QualitraDemoFiles, DataFilesPerFormatMachineAndProduct)
         auto operador =
             cn.value()->definedSize(QStringLiteral("Datos"), QStringLiteral("Operador"));
         ASSERT_TRUE(operador.ok());
-        EXPECT_EQ(operador.value(), demo::kAnchoUSU);
+        EXPECT_EQ(operador.value(), demo::kWidthUSU);
         // N is numbered by the database.
         for (int i = 0; i < 2; ++i)
             ASSERT_TRUE(

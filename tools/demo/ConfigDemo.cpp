@@ -15,7 +15,7 @@ namespace {
 struct DemoPort {
     int puert;
     const char* descr;
-    const char* pagina;
+    const char* pageSize;
     const char* ident;
     const char* estac;
     const char* maqui;
@@ -23,15 +23,15 @@ struct DemoPort {
     const char* forma;
     const char* carac;
     const char* opera;
-    int reloj;
+    int clock;
 };
 
 // Clock intervals in minutes, clocks 1 to 10.
-constexpr int kIntervalos[] = {1, 2, 0, 5, 5, 10, 10, 15, 30, 60};
+constexpr int kIntervals[] = {1, 2, 0, 5, 5, 10, 10, 15, 30, 60};
 
-const std::vector<DemoPort>& puertosDemo()
+const std::vector<DemoPort>& demoPorts()
 {
-    static const std::vector<DemoPort> puertos = {
+    static const std::vector<DemoPort> ports = {
         {1, "Diámetro, estación 1", "/estacion1.html", "DIAM=", kStations[0], kMachines[0],
          kProducts[0], kFormats[0], kCharacteristics[0], kOperators[0], 1},
         {2, "Largo, estación 1", "/estacion1.html", "LARGO=", kStations[0], kMachines[0],
@@ -57,41 +57,41 @@ const std::vector<DemoPort>& puertosDemo()
         {12, "Diámetro, producto leído de la página", "/estacion5.html", "DIAM=", kStations[0],
          "@MAQ:", "@PROD:", "@FRM:", kCharacteristics[0], kOperators[0], 1},
     };
-    return puertos;
+    return ports;
 }
 
-Status construye(const QString& path, const QString& passBD, const std::vector<DemoPort>& puertos)
+Status build(const QString& path, const QString& passBD, const std::vector<DemoPort>& ports)
 {
-    if (Status creado = EngineLayer::createFileDatabase(path, passBD); !creado)
-        return creado;
-    auto abierto = EngineLayer::open(conexionConf(path, passBD));
-    if (!abierto)
-        return abierto.error();
-    const Connection& cn = *abierto.value();
+    if (Status created = EngineLayer::createFileDatabase(path, passBD); !created)
+        return created;
+    auto opened = EngineLayer::open(configConnectionString(path, passBD));
+    if (!opened)
+        return opened.error();
+    const Connection& cn = *opened.value();
 
-    const AnchosClave anchos{kAnchoUSU, kAnchoEST, kAnchoMAQ, kAnchoPRO, kAnchoFRM, kAnchoCAR};
-    if (Status tablas = creaTablasConfig(cn, anchos); !tablas)
-        return tablas;
+    const KeyWidths widths{kWidthUSU, kWidthEST, kWidthMAQ, kWidthPRO, kWidthFRM, kWidthCAR};
+    if (Status tables = createConfigTables(cn, widths); !tables)
+        return tables;
 
     QSqlDatabase db = cn.database();
     if (!db.transaction())
         return RuntimeError{-1, QStringLiteral("ConfigDemo"),
                             QStringLiteral("cannot start a transaction in ") + path};
-    const auto falla = [&](const RuntimeError& error) {
+    const auto fail = [&](const RuntimeError& error) {
         db.rollback();
         return Status(error);
     };
-    for (int clave = 1; clave <= 10; ++clave) {
-        auto hecho = cn.exec(QStringLiteral("INSERT INTO HTMRELOJ (CLAVE, INTER) VALUES (?, ?)"),
-                             {clave, kIntervalos[clave - 1]});
-        if (!hecho)
-            return falla(hecho.error());
+    for (int key = 1; key <= 10; ++key) {
+        auto done = cn.exec(QStringLiteral("INSERT INTO HTMRELOJ (CLAVE, INTER) VALUES (?, ?)"),
+                            {key, kIntervals[key - 1]});
+        if (!done)
+            return fail(done.error());
     }
-    for (const DemoPort& p : puertos) {
-        const QVariantList valores = {
+    for (const DemoPort& p : ports) {
+        const QVariantList values = {
             p.puert,
             QString::fromUtf8(p.descr),
-            QLatin1String(kDemoPageBase) + QLatin1String(p.pagina),
+            QLatin1String(kDemoPageBase) + QLatin1String(p.pageSize),
             QLatin1String(p.ident),
             1,
             6,
@@ -101,19 +101,19 @@ Status construye(const QString& path, const QString& passBD, const std::vector<D
             QLatin1String(p.forma),
             QLatin1String(p.carac),
             QLatin1String(p.opera),
-            p.reloj,
+            p.clock,
         };
-        auto hecho = cn.exec(
+        auto done = cn.exec(
             QStringLiteral("INSERT INTO HTMCONFI (Puert, Descr, WebPg, Ident, Inici, Longi, Estac, "
                            "Maqui, Produ, Forma, Carac, Opera, Reloj) "
                            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"),
-            valores);
-        if (!hecho)
-            return falla(hecho.error());
+            values);
+        if (!done)
+            return fail(done.error());
     }
     if (!db.commit())
-        return falla(RuntimeError{-1, QStringLiteral("ConfigDemo"),
-                                  QStringLiteral("cannot save the demo configuration in ") + path});
+        return fail(RuntimeError{-1, QStringLiteral("ConfigDemo"),
+                                 QStringLiteral("cannot save the demo configuration in ") + path});
     return {};
 }
 
@@ -121,16 +121,16 @@ Status construye(const QString& path, const QString& passBD, const std::vector<D
 
 Status buildDemoConfigDatabase(const QString& path, const QString& passBD)
 {
-    return construye(path, passBD, puertosDemo());
+    return build(path, passBD, demoPorts());
 }
 
 Status buildSecondDemoConfigDatabase(const QString& path, const QString& passBD)
 {
-    const std::vector<DemoPort>& todos = puertosDemo();
-    std::vector<DemoPort> pocos(todos.begin(), todos.begin() + 4);
-    pocos[0].descr = "Diámetro, línea de prueba";
-    pocos[1].descr = "Largo, línea de prueba";
-    return construye(path, passBD, pocos);
+    const std::vector<DemoPort>& all = demoPorts();
+    std::vector<DemoPort> few(all.begin(), all.begin() + 4);
+    few[0].descr = "Diámetro, línea de prueba";
+    few[1].descr = "Largo, línea de prueba";
+    return build(path, passBD, few);
 }
 
 } // namespace telvar::demo

@@ -6,12 +6,12 @@
 // format 8, characteristic 8.
 namespace telvar::demo {
 
-inline constexpr int kAnchoUSU = 8;
-inline constexpr int kAnchoEST = 8;
-inline constexpr int kAnchoMAQ = 8;
-inline constexpr int kAnchoPRO = 20;
-inline constexpr int kAnchoFRM = 8;
-inline constexpr int kAnchoCAR = 8;
+inline constexpr int kWidthUSU = 8;
+inline constexpr int kWidthEST = 8;
+inline constexpr int kWidthMAQ = 8;
+inline constexpr int kWidthPRO = 20;
+inline constexpr int kWidthFRM = 8;
+inline constexpr int kWidthCAR = 8;
 
 // Operators (USU) who take readings; the configurators are in the SPC data.
 inline constexpr const char* kOperators[] = {"OPER01", "OPER02"};

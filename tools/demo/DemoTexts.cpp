@@ -96,7 +96,7 @@ void appendGroup(QStringList& lines, int number, const char* tag, const char* sp
 
 } // namespace
 
-QString languageFileText(int idioma)
+QString languageFileText(int language)
 {
     QMap<int, QMap<int, const DemoMessage*>> bySection;
     int maxNumber = 0;
@@ -107,7 +107,7 @@ QString languageFileText(int idioma)
     const int maxSection = bySection.lastKey();
 
     QStringList lines;
-    lines << QString::number(idioma) << QString::number(maxSection) << QString::number(maxNumber)
+    lines << QString::number(language) << QString::number(maxSection) << QString::number(maxNumber)
           << QStringLiteral("2");
     for (int section = 0; section <= maxSection; ++section) {
         lines << QStringLiteral("%1 Sección %1").arg(section);

@@ -21,6 +21,6 @@ const std::vector<DemoMessage>& demoMessages();
 
 // The language file as UTF-16 text (without the byte order mark): header,
 // then every section 0..highest with its groups in number order.
-QString languageFileText(int idioma);
+QString languageFileText(int language);
 
 } // namespace telvar::demo

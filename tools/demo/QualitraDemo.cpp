@@ -98,16 +98,16 @@ Status runInTransaction(const Connection& cn, const QList<std::pair<QString, QVa
 }
 
 struct Characteristic {
-    QString clave;
+    QString key;
     bool numeric = true;
 };
 
-Result<QList<Characteristic>> characteristicsOf(const Connection& qualitra, const QString& forma)
+Result<QList<Characteristic>> characteristicsOf(const Connection& qualitra, const QString& format)
 {
     auto rows = qualitra.exec(QStringLiteral("SELECT CXFCARAC, CARTIPO FROM CXF, CAR "
                                              "WHERE CARCLAVE = CXFCARAC AND CXFFORMA = ? "
                                              "ORDER BY CXFPOSIC, CXFCARAC"),
-                              {forma});
+                              {format});
     if (!rows)
         return rows.error();
     QList<Characteristic> result;
@@ -140,9 +140,9 @@ QString dataTableStatement(Dialecto dialecto, const QString& table,
     }
     QString sql = QStringLiteral("CREATE TABLE [") + table + QStringLiteral("] (") + n +
                   QStringLiteral(", Fecha VARCHAR(20), Turno VARCHAR(10), Operador VARCHAR(") +
-                  QString::number(kAnchoUSU) + QStringLiteral(")");
+                  QString::number(kWidthUSU) + QStringLiteral(")");
     for (const Characteristic& c : characteristics)
-        sql += QStringLiteral(", [") + c.clave +
+        sql += QStringLiteral(", [") + c.key +
                (c.numeric ? QStringLiteral("] DOUBLE PRECISION") : QStringLiteral("] VARCHAR(20)"));
     return sql + QLatin1Char(')');
 }
@@ -174,7 +174,7 @@ Status loadQualitraDemo(const Connection& cn)
         if (!hash)
             return hash.error();
         work.append({QStringLiteral("UPDATE USU SET USUCONTR = ? WHERE USUCLAVE = ?"),
-                     {hash.value(), QString::fromLatin1(user.clave)}});
+                     {hash.value(), QString::fromLatin1(user.key)}});
     }
     return runInTransaction(cn, work);
 }
@@ -211,13 +211,13 @@ Status createDemoDataFiles(const Connection& qualitra, const QString& rutaDatos,
     if (!targets)
         return targets.error();
     for (const DataTarget& t : targets.value()) {
-        auto characteristics = characteristicsOf(qualitra, t.forma);
+        auto characteristics = characteristicsOf(qualitra, t.format);
         if (!characteristics)
             return characteristics.error();
-        const QDir machineDir(QDir(rutaDatos).filePath(t.forma + QLatin1Char('/') + t.maquina));
+        const QDir machineDir(QDir(rutaDatos).filePath(t.format + QLatin1Char('/') + t.machine));
         if (!QDir().mkpath(machineDir.path()))
             return demoError(QStringLiteral("Cannot create the directory ") + machineDir.path());
-        const QString path = machineDir.filePath(t.producto + QStringLiteral(".MDB"));
+        const QString path = machineDir.filePath(t.product + QStringLiteral(".MDB"));
         if (Status created = EngineLayer::createFileDatabase(path, passBD); !created)
             return created;
         auto data = EngineLayer::open(jetConnectionString(path, passBD));
@@ -252,11 +252,11 @@ Status createDemoDataTables(const Connection& qualitra, const Connection& data)
     if (!targets)
         return targets.error();
     for (const DataTarget& t : targets.value()) {
-        auto characteristics = characteristicsOf(qualitra, t.forma);
+        auto characteristics = characteristicsOf(qualitra, t.format);
         if (!characteristics)
             return characteristics.error();
-        const QString table = QStringLiteral("Datos_") + t.forma + QLatin1Char('_') + t.maquina +
-                              QLatin1Char('_') + t.producto;
+        const QString table = QStringLiteral("Datos_") + t.format + QLatin1Char('_') + t.machine +
+                              QLatin1Char('_') + t.product;
         auto made = data.exec(dataTableStatement(data.dialecto(), table, characteristics.value()));
         if (!made)
             return withContext(made.error(), table);

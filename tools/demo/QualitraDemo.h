@@ -21,7 +21,7 @@
 namespace telvar::demo {
 
 struct DemoUser {
-    const char* clave;
+    const char* key;
     const char* password;
     const char* storedAs; // "bcrypt", "encoded", "plain"
     bool activeConfigurator;
@@ -65,9 +65,9 @@ Status createDemoDataTables(const Connection& qualitra, const Connection& data);
 
 // The format/machine/product triples the chain links, in key order.
 struct DataTarget {
-    QString forma;
-    QString maquina;
-    QString producto;
+    QString format;
+    QString machine;
+    QString product;
 };
 Result<QList<DataTarget>> demoDataTargets(const Connection& qualitra);
 

@@ -13,9 +13,9 @@
 namespace telvar {
 
 TelvarConfig::TelvarConfig(Modulo1& m, Interaccion& ui, QWidget* parent)
-    : QDialog(parent), m_m(m), m_selector(m, ui),
-      m_selectorArchivo([](QWidget* padre, const QString& filtro) {
-          return QFileDialog::getOpenFileName(padre, QString(), QString(), filtro);
+    : QDialog(parent), m_m(m), m_chooser(m, ui),
+      m_filePicker([](QWidget* owner, const QString& filter) {
+          return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
       }),
       m_cboDBConf(new QComboBox(this)), m_cmdRuta(new QPushButton(this)),
       m_bAceptar(new QPushButton(this))
@@ -34,16 +34,16 @@ TelvarConfig::TelvarConfig(Modulo1& m, Interaccion& ui, QWidget* parent)
     m_bAceptar->setDefault(true);
     m_cmdRuta->setAutoDefault(false);
 
-    auto* fila = new QHBoxLayout;
-    fila->addWidget(m_cboDBConf, 1);
-    fila->addWidget(m_cmdRuta);
-    auto* botones = new QHBoxLayout;
-    botones->addStretch(1);
-    botones->addWidget(m_bAceptar);
-    auto* diseno = new QVBoxLayout(this);
-    diseno->addLayout(fila);
-    diseno->addSpacing(8);
-    diseno->addLayout(botones);
+    auto* pathRow = new QHBoxLayout;
+    pathRow->addWidget(m_cboDBConf, 1);
+    pathRow->addWidget(m_cmdRuta);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(m_bAceptar);
+    auto* mainLayout = new QVBoxLayout(this);
+    mainLayout->addLayout(pathRow);
+    mainLayout->addSpacing(8);
+    mainLayout->addLayout(buttons);
 
     connect(m_cmdRuta, &QPushButton::clicked, this, &TelvarConfig::cmdRuta_Click);
     connect(m_bAceptar, &QPushButton::clicked, this, &TelvarConfig::bAceptar_Click);
@@ -51,9 +51,9 @@ TelvarConfig::TelvarConfig(Modulo1& m, Interaccion& ui, QWidget* parent)
     Form_Load();
 }
 
-void TelvarConfig::setSelectorArchivo(SelectorArchivo selector)
+void TelvarConfig::setFilePicker(FilePicker picker)
 {
-    m_selectorArchivo = std::move(selector);
+    m_filePicker = std::move(picker);
 }
 
 void TelvarConfig::Form_Load()
@@ -63,21 +63,21 @@ void TelvarConfig::Form_Load()
     m_bAceptar->setText(m_m.Mensajes(2, 0));
 
     m_cboDBConf->clear();
-    m_cboDBConf->addItems(m_selector.cargaLista());
+    m_cboDBConf->addItems(m_chooser.loadPaths());
     m_cboDBConf->setCurrentIndex(m_cboDBConf->count() > 0 ? 0 : -1);
     // The combo box is wide enough for the longest path it lists.
-    const QFontMetrics medidas(m_cboDBConf->font());
-    int mayor = 0;
+    const QFontMetrics metrics(m_cboDBConf->font());
+    int widest = 0;
     for (int i = 0; i < m_cboDBConf->count(); ++i)
-        mayor = std::max(mayor, medidas.horizontalAdvance(m_cboDBConf->itemText(i)));
-    m_cboDBConf->setMinimumWidth(std::min(mayor + 60, 900));
+        widest = std::max(widest, metrics.horizontalAdvance(m_cboDBConf->itemText(i)));
+    m_cboDBConf->setMinimumWidth(std::min(widest + 60, 900));
 }
 
 void TelvarConfig::cmdRuta_Click()
 {
-    const QString elegido = m_selectorArchivo(this, QStringLiteral("mdb (*.mdb)"));
-    if (!elegido.isEmpty())
-        m_cboDBConf->setEditText(QDir::toNativeSeparators(elegido));
+    const QString picked = m_filePicker(this, QStringLiteral("mdb (*.mdb)"));
+    if (!picked.isEmpty())
+        m_cboDBConf->setEditText(QDir::toNativeSeparators(picked));
     m_cboDBConf->setFocus();
 }
 
@@ -86,11 +86,11 @@ void TelvarConfig::bAceptar_Click()
     QStringList items;
     for (int i = 0; i < m_cboDBConf->count(); ++i)
         items.append(m_cboDBConf->itemText(i));
-    const std::optional<QString> ruta = m_selector.acepta(m_cboDBConf->currentText(), items);
-    if (!ruta)
+    const std::optional<QString> path = m_chooser.accept(m_cboDBConf->currentText(), items);
+    if (!path)
         return;
-    m_rutaAceptada = *ruta;
-    m_cboDBConf->setEditText(*ruta);
+    m_acceptedPath = *path;
+    m_cboDBConf->setEditText(*path);
     accept();
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/SelectorConfig.h"
+#include "config/ConfigChooser.h"
 
 #include <QDialog>
 #include <QString>
@@ -22,26 +22,26 @@ class TelvarConfig final : public QDialog {
     Q_OBJECT
 public:
     // Shows the open-file dialog with a name filter; "" when cancelled.
-    using SelectorArchivo = std::function<QString(QWidget* parent, const QString& filtro)>;
+    using FilePicker = std::function<QString(QWidget* parent, const QString& filter)>;
 
     TelvarConfig(Modulo1& m, Interaccion& ui, QWidget* parent = nullptr);
 
     // Replaces the open-file dialog (tests answer without one).
-    void setSelectorArchivo(SelectorArchivo selector);
+    void setFilePicker(FilePicker picker);
 
     void cmdRuta_Click();
     void bAceptar_Click();
 
     // The path accepted, "" while none is.
-    const QString& rutaAceptada() const { return m_rutaAceptada; }
+    const QString& acceptedPath() const { return m_acceptedPath; }
 
 private:
     void Form_Load();
 
     Modulo1& m_m;
-    SelectorConfig m_selector;
-    SelectorArchivo m_selectorArchivo;
-    QString m_rutaAceptada;
+    ConfigChooser m_chooser;
+    FilePicker m_filePicker;
+    QString m_acceptedPath;
     QComboBox* m_cboDBConf;
     QPushButton* m_cmdRuta;
     QPushButton* m_bAceptar;

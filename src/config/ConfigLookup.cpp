@@ -1,20 +1,20 @@
-#include "config/ConfigBusca.h"
+#include "config/ConfigLookup.h"
 
 #include "config/ConfigGridModel.h"
 
 namespace telvar {
 
-int ConfigBusca::count() const
+int ConfigLookup::count() const
 {
     return m_rsConf.rowCount();
 }
 
-ConfigRow ConfigBusca::fila(int i) const
+ConfigRow ConfigLookup::row(int i) const
 {
     return m_rsConf.row(i);
 }
 
-std::optional<ConfigRow> ConfigBusca::busca(int puert) const
+std::optional<ConfigRow> ConfigLookup::find(int puert) const
 {
     const std::optional<int> i = m_rsConf.rowOfPuert(puert);
     if (!i)

@@ -15,40 +15,40 @@ class Interaccion;
 // lists the paths TLVDirec.IAU remembers, and accepts one after checking that
 // it really is a configuration database, by rewriting TLVDirec.IAU with it
 // first. The dialog only shows and forwards.
-class SelectorConfig final {
+class ConfigChooser final {
 public:
-    SelectorConfig(Modulo1& m, Interaccion& ui) : m_m(m), m_ui(ui) {}
+    ConfigChooser(Modulo1& m, Interaccion& ui) : m_m(m), m_ui(ui) {}
 
     // The paths of TLVDirec.IAU in file order. A file that cannot be read is
     // reported (naming the form and the error) and gives an empty list, so
     // the person can still browse for a database.
-    QStringList cargaLista();
+    QStringList loadPaths();
 
     // The path the typed text stands for: the text itself when it ends in
     // ".mdb" (any case), otherwise RutaApp + "TLVConf.mdb".
-    static QString rutaElegida(const QString& texto, const QString& RutaApp);
+    static QString chosenPath(const QString& text, const QString& RutaApp);
 
-    // TLVDirec.IAU's new contents: ruta first, then every item that differs
+    // TLVDirec.IAU's new contents: path first, then every item that differs
     // from it (and from each other) when upper-cased, in list order.
-    static QStringList nuevoOrden(const QString& ruta, const QStringList& items);
+    static QStringList newOrder(const QString& path, const QStringList& items);
 
     // Accepts the typed text with the combo box's items: opens the database,
     // checks that it holds HTMRELOJ and HTMCONFI and that it passes Reinicia's
     // width check (a station column Reinicia would widen passes), and
     // rewrites TLVDirec.IAU. The accepted path, or nothing after a reported
     // failure (TLVDirec.IAU is then unchanged).
-    std::optional<QString> acepta(const QString& texto, const QStringList& items);
+    std::optional<QString> accept(const QString& text, const QStringList& items);
 
     // The report of a failure while accepting.
-    static QString reporteAcepta(const RuntimeError& error);
+    static QString acceptReport(const RuntimeError& error);
     // The report of a file that fails the width check: where, the file, and
     // the width check's lines.
-    static QString reporteAnchosAcepta(const QString& ruta, const QString& reporte);
+    static QString acceptWidthReport(const QString& path, const QString& report);
     // The report of a failure while loading the list.
-    static QString reporteCarga(const RuntimeError& error);
+    static QString loadReport(const RuntimeError& error);
 
 private:
-    void avisa(const RuntimeError& error);
+    void warn(const RuntimeError& error);
 
     Modulo1& m_m;
     Interaccion& m_ui;
