@@ -9,6 +9,7 @@
 #include "config/widgets/TelvarConfig.h"
 #include "database/LeeAnchos.h"
 
+#include <QEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGuiApplication>
@@ -17,7 +18,6 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -113,7 +113,7 @@ void Telvar::buildControls()
     const ConfigGridModel* grid = &m_configuracion.RsConf();
     connect(grid, &QAbstractItemModel::modelAboutToBeReset, this, &Telvar::rememberCurrentPort);
     connect(grid, &QAbstractItemModel::modelReset, this, &Telvar::layOutDBGrid1);
-    connect(grid, &ConfigGridModel::leido, this, &Telvar::restoreCurrentPort);
+    connect(grid, &ConfigGridModel::rowsRead, this, &Telvar::restoreCurrentPort);
 
     m_SSTab1->addTab(buildReadingsTab(), QString());
 
@@ -152,6 +152,10 @@ QWidget* Telvar::buildReadingsTab()
     m_txtGraba->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_txtGraba->setLineWrapMode(QPlainTextEdit::NoWrap);
     connect(&m_recordingLog, &RecordingLog::lineAppended, this, &Telvar::showRecordingLog);
+    m_txtGraba->installEventFilter(this);
+    // Until its tab is first shown the box has no size of its own: its
+    // preferred height stands in for it.
+    fitRecordingLogTo(m_txtGraba->sizeHint().height());
 
     m_txtSource = new QPlainTextEdit(tab);
     m_txtSource->setObjectName(QStringLiteral("txtSource"));
@@ -202,7 +206,7 @@ void Telvar::setChooserRunner(ChooserRunner runner)
 
 bool Telvar::Form_Load()
 {
-    setWindowTitle(captionTelvar(m_m.Mensajes(76, 0), version::kMajor, version::kRevision));
+    setWindowTitle(telvarCaption(m_m.Mensajes(76, 0), version::kMajor, version::kRevision));
     // The key widths that Reinicia checks the configuration against.
     if (!LeeAnchos(m_m, m_ui))
         return false;
@@ -288,12 +292,19 @@ void Telvar::showRecordingLog()
     m_txtGraba->repaint();
 }
 
-void Telvar::resizeEvent(QResizeEvent* event)
+bool Telvar::eventFilter(QObject* watched, QEvent* event)
 {
-    QMainWindow::resizeEvent(event);
-    // The log keeps as many lines as its box shows.
+    // The log keeps as many lines as its box shows, however the window or
+    // the splitter sizes it.
+    if (watched == m_txtGraba && event->type() == QEvent::Resize)
+        fitRecordingLogTo(m_txtGraba->height());
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void Telvar::fitRecordingLogTo(int heightPixels)
+{
     m_recordingLog.setCapacity(
-        RecordingLog::capacityForHeight(pixelsToTwips(m_txtGraba->height(), logicalDpiY())));
+        RecordingLog::capacityForHeight(pixelsToTwips(heightPixels, m_txtGraba->logicalDpiY())));
 }
 
 void Telvar::rememberCurrentPort()

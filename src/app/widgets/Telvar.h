@@ -59,7 +59,7 @@ signals:
     void programMustEnd();
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void buildControls();
@@ -68,6 +68,7 @@ private:
     void layOutDBGrid1();
     void layOutDatoFlexGrid();
     void showRecordingLog();
+    void fitRecordingLogTo(int heightPixels);
     void rememberCurrentPort();
     void restoreCurrentPort();
     void fitToScreen();

@@ -32,8 +32,8 @@ class TelvarTest : public ::testing::Test, protected test::ConfigFixture {
 protected:
     void SetUp() override
     {
-        m_path = creaConfig(QStringLiteral("TLVConf.mdb"));
-        escribeTLVDirec({m_path});
+        m_path = createConfig(QStringLiteral("TLVConf.mdb"));
+        writeTLVDirec({m_path});
     }
     QStringList visibleFields(const Telvar& w) const
     {
@@ -52,7 +52,7 @@ protected:
     {
         const QString path = m.RutaApp + QStringLiteral("Qualitra.MDB");
         ASSERT_TRUE(EngineLayer::createFileDatabase(path, m.PassBD).ok());
-        auto cn = abre(path);
+        auto cn = openDatabase(path);
         const struct {
             const char* table;
             const char* key;
@@ -143,10 +143,10 @@ TEST_F(TelvarTest, ACellTypedInTheGridReachesTheDatabaseAndTheGridKeepsItsPlace)
     QTest::keyClick(editor, Qt::Key_Return);
     QCoreApplication::processEvents();
 
-    auto cn = abre(m_path);
-    auto fila = cn->exec(QStringLiteral("SELECT Estac FROM HTMCONFI WHERE Puert = 2"));
-    ASSERT_TRUE(fila.ok() && fila.value().next());
-    EXPECT_EQ(fila.value().value(0).toString(), QStringLiteral("EST77"));
+    auto cn = openDatabase(m_path);
+    auto row = cn->exec(QStringLiteral("SELECT Estac FROM HTMCONFI WHERE Puert = 2"));
+    ASSERT_TRUE(row.ok() && row.value().next());
+    EXPECT_EQ(row.value().value(0).toString(), QStringLiteral("EST77"));
     EXPECT_TRUE(ui.boxes.isEmpty());
     // The rows were read again: the layout and the current port survive it.
     EXPECT_EQ(visibleFields(w).size(), 14);
@@ -163,7 +163,8 @@ TEST_F(TelvarTest, ReopeningTheConfigurationKeepsTheCurrentPort)
     const int description = grid.columnOf(QStringLiteral("Descr"));
     child<QTableView>(w, "DBGrid1")->setCurrentIndex(grid.index(*grid.rowOfPuert(5), description));
     // Another program adds a port before it: port 5 moves down a row.
-    abre(m_path)->exec(QStringLiteral("INSERT INTO HTMCONFI (Puert, Descr) VALUES (3, 'Nuevo')"));
+    openDatabase(m_path)->exec(
+        QStringLiteral("INSERT INTO HTMCONFI (Puert, Descr) VALUES (3, 'Nuevo')"));
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     ASSERT_TRUE(child<QTableView>(w, "DBGrid1")->currentIndex().isValid());
     EXPECT_EQ(grid.row(child<QTableView>(w, "DBGrid1")->currentIndex().row()).Puert, 5);
@@ -225,7 +226,18 @@ TEST_F(TelvarTest, ReadingsAndLogLinesShowAsTheCoreAddsThem)
     w.show();
     QTableView* grid = child<QTableView>(w, "DatoFlexGrid");
     QPlainTextEdit* log = child<QPlainTextEdit>(w, "txtGraba");
-    // The log keeps as many lines as its box shows, at whatever size.
+    // Before the readings are first shown, the box's preferred height gives
+    // the log its capacity.
+    EXPECT_EQ(w.recordingLog().capacity(), RecordingLog::capacityForHeight(pixelsToTwips(
+                                               log->sizeHint().height(), w.logicalDpiY())));
+    EXPECT_GT(w.recordingLog().capacity(), 1);
+    // Once shown, the log keeps as many lines as its box shows, at whatever size.
+    child<QTabWidget>(w, "SSTab1")->setCurrentIndex(1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.recordingLog().capacity(),
+              RecordingLog::capacityForHeight(pixelsToTwips(log->height(), w.logicalDpiY())));
+    w.resize(900, 400);
+    QCoreApplication::processEvents();
     EXPECT_EQ(w.recordingLog().capacity(),
               RecordingLog::capacityForHeight(pixelsToTwips(log->height(), w.logicalDpiY())));
 
@@ -293,8 +305,8 @@ Telvar::ChooserRunner choosing(const QString& path)
 
 TEST_F(TelvarTest, ChoosingAnotherDatabaseReopensTheGridOnIt)
 {
-    const QString other = creaConfig(QStringLiteral("Segunda.mdb"), anchosFixture(),
-                                     {{10, QStringLiteral("Diez"), QStringLiteral("E10"), 1}});
+    const QString other = createConfig(QStringLiteral("Segunda.mdb"), fixtureKeyWidths(),
+                                       {{10, QStringLiteral("Diez"), QStringLiteral("E10"), 1}});
     Telvar w(m, ui);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     QSignalSpy ended(&w, &Telvar::programMustEnd);
@@ -303,9 +315,9 @@ TEST_F(TelvarTest, ChoosingAnotherDatabaseReopensTheGridOnIt)
     EXPECT_EQ(ended.count(), 0);
     EXPECT_EQ(child<QPushButton>(w, "bArchConf")->text(), QStringLiteral("Segunda.mdb"));
     EXPECT_EQ(w.configuracion().RsConf().rowCount(), 1);
-    EXPECT_EQ(w.configuracion().RsConfBusca().busca(10)->Descr, QStringLiteral("Diez"));
+    EXPECT_EQ(w.configuracion().RsConfBusca().find(10)->Descr, QStringLiteral("Diez"));
     EXPECT_EQ(visibleFields(w).size(), 14);
-    EXPECT_EQ(leeTLVDirec(),
+    EXPECT_EQ(readTLVDirec(),
               (other + QStringLiteral("\r\n") + m_path + QStringLiteral("\r\n")).toUtf8());
 }
 
@@ -322,12 +334,12 @@ TEST_F(TelvarTest, ClosingTheChooserWithoutChoosingReopensTheSameDatabase)
 TEST_F(TelvarTest, ADatabaseThatDoesNotFitIsRefusedAndTheWindowKeepsItsOwn)
 {
     // Accepting it would end the program now and at every later start.
-    AnchosClave anchas = anchosFixture();
+    KeyWidths anchas = fixtureKeyWidths();
     anchas.Carac = 12;
-    const QString misfit = creaConfig(QStringLiteral("Ancha.mdb"), anchas, {});
+    const QString misfit = createConfig(QStringLiteral("Ancha.mdb"), anchas, {});
     Telvar w(m, ui);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
-    const QByteArray antes = leeTLVDirec();
+    const QByteArray antes = readTLVDirec();
     QSignalSpy ended(&w, &Telvar::programMustEnd);
     w.setChooserRunner(choosing(misfit));
     w.bArchConf_Click();
@@ -336,7 +348,7 @@ TEST_F(TelvarTest, ADatabaseThatDoesNotFitIsRefusedAndTheWindowKeepsItsOwn)
     EXPECT_EQ(ui.boxes.first().type, Box::Type::MensaBox);
     EXPECT_EQ(ui.boxes.first().text, QStringLiteral("TelvarConfig. bAceptar_Click.\n") + misfit +
                                          QStringLiteral("\n\nHTMCONFI.Carac Defined Size <> 8\n"));
-    EXPECT_EQ(leeTLVDirec(), antes);
+    EXPECT_EQ(readTLVDirec(), antes);
     EXPECT_EQ(child<QPushButton>(w, "bArchConf")->text(), QStringLiteral("TLVConf.mdb"));
     EXPECT_EQ(w.configuracion().RsConf().rowCount(), 3);
     // The next start opens the same database.
