@@ -38,6 +38,26 @@ QString rewrittenName(Dialecto dialecto, const QString& name)
     return name;
 }
 
+// Where the quoted text opened by the quote character at open ends: the
+// index of its closing quote (a doubled quote stays inside), or the
+// statement's length when it is never closed.
+qsizetype closingQuote(const QString& s, qsizetype open)
+{
+    const QChar quote = s.at(open);
+    qsizetype j = open + 1;
+    while (j < s.size()) {
+        if (s.at(j) == quote) {
+            if (j + 1 < s.size() && s.at(j + 1) == quote) {
+                j += 2;
+                continue;
+            }
+            break;
+        }
+        ++j;
+    }
+    return j;
+}
+
 // Rewrites every [name] outside literals and quoted names.
 QString rewriteBrackets(Dialecto dialecto, const QString& s)
 {
@@ -47,18 +67,8 @@ QString rewriteBrackets(Dialecto dialecto, const QString& s)
     while (i < s.size()) {
         const QChar c = s.at(i);
         if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            // Copy a literal or quoted name whole; a doubled quote stays inside.
-            qsizetype j = i + 1;
-            while (j < s.size()) {
-                if (s.at(j) == c) {
-                    if (j + 1 < s.size() && s.at(j + 1) == c) {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
+            // Copy a literal or quoted name whole.
+            const qsizetype j = closingQuote(s, i);
             out += s.mid(i, j - i + 1);
             i = j + 1;
             continue;
@@ -112,19 +122,7 @@ qsizetype codeEnd(const QString& s)
             const qsizetype close = s.indexOf(QStringLiteral("*/"), i + 2);
             i = close < 0 ? s.size() : close + 2;
         } else if (c == QLatin1Char('\'') || c == QLatin1Char('"') || c == QLatin1Char('`')) {
-            // To the closing quote; a doubled quote stays inside.
-            qsizetype j = i + 1;
-            while (j < s.size()) {
-                if (s.at(j) == c) {
-                    if (j + 1 < s.size() && s.at(j + 1) == c) {
-                        j += 2;
-                        continue;
-                    }
-                    break;
-                }
-                ++j;
-            }
-            i = std::min(j + 1, s.size());
+            i = std::min(closingQuote(s, i) + 1, s.size());
             end = i;
         } else {
             ++i;
