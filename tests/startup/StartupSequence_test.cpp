@@ -53,7 +53,7 @@ TEST_F(StartupSequenceTest, WholeInstallationFillsTheProgramState)
     EXPECT_EQ(m_m.CodProducto, u"QLTR"_s);
     EXPECT_EQ(m_m.PassBD, u"Clave#1"_s);
     EXPECT_EQ(m_m.Idioma, 1);
-    EXPECT_EQ(m_m.Mensajes(0, 75), InstallationBuilder::mensajeOtraInstancia(1));
+    EXPECT_EQ(m_m.Mensajes(0, 75), InstallationBuilder::anotherInstanceMessage(1));
     EXPECT_EQ(m_m.TipoBD, u"[JET4]"_s);
     EXPECT_EQ(m_m.RutaBD, dataDir());
     EXPECT_EQ(m_m.RutaDatos, dataDir());
@@ -162,7 +162,7 @@ TEST_F(StartupSequenceTest, SecondStartIsRefusedAndTheFirstKeepsItsLock)
     StartupSequence second(m2, ui2, m_dir.path());
     EXPECT_FALSE(second.run());
     ASSERT_EQ(ui2.boxes.size(), 1);
-    EXPECT_EQ(ui2.boxes[0].text, InstallationBuilder::mensajeOtraInstancia(1));
+    EXPECT_EQ(ui2.boxes[0].text, InstallationBuilder::anotherInstanceMessage(1));
     EXPECT_EQ(ui2.boxes[0].icono, BoxKind::Exclamation);
     EXPECT_EQ(ui2.mousePointer, telvar::PointerShape::Default);
     EXPECT_FALSE(second.takeInstanceLock());

@@ -81,25 +81,25 @@ QStringList LanguageFileBuilder::lines() const
     return out;
 }
 
-QString InstallationBuilder::mensajeOtraInstancia(int idioma)
+QString InstallationBuilder::anotherInstanceMessage(int idioma)
 {
     return idioma == 1 ? QStringLiteral("El programa ya se está ejecutando.")
                        : QStringLiteral("The program is already running.");
 }
 
-QString InstallationBuilder::mensajeSoloLectura(int idioma)
+QString InstallationBuilder::readOnlyMessage(int idioma)
 {
     return idioma == 1 ? QStringLiteral("La base de datos es de sólo lectura.")
                        : QStringLiteral("The database is read-only.");
 }
 
-QString InstallationBuilder::mensajeBaseNoEncontrada(int idioma)
+QString InstallationBuilder::databaseNotFoundMessage(int idioma)
 {
     return idioma == 1 ? QStringLiteral("No se encuentra la base de datos.")
                        : QStringLiteral("The database cannot be found.");
 }
 
-QString InstallationBuilder::mensajeRevise(int idioma)
+QString InstallationBuilder::correctThePathMessage(int idioma)
 {
     return idioma == 1 ? QStringLiteral("Revise el archivo") : QStringLiteral("Check the file");
 }
@@ -190,10 +190,10 @@ void InstallationBuilder::writeComplete() const
 LanguageFileBuilder InstallationBuilder::standardLanguage(qint16 idioma)
 {
     LanguageFileBuilder language(idioma, 5, 80, 2);
-    language.setMessage(0, 75, {mensajeOtraInstancia(1), mensajeOtraInstancia(2)});
-    language.setMessage(4, 16, {mensajeSoloLectura(1), mensajeSoloLectura(2)});
-    language.setMessage(5, 6, {mensajeBaseNoEncontrada(1), mensajeBaseNoEncontrada(2)});
-    language.setMessage(5, 7, {mensajeRevise(1), mensajeRevise(2)});
+    language.setMessage(0, 75, {anotherInstanceMessage(1), anotherInstanceMessage(2)});
+    language.setMessage(4, 16, {readOnlyMessage(1), readOnlyMessage(2)});
+    language.setMessage(5, 6, {databaseNotFoundMessage(1), databaseNotFoundMessage(2)});
+    language.setMessage(5, 7, {correctThePathMessage(1), correctThePathMessage(2)});
     return language;
 }
 

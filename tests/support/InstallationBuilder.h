@@ -46,10 +46,10 @@ class InstallationBuilder final {
 public:
     // The messages the start-up shows, in the standard language file
     // (language 1 Spanish, language 2 English).
-    static QString mensajeOtraInstancia(int idioma);    // (0, 75)
-    static QString mensajeSoloLectura(int idioma);      // (4, 16)
-    static QString mensajeBaseNoEncontrada(int idioma); // (5, 6)
-    static QString mensajeRevise(int idioma);           // (5, 7)
+    static QString anotherInstanceMessage(int idioma);  // (0, 75)
+    static QString readOnlyMessage(int idioma);         // (4, 16)
+    static QString databaseNotFoundMessage(int idioma); // (5, 6)
+    static QString correctThePathMessage(int idioma);   // (5, 7)
 
     explicit InstallationBuilder(const QString& programDir);
 
