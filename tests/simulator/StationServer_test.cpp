@@ -3,6 +3,8 @@
 #include "simulator/StationServer.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <memory>
@@ -39,36 +41,54 @@ QByteArray cut(const QByteArray& page, QByteArrayView identifier)
     return pos < 0 ? QByteArray() : page.mid(pos + identifier.size(), kValueWidth);
 }
 
-TEST_F(StationServerTest, ServesEveryPageAndIdentifierOfTheDemo)
+// The demo's ports, read from the demo configuration's source so that a port
+// added there is checked here too: page, identifier and the rest of the entry
+// (where the marker fields are).
+struct DemoPort {
+    QByteArray page;
+    QByteArray identifier;
+    QByteArray rest;
+};
+
+std::vector<DemoPort> demoPortsFromSource()
 {
-    struct Port {
-        const char* page;
-        const char* identifier;
-    };
-    const Port ports[] = {
-        {"/estacion1.html", "DIAM="},  {"/estacion1.html", "LARGO="},
-        {"/estacion2.html", "PESO="},  {"/estacion2.html", "TEMP="},
-        {"/estacion2b.html", "DIAM="}, {"/estacion2b.html", "LARGO="},
-        {"/estacion1b.html", "PESO="}, {"/estacion1b.html", "TEMP="},
-        {"/estacion3.html", "DIAM="},  {"/estacion3.html", "LARGO="},
-        {"/estacion4.html", "PESO="},  {"/estacion5.html", "DIAM="},
-    };
-    for (const Port& port : ports) {
+    QFile file(QStringLiteral(TELVAR_SOURCE_DIR "/tools/demo/ConfigDemo.cpp"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QString text = QString::fromUtf8(file.readAll());
+    static const QRegularExpression entry(
+        QStringLiteral(R"re(\{\s*\d+,\s*"[^"]*",\s*"(/[^"]+)",\s*"([^"]+)",([^}]*)\})re"));
+    std::vector<DemoPort> ports;
+    for (const QRegularExpressionMatch& match : entry.globalMatch(text))
+        ports.push_back({match.captured(1).toLatin1(), match.captured(2).toLatin1(),
+                         match.captured(3).toLatin1()});
+    return ports;
+}
+
+TEST_F(StationServerTest, ServesEveryPageIdentifierAndMarkerOfTheDemo)
+{
+    const std::vector<DemoPort> ports = demoPortsFromSource();
+    ASSERT_GE(ports.size(), 12u) << "the demo configuration's ports were not found";
+    int withMarkers = 0;
+    for (const DemoPort& port : ports) {
         const std::optional<Response> response = get(m_port, port.page);
-        ASSERT_TRUE(response) << port.page;
-        EXPECT_EQ(response->status, 200) << port.page;
+        ASSERT_TRUE(response) << port.page.constData();
+        EXPECT_EQ(response->status, 200) << port.page.constData();
         EXPECT_TRUE(response->header("content-type").startsWith("text/html"));
         const QByteArray value = cut(response->body, port.identifier);
         bool ok = false;
         value.toDouble(&ok);
         EXPECT_TRUE(ok && value.trimmed() == value)
-            << port.page << ' ' << port.identifier << " gives '" << value.constData() << "'";
+            << port.page.constData() << ' ' << port.identifier.constData() << " gives '"
+            << value.constData() << "'";
+        if (!port.rest.contains("\"@MAQ:\""))
+            continue;
+        ++withMarkers;
+        EXPECT_EQ(cut(response->body, "@MAQ:").trimmed(), "MAQ01") << port.page.constData();
+        EXPECT_EQ(cut(response->body, "@PROD:").trimmed(), "PROD-A") << port.page.constData();
+        EXPECT_EQ(cut(response->body, "@FRM:").trimmed(), "FRM01") << port.page.constData();
     }
-    const std::optional<Response> markers = get(m_port, "/estacion5.html");
-    ASSERT_TRUE(markers);
-    EXPECT_EQ(cut(markers->body, "@MAQ:").trimmed(), "MAQ01");
-    EXPECT_EQ(cut(markers->body, "@PROD:").trimmed(), "PROD-A");
-    EXPECT_EQ(cut(markers->body, "@FRM:").trimmed(), "FRM01");
+    EXPECT_GE(withMarkers, 1) << "the port that reads its keys from the page";
 }
 
 TEST_F(StationServerTest, StationNamesFollowThePatternAndGenericStationsAreNumbered)
@@ -238,7 +258,28 @@ TEST_F(StationServerTest, LargePageHasItsSize)
     const std::optional<Response> empty = head.response();
     ASSERT_TRUE(empty) << "HEAD sent no body, so the next answer follows at once";
     EXPECT_TRUE(empty->body.isEmpty());
-    EXPECT_EQ(get(m_port, "/large/2000000000")->status, 400) << "sizes are bounded";
+    struct SizeCase {
+        const char* target;
+        int status;
+        const char* length;
+    };
+    const SizeCase sizes[] = {
+        {"/large/1K", 200, "1024"},  {"/large/3K.html", 200, "3072"},
+        {"/large/7.html", 200, "7"}, {"/large/2000000000", 400, nullptr},
+        {"/large/2G", 400, nullptr}, {"/large/99999999999M", 400, nullptr},
+        {"/large/", 404, nullptr},   {"/large/12Q", 404, nullptr},
+    };
+    for (const SizeCase& c : sizes) {
+        Client client(m_port);
+        ASSERT_TRUE(client.waitConnected());
+        client.send(QByteArray("HEAD ") + c.target + " HTTP/1.1\r\n\r\n");
+        const std::optional<Response> sized = client.response(10000, true);
+        ASSERT_TRUE(sized) << c.target;
+        EXPECT_EQ(sized->status, c.status) << c.target;
+        if (c.length) {
+            EXPECT_EQ(sized->header("content-length"), c.length) << c.target;
+        }
+    }
 }
 
 TEST_F(StationServerTest, RedirectsGiveTheirStatusAndLocation)
@@ -422,6 +463,28 @@ TEST_F(StationServerTest, HundredsOfConnectionsAtOnce)
     EXPECT_EQ(m_server->connectionCount(), kSilent + kBusy);
     for (const auto& client : silent)
         EXPECT_TRUE(client->received().isEmpty());
+}
+
+TEST(StationServerPorts, SilentPortsNeverAnswer)
+{
+    ServerOptions options;
+    options.port = 0;
+    options.portCount = 3;
+    options.silentPortCount = 1;
+    StationServer server(options);
+    ASSERT_TRUE(server.start());
+    const QList<quint16> ports = server.ports();
+    EXPECT_EQ(get(ports[1], "/estacion1.html")->status, 200);
+    Client hung(ports[2]);
+    ASSERT_TRUE(hung.waitConnected());
+    hung.send("GET /estacion1.html HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(get(ports[0], "/estacion1.html")->status, 200);
+    QTest::qWait(200);
+    EXPECT_TRUE(hung.received().isEmpty());
+    EXPECT_TRUE(hung.isConnected());
+
+    options.silentPortCount = 4;
+    EXPECT_FALSE(StationServer(options).start());
 }
 
 TEST(StationServerPorts, ListensOnSeveralPorts)

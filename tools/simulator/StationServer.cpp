@@ -117,6 +117,36 @@ qint64 numberBetween(QByteArrayView path, QByteArrayView prefix, QByteArrayView 
                        maxDigits);
 }
 
+// A size such as "1000", "64K", "10M" or "1G" (binary multiples), optionally
+// followed by ".html"; -1 when not one or over the largest page.
+qint64 sizeIn(QByteArrayView text)
+{
+    if (text.endsWith(".html"))
+        text.chop(5);
+    int shift = 0;
+    if (!text.isEmpty()) {
+        switch (text.back()) {
+        case 'K':
+            shift = 10;
+            break;
+        case 'M':
+            shift = 20;
+            break;
+        case 'G':
+            shift = 30;
+            break;
+        default:
+            break;
+        }
+    }
+    if (shift != 0)
+        text.chop(1);
+    const qint64 number = parseNumber(text, 15);
+    if (number < 0 || number > (kMaxLargeBytes >> shift))
+        return number < 0 ? -1 : kMaxLargeBytes + 1;
+    return number << shift;
+}
+
 QByteArray indexPage()
 {
     return "<!DOCTYPE html>\n<html><head><title>Station simulator</title></head>\n<body>\n"
@@ -133,8 +163,8 @@ QByteArray indexPage()
 
 class Connection final : public QObject {
 public:
-    Connection(StationServer* server, QTcpSocket* socket)
-        : QObject(server), m_server(server), m_socket(socket)
+    Connection(StationServer* server, QTcpSocket* socket, bool silent)
+        : QObject(server), m_server(server), m_socket(socket), m_silent(silent)
     {
         m_socket->setParent(this);
         m_socket->setReadBufferSize(kLargeBacklog);
@@ -154,7 +184,8 @@ public:
             if (m_socket->state() != QAbstractSocket::ConnectedState)
                 deleteLater();
         });
-        m_idle.start();
+        if (!m_silent)
+            m_idle.start();
         if (m_socket->bytesAvailable() > 0)
             onReadyRead();
     }
@@ -300,10 +331,10 @@ private:
             reply.kind = Reply::Kind::Garbage;
             return reply;
         }
-        qint64 size = numberBetween(path, "/large/", ".html", 12);
-        if (size < 0)
-            size = numberBetween(path, "/large/", "", 12);
-        if (size >= 0) {
+        if (path.startsWith("/large/")) {
+            const qint64 size = sizeIn(path.sliced(7));
+            if (size < 0)
+                return errorReply(404, "no such page");
             if (size > kMaxLargeBytes)
                 return errorReply(400, "size out of range");
             Reply reply;
@@ -464,10 +495,10 @@ private:
 
     StationServer* m_server;
     QTcpSocket* m_socket;
+    bool m_silent = false;
     QByteArray m_buffer;
     QTimer m_idle;
     bool m_busy = false;
-    bool m_silent = false;
     bool m_closing = false;
     bool m_keepAlive = true;
     qint64 m_largeRemaining = 0;
@@ -499,6 +530,8 @@ bool StationServer::start(QString* error)
         return fail(QStringLiteral("invalid station pattern: ") + m_stationPattern.errorString());
     if (m_options.portCount < 1 || m_options.portCount > 1000)
         return fail(QStringLiteral("the number of ports must be between 1 and 1000"));
+    if (m_options.silentPortCount < 0 || m_options.silentPortCount > m_options.portCount)
+        return fail(QStringLiteral("more silent ports than ports"));
     if (m_options.port != 0 && int(m_options.port) + m_options.portCount - 1 > 65535)
         return fail(QStringLiteral("the ports run past 65535"));
     for (int i = 0; i < m_options.portCount; ++i) {
@@ -512,8 +545,9 @@ bool StationServer::start(QString* error)
                             .arg(m_options.address.toString())
                             .arg(port)
                             .arg(server->errorString()));
+        const bool silent = i >= m_options.portCount - m_options.silentPortCount;
         connect(server, &QTcpServer::newConnection, this,
-                [this, server] { acceptPending(server); });
+                [this, server, silent] { acceptPending(server, silent); });
     }
     return true;
 }
@@ -557,7 +591,7 @@ bool StationServer::isStationName(const QByteArray& path) const
     return path.size() <= 256 && m_stationPattern.match(QString::fromLatin1(path)).hasMatch();
 }
 
-void StationServer::acceptPending(QTcpServer* server)
+void StationServer::acceptPending(QTcpServer* server, bool silent)
 {
     while (QTcpSocket* socket = server->nextPendingConnection()) {
         if (m_connections >= m_options.maxConnections) {
@@ -566,7 +600,7 @@ void StationServer::acceptPending(QTcpServer* server)
             continue;
         }
         ++m_connections;
-        auto* connection = new Connection(this, socket);
+        auto* connection = new Connection(this, socket, silent);
         connect(connection, &QObject::destroyed, this, [this] { --m_connections; });
     }
 }

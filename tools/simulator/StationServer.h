@@ -15,7 +15,8 @@
 //   /silent                      accepts the request and never answers
 //   /close                       closes the connection at once
 //   /garbage                     answers bytes that are not HTTP, then closes
-//   /large/<bytes>               a page of that many bytes
+//   /large/<bytes>[K|M|G]        a page of that many bytes (K, M, G: binary
+//                                multiples)
 //   /redirect?to=<path>&code=<c> redirect (301, 302, 303, 307 or 308)
 //   /loop/a.html, /loop/b.html   a redirect loop
 //   /chain/<n>.html              n redirects before a station page
@@ -42,6 +43,9 @@ struct ServerOptions {
     QHostAddress address = QHostAddress(QHostAddress::LocalHost);
     quint16 port = 8088; // 0: a free port chosen by the system for each listener
     int portCount = 1;   // consecutive ports port, port + 1, ...
+    // The last silentPortCount of those ports accept connections and never
+    // answer on them (a hung station host).
+    int silentPortCount = 0;
     quint64 seed = 1;
     // 0: each page's readings move at every request of it; otherwise they
     // move every tickPeriodMs milliseconds of the clock.
@@ -81,7 +85,7 @@ public:
     bool isStationName(const QByteArray& path) const;
 
 private:
-    void acceptPending(QTcpServer* server);
+    void acceptPending(QTcpServer* server, bool silent);
 
     ServerOptions m_options;
     QRegularExpression m_stationPattern;

@@ -63,6 +63,9 @@ int main(int argc, char** argv)
          QStringLiteral("P"), QStringLiteral("8088")},
         {QStringLiteral("ports"), QStringLiteral("Number of consecutive ports."),
          QStringLiteral("N"), QStringLiteral("1")},
+        {QStringLiteral("silent-ports"),
+         QStringLiteral("The last K ports accept connections and never answer."),
+         QStringLiteral("K"), QStringLiteral("0")},
         {QStringLiteral("seed"), QStringLiteral("Seed of the readings."), QStringLiteral("S"),
          QStringLiteral("1")},
         {QStringLiteral("period-ms"),
@@ -84,6 +87,8 @@ int main(int argc, char** argv)
     options.port = static_cast<quint16>(numberOption(parser, QStringLiteral("port"), 0, 65535, ok));
     options.portCount =
         static_cast<int>(numberOption(parser, QStringLiteral("ports"), 1, 1000, ok));
+    options.silentPortCount =
+        static_cast<int>(numberOption(parser, QStringLiteral("silent-ports"), 0, 1000, ok));
     options.seed = static_cast<quint64>(
         numberOption(parser, QStringLiteral("seed"), 0, std::numeric_limits<qint64>::max(), ok));
     options.tickPeriodMs = numberOption(parser, QStringLiteral("period-ms"), 0, 86400000, ok);
