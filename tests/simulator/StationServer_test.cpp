@@ -298,6 +298,7 @@ TEST_F(StationServerTest, RedirectsGiveTheirStatusAndLocation)
         {"/loop", 302, "/loop"},
         {"/chain/3.html", 302, "/chain/2.html"},
         {"/redirect?to=http://elsewhere/", 400, ""},
+        {"/redirect?to=//elsewhere/x", 400, ""},
         {"/redirect?code=200", 400, ""},
         {"/chain/5000.html", 400, ""},
     };

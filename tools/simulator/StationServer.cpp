@@ -350,7 +350,8 @@ private:
             const qint64 code = codeText.isEmpty() ? 302 : parseNumber(codeText, 3);
             const bool codeOk =
                 code == 301 || code == 302 || code == 303 || code == 307 || code == 308;
-            if (!codeOk || !to.startsWith('/') || to.size() > kMaxLocation)
+            // Only a path on this server: never another host.
+            if (!codeOk || !to.startsWith('/') || to.startsWith("//") || to.size() > kMaxLocation)
                 return errorReply(400, "bad redirect");
             return redirectReply(static_cast<int>(code), to);
         }
