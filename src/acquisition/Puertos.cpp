@@ -8,9 +8,6 @@ namespace telvar {
 
 namespace {
 
-// Run-time: control array element does not exist (a clock button beyond 10).
-constexpr long long ControlArrayElementMissing = 340;
-
 RuntimeError overflow(const QString& what)
 {
     return RuntimeError{ErrorNumber::Overflow, QStringLiteral("Telvar"),
@@ -83,7 +80,7 @@ ClockPlan planClocks(const QList<ConfigRow>& rows)
             continue;
         if (row.Reloj >= static_cast<int>(plan.used.size())) {
             plan.error =
-                RuntimeError{ControlArrayElementMissing, QStringLiteral("Telvar"),
+                RuntimeError{ErrorNumber::ControlArrayElementMissing, QStringLiteral("Telvar"),
                              QStringLiteral("Control array element '") +
                                  QString::number(row.Reloj) + QStringLiteral("' doesn't exist")};
             return plan;

@@ -66,6 +66,8 @@ inline constexpr long long InputPastEndOfFile = 62;
 inline constexpr long long PermissionDenied = 70;
 // Run-time: path/file access error.
 inline constexpr long long PathFileAccess = 75;
+// Run-time: control array element does not exist (a clock beyond the ten).
+inline constexpr long long ControlArrayElementMissing = 340;
 // Run-time: invalid picture.
 inline constexpr long long InvalidPicture = 481;
 // Run-time: out of memory, what reading a file without bound would end in.
