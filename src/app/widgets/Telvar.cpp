@@ -52,7 +52,7 @@ QLabel* valueLabel(QWidget* parent, const char* name)
 } // namespace
 
 Telvar::Telvar(Modulo1& m, Interaccion& ui, QWidget* parent)
-    : QMainWindow(parent), m_m(m), m_ui(ui), m_configuracion(m, ui), m_readings(m),
+    : QMainWindow(parent), m_m(m), m_ui(ui), m_configDatabase(m, ui), m_readings(m),
       m_runChooser([](TelvarConfig& chooser) { chooser.exec(); })
 {
     setObjectName(QStringLiteral("Telvar"));
@@ -99,7 +99,7 @@ void Telvar::buildControls()
     // Tab 0: the configuration grid.
     m_DBGrid1 = new QTableView;
     m_DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    m_DBGrid1->setModel(&m_configuracion.RsConf());
+    m_DBGrid1->setModel(&m_configDatabase.RsConf());
     m_DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     m_DBGrid1->setAlternatingRowColors(true);
@@ -110,7 +110,7 @@ void Telvar::buildControls()
     m_DBGrid1->horizontalHeader()->setHighlightSections(false);
     m_SSTab1->addTab(m_DBGrid1, QString());
 
-    const ConfigGridModel* grid = &m_configuracion.RsConf();
+    const ConfigGridModel* grid = &m_configDatabase.RsConf();
     connect(grid, &QAbstractItemModel::modelAboutToBeReset, this, &Telvar::rememberCurrentPort);
     connect(grid, &QAbstractItemModel::modelReset, this, &Telvar::layOutDBGrid1);
     connect(grid, &ConfigGridModel::rowsRead, this, &Telvar::restoreCurrentPort);
@@ -218,9 +218,9 @@ bool Telvar::Form_Load()
 
 ReiniciaOutcome Telvar::Reinicia()
 {
-    const ReiniciaOutcome result = m_configuracion.Reinicia();
+    const ReiniciaOutcome result = m_configDatabase.Reinicia();
     if (result == ReiniciaOutcome::Done) {
-        m_bArchConf->setText(m_configuracion.archConfCaption());
+        m_bArchConf->setText(m_configDatabase.archConfCaption());
         m_bArchConf->setToolTip(m_m.RutaConf);
         setCaptions();
         layOutDBGrid1();
@@ -249,7 +249,7 @@ void Telvar::setCaptions()
 
 void Telvar::layOutDBGrid1()
 {
-    ConfigGridModel& grid = m_configuracion.RsConf();
+    ConfigGridModel& grid = m_configDatabase.RsConf();
     QHash<QString, QString> captions;
     for (const ConfigGridColumn& column : kConfigGridColumns)
         captions.insert(QLatin1String(column.field), m_m.Mensajes(column.caption));
@@ -314,13 +314,13 @@ void Telvar::rememberCurrentPort()
     const QModelIndex current = m_DBGrid1->currentIndex();
     if (!current.isValid())
         return;
-    m_currentPuert = m_configuracion.RsConf().row(current.row()).Puert;
+    m_currentPuert = m_configDatabase.RsConf().row(current.row()).Puert;
     m_currentColumn = current.column();
 }
 
 void Telvar::restoreCurrentPort()
 {
-    const ConfigGridModel& grid = m_configuracion.RsConf();
+    const ConfigGridModel& grid = m_configDatabase.RsConf();
     if (!m_currentPuert || grid.rowCount() == 0)
         return;
     const std::optional<int> row = grid.rowOfPuert(*m_currentPuert);

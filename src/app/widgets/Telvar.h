@@ -48,7 +48,7 @@ public:
 
     void setChooserRunner(ChooserRunner runner);
 
-    ConfigDatabase& configuracion() { return m_configuracion; }
+    ConfigDatabase& configDatabase() { return m_configDatabase; }
 
     // What the readings tab shows; the acquisition and the recording fill them.
     ReadingsModel& readings() { return m_readings; }
@@ -75,7 +75,7 @@ private:
 
     Modulo1& m_m;
     Interaccion& m_ui;
-    ConfigDatabase m_configuracion;
+    ConfigDatabase m_configDatabase;
     ReadingsModel m_readings;
     RecordingLog m_recordingLog;
     ChooserRunner m_runChooser;

@@ -38,7 +38,7 @@ protected:
     QStringList visibleFields(const Telvar& w) const
     {
         const QHeaderView* header = child<QTableView>(w, "DBGrid1")->horizontalHeader();
-        const ConfigGridModel& grid = const_cast<Telvar&>(w).configuracion().RsConf();
+        const ConfigGridModel& grid = const_cast<Telvar&>(w).configDatabase().RsConf();
         QStringList fields;
         for (int visual = 0; visual < header->count(); ++visual) {
             const int logical = header->logicalIndex(visual);
@@ -84,7 +84,7 @@ TEST_F(TelvarTest, TheGridShowsTheFourteenColumnsInOrderWithTheirCaptions)
                               "MAQUI", "PRODU", "FORMA", "CARAC", "OPERA", "RELOJ", "INTER"})
         expected.append(QLatin1String(field));
     EXPECT_EQ(visibleFields(w), expected);
-    ConfigGridModel& grid = w.configuracion().RsConf();
+    ConfigGridModel& grid = w.configDatabase().RsConf();
     const QHeaderView* header = child<QTableView>(w, "DBGrid1")->horizontalHeader();
     for (const ConfigGridColumn& c : kConfigGridColumns) {
         const int logical = grid.columnOf(QLatin1String(c.field));
@@ -117,7 +117,7 @@ TEST_F(TelvarTest, APortNumberCannotBeTypedOver)
     Telvar w(m, ui);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.show();
-    ConfigGridModel& grid = w.configuracion().RsConf();
+    ConfigGridModel& grid = w.configDatabase().RsConf();
     const QModelIndex port = grid.index(0, grid.columnOf(QStringLiteral("Puert")));
     child<QTableView>(w, "DBGrid1")->setCurrentIndex(port);
     child<QTableView>(w, "DBGrid1")->edit(port);
@@ -131,7 +131,7 @@ TEST_F(TelvarTest, ACellTypedInTheGridReachesTheDatabaseAndTheGridKeepsItsPlace)
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
-    ConfigGridModel& grid = w.configuracion().RsConf();
+    ConfigGridModel& grid = w.configDatabase().RsConf();
     const int estacColumn = grid.columnOf(QStringLiteral("Estac"));
     const QModelIndex cell = grid.index(1, estacColumn); // port 2
     child<QTableView>(w, "DBGrid1")->setCurrentIndex(cell);
@@ -159,7 +159,7 @@ TEST_F(TelvarTest, ReopeningTheConfigurationKeepsTheCurrentPort)
 {
     Telvar w(m, ui);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
-    ConfigGridModel& grid = w.configuracion().RsConf();
+    ConfigGridModel& grid = w.configDatabase().RsConf();
     const int description = grid.columnOf(QStringLiteral("Descr"));
     child<QTableView>(w, "DBGrid1")->setCurrentIndex(grid.index(*grid.rowOfPuert(5), description));
     // Another program adds a port before it: port 5 moves down a row.
@@ -180,7 +180,7 @@ TEST_F(TelvarTest, WithoutTLVDirecTheWindowStaysOpenAndUnbound)
     EXPECT_EQ(ui.boxes.first().icono, BoxKind::Exclamation);
     EXPECT_TRUE(ui.boxes.first().text.contains(QStringLiteral("53.- ")));
     EXPECT_EQ(child<QTableView>(w, "DBGrid1")->model()->rowCount(), 0);
-    EXPECT_FALSE(w.configuracion().RsConf().isBound());
+    EXPECT_FALSE(w.configDatabase().RsConf().isBound());
     // Buttons and tabs still carry their captions, so the person can choose
     // a configuration database.
     EXPECT_EQ(child<QPushButton>(w, "cmdAbre")->text(), m.Mensajes(76, 2));
@@ -269,7 +269,7 @@ TEST_F(TelvarTest, FormLoadSetsTheCaptionChecksTheWidthsAndBinds)
                                    QString::number(version::kMajor) + QLatin1Char('.') +
                                    QString::number(version::kRevision));
     EXPECT_EQ(m.AnchoPRO, 20);
-    EXPECT_EQ(w.configuracion().RsConf().rowCount(), 3);
+    EXPECT_EQ(w.configDatabase().RsConf().rowCount(), 3);
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
@@ -289,7 +289,7 @@ TEST_F(TelvarTest, FormLoadEndsTheProgramWhenTheMasterDataCannotBeRead)
     m.CadConexion = jetConnectionString(m.RutaApp + QStringLiteral("NoHay.MDB"), m.PassBD);
     Telvar w(m, ui);
     EXPECT_FALSE(w.Form_Load());
-    EXPECT_FALSE(w.configuracion().RsConf().isBound());
+    EXPECT_FALSE(w.configDatabase().RsConf().isBound());
 }
 
 // Drives the chooser as a person would: types a path and accepts.
@@ -314,8 +314,8 @@ TEST_F(TelvarTest, ChoosingAnotherDatabaseReopensTheGridOnIt)
     w.bArchConf_Click();
     EXPECT_EQ(ended.count(), 0);
     EXPECT_EQ(child<QPushButton>(w, "bArchConf")->text(), QStringLiteral("Segunda.mdb"));
-    EXPECT_EQ(w.configuracion().RsConf().rowCount(), 1);
-    EXPECT_EQ(w.configuracion().RsConfBusca().find(10)->Descr, QStringLiteral("Diez"));
+    EXPECT_EQ(w.configDatabase().RsConf().rowCount(), 1);
+    EXPECT_EQ(w.configDatabase().RsConfBusca().find(10)->Descr, QStringLiteral("Diez"));
     EXPECT_EQ(visibleFields(w).size(), 14);
     EXPECT_EQ(readTLVDirec(),
               (other + QStringLiteral("\r\n") + m_path + QStringLiteral("\r\n")).toUtf8());
@@ -328,7 +328,7 @@ TEST_F(TelvarTest, ClosingTheChooserWithoutChoosingReopensTheSameDatabase)
     w.setChooserRunner([](TelvarConfig&) {});
     w.bArchConf_Click();
     EXPECT_EQ(child<QPushButton>(w, "bArchConf")->text(), QStringLiteral("TLVConf.mdb"));
-    EXPECT_EQ(w.configuracion().RsConf().rowCount(), 3);
+    EXPECT_EQ(w.configDatabase().RsConf().rowCount(), 3);
 }
 
 TEST_F(TelvarTest, ADatabaseThatDoesNotFitIsRefusedAndTheWindowKeepsItsOwn)
@@ -350,7 +350,7 @@ TEST_F(TelvarTest, ADatabaseThatDoesNotFitIsRefusedAndTheWindowKeepsItsOwn)
                                          QStringLiteral("\n\nHTMCONFI.Carac Defined Size <> 8\n"));
     EXPECT_EQ(readTLVDirec(), antes);
     EXPECT_EQ(child<QPushButton>(w, "bArchConf")->text(), QStringLiteral("TLVConf.mdb"));
-    EXPECT_EQ(w.configuracion().RsConf().rowCount(), 3);
+    EXPECT_EQ(w.configDatabase().RsConf().rowCount(), 3);
     // The next start opens the same database.
     Telvar despues(m, ui);
     EXPECT_EQ(despues.Reinicia(), ReiniciaOutcome::Done);
