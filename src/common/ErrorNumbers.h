@@ -74,6 +74,11 @@ inline constexpr long long InvalidPicture = 481;
 // An installation file above its size bound is refused with it before it is
 // read.
 inline constexpr long long FileTooLarge = 7;
+// Run-time: invalid use of Null (a null column read as a number or text).
+inline constexpr long long InvalidUseOfNull = 94;
+// A page whose body is larger than the loader accepts, cut at the bound;
+// the same number as a file above its bound.
+inline constexpr long long PageTooLarge = FileTooLarge;
 } // namespace ErrorNumber
 
 } // namespace telvar

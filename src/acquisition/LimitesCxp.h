@@ -1,0 +1,45 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+
+#include <QHash>
+#include <QString>
+
+namespace telvar {
+
+class Connection;
+
+// The spec limits of one port's characteristic.
+struct Limites {
+    double LimInf = -999999;
+    double LimSup = 999999;
+
+    bool operator==(const Limites&) const = default;
+};
+
+// The limits of the CXP table for a machine, product and characteristic, as
+// the four lookups give them in this order: the machine and product; any
+// machine ("***") with the product; the machine with any product; any
+// machine with any product. The first that finds a row wins; when none does
+// the limits are -999999 and 999999. A null limit in the winning row is the
+// run-time's invalid-use-of-Null error.
+//
+// All lookups of one start run on the one connection given, and each
+// distinct (machine, product, characteristic) is asked once: the engine
+// compares the keys as it would in the four queries (bound values, never
+// pasted text), so a start with a thousand ports stays fast on a server.
+class LimitesCxp final {
+public:
+    explicit LimitesCxp(const Connection& cn);
+
+    // The values are the configuration's raw trimmed texts (a leading "@"
+    // included).
+    Result<Limites> limites(const QString& maquina, const QString& producto,
+                            const QString& caracteristica);
+
+private:
+    const Connection& m_cn;
+    QHash<QString, Limites> m_known;
+};
+
+} // namespace telvar
