@@ -35,6 +35,28 @@ int TPuerto::relojNumber() const
     return ok ? number : 0;
 }
 
+Result<TPuerto> buildTPuerto(const ConfigRow& row)
+{
+    TPuerto port;
+    if (row.Reloj <= 0)
+        return port;
+    if (!row.nulos.isEmpty())
+        return RuntimeError{ErrorNumber::InvalidUseOfNull, QStringLiteral("Telvar"),
+                            QStringLiteral("Invalid use of Null")};
+    if (!fitsInteger(row.Inici) || !fitsInteger(row.Longi))
+        return overflow(QStringLiteral("Inici or Longi of port ") + QString::number(row.Puert));
+    port.WebPg = row.WebPg;
+    port.Ident = row.Ident;
+    port.Inici = static_cast<qint16>(row.Inici);
+    port.Longi = static_cast<qint16>(row.Longi);
+    port.Forma = marker(row.Forma);
+    port.Maqui = marker(row.Maqui);
+    port.Produ = marker(row.Produ);
+    port.Reloj = QString::number(row.Reloj);
+    port.Puert = row.Puert;
+    return port;
+}
+
 Result<Puertos> buildPuertos(const QList<ConfigRow>& rows)
 {
     if (rows.size() > std::numeric_limits<qint16>::max())
@@ -43,22 +65,10 @@ Result<Puertos> buildPuertos(const QList<ConfigRow>& rows)
     puertos.reserve(rows.size() + 1);
     puertos.append(TPuerto{});
     for (const ConfigRow& row : rows) {
-        TPuerto port;
-        if (row.Reloj > 0) {
-            if (!fitsInteger(row.Inici) || !fitsInteger(row.Longi))
-                return overflow(QStringLiteral("Inici or Longi of port ") +
-                                QString::number(row.Puert));
-            port.WebPg = row.WebPg;
-            port.Ident = row.Ident;
-            port.Inici = static_cast<qint16>(row.Inici);
-            port.Longi = static_cast<qint16>(row.Longi);
-            port.Forma = marker(row.Forma);
-            port.Maqui = marker(row.Maqui);
-            port.Produ = marker(row.Produ);
-            port.Reloj = QString::number(row.Reloj);
-            port.Puert = row.Puert;
-        }
-        puertos.append(port);
+        Result<TPuerto> port = buildTPuerto(row);
+        if (!port)
+            return port.error();
+        puertos.append(port.value());
     }
     return puertos;
 }

@@ -16,6 +16,11 @@ namespace telvar {
 // the element number is never taken for the port number.
 using Puertos = QList<TPuerto>;
 
+// The element of one configuration row: empty for a row without a clock. A
+// null WebPg, Ident, Inici or Longi of a row with a clock is the run-time's
+// invalid-use-of-Null error; an Inici or Longi beyond 16 bits its overflow.
+Result<TPuerto> buildTPuerto(const ConfigRow& row);
+
 // `Puertos` built from the configuration rows. An Inici or Longi beyond 16
 // bits, or more rows than a 16-bit count holds, is the run-time's overflow
 // error. The limits come separately, from the Qualitra database.

@@ -400,10 +400,19 @@ void ConfigGridModel::rereadAfterEdit()
         warn(reread.error());
 }
 
+void ConfigGridModel::setLocked(bool locked)
+{
+    if (m_locked == locked)
+        return;
+    m_locked = locked;
+    if (rowCount() > 0 && columnCount() > 0)
+        emit dataChanged(index(0, 0), index(rowCount() - 1, columnCount() - 1));
+}
+
 Qt::ItemFlags ConfigGridModel::flags(const QModelIndex& index) const
 {
     Qt::ItemFlags f = QSqlQueryModel::flags(index);
-    if (!index.isValid())
+    if (!index.isValid() || m_locked)
         return f;
     const QString field = record().fieldName(index.column());
     if (!isEditable(field) || m_ambiguousRows.contains(index.row()))

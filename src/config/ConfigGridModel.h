@@ -48,6 +48,11 @@ public:
     // Reads the rows again.
     Status refresh();
 
+    // A locked grid offers no cell for editing (the acquisition locks it
+    // while it runs).
+    void setLocked(bool locked);
+    bool isLocked() const { return m_locked; }
+
     // Column captions by query field name (matched case-insensitively).
     void setCaptions(const QHash<QString, QString>& captionsByField);
 
@@ -103,6 +108,7 @@ private:
     QHash<QString, int> m_textWidths;   // upper-cased text column -> defined size
     QHash<int, int> m_rowOfPuert;       // Puert -> row, rebuilt after each read
     QSet<int> m_repeatedPuerts;         // Puert values more than one row has
+    bool m_locked = false;
     QSet<int> m_ambiguousRows;          // rows with an empty or shared Puert
     // Values written from the grid and not yet read again: (row, column) -> value.
     QHash<std::pair<int, int>, QVariant> m_written;

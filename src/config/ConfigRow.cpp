@@ -55,6 +55,10 @@ ConfigRow ConfigRow::fromRecord(const QSqlRecord& record)
     row.Carac = text(record, "Carac");
     row.Opera = text(record, "Opera");
     row.Reloj = wholeNumber(record, "Reloj");
+    for (const char* name : {"WebPg", "Ident", "Inici", "Longi"}) {
+        if (value(record, name).isNull())
+            row.nulos.append(QLatin1String(name));
+    }
     row.Clave = optionalWholeNumber(record, "Clave");
     row.Inter = optionalWholeNumber(record, "Inter");
     return row;

@@ -2,6 +2,7 @@
 
 #include <QSqlRecord>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace telvar {
@@ -25,6 +26,9 @@ struct ConfigRow {
     int Reloj = 0;
     std::optional<int> Clave;
     std::optional<int> Inter;
+    // The columns among WebPg, Ident, Inici and Longi that are null (an
+    // active port cannot be polled without them).
+    QStringList nulos;
 
     // The row's values from a record of the configuration query (column names
     // matched case-insensitively; a column the record lacks reads as null).

@@ -156,6 +156,7 @@ void ConfigFixture::fillMessages(Modulo1& m)
         {43, 13, "Base de datos de configuración"},
         {76, 0, "Ruteador Html -> Qualitra"},
         {76, 2, "Iniciar adquisición"},
+        {76, 3, "Detener adquisición"},
         {76, 4, "Configurar puerto"},
         {76, 5, "Configuración"},
         {76, 6, "Lecturas"},

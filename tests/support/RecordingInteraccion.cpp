@@ -5,11 +5,15 @@ namespace telvar::test {
 void RecordingInteraccion::messageBox(const QString& text, BoxKind kind)
 {
     boxes.append({Box::Type::MessageBox, text, kind, 0});
+    if (whileBoxOpen)
+        whileBoxOpen(boxes.back());
 }
 
 void RecordingInteraccion::mensaBox(const QString& mensaje, BoxKind icono, double duracion)
 {
     boxes.append({Box::Type::MensaBox, mensaje, icono, duracion});
+    if (whileBoxOpen)
+        whileBoxOpen(boxes.back());
 }
 
 std::optional<QString> RecordingInteraccion::inputBox(const QString& prompt, InputEcho echo)

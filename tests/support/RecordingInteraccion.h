@@ -5,6 +5,7 @@
 #include <QList>
 #include <QQueue>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace telvar::test {
@@ -34,6 +35,9 @@ public:
     QQueue<std::optional<QString>> inputAnswers;
     QQueue<QString> pickerAnswers;
     PointerShape mousePointer = PointerShape::Default;
+    // Runs while a message box or timed box is open (after it is recorded),
+    // as events do under a real modal box.
+    std::function<void(const Box&)> whileBoxOpen;
 };
 
 } // namespace telvar::test

@@ -1,0 +1,262 @@
+#include "acquisition/Acquisition.h"
+
+#include "acquisition/PageLoader.h"
+#include "acquisition/PollingCycle.h"
+#include "common/ErrorNumbers.h"
+#include "common/ErrorReport.h"
+#include "common/Interaccion.h"
+#include "common/Modulo1.h"
+#include "config/ConfigDatabase.h"
+#include "database/ArmaConexion.h"
+#include "database/OpenDBOK.h"
+
+#include <QSqlRecord>
+#include <algorithm>
+#include <limits>
+
+namespace telvar {
+
+namespace {
+
+// The start's report box: critical, closing itself after 5 s.
+constexpr double kReportSeconds = 5;
+
+// The classic Trim: blanks only.
+QString trimBlanks(const QString& text)
+{
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first] == u' ')
+        ++first;
+    while (last > first && text[last - 1] == u' ')
+        --last;
+    return text.sliced(first, last - first);
+}
+
+RuntimeError connectionNotOpen()
+{
+    return RuntimeError{ErrorNumber::ConnectionNotOpen, QStringLiteral("Telvar"),
+                        QStringLiteral("The connection cannot be used to perform this operation. "
+                                       "It is either closed or invalid in this context.")};
+}
+
+} // namespace
+
+QString Acquisition::activeRecordSource()
+{
+    return QStringLiteral("Select * from HTMCONFI left join HTMRELOJ") +
+           QStringLiteral(" on HTMCONFI.RELOJ=HTMRELOJ.CLAVE") +
+           QStringLiteral(" where HTMCONFI.RELOJ > 0 order by PUERT");
+}
+
+Acquisition::Acquisition(Modulo1& m, Interaccion& ui, ConfigDatabase& config, PageLoader& loader,
+                         const Clock& clock, QObject* parent)
+    : QObject(parent), m_m(m), m_ui(ui), m_config(config), m_loader(loader), m_clocks(clock)
+{
+    connect(&m_clocks, &PollingClocks::cycleDue, this, &Acquisition::runCycle);
+    connect(&m_loader, &PageLoader::pageLoaded, this,
+            [this](PageLoader::Ticket ticket, const LoadedPage& page) {
+                // A cycle may end, and others begin, while one handles its
+                // page: each gets the page from a list that stays put.
+                const std::vector<std::shared_ptr<PollingCycle>> cycles = m_cycles;
+                for (const std::shared_ptr<PollingCycle>& cycle : cycles)
+                    cycle->pageLoaded(ticket, page);
+            });
+}
+
+Acquisition::~Acquisition()
+{
+    for (const std::shared_ptr<PollingCycle>& cycle : m_cycles)
+        cycle->cancel();
+}
+
+bool Acquisition::isRelojButtonEnabled(int reloj) const
+{
+    return PollingClocks::isReloj(reloj) && m_relojButtons[static_cast<std::size_t>(reloj)];
+}
+
+Limites Acquisition::limites(int element) const
+{
+    if (element < 0 || element >= m_limites.size())
+        return Limites{};
+    return m_limites[element];
+}
+
+void Acquisition::cmdAbre_Click()
+{
+    m_ui.setMousePointer(PointerShape::Hourglass);
+    m_puertos = Puertos{TPuerto{}};
+    m_limites = QList<Limites>{Limites{}};
+    Status done;
+    if (m_running)
+        stop();
+    else
+        done = start();
+    if (!done)
+        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. cmdAbre."), done.error()),
+                      BoxKind::Critical, kReportSeconds);
+    m_ui.setMousePointer(PointerShape::Default);
+}
+
+Status Acquisition::start()
+{
+    if (const Status loaded = loadPuertos(); !loaded)
+        return loaded;
+    setRunning(true);
+    if (const Status enabled = enableClocks(); !enabled)
+        return enabled;
+    if (const Status narrowed = m_config.RsConf().setRecordSource(activeRecordSource()); !narrowed)
+        return narrowed;
+    emit startCompleted();
+    return {};
+}
+
+Status Acquisition::loadPuertos()
+{
+    const ConfigGridModel& grid = m_config.RsConf();
+    Puertos puertos{TPuerto{}};
+    QList<Limites> limites{Limites{}};
+    // One connection to the SPC database for every port's limits, opened
+    // at the first port with a clock.
+    std::optional<OpenDBOKResult> qualitra;
+    std::optional<LimitesCxp> cxp;
+    for (int row = 0; row < grid.rowCount(); ++row) {
+        if (puertos.size() > std::numeric_limits<qint16>::max())
+            return RuntimeError{ErrorNumber::Overflow, QStringLiteral("Telvar"),
+                                QStringLiteral("Overflow: more than 32767 configuration rows")};
+        const ConfigRow config = grid.row(row);
+        Result<TPuerto> port = buildTPuerto(config);
+        if (!port)
+            return port.error();
+        puertos.append(port.value());
+        limites.append(Limites{});
+        if (config.Reloj <= 0)
+            continue;
+        if (!qualitra)
+            qualitra = OpenDBOK(m_m, m_ui, m_m.PassBD,
+                                OpenRequest{m_m.CadConexion, m_m.TipoBD, /*Avisa=*/true});
+        if (!qualitra->ok())
+            return connectionNotOpen();
+        if (!cxp)
+            cxp.emplace(*qualitra->cn);
+        Result<Limites> found = cxp->limites(trimBlanks(config.Maqui), trimBlanks(config.Produ),
+                                             trimBlanks(config.Carac));
+        if (!found)
+            return found.error();
+        limites.back() = found.value();
+    }
+    m_puertos = std::move(puertos);
+    m_limites = std::move(limites);
+    return {};
+}
+
+Status Acquisition::enableClocks()
+{
+    const OpenDBOKResult cn =
+        OpenDBOK(m_m, m_ui, m_m.PassBD,
+                 OpenRequest{jetConnectionString(m_m.RutaConf, m_m.PassBD),
+                             QStringLiteral("[JET4]"), /*Avisa=*/true});
+    if (!cn)
+        return connectionNotOpen();
+    Result<QSqlQuery> query = cn.cn->exec(activeRecordSource());
+    if (!query)
+        return query.error();
+    QList<ConfigRow> rows;
+    while (query.value().next())
+        rows.append(ConfigRow::fromRecord(query.value().record()));
+    const ClockPlan plan = planClocks(rows);
+    for (int reloj = PollingClocks::FirstReloj; reloj <= PollingClocks::LastReloj; ++reloj) {
+        const auto r = static_cast<std::size_t>(reloj);
+        if (!plan.used[r])
+            continue;
+        setRelojButton(reloj, true);
+        m_clocks.setIntervalo(reloj, plan.intervalo[r]);
+        if (plan.intervalo[r] > 0)
+            m_clocks.enable(reloj);
+    }
+    if (plan.error)
+        return *plan.error;
+    return {};
+}
+
+void Acquisition::stop()
+{
+    for (int reloj = PollingClocks::FirstReloj; reloj <= PollingClocks::LastReloj; ++reloj)
+        setRelojButton(reloj, false);
+    m_clocks.disableAll();
+    // A cycle under way ends quietly; its clock stays off.
+    const std::vector<std::shared_ptr<PollingCycle>> cycles = std::move(m_cycles);
+    m_cycles.clear();
+    for (const std::shared_ptr<PollingCycle>& cycle : cycles) {
+        cycle->cancel();
+        m_clocks.cycleFinished(cycle->reloj());
+        emit cycleEnded(cycle->reloj());
+    }
+    setRunning(false);
+    const Status widened = m_config.RsConf().setRecordSource(ConfigDatabase::fullRecordSource());
+    if (!widened)
+        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. cmdAbre."), widened.error()),
+                      BoxKind::Critical, kReportSeconds);
+}
+
+void Acquisition::setRunning(bool running)
+{
+    m_config.RsConf().setLocked(running);
+    if (m_running == running)
+        return;
+    m_running = running;
+    emit runningChanged(running);
+}
+
+void Acquisition::setRelojButton(int reloj, bool enabled)
+{
+    bool& button = m_relojButtons[static_cast<std::size_t>(reloj)];
+    if (button == enabled)
+        return;
+    button = enabled;
+    emit relojButtonChanged(reloj, enabled);
+}
+
+void Acquisition::bReloj_Click(int reloj)
+{
+    // One cycle per clock at a time: the one under way is reading the
+    // clock's pages already.
+    if (!isRelojButtonEnabled(reloj) || m_clocks.isInCycle(reloj))
+        return;
+    m_clocks.press(reloj);
+}
+
+void Acquisition::runCycle(int reloj)
+{
+    QList<PollingCycle::Port> ports;
+    for (qsizetype i = 1; i < m_puertos.size(); ++i) {
+        if (m_puertos[i].relojNumber() == reloj)
+            ports.append(PollingCycle::Port{static_cast<int>(i), m_puertos[i],
+                                            limites(static_cast<int>(i))});
+    }
+    auto cycle = std::make_shared<PollingCycle>(
+        reloj, std::move(ports),
+        PollingCycle::Services{m_m, m_ui, m_loader, m_display, m_check}, nullptr);
+    PollingCycle* raw = cycle.get();
+    cycle->setFinishedHandler([this, raw] { cycleFinished(raw); });
+    m_cycles.push_back(cycle);
+    if (m_cycles.size() == 1)
+        m_ui.setMousePointer(PointerShape::Hourglass);
+    cycle->begin();
+}
+
+void Acquisition::cycleFinished(PollingCycle* cycle)
+{
+    const auto it = std::find_if(m_cycles.begin(), m_cycles.end(),
+                                 [cycle](const auto& c) { return c.get() == cycle; });
+    if (it == m_cycles.end())
+        return;
+    const int reloj = cycle->reloj();
+    m_cycles.erase(it);
+    m_clocks.cycleFinished(reloj);
+    if (m_cycles.empty())
+        m_ui.setMousePointer(PointerShape::Default);
+    emit cycleEnded(reloj);
+}
+
+} // namespace telvar

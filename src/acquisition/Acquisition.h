@@ -1,0 +1,99 @@
+#pragma once
+
+#include "acquisition/AcquisitionDisplay.h"
+#include "acquisition/LimitesCxp.h"
+#include "acquisition/PollingClocks.h"
+#include "acquisition/Puertos.h"
+#include "common/RuntimeError.h"
+
+#include <QList>
+#include <QObject>
+#include <array>
+#include <memory>
+#include <vector>
+
+namespace telvar {
+
+struct Modulo1;
+class Clock;
+class ConfigDatabase;
+class Interaccion;
+class PageLoader;
+class PollingCycle;
+class ReadingCheck;
+
+// The acquisition: started and stopped by one button, it builds the table of
+// active ports (Puertos) and their limits (LimInf, LimSup), runs the ten
+// clocks and, for each clock that is due or whose button is pressed, one
+// polling cycle over the clock's ports. It owns everything it builds; the
+// main window forwards the presses and shows the state and the display.
+class Acquisition final : public QObject {
+    Q_OBJECT
+public:
+    // The record sources of the configuration grid while running (the
+    // active ports only) and the query of the clocks in use.
+    static QString activeRecordSource();
+
+    Acquisition(Modulo1& m, Interaccion& ui, ConfigDatabase& config, PageLoader& loader,
+                const Clock& clock, QObject* parent = nullptr);
+    ~Acquisition() override;
+
+    // Where the cycles hand their readings; none until set.
+    void setReadingCheck(ReadingCheck* check) { m_check = check; }
+
+    // The start/stop button: starts when stopped, stops when running. A
+    // start that fails is reported and leaves what it built so far, as
+    // the button's own error handling does.
+    void cmdAbre_Click();
+    // A clock's button: its cycle runs at once, unless one of it runs.
+    void bReloj_Click(int reloj);
+
+    bool isRunning() const { return m_running; }
+    bool isRelojButtonEnabled(int reloj) const;
+
+    const Puertos& puertos() const { return m_puertos; }
+    // The limits of element i of Puertos (-999999 and 999999 for one never loaded).
+    Limites limites(int element) const;
+    double LimInf(int element) const { return limites(element).LimInf; }
+    double LimSup(int element) const { return limites(element).LimSup; }
+
+    PollingClocks& clocks() { return m_clocks; }
+    AcquisitionDisplay& display() { return m_display; }
+    // The number of cycles under way.
+    int cyclesRunning() const { return static_cast<int>(m_cycles.size()); }
+
+signals:
+    // The button's state: running (caption "stop") or stopped.
+    void runningChanged(bool running);
+    void relojButtonChanged(int reloj, bool enabled);
+    // A start has completed: the readings are to be shown.
+    void startCompleted();
+    // A cycle has ended (after its last port, or quietly after a stop).
+    void cycleEnded(int reloj);
+
+private:
+    Status start();
+    void stop();
+    Status loadPuertos();
+    Status enableClocks();
+    void setRunning(bool running);
+    void setRelojButton(int reloj, bool enabled);
+    void runCycle(int reloj);
+    void cycleFinished(PollingCycle* cycle);
+
+    Modulo1& m_m;
+    Interaccion& m_ui;
+    ConfigDatabase& m_config;
+    PageLoader& m_loader;
+    ReadingCheck* m_check = nullptr;
+    PollingClocks m_clocks;
+    AcquisitionDisplay m_display;
+
+    bool m_running = false;
+    std::array<bool, PollingClocks::LastReloj + 1> m_relojButtons{};
+    Puertos m_puertos{TPuerto{}};
+    QList<Limites> m_limites{Limites{}};
+    std::vector<std::shared_ptr<PollingCycle>> m_cycles;
+};
+
+} // namespace telvar

@@ -1,0 +1,101 @@
+#pragma once
+
+#include "acquisition/LimitesCxp.h"
+#include "acquisition/PageLoader.h"
+#include "acquisition/TPuerto.h"
+
+#include <QHash>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace telvar {
+
+struct Modulo1;
+class Interaccion;
+class AcquisitionDisplay;
+class ReadingCheck;
+
+// One cycle of one clock: the pages of the clock's ports are asked for all at
+// once, and the ports are handled in their order as their pages arrive. For
+// each port the page is searched for the identifier, the reading and the
+// markers are cut and shown, and the reading goes to the reading check; an
+// error is reported with the port's details and the cycle goes on with the
+// next port.
+//
+// Ports that follow each other on one address share its page, unless it came
+// back empty, in which case the next of them asks for it again. A cycle keeps
+// its own page texts, so cycles of different clocks never read each other's
+// pages. While a report box of the cycle is open the cycle does not go on:
+// pages that arrive meanwhile wait, and are handled in port order once the
+// box has closed.
+class PollingCycle final : public std::enable_shared_from_this<PollingCycle> {
+public:
+    struct Port {
+        int element = 0;
+        TPuerto puerto;
+        Limites limites;
+    };
+
+    struct Services {
+        const Modulo1& m;
+        Interaccion& ui;
+        PageLoader& loader;
+        AcquisitionDisplay& display;
+        ReadingCheck* check = nullptr;
+    };
+
+    // finished is called once, after the last port, unless the cycle is
+    // cancelled first.
+    PollingCycle(int reloj, QList<Port> ports, Services services, std::function<void()> finished);
+    void setFinishedHandler(std::function<void()> finished) { m_onFinished = std::move(finished); }
+    ~PollingCycle();
+    PollingCycle(const PollingCycle&) = delete;
+    PollingCycle& operator=(const PollingCycle&) = delete;
+
+    int reloj() const { return m_reloj; }
+
+    // Asks for the pages and handles whatever can be handled at once.
+    void begin();
+    // A page the loader delivered; ignored unless the cycle asked for it.
+    void pageLoaded(PageLoader::Ticket ticket, const LoadedPage& page);
+    // Ends the cycle quietly: its loads are cancelled, no further port is
+    // handled and finished is not called.
+    void cancel();
+    bool isCancelled() const { return m_cancelled; }
+    bool isFinished() const { return m_finished; }
+
+private:
+    struct Load {
+        PageLoader::Ticket ticket = 0;
+        std::optional<LoadedPage> page;
+    };
+
+    // The load that gives port k its page: its own, or the previous port's
+    // when both have one address.
+    std::size_t startLoad(const QString& url);
+    void advance();
+    void handle(qsizetype k, const LoadedPage& page, bool freshPage);
+    void report(const Port& port, const RuntimeError& error);
+
+    const int m_reloj;
+    const QList<Port> m_ports;
+    Services m_services;
+    std::function<void()> m_onFinished;
+
+    QList<Load> m_loads;
+    // The loads still awaited, by ticket.
+    QHash<PageLoader::Ticket, std::size_t> m_loadByTicket;
+    // For each port, the load whose page it reads.
+    QList<std::size_t> m_loadOfPort;
+    // Whether a port shares the load of the port before it.
+    QList<bool> m_sharesPrevious;
+    qsizetype m_next = 0;
+    bool m_processing = false;
+    bool m_cancelled = false;
+    bool m_finished = false;
+};
+
+} // namespace telvar

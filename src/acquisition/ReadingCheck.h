@@ -1,0 +1,40 @@
+#pragma once
+
+#include "acquisition/Extraction.h"
+#include "acquisition/LimitesCxp.h"
+#include "common/RuntimeError.h"
+
+#include <QString>
+
+namespace telvar {
+
+// A reading as a polling cycle hands it on: the port it came from, by its
+// own Puert and by its element of the active-port table, the limits loaded
+// for it at the start, the reading as cut (untrimmed) and what the page's
+// markers name.
+struct PortReading {
+    int reloj = 0;
+    int element = 0;
+    int Puert = 0;
+    Limites limites;
+    QString reading;
+    PageMarkers markers;
+
+    bool operator==(const PortReading&) const = default;
+};
+
+// What the cycle hands each reading to: the check against the limits, the
+// display and the recording. An error it returns is reported by the cycle,
+// which then goes on with its next port.
+class ReadingCheck {
+public:
+    virtual ~ReadingCheck() = default;
+    virtual Status LabelLee(const PortReading& reading) = 0;
+
+protected:
+    ReadingCheck() = default;
+    ReadingCheck(const ReadingCheck&) = default;
+    ReadingCheck& operator=(const ReadingCheck&) = default;
+};
+
+} // namespace telvar

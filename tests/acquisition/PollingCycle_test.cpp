@@ -1,0 +1,366 @@
+#include "acquisition/AcquisitionDisplay.h"
+#include "acquisition/PollingCycle.h"
+#include "acquisition/ReadingCheck.h"
+#include "common/Modulo1.h"
+#include "support/RecordingInteraccion.h"
+#include "support/ScriptedPageLoader.h"
+
+#include <QStringList>
+#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
+
+using telvar::AcquisitionDisplay;
+using telvar::LoadedPage;
+using telvar::PageOutcome;
+using telvar::PollingCycle;
+using telvar::PortReading;
+using telvar::RuntimeError;
+using telvar::Status;
+using telvar::TPuerto;
+using telvar::test::RecordingInteraccion;
+using telvar::test::ScriptedPageLoader;
+
+namespace {
+
+using Field = AcquisitionDisplay::Field;
+
+// Records what the cycle hands on; answers with the errors it is given.
+class RecordingCheck final : public telvar::ReadingCheck {
+public:
+    Status LabelLee(const PortReading& reading) override
+    {
+        readings.append(reading);
+        if (failFor == reading.Puert)
+            return RuntimeError{3265, QStringLiteral("DAO"), QStringLiteral("Item not found")};
+        return {};
+    }
+
+    QList<PortReading> readings;
+    int failFor = 0;
+};
+
+TPuerto port(int puert, const QString& url, const QString& ident = QStringLiteral("T="),
+             qint16 inici = 1, qint16 longi = 4)
+{
+    TPuerto p;
+    p.WebPg = url;
+    p.Ident = ident;
+    p.Inici = inici;
+    p.Longi = longi;
+    p.Reloj = QStringLiteral("3");
+    p.Puert = puert;
+    return p;
+}
+
+LoadedPage page(const QString& text, PageOutcome outcome = PageOutcome::Complete)
+{
+    LoadedPage p;
+    p.outcome = outcome;
+    p.text = text;
+    p.httpStatus = outcome == PageOutcome::Complete ? 200 : 0;
+    return p;
+}
+
+// Hands the loader's pages to the cycle, as the acquisition does.
+void wire(ScriptedPageLoader& loader, const std::shared_ptr<PollingCycle>& cycle)
+{
+    QObject::connect(&loader, &telvar::PageLoader::pageLoaded, &loader,
+                     [weak = std::weak_ptr<PollingCycle>(cycle)](
+                         telvar::PageLoader::Ticket ticket, const LoadedPage& page) {
+                         if (const auto c = weak.lock())
+                             c->pageLoaded(ticket, page);
+                     });
+}
+
+class PollingCycleTest : public ::testing::Test {
+protected:
+    PollingCycleTest()
+    {
+        m.Idioma = 1;
+        m.TablaMensajes = telvar::MessageTable(80, 40, 2);
+        m.TablaMensajes.setText(76, 13, 1, QStringLiteral("Puerto"));
+    }
+
+    // A cycle of clock 3 over ports, element numbers from 1 (or as given).
+    std::shared_ptr<PollingCycle> cycle(const QList<TPuerto>& ports, QList<int> elements = {})
+    {
+        QList<PollingCycle::Port> list;
+        for (qsizetype k = 0; k < ports.size(); ++k) {
+            const int element = elements.isEmpty() ? static_cast<int>(k + 1) : elements[k];
+            list.append({element, ports[k], {-1.0 * element, 10.0 * element}});
+        }
+        auto c = std::make_shared<PollingCycle>(
+            3, list, PollingCycle::Services{m, ui, loader, display, &check},
+            [this] { ++finished; });
+        wire(loader, c);
+        return c;
+    }
+
+    QStringList requestedUrls() const
+    {
+        QStringList urls;
+        for (const auto& r : loader.requests())
+            urls.append(r.url);
+        return urls;
+    }
+
+    QList<int> readPuerts() const
+    {
+        QList<int> puerts;
+        for (const PortReading& r : check.readings)
+            puerts.append(r.Puert);
+        return puerts;
+    }
+
+    // Completes the pending load of url (the oldest one) with text.
+    void serve(const char* url, const char* text)
+    {
+        for (const auto& r : loader.pending()) {
+            if (r.url == QLatin1String(url)) {
+                loader.complete(r.ticket, page(QString::fromUtf8(text)));
+                return;
+            }
+        }
+        ADD_FAILURE() << "no pending load of " << url;
+    }
+
+    telvar::Modulo1 m;
+    RecordingInteraccion ui;
+    ScriptedPageLoader loader;
+    AcquisitionDisplay display;
+    RecordingCheck check;
+    int finished = 0;
+};
+
+TEST_F(PollingCycleTest, ConsecutivePortsOnOneAddressShareItsLoad)
+{
+    struct Case {
+        const char* name;
+        std::vector<const char*> urls;
+        std::vector<const char*> loads;
+    };
+    const QList<Case> cases{
+        {"two on one page", {"http://a/1", "http://a/1"}, {"http://a/1"}},
+        {"back to the first page",
+         {"http://a/1", "http://a/1", "http://b/2", "http://a/1"},
+         {"http://a/1", "http://b/2", "http://a/1"}},
+        {"same address, other case", {"http://a/X", "http://a/x"}, {"http://a/X", "http://a/x"}},
+        {"every port its own", {"http://a/1", "http://b/2", "http://c/3"},
+         {"http://a/1", "http://b/2", "http://c/3"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPageLoader fresh;
+        QList<TPuerto> ports;
+        for (std::size_t k = 0; k < c.urls.size(); ++k)
+            ports.append(port(static_cast<int>(k + 1), QLatin1String(c.urls[k])));
+        QList<PollingCycle::Port> list;
+        for (qsizetype k = 0; k < ports.size(); ++k)
+            list.append({static_cast<int>(k + 1), ports[k], {}});
+        PollingCycle::Services services{m, ui, fresh, display, &check};
+        auto run = std::make_shared<PollingCycle>(3, list, services, nullptr);
+        run->begin();
+        QStringList loads;
+        for (const auto& r : fresh.requests())
+            loads.append(r.url);
+        QStringList expected;
+        for (const char* url : c.loads)
+            expected.append(QLatin1String(url));
+        // Every load is asked for at once, before any page has arrived.
+        EXPECT_EQ(loads, expected);
+    }
+}
+
+TEST_F(PollingCycleTest, ReadingsGoOnInPortOrderWhateverOrderPagesArriveIn)
+{
+    // Ports numbered with gaps: each reading carries its own Puert, its
+    // element and the limits loaded for that element.
+    auto c = cycle({port(5, QStringLiteral("http://a/")), port(9, QStringLiteral("http://b/")), port(12, QStringLiteral("http://c/"))},
+                   {2, 4, 7});
+    c->begin();
+    serve("http://c/", "x T=33.3 kg");
+    serve("http://b/", "x T=22.2 kg");
+    EXPECT_TRUE(check.readings.isEmpty());
+    serve("http://a/", "x T=11.1 kg");
+    ASSERT_EQ(readPuerts(), (QList<int>{5, 9, 12}));
+    EXPECT_EQ(check.readings[0].reading, QStringLiteral("11.1"));
+    EXPECT_EQ(check.readings[1].element, 4);
+    EXPECT_EQ(check.readings[1].reloj, 3);
+    EXPECT_EQ(check.readings[2].limites.LimInf, -7.0);
+    EXPECT_EQ(check.readings[2].limites.LimSup, 70.0);
+    EXPECT_EQ(finished, 1);
+    // The window shows the page last read and the last reading.
+    EXPECT_EQ(display.text(Field::txtSource), QStringLiteral("x T=33.3 kg"));
+    EXPECT_EQ(display.text(Field::lblDato), QStringLiteral("33.3"));
+}
+
+TEST_F(PollingCycleTest, AnEmptyPageIsAskedForAgainByTheNextPortOnIt)
+{
+    auto c = cycle({port(1, QStringLiteral("http://a/")), port(2, QStringLiteral("http://a/")), port(3, QStringLiteral("http://a/"))});
+    c->begin();
+    ASSERT_EQ(loader.requests().size(), 1);
+    serve("http://a/", "");
+    // Port 1 found nothing in the empty page; port 2 loads it again, and
+    // port 3 shares port 2's page.
+    EXPECT_EQ(display.text(Field::lblStatus), QStringLiteral("T= not found"));
+    ASSERT_EQ(loader.pending().size(), 1);
+    serve("http://a/", "T=4.56");
+    EXPECT_EQ(loader.requests().size(), 2);
+    EXPECT_EQ(readPuerts(), (QList<int>{2, 3}));
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PollingCycleTest, NotFoundAndBlankReadingsAreNotHandedOn)
+{
+    display.setText(Field::lblDato, QStringLiteral("earlier"));
+    auto c = cycle({port(1, QStringLiteral("http://a/"), QStringLiteral("Q=")), port(2, QStringLiteral("http://b/")),
+                    port(3, QStringLiteral("http://c/"))});
+    c->begin();
+    serve("http://a/", "T=1.00");
+    serve("http://b/", "T=    ");
+    serve("http://c/", "T=");
+    EXPECT_TRUE(check.readings.isEmpty());
+    EXPECT_EQ(display.text(Field::lblStatus), QStringLiteral("Q= not found"));
+    EXPECT_EQ(display.text(Field::lblDato), QStringLiteral("earlier"));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PollingCycleTest, MarkersNameFormatMachineAndProduct)
+{
+    TPuerto p = port(1, QStringLiteral("http://a/"), QStringLiteral("T="), 1, 5);
+    p.Maqui = QStringLiteral("M=");
+    p.Forma = QStringLiteral("F=");
+    p.Produ = QStringLiteral("P=");
+    auto c = cycle({p});
+    c->begin();
+    serve("http://a/", "T=12.50 M=MAQ02 P=XY");
+    ASSERT_EQ(check.readings.size(), 1);
+    EXPECT_EQ(check.readings[0].markers.maquina, QStringLiteral("MAQ02"));
+    EXPECT_EQ(check.readings[0].markers.producto, QStringLiteral("XY"));
+    EXPECT_EQ(check.readings[0].markers.formato, QString());
+    EXPECT_EQ(display.text(Field::lblMaquina), QStringLiteral("MAQ02"));
+    EXPECT_EQ(display.text(Field::lblProducto), QStringLiteral("XY"));
+}
+
+TEST_F(PollingCycleTest, AnErrorIsReportedWithThePortAndTheCycleGoesOn)
+{
+    // A start before the page's first character cannot be cut.
+    TPuerto bad = port(7, QStringLiteral("http://user:secreto@a/p.html"), QStringLiteral("T="), -5, 4);
+    auto c = cycle({bad, port(8, QStringLiteral("http://b/"))});
+    c->begin();
+    serve("http://user:secreto@a/p.html", "T=1.00");
+    serve("http://b/", "T=2.00");
+    ASSERT_EQ(ui.boxes.size(), 1);
+    const RecordingInteraccion::Box& box = ui.boxes[0];
+    EXPECT_EQ(box.type, RecordingInteraccion::Box::Type::MensaBox);
+    EXPECT_EQ(box.icono, telvar::BoxKind::Exclamation);
+    EXPECT_EQ(box.duracion, 5);
+    EXPECT_EQ(box.text, QStringLiteral("Telvar. bReloj_Click(3) Puerto 7\r\n"
+                                       "Web Page: http://user:***@a/p.html\r\n"
+                                       "Identifier:  T=\r\n"
+                                       "Start at: -5\r\n"
+                                       "Length: 4\r\n"
+                                       "\r\n"
+                                       "5.- Invalid procedure call or argument"));
+    EXPECT_FALSE(box.text.contains(QStringLiteral("secreto")));
+    EXPECT_EQ(readPuerts(), (QList<int>{8}));
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PollingCycleTest, PageProblemsAndCheckErrorsAreReported)
+{
+    auto c = cycle({port(1, QStringLiteral("file:///etc/passwd")), port(2, QStringLiteral("http://big/")), port(3, QStringLiteral("http://c/")),
+                    port(4, QStringLiteral("http://d/"))});
+    check.failFor = 3;
+    c->begin();
+    const auto tickets = loader.pending();
+    LoadedPage refused = page(QString(), PageOutcome::Failed);
+    refused.error = RuntimeError{1, QStringLiteral("libcurl"), QStringLiteral("Unsupported protocol")};
+    LoadedPage cut = page(QStringLiteral("T=9.99 ..."), PageOutcome::Truncated);
+    cut.error = RuntimeError{7, QStringLiteral("Telvar"), QStringLiteral("Page cut")};
+    loader.complete(tickets[0].ticket, refused);
+    loader.complete(tickets[1].ticket, cut);
+    serve("http://c/", "T=3.33");
+    loader.complete(tickets[3].ticket, page(QString(), PageOutcome::TimedOut));
+
+    // The refused address and the cut page each give a report; the cut page
+    // is still read. The check's error is reported too. The page that timed
+    // out is an empty page: no report, only "not found".
+    ASSERT_EQ(ui.boxes.size(), 3);
+    EXPECT_TRUE(ui.boxes[0].text.endsWith(QStringLiteral("1.- Unsupported protocol")));
+    EXPECT_TRUE(ui.boxes[1].text.endsWith(QStringLiteral("7.- Page cut")));
+    EXPECT_TRUE(ui.boxes[2].text.startsWith(QStringLiteral("Telvar. bReloj_Click(3) Puerto 3")));
+    EXPECT_TRUE(ui.boxes[2].text.endsWith(QStringLiteral("3265.- Item not found")));
+    EXPECT_EQ(readPuerts(), (QList<int>{2, 3}));
+    EXPECT_EQ(display.text(Field::lblStatus), QStringLiteral("T= not found"));
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PollingCycleTest, PagesArrivingWhileAReportIsOpenWaitForItToClose)
+{
+    auto c = cycle({port(1, QStringLiteral("http://a/"), QStringLiteral("T="), -5, 4), port(2, QStringLiteral("http://b/")),
+                    port(3, QStringLiteral("http://c/"))});
+    QList<int> handedOnDuringBox;
+    ui.whileBoxOpen = [&](const RecordingInteraccion::Box&) {
+        serve("http://c/", "T=3.00");
+        serve("http://b/", "T=2.00");
+        handedOnDuringBox = readPuerts();
+    };
+    c->begin();
+    serve("http://a/", "T=1.00");
+    EXPECT_TRUE(handedOnDuringBox.isEmpty());
+    EXPECT_EQ(readPuerts(), (QList<int>{2, 3}));
+    EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PollingCycleTest, ACancelledCycleEndsQuietly)
+{
+    struct Case {
+        const char* name;
+        bool duringBox;
+    };
+    for (const Case& k : {Case{"between pages", false}, Case{"while a report is open", true}}) {
+        SCOPED_TRACE(k.name);
+        ScriptedPageLoader fresh;
+        RecordingCheck seen;
+        RecordingInteraccion boxes;
+        int ended = 0;
+        QList<PollingCycle::Port> list{
+            {1, port(1, QStringLiteral("http://a/"), QStringLiteral("T="), -5, 4), {}},
+            {2, port(2, QStringLiteral("http://b/")), {}},
+            {3, port(3, QStringLiteral("http://c/")), {}},
+        };
+        auto run = std::make_shared<PollingCycle>(
+            3, list, PollingCycle::Services{m, boxes, fresh, display, &seen}, [&] { ++ended; });
+        wire(fresh, run);
+        boxes.whileBoxOpen = [&](const RecordingInteraccion::Box&) {
+            if (k.duringBox)
+                run->cancel();
+        };
+        run->begin();
+        const auto pending = fresh.pending();
+        fresh.complete(pending[1].ticket, page(QStringLiteral("T=2.00")));
+        if (!k.duringBox)
+            run->cancel();
+        fresh.complete(pending[0].ticket, page(QStringLiteral("T=1.00")));
+        fresh.complete(pending[2].ticket, page(QStringLiteral("T=3.00")));
+        EXPECT_TRUE(seen.readings.isEmpty());
+        EXPECT_EQ(ended, 0);
+        EXPECT_TRUE(run->isCancelled());
+        // The loads still awaited were given up.
+        EXPECT_FALSE(fresh.cancelled().isEmpty());
+        EXPECT_TRUE(fresh.pending().isEmpty());
+    }
+}
+
+TEST_F(PollingCycleTest, ACycleWithoutPortsEndsAtOnce)
+{
+    auto c = cycle({});
+    c->begin();
+    EXPECT_EQ(finished, 1);
+    EXPECT_TRUE(loader.requests().isEmpty());
+}
+
+} // namespace
