@@ -152,10 +152,9 @@ Status Acquisition::loadPuertos()
 
 Status Acquisition::enableClocks()
 {
-    const OpenDBOKResult cn =
-        OpenDBOK(m_m, m_ui, m_m.PassBD,
-                 OpenRequest{jetConnectionString(m_m.RutaConf, m_m.PassBD),
-                             QStringLiteral("[JET4]"), /*Avisa=*/true});
+    const OpenDBOKResult cn = OpenDBOK(m_m, m_ui, m_m.PassBD,
+                                       OpenRequest{jetConnectionString(m_m.RutaConf, m_m.PassBD),
+                                                   QStringLiteral("[JET4]"), /*Avisa=*/true});
     if (!cn)
         return connectionNotOpen();
     Result<QSqlQuery> query = cn.cn->exec(activeRecordSource());
@@ -235,8 +234,8 @@ void Acquisition::runCycle(int reloj)
                                             limites(static_cast<int>(i))});
     }
     auto cycle = std::make_shared<PollingCycle>(
-        reloj, std::move(ports),
-        PollingCycle::Services{m_m, m_ui, m_loader, m_display, m_check}, nullptr);
+        reloj, std::move(ports), PollingCycle::Services{m_m, m_ui, m_loader, m_display, m_check},
+        nullptr);
     PollingCycle* raw = cycle.get();
     cycle->setFinishedHandler([this, raw] { cycleFinished(raw); });
     m_cycles.push_back(cycle);

@@ -135,8 +135,8 @@ void PollingCycle::handle(qsizetype k, const LoadedPage& page, bool freshPage)
     }
     if (!m_services.check)
         return;
-    const PortReading reading{m_reloj,          port.element,       port.puerto.Puert,
-                              port.limites,     extraction.reading, extraction.markers};
+    const PortReading reading{m_reloj,      port.element,       port.puerto.Puert,
+                              port.limites, extraction.reading, extraction.markers};
     const Status checked = m_services.check->LabelLee(reading);
     if (!checked && !m_cancelled)
         report(port, checked.error());
@@ -144,9 +144,9 @@ void PollingCycle::handle(qsizetype k, const LoadedPage& page, bool freshPage)
 
 void PollingCycle::report(const Port& port, const RuntimeError& error)
 {
-    m_services.ui.mensaBox(cycleReport(m_reloj, m_services.m.Mensajes(76, 13), port.puerto.Puert,
-                                       port.puerto, error),
-                           BoxKind::Exclamation, kReportSeconds);
+    m_services.ui.mensaBox(
+        cycleReport(m_reloj, m_services.m.Mensajes(76, 13), port.puerto.Puert, port.puerto, error),
+        BoxKind::Exclamation, kReportSeconds);
 }
 
 void PollingCycle::cancel()

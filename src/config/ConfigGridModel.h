@@ -109,7 +109,7 @@ private:
     QHash<int, int> m_rowOfPuert;       // Puert -> row, rebuilt after each read
     QSet<int> m_repeatedPuerts;         // Puert values more than one row has
     bool m_locked = false;
-    QSet<int> m_ambiguousRows;          // rows with an empty or shared Puert
+    QSet<int> m_ambiguousRows; // rows with an empty or shared Puert
     // Values written from the grid and not yet read again: (row, column) -> value.
     QHash<std::pair<int, int>, QVariant> m_written;
     bool m_rereadPending = false;

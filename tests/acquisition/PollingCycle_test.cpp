@@ -66,8 +66,8 @@ LoadedPage page(const QString& text, PageOutcome outcome = PageOutcome::Complete
 void wire(ScriptedPageLoader& loader, const std::shared_ptr<PollingCycle>& cycle)
 {
     QObject::connect(&loader, &telvar::PageLoader::pageLoaded, &loader,
-                     [weak = std::weak_ptr<PollingCycle>(cycle)](
-                         telvar::PageLoader::Ticket ticket, const LoadedPage& page) {
+                     [weak = std::weak_ptr<PollingCycle>(cycle)](telvar::PageLoader::Ticket ticket,
+                                                                 const LoadedPage& page) {
                          if (const auto c = weak.lock())
                              c->pageLoaded(ticket, page);
                      });
@@ -146,7 +146,8 @@ TEST_F(PollingCycleTest, ConsecutivePortsOnOneAddressShareItsLoad)
          {"http://a/1", "http://a/1", "http://b/2", "http://a/1"},
          {"http://a/1", "http://b/2", "http://a/1"}},
         {"same address, other case", {"http://a/X", "http://a/x"}, {"http://a/X", "http://a/x"}},
-        {"every port its own", {"http://a/1", "http://b/2", "http://c/3"},
+        {"every port its own",
+         {"http://a/1", "http://b/2", "http://c/3"},
          {"http://a/1", "http://b/2", "http://c/3"}},
     };
     for (const Case& c : cases) {
@@ -176,7 +177,8 @@ TEST_F(PollingCycleTest, ReadingsGoOnInPortOrderWhateverOrderPagesArriveIn)
 {
     // Ports numbered with gaps: each reading carries its own Puert, its
     // element and the limits loaded for that element.
-    auto c = cycle({port(5, QStringLiteral("http://a/")), port(9, QStringLiteral("http://b/")), port(12, QStringLiteral("http://c/"))},
+    auto c = cycle({port(5, QStringLiteral("http://a/")), port(9, QStringLiteral("http://b/")),
+                    port(12, QStringLiteral("http://c/"))},
                    {2, 4, 7});
     c->begin();
     serve("http://c/", "x T=33.3 kg");
@@ -197,7 +199,8 @@ TEST_F(PollingCycleTest, ReadingsGoOnInPortOrderWhateverOrderPagesArriveIn)
 
 TEST_F(PollingCycleTest, AnEmptyPageIsAskedForAgainByTheNextPortOnIt)
 {
-    auto c = cycle({port(1, QStringLiteral("http://a/")), port(2, QStringLiteral("http://a/")), port(3, QStringLiteral("http://a/"))});
+    auto c = cycle({port(1, QStringLiteral("http://a/")), port(2, QStringLiteral("http://a/")),
+                    port(3, QStringLiteral("http://a/"))});
     c->begin();
     ASSERT_EQ(loader.requests().size(), 1);
     serve("http://a/", "");
@@ -214,8 +217,8 @@ TEST_F(PollingCycleTest, AnEmptyPageIsAskedForAgainByTheNextPortOnIt)
 TEST_F(PollingCycleTest, NotFoundAndBlankReadingsAreNotHandedOn)
 {
     display.setText(Field::lblDato, QStringLiteral("earlier"));
-    auto c = cycle({port(1, QStringLiteral("http://a/"), QStringLiteral("Q=")), port(2, QStringLiteral("http://b/")),
-                    port(3, QStringLiteral("http://c/"))});
+    auto c = cycle({port(1, QStringLiteral("http://a/"), QStringLiteral("Q=")),
+                    port(2, QStringLiteral("http://b/")), port(3, QStringLiteral("http://c/"))});
     c->begin();
     serve("http://a/", "T=1.00");
     serve("http://b/", "T=    ");
@@ -247,7 +250,8 @@ TEST_F(PollingCycleTest, MarkersNameFormatMachineAndProduct)
 TEST_F(PollingCycleTest, AnErrorIsReportedWithThePortAndTheCycleGoesOn)
 {
     // A start before the page's first character cannot be cut.
-    TPuerto bad = port(7, QStringLiteral("http://user:secreto@a/p.html"), QStringLiteral("T="), -5, 4);
+    TPuerto bad =
+        port(7, QStringLiteral("http://user:secreto@a/p.html"), QStringLiteral("T="), -5, 4);
     auto c = cycle({bad, port(8, QStringLiteral("http://b/"))});
     c->begin();
     serve("http://user:secreto@a/p.html", "T=1.00");
@@ -271,13 +275,15 @@ TEST_F(PollingCycleTest, AnErrorIsReportedWithThePortAndTheCycleGoesOn)
 
 TEST_F(PollingCycleTest, PageProblemsAndCheckErrorsAreReported)
 {
-    auto c = cycle({port(1, QStringLiteral("file:///etc/passwd")), port(2, QStringLiteral("http://big/")), port(3, QStringLiteral("http://c/")),
+    auto c = cycle({port(1, QStringLiteral("file:///etc/passwd")),
+                    port(2, QStringLiteral("http://big/")), port(3, QStringLiteral("http://c/")),
                     port(4, QStringLiteral("http://d/"))});
     check.failFor = 3;
     c->begin();
     const auto tickets = loader.pending();
     LoadedPage refused = page(QString(), PageOutcome::Failed);
-    refused.error = RuntimeError{1, QStringLiteral("libcurl"), QStringLiteral("Unsupported protocol")};
+    refused.error =
+        RuntimeError{1, QStringLiteral("libcurl"), QStringLiteral("Unsupported protocol")};
     LoadedPage cut = page(QStringLiteral("T=9.99 ..."), PageOutcome::Truncated);
     cut.error = RuntimeError{7, QStringLiteral("Telvar"), QStringLiteral("Page cut")};
     loader.complete(tickets[0].ticket, refused);
@@ -300,8 +306,8 @@ TEST_F(PollingCycleTest, PageProblemsAndCheckErrorsAreReported)
 
 TEST_F(PollingCycleTest, PagesArrivingWhileAReportIsOpenWaitForItToClose)
 {
-    auto c = cycle({port(1, QStringLiteral("http://a/"), QStringLiteral("T="), -5, 4), port(2, QStringLiteral("http://b/")),
-                    port(3, QStringLiteral("http://c/"))});
+    auto c = cycle({port(1, QStringLiteral("http://a/"), QStringLiteral("T="), -5, 4),
+                    port(2, QStringLiteral("http://b/")), port(3, QStringLiteral("http://c/"))});
     QList<int> handedOnDuringBox;
     ui.whileBoxOpen = [&](const RecordingInteraccion::Box&) {
         serve("http://c/", "T=3.00");
