@@ -1,5 +1,7 @@
 #include "app/widgets/Telvar.h"
 
+#include "acquisition/HttpPageLoader.h"
+#include "acquisition/SendRequest.h"
 #include "app/widgets/GridLayouts.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
@@ -15,13 +17,17 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QItemSelectionModel>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -49,15 +55,60 @@ QLabel* valueLabel(QWidget* parent, const char* name)
     return label;
 }
 
+// The grid's editors as usual, telling when the person changes a cell's
+// text (before anything is written).
+class EditWatchingDelegate final : public QStyledItemDelegate {
+public:
+    EditWatchingDelegate(std::function<void()> edited, QObject* parent)
+        : QStyledItemDelegate(parent), m_edited(std::move(edited))
+    {
+    }
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                          const QModelIndex& index) const override
+    {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        if (auto* line = qobject_cast<QLineEdit*>(editor))
+            QObject::connect(line, &QLineEdit::textEdited, editor, [this] { m_edited(); });
+        else if (auto* spin = qobject_cast<QSpinBox*>(editor))
+            QObject::connect(spin, &QSpinBox::textChanged, editor, [this, spin] {
+                // Only the person's typing, not the editor being filled.
+                if (spin->hasFocus())
+                    m_edited();
+            });
+        return editor;
+    }
+
+private:
+    std::function<void()> m_edited;
+};
+
 } // namespace
 
 Telvar::Telvar(Modulo1& m, Interaccion& ui, QWidget* parent)
-    : QMainWindow(parent), m_m(m), m_ui(ui), m_configDatabase(m, ui), m_readings(m),
-      m_runChooser([](TelvarConfig& chooser) { chooser.exec(); })
+    : Telvar(m, ui, std::make_unique<HttpPageLoader>(), std::make_unique<SystemClock>(), nullptr,
+             nullptr, parent)
 {
+}
+
+Telvar::Telvar(Modulo1& m, Interaccion& ui, PageLoader& loader, const Clock& clock, QWidget* parent)
+    : Telvar(m, ui, nullptr, nullptr, &loader, &clock, parent)
+{
+}
+
+Telvar::Telvar(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
+               std::unique_ptr<Clock> ownClock, PageLoader* loader, const Clock* clock,
+               QWidget* parent)
+    : QMainWindow(parent), m_m(m), m_ui(ui), m_configDatabase(m, ui), m_readings(m),
+      m_runChooser([](TelvarConfig& chooser) { chooser.exec(); }),
+      m_ownLoader(std::move(ownLoader)), m_ownClock(std::move(ownClock))
+{
+    m_acquisition = std::make_unique<Acquisition>(
+        m, ui, m_configDatabase, loader ? *loader : *m_ownLoader, clock ? *clock : *m_ownClock);
     setObjectName(QStringLiteral("Telvar"));
     setWindowTitle(QStringLiteral("Ruteador Html -> Qualitra"));
     buildControls();
+    connectAcquisition();
     setCaptions();
     layOutDatoFlexGrid();
     fitToScreen();
@@ -78,11 +129,17 @@ void Telvar::buildControls()
     m_bArchConf->setObjectName(QStringLiteral("bArchConf"));
     m_bArchConf->setMinimumWidth(140);
     connect(m_bArchConf, &QPushButton::clicked, this, &Telvar::bArchConf_Click);
+    // Shows the page of the current port as the station serves it now.
+    m_cmdHtml = new QPushButton(QStringLiteral("HTML"), central);
+    m_cmdHtml->setObjectName(QStringLiteral("cmdHtml"));
+    m_cmdHtml->setToolTip(QStringLiteral("Fetch the page of the selected port"));
+    connect(m_cmdHtml, &QPushButton::clicked, this, &Telvar::cmdHtml_Click);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_cmdAbre);
     buttons->addWidget(m_cmdConf);
     buttons->addWidget(m_bArchConf);
+    buttons->addWidget(m_cmdHtml);
     buttons->addStretch(1);
     for (int i = 1; i <= 10; ++i) {
         auto* button = new QPushButton(QString::number(i), central);
@@ -108,6 +165,9 @@ void Telvar::buildControls()
     m_DBGrid1->verticalHeader()->setVisible(false);
     m_DBGrid1->verticalHeader()->setDefaultSectionSize(m_DBGrid1->fontMetrics().height() + 8);
     m_DBGrid1->horizontalHeader()->setHighlightSections(false);
+    m_DBGrid1->setItemDelegate(new EditWatchingDelegate([this] { cellEdited(); }, m_DBGrid1));
+    connect(m_DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &Telvar::currentRowChanged);
     m_SSTab1->addTab(m_DBGrid1, QString());
 
     const ConfigGridModel* grid = &m_configDatabase.RsConf();
@@ -199,6 +259,106 @@ QWidget* Telvar::buildReadingsTab()
     return tab;
 }
 
+void Telvar::connectAcquisition()
+{
+    Acquisition& acquisition = *m_acquisition;
+    connect(m_cmdAbre, &QPushButton::clicked, &acquisition, &Acquisition::cmdAbre_Click);
+    connect(&acquisition, &Acquisition::runningChanged, this, &Telvar::showRunning);
+    connect(&acquisition, &Acquisition::startCompleted, this,
+            [this] { m_SSTab1->setCurrentIndex(1); });
+    connect(&acquisition, &Acquisition::relojButtonChanged, this,
+            [this](int reloj, bool enabled) { m_bReloj[std::size_t(reloj)]->setEnabled(enabled); });
+    for (int i = 1; i <= 10; ++i)
+        connect(m_bReloj[std::size_t(i)], &QPushButton::clicked, &acquisition,
+                [&acquisition, i] { acquisition.bReloj_Click(i); });
+    connect(&acquisition.display(), &AcquisitionDisplay::textChanged, this,
+            &Telvar::showDisplayText);
+}
+
+void Telvar::showRunning(bool running)
+{
+    m_cmdAbre->setText(
+        m_m.Mensajes(running ? Mensaje::DetenerAdquisicion : Mensaje::IniciarAdquisicion));
+    m_cmdAbre->setEnabled(true);
+    m_cmdConf->setEnabled(!running);
+    // Another configuration chosen while running would show ports that are
+    // not the ones polled.
+    m_bArchConf->setEnabled(!running);
+    m_DBGrid1->setEditTriggers(running ? QAbstractItemView::NoEditTriggers
+                                       : QAbstractItemView::DoubleClicked |
+                                             QAbstractItemView::EditKeyPressed |
+                                             QAbstractItemView::AnyKeyPressed);
+}
+
+void Telvar::showDisplayText(AcquisitionDisplay::Field field, const QString& text)
+{
+    using Field = AcquisitionDisplay::Field;
+    switch (field) {
+    case Field::lblStatus:
+        setStatus(text);
+        return;
+    case Field::lblDato:
+        m_lblDato->setText(text);
+        return;
+    case Field::lblFormato:
+        m_lblFormato->setText(text);
+        return;
+    case Field::lblMaquina:
+        m_lblMaquina->setText(text);
+        return;
+    case Field::lblProducto:
+        m_lblProducto->setText(text);
+        return;
+    case Field::txtSource:
+        m_txtSource->setPlainText(text);
+        return;
+    }
+}
+
+void Telvar::setStatus(const QString& text)
+{
+    m_lblStatus->setText(text);
+    // Shown at once, also when the thread is about to block.
+    m_lblStatus->repaint();
+}
+
+void Telvar::cellEdited()
+{
+    // A row being edited must be left (and so written) before the
+    // acquisition starts or the port form opens.
+    m_cmdConf->setEnabled(false);
+    m_cmdAbre->setEnabled(false);
+}
+
+void Telvar::currentRowChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    if (m_acquisition->isRunning() || current.row() == previous.row())
+        return;
+    m_cmdConf->setEnabled(true);
+    m_cmdAbre->setEnabled(true);
+}
+
+void Telvar::cmdHtml_Click()
+{
+    const QModelIndex current = m_DBGrid1->currentIndex();
+    if (!current.isValid())
+        return;
+    const QString page = SendRequest(m_configDatabase.RsConf().row(current.row()).WebPg);
+    m_acquisition->display().setText(AcquisitionDisplay::Field::txtSource, page);
+    m_SSTab1->setCurrentIndex(1);
+}
+
+QString Telvar::SendRequest(const QString& strURL)
+{
+    const SendRequestResult result =
+        sendRequest(strURL, [this](const QString& status) { setStatus(status); });
+    if (result.error) {
+        m_ui.setMousePointer(PointerShape::Default);
+        m_ui.messageBox(sendRequestReport(strURL, result), BoxKind::Critical);
+    }
+    return result.text;
+}
+
 void Telvar::setChooserRunner(ChooserRunner runner)
 {
     m_runChooser = std::move(runner);
@@ -238,7 +398,8 @@ void Telvar::bArchConf_Click()
 
 void Telvar::setCaptions()
 {
-    m_cmdAbre->setText(m_m.Mensajes(Mensaje::IniciarAdquisicion));
+    m_cmdAbre->setText(m_m.Mensajes(m_acquisition->isRunning() ? Mensaje::DetenerAdquisicion
+                                                               : Mensaje::IniciarAdquisicion));
     m_cmdConf->setText(m_m.Mensajes(76, 4));
     m_SSTab1->setTabText(0, m_m.Mensajes(76, 5));
     m_SSTab1->setTabText(1, m_m.Mensajes(76, 6));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "acquisition/Acquisition.h"
 #include "config/ConfigDatabase.h"
 #include "recording/ReadingsModel.h"
 #include "recording/RecordingLog.h"
@@ -7,6 +8,7 @@
 #include <QMainWindow>
 #include <array>
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QLabel;
@@ -14,11 +16,14 @@ class QPlainTextEdit;
 class QPushButton;
 class QTabWidget;
 class QTableView;
+class QModelIndex;
 
 namespace telvar {
 
 struct Modulo1;
+class Clock;
 class Interaccion;
+class PageLoader;
 class TelvarConfig;
 
 // The main window, where the program's parts meet: the configuration grid
@@ -32,7 +37,11 @@ public:
     // How bArchConf shows the chooser (modally); tests drive it instead.
     using ChooserRunner = std::function<void(TelvarConfig&)>;
 
+    // The window with its own page loader (HTTP) and the system's clock.
     Telvar(Modulo1& m, Interaccion& ui, QWidget* parent = nullptr);
+    // The window with the page loader and clock given (tests script them).
+    Telvar(Modulo1& m, Interaccion& ui, PageLoader& loader, const Clock& clock,
+           QWidget* parent = nullptr);
     ~Telvar() override;
 
     // The window's load: caption, master-data check, Reinicia, readings grid.
@@ -48,7 +57,15 @@ public:
 
     void setChooserRunner(ChooserRunner runner);
 
+    // Fetches the page of the grid's current port into txtSource, showing
+    // the progress in lblStatus; a failure is reported in a box.
+    void cmdHtml_Click();
+    // The page's source text, or "" when it could not be read (the failure
+    // has been reported).
+    QString SendRequest(const QString& strURL);
+
     ConfigDatabase& configDatabase() { return m_configDatabase; }
+    Acquisition& acquisition() { return *m_acquisition; }
 
     // What the readings tab shows; the acquisition and the recording fill them.
     ReadingsModel& readings() { return m_readings; }
@@ -62,6 +79,15 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    Telvar(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
+           std::unique_ptr<Clock> ownClock, PageLoader* loader, const Clock* clock,
+           QWidget* parent);
+    void connectAcquisition();
+    void showRunning(bool running);
+    void showDisplayText(AcquisitionDisplay::Field field, const QString& text);
+    void cellEdited();
+    void currentRowChanged(const QModelIndex& current, const QModelIndex& previous);
+    void setStatus(const QString& text);
     void buildControls();
     QWidget* buildReadingsTab();
     void setCaptions();
@@ -79,6 +105,9 @@ private:
     ReadingsModel m_readings;
     RecordingLog m_recordingLog;
     ChooserRunner m_runChooser;
+    std::unique_ptr<PageLoader> m_ownLoader;
+    std::unique_ptr<Clock> m_ownClock;
+    std::unique_ptr<Acquisition> m_acquisition;
 
     QTabWidget* m_SSTab1 = nullptr;
     QTableView* m_DBGrid1 = nullptr;
@@ -88,6 +117,7 @@ private:
     QPushButton* m_cmdAbre = nullptr;
     QPushButton* m_cmdConf = nullptr;
     QPushButton* m_bArchConf = nullptr;
+    QPushButton* m_cmdHtml = nullptr;
     std::array<QPushButton*, 11> m_bReloj{}; // index 0 unused
     QLabel* m_lblStatus = nullptr;
     QLabel* m_lblDato = nullptr;

@@ -1,0 +1,131 @@
+#include "app/widgets/Telvar.h"
+#include "config/config_fixture.h"
+#include "database/ArmaConexion.h"
+#include "database/EngineLayer.h"
+#include "support/ManualClock.h"
+#include "support/ScriptedPageLoader.h"
+#include "support/WidgetLookup.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace telvar {
+namespace {
+
+using test::child;
+using test::clockButton;
+
+// The main window over a configuration with ports 1 and 2 on clock 1 and
+// port 3 without a clock, an SPC database with limits, a scripted page
+// loader and a manual clock.
+class TelvarAcquisitionTest : public ::testing::Test, protected test::ConfigFixture {
+protected:
+    void SetUp() override
+    {
+        const QString path = createConfig(QStringLiteral("TLVConf.mdb"), fixtureKeyWidths(),
+                                          {{1, QStringLiteral("A"), QStringLiteral("E1"), 1},
+                                           {2, QStringLiteral("B"), QStringLiteral("E1"), 1},
+                                           {3, QStringLiteral("C"), QStringLiteral("E1"), 0}});
+        writeTLVDirec({path});
+        ASSERT_TRUE(openDatabase(path)
+                        ->exec(QStringLiteral(
+                            "update HTMCONFI set WebPg = 'http://st/' || Puert || '.html', "
+                            "Ident = 'T=', Inici = 1, Longi = 4, Maqui = '@M=', Carac = 'C1'"))
+                        .ok());
+        const QString qualitra = m.RutaApp + QStringLiteral("Qualitra.MDB");
+        ASSERT_TRUE(EngineLayer::createFileDatabase(qualitra, m.PassBD).ok());
+        ASSERT_TRUE(openDatabase(qualitra)
+                        ->exec(QStringLiteral("CREATE TABLE CXP (CXPMAQUI VARCHAR(8), "
+                                              "CXPPRODU VARCHAR(20), CXPCARAC VARCHAR(8), "
+                                              "CXPLINFC DOUBLE, CXPLSUPC DOUBLE)"))
+                        .ok());
+        m.TipoBD = QStringLiteral("[JET4]");
+        m.CadConexion = jetConnectionString(qualitra, m.PassBD);
+    }
+
+    test::ScriptedPageLoader loader;
+    test::ManualClock clock;
+};
+
+TEST_F(TelvarAcquisitionTest, StartAndStopSwitchTheButtonsTheGridAndTheClocks)
+{
+    Telvar w(m, ui, loader, clock);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
+    w.show();
+    auto* cmdAbre = child<QPushButton>(w, "cmdAbre");
+    auto* cmdConf = child<QPushButton>(w, "cmdConf");
+    auto* grid = child<QTableView>(w, "DBGrid1");
+    EXPECT_EQ(cmdAbre->text(), m.Mensajes(76, 2));
+
+    QTest::mouseClick(cmdAbre, Qt::LeftButton);
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_EQ(cmdAbre->text(), m.Mensajes(76, 3));
+    EXPECT_FALSE(cmdConf->isEnabled());
+    EXPECT_FALSE(child<QPushButton>(w, "bArchConf")->isEnabled());
+    EXPECT_EQ(child<QTabWidget>(w, "SSTab1")->currentIndex(), 1);
+    EXPECT_TRUE(clockButton(w, 1)->isEnabled());
+    EXPECT_FALSE(clockButton(w, 2)->isEnabled());
+    EXPECT_EQ(grid->model()->rowCount(), 2);
+    // Locked: no editor opens on a cell.
+    const QModelIndex cell = grid->model()->index(0, 1);
+    grid->setCurrentIndex(cell);
+    grid->edit(cell);
+    EXPECT_EQ(grid->findChild<QLineEdit*>(), nullptr);
+
+    // A clock button polls its ports at once; the window shows what came.
+    QTest::mouseClick(clockButton(w, 1), Qt::LeftButton);
+    ASSERT_EQ(loader.pending().size(), 2);
+    const auto pending = loader.pending();
+    loader.complete(
+        pending[0].ticket,
+        LoadedPage{{}, PageOutcome::Complete, QStringLiteral("T=1.25 M=MAQ7"), 200, {}});
+    loader.complete(pending[1].ticket,
+                    LoadedPage{{}, PageOutcome::Complete, QStringLiteral("nothing"), 200, {}});
+    EXPECT_EQ(child<QLabel>(w, "lblDato")->text(), QStringLiteral("1.25"));
+    EXPECT_EQ(child<QLabel>(w, "lblMaquina")->text(), QStringLiteral("MAQ7"));
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("T= not found"));
+    EXPECT_EQ(child<QPlainTextEdit>(w, "txtSource")->toPlainText(), QStringLiteral("nothing"));
+
+    QTest::mouseClick(cmdAbre, Qt::LeftButton);
+    EXPECT_EQ(cmdAbre->text(), m.Mensajes(76, 2));
+    EXPECT_TRUE(cmdConf->isEnabled());
+    EXPECT_TRUE(child<QPushButton>(w, "bArchConf")->isEnabled());
+    EXPECT_FALSE(clockButton(w, 1)->isEnabled());
+    EXPECT_EQ(grid->model()->rowCount(), 3);
+}
+
+TEST_F(TelvarAcquisitionTest, EditingACellHoldsTheButtonsUntilAnotherRowIsChosen)
+{
+    Telvar w(m, ui, loader, clock);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    auto* grid = child<QTableView>(w, "DBGrid1");
+    auto* cmdAbre = child<QPushButton>(w, "cmdAbre");
+    auto* cmdConf = child<QPushButton>(w, "cmdConf");
+    const int descr = w.configDatabase().RsConf().columnOf(QStringLiteral("Descr"));
+    const QModelIndex cell = grid->model()->index(0, descr);
+    grid->setCurrentIndex(cell);
+    grid->edit(cell);
+    auto* editor = grid->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClick(editor, Qt::Key_X);
+    EXPECT_FALSE(cmdAbre->isEnabled());
+    EXPECT_FALSE(cmdConf->isEnabled());
+
+    // Another column of the same row keeps them held; another row frees them.
+    grid->setCurrentIndex(grid->model()->index(0, descr + 1));
+    EXPECT_FALSE(cmdAbre->isEnabled());
+    grid->setCurrentIndex(grid->model()->index(1, descr));
+    EXPECT_TRUE(cmdAbre->isEnabled());
+    EXPECT_TRUE(cmdConf->isEnabled());
+}
+
+} // namespace
+} // namespace telvar
