@@ -1,0 +1,107 @@
+#pragma once
+
+#include "acquisition/PageLoader.h"
+#include "common/RuntimeError.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <memory>
+
+namespace telvar {
+
+// The limits of one page's GET, shared by the loader and the synchronous
+// fetch.
+struct PageLimits {
+    // The time a page may take, from the moment its request gets a
+    // connection (a load waiting for a free connection is not timed).
+    int timeLimitMs = 7000;
+    // The largest body accepted; a longer one is cut here.
+    qsizetype maxBodyBytes = qsizetype(4) * 1024 * 1024;
+};
+
+struct HttpPageLoaderOptions {
+    PageLimits limits;
+    // Connections open at once to one host (host name and port); further
+    // loads of that host wait for one of them.
+    int maxConnectionsPerHost = 2;
+    // Transfers running at once over all hosts; further loads wait.
+    int maxTransfers = 64;
+};
+
+// A PageLoader on libcurl's multi interface, driven by the event loop of the
+// thread that creates it: libcurl's sockets are watched with socket
+// notifiers and its time-outs with one timer, so nothing blocks and no
+// thread is started.
+//
+// Each load is one GET with "Cache-Control: no-cache" of an http or https
+// address (any other scheme fails before a transfer exists, so no address
+// ever reaches the file system), following at most 5 redirects to http or
+// https. Connections are kept alive and reused across loads, with
+// TCP_NODELAY. No cookies are kept, and proxies are never used (the
+// environment's http_proxy and the like are ignored): station pages live on
+// the plant's own network. Certificates of https stations are verified.
+//
+// Loads wait in the loader's own queue until their host has a free
+// connection and fewer than maxTransfers run; only then does their transfer
+// start and its time limit begin. Finished loads are reported one at a time
+// from the event loop, in the order they finished.
+class HttpPageLoader final : public PageLoader {
+    Q_OBJECT
+public:
+    explicit HttpPageLoader(QObject* parent = nullptr);
+    explicit HttpPageLoader(HttpPageLoaderOptions options, QObject* parent = nullptr);
+    // Loads still running or waiting are dropped without a signal.
+    ~HttpPageLoader() override;
+
+    Ticket load(const QString& url) override;
+    void cancel(Ticket ticket) override;
+
+    const HttpPageLoaderOptions& options() const;
+    // Loads whose transfer runs now, and loads waiting for a connection.
+    int runningCount() const;
+    int waitingCount() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// The pieces of a page's GET that the synchronous fetch (SendRequest) shares
+// with the loader.
+namespace pagefetch {
+
+// The address libcurl is given for url (trimmed and normalised), or why it
+// cannot be loaded: malformed, or a scheme other than http and https.
+// Errors carry libcurl's number and text, with "libcurl" as their source.
+Result<QByteArray> checkedAddress(const QString& url);
+
+// One blocking GET.
+struct Fetched {
+    // The page as the loader reports it.
+    LoadedPage page;
+    // A whole response arrived (whatever its status).
+    bool responseArrived = false;
+    // libcurl's error when the transfer did not end well (a page cut at the
+    // bound included); empty otherwise.
+    std::optional<RuntimeError> transferError;
+};
+
+// Fetches address (from checkedAddress) with the given extra request
+// headers, blocking the calling thread until it ends or its time is up.
+Fetched fetchBlocking(const QByteArray& address, const QList<QByteArray>& headers,
+                      const PageLimits& limits);
+
+// The page text of body: decoded by the charset that contentType names;
+// when it names none, or one unknown, by the charset a <meta> element
+// declares in the first 1024 bytes; otherwise as UTF-8. Bytes invalid in
+// the charset become replacement characters.
+QString decodePageText(const QByteArray& body, const QByteArray& contentType);
+
+// The charset parameter of a Content-Type value (case-insensitive, quotes
+// allowed), or empty.
+QByteArray charsetOfContentType(QByteArrayView contentType);
+
+} // namespace pagefetch
+
+} // namespace telvar

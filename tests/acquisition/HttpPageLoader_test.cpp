@@ -1,0 +1,709 @@
+#include "acquisition/HttpPageLoader.h"
+#include "common/ErrorNumbers.h"
+#include "simulator/StationPages.h"
+#include "simulator/StationServer.h"
+
+#include <QHash>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTest>
+#include <algorithm>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace telvar {
+namespace {
+
+using namespace Qt::StringLiterals;
+using simulator::ServerOptions;
+using simulator::StationServer;
+using Ticket = PageLoader::Ticket;
+
+constexpr qsizetype kDefaultBound = qsizetype(4) * 1024 * 1024;
+// libcurl's numbers for the errors the loader reports.
+constexpr long long kUnsupportedProtocol = 1;
+constexpr long long kMalformedAddress = 3;
+constexpr long long kTooManyRedirects = 47;
+// Waits in the tests are bounds for a broken loader, never expectations.
+constexpr int kWaitMs = 30000;
+
+// Records every pageLoaded of one loader.
+class Collector final {
+public:
+    explicit Collector(PageLoader& loader, Qt::ConnectionType type = Qt::AutoConnection)
+    {
+        QObject::connect(
+            &loader, &PageLoader::pageLoaded, &m_context,
+            [this](Ticket ticket, const LoadedPage& page) {
+                order.push_back(ticket);
+                pages.insert(ticket, page);
+                if (onPage)
+                    onPage(ticket, page);
+            },
+            type);
+    }
+
+    bool waitFor(qsizetype count, int timeoutMs = kWaitMs)
+    {
+        return QTest::qWaitFor([&] { return qsizetype(order.size()) >= count; }, timeoutMs);
+    }
+    bool waitFor(Ticket ticket, int timeoutMs = kWaitMs)
+    {
+        return QTest::qWaitFor([&] { return pages.contains(ticket); }, timeoutMs);
+    }
+
+    std::vector<Ticket> order;
+    QHash<Ticket, LoadedPage> pages;
+    std::function<void(Ticket, const LoadedPage&)> onPage;
+
+private:
+    QObject m_context;
+};
+
+class HttpPageLoaderTest : public ::testing::Test {
+protected:
+    void SetUp() override { startServer(); }
+
+    void startServer(ServerOptions options = {})
+    {
+        options.port = 0;
+        m_server = std::make_unique<StationServer>(options);
+        QString error;
+        ASSERT_TRUE(m_server->start(&error)) << error.toStdString();
+    }
+
+    quint16 port(int index = 0) const { return m_server->ports().at(index); }
+
+    QString url(const QString& path, int portIndex = 0) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port(portIndex)).arg(path);
+    }
+
+    static LoadedPage loadOne(PageLoader& loader, const QString& address)
+    {
+        Collector collector(loader);
+        const Ticket ticket = loader.load(address);
+        EXPECT_TRUE(collector.waitFor(ticket)) << address.toStdString();
+        EXPECT_EQ(collector.order.size(), 1u);
+        return collector.pages.value(ticket);
+    }
+
+    static HttpPageLoaderOptions shortLimit(int timeLimitMs, int perHost = 2)
+    {
+        HttpPageLoaderOptions options;
+        options.limits.timeLimitMs = timeLimitMs;
+        options.maxConnectionsPerHost = perHost;
+        return options;
+    }
+
+    // Counts the connections the simulator accepts, and calls probe at each.
+    void countAccepts(int* accepted, std::function<void()> probe = {})
+    {
+        for (QTcpServer* listener : m_server->findChildren<QTcpServer*>())
+            QObject::connect(listener, &QTcpServer::newConnection, m_server.get(),
+                             [accepted, probe] {
+                                 ++*accepted;
+                                 if (probe)
+                                     probe();
+                             });
+    }
+
+    std::unique_ptr<StationServer> m_server;
+};
+
+// A port on which nothing listens.
+quint16 refusedPort()
+{
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    return port;
+}
+
+TEST_F(HttpPageLoaderTest, LoadsAStationPageAsTheSimulatorWritesIt)
+{
+    HttpPageLoader loader;
+    // Queued delivery needs the signal's types known to the meta-type system.
+    Collector collector(loader, Qt::QueuedConnection);
+    const QString address = url(QStringLiteral("/estacion1.html?tick=7"));
+    const Ticket ticket = loader.load(address);
+    EXPECT_NE(ticket, 0u);
+    ASSERT_TRUE(collector.waitFor(ticket));
+    const LoadedPage page = collector.pages.value(ticket);
+
+    const QByteArray expected = simulator::stationPage(
+        *simulator::demoProfile("/estacion1.html"), "/estacion1.html", m_server->options().seed, 7);
+    EXPECT_EQ(page.outcome, PageOutcome::Complete);
+    EXPECT_EQ(page.url, address);
+    EXPECT_EQ(page.httpStatus, 200);
+    EXPECT_EQ(page.text, QString::fromUtf8(expected));
+    EXPECT_FALSE(page.error);
+}
+
+TEST_F(HttpPageLoaderTest, TicketsAreDistinctAndNeverZero)
+{
+    HttpPageLoader loader;
+    Collector collector(loader);
+    std::vector<Ticket> tickets;
+    for (const QString& path :
+         {QStringLiteral("/estacion1.html"), QStringLiteral("/estacion2.html"),
+          QStringLiteral("file:///etc/passwd")})
+        tickets.push_back(loader.load(path.startsWith(u'/') ? url(path) : path));
+    ASSERT_TRUE(collector.waitFor(qsizetype(3)));
+    std::vector<Ticket> sorted = tickets;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    EXPECT_EQ(std::count(tickets.begin(), tickets.end(), Ticket(0)), 0);
+}
+
+TEST_F(HttpPageLoaderTest, AnErrorStatusIsACompletePageWithItsBody)
+{
+    HttpPageLoader loader;
+    for (const int status : {404, 500, 503}) {
+        const LoadedPage page = loadOne(loader, url(QStringLiteral("/status/%1").arg(status)));
+        EXPECT_EQ(page.outcome, PageOutcome::Complete) << status;
+        EXPECT_EQ(page.httpStatus, status);
+        EXPECT_TRUE(page.text.contains(QStringLiteral("<h1>%1 ").arg(status)))
+            << page.text.toStdString();
+        EXPECT_FALSE(page.error);
+    }
+}
+
+struct FaultCase {
+    const char* name;
+    QString path; // empty: a port where nothing listens
+    PageOutcome outcome;
+    long long errorNumber; // 0: no error expected
+};
+
+void PrintTo(const FaultCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class FaultPages : public HttpPageLoaderTest, public ::testing::WithParamInterface<FaultCase> {};
+
+TEST_P(FaultPages, EndWithTheirOutcomeAndNoText)
+{
+    const FaultCase& c = GetParam();
+    HttpPageLoader loader(shortLimit(500));
+    const QString address =
+        c.path.isEmpty() ? QStringLiteral("http://127.0.0.1:%1/").arg(refusedPort()) : url(c.path);
+    const LoadedPage page = loadOne(loader, address);
+    EXPECT_EQ(page.outcome, c.outcome);
+    EXPECT_EQ(page.url, address);
+    EXPECT_TRUE(page.text.isEmpty()) << page.text.left(200).toStdString();
+    if (c.errorNumber == 0) {
+        EXPECT_FALSE(page.error) << page.error->descripcion.toStdString();
+    } else {
+        ASSERT_TRUE(page.error);
+        EXPECT_EQ(page.error->numero, c.errorNumber);
+        EXPECT_EQ(page.error->fuente, QStringLiteral("libcurl"));
+        EXPECT_FALSE(page.error->descripcion.isEmpty());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HttpPageLoader, FaultPages,
+    ::testing::Values(
+        FaultCase{"slow_beyond_limit", QStringLiteral("/slow/5000.html"), PageOutcome::TimedOut, 0},
+        FaultCase{"silent", QStringLiteral("/silent"), PageOutcome::TimedOut, 0},
+        FaultCase{"refused", QString(), PageOutcome::Unreachable, 0},
+        FaultCase{"closed_at_once", QStringLiteral("/close"), PageOutcome::Unreachable, 0},
+        FaultCase{"garbage", QStringLiteral("/garbage"), PageOutcome::Unreachable, 0},
+        FaultCase{"redirect_loop", QStringLiteral("/loop/a.html"), PageOutcome::Failed,
+                  kTooManyRedirects},
+        FaultCase{"six_redirects", QStringLiteral("/chain/6.html"), PageOutcome::Failed,
+                  kTooManyRedirects}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(HttpPageLoaderTest, FollowsUpToFiveRedirects)
+{
+    HttpPageLoader loader;
+    for (const char* path :
+         {"/chain/1.html", "/chain/5.html", "/redirect?to=/estacion2.html&code=301",
+          "/redirect?to=/estacion2.html&code=308"}) {
+        const LoadedPage page = loadOne(loader, url(QString::fromLatin1(path)));
+        EXPECT_EQ(page.outcome, PageOutcome::Complete) << path;
+        EXPECT_EQ(page.httpStatus, 200) << path;
+        EXPECT_TRUE(page.text.contains(QStringLiteral("<html"))) << path;
+    }
+}
+
+struct AddressCase {
+    const char* address;
+    long long errorNumber;
+};
+
+class RefusedAddresses : public HttpPageLoaderTest,
+                         public ::testing::WithParamInterface<AddressCase> {};
+
+TEST_P(RefusedAddresses, FailFromTheEventLoopWithLibcurlsError)
+{
+    const AddressCase& c = GetParam();
+    HttpPageLoader loader;
+    Collector collector(loader);
+    const QString address = QString::fromUtf8(c.address);
+    const Ticket ticket = loader.load(address);
+    // Never from inside load(), even when the address is refused at once.
+    EXPECT_TRUE(collector.order.empty());
+    ASSERT_TRUE(collector.waitFor(ticket));
+    const LoadedPage page = collector.pages.value(ticket);
+    EXPECT_EQ(page.outcome, PageOutcome::Failed);
+    EXPECT_EQ(page.url, address);
+    EXPECT_TRUE(page.text.isEmpty());
+    EXPECT_EQ(page.httpStatus, 0);
+    ASSERT_TRUE(page.error);
+    EXPECT_EQ(page.error->numero, c.errorNumber);
+    EXPECT_EQ(page.error->fuente, QStringLiteral("libcurl"));
+    EXPECT_FALSE(page.error->descripcion.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(HttpPageLoader, RefusedAddresses,
+                         ::testing::Values(AddressCase{"file:///etc/passwd", kUnsupportedProtocol},
+                                           AddressCase{"FILE:///etc/hostname",
+                                                       kUnsupportedProtocol},
+                                           AddressCase{"ftp://127.0.0.1/x", kUnsupportedProtocol},
+                                           AddressCase{"dict://127.0.0.1/x", kUnsupportedProtocol},
+                                           AddressCase{"javascript:alert(1)", kUnsupportedProtocol},
+                                           AddressCase{"http://", kMalformedAddress},
+                                           AddressCase{"/etc/passwd", kMalformedAddress},
+                                           AddressCase{"not an address", kMalformedAddress},
+                                           AddressCase{"", kMalformedAddress}));
+
+TEST_F(HttpPageLoaderTest, NeverReadsAFile)
+{
+    HttpPageLoader loader;
+    const LoadedPage page = loadOne(loader, QStringLiteral("file:///etc/passwd"));
+    EXPECT_EQ(page.outcome, PageOutcome::Failed);
+    EXPECT_FALSE(page.text.contains(QStringLiteral("root")));
+    ASSERT_TRUE(page.error);
+    EXPECT_FALSE(page.error->descripcion.contains(QStringLiteral("root:")));
+}
+
+TEST_F(HttpPageLoaderTest, CutsABodyLargerThanTheBoundThere)
+{
+    struct Case {
+        qint64 size;
+        PageOutcome outcome;
+        qsizetype textSize;
+    };
+    const Case cases[] = {
+        {kDefaultBound, PageOutcome::Complete, kDefaultBound},
+        {kDefaultBound + 1, PageOutcome::Truncated, kDefaultBound},
+        {qint64(64) * 1024 * 1024, PageOutcome::Truncated, kDefaultBound},
+    };
+    HttpPageLoader loader;
+    EXPECT_EQ(loader.options().limits.maxBodyBytes, kDefaultBound);
+    const QByteArray expectedStart = simulator::fillerBytes(0, kDefaultBound);
+    for (const Case& c : cases) {
+        const LoadedPage page = loadOne(loader, url(QStringLiteral("/large/%1").arg(c.size)));
+        EXPECT_EQ(page.outcome, c.outcome) << c.size;
+        EXPECT_EQ(page.httpStatus, 200);
+        ASSERT_EQ(page.text.size(), c.textSize) << c.size;
+        EXPECT_EQ(page.text, QString::fromLatin1(expectedStart));
+        if (c.outcome == PageOutcome::Truncated) {
+            ASSERT_TRUE(page.error);
+            EXPECT_EQ(page.error->numero, ErrorNumber::PageTooLarge);
+            EXPECT_EQ(page.error->fuente, QStringLiteral("Telvar"));
+            EXPECT_TRUE(page.error->descripcion.contains(QStringLiteral("4194304")))
+                << page.error->descripcion.toStdString();
+        } else {
+            EXPECT_FALSE(page.error);
+        }
+    }
+}
+
+TEST_F(HttpPageLoaderTest, ASmallerBoundIsKeptExactly)
+{
+    HttpPageLoaderOptions options;
+    options.limits.maxBodyBytes = 1000;
+    HttpPageLoader loader(options);
+    const LoadedPage page = loadOne(loader, url(QStringLiteral("/large/1001")));
+    EXPECT_EQ(page.outcome, PageOutcome::Truncated);
+    EXPECT_EQ(page.text.size(), 1000);
+    ASSERT_TRUE(page.error);
+    EXPECT_TRUE(page.error->descripcion.contains(QStringLiteral("1000")));
+}
+
+TEST_F(HttpPageLoaderTest, DecodesTheCharsetTheServerDeclares)
+{
+    HttpPageLoader loader;
+    const QString expected =
+        QString::fromLatin1(simulator::latin1StationPage(m_server->options().seed, 3));
+    ASSERT_TRUE(expected.contains(QStringLiteral("Estaci\u00f3n t\u00e9rmica, a\u00f1o")));
+    for (const char* path : {"/charset/latin1.html?tick=3", "/charset/utf8.html?tick=3"}) {
+        const LoadedPage page = loadOne(loader, url(QString::fromLatin1(path)));
+        EXPECT_EQ(page.outcome, PageOutcome::Complete) << path;
+        EXPECT_EQ(page.text, expected) << path;
+    }
+}
+
+TEST_F(HttpPageLoaderTest, EachWaitingLoadGetsItsWholeTimeOnceConnected)
+{
+    // Ten loads of a page that never answers, two connections to its host:
+    // the loads waiting for a connection are not timed, so every one of them
+    // connects and then times out on its own.
+    HttpPageLoader loader(shortLimit(300, 2));
+    Collector collector(loader);
+    int accepted = 0;
+    int mostRunning = 0;
+    const auto probe = [&] { mostRunning = std::max(mostRunning, loader.runningCount()); };
+    countAccepts(&accepted, probe);
+    collector.onPage = [&](Ticket, const LoadedPage&) { probe(); };
+    for (int i = 0; i < 10; ++i)
+        loader.load(url(QStringLiteral("/silent")));
+    EXPECT_EQ(loader.runningCount(), 2);
+    EXPECT_EQ(loader.waitingCount(), 8);
+    ASSERT_TRUE(collector.waitFor(qsizetype(10)));
+    for (const LoadedPage& page : collector.pages) {
+        EXPECT_EQ(page.outcome, PageOutcome::TimedOut);
+        EXPECT_TRUE(page.text.isEmpty());
+        EXPECT_FALSE(page.error);
+    }
+    EXPECT_EQ(accepted, 10);
+    EXPECT_LE(mostRunning, 2);
+    EXPECT_EQ(loader.runningCount(), 0);
+    EXPECT_EQ(loader.waitingCount(), 0);
+}
+
+TEST_F(HttpPageLoaderTest, KeepsToTheHostsConnectionsAndReusesThem)
+{
+    HttpPageLoader loader(shortLimit(10000, 2));
+    Collector collector(loader);
+    int accepted = 0;
+    int mostOpen = 0;
+    countAccepts(&accepted, [&] { mostOpen = std::max(mostOpen, m_server->connectionCount()); });
+    for (int i = 0; i < 8; ++i)
+        loader.load(url(QStringLiteral("/slow/50.html")));
+    ASSERT_TRUE(collector.waitFor(qsizetype(8)));
+    for (const LoadedPage& page : collector.pages)
+        EXPECT_EQ(page.outcome, PageOutcome::Complete);
+    // Kept-alive connections stay open at the server: two, used by all eight.
+    EXPECT_EQ(accepted, 2);
+    EXPECT_LE(mostOpen, 2);
+    EXPECT_EQ(m_server->connectionCount(), 2);
+}
+
+TEST_F(HttpPageLoaderTest, AHungHostDoesNotHoldBackAnother)
+{
+    ServerOptions options;
+    options.portCount = 2;
+    options.silentPortCount = 1; // the second port never answers
+    startServer(options);
+    HttpPageLoader loader(shortLimit(20000, 1));
+    Collector collector(loader);
+    const Ticket hung1 = loader.load(url(QStringLiteral("/estacion1.html"), 1));
+    const Ticket hung2 = loader.load(url(QStringLiteral("/estacion1.html"), 1));
+    const Ticket live = loader.load(url(QStringLiteral("/estacion1.html"), 0));
+    EXPECT_EQ(loader.runningCount(), 2);
+    EXPECT_EQ(loader.waitingCount(), 1);
+    ASSERT_TRUE(collector.waitFor(live));
+    EXPECT_EQ(collector.order, std::vector<Ticket>{live});
+    EXPECT_EQ(collector.pages.value(live).outcome, PageOutcome::Complete);
+    loader.cancel(hung1);
+    loader.cancel(hung2);
+    EXPECT_EQ(loader.runningCount(), 0);
+    EXPECT_EQ(loader.waitingCount(), 0);
+}
+
+TEST_F(HttpPageLoaderTest, KeepsToTheTotalNumberOfTransfers)
+{
+    ServerOptions options;
+    options.portCount = 2;
+    options.silentPortCount = 1;
+    startServer(options);
+    HttpPageLoaderOptions loaderOptions = shortLimit(300, 2);
+    loaderOptions.maxTransfers = 1;
+    HttpPageLoader loader(loaderOptions);
+    Collector collector(loader);
+    const Ticket hung = loader.load(url(QStringLiteral("/estacion1.html"), 1));
+    const Ticket live = loader.load(url(QStringLiteral("/estacion1.html"), 0));
+    EXPECT_EQ(loader.runningCount(), 1);
+    EXPECT_EQ(loader.waitingCount(), 1);
+    ASSERT_TRUE(collector.waitFor(qsizetype(2)));
+    EXPECT_EQ(collector.order, (std::vector<Ticket>{hung, live}));
+    EXPECT_EQ(collector.pages.value(hung).outcome, PageOutcome::TimedOut);
+    EXPECT_EQ(collector.pages.value(live).outcome, PageOutcome::Complete);
+}
+
+TEST_F(HttpPageLoaderTest, ACancelledLoadIsNeverReported)
+{
+    HttpPageLoader loader(shortLimit(10000, 1));
+    Collector collector(loader);
+    const Ticket running = loader.load(url(QStringLiteral("/slow/200.html")));
+    const Ticket waiting = loader.load(url(QStringLiteral("/slow/200.html")));
+    const Ticket refused = loader.load(QStringLiteral("file:///etc/passwd"));
+    EXPECT_EQ(loader.runningCount(), 1);
+    EXPECT_EQ(loader.waitingCount(), 1);
+    loader.cancel(running);
+    loader.cancel(waiting);
+    loader.cancel(refused);
+    // Unknown tickets are ignored.
+    loader.cancel(0);
+    loader.cancel(refused + 1000);
+    EXPECT_EQ(loader.runningCount(), 0);
+    EXPECT_EQ(loader.waitingCount(), 0);
+
+    // A later, slower load ends after the cancelled ones would have.
+    const Ticket later = loader.load(url(QStringLiteral("/slow/400.html")));
+    ASSERT_TRUE(collector.waitFor(later));
+    EXPECT_EQ(collector.order, std::vector<Ticket>{later});
+    loader.cancel(later); // already reported: ignored
+    QTest::qWait(50);
+    EXPECT_EQ(collector.order, std::vector<Ticket>{later});
+}
+
+TEST_F(HttpPageLoaderTest, CanBeDestroyedWithLoadsInFlight)
+{
+    auto loader = std::make_unique<HttpPageLoader>(shortLimit(10000, 1));
+    Collector collector(*loader);
+    loader->load(url(QStringLiteral("/silent")));
+    loader->load(url(QStringLiteral("/silent"))); // waits for a connection
+    loader->load(QStringLiteral("http://localhost:%1/slow/5000.html").arg(port()));
+    QTest::qWait(100);
+    loader->load(QStringLiteral("file:///etc/passwd")); // ended, not yet reported
+    loader->load(QStringLiteral("http://localhost:%1/estacion1.html").arg(port()));
+    loader.reset();
+    QTest::qWait(200);
+    EXPECT_TRUE(collector.order.empty());
+}
+
+TEST_F(HttpPageLoaderTest, CanBeDestroyedByAReceiverOfItsSignal)
+{
+    auto* loader = new HttpPageLoader(shortLimit(10000, 2));
+    QPointer<HttpPageLoader> watch(loader);
+    Collector collector(*loader);
+    collector.onPage = [&](Ticket, const LoadedPage&) { delete loader; };
+    loader->load(url(QStringLiteral("/silent")));
+    loader->load(QStringLiteral("file:///a"));
+    loader->load(QStringLiteral("file:///b"));
+    loader->load(QStringLiteral("file:///c"));
+    ASSERT_TRUE(collector.waitFor(qsizetype(1)));
+    QTest::qWait(100);
+    EXPECT_TRUE(watch.isNull());
+    EXPECT_EQ(collector.order.size(), 1u);
+}
+
+TEST_F(HttpPageLoaderTest, AReceiverMayLoadAndCancelWhileReportsAreDelivered)
+{
+    HttpPageLoader loader;
+    Collector collector(loader);
+    const Ticket first = loader.load(QStringLiteral("file:///a"));
+    const Ticket second = loader.load(QStringLiteral("file:///b"));
+    Ticket again = 0;
+    collector.onPage = [&](Ticket ticket, const LoadedPage&) {
+        if (ticket == first) {
+            loader.cancel(second); // finished, not yet reported: dropped
+            again = loader.load(url(QStringLiteral("/estacion3.html")));
+        }
+    };
+    ASSERT_TRUE(collector.waitFor(qsizetype(2)));
+    QTest::qWait(50);
+    EXPECT_EQ(collector.order, (std::vector<Ticket>{first, again}));
+    EXPECT_EQ(collector.pages.value(again).outcome, PageOutcome::Complete);
+}
+
+// A server that answers every request with the same bytes and closes: for
+// replies the station simulator does not make.
+class RawServer final {
+public:
+    explicit RawServer(QByteArray reply) : m_reply(std::move(reply))
+    {
+        m_server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+                socket->setParent(&m_server);
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    m_requests[socket] += socket->readAll();
+                    if (m_requests[socket].contains("\r\n\r\n") && !m_answered.contains(socket)) {
+                        m_answered.insert(socket, true);
+                        socket->write(m_reply);
+                        socket->disconnectFromHost();
+                    }
+                });
+            }
+        });
+    }
+
+    QString url(const char* path = "/") const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2")
+            .arg(m_server.serverPort())
+            .arg(QLatin1StringView(path));
+    }
+
+    // The request heads received, each line ended by CR LF.
+    QList<QByteArray> requests() const
+    {
+        QList<QByteArray> heads;
+        for (const QByteArray& received : m_requests)
+            heads.append(received.left(received.indexOf("\r\n\r\n") + 2));
+        return heads;
+    }
+
+private:
+    QByteArray m_reply;
+    QTcpServer m_server;
+    QHash<QTcpSocket*, QByteArray> m_requests;
+    QHash<QTcpSocket*, bool> m_answered;
+};
+
+struct RawCase {
+    const char* name;
+    QByteArray reply;
+    PageOutcome outcome;
+    long long errorNumber; // 0: no error expected
+    QString text;
+};
+
+void PrintTo(const RawCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class RawReplies : public ::testing::TestWithParam<RawCase> {};
+
+TEST_P(RawReplies, EndAsTheirKindOfFault)
+{
+    const RawCase& c = GetParam();
+    RawServer server(c.reply);
+    HttpPageLoader loader;
+    Collector collector(loader);
+    const Ticket ticket = loader.load(server.url());
+    ASSERT_TRUE(collector.waitFor(ticket));
+    const LoadedPage page = collector.pages.value(ticket);
+    EXPECT_EQ(page.outcome, c.outcome);
+    EXPECT_EQ(page.text, c.text);
+    if (c.errorNumber == 0) {
+        EXPECT_FALSE(page.error) << page.error->descripcion.toStdString();
+    } else {
+        ASSERT_TRUE(page.error);
+        EXPECT_EQ(page.error->numero, c.errorNumber);
+    }
+}
+
+TEST(HttpPageLoaderRequest, IsOneGetThatBypassesCaches)
+{
+    RawServer server("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+    HttpPageLoader loader;
+    Collector collector(loader);
+    const Ticket ticket = loader.load(server.url("/estacion1.html?x=1"));
+    ASSERT_TRUE(collector.waitFor(ticket));
+    EXPECT_EQ(collector.pages.value(ticket).text, QStringLiteral("ok"));
+    const QList<QByteArray> requests = server.requests();
+    ASSERT_EQ(requests.size(), 1);
+    const QList<QByteArray> lines = requests.front().split('\n');
+    EXPECT_EQ(lines.front(), QByteArray("GET /estacion1.html?x=1 HTTP/1.1\r"));
+    EXPECT_TRUE(lines.contains("Cache-Control: no-cache\r")) << requests.front().constData();
+    EXPECT_FALSE(requests.front().toLower().contains("cookie"));
+}
+
+QByteArray hugeHead()
+{
+    QByteArray reply = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n";
+    for (int i = 0; i < 4000; ++i)
+        reply += "X-Filler: " + QByteArray(90, 'x') + "\r\n";
+    return reply + "\r\nok";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HttpPageLoader, RawReplies,
+    ::testing::Values(
+        RawCase{"redirect_to_a_file",
+                "HTTP/1.1 302 Found\r\nLocation: file:///etc/passwd\r\nContent-Length: 0\r\n\r\n",
+                PageOutcome::Failed, kUnsupportedProtocol, QString()},
+        RawCase{"redirect_to_ftp",
+                "HTTP/1.1 301 Moved\r\nLocation: ftp://127.0.0.1/x\r\nContent-Length: 0\r\n\r\n",
+                PageOutcome::Failed, kUnsupportedProtocol, QString()},
+        RawCase{"head_beyond_its_bound", hugeHead(), PageOutcome::Unreachable, 0, QString()},
+        RawCase{"body_cut_short",
+                "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 100\r\n\r\nabc",
+                PageOutcome::Unreachable, 0, QString()},
+        RawCase{"windows_1252_over_the_wire",
+                "HTTP/1.1 200 OK\r\nContent-Type: text/html;charset=windows-1252\r\n"
+                "Content-Length: 8\r\nConnection: close\r\n\r\n\x80 \x93x\x94 \xe9!",
+                PageOutcome::Complete, 0, u"\u20ac \u201cx\u201d \u00e9!"_s},
+        RawCase{"no_length_until_close",
+                "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n<p>a\xc3\xb1o</p>",
+                PageOutcome::Complete, 0, u"<p>a\u00f1o</p>"_s}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+struct DecodeCase {
+    const char* name;
+    QByteArray contentType;
+    QByteArray body;
+    QString text;
+};
+
+void PrintTo(const DecodeCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class PageDecoding : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(PageDecoding, FollowsTheDeclaredCharset)
+{
+    const DecodeCase& c = GetParam();
+    EXPECT_EQ(pagefetch::decodePageText(c.body, c.contentType), c.text);
+}
+
+const QByteArray kPadding(1100, ' ');
+
+INSTANTIATE_TEST_SUITE_P(
+    HttpPageLoader, PageDecoding,
+    ::testing::Values(
+        DecodeCase{"latin1_header", "text/html; charset=ISO-8859-1", "a\xe9\xf1",
+                   u"a\u00e9\u00f1"_s},
+        DecodeCase{"latin1_reads_as_windows_1252", "text/html; charset=iso-8859-1", "\x80",
+                   u"\u20ac"_s},
+        DecodeCase{"windows_1252_quoted_upper_case", "TEXT/HTML; CHARSET=\"Windows-1252\"",
+                   "\x80\x93x\x94", u"\u20ac\u201cx\u201d"_s},
+        DecodeCase{"single_quotes_and_spaces", "text/html ;  charset = 'utf-8' ", "caf\xc3\xa9",
+                   u"caf\u00e9"_s},
+        DecodeCase{"meta_charset", "text/html",
+                   "<html><head><META Charset=\"windows-1252\"></head>\xe9",
+                   u"<html><head><META Charset=\"windows-1252\"></head>\u00e9"_s},
+        DecodeCase{"meta_http_equiv_after_unknown_header", "text/html; charset=no-such-thing",
+                   "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
+                   "\xe9",
+                   u"<meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">"
+                   "\u00e9"_s},
+        DecodeCase{"header_wins_over_meta", "text/html; charset=utf-8",
+                   "<meta charset=windows-1252>\xc3\xa9", u"<meta charset=windows-1252>\u00e9"_s},
+        DecodeCase{"meta_beyond_1024_bytes_is_ignored", "", kPadding + "<meta charset=latin1>\xe9",
+                   QString::fromLatin1(kPadding) + u"<meta charset=latin1>\ufffd"_s},
+        DecodeCase{"no_charset_is_utf8", "", "caf\xc3\xa9", u"caf\u00e9"_s},
+        DecodeCase{"invalid_bytes_are_replaced", "text/html; charset=utf-8", "a\xff\xfe b\xc3",
+                   u"a\ufffd\ufffd b\ufffd"_s},
+        DecodeCase{"byte_order_mark_wins", "text/html; charset=iso-8859-1", "\xef\xbb\xbfh\xc3\xad",
+                   u"h\u00ed"_s},
+        DecodeCase{"empty_body", "text/html; charset=iso-8859-1", "", QString()}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST(CharsetOfContentType, ReadsTheParameterOnly)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"text/html; charset=UTF-8", "UTF-8"},
+        {"text/html;charset=\"iso-8859-1\"", "iso-8859-1"},
+        {"text/html; format=flowed; Charset=windows-1252", "windows-1252"},
+        {"text/html", ""},
+        {"charset=utf-8", ""},
+        {"text/html; charset=", ""},
+        {"text/html; charset=\"utf-8", "utf-8"},
+        {"text/html; charset=a<b>c", ""},
+        {"text/html; xcharset=utf-8", ""},
+    };
+    for (const auto& [type, charset] : cases)
+        EXPECT_EQ(pagefetch::charsetOfContentType(type), QByteArray(charset)) << type;
+}
+
+} // namespace
+} // namespace telvar
