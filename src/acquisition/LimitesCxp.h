@@ -3,13 +3,15 @@
 #include "common/RuntimeError.h"
 
 #include <QHash>
+#include <QSqlQuery>
 #include <QString>
+#include <optional>
 
 namespace telvar {
 
 class Connection;
 
-// The spec limits of one port's characteristic.
+// The lower and upper limits of one port's characteristic.
 struct Limites {
     double LimInf = -999999;
     double LimSup = 999999;
@@ -28,18 +30,26 @@ struct Limites {
 // distinct (machine, product, characteristic) is asked once: the engine
 // compares the keys as it would in the four queries (bound values, never
 // pasted text), so a start with a thousand ports stays fast on a server.
+//
+// The connection must outlive this object; the lookup statement is prepared
+// on it once and reused.
 class LimitesCxp final {
 public:
     explicit LimitesCxp(const Connection& cn);
 
     // The values are the configuration's raw trimmed texts (a leading "@"
-    // included).
+    // included; a null text counts as empty). A limit stored as text that is
+    // no number is the run-time's type-mismatch error (beyond a Double, its
+    // overflow); a failing query is the engine's error. Answers are
+    // remembered, the default limits too; errors are not.
     Result<Limites> limites(const QString& maquina, const QString& producto,
                             const QString& caracteristica);
 
 private:
     const Connection& m_cn;
     QHash<QString, Limites> m_known;
+    // The prepared lookup, once a lookup has prepared it.
+    std::optional<QSqlQuery> m_lookup;
 };
 
 } // namespace telvar

@@ -1,0 +1,210 @@
+// Loading the CXP limits of a start: a thousand active ports (default; the
+// first argument overrides), each with its own machine, product and
+// characteristic, spread over the four lookups and ports without limits.
+// Timed on SQLite and, when TELVAR_PG_HOST names a cluster, PostgreSQL:
+//   - one connection and LimitesCxp (opening included), as the start does;
+//   - one connection per port and up to four queries on it, for comparison.
+
+#include "acquisition/LimitesCxp.h"
+#include "database/ArmaConexion.h"
+#include "database/Connection.h"
+#include "database/EngineLayer.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace telvar;
+
+struct Triple {
+    QString maquina;
+    QString producto;
+    QString caracteristica;
+};
+
+[[noreturn]] void die(const QString& what)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(what));
+    std::exit(1);
+}
+
+std::unique_ptr<Connection> open(const QString& connectionString)
+{
+    auto opened = EngineLayer::open(connectionString);
+    if (!opened)
+        die(opened.error().descripcion);
+    return std::move(opened.value());
+}
+
+void run(const Connection& cn, const QString& statement, const QVariantList& values = {})
+{
+    if (auto done = cn.exec(statement, values); !done)
+        die(statement + QStringLiteral(": ") + done.error().descripcion);
+}
+
+// The ports' keys, and CXP rows for them: port i finds its limits in the
+// (i mod 5)-th lookup, the fifth kind finds none.
+std::vector<Triple> fillCxp(const Connection& cn, int ports)
+{
+    run(cn, QStringLiteral("CREATE TABLE CXP (CXPMAQUI VARCHAR(8) NOT NULL, CXPPRODU VARCHAR(20) "
+                           "NOT NULL, CXPCARAC VARCHAR(8) NOT NULL, CXPLINFC DOUBLE PRECISION, "
+                           "CXPLSUPC DOUBLE PRECISION, PRIMARY KEY (CXPMAQUI, CXPPRODU, "
+                           "CXPCARAC))"));
+    std::vector<Triple> triples;
+    QSqlDatabase db = cn.database();
+    db.transaction();
+    const QString any = QStringLiteral("***");
+    for (int i = 0; i < ports; ++i) {
+        const QString n = QString::number(i).rightJustified(5, QLatin1Char('0'));
+        Triple t{QStringLiteral("M") + n, QStringLiteral("P") + n, QStringLiteral("C") + n};
+        const int kind = i % 5;
+        if (kind < 4)
+            run(cn,
+                QStringLiteral("INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, CXPLINFC, "
+                               "CXPLSUPC) VALUES (?, ?, ?, ?, ?)"),
+                {kind % 2 == 0 ? t.maquina : any, kind < 2 ? t.producto : any, t.caracteristica,
+                 static_cast<double>(i), static_cast<double>(i) + 0.5});
+        triples.push_back(std::move(t));
+    }
+    if (!db.commit())
+        die(db.lastError().text());
+    return triples;
+}
+
+double millis(const QElapsedTimer& timer)
+{
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+void benchEngine(const char* engine, const QString& connectionString, int ports)
+{
+    std::vector<Triple> triples;
+    {
+        auto cn = open(connectionString);
+        triples = fillCxp(*cn, ports);
+    }
+
+    double checksum = 0;
+    QElapsedTimer timer;
+    timer.start();
+    {
+        auto cn = open(connectionString);
+        const double opened = millis(timer);
+        LimitesCxp limits(*cn);
+        for (const Triple& t : triples) {
+            auto got = limits.limites(t.maquina, t.producto, t.caracteristica);
+            if (!got)
+                die(got.error().descripcion);
+            checksum += got.value().LimInf;
+        }
+        const double total = millis(timer);
+        std::printf("%-11s %-40s %5d ports   %9.1f ms   (open %.1f ms, %.1f us per port)\n", engine,
+                    "one connection, LimitesCxp", ports, total, opened,
+                    (total - opened) * 1000.0 / ports);
+    }
+
+    // For comparison: a connection per port and the four queries in turn.
+    const QString query =
+        QStringLiteral("Select CXPLINFC, CXPLSUPC from CXP where CXPMAQUI=? and CXPPRODU=? and "
+                       "CXPCARAC=?");
+    const QString any = QStringLiteral("***");
+    double oldChecksum = 0;
+    timer.start();
+    for (const Triple& t : triples) {
+        auto cn = open(connectionString);
+        const QVariantList tries[] = {{t.maquina, t.producto, t.caracteristica},
+                                      {any, t.producto, t.caracteristica},
+                                      {t.maquina, any, t.caracteristica},
+                                      {any, any, t.caracteristica}};
+        double inf = -999999;
+        for (const QVariantList& values : tries) {
+            auto rows = cn->exec(query, values);
+            if (!rows)
+                die(rows.error().descripcion);
+            if (rows.value().next()) {
+                inf = rows.value().value(0).toDouble();
+                break;
+            }
+        }
+        oldChecksum += inf;
+    }
+    const double total = millis(timer);
+    std::printf("%-11s %-40s %5d ports   %9.1f ms   (%.1f us per port)\n", engine,
+                "a connection per port, four queries", ports, total, total * 1000.0 / ports);
+    if (checksum != oldChecksum)
+        die(QStringLiteral("the two ways found different limits"));
+    std::fflush(stdout);
+}
+
+void benchSqlite(int ports)
+{
+    QTemporaryDir dir;
+    const QString passBD = QStringLiteral("clave-demo");
+    const QString path = dir.filePath(QStringLiteral("Qualitra.MDB"));
+    if (Status made = EngineLayer::createFileDatabase(path, passBD); !made)
+        die(made.error().descripcion);
+    benchEngine("SQLite", jetConnectionString(path, passBD), ports);
+}
+
+void benchPostgres(int ports)
+{
+    if (qEnvironmentVariableIsEmpty("TELVAR_PG_HOST")) {
+        std::printf("PostgreSQL  skipped: TELVAR_PG_HOST not set (eval \"$(scripts/pg-cluster "
+                    "start)\" first)\n");
+        return;
+    }
+    const QString host = qEnvironmentVariable("TELVAR_PG_HOST");
+    const int port = qEnvironmentVariableIntValue("TELVAR_PG_PORT");
+    const QString user = qEnvironmentVariable("TELVAR_PG_USER");
+    const QString password = qEnvironmentVariable("TELVAR_PG_PASSWORD");
+    const QString database = QStringLiteral("telvar_bench_limits_") +
+                             QString::number(QCoreApplication::applicationPid());
+    auto admin = [&](const QString& statement) {
+        QString error;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"),
+                                                        QStringLiteral("bench-limits-admin"));
+            db.setHostName(host);
+            db.setPort(port);
+            db.setUserName(user);
+            db.setPassword(password);
+            db.setDatabaseName(
+                qEnvironmentVariable("TELVAR_PG_DATABASE", QStringLiteral("postgres")));
+            if (!db.open())
+                error = db.lastError().text();
+            else if (QSqlQuery q(db); !q.exec(statement))
+                error = q.lastError().text();
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("bench-limits-admin"));
+        if (!error.isEmpty())
+            die(statement + QStringLiteral(": ") + error);
+    };
+    admin(QStringLiteral("CREATE DATABASE ") + database);
+    const ConnectionTarget target{QStringLiteral("[POSTGRESQL]"),
+                                  host + QLatin1Char(':') + QString::number(port), user, password};
+    benchEngine("PostgreSQL", ArmaConexion(target, database), ports);
+    admin(QStringLiteral("DROP DATABASE ") + database + QStringLiteral(" WITH (FORCE)"));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    int ports = 1000;
+    if (argc > 1)
+        ports = std::max(1, QString::fromLocal8Bit(argv[1]).toInt());
+    benchSqlite(ports);
+    benchPostgres(ports);
+    return 0;
+}

@@ -1,0 +1,181 @@
+#include "acquisition/LimitesCxp.h"
+
+#include "common/ErrorNumbers.h"
+#include "database/Connection.h"
+#include "database/EngineErrors.h"
+
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QVariant>
+#include <cmath>
+
+namespace telvar {
+
+namespace {
+
+// The four lookups in one statement. Each branch is one of them with the
+// same conditions, tagged with its place in the order, so the engine
+// compares the keys exactly as it would in the four separate queries (its
+// own case rules, trailing blanks and collation), and the first row in tag
+// order is the row the first query that finds any would have returned
+// (several rows of one branch come in the engine's order, as they would
+// from that query). A machine or product that is itself "***" makes two
+// branches find the same rows; the lower tag comes first, as the earlier
+// query would have won.
+//
+// The values are bound only in comparisons with a column in WHERE, never in
+// the select list: PostgreSQL infers each parameter's type from its column,
+// and ODBC engines (SQL Server, Informix) take markers there without
+// needing a type for an expression. The ORDER BY names the tag by position,
+// which every engine accepts after a UNION. Each branch is a lookup on the
+// table's whole primary key.
+const QString kLookup = QStringLiteral("Select CXPLINFC, CXPLSUPC, 0 from CXP"
+                                       " where CXPMAQUI=? and CXPPRODU=? and CXPCARAC=?"
+                                       " union all Select CXPLINFC, CXPLSUPC, 1 from CXP"
+                                       " where CXPMAQUI='***' and CXPPRODU=? and CXPCARAC=?"
+                                       " union all Select CXPLINFC, CXPLSUPC, 2 from CXP"
+                                       " where CXPMAQUI=? and CXPPRODU='***' and CXPCARAC=?"
+                                       " union all Select CXPLINFC, CXPLSUPC, 3 from CXP"
+                                       " where CXPMAQUI='***' and CXPPRODU='***' and CXPCARAC=?"
+                                       " order by 3");
+
+RuntimeError runtimeError(long long numero, const QString& descripcion)
+{
+    return RuntimeError{numero, QStringLiteral("Telvar"), descripcion};
+}
+
+// The three keys as one unambiguous text: each is preceded by its length.
+QString tripleKey(const QString& maquina, const QString& producto, const QString& caracteristica)
+{
+    QString key;
+    for (const QString* text : {&maquina, &producto, &caracteristica}) {
+        key += QString::number(text->size());
+        key += QLatin1Char(':');
+        key += *text;
+    }
+    return key;
+}
+
+// A key as the bound value: a null text is the empty text the configuration
+// column holds, not an SQL NULL (which would match no row at all).
+QVariant keyValue(const QString& text)
+{
+    return text.isNull() ? QVariant(QStringLiteral("")) : QVariant(text);
+}
+
+// A text limit read as a number: blanks around it, an optional sign, digits
+// with an optional decimal point, an optional exponent ("E" or "D").
+Result<double> numberFromText(const QString& text)
+{
+    static const QRegularExpression number(QStringLiteral(
+        "^[ \\t]*([+-]?(?:[0-9]+\\.?[0-9]*|\\.[0-9]+))(?:[eEdD]([+-]?[0-9]+))?[ \\t]*$"));
+    const auto match = number.match(text);
+    if (!match.hasMatch())
+        return runtimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
+    QString normalized = match.captured(1);
+    if (match.hasCaptured(2))
+        normalized += QLatin1Char('e') + match.captured(2);
+    const double value = normalized.toDouble();
+    if (!std::isfinite(value))
+        return runtimeError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
+    return value;
+}
+
+// Column `index` of the current row stored into a Double: a number as it
+// is, True as -1 and False as 0, a text that reads as a number as that
+// number (SQLite keeps "12.5" as text in a column without numeric
+// affinity); Null is the invalid-use-of-Null error, anything else a type
+// mismatch.
+Result<double> asDouble(const QSqlQuery& query, int index)
+{
+    if (query.isNull(index))
+        return runtimeError(ErrorNumber::InvalidUseOfNull, QStringLiteral("Invalid use of Null"));
+    const QVariant value = query.value(index);
+    switch (value.metaType().id()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+    case QMetaType::Char:
+    case QMetaType::SChar:
+    case QMetaType::UChar:
+        return value.toDouble();
+    case QMetaType::Bool:
+        return value.toBool() ? -1.0 : 0.0;
+    case QMetaType::QString:
+        return numberFromText(value.toString());
+    default:
+        return runtimeError(ErrorNumber::TypeMismatch, QStringLiteral("Type mismatch"));
+    }
+}
+
+} // namespace
+
+LimitesCxp::LimitesCxp(const Connection& cn) : m_cn(cn) {}
+
+Result<Limites> LimitesCxp::limites(const QString& maquina, const QString& producto,
+                                    const QString& caracteristica)
+{
+    const QString key = tripleKey(maquina, producto, caracteristica);
+    if (const auto known = m_known.constFind(key); known != m_known.cend())
+        return known.value();
+
+    // A closed connection answers as it answers any statement.
+    if (!m_cn.isOpen())
+        return m_cn.exec(kLookup).error();
+    if (!m_lookup) {
+        QSqlQuery prepared(m_cn.database());
+        prepared.setForwardOnly(true);
+        if (!prepared.prepare(m_cn.sql(kLookup)))
+            return engineError(m_cn.dialecto(), prepared.lastError(), ErrorPhase::Statement);
+        m_lookup.emplace(std::move(prepared));
+    }
+    QSqlQuery& query = *m_lookup;
+
+    const QVariant m = keyValue(maquina);
+    const QVariant p = keyValue(producto);
+    const QVariant c = keyValue(caracteristica);
+    const QVariant values[] = {m, p, c, p, c, m, c, c};
+    int position = 0;
+    for (const QVariant& value : values)
+        query.bindValue(position++, value);
+    if (!query.exec()) {
+        const RuntimeError error =
+            engineError(m_cn.dialecto(), query.lastError(), ErrorPhase::Statement);
+        // Prepared afresh next time, in case the table comes back changed.
+        m_lookup.reset();
+        return error;
+    }
+
+    Limites found;
+    if (query.next()) {
+        const Result<double> inf = asDouble(query, 0);
+        const Result<double> sup = inf ? asDouble(query, 1) : inf;
+        // Done with the rows: an unfinished statement would keep the
+        // engine's read open (SQLite's lock, PostgreSQL's pending result).
+        query.finish();
+        if (!inf)
+            return inf.error();
+        if (!sup)
+            return sup.error();
+        found.LimInf = inf.value();
+        found.LimSup = sup.value();
+    } else {
+        const QSqlError failed = query.lastError();
+        query.finish();
+        if (failed.type() != QSqlError::NoError) {
+            m_lookup.reset();
+            return engineError(m_cn.dialecto(), failed, ErrorPhase::Statement);
+        }
+    }
+    m_known.insert(key, found);
+    return found;
+}
+
+} // namespace telvar

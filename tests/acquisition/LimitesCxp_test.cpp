@@ -1,0 +1,337 @@
+#include "acquisition/LimitesCxp.h"
+#include "common/ErrorNumbers.h"
+#include "database/ArmaConexion.h"
+#include "database/Connection.h"
+#include "database/EngineLayer.h"
+#include "support/PostgresTestServer.h"
+
+#include <QTemporaryDir>
+#include <QVariant>
+#include <gtest/gtest.h>
+#include <memory>
+#include <ostream>
+
+using namespace Qt::Literals::StringLiterals;
+using telvar::Connection;
+using telvar::Limites;
+using telvar::LimitesCxp;
+using telvar::Result;
+using telvar::RuntimeError;
+namespace ErrorNumber = telvar::ErrorNumber;
+
+namespace telvar {
+void PrintTo(const Limites& l, std::ostream* os)
+{
+    *os << '{' << l.LimInf << ", " << l.LimSup << '}';
+}
+} // namespace telvar
+
+namespace {
+
+enum class Engine { Sqlite, PostgreSql };
+
+std::string engineName(const ::testing::TestParamInfo<Engine>& info)
+{
+    return info.param == Engine::Sqlite ? "Sqlite" : "PostgreSql";
+}
+
+void PrintTo(Engine engine, std::ostream* os)
+{
+    *os << (engine == Engine::Sqlite ? "Sqlite" : "PostgreSql");
+}
+
+const Limites kNoLimits{-999999, 999999};
+
+// A CXP row; a null QVariant is a NULL limit.
+struct CxpRow {
+    QString maquina;
+    QString producto;
+    QString caracteristica;
+    QVariant inf;
+    QVariant sup;
+};
+
+// One lookup and what it gives: the limits, or an error number (the
+// description of the run-time's own errors is checked too).
+struct LookupCase {
+    const char* what;
+    QString maquina;
+    QString producto;
+    QString caracteristica;
+    Limites expected;
+    long long error = 0;
+};
+
+QString describe(const RuntimeError& e)
+{
+    return QString::number(e.numero) + u" ("_s + e.fuente + u") "_s + e.descripcion;
+}
+
+// A fresh Qualitra database on the engine, with one connection open on it:
+// a SQLite file in a temporary directory, or a new database on the test
+// PostgreSQL cluster.
+class LimitesCxpTest : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override
+    {
+        QString connectionString;
+        if (GetParam() == Engine::Sqlite) {
+            ASSERT_TRUE(m_dir.isValid());
+            const QString path = m_dir.filePath(u"Qualitra.MDB"_s);
+            const telvar::Status made = telvar::EngineLayer::createFileDatabase(path, {});
+            ASSERT_TRUE(made.ok()) << describe(made.error()).toStdString();
+            connectionString = telvar::jetConnectionString(path, {});
+        } else {
+            TELVAR_REQUIRE_POSTGRES();
+            QString error;
+            m_pg = telvar::test::PostgresTestDatabase::create(&error);
+            ASSERT_TRUE(m_pg) << error.toStdString();
+            const auto& s = m_pg->settings();
+            connectionString = telvar::ArmaConexion(
+                {u"[POSTGRESQL]"_s, s.servidor(), s.user, s.password}, m_pg->name());
+        }
+        auto opened = telvar::EngineLayer::open(connectionString);
+        ASSERT_TRUE(opened.ok()) << describe(opened.error()).toStdString();
+        cn = std::move(opened.value());
+    }
+
+    void run(const QString& statement, const QVariantList& values = {})
+    {
+        const auto done = cn->exec(statement, values);
+        ASSERT_TRUE(done.ok()) << statement.toStdString() << ": "
+                               << describe(done.error()).toStdString();
+    }
+
+    // The table as the Qualitra database defines it, with limits of the
+    // given column type.
+    void createCxp(const QString& limitType = u"DOUBLE PRECISION"_s)
+    {
+        run(u"CREATE TABLE CXP (CXPMAQUI VARCHAR(8) NOT NULL, CXPPRODU VARCHAR(20) NOT NULL, "
+            "CXPCARAC VARCHAR(8) NOT NULL, CXPLINFC "_s +
+            limitType + u", CXPLSUPC "_s + limitType +
+            u", PRIMARY KEY (CXPMAQUI, CXPPRODU, CXPCARAC))"_s);
+    }
+
+    void insert(const QList<CxpRow>& rows)
+    {
+        for (const CxpRow& r : rows)
+            run(u"INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, CXPLINFC, CXPLSUPC) "
+                "VALUES (?, ?, ?, ?, ?)"_s,
+                {r.maquina, r.producto, r.caracteristica, r.inf, r.sup});
+    }
+
+    static void expectCase(const LookupCase& c, const Result<Limites>& got)
+    {
+        if (c.error == 0) {
+            ASSERT_TRUE(got.ok()) << describe(got.error()).toStdString();
+            EXPECT_EQ(got.value(), c.expected);
+            return;
+        }
+        ASSERT_FALSE(got.ok()) << "limits " << got.value().LimInf << ", " << got.value().LimSup;
+        EXPECT_EQ(got.error().numero, c.error);
+        EXPECT_EQ(got.error().fuente, u"Telvar"_s);
+        const QString description = c.error == ErrorNumber::InvalidUseOfNull
+                                        ? u"Invalid use of Null"_s
+                                    : c.error == ErrorNumber::TypeMismatch ? u"Type mismatch"_s
+                                                                           : u"Overflow"_s;
+        EXPECT_EQ(got.error().descripcion, description);
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<telvar::test::PostgresTestDatabase> m_pg;
+    std::unique_ptr<Connection> cn;
+};
+
+TEST_P(LimitesCxpTest, GivesWhatTheFourLookupsGiveInTheirOrder)
+{
+    createCxp();
+    const QVariant null;
+    insert({
+        {u"***"_s, u"P1"_s, u"C1"_s, 1, 11},
+        {u"M1"_s, u"P1"_s, u"C2"_s, 2, 12},
+        {u"***"_s, u"P1"_s, u"C2"_s, 3, 13},
+        {u"M1"_s, u"***"_s, u"C2"_s, 4, 14},
+        {u"***"_s, u"***"_s, u"C2"_s, 5, 15},
+        {u"M1"_s, u"***"_s, u"C3"_s, 6, 16},
+        {u"***"_s, u"P1"_s, u"C3"_s, 7, 17},
+        {u"O'M"_s, u"O'P"_s, u"O'C"_s, 8, 18},
+        {u"***"_s, u"***"_s, u"O'C"_s, 80, 180},
+        {u""_s, u"P9"_s, u"C8"_s, 9, 19},
+        {u"M1"_s, u"P1"_s, u"N1"_s, null, 10},
+        {u"M1"_s, u"P1"_s, u"N2"_s, 1, null},
+        {u"***"_s, u"P1"_s, u"N3"_s, null, null},
+        {u"M1"_s, u"P1"_s, u"N3"_s, 4.5, 5.5},
+    });
+    const LookupCase cases[] = {
+        {"only a row for any machine and the product: the second lookup wins",
+         u"M1"_s,
+         u"P1"_s,
+         u"C1"_s,
+         {1, 11}},
+        {"the machine and product row beats every wildcard row",
+         u"M1"_s,
+         u"P1"_s,
+         u"C2"_s,
+         {2, 12}},
+        {"any machine with the product", u"M2"_s, u"P1"_s, u"C2"_s, {3, 13}},
+        {"the machine with any product", u"M1"_s, u"P2"_s, u"C2"_s, {4, 14}},
+        {"any machine with any product", u"M2"_s, u"P2"_s, u"C2"_s, {5, 15}},
+        {"(***, product) beats (machine, ***): it is the second lookup",
+         u"M1"_s,
+         u"P1"_s,
+         u"C3"_s,
+         {7, 17}},
+        {"rows of the characteristic for other machines and products only", u"M2"_s, u"P2"_s,
+         u"C3"_s, kNoLimits},
+        {"no row of the characteristic, though the machine and product have others", u"M1"_s,
+         u"P1"_s, u"C4"_s, kNoLimits},
+        {"machine *** itself: its own row is the first lookup's",
+         u"***"_s,
+         u"P1"_s,
+         u"C2"_s,
+         {3, 13}},
+        {"machine *** itself, unknown product", u"***"_s, u"P2"_s, u"C2"_s, {5, 15}},
+        {"product *** itself", u"M1"_s, u"***"_s, u"C2"_s, {4, 14}},
+        {"product *** itself, unknown machine", u"M2"_s, u"***"_s, u"C2"_s, {5, 15}},
+        {"machine and product *** themselves", u"***"_s, u"***"_s, u"C2"_s, {5, 15}},
+        {"apostrophes in all three keys", u"O'M"_s, u"O'P"_s, u"O'C"_s, {8, 18}},
+        {"apostrophe in the characteristic, wildcard row", u"X"_s, u"Y"_s, u"O'C"_s, {80, 180}},
+        {"the engine tells case apart in the machine", u"m1"_s, u"P1"_s, u"C2"_s, {3, 13}},
+        {"the engine tells case apart in the product", u"M1"_s, u"p1"_s, u"C2"_s, {4, 14}},
+        {"the engine tells case apart in the characteristic", u"M1"_s, u"P1"_s, u"c2"_s, kNoLimits},
+        {"a page-marker machine matches no machine", u"@M1"_s, u"P1"_s, u"C2"_s, {3, 13}},
+        {"an empty machine matches an empty key", u""_s, u"P9"_s, u"C8"_s, {9, 19}},
+        {"a null machine is an empty one", QString(), u"P9"_s, u"C8"_s, {9, 19}},
+        {"null lower limit in the winning row",
+         u"M1"_s,
+         u"P1"_s,
+         u"N1"_s,
+         {},
+         ErrorNumber::InvalidUseOfNull},
+        {"null upper limit in the winning row",
+         u"M1"_s,
+         u"P1"_s,
+         u"N2"_s,
+         {},
+         ErrorNumber::InvalidUseOfNull},
+        {"null limits in a row that does not win", u"M1"_s, u"P1"_s, u"N3"_s, {4.5, 5.5}},
+        {"null limits in the row that wins for another machine",
+         u"M2"_s,
+         u"P1"_s,
+         u"N3"_s,
+         {},
+         ErrorNumber::InvalidUseOfNull},
+    };
+    // Each case on its own, then all of them twice through one object, as a
+    // start asks them: the statement is reused, found limits come from
+    // memory, and an error leaves the next lookups unharmed.
+    for (const LookupCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        LimitesCxp limits(*cn);
+        expectCase(c, limits.limites(c.maquina, c.producto, c.caracteristica));
+    }
+    LimitesCxp shared(*cn);
+    for (int round = 1; round <= 2; ++round) {
+        for (const LookupCase& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", shared, round " + std::to_string(round));
+            expectCase(c, shared.limites(c.maquina, c.producto, c.caracteristica));
+        }
+    }
+}
+
+TEST_P(LimitesCxpTest, LimitsReadAsADoubleVariableTakesThem)
+{
+    struct ValueCase {
+        const char* what;
+        QString columnType;
+        QVariant stored;
+        double expected;
+        long long error = 0;
+    };
+    const ValueCase cases[] = {
+        {"double", u"DOUBLE PRECISION"_s, 24.95, 24.95},
+        {"negative double", u"DOUBLE PRECISION"_s, -0.125, -0.125},
+        {"numeric", u"NUMERIC(12,4)"_s, 11.9, 11.9},
+        {"integer", u"INTEGER"_s, 45, 45},
+        {"text holding a number", u"VARCHAR(20)"_s, u"12.5"_s, 12.5},
+        {"text holding a number with blanks and an exponent", u"VARCHAR(20)"_s, u" -3.25E1 "_s,
+         -32.5},
+        {"text holding a number with a D exponent", u"VARCHAR(20)"_s, u"1D2"_s, 100},
+        {"text that is no number", u"VARCHAR(20)"_s, u"abc"_s, 0, ErrorNumber::TypeMismatch},
+        {"empty text", u"VARCHAR(20)"_s, u""_s, 0, ErrorNumber::TypeMismatch},
+        {"text beyond a Double", u"VARCHAR(20)"_s, u"1E999"_s, 0, ErrorNumber::Overflow},
+    };
+    for (const ValueCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        createCxp(c.columnType);
+        insert({{u"M1"_s, u"P1"_s, u"C1"_s, c.stored, c.stored}});
+        LimitesCxp limits(*cn);
+        expectCase({c.what, {}, {}, {}, {c.expected, c.expected}, c.error},
+                   limits.limites(u"M1"_s, u"P1"_s, u"C1"_s));
+        run(u"DROP TABLE CXP"_s);
+    }
+}
+
+TEST_P(LimitesCxpTest, AsksEachTripleOnce)
+{
+    createCxp();
+    insert({{u"M1"_s, u"P1"_s, u"C1"_s, 1, 2}});
+    LimitesCxp limits(*cn);
+    ASSERT_EQ(limits.limites(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limites{1, 2}));
+    ASSERT_EQ(limits.limites(u"M2"_s, u"P1"_s, u"C1"_s).value(), kNoLimits);
+
+    run(u"DROP TABLE CXP"_s);
+    // Both triples come from memory, the missing limits too...
+    const auto again = limits.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    ASSERT_TRUE(again.ok()) << describe(again.error()).toStdString();
+    EXPECT_EQ(again.value(), (Limites{1, 2}));
+    const auto missingAgain = limits.limites(u"M2"_s, u"P1"_s, u"C1"_s);
+    ASSERT_TRUE(missingAgain.ok()) << describe(missingAgain.error()).toStdString();
+    EXPECT_EQ(missingAgain.value(), kNoLimits);
+    // ...and a triple that differs in nothing but the split of its keys is
+    // another triple, asked of the (now missing) table.
+    EXPECT_FALSE(limits.limites(u"M"_s, u"1P1"_s, u"C1"_s).ok());
+}
+
+TEST_P(LimitesCxpTest, FailingQueryIsTheEnginesError)
+{
+    // The engine's own error for a statement on the missing table.
+    const auto plain = cn->exec(u"Select CXPLINFC from CXP"_s);
+    ASSERT_FALSE(plain.ok());
+    const RuntimeError expected = plain.error();
+
+    LimitesCxp limits(*cn);
+    const auto missing = limits.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().numero, expected.numero);
+    EXPECT_EQ(missing.error().fuente, expected.fuente);
+    EXPECT_TRUE(missing.error().descripcion.contains(u"cxp"_s, Qt::CaseInsensitive))
+        << describe(missing.error()).toStdString();
+
+    // An error is not remembered: once the table exists the same triple
+    // finds its row.
+    createCxp();
+    insert({{u"M1"_s, u"P1"_s, u"C1"_s, 1, 2}});
+    const auto found = limits.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    ASSERT_TRUE(found.ok()) << describe(found.error()).toStdString();
+    EXPECT_EQ(found.value(), (Limites{1, 2}));
+
+    // The prepared lookup fails when its table goes away under it.
+    run(u"DROP TABLE CXP"_s);
+    const auto dropped = limits.limites(u"M2"_s, u"P2"_s, u"C2"_s);
+    ASSERT_FALSE(dropped.ok());
+    EXPECT_EQ(dropped.error().numero, expected.numero);
+    EXPECT_EQ(dropped.error().fuente, expected.fuente);
+
+    // A closed connection answers as the connection does.
+    cn->close();
+    const auto closed = limits.limites(u"M3"_s, u"P3"_s, u"C3"_s);
+    ASSERT_FALSE(closed.ok());
+    EXPECT_EQ(closed.error().numero, ErrorNumber::ObjectClosed);
+    EXPECT_EQ(limits.limites(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limites{1, 2}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, LimitesCxpTest,
+                         ::testing::Values(Engine::Sqlite, Engine::PostgreSql), engineName);
+
+} // namespace
