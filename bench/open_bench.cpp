@@ -40,6 +40,7 @@ public:
     }
     QString superListBox(const ListPickerRequest&) override { return {}; }
     void setMousePointer(PointerShape) override {}
+    void beep() override {}
 
 private:
     [[noreturn]] static void fail(const QString& text)

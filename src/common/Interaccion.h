@@ -53,6 +53,8 @@ public:
     virtual QString superListBox(const ListPickerRequest& request) = 0;
     // The screen's mouse pointer.
     virtual void setMousePointer(PointerShape pointer) = 0;
+    // One beep of the computer.
+    virtual void beep() = 0;
 };
 
 } // namespace telvar

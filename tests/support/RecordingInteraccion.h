@@ -28,6 +28,7 @@ public:
                                     InputEcho echo = InputEcho::Normal) override;
     QString superListBox(const ListPickerRequest& request) override;
     void setMousePointer(PointerShape pointer) override;
+    void beep() override { ++beeps; }
 
     QList<Box> boxes;
     QList<ListPickerRequest> pickerRequests;
@@ -35,6 +36,7 @@ public:
     QQueue<std::optional<QString>> inputAnswers;
     QQueue<QString> pickerAnswers;
     PointerShape mousePointer = PointerShape::Default;
+    int beeps = 0;
     // Runs while a message box or timed box is open (after it is recorded),
     // as events do under a real modal box.
     std::function<void(const Box&)> whileBoxOpen;

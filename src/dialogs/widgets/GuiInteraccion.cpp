@@ -107,4 +107,9 @@ void GuiInteraccion::setMousePointer(PointerShape pointer)
     m_pointer.set(pointer);
 }
 
+void GuiInteraccion::beep()
+{
+    QApplication::beep();
+}
+
 } // namespace telvar

@@ -28,6 +28,7 @@ public:
                                     InputEcho echo = InputEcho::Normal) override;
     QString superListBox(const ListPickerRequest& request) override;
     void setMousePointer(PointerShape pointer) override;
+    void beep() override;
 
     PointerShape mousePointer() const { return m_pointer.current(); }
 
