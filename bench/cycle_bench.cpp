@@ -296,6 +296,7 @@ public:
         return {};
     }
     void setMousePointer(PointerShape) override {}
+    void beep() override {}
 
     int boxes = 0;
 
