@@ -1,6 +1,5 @@
 #include "config/ConfigRow.h"
 
-#include <QSqlField>
 #include <QVariant>
 
 namespace telvar {
@@ -9,12 +8,10 @@ namespace {
 
 QVariant value(const QSqlRecord& record, const char* name)
 {
-    const QString field = QLatin1String(name);
-    for (int i = 0; i < record.count(); ++i) {
-        if (record.fieldName(i).compare(field, Qt::CaseInsensitive) == 0)
-            return record.value(i);
-    }
-    return {};
+    // QSqlRecord finds a field by name case-insensitively, without copying
+    // the fields it passes.
+    const int index = record.indexOf(QLatin1String(name));
+    return index < 0 ? QVariant() : record.value(index);
 }
 
 QString text(const QSqlRecord& record, const char* name)
