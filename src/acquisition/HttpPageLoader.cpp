@@ -48,7 +48,10 @@ bool curlReady()
 RuntimeError curlError(CURLcode code, const QString& detail = {})
 {
     QString text = QString::fromUtf8(curl_easy_strerror(code));
-    const QString extra = detail.trimmed();
+    QString extra = detail.trimmed();
+    // libcurl's detail often ends with the general text again.
+    if (extra.endsWith(QStringLiteral(": ") + text))
+        extra.chop(text.size() + 2);
     if (!extra.isEmpty() && extra != text)
         text += QStringLiteral(": ") + extra;
     return {static_cast<long long>(code), QStringLiteral("libcurl"), text};
@@ -462,6 +465,9 @@ struct HttpPageLoader::Impl {
         options.maxConnectionsPerHost = std::max(options.maxConnectionsPerHost, 1);
         options.maxTransfers = std::max(options.maxTransfers, 1);
         timer.setSingleShot(true);
+        // libcurl's time-outs are short and exact (connection attempts, the
+        // page's limit): a coarse timer would wake it early and often.
+        timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, q, [this] { onTimeout(); });
         if (!curlReady())
             return;
@@ -479,6 +485,9 @@ struct HttpPageLoader::Impl {
                           static_cast<long>(options.maxConnectionsPerHost));
         curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS,
                           static_cast<long>(options.maxTransfers));
+        // Idle connections kept for the next cycle, whatever the number of
+        // transfers running when they went idle.
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(options.maxTransfers));
     }
 
     ~Impl()

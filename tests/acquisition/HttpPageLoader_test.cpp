@@ -389,6 +389,12 @@ TEST_F(HttpPageLoaderTest, KeepsToTheHostsConnectionsAndReusesThem)
     EXPECT_EQ(accepted, 2);
     EXPECT_LE(mostOpen, 2);
     EXPECT_EQ(m_server->connectionCount(), 2);
+
+    // The next round of loads (the next cycle) finds them still open.
+    for (int i = 0; i < 3; ++i)
+        loader.load(url(QStringLiteral("/estacion%1.html").arg(i + 1)));
+    ASSERT_TRUE(collector.waitFor(qsizetype(11)));
+    EXPECT_EQ(accepted, 2);
 }
 
 TEST_F(HttpPageLoaderTest, AHungHostDoesNotHoldBackAnother)
