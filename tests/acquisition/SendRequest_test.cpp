@@ -2,6 +2,7 @@
 #include "common/ErrorNumbers.h"
 #include "simulator/StationPages.h"
 #include "simulator/StationServer.h"
+#include "support/ServerThread.h"
 
 #include <QMutex>
 #include <QMutexLocker>
@@ -18,38 +19,11 @@ namespace {
 
 using simulator::ServerOptions;
 using simulator::StationServer;
+using test::ServerThread;
 
 constexpr long long kUnsupportedProtocol = 1;
 constexpr long long kCouldNotConnect = 7;
 constexpr long long kTimedOut = 28;
-
-// A thread with its own event loop for the servers of these tests: the
-// fetch blocks the test's thread, so a server there could never answer.
-class ServerThread final {
-public:
-    ServerThread()
-    {
-        m_context = new QObject;
-        m_context->moveToThread(&m_thread);
-        m_thread.start();
-    }
-    ~ServerThread()
-    {
-        m_context->deleteLater();
-        m_thread.quit();
-        m_thread.wait();
-    }
-
-    // Runs work on the thread and waits for it.
-    void run(const std::function<void()>& work)
-    {
-        QMetaObject::invokeMethod(m_context, work, Qt::BlockingQueuedConnection);
-    }
-
-private:
-    QThread m_thread;
-    QObject* m_context = nullptr;
-};
 
 // A server that records each request head and answers it with a small
 // page.

@@ -2,8 +2,10 @@
 #include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
+#include "simulator/StationServer.h"
 #include "support/ManualClock.h"
 #include "support/ScriptedPageLoader.h"
+#include "support/ServerThread.h"
 #include "support/WidgetLookup.h"
 
 #include <QLabel>
@@ -28,10 +30,10 @@ class TelvarAcquisitionTest : public ::testing::Test, protected test::ConfigFixt
 protected:
     void SetUp() override
     {
-        const QString path = createConfig(QStringLiteral("TLVConf.mdb"), fixtureKeyWidths(),
-                                          {{1, QStringLiteral("A"), QStringLiteral("E1"), 1},
-                                           {2, QStringLiteral("B"), QStringLiteral("E1"), 1},
-                                           {3, QStringLiteral("C"), QStringLiteral("E1"), 0}});
+        path = createConfig(QStringLiteral("TLVConf.mdb"), fixtureKeyWidths(),
+                            {{1, QStringLiteral("A"), QStringLiteral("E1"), 1},
+                             {2, QStringLiteral("B"), QStringLiteral("E1"), 1},
+                             {3, QStringLiteral("C"), QStringLiteral("E1"), 0}});
         writeTLVDirec({path});
         ASSERT_TRUE(openDatabase(path)
                         ->exec(QStringLiteral(
@@ -49,6 +51,7 @@ protected:
         m.CadConexion = jetConnectionString(qualitra, m.PassBD);
     }
 
+    QString path;
     test::ScriptedPageLoader loader;
     test::ManualClock clock;
 };
@@ -125,6 +128,54 @@ TEST_F(TelvarAcquisitionTest, EditingACellHoldsTheButtonsUntilAnotherRowIsChosen
     grid->setCurrentIndex(grid->model()->index(1, descr));
     EXPECT_TRUE(cmdAbre->isEnabled());
     EXPECT_TRUE(cmdConf->isEnabled());
+}
+
+TEST_F(TelvarAcquisitionTest, TheHtmlButtonFetchesTheCurrentPortsPage)
+{
+    // The fetch blocks the window's thread: the station answers from its own.
+    test::ServerThread thread;
+    std::unique_ptr<simulator::StationServer> server;
+    quint16 port = 0;
+    thread.run([&] {
+        simulator::ServerOptions options;
+        options.port = 0;
+        server = std::make_unique<simulator::StationServer>(options);
+        if (server->start())
+            port = server->ports().value(0);
+    });
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(openDatabase(path)
+                    ->exec(QStringLiteral("update HTMCONFI set WebPg = ? where Puert = 1"),
+                           {QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(port)})
+                    .ok());
+    // Nothing listens on port 1.
+    ASSERT_TRUE(openDatabase(path)
+                    ->exec(QStringLiteral("update HTMCONFI set WebPg = "
+                                          "'http://127.0.0.1:1/2.html' where Puert = 2"))
+                    .ok());
+
+    Telvar w(m, ui, loader, clock);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
+    auto* grid = child<QTableView>(w, "DBGrid1");
+    grid->setCurrentIndex(grid->model()->index(0, 1));
+    QTest::mouseClick(child<QPushButton>(w, "cmdHtml"), Qt::LeftButton);
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_TRUE(
+        child<QPlainTextEdit>(w, "txtSource")->toPlainText().contains(QStringLiteral("<html")));
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("Done"));
+    EXPECT_EQ(child<QTabWidget>(w, "SSTab1")->currentIndex(), 1);
+
+    // A station that does not answer: one critical box, an empty page.
+    grid->setCurrentIndex(grid->model()->index(1, 1));
+    QTest::mouseClick(child<QPushButton>(w, "cmdHtml"), Qt::LeftButton);
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(ui.boxes[0].type, test::RecordingInteraccion::Box::Type::MessageBox);
+    EXPECT_EQ(ui.boxes[0].icono, BoxKind::Critical);
+    EXPECT_TRUE(ui.boxes[0].text.startsWith(
+        QStringLiteral("Telvar. SendRequest(http://127.0.0.1:1/2.html)")));
+    EXPECT_EQ(child<QPlainTextEdit>(w, "txtSource")->toPlainText(), QString());
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("Done"));
+    thread.run([&] { server.reset(); });
 }
 
 } // namespace
