@@ -1,0 +1,36 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+
+#include <QString>
+#include <functional>
+
+namespace telvar {
+
+// How the recording of a reading ended, when it did not fail outright: 0
+// recorded; 1, 2, 3 a file database's format directory, machine directory
+// or data file is missing (nothing was written).
+enum class CodeErr {
+    Grabado = 0,
+    SinDirectorioFormato = 1,
+    SinDirectorioMaquina = 2,
+    SinArchivoDatos = 3
+};
+
+// One reading to record, with where it goes: its format, machine and
+// product, the characteristic's column (trimmed), the operator, and the
+// reading as cut from the page.
+struct LecturaAGrabar {
+    QString Forma;
+    QString Maqui;
+    QString Produ;
+    QString Carac;
+    QString Opera;
+    QString Valor;
+};
+
+// Records one reading (the reading check hands its readings to it); an error
+// for any failure besides the codes.
+using Grabar = std::function<Result<CodeErr>(const LecturaAGrabar&)>;
+
+} // namespace telvar

@@ -1,0 +1,53 @@
+#include "recording/UnrecordedLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace telvar {
+
+UnrecordedLog::UnrecordedLog(QString path, QString fallbackPath)
+    : m_path(std::move(path)), m_fallbackPath(std::move(fallbackPath))
+{
+}
+
+UnrecordedLog UnrecordedLog::forInstallation(const QString& rutaApp)
+{
+    const QString name = QStringLiteral("TelvarNoGrabadas.log");
+    QString fallbackDir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (fallbackDir.isEmpty())
+        fallbackDir = QDir::tempPath();
+    return UnrecordedLog(QDir(rutaApp).filePath(name), QDir(fallbackDir).filePath(name));
+}
+
+bool UnrecordedLog::append(const QString& line)
+{
+    QString text = line;
+    // One reading, one line, whatever the message holds.
+    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    const QByteArray bytes = text.toUtf8() + '\n';
+    return appendTo(m_path, bytes) || appendTo(m_fallbackPath, bytes);
+}
+
+bool UnrecordedLog::appendTo(const QString& path, const QByteArray& bytes) const
+{
+    if (path.isEmpty())
+        return false;
+    const QFileInfo info(path);
+    if (info.exists() && info.size() + bytes.size() > kMaxBytes) {
+        const QString old = path + QStringLiteral(".old");
+        QFile::remove(old);
+        if (!QFile::rename(path, old))
+            return false;
+    }
+    QDir().mkpath(info.absolutePath());
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return false;
+    const bool written = file.write(bytes) == bytes.size();
+    return file.flush() && written;
+}
+
+} // namespace telvar
