@@ -3,7 +3,6 @@
 #include "common/RuntimeError.h"
 
 #include <QString>
-#include <functional>
 
 namespace telvar {
 
@@ -29,8 +28,20 @@ struct LecturaAGrabar {
     QString Valor;
 };
 
-// Records one reading (the reading check hands its readings to it); an error
-// for any failure besides the codes.
-using Grabar = std::function<Result<CodeErr>(const LecturaAGrabar&)>;
+// What records the readings that the reading check passes.
+class Grabador {
+public:
+    virtual ~Grabador() = default;
+    // Records one reading; an error for any failure besides the codes.
+    virtual Result<CodeErr> grabarLectura(const LecturaAGrabar& lectura) = 0;
+    // Whether the last failure has been shown to the person already (a
+    // failed opening reports itself), so that it is not shown twice.
+    virtual bool lastErrorShown() const = 0;
+
+protected:
+    Grabador() = default;
+    Grabador(const Grabador&) = default;
+    Grabador& operator=(const Grabador&) = default;
+};
 
 } // namespace telvar

@@ -38,9 +38,9 @@ QString overridden(const QString& fromPage, const QString& configured)
 
 ReadingRecorder::ReadingRecorder(const Modulo1& m, Interaccion& ui, const Clock& clock,
                                  const ConfigLookup& RsConfBusca, ReadingsModel& readings,
-                                 RecordingLog& log, UnrecordedLog& unrecorded, Grabar grabar)
+                                 RecordingLog& log, UnrecordedLog& unrecorded, Grabador& grabador)
     : m_m(m), m_ui(ui), m_clock(clock), m_RsConfBusca(RsConfBusca), m_readings(readings),
-      m_log(log), m_unrecorded(unrecorded), m_grabar(std::move(grabar))
+      m_log(log), m_unrecorded(unrecorded), m_grabador(grabador)
 {
 }
 
@@ -78,11 +78,14 @@ Status ReadingRecorder::LabelLee(const PortReading& reading)
     if (!within)
         return {};
 
-    const Result<CodeErr> recorded = m_grabar(LecturaAGrabar{
+    const Result<CodeErr> recorded = m_grabador.grabarLectura(LecturaAGrabar{
         formato, maquina, producto, trimBlanks(row->Carac), row->Opera, reading.reading});
     if (!recorded) {
         const RuntimeError& error = recorded.error();
         logLine(unrecordedLine(time, reading.Puert, error.descripcion, reading.reading));
+        // A failed opening has been reported as it happened.
+        if (m_grabador.lastErrorShown())
+            return {};
         if (error.numero == ErrorNumber::NotSupported) {
             if (m_notSupportedReported)
                 return {};

@@ -26,7 +26,7 @@ class ReadingRecorder final : public ReadingCheck {
 public:
     ReadingRecorder(const Modulo1& m, Interaccion& ui, const Clock& clock,
                     const ConfigLookup& RsConfBusca, ReadingsModel& readings, RecordingLog& log,
-                    UnrecordedLog& unrecorded, Grabar grabar);
+                    UnrecordedLog& unrecorded, Grabador& grabador);
 
     Status LabelLee(const PortReading& reading) override;
 
@@ -47,7 +47,7 @@ private:
     ReadingsModel& m_readings;
     RecordingLog& m_log;
     UnrecordedLog& m_unrecorded;
-    Grabar m_grabar;
+    Grabador& m_grabador;
     // An engine without data tables is reported once; its readings are
     // still logged one by one.
     bool m_notSupportedReported = false;

@@ -14,6 +14,21 @@
 namespace telvar {
 namespace {
 
+// A recording that records what it is handed and answers as told.
+class ScriptedGrabador final : public Grabador {
+public:
+    Result<CodeErr> grabarLectura(const LecturaAGrabar& lectura) override
+    {
+        recorded.append(lectura);
+        return answer;
+    }
+    bool lastErrorShown() const override { return shown; }
+
+    QList<LecturaAGrabar> recorded;
+    Result<CodeErr> answer = CodeErr::Grabado;
+    bool shown = false;
+};
+
 // The reading check over a configuration with ports 4 and 7, the recording
 // replaced by one that records what it is handed and answers as told.
 class ReadingRecorderTest : public ::testing::Test, protected test::ConfigFixture {
@@ -56,19 +71,11 @@ protected:
     RecordingLog m_log;
     UnrecordedLog m_unrecorded{dir.filePath(QStringLiteral("no.log")),
                                dir.filePath(QStringLiteral("fallback/no.log"))};
-    QList<LecturaAGrabar> m_recorded;
-    Result<CodeErr> m_answer = CodeErr::Grabado;
-    ReadingRecorder m_recorder{m,
-                               ui,
-                               m_clock,
-                               m_config.RsConfBusca(),
-                               m_readings,
-                               m_log,
-                               m_unrecorded,
-                               [this](const LecturaAGrabar& lectura) {
-                                   m_recorded.append(lectura);
-                                   return m_answer;
-                               }};
+    ScriptedGrabador m_grabador;
+    QList<LecturaAGrabar>& m_recorded = m_grabador.recorded;
+    Result<CodeErr>& m_answer = m_grabador.answer;
+    ReadingRecorder m_recorder{m,          ui,    m_clock,      m_config.RsConfBusca(),
+                               m_readings, m_log, m_unrecorded, m_grabador};
 };
 
 TEST_F(ReadingRecorderTest, AReadingWithinItsLimitsIsShownAndRecorded)
@@ -177,6 +184,12 @@ TEST_F(ReadingRecorderTest, ARecordingErrorIsLoggedAndGoesBackToTheCycle)
     EXPECT_FALSE(m_recorder.LabelLee(reading(QStringLiteral("13"))).ok());
     EXPECT_TRUE(m_recorder.LabelLee(reading(QStringLiteral("14"))).ok());
     EXPECT_TRUE(m_log.lines().back().contains(QStringLiteral("not available = 14")));
+
+    // A failure already shown (a failed opening) is logged, not shown again.
+    m_answer = RuntimeError{-2147467259, QStringLiteral("SQLite"), QStringLiteral("gone")};
+    m_grabador.shown = true;
+    EXPECT_TRUE(m_recorder.LabelLee(reading(QStringLiteral("15"))).ok());
+    EXPECT_TRUE(m_log.lines().back().contains(QStringLiteral("gone = 15")));
 }
 
 TEST_F(ReadingRecorderTest, TheUnrecordedFileFallsBackWhenTheProgramFolderIsReadOnly)
