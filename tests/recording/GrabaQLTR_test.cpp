@@ -1,0 +1,916 @@
+#include "common/ErrorNumbers.h"
+#include "common/Modulo1.h"
+#include "database/ArmaConexion.h"
+#include "database/Connection.h"
+#include "database/EngineLayer.h"
+#include "database/SqlDialect.h"
+#include "recording/GrabaQLTR.h"
+#include "support/ManualClock.h"
+#include "support/PostgresTestServer.h"
+#include "support/RecordingInteraccion.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QVariant>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <latch>
+#include <memory>
+#include <ostream>
+#include <thread>
+
+using namespace Qt::Literals::StringLiterals;
+using namespace std::chrono_literals;
+
+namespace telvar {
+namespace {
+
+using test::ManualClock;
+using test::RecordingInteraccion;
+using Box = RecordingInteraccion::Box;
+
+enum class Engine { Sqlite, PostgreSql };
+
+std::string engineName(const ::testing::TestParamInfo<Engine>& info)
+{
+    return info.param == Engine::Sqlite ? "Sqlite" : "PostgreSql";
+}
+
+void PrintTo(Engine engine, std::ostream* os)
+{
+    *os << (engine == Engine::Sqlite ? "Sqlite" : "PostgreSql");
+}
+
+QString describe(const RuntimeError& e)
+{
+    return QString::number(e.numero) + u" ("_s + e.fuente + u") "_s + e.descripcion;
+}
+
+std::string describe(const Result<CodeErr>& r)
+{
+    if (r.ok())
+        return "code " + std::to_string(static_cast<int>(r.value()));
+    return describe(r.error()).toStdString();
+}
+
+// The moment the tests start at: 7:04:09 in the morning, shift B.
+const QDateTime kStart(QDate(2026, 3, 2), QTime(7, 4, 9));
+
+QString stamp(const QDateTime& t)
+{
+    return t.toString(u"yyyy-MM-dd H:mm:ss"_s);
+}
+
+// A data database on the test PostgreSQL cluster named as the recording
+// derives it from the SPC database's name (that name + "DATA"), dropped
+// again with any connection still open to it.
+class PostgresDataDatabase final {
+public:
+    static std::unique_ptr<PostgresDataDatabase> create(QString* error)
+    {
+        const auto s = test::PostgresTestServer::settings();
+        if (!s) {
+            *error = test::PostgresTestServer::skipReason();
+            return nullptr;
+        }
+        std::unique_ptr<PostgresDataDatabase> db(new PostgresDataDatabase);
+        db->m_settings = *s;
+        db->m_base = u"telvar_g_"_s + QString::number(QCoreApplication::applicationPid()) + u"_"_s +
+                     QString::number(QRandomGenerator::global()->generate(), 16);
+        const QString failure = db->admin(u"CREATE DATABASE \""_s + db->dataName() + u"\""_s);
+        if (!failure.isEmpty()) {
+            *error = failure;
+            return nullptr;
+        }
+        db->m_created = true;
+        return db;
+    }
+
+    ~PostgresDataDatabase()
+    {
+        if (m_created)
+            admin(u"DROP DATABASE IF EXISTS \""_s + dataName() + u"\" WITH (FORCE)"_s);
+    }
+
+    const test::PostgresSettings& settings() const { return m_settings; }
+    const QString& base() const { return m_base; }
+    QString dataName() const { return m_base + u"DATA"_s; }
+
+private:
+    PostgresDataDatabase() = default;
+
+    // Runs a statement on the maintenance database; "" or the failure.
+    QString admin(const QString& statement) const
+    {
+        auto cn = EngineLayer::open(
+            ArmaConexion(ConnectionTarget{u"[POSTGRESQL]"_s, m_settings.servidor(), m_settings.user,
+                                          m_settings.password},
+                         m_settings.maintenanceDatabase));
+        if (!cn)
+            return describe(cn.error());
+        auto done = cn.value()->exec(statement);
+        return done ? QString() : statement + u": "_s + describe(done.error());
+    }
+
+    test::PostgresSettings m_settings;
+    QString m_base;
+    bool m_created = false;
+};
+
+// Where a reading goes in the tests.
+struct Target {
+    QString forma = u"F1"_s;
+    QString maqui = u"M1"_s;
+    QString produ = u"P1"_s;
+};
+
+// A fresh installation per test on one engine: data files under a temporary
+// RutaDatos ("[JET4]"), or a data database on the test PostgreSQL cluster.
+// Every data table has the columns N, Fecha, Turno, Operador and the
+// characteristics C1, C2 (numeric) and T1 (text).
+class GrabaQLTRTest : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override
+    {
+        m.Empresa = u"Planta de prueba"_s;
+        m.NumTurnos = 3;
+        m.TurnoClave = {QString(), u"A"_s, u"B"_s, u"C"_s};
+        m.TurnoHasta = {0, 600, 1400, 2200};
+        if (GetParam() == Engine::Sqlite) {
+            ASSERT_TRUE(dir.isValid());
+            m.TipoBD = u"[JET4]"_s;
+            m.RutaDatos = QDir::toNativeSeparators(dir.path()) + QDir::separator();
+            // No database password: a protected file costs a bcrypt
+            // verification at every opening of the test's own connections.
+            m.PassBD.clear();
+        } else {
+            TELVAR_REQUIRE_POSTGRES();
+            QString error;
+            pg = PostgresDataDatabase::create(&error);
+            ASSERT_TRUE(pg) << error.toStdString();
+            const auto& s = pg->settings();
+            m.TipoBD = u"[POSTGRESQL]"_s;
+            m.Servidor = s.servidor();
+            m.UsuarioBD = s.user;
+            m.PassBD = s.password;
+            m.BaseDatos = pg->base();
+        }
+        graba = std::make_unique<GrabaQLTR>(m, ui, clock);
+    }
+
+    void TearDown() override { graba.reset(); }
+
+    bool sqlite() const { return GetParam() == Engine::Sqlite; }
+
+    QString dataFile(const Target& t = {}) const
+    {
+        return m.RutaDatos + t.forma + u"/"_s + t.maqui + u"/"_s + t.produ + u".MDB"_s;
+    }
+
+    QString table(const Target& t = {}) const
+    {
+        return sqlite() ? u"Datos"_s : u"Datos_"_s + t.forma + u"_"_s + t.maqui + u"_"_s + t.produ;
+    }
+
+    // A connection of the test's own to the data table's database.
+    std::unique_ptr<Connection> openData(const Target& t = {}) const
+    {
+        const QString conexion =
+            sqlite() ? jetConnectionString(dataFile(t), m.PassBD)
+                     : ArmaConexion(ConnectionTarget{m.TipoBD, m.Servidor, m.UsuarioBD, m.PassBD},
+                                    pg->dataName());
+        auto cn = EngineLayer::open(conexion);
+        EXPECT_TRUE(cn.ok()) << describe(cn.error()).toStdString();
+        return cn ? std::move(cn.value()) : nullptr;
+    }
+
+    // The data file (SQLite) and the table, with the standard columns and
+    // extra ones ("[X] VARCHAR(5)").
+    void createTable(const Target& t = {}, const QString& fechaType = u"VARCHAR(20)"_s,
+                     const QString& extraColumns = {}, bool withTable = true)
+    {
+        if (sqlite()) {
+            ASSERT_TRUE(QDir().mkpath(m.RutaDatos + t.forma + u"/"_s + t.maqui));
+            const Status made = EngineLayer::createFileDatabase(dataFile(t), m.PassBD);
+            ASSERT_TRUE(made.ok()) << describe(made.error()).toStdString();
+        }
+        if (!withTable)
+            return;
+        const QString n = sqlite() ? u"N INTEGER PRIMARY KEY AUTOINCREMENT"_s
+                                   : u"N INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"_s;
+        run(t, u"CREATE TABLE "_s + bracketName(table(t)) + u" ("_s + n + u", Fecha "_s +
+                   fechaType +
+                   u", Turno VARCHAR(10), Operador VARCHAR(8), C1 DOUBLE PRECISION, "
+                   "C2 DOUBLE PRECISION, T1 VARCHAR(20)"_s +
+                   extraColumns + u")"_s);
+    }
+
+    void run(const Target& t, const QString& statement, const QVariantList& values = {}) const
+    {
+        auto cn = openData(t);
+        ASSERT_TRUE(cn);
+        auto done = cn->exec(statement, values);
+        ASSERT_TRUE(done.ok()) << statement.toStdString() << ": "
+                               << describe(done.error()).toStdString();
+    }
+
+    // The table's rows in order, each column by its lower-case name.
+    QList<QVariantMap> rows(const Target& t = {}) const
+    {
+        QList<QVariantMap> result;
+        auto cn = openData(t);
+        if (!cn)
+            return result;
+        auto selected = cn->exec(u"SELECT * FROM "_s + bracketName(table(t)) + u" ORDER BY N"_s);
+        EXPECT_TRUE(selected.ok()) << describe(selected.error()).toStdString();
+        if (!selected)
+            return result;
+        QSqlQuery& q = selected.value();
+        while (q.next()) {
+            QVariantMap row;
+            const QSqlRecord record = q.record();
+            for (int i = 0; i < record.count(); ++i)
+                row.insert(record.fieldName(i).toLower(), q.value(i));
+            result.append(row);
+        }
+        return result;
+    }
+
+    Result<CodeErr> record(const QString& carac, const QString& valor, const Target& t = {},
+                           const QString& opera = u"OPER01"_s)
+    {
+        return graba->grabar(LecturaAGrabar{t.forma, t.maqui, t.produ, carac, opera, valor});
+    }
+
+    void expectRecorded(const Result<CodeErr>& r)
+    {
+        ASSERT_TRUE(r.ok()) << describe(r);
+        EXPECT_EQ(r.value(), CodeErr::Grabado);
+    }
+
+    QTemporaryDir dir;
+    std::unique_ptr<PostgresDataDatabase> pg;
+    Modulo1 m;
+    RecordingInteraccion ui;
+    ManualClock clock{kStart};
+    std::unique_ptr<GrabaQLTR> graba;
+};
+
+TEST_P(GrabaQLTRTest, TheFirstReadingOfAnEmptyTableStartsItsFirstRow)
+{
+    createTable();
+    expectRecorded(record(u"C1"_s, u"12.5"_s));
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0][u"fecha"_s].toString(), u"2026-03-02 7:04:09"_s);
+    EXPECT_EQ(got[0][u"turno"_s].toString(), u"B"_s);
+    EXPECT_EQ(got[0][u"operador"_s].toString(), u"OPER01"_s);
+    EXPECT_EQ(got[0][u"c1"_s].toDouble(), 12.5);
+    EXPECT_TRUE(got[0][u"c2"_s].isNull());
+    EXPECT_TRUE(got[0][u"t1"_s].isNull());
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_FALSE(graba->lastErrorShown());
+}
+
+// One reading of a sequence: seconds after the previous one, the
+// characteristic and the reading.
+struct Paso {
+    int segundos;
+    const char* carac;
+    const char* valor;
+};
+
+// A row expected afterwards: its stamp in seconds after the start, and the
+// characteristics that hold a value (the others are Null).
+struct FilaEsperada {
+    int segundos;
+    QVariantMap celdas;
+};
+
+struct GatheringCase {
+    const char* what;
+    QList<Paso> pasos;
+    QList<FilaEsperada> filas;
+};
+
+TEST_P(GrabaQLTRTest, ReadingsCloseTogetherGatherInOneRow)
+{
+    const GatheringCase cases[] = {
+        {"two characteristics within 300 s fill one row",
+         {{0, "C1", "1"}, {120, "C2", "2"}},
+         {{0, {{u"c1"_s, 1.0}, {u"c2"_s, 2.0}}}}},
+        {"the same characteristic twice gives two rows",
+         {{0, "C1", "1"}, {10, "C1", "2"}},
+         {{0, {{u"c1"_s, 1.0}}}, {10, {{u"c1"_s, 2.0}}}}},
+        {"exactly 300 s after the row's stamp still joins it",
+         {{0, "C1", "1"}, {300, "C2", "2"}},
+         {{0, {{u"c1"_s, 1.0}, {u"c2"_s, 2.0}}}}},
+        {"301 s after the row's stamp starts a new row",
+         {{0, "C1", "1"}, {301, "C2", "2"}},
+         {{0, {{u"c1"_s, 1.0}}}, {301, {{u"c2"_s, 2.0}}}}},
+        {"the window runs from the row's stamp, not from its last reading",
+         {{0, "C1", "1"}, {200, "C2", "2"}, {200, "T1", "x"}},
+         {{0, {{u"c1"_s, 1.0}, {u"c2"_s, 2.0}}}, {400, {{u"t1"_s, u"x"_s}}}}},
+        {"only the last row is filled, never an older one",
+         {{0, "C1", "1"}, {10, "C1", "2"}, {10, "C2", "3"}},
+         {{0, {{u"c1"_s, 1.0}}}, {10, {{u"c1"_s, 2.0}, {u"c2"_s, 3.0}}}}},
+    };
+    int n = 0;
+    for (const GatheringCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Target t{u"F1"_s, u"M1"_s, u"P"_s + QString::number(++n)};
+        createTable(t);
+        const QDateTime start = clock.now();
+        for (const Paso& paso : c.pasos) {
+            clock.advance(std::chrono::seconds(paso.segundos));
+            expectRecorded(
+                record(QString::fromLatin1(paso.carac), QString::fromLatin1(paso.valor), t));
+        }
+        const auto got = rows(t);
+        ASSERT_EQ(got.size(), c.filas.size());
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            SCOPED_TRACE("row " + std::to_string(i));
+            const FilaEsperada& want = c.filas[i];
+            EXPECT_EQ(got[i][u"fecha"_s].toString(), stamp(start.addSecs(want.segundos)));
+            for (const QString& column : {u"c1"_s, u"c2"_s, u"t1"_s}) {
+                if (want.celdas.contains(column)) {
+                    EXPECT_EQ(got[i][column], want.celdas[column]) << column.toStdString();
+                } else {
+                    EXPECT_TRUE(got[i][column].isNull()) << column.toStdString();
+                }
+            }
+        }
+        clock.advance(1h);
+    }
+}
+
+TEST_P(GrabaQLTRTest, ARowKeepsTheStampShiftAndOperatorOfTheReadingThatStartedIt)
+{
+    createTable();
+    expectRecorded(record(u"C1"_s, u"1"_s, {}, u"OPER01"_s));
+    clock.setNow(QDateTime(kStart.date(), QTime(7, 8, 0)));
+    expectRecorded(record(u"C2"_s, u"2"_s, {}, u"OPER02"_s));
+    clock.setNow(QDateTime(kStart.date(), QTime(22, 30, 5)));
+    expectRecorded(record(u"C2"_s, u"3"_s, {}, u"OPER02"_s));
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 2);
+    EXPECT_EQ(got[0][u"operador"_s].toString(), u"OPER01"_s);
+    EXPECT_EQ(got[0][u"turno"_s].toString(), u"B"_s);
+    EXPECT_EQ(got[0][u"c2"_s].toDouble(), 2.0);
+    EXPECT_EQ(got[1][u"fecha"_s].toString(), u"2026-03-02 22:30:05"_s);
+    EXPECT_EQ(got[1][u"turno"_s].toString(), u" "_s); // after every shift's end
+    EXPECT_EQ(got[1][u"operador"_s].toString(), u"OPER02"_s);
+}
+
+struct ValorCase {
+    const char* carac;
+    const char* valor;
+    QVariant stored;
+};
+
+TEST_P(GrabaQLTRTest, ATextColumnTakesTheReadingAsTypedANumericOneItsLeadingNumber)
+{
+    createTable();
+    const ValorCase cases[] = {
+        {"T1", "12,5", u"12,5"_s}, {"C1", "12,5", 12.0},    {"T1", " 7 kg", u" 7 kg"_s},
+        {"C1", " 7 kg", 7.0},      {"C2", "abc", 0.0},      {"T1", "abc", u"abc"_s},
+        {"C1", "-0.25", -0.25},    {"C2", "1.5e3", 1500.0},
+    };
+    for (const ValorCase& c : cases) {
+        SCOPED_TRACE(std::string(c.carac) + " " + c.valor);
+        clock.advance(1h);
+        expectRecorded(record(QString::fromLatin1(c.carac), QString::fromLatin1(c.valor)));
+        const auto got = rows();
+        ASSERT_FALSE(got.isEmpty());
+        EXPECT_EQ(got.last()[QString::fromLatin1(c.carac).toLower()], c.stored);
+    }
+}
+
+TEST_P(GrabaQLTRTest, AReadingBeyondTheRangeOfANumberIsRefusedForANumericColumn)
+{
+    createTable();
+    const auto r = record(u"C1"_s, u"1e999"_s);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().numero, ErrorNumber::Overflow);
+    EXPECT_TRUE(rows().isEmpty());
+    expectRecorded(record(u"T1"_s, u"1e999"_s));
+}
+
+struct FechaCase {
+    const char* what;
+    QVariant fecha; // the last row's stamp; now is 7:04:09
+    bool joins;
+};
+
+TEST_P(GrabaQLTRTest, TheLastRowsStampIsReadInEveryFormItMayHave)
+{
+    const FechaCase cases[] = {
+        {"hour without a leading zero", u"2026-03-02 7:00:00"_s, true},
+        {"two-digit hour", u"2026-03-02 07:00:00"_s, true},
+        {"ISO form", u"2026-03-02T07:00:00"_s, true},
+        {"blanks around it", u" 2026-03-02 7:00:00 "_s, true},
+        {"exactly 300 s old", u"2026-03-02 6:59:09"_s, true},
+        {"301 s old", u"2026-03-02 6:59:08"_s, false},
+        {"yesterday", u"2026-03-01 7:04:09"_s, false},
+        // A clock set back: the row's age is negative, within the window.
+        {"later than now", u"2026-03-02 9:00:00"_s, true},
+        // Unreadable stamps count as older than the window.
+        {"not a date", u"ayer"_s, false},
+        {"empty", u""_s, false},
+        {"Null", QVariant(), false},
+    };
+    int n = 0;
+    for (const FechaCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Target t{u"F1"_s, u"M1"_s, u"P"_s + QString::number(++n)};
+        createTable(t);
+        run(t,
+            u"INSERT INTO "_s + bracketName(table(t)) +
+                u" (Fecha, Turno, Operador, C1) VALUES (?, 'A', 'OPER09', 5)"_s,
+            {c.fecha.isNull() ? QVariant(QMetaType::fromType<QString>()) : c.fecha});
+        expectRecorded(record(u"C2"_s, u"7"_s, t));
+        const auto got = rows(t);
+        ASSERT_EQ(got.size(), c.joins ? 1 : 2);
+        EXPECT_EQ(got.last()[u"c2"_s].toDouble(), 7.0);
+        if (!c.joins) {
+            EXPECT_EQ(got.last()[u"fecha"_s].toString(), u"2026-03-02 7:04:09"_s);
+        }
+    }
+}
+
+TEST_P(GrabaQLTRTest, ADateTimeStampColumnIsWrittenAndReadAsADateTime)
+{
+    // SQLite has no date type: its stamp is always the text.
+    const QStringList types = sqlite() ? QStringList{u"DATETIME"_s, u"TEXT"_s}
+                                       : QStringList{u"TIMESTAMP"_s, u"TIMESTAMP WITH TIME ZONE"_s};
+    int n = 0;
+    for (const QString& type : types) {
+        SCOPED_TRACE(type.toStdString());
+        const Target t{u"F1"_s, u"M1"_s, u"P"_s + QString::number(++n)};
+        createTable(t, type);
+        const QDateTime start = clock.now();
+        expectRecorded(record(u"C1"_s, u"1"_s, t));
+        clock.advance(100s);
+        expectRecorded(record(u"C2"_s, u"2"_s, t));
+        clock.advance(201s);
+        expectRecorded(record(u"T1"_s, u"3"_s, t));
+        const auto got = rows(t);
+        ASSERT_EQ(got.size(), 2);
+        const QVariant first = got[0][u"fecha"_s];
+        if (sqlite()) {
+            EXPECT_EQ(first.toString(), stamp(start));
+        } else {
+            ASSERT_EQ(first.metaType().id(), QMetaType::QDateTime);
+            EXPECT_EQ(first.toDateTime().toLocalTime(), start);
+        }
+        EXPECT_EQ(got[0][u"c2"_s].toDouble(), 2.0);
+        EXPECT_EQ(got[1][u"t1"_s].toString(), u"3"_s);
+        clock.advance(1h);
+    }
+}
+
+TEST_P(GrabaQLTRTest, NamesThatNeedQuotingReachTheirOwnTableAndColumn)
+{
+    const Target odd{u"F]1"_s, u"M'1"_s, u"P\"1"_s};
+    createTable(odd, u"VARCHAR(20)"_s, u", [X]]Y] VARCHAR(10)"_s);
+    createTable();
+    expectRecorded(record(u"X]Y"_s, u"v"_s, odd));
+    const auto got = rows(odd);
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0][u"x]y"_s].toString(), u"v"_s);
+    EXPECT_TRUE(rows().isEmpty());
+
+    // A characteristic that tries to close the brackets names a column
+    // that does not exist, and nothing else happens.
+    const auto injected = record(u"C1] = 1; DROP TABLE [Datos"_s, u"1"_s);
+    ASSERT_FALSE(injected.ok());
+    EXPECT_TRUE(rows().isEmpty());
+}
+
+TEST_P(GrabaQLTRTest, AMissingColumnOrTableIsAnErrorAndNothingIsWritten)
+{
+    createTable();
+    expectRecorded(record(u"C1"_s, u"1"_s));
+    const auto before = rows();
+
+    const auto missingColumn = record(u"C9"_s, u"2"_s);
+    ASSERT_FALSE(missingColumn.ok());
+    EXPECT_EQ(missingColumn.error().numero, ErrorNumber::ItemNotFound);
+    EXPECT_TRUE(missingColumn.error().descripcion.contains(u"C9"_s))
+        << describe(missingColumn.error()).toStdString();
+    EXPECT_TRUE(missingColumn.error().descripcion.contains(table()))
+        << describe(missingColumn.error()).toStdString();
+    EXPECT_FALSE(graba->lastErrorShown());
+    EXPECT_EQ(rows(), before);
+
+    const Target withoutTable{u"F1"_s, u"M1"_s, u"P2"_s};
+    createTable(withoutTable, {}, {}, false);
+    const auto missingTable = record(u"C1"_s, u"3"_s, withoutTable);
+    ASSERT_FALSE(missingTable.ok());
+    const QString where = sqlite() ? dataFile(withoutTable) : table(withoutTable);
+    EXPECT_TRUE(missingTable.error().descripcion.contains(where))
+        << describe(missingTable.error()).toStdString();
+    EXPECT_FALSE(graba->lastErrorShown());
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_EQ(rows(), before);
+    // A connection that failed is closed.
+    EXPECT_EQ(graba->openConnections(), 0u);
+
+    expectRecorded(record(u"C2"_s, u"4"_s));
+    EXPECT_EQ(rows().size(), 1);
+}
+
+TEST_P(GrabaQLTRTest, AReadingWaitsForAnotherWritersTransactionAndFailsCleanlyWhenItLasts)
+{
+    createTable();
+    graba->setLockWait(50ms);
+    auto other = openData();
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->exec(sqlite() ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s).ok());
+    ASSERT_TRUE(other
+                    ->exec(u"INSERT INTO "_s + bracketName(table()) +
+                               u" (Fecha, Turno, Operador, C1) VALUES (?, 'B', 'OPER09', 5)"_s,
+                           {stamp(clock.now())})
+                    .ok());
+
+    const auto waited = record(u"C2"_s, u"7"_s);
+    ASSERT_FALSE(waited.ok());
+    EXPECT_FALSE(graba->lastErrorShown());
+    EXPECT_EQ(graba->openConnections(), 0u);
+
+    ASSERT_TRUE(other->exec(u"COMMIT"_s).ok());
+    expectRecorded(record(u"C2"_s, u"7"_s));
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0][u"operador"_s].toString(), u"OPER09"_s);
+    EXPECT_EQ(got[0][u"c1"_s].toDouble(), 5.0);
+    EXPECT_EQ(got[0][u"c2"_s].toDouble(), 7.0);
+}
+
+// The other router's reading is committed while this one waits for it:
+// this one must then see the other's row and fill it, not add its own
+// beside it.
+TEST_P(GrabaQLTRTest, AReadingThatWaitedSeesTheRowTheOtherWriterCommitted)
+{
+    createTable();
+    auto other = openData();
+    ASSERT_TRUE(other);
+    ASSERT_TRUE(other->exec(sqlite() ? u"BEGIN IMMEDIATE"_s : u"BEGIN"_s).ok());
+    ASSERT_TRUE(other
+                    ->exec(u"INSERT INTO "_s + bracketName(table()) +
+                               u" (Fecha, Turno, Operador, C1) VALUES (?, 'B', 'OPER09', 5)"_s,
+                           {stamp(clock.now())})
+                    .ok());
+
+    Result<CodeErr> result = RuntimeError{};
+    std::thread router([&] {
+        Modulo1 own = m;
+        RecordingInteraccion ownUi;
+        GrabaQLTR second(own, ownUi, clock);
+        second.setLockWait(60s);
+        result =
+            second.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C2"_s, u"OPER01"_s, u"7"_s});
+    });
+    if (sqlite()) {
+        // SQLite shows no waiter from outside: give the other thread a
+        // moment to reach its wait (the outcome is the same either way).
+        QThread::msleep(200);
+    } else {
+        auto watcher = openData();
+        bool waiting = false;
+        for (int i = 0; i < 3000 && !waiting; ++i) {
+            auto q = watcher->exec(u"SELECT count(*) FROM pg_stat_activity WHERE "
+                                   "wait_event_type = 'Lock' AND datname = current_database()"_s);
+            waiting = q && q.value().next() && q.value().value(0).toInt() > 0;
+            if (!waiting)
+                QThread::msleep(10);
+        }
+        EXPECT_TRUE(waiting) << "the second writer never waited for the lock";
+    }
+    ASSERT_TRUE(other->exec(u"COMMIT"_s).ok());
+    router.join();
+    ASSERT_TRUE(result.ok()) << describe(result);
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0][u"c1"_s].toDouble(), 5.0);
+    EXPECT_EQ(got[0][u"c2"_s].toDouble(), 7.0);
+}
+
+TEST_P(GrabaQLTRTest, TwoRoutersRecordingIntoOneTableNeverLoseAReading)
+{
+    createTable();
+    constexpr int kReadings = 30;
+    std::latch start(2);
+    QStringList failures[2];
+    const auto router = [&](int which) {
+        Modulo1 own = m;
+        RecordingInteraccion ownUi;
+        GrabaQLTR g(own, ownUi, clock);
+        g.setLockWait(30s);
+        start.arrive_and_wait();
+        for (int i = 0; i < kReadings; ++i) {
+            const QString carac = i % 2 == 0 ? u"C1"_s : u"C2"_s;
+            const QString valor = QString::number((which + 1) * 1000 + i);
+            const auto r =
+                g.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, carac, u"OPER01"_s, valor});
+            if (!r.ok() || r.value() != CodeErr::Grabado)
+                failures[which].append(valor + u": "_s + QString::fromStdString(describe(r)));
+        }
+    };
+    std::thread a(router, 0);
+    std::thread b(router, 1);
+    a.join();
+    b.join();
+    EXPECT_TRUE(failures[0].isEmpty()) << failures[0].join(u"\n"_s).toStdString();
+    EXPECT_TRUE(failures[1].isEmpty()) << failures[1].join(u"\n"_s).toStdString();
+
+    QList<int> stored;
+    for (const QVariantMap& row : rows()) {
+        for (const QString& column : {u"c1"_s, u"c2"_s})
+            if (!row[column].isNull())
+                stored.append(row[column].toInt());
+    }
+    QList<int> expected;
+    for (int which = 0; which < 2; ++which)
+        for (int i = 0; i < kReadings; ++i)
+            expected.append((which + 1) * 1000 + i);
+    std::sort(stored.begin(), stored.end());
+    EXPECT_EQ(stored, expected);
+}
+
+TEST_P(GrabaQLTRTest, ConnectionsStayOpenBetweenReadingsUntilClosed)
+{
+    createTable();
+    const Target other{u"F1"_s, u"M1"_s, u"P2"_s};
+    createTable(other);
+    expectRecorded(record(u"C1"_s, u"1"_s));
+    expectRecorded(record(u"C2"_s, u"2"_s));
+    EXPECT_EQ(graba->openConnections(), 1u);
+    expectRecorded(record(u"C1"_s, u"3"_s, other));
+    // One data file each; on a server one database holds every table.
+    EXPECT_EQ(graba->openConnections(), sqlite() ? 2u : 1u);
+    graba->closeConnections();
+    EXPECT_EQ(graba->openConnections(), 0u);
+    expectRecorded(record(u"T1"_s, u"4"_s));
+    ASSERT_EQ(rows().size(), 1);
+    EXPECT_EQ(rows()[0][u"t1"_s].toString(), u"4"_s);
+}
+
+TEST_P(GrabaQLTRTest, AFailedOpeningIsReportedByTheOpeningAndNotCached)
+{
+    if (sqlite()) {
+        // The data file is protected by another password than the
+        // installation's; the prompt is cancelled.
+        m.PassBD = u"datos-2026"_s;
+        createTable();
+        m.PassBD = u"otra"_s;
+    } else {
+        createTable();
+        m.Servidor = u"127.0.0.1:"_s + QString::number(test::PostgresTestServer::unusedPort());
+    }
+    const auto r = record(u"C1"_s, u"1"_s);
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().numero,
+              sqlite() ? ErrorNumber::WrongPassword : ErrorNumber::UnspecifiedFailure);
+    EXPECT_TRUE(graba->lastErrorShown());
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(ui.boxes[0].type, sqlite() ? Box::Type::InputBox : Box::Type::MensaBox);
+    EXPECT_EQ(graba->openConnections(), 0u);
+}
+
+TEST_P(GrabaQLTRTest, AConnectionTheServerDroppedIsReplacedForTheNextReading)
+{
+    if (sqlite())
+        GTEST_SKIP() << "a file database has no server to drop its connection";
+    createTable();
+    expectRecorded(record(u"C1"_s, u"1"_s));
+    auto admin = openData();
+    ASSERT_TRUE(admin);
+    auto killed = admin->exec(u"SELECT count(pg_terminate_backend(pid)) FROM pg_stat_activity "
+                              "WHERE datname = current_database() AND pid <> pg_backend_pid()"_s);
+    ASSERT_TRUE(killed.ok()) << describe(killed.error()).toStdString();
+    ASSERT_TRUE(killed.value().next());
+    ASSERT_GE(killed.value().value(0).toInt(), 1);
+
+    expectRecorded(record(u"C2"_s, u"2"_s));
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0][u"c2"_s].toDouble(), 2.0);
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, GrabaQLTRTest,
+                         ::testing::Values(Engine::Sqlite, Engine::PostgreSql), engineName);
+
+// The file database's own checks: these run on "[JET4]" only.
+class GrabaQLTRFilesTest : public GrabaQLTRTest {};
+
+struct PathCase {
+    const char* what;
+    Target target;
+    CodeErr code;
+    const char* missing; // under RutaDatos; "" when recorded
+};
+
+TEST_P(GrabaQLTRFilesTest, MissingDirectoriesAndFilesGiveTheirCodesAndWriteNothing)
+{
+    createTable();
+    ASSERT_TRUE(QDir().mkpath(m.RutaDatos + u"F1/M1/P3.MDB"_s)); // a directory, not a file
+    QFile plainFile(m.RutaDatos + u"F2"_s);                      // a file, not a directory
+    ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
+    plainFile.close();
+
+    const PathCase cases[] = {
+        {"no format directory", {u"F9"_s, u"M1"_s, u"P1"_s}, CodeErr::SinDirectorioFormato, "F9"},
+        {"the format is a file", {u"F2"_s, u"M1"_s, u"P1"_s}, CodeErr::SinDirectorioFormato, "F2"},
+        {"no format", {u""_s, u"M1"_s, u"P1"_s}, CodeErr::SinDirectorioFormato, ""},
+        {"no machine directory",
+         {u"F1"_s, u"M9"_s, u"P1"_s},
+         CodeErr::SinDirectorioMaquina,
+         "F1/M9"},
+        {"no data file", {u"F1"_s, u"M1"_s, u"P9"_s}, CodeErr::SinArchivoDatos, "F1/M1/P9.MDB"},
+        {"the data file is a directory",
+         {u"F1"_s, u"M1"_s, u"P3"_s},
+         CodeErr::SinArchivoDatos,
+         "F1/M1/P3.MDB"},
+        {"a format that climbs out",
+         {u".."_s, u"M1"_s, u"P1"_s},
+         CodeErr::SinDirectorioFormato,
+         ".."},
+        {"a format holding a path",
+         {u"F1/M1"_s, u"M1"_s, u"P1"_s},
+         CodeErr::SinDirectorioFormato,
+         "F1/M1"},
+        {"a machine holding a path",
+         {u"F1"_s, u"../F1/M1"_s, u"P1"_s},
+         CodeErr::SinDirectorioMaquina,
+         "F1/../F1/M1"},
+        {"a product holding a path",
+         {u"F1"_s, u"M1"_s, u"../M1/P1"_s},
+         CodeErr::SinArchivoDatos,
+         "F1/M1/../M1/P1.MDB"},
+        {"names in another case and with blanks",
+         {u" f1 "_s, u"m1  "_s, u" p1"_s},
+         CodeErr::Grabado,
+         ""},
+    };
+    for (const PathCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto before = rows();
+        const auto r = graba->grabar(LecturaAGrabar{c.target.forma, c.target.maqui, c.target.produ,
+                                                    u"C1"_s, u"OPER01"_s, u"1"_s});
+        ASSERT_TRUE(r.ok()) << describe(r);
+        EXPECT_EQ(r.value(), c.code);
+        if (c.code == CodeErr::Grabado) {
+            EXPECT_EQ(rows().size(), before.size() + 1);
+        } else {
+            EXPECT_EQ(rows(), before);
+            EXPECT_EQ(graba->rutaFaltante(c.code, c.target.forma, c.target.maqui, c.target.produ),
+                      m.RutaDatos + QString::fromLatin1(c.missing));
+        }
+        clock.advance(1h);
+    }
+    EXPECT_FALSE(QFileInfo::exists(m.RutaDatos + u"F1/M1/P9.MDB"_s));
+    EXPECT_EQ(graba->archivoDatos(u" F1"_s, u"M1 "_s, u"P1"_s), m.RutaDatos + u"F1/M1/P1.MDB"_s);
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_P(GrabaQLTRFilesTest, AReadOnlyDataFileIsNotWrittenEvenThroughAnOpenConnection)
+{
+    createTable();
+    expectRecorded(record(u"C1"_s, u"1"_s));
+    ASSERT_TRUE(QFile::setPermissions(dataFile(), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    const auto refused = record(u"C2"_s, u"2"_s);
+    ASSERT_FALSE(refused.ok());
+    EXPECT_EQ(refused.error().numero, ErrorNumber::CannotUpdate);
+    EXPECT_TRUE(refused.error().descripcion.contains(dataFile()))
+        << describe(refused.error()).toStdString();
+    EXPECT_FALSE(graba->lastErrorShown());
+
+    ASSERT_TRUE(
+        QFile::setPermissions(dataFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_TRUE(got[0][u"c2"_s].isNull());
+    expectRecorded(record(u"C2"_s, u"2"_s));
+    EXPECT_EQ(rows()[0][u"c2"_s].toDouble(), 2.0);
+}
+
+TEST_P(GrabaQLTRFilesTest, AReplacedOrRemovedDataFileIsNeverWrittenThroughAStaleConnection)
+{
+    createTable();
+    expectRecorded(record(u"C1"_s, u"1"_s));
+    ASSERT_EQ(graba->openConnections(), 1u);
+
+    // The file is replaced by a new one (as a compaction does): the reading
+    // goes into the new file.
+    const Target replacement{u"F1"_s, u"M1"_s, u"NEW"_s};
+    createTable(replacement);
+    ASSERT_TRUE(QFile::remove(dataFile()));
+    ASSERT_TRUE(QFile::rename(dataFile(replacement), dataFile()));
+    expectRecorded(record(u"C2"_s, u"2"_s));
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_TRUE(got[0][u"c1"_s].isNull());
+    EXPECT_EQ(got[0][u"c2"_s].toDouble(), 2.0);
+
+    ASSERT_TRUE(QFile::remove(dataFile()));
+    const auto removed = record(u"C1"_s, u"3"_s);
+    ASSERT_TRUE(removed.ok()) << describe(removed);
+    EXPECT_EQ(removed.value(), CodeErr::SinArchivoDatos);
+}
+
+TEST_P(GrabaQLTRFilesTest, AtMostSixteenConnectionsStayOpen)
+{
+    for (int i = 0; i < 20; ++i) {
+        const Target t{u"F1"_s, u"M1"_s, u"P"_s + QString::number(i)};
+        createTable(t);
+        expectRecorded(record(u"C1"_s, QString::number(i), t));
+    }
+    EXPECT_EQ(graba->openConnections(), GrabaQLTR::kMaxConnections);
+    for (int i = 0; i < 20; ++i) {
+        const Target t{u"F1"_s, u"M1"_s, u"P"_s + QString::number(i)};
+        expectRecorded(record(u"C2"_s, QString::number(i), t));
+        const auto got = rows(t);
+        ASSERT_EQ(got.size(), 1);
+        EXPECT_EQ(got[0][u"c2"_s].toInt(), i);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, GrabaQLTRFilesTest, ::testing::Values(Engine::Sqlite), engineName);
+
+TEST(GrabaQLTR, InformixHasNoDataTablesAndEveryReadingSaysSo)
+{
+    Modulo1 m;
+    m.TipoBD = u"[INFORMIX10]"_s;
+    m.Servidor = u"ifx"_s;
+    m.BaseDatos = u"qualitra"_s;
+    RecordingInteraccion ui;
+    ManualClock clock{kStart};
+    GrabaQLTR graba(m, ui, clock);
+    for (int i = 0; i < 2; ++i) {
+        const auto r =
+            graba.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s});
+        ASSERT_FALSE(r.ok());
+        EXPECT_EQ(r.error().numero, ErrorNumber::NotSupported);
+        EXPECT_TRUE(r.error().descripcion.contains(u"Informix"_s));
+        EXPECT_FALSE(graba.lastErrorShown());
+    }
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_EQ(graba.openConnections(), 0u);
+}
+
+TEST(GrabaQLTR, ADataDatabaseNameThatCannotBeEndsTheProgramWithOneBox)
+{
+    Modulo1 m;
+    m.TipoBD = u"[POSTGRESQL]"_s;
+    m.Servidor = u"127.0.0.1:1"_s;
+    m.Empresa = u"KORVEXIA"_s;
+    m.BaseDatos = u"PLANT1X"_s;
+    RecordingInteraccion ui;
+    ManualClock clock{kStart};
+    GrabaQLTR graba(m, ui, clock);
+    const LecturaAGrabar lectura{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s};
+    // A timer fires under the box and records another reading.
+    std::optional<Result<CodeErr>> underTheBox;
+    ui.whileBoxOpen = [&](const Box&) {
+        if (!underTheBox)
+            underTheBox = graba.grabar(lectura);
+    };
+
+    const auto r = graba.grabar(lectura);
+    ASSERT_FALSE(r.ok());
+    EXPECT_TRUE(graba.programMustEnd());
+    EXPECT_TRUE(graba.lastErrorShown());
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(ui.boxes[0].icono, BoxKind::Critical);
+    EXPECT_EQ(ui.boxes[0].text, u"El sexto caracter de PLANT1X no puede ser 1"_s);
+    ASSERT_TRUE(underTheBox.has_value());
+    EXPECT_FALSE(underTheBox->ok());
+
+    EXPECT_FALSE(graba.grabar(lectura).ok());
+    EXPECT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(graba.openConnections(), 0u);
+}
+
+TEST(GrabaQLTR, AnUnknownEngineHasNoDataTables)
+{
+    Modulo1 m;
+    RecordingInteraccion ui;
+    ManualClock clock{kStart};
+    GrabaQLTR graba(m, ui, clock);
+    const auto r =
+        graba.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s});
+    ASSERT_FALSE(r.ok());
+    EXPECT_EQ(r.error().numero, ErrorNumber::NotSupported);
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+} // namespace
+} // namespace telvar
