@@ -274,6 +274,7 @@ TEST(QualitraDemoFiles, DataFilesPerFormatMachineAndProduct)
     const Expected expected[] = {
         {"FRM01/MAQ01/PROD-A.MDB", {QStringLiteral("DIAM"), QStringLiteral("LARGO")}, {}},
         {"FRM01/MAQ01/PROD-B.MDB", {QStringLiteral("DIAM"), QStringLiteral("LARGO")}, {}},
+        {"FRM01/MAQ02/PROD-A.MDB", {QStringLiteral("DIAM"), QStringLiteral("LARGO")}, {}},
         {"FRM01/MAQ02/PROD-B.MDB", {QStringLiteral("DIAM"), QStringLiteral("LARGO")}, {}},
         {"FRM02/MAQ01/PROD-B.MDB", {QStringLiteral("PESO")}, {QStringLiteral("TEMP")}},
         {"FRM02/MAQ02/PROD-B.MDB", {QStringLiteral("PESO")}, {QStringLiteral("TEMP")}},

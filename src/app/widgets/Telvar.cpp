@@ -101,10 +101,17 @@ Telvar::Telvar(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoade
                QWidget* parent)
     : QMainWindow(parent), m_m(m), m_ui(ui), m_configDatabase(m, ui), m_readings(m),
       m_runChooser([](TelvarConfig& chooser) { chooser.exec(); }),
-      m_ownLoader(std::move(ownLoader)), m_ownClock(std::move(ownClock))
+      m_ownLoader(std::move(ownLoader)), m_ownClock(std::move(ownClock)),
+      m_unrecorded(UnrecordedLog::forInstallation(m.RutaApp))
 {
-    m_acquisition = std::make_unique<Acquisition>(
-        m, ui, m_configDatabase, loader ? *loader : *m_ownLoader, clock ? *clock : *m_ownClock);
+    const Clock& time = clock ? *clock : *m_ownClock;
+    m_acquisition = std::make_unique<Acquisition>(m, ui, m_configDatabase,
+                                                  loader ? *loader : *m_ownLoader, time);
+    m_grabaQLTR = std::make_unique<GrabaQLTR>(m, ui, time);
+    m_readingRecorder =
+        std::make_unique<ReadingRecorder>(m, ui, time, m_configDatabase.RsConfBusca(), m_readings,
+                                          m_recordingLog, m_unrecorded, *m_grabaQLTR);
+    m_acquisition->setReadingCheck(m_readingRecorder.get());
     setObjectName(QStringLiteral("Telvar"));
     setWindowTitle(QStringLiteral("Ruteador Html -> Qualitra"));
     buildControls();
@@ -273,6 +280,15 @@ void Telvar::connectAcquisition()
                 [&acquisition, i] { acquisition.bReloj_Click(i); });
     connect(&acquisition.display(), &AcquisitionDisplay::textChanged, this,
             &Telvar::showDisplayText);
+    connect(&acquisition, &Acquisition::cycleEnded, this, [this] {
+        // The data database's name refused: its box has been shown.
+        if (m_grabaQLTR->programMustEnd())
+            emit programMustEnd();
+    });
+    connect(&acquisition, &Acquisition::runningChanged, this, [this](bool running) {
+        if (!running)
+            m_grabaQLTR->closeConnections();
+    });
 }
 
 void Telvar::showRunning(bool running)

@@ -2,8 +2,11 @@
 
 #include "acquisition/Acquisition.h"
 #include "config/ConfigDatabase.h"
+#include "recording/GrabaQLTR.h"
+#include "recording/ReadingRecorder.h"
 #include "recording/ReadingsModel.h"
 #include "recording/RecordingLog.h"
+#include "recording/UnrecordedLog.h"
 
 #include <QMainWindow>
 #include <array>
@@ -70,6 +73,8 @@ public:
     // What the readings tab shows; the acquisition and the recording fill them.
     ReadingsModel& readings() { return m_readings; }
     RecordingLog& recordingLog() { return m_recordingLog; }
+    // Where readings that could not be recorded are written down.
+    const UnrecordedLog& unrecordedLog() const { return m_unrecorded; }
 
 signals:
     // The program must end now (its reason has been shown); main quits.
@@ -108,6 +113,9 @@ private:
     std::unique_ptr<PageLoader> m_ownLoader;
     std::unique_ptr<Clock> m_ownClock;
     std::unique_ptr<Acquisition> m_acquisition;
+    UnrecordedLog m_unrecorded;
+    std::unique_ptr<GrabaQLTR> m_grabaQLTR;
+    std::unique_ptr<ReadingRecorder> m_readingRecorder;
 
     QTabWidget* m_SSTab1 = nullptr;
     QTableView* m_DBGrid1 = nullptr;

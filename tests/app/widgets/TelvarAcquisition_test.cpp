@@ -94,6 +94,13 @@ TEST_F(TelvarAcquisitionTest, StartAndStopSwitchTheButtonsTheGridAndTheClocks)
     EXPECT_EQ(child<QLabel>(w, "lblMaquina")->text(), QStringLiteral("MAQ7"));
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("T= not found"));
     EXPECT_EQ(child<QPlainTextEdit>(w, "txtSource")->toPlainText(), QStringLiteral("nothing"));
+    // The reading is on top of the readings grid; there is no data directory
+    // for it, so the log box says it was not recorded.
+    ASSERT_EQ(w.readings().rowCount(), 1);
+    EXPECT_EQ(w.readings().reading(0).tag, QStringLiteral(" 1/001"));
+    EXPECT_EQ(w.readings().reading(0).Maquina, QStringLiteral("MAQ7"));
+    ASSERT_EQ(w.recordingLog().lines().size(), 1);
+    EXPECT_TRUE(w.recordingLog().lines()[0].contains(QStringLiteral("= 1.25")));
 
     QTest::mouseClick(cmdAbre, Qt::LeftButton);
     EXPECT_EQ(cmdAbre->text(), m.Mensajes(76, 2));
