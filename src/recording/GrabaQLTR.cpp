@@ -211,10 +211,9 @@ public:
 
     std::optional<Fallo> run(const QDateTime& now, double DTMP)
     {
-        if (auto failed = begin()) {
-            rollback();
+        // A transaction that did not begin has nothing to roll back.
+        if (auto failed = begin())
             return Fallo{*failed, true};
-        }
         if (auto failed = decideAndWrite(now, DTMP)) {
             rollback();
             return Fallo{*failed, false};
@@ -270,7 +269,8 @@ private:
             return;
         }
         QSqlDatabase db = m_cn.database();
-        db.rollback();
+        if (db.isOpen())
+            db.rollback();
     }
 
     std::optional<RuntimeError> decideAndWrite(const QDateTime& now, double DTMP)

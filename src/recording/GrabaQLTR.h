@@ -88,7 +88,7 @@ SqlFileDatResult SQLFileDat(const Modulo1& m, Interaccion& ui, const QString& ba
 // (OpenDBOK's, SQLFileDat's) are shown before any connection is used, so a
 // reading recorded from a timer that fires under one of them finds the
 // connections in order.
-class GrabaQLTR final {
+class GrabaQLTR final : public Grabador {
 public:
     // The gathering window the reading check passes, in seconds.
     static constexpr double kDTMP = 300;
@@ -96,7 +96,7 @@ public:
     static constexpr std::size_t kMaxConnections = 16;
 
     GrabaQLTR(Modulo1& m, Interaccion& ui, const Clock& clock);
-    ~GrabaQLTR();
+    ~GrabaQLTR() override;
     GrabaQLTR(const GrabaQLTR&) = delete;
     GrabaQLTR& operator=(const GrabaQLTR&) = delete;
 
@@ -110,7 +110,13 @@ public:
     // person: a failed opening (OpenDBOK reports it itself, or the password
     // prompt was abandoned), or the box of SQLFileDat. The caller reports
     // every other error.
-    bool lastErrorShown() const { return m_lastErrorShown; }
+    bool lastErrorShown() const override { return m_lastErrorShown; }
+
+    // The reading check's recording: grabar with the window kDTMP.
+    Result<CodeErr> grabarLectura(const LecturaAGrabar& lectura) override
+    {
+        return grabar(lectura, kDTMP);
+    }
 
     // Set once SQLFileDat has said the program must end (its box has been
     // shown); from then on every reading is refused without another box.
