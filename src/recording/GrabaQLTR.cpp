@@ -3,6 +3,7 @@
 #include "common/ErrorNumbers.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/TrimBlanks.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineErrors.h"
 #include "database/OpenDBOK.h"
@@ -28,19 +29,6 @@ const QString kFuente = QStringLiteral("Telvar");
 const QString kTablaJet = QStringLiteral("Datos");
 // The stamp of a new row: the hour without a leading zero.
 const QString kFormatoFecha = QStringLiteral("yyyy-MM-dd H:mm:ss");
-
-// The classic Trim of the names a reading goes to: blanks only, as the keys
-// are padded with them (the log lines name the paths so too).
-QString trimBlanks(const QString& text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.sliced(first, last - first);
-}
 
 QString separator()
 {

@@ -4,6 +4,7 @@
 #include "common/ErrorNumbers.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/TrimBlanks.h"
 #include "config/ConfigLookup.h"
 #include "recording/ReadingsModel.h"
 #include "recording/RecordingLog.h"
@@ -15,18 +16,6 @@
 namespace telvar {
 
 namespace {
-
-// The classic Trim: blanks only.
-QString trimBlanks(const QString& text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == u' ')
-        ++first;
-    while (last > first && text[last - 1] == u' ')
-        --last;
-    return text.sliced(first, last - first);
-}
 
 // A marker's value when the page named one, else the port's own.
 QString overridden(const QString& fromPage, const QString& configured)
