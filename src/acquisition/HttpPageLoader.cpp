@@ -3,7 +3,6 @@
 #include "common/ErrorNumbers.h"
 #include "common/Version.h"
 
-#include <QHash>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QStringDecoder>
@@ -13,7 +12,12 @@
 #include <curl/curl.h>
 #include <deque>
 #include <list>
+#include <map>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace telvar {
@@ -27,6 +31,26 @@ constexpr qsizetype kMaxHeadBytes = 256 * 1024;
 // How far into the body a <meta> charset declaration is looked for.
 constexpr qsizetype kMetaScanBytes = 1024;
 constexpr qsizetype kMaxCharsetName = 40;
+// How long a kept connection may stay idle and still be reused: beyond
+// libcurl's 118 s, so that the connections of a clock of up to five
+// minutes are still there at its next cycle. A station that closes an idle
+// connection sooner costs a new connection, nothing else.
+constexpr long kMaxIdleConnectionSeconds = 5 * 60 + 30;
+// The most connections kept open, in use or idle: well within the usual
+// limit of 1024 open files.
+constexpr qint64 kMaxKeptConnections = 512;
+
+// kMaxKeptConnections, or half the process's open-file limit when that is
+// lower.
+qint64 connectionLimit()
+{
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur == RLIM_INFINITY)
+        return kMaxKeptConnections;
+    const rlim_t half = files.rlim_cur / 2;
+    return std::max<qint64>(
+        1, static_cast<qint64>(std::min<rlim_t>(half, rlim_t(kMaxKeptConnections))));
+}
 
 // libcurl's process-wide set-up, done once before the first handle and
 // undone at exit.
@@ -445,18 +469,36 @@ QString decodePageText(const QByteArray& body, const QByteArray& contentType)
 } // namespace pagefetch
 
 struct HttpPageLoader::Impl {
+    struct Host;
+
     // One load, waiting or running.
     struct Load {
         Ticket ticket = 0;
         QString url;
         Address address;
+        Host* host = nullptr;
         std::unique_ptr<Request> request;
+    };
+
+    using LoadQueue = std::list<std::unique_ptr<Load>>;
+
+    // A host (name and port) loaded at least once: its loads waiting for a
+    // connection, oldest first, and the number of its transfers running.
+    struct Host {
+        LoadQueue waiting;
+        int busy = 0;
+        // Its key in `ready` while it is there, 0 otherwise.
+        Ticket readyAs = 0;
     };
 
     // The notifiers of one socket libcurl asked to watch.
     struct Watch {
         QSocketNotifier* read = nullptr;
         QSocketNotifier* write = nullptr;
+        // A connection's socket, opened through onOpenSocket: libcurl closes
+        // it through onCloseSocket, so its notifiers wait, disabled, while
+        // the connection is idle between transfers.
+        bool connection = false;
     };
 
     Impl(HttpPageLoader* owner, HttpPageLoaderOptions loaderOptions)
@@ -478,16 +520,15 @@ struct HttpPageLoader::Impl {
         curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
         curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Impl::onTimerChange);
         curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
-        // The loader's queue keeps within these; libcurl's own limits only
-        // back it up (a transfer libcurl holds back would be timed while it
-        // waits).
+        // The loader's queue keeps within the per-host limit; libcurl's own
+        // limit only backs it up (a transfer libcurl holds back would be
+        // timed while it waits). The queue alone bounds the transfers
+        // running: libcurl's total would count the idle connections kept
+        // for the next cycle too, and close one of them to open another.
         curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS,
                           static_cast<long>(options.maxConnectionsPerHost));
-        curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS,
-                          static_cast<long>(options.maxTransfers));
-        // Idle connections kept for the next cycle, whatever the number of
-        // transfers running when they went idle.
-        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS, static_cast<long>(options.maxTransfers));
+        curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, 0L);
+        resizeConnectionCache();
     }
 
     ~Impl()
@@ -502,6 +543,7 @@ struct HttpPageLoader::Impl {
         for (auto& [ticket, load] : running)
             curl_multi_remove_handle(multi, load->request->easy());
         running.clear();
+        // Closes the kept connections (through onCloseSocket).
         if (multi)
             curl_multi_cleanup(multi);
     }
@@ -522,7 +564,11 @@ struct HttpPageLoader::Impl {
         entry->ticket = ticket;
         entry->url = url;
         entry->address = std::move(address.value());
-        waiting.push_back(std::move(entry));
+        Host& host = hostOf(entry->address.hostKey);
+        entry->host = &host;
+        host.waiting.push_back(std::move(entry));
+        waiting.emplace(ticket, std::prev(host.waiting.end()));
+        refresh(host);
         startWaiting();
         return ticket;
     }
@@ -532,34 +578,72 @@ struct HttpPageLoader::Impl {
         if (const auto found = running.find(ticket); found != running.end()) {
             Load& entry = *found->second;
             curl_multi_remove_handle(multi, entry.request->easy());
-            release(entry.address.hostKey);
+            release(*entry.host);
             running.erase(found);
             startWaiting();
             return;
         }
-        const auto queued = std::find_if(waiting.begin(), waiting.end(), [&](const auto& entry) {
-            return entry->ticket == ticket;
-        });
-        if (queued != waiting.end()) {
+        if (const auto queued = waiting.find(ticket); queued != waiting.end()) {
+            Host& host = *(*queued->second)->host;
+            host.waiting.erase(queued->second);
             waiting.erase(queued);
+            refresh(host);
             return;
         }
-        std::erase_if(finished, [&](const auto& item) { return item.first == ticket; });
+        undelivered.erase(ticket);
+    }
+
+    Host& hostOf(const QByteArray& hostKey)
+    {
+        const auto [found, added] = hosts.try_emplace(hostKey);
+        if (added)
+            resizeConnectionCache();
+        return found->second;
+    }
+
+    // The connections libcurl keeps open, in use or idle: enough for every
+    // host loaded so far to keep all of its connections for the next cycle
+    // (redirects to other hosts have the room of the transfer limit), up to
+    // a bound well within the open-file limit.
+    void resizeConnectionCache()
+    {
+        if (!multi)
+            return;
+        const qint64 perHost = options.maxConnectionsPerHost;
+        const qint64 wanted =
+            std::max<qint64>(perHost * static_cast<qint64>(hosts.size()), options.maxTransfers);
+        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS,
+                          static_cast<long>(std::min(wanted, connectionBound)));
+    }
+
+    // Puts host in `ready`, under the ticket of its oldest waiting load,
+    // while it has a waiting load and a free connection; takes it out
+    // otherwise.
+    void refresh(Host& host)
+    {
+        const Ticket wanted = !host.waiting.empty() && host.busy < options.maxConnectionsPerHost
+                                  ? host.waiting.front()->ticket
+                                  : 0;
+        if (wanted == host.readyAs)
+            return;
+        if (host.readyAs != 0)
+            ready.erase(host.readyAs);
+        host.readyAs = wanted;
+        if (wanted != 0)
+            ready.emplace(wanted, &host);
     }
 
     // Starts waiting loads, oldest first, while their host and the total
     // have room.
     void startWaiting()
     {
-        for (auto it = waiting.begin();
-             it != waiting.end() && static_cast<int>(running.size()) < options.maxTransfers;) {
-            if (busy.value((*it)->address.hostKey) >= options.maxConnectionsPerHost) {
-                ++it;
-                continue;
-            }
-            std::unique_ptr<Load> entry = std::move(*it);
-            it = waiting.erase(it);
+        while (!ready.empty() && static_cast<int>(running.size()) < options.maxTransfers) {
+            Host& host = *ready.begin()->second;
+            std::unique_ptr<Load> entry = std::move(host.waiting.front());
+            host.waiting.pop_front();
+            waiting.erase(entry->ticket);
             start(std::move(entry));
+            refresh(host);
         }
     }
 
@@ -572,26 +656,39 @@ struct HttpPageLoader::Impl {
             finishWithError(entry->ticket, entry->url, *error);
             return;
         }
-        curl_easy_setopt(entry->request->easy(), CURLOPT_PRIVATE, entry.get());
-        const CURLMcode added = curl_multi_add_handle(multi, entry->request->easy());
+        CURL* easy = entry->request->easy();
+        CURLcode code = CURLE_OK;
+        const auto set = [&](CURLoption option, auto value) {
+            if (code == CURLE_OK)
+                code = curl_easy_setopt(easy, option, value);
+        };
+        set(CURLOPT_PRIVATE, entry.get());
+        set(CURLOPT_OPENSOCKETFUNCTION, &Impl::onOpenSocket);
+        set(CURLOPT_OPENSOCKETDATA, this);
+        set(CURLOPT_CLOSESOCKETFUNCTION, &Impl::onCloseSocket);
+        set(CURLOPT_CLOSESOCKETDATA, this);
+        set(CURLOPT_MAXAGE_CONN, kMaxIdleConnectionSeconds);
+        if (code != CURLE_OK) {
+            finishWithError(entry->ticket, entry->url, curlError(code));
+            return;
+        }
+        const CURLMcode added = curl_multi_add_handle(multi, easy);
         if (added != CURLM_OK) {
             finishWithError(
                 entry->ticket, entry->url,
                 curlError(CURLE_FAILED_INIT, QString::fromUtf8(curl_multi_strerror(added))));
             return;
         }
-        ++busy[entry->address.hostKey];
+        ++entry->host->busy;
         const Ticket ticket = entry->ticket;
         running.emplace(ticket, std::move(entry));
     }
 
-    void release(const QByteArray& hostKey)
+    void release(Host& host)
     {
-        const auto found = busy.find(hostKey);
-        if (found == busy.end())
-            return;
-        if (--found.value() <= 0)
-            busy.erase(found);
+        if (host.busy > 0)
+            --host.busy;
+        refresh(host);
     }
 
     void finishWithError(Ticket ticket, const QString& url, const RuntimeError& error)
@@ -600,7 +697,13 @@ struct HttpPageLoader::Impl {
         page.url = url;
         page.outcome = PageOutcome::Failed;
         page.error = error;
+        finish(ticket, std::move(page));
+    }
+
+    void finish(Ticket ticket, LoadedPage page)
+    {
         finished.emplace_back(ticket, std::move(page));
+        undelivered.insert(ticket);
         scheduleDelivery();
     }
 
@@ -622,8 +725,9 @@ struct HttpPageLoader::Impl {
                 continue;
             LoadedPage page = entry->request->finish(code).page;
             page.url = entry->url;
-            release(entry->address.hostKey);
+            release(*entry->host);
             finished.emplace_back(entry->ticket, std::move(page));
+            undelivered.insert(entry->ticket);
             running.erase(found);
         }
         startWaiting();
@@ -649,6 +753,9 @@ struct HttpPageLoader::Impl {
         while (!finished.empty()) {
             auto [ticket, page] = std::move(finished.front());
             finished.pop_front();
+            // Cancelled after it finished.
+            if (undelivered.erase(ticket) == 0)
+                continue;
             emit q->pageLoaded(ticket, page);
             if (!alive)
                 return;
@@ -691,20 +798,67 @@ struct HttpPageLoader::Impl {
         return 0;
     }
 
+    // A connection's socket, opened for libcurl (closed when another
+    // program starts).
+    static curl_socket_t onOpenSocket(void* self, curlsocktype, curl_sockaddr* address)
+    {
+        const int fd =
+            ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+        if (fd < 0)
+            return CURL_SOCKET_BAD;
+        static_cast<Impl*>(self)->socketOpened(fd);
+        return fd;
+    }
+
+    // A connection's socket closed for libcurl; its notifiers go first, so
+    // none is left on the number when a new socket gets it.
+    static int onCloseSocket(void* self, curl_socket_t fd)
+    {
+        static_cast<Impl*>(self)->forget(fd);
+        return ::close(fd) == 0 ? 0 : 1;
+    }
+
+    void socketOpened(curl_socket_t fd)
+    {
+        // Notifiers still on the number belong to a socket closed without
+        // the close callback: the new socket gets its own.
+        forget(fd);
+        if (!closing)
+            watches[fd].connection = true;
+    }
+
+    void forget(curl_socket_t fd)
+    {
+        const auto found = watches.find(fd);
+        if (found == watches.end())
+            return;
+        // The notifier may be the one whose signal is being handled.
+        for (QSocketNotifier* notifier : {found->second.read, found->second.write}) {
+            if (notifier) {
+                notifier->setEnabled(false);
+                notifier->deleteLater();
+            }
+        }
+        watches.erase(found);
+    }
+
     void watch(curl_socket_t fd, int what)
     {
         if (what == CURL_POLL_REMOVE) {
             const auto found = watches.find(fd);
             if (found == watches.end())
                 return;
-            // The notifier may be the one whose signal is being handled.
-            for (QSocketNotifier* notifier : {found->second.read, found->second.write}) {
-                if (notifier) {
-                    notifier->setEnabled(false);
-                    notifier->deleteLater();
-                }
+            // An idle connection keeps its notifiers for its next transfer;
+            // other sockets (a resolver's) are closed without the close
+            // callback, so theirs go now.
+            if (!found->second.connection) {
+                forget(fd);
+                return;
             }
-            watches.erase(found);
+            for (QSocketNotifier* notifier : {found->second.read, found->second.write}) {
+                if (notifier)
+                    notifier->setEnabled(false);
+            }
             return;
         }
         Watch& entry = watches[fd];
@@ -734,15 +888,23 @@ struct HttpPageLoader::Impl {
 
     HttpPageLoader* q;
     HttpPageLoaderOptions options;
+    const qint64 connectionBound = connectionLimit();
     CURLM* multi = nullptr;
     QTimer timer;
     bool closing = false;
     Ticket lastTicket = 0;
-    std::list<std::unique_ptr<Load>> waiting;
+    // Every host loaded so far (they size libcurl's connection cache).
+    std::unordered_map<QByteArray, Host> hosts;
+    // The hosts with a waiting load and a free connection, by the ticket of
+    // their oldest waiting load.
+    std::map<Ticket, Host*> ready;
+    // Where each waiting load is in its host's queue.
+    std::unordered_map<Ticket, LoadQueue::iterator> waiting;
     std::unordered_map<Ticket, std::unique_ptr<Load>> running;
-    // Running transfers per host.
-    QHash<QByteArray, int> busy;
+    // Ended loads in the order they ended, and those of them not cancelled
+    // since.
     std::deque<std::pair<Ticket, LoadedPage>> finished;
+    std::unordered_set<Ticket> undelivered;
     bool deliveryScheduled = false;
     std::unordered_map<curl_socket_t, Watch> watches;
 };

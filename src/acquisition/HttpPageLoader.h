@@ -25,7 +25,8 @@ struct HttpPageLoaderOptions {
     // Connections open at once to one host (host name and port); further
     // loads of that host wait for one of them.
     int maxConnectionsPerHost = 2;
-    // Transfers running at once over all hosts; further loads wait.
+    // Transfers running at once over all hosts; further loads wait. The
+    // idle connections kept for later loads do not count.
     int maxTransfers = 64;
 };
 
@@ -38,9 +39,12 @@ struct HttpPageLoaderOptions {
 // address (any other scheme fails before a transfer exists, so no address
 // ever reaches the file system), following at most 5 redirects to http or
 // https. Connections are kept alive and reused across loads, with
-// TCP_NODELAY. No cookies are kept, and proxies are never used (the
-// environment's http_proxy and the like are ignored): station pages live on
-// the plant's own network. Certificates of https stations are verified.
+// TCP_NODELAY: every host loaded keeps its connections open for the next
+// cycle (up to 512 connections in all, fewer when the open-file limit is
+// under 1024), while idle for at most five and a half minutes. No cookies
+// are kept, and proxies are never used (the environment's http_proxy and
+// the like are ignored): station pages live on the plant's own network.
+// Certificates of https stations are verified.
 //
 // Loads wait in the loader's own queue until their host has a free
 // connection and fewer than maxTransfers run; only then does their transfer

@@ -5,6 +5,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
@@ -395,6 +396,67 @@ TEST_F(HttpPageLoaderTest, KeepsToTheHostsConnectionsAndReusesThem)
         loader.load(url(QStringLiteral("/estacion%1.html").arg(i + 1)));
     ASSERT_TRUE(collector.waitFor(qsizetype(11)));
     EXPECT_EQ(accepted, 2);
+}
+
+TEST_F(HttpPageLoaderTest, KeepsTheConnectionsOfManyHostsForTheNextRounds)
+{
+    // More hosts than transfers may run at once: each host's connections
+    // stay open between rounds, although together they outnumber the
+    // transfer limit.
+    constexpr int kHosts = 60;
+    constexpr int kPagesPerHost = 4;
+    ServerOptions options;
+    options.portCount = kHosts;
+    startServer(options);
+    HttpPageLoader loader;
+    ASSERT_LT(loader.options().maxTransfers, kHosts * loader.options().maxConnectionsPerHost);
+    Collector collector(loader);
+    int accepted = 0;
+    countAccepts(&accepted);
+    qsizetype expected = 0;
+    for (int round = 0; round < 3; ++round) {
+        for (int page = 0; page < kPagesPerHost; ++page)
+            for (int host = 0; host < kHosts; ++host)
+                loader.load(url(QStringLiteral("/station/%1.html").arg(page + 1), host));
+        expected += kHosts * kPagesPerHost;
+        ASSERT_TRUE(collector.waitFor(expected));
+    }
+    for (const LoadedPage& page : collector.pages)
+        EXPECT_EQ(page.outcome, PageOutcome::Complete) << page.url.toStdString();
+    // At most the hosts' connections, opened in the first round (rounds
+    // after it find them all open) and still open at the server.
+    EXPECT_GE(accepted, kHosts);
+    EXPECT_LE(accepted, kHosts * loader.options().maxConnectionsPerHost);
+    EXPECT_EQ(m_server->connectionCount(), accepted);
+}
+
+TEST_F(HttpPageLoaderTest, ReplacesConnectionsTheStationClosesWhileIdle)
+{
+    // The station closes a connection that waits 50 ms for a request; each
+    // round finds its connections closed, so libcurl closes its ends and
+    // the next sockets get their numbers again.
+    ServerOptions options;
+    options.idleTimeoutMs = 50;
+    startServer(options);
+    HttpPageLoader loader(shortLimit(10000, 2));
+    Collector collector(loader);
+    int accepted = 0;
+    countAccepts(&accepted);
+    constexpr int kRounds = 6;
+    for (int round = 1; round <= kRounds; ++round) {
+        loader.load(url(QStringLiteral("/slow/20.html")));
+        loader.load(url(QStringLiteral("/slow/20.html")));
+        ASSERT_TRUE(collector.waitFor(qsizetype(2 * round)));
+        ASSERT_TRUE(QTest::qWaitFor([&] { return m_server->connectionCount() == 0; }, kWaitMs));
+    }
+    for (const LoadedPage& page : collector.pages)
+        EXPECT_EQ(page.outcome, PageOutcome::Complete);
+    // A new connection for every page, each round's pair at once.
+    EXPECT_EQ(accepted, 2 * kRounds);
+    // Only the last round's sockets may still have notifiers: those of the
+    // closed ones are gone.
+    QTest::qWait(10);
+    EXPECT_LE(loader.findChildren<QSocketNotifier*>().size(), 4);
 }
 
 TEST_F(HttpPageLoaderTest, AHungHostDoesNotHoldBackAnother)
