@@ -114,17 +114,30 @@ Status Acquisition::start()
 Status Acquisition::loadPuertos()
 {
     const ConfigGridModel& grid = m_config.RsConf();
+    // The rows, and the limits' keys of those with a clock: all of them are
+    // asked of the SPC database together once its connection is open, and
+    // the walk below takes each row's limits from that answer in its turn
+    // (so its errors come in the walk's order).
+    QList<ConfigRow> rows;
+    QList<LimitesCxp::Triple> triples;
+    rows.reserve(grid.rowCount());
+    for (int row = 0; row < grid.rowCount(); ++row) {
+        const ConfigRow& config = rows.emplace_back(grid.row(row));
+        if (config.Reloj > 0)
+            triples.append(
+                {trimBlanks(config.Maqui), trimBlanks(config.Produ), trimBlanks(config.Carac)});
+    }
     Puertos puertos{TPuerto{}};
     QList<Limites> limites{Limites{}};
     // One connection to the SPC database for every port's limits, opened
     // at the first port with a clock.
     std::optional<OpenDBOKResult> qualitra;
     std::optional<LimitesCxp> cxp;
-    for (int row = 0; row < grid.rowCount(); ++row) {
+    qsizetype active = 0;
+    for (const ConfigRow& config : std::as_const(rows)) {
         if (puertos.size() > std::numeric_limits<qint16>::max())
             return RuntimeError{ErrorNumber::Overflow, QStringLiteral("Telvar"),
                                 QStringLiteral("Overflow: more than 32767 configuration rows")};
-        const ConfigRow config = grid.row(row);
         Result<TPuerto> port = buildTPuerto(config);
         if (!port)
             return port.error();
@@ -137,10 +150,12 @@ Status Acquisition::loadPuertos()
                                 OpenRequest{m_m.CadConexion, m_m.TipoBD, /*Avisa=*/true});
         if (!qualitra->ok())
             return connectionNotOpen();
-        if (!cxp)
+        if (!cxp) {
             cxp.emplace(*qualitra->cn);
-        Result<Limites> found = cxp->limites(trimBlanks(config.Maqui), trimBlanks(config.Produ),
-                                             trimBlanks(config.Carac));
+            cxp->prefetch(triples);
+        }
+        const LimitesCxp::Triple& keys = triples[active++];
+        Result<Limites> found = cxp->limites(keys.maquina, keys.producto, keys.caracteristica);
         if (!found)
             return found.error();
         limites.back() = found.value();

@@ -5,9 +5,12 @@
 #include "database/EngineErrors.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlError>
 #include <QVariant>
+#include <array>
 #include <cmath>
+#include <optional>
 
 namespace telvar {
 
@@ -38,6 +41,40 @@ const QString kLookup = QStringLiteral("Select CXPLINFC, CXPLSUPC, 0 from CXP"
                                        " union all Select CXPLINFC, CXPLSUPC, 3 from CXP"
                                        " where CXPMAQUI='***' and CXPPRODU='***' and CXPCARAC=?"
                                        " order by 3");
+
+// Triples asked by one statement of prefetch(): 8 bound values each, 400 in
+// all (SQLite's old default bound is 999 and SQL Server's 2100), and 4
+// branches each, 200 in all (SQLite's default bound is 500).
+constexpr qsizetype kBatchTriples = 50;
+
+// The conditions of the four lookups in their order, as in kLookup (the
+// values they bind, in this order, are lookupValues()).
+constexpr const char* kBranchConditions[] = {
+    "CXPMAQUI=? and CXPPRODU=? and CXPCARAC=?",
+    "CXPMAQUI='***' and CXPPRODU=? and CXPCARAC=?",
+    "CXPMAQUI=? and CXPPRODU='***' and CXPCARAC=?",
+    "CXPMAQUI='***' and CXPPRODU='***' and CXPCARAC=?",
+};
+
+// The four lookups of `triples` triples in one statement: the branches of
+// kLookup, each also selecting its triple's place in the statement as a
+// constant (never a bound value, for the engines' parameter typing), in
+// rows ordered by that place and then by the tag.
+QString batchLookup(qsizetype triples)
+{
+    QString statement;
+    for (qsizetype index = 0; index < triples; ++index) {
+        for (int tag = 0; tag < 4; ++tag) {
+            if (!statement.isEmpty())
+                statement += QStringLiteral(" union all ");
+            statement += QStringLiteral("Select CXPLINFC, CXPLSUPC, %1, %2 from CXP where ")
+                             .arg(index)
+                             .arg(tag) +
+                         QLatin1StringView(kBranchConditions[tag]);
+        }
+    }
+    return statement + QStringLiteral(" order by 3, 4");
+}
 
 RuntimeError runtimeError(long long numero, const QString& descripcion)
 {
@@ -79,6 +116,16 @@ Result<double> numberFromText(const QString& text)
     if (!std::isfinite(value))
         return runtimeError(ErrorNumber::Overflow, QStringLiteral("Overflow"));
     return value;
+}
+
+// The values of one triple's four branches, in their order.
+std::array<QVariant, 8> lookupValues(const QString& maquina, const QString& producto,
+                                     const QString& caracteristica)
+{
+    const QVariant m = keyValue(maquina);
+    const QVariant p = keyValue(producto);
+    const QVariant c = keyValue(caracteristica);
+    return {m, p, c, p, c, m, c, c};
 }
 
 // Column `index` of the current row stored into a Double: a number as it
@@ -125,6 +172,11 @@ Result<Limites> LimitesCxp::limites(const QString& maquina, const QString& produ
     const QString key = tripleKey(maquina, producto, caracteristica);
     if (const auto known = m_known.constFind(key); known != m_known.cend())
         return known.value();
+    if (const auto failed = m_prefetchedErrors.find(key); failed != m_prefetchedErrors.end()) {
+        RuntimeError error = std::move(failed.value());
+        m_prefetchedErrors.erase(failed);
+        return error;
+    }
 
     // A closed connection answers as it answers any statement.
     if (!m_cn.isOpen())
@@ -138,12 +190,8 @@ Result<Limites> LimitesCxp::limites(const QString& maquina, const QString& produ
     }
     QSqlQuery& query = *m_lookup;
 
-    const QVariant m = keyValue(maquina);
-    const QVariant p = keyValue(producto);
-    const QVariant c = keyValue(caracteristica);
-    const QVariant values[] = {m, p, c, p, c, m, c, c};
     int position = 0;
-    for (const QVariant& value : values)
+    for (const QVariant& value : lookupValues(maquina, producto, caracteristica))
         query.bindValue(position++, value);
     if (!query.exec()) {
         const RuntimeError error =
@@ -176,6 +224,90 @@ Result<Limites> LimitesCxp::limites(const QString& maquina, const QString& produ
     }
     m_known.insert(key, found);
     return found;
+}
+
+void LimitesCxp::prefetch(const QList<Triple>& triples)
+{
+    QList<const Triple*> batch;
+    QStringList keys;
+    QSet<QString> asked;
+    for (const Triple& triple : triples) {
+        QString key = tripleKey(triple.maquina, triple.producto, triple.caracteristica);
+        if (m_known.contains(key) || m_prefetchedErrors.contains(key) || asked.contains(key))
+            continue;
+        asked.insert(key);
+        batch.append(&triple);
+        keys.append(std::move(key));
+        if (batch.size() == kBatchTriples) {
+            if (!prefetchBatch(batch, keys))
+                return;
+            batch.clear();
+            keys.clear();
+        }
+    }
+    if (!batch.isEmpty())
+        prefetchBatch(batch, keys);
+}
+
+bool LimitesCxp::prefetchBatch(const QList<const Triple*>& triples, const QStringList& keys)
+{
+    // limites() answers as the connection does.
+    if (!m_cn.isOpen())
+        return false;
+    if (!m_batch || m_batchTriples != triples.size()) {
+        m_batch.reset();
+        QSqlQuery prepared(m_cn.database());
+        prepared.setForwardOnly(true);
+        if (!prepared.prepare(m_cn.sql(batchLookup(triples.size()))))
+            return false;
+        m_batch.emplace(std::move(prepared));
+        m_batchTriples = triples.size();
+    }
+    QSqlQuery& query = *m_batch;
+    int position = 0;
+    for (const Triple* triple : triples) {
+        for (const QVariant& value :
+             lookupValues(triple->maquina, triple->producto, triple->caracteristica))
+            query.bindValue(position++, value);
+    }
+    if (!query.exec()) {
+        m_batch.reset();
+        return false;
+    }
+
+    // The first row of each triple, in tag order, is the one its own lookup
+    // would have found first; a triple without rows has the default limits.
+    QList<std::optional<Result<Limites>>> found(triples.size());
+    while (query.next()) {
+        bool isIndex = false;
+        const qsizetype index = query.value(2).toLongLong(&isIndex);
+        if (!isIndex || index < 0 || index >= found.size() || found[index])
+            continue;
+        const Result<double> inf = asDouble(query, 0);
+        const Result<double> sup = inf ? asDouble(query, 1) : inf;
+        if (!inf)
+            found[index] = inf.error();
+        else if (!sup)
+            found[index] = sup.error();
+        else
+            found[index] = Limites{inf.value(), sup.value()};
+    }
+    const QSqlError failed = query.lastError();
+    // Done with the rows, as in limites().
+    query.finish();
+    if (failed.type() != QSqlError::NoError) {
+        m_batch.reset();
+        return false;
+    }
+    for (qsizetype i = 0; i < triples.size(); ++i) {
+        if (!found[i])
+            m_known.insert(keys[i], Limites{});
+        else if (found[i]->ok())
+            m_known.insert(keys[i], found[i]->value());
+        else
+            m_prefetchedErrors.insert(keys[i], found[i]->error());
+    }
+    return true;
 }
 
 } // namespace telvar

@@ -3,8 +3,10 @@
 #include "common/RuntimeError.h"
 
 #include <QHash>
+#include <QList>
 #include <QSqlQuery>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace telvar {
@@ -35,7 +37,23 @@ struct Limites {
 // on it once and reused.
 class LimitesCxp final {
 public:
+    // A machine, product and characteristic, as limites() takes them.
+    struct Triple {
+        QString maquina;
+        QString producto;
+        QString caracteristica;
+    };
+
     explicit LimitesCxp(const Connection& cn);
+
+    // Asks the limits of many triples at once, several dozen per statement
+    // (each triple's four lookups in it, the engine comparing the keys as in
+    // limites()), so that limites() then answers them from memory: the
+    // limits, or the error it would have given for the triple (errors stay
+    // until limites() has given them once). A statement that fails leaves
+    // its triples and the later ones to limites(), which asks them one at a
+    // time and reports its error as it does without this.
+    void prefetch(const QList<Triple>& triples);
 
     // The values are the configuration's raw trimmed texts (a leading "@"
     // included; a null text counts as empty). A limit stored as text that is
@@ -46,10 +64,20 @@ public:
                             const QString& caracteristica);
 
 private:
+    // Prefetches triples (at most kBatchTriples of them, none known) in one
+    // statement; false when the statement fails.
+    bool prefetchBatch(const QList<const Triple*>& triples, const QStringList& keys);
+
     const Connection& m_cn;
     QHash<QString, Limites> m_known;
+    // Errors found by prefetch(), until limites() gives them.
+    QHash<QString, RuntimeError> m_prefetchedErrors;
     // The prepared lookup, once a lookup has prepared it.
     std::optional<QSqlQuery> m_lookup;
+    // The prepared lookup of m_batchTriples triples, once prefetch() has
+    // prepared it.
+    std::optional<QSqlQuery> m_batch;
+    qsizetype m_batchTriples = 0;
 };
 
 } // namespace telvar

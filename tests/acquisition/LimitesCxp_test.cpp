@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <memory>
 #include <ostream>
+#include <vector>
 
 using namespace Qt::Literals::StringLiterals;
 using telvar::Connection;
@@ -65,6 +66,87 @@ struct LookupCase {
 QString describe(const RuntimeError& e)
 {
     return QString::number(e.numero) + u" ("_s + e.fuente + u") "_s + e.descripcion;
+}
+
+// The rows of the lookup-order table: every way the four lookups can win,
+// keys with apostrophes, case, empty and null keys, and null limits.
+QList<CxpRow> lookupOrderRows()
+{
+    const QVariant null;
+    return {
+        {u"***"_s, u"P1"_s, u"C1"_s, 1, 11},      {u"M1"_s, u"P1"_s, u"C2"_s, 2, 12},
+        {u"***"_s, u"P1"_s, u"C2"_s, 3, 13},      {u"M1"_s, u"***"_s, u"C2"_s, 4, 14},
+        {u"***"_s, u"***"_s, u"C2"_s, 5, 15},     {u"M1"_s, u"***"_s, u"C3"_s, 6, 16},
+        {u"***"_s, u"P1"_s, u"C3"_s, 7, 17},      {u"O'M"_s, u"O'P"_s, u"O'C"_s, 8, 18},
+        {u"***"_s, u"***"_s, u"O'C"_s, 80, 180},  {u""_s, u"P9"_s, u"C8"_s, 9, 19},
+        {u"M1"_s, u"P1"_s, u"N1"_s, null, 10},    {u"M1"_s, u"P1"_s, u"N2"_s, 1, null},
+        {u"***"_s, u"P1"_s, u"N3"_s, null, null}, {u"M1"_s, u"P1"_s, u"N3"_s, 4.5, 5.5},
+    };
+}
+
+// What the lookups of lookupOrderRows() give.
+std::vector<LookupCase> lookupOrderCases()
+{
+    return {
+        {"only a row for any machine and the product: the second lookup wins",
+         u"M1"_s,
+         u"P1"_s,
+         u"C1"_s,
+         {1, 11}},
+        {"the machine and product row beats every wildcard row",
+         u"M1"_s,
+         u"P1"_s,
+         u"C2"_s,
+         {2, 12}},
+        {"any machine with the product", u"M2"_s, u"P1"_s, u"C2"_s, {3, 13}},
+        {"the machine with any product", u"M1"_s, u"P2"_s, u"C2"_s, {4, 14}},
+        {"any machine with any product", u"M2"_s, u"P2"_s, u"C2"_s, {5, 15}},
+        {"(***, product) beats (machine, ***): it is the second lookup",
+         u"M1"_s,
+         u"P1"_s,
+         u"C3"_s,
+         {7, 17}},
+        {"rows of the characteristic for other machines and products only", u"M2"_s, u"P2"_s,
+         u"C3"_s, kNoLimits},
+        {"no row of the characteristic, though the machine and product have others", u"M1"_s,
+         u"P1"_s, u"C4"_s, kNoLimits},
+        {"machine *** itself: its own row is the first lookup's",
+         u"***"_s,
+         u"P1"_s,
+         u"C2"_s,
+         {3, 13}},
+        {"machine *** itself, unknown product", u"***"_s, u"P2"_s, u"C2"_s, {5, 15}},
+        {"product *** itself", u"M1"_s, u"***"_s, u"C2"_s, {4, 14}},
+        {"product *** itself, unknown machine", u"M2"_s, u"***"_s, u"C2"_s, {5, 15}},
+        {"machine and product *** themselves", u"***"_s, u"***"_s, u"C2"_s, {5, 15}},
+        {"apostrophes in all three keys", u"O'M"_s, u"O'P"_s, u"O'C"_s, {8, 18}},
+        {"apostrophe in the characteristic, wildcard row", u"X"_s, u"Y"_s, u"O'C"_s, {80, 180}},
+        {"the engine tells case apart in the machine", u"m1"_s, u"P1"_s, u"C2"_s, {3, 13}},
+        {"the engine tells case apart in the product", u"M1"_s, u"p1"_s, u"C2"_s, {4, 14}},
+        {"the engine tells case apart in the characteristic", u"M1"_s, u"P1"_s, u"c2"_s, kNoLimits},
+        {"a page-marker machine matches no machine", u"@M1"_s, u"P1"_s, u"C2"_s, {3, 13}},
+        {"an empty machine matches an empty key", u""_s, u"P9"_s, u"C8"_s, {9, 19}},
+        {"a null machine is an empty one", QString(), u"P9"_s, u"C8"_s, {9, 19}},
+        {"null lower limit in the winning row",
+         u"M1"_s,
+         u"P1"_s,
+         u"N1"_s,
+         {},
+         ErrorNumber::InvalidUseOfNull},
+        {"null upper limit in the winning row",
+         u"M1"_s,
+         u"P1"_s,
+         u"N2"_s,
+         {},
+         ErrorNumber::InvalidUseOfNull},
+        {"null limits in a row that does not win", u"M1"_s, u"P1"_s, u"N3"_s, {4.5, 5.5}},
+        {"null limits in the row that wins for another machine",
+         u"M2"_s,
+         u"P1"_s,
+         u"N3"_s,
+         {},
+         ErrorNumber::InvalidUseOfNull},
+    };
 }
 
 // A fresh Qualitra database on the engine, with one connection open on it:
@@ -145,83 +227,8 @@ protected:
 TEST_P(LimitesCxpTest, GivesWhatTheFourLookupsGiveInTheirOrder)
 {
     createCxp();
-    const QVariant null;
-    insert({
-        {u"***"_s, u"P1"_s, u"C1"_s, 1, 11},
-        {u"M1"_s, u"P1"_s, u"C2"_s, 2, 12},
-        {u"***"_s, u"P1"_s, u"C2"_s, 3, 13},
-        {u"M1"_s, u"***"_s, u"C2"_s, 4, 14},
-        {u"***"_s, u"***"_s, u"C2"_s, 5, 15},
-        {u"M1"_s, u"***"_s, u"C3"_s, 6, 16},
-        {u"***"_s, u"P1"_s, u"C3"_s, 7, 17},
-        {u"O'M"_s, u"O'P"_s, u"O'C"_s, 8, 18},
-        {u"***"_s, u"***"_s, u"O'C"_s, 80, 180},
-        {u""_s, u"P9"_s, u"C8"_s, 9, 19},
-        {u"M1"_s, u"P1"_s, u"N1"_s, null, 10},
-        {u"M1"_s, u"P1"_s, u"N2"_s, 1, null},
-        {u"***"_s, u"P1"_s, u"N3"_s, null, null},
-        {u"M1"_s, u"P1"_s, u"N3"_s, 4.5, 5.5},
-    });
-    const LookupCase cases[] = {
-        {"only a row for any machine and the product: the second lookup wins",
-         u"M1"_s,
-         u"P1"_s,
-         u"C1"_s,
-         {1, 11}},
-        {"the machine and product row beats every wildcard row",
-         u"M1"_s,
-         u"P1"_s,
-         u"C2"_s,
-         {2, 12}},
-        {"any machine with the product", u"M2"_s, u"P1"_s, u"C2"_s, {3, 13}},
-        {"the machine with any product", u"M1"_s, u"P2"_s, u"C2"_s, {4, 14}},
-        {"any machine with any product", u"M2"_s, u"P2"_s, u"C2"_s, {5, 15}},
-        {"(***, product) beats (machine, ***): it is the second lookup",
-         u"M1"_s,
-         u"P1"_s,
-         u"C3"_s,
-         {7, 17}},
-        {"rows of the characteristic for other machines and products only", u"M2"_s, u"P2"_s,
-         u"C3"_s, kNoLimits},
-        {"no row of the characteristic, though the machine and product have others", u"M1"_s,
-         u"P1"_s, u"C4"_s, kNoLimits},
-        {"machine *** itself: its own row is the first lookup's",
-         u"***"_s,
-         u"P1"_s,
-         u"C2"_s,
-         {3, 13}},
-        {"machine *** itself, unknown product", u"***"_s, u"P2"_s, u"C2"_s, {5, 15}},
-        {"product *** itself", u"M1"_s, u"***"_s, u"C2"_s, {4, 14}},
-        {"product *** itself, unknown machine", u"M2"_s, u"***"_s, u"C2"_s, {5, 15}},
-        {"machine and product *** themselves", u"***"_s, u"***"_s, u"C2"_s, {5, 15}},
-        {"apostrophes in all three keys", u"O'M"_s, u"O'P"_s, u"O'C"_s, {8, 18}},
-        {"apostrophe in the characteristic, wildcard row", u"X"_s, u"Y"_s, u"O'C"_s, {80, 180}},
-        {"the engine tells case apart in the machine", u"m1"_s, u"P1"_s, u"C2"_s, {3, 13}},
-        {"the engine tells case apart in the product", u"M1"_s, u"p1"_s, u"C2"_s, {4, 14}},
-        {"the engine tells case apart in the characteristic", u"M1"_s, u"P1"_s, u"c2"_s, kNoLimits},
-        {"a page-marker machine matches no machine", u"@M1"_s, u"P1"_s, u"C2"_s, {3, 13}},
-        {"an empty machine matches an empty key", u""_s, u"P9"_s, u"C8"_s, {9, 19}},
-        {"a null machine is an empty one", QString(), u"P9"_s, u"C8"_s, {9, 19}},
-        {"null lower limit in the winning row",
-         u"M1"_s,
-         u"P1"_s,
-         u"N1"_s,
-         {},
-         ErrorNumber::InvalidUseOfNull},
-        {"null upper limit in the winning row",
-         u"M1"_s,
-         u"P1"_s,
-         u"N2"_s,
-         {},
-         ErrorNumber::InvalidUseOfNull},
-        {"null limits in a row that does not win", u"M1"_s, u"P1"_s, u"N3"_s, {4.5, 5.5}},
-        {"null limits in the row that wins for another machine",
-         u"M2"_s,
-         u"P1"_s,
-         u"N3"_s,
-         {},
-         ErrorNumber::InvalidUseOfNull},
-    };
+    insert(lookupOrderRows());
+    const std::vector<LookupCase> cases = lookupOrderCases();
     // Each case on its own, then all of them twice through one object, as a
     // start asks them: the statement is reused, found limits come from
     // memory, and an error leaves the next lookups unharmed.
@@ -237,6 +244,128 @@ TEST_P(LimitesCxpTest, GivesWhatTheFourLookupsGiveInTheirOrder)
             expectCase(c, shared.limites(c.maquina, c.producto, c.caracteristica));
         }
     }
+}
+
+TEST_P(LimitesCxpTest, PrefetchGivesWhatEachTriplesOwnLookupGives)
+{
+    createCxp();
+    insert(lookupOrderRows());
+    const std::vector<LookupCase> cases = lookupOrderCases();
+    LimitesCxp oneByOne(*cn);
+    std::vector<Result<Limites>> alone;
+    QList<LimitesCxp::Triple> triples;
+    for (const LookupCase& c : cases) {
+        alone.push_back(oneByOne.limites(c.maquina, c.producto, c.caracteristica));
+        triples.append({c.maquina, c.producto, c.caracteristica});
+    }
+    LimitesCxp limits(*cn);
+    limits.prefetch(triples);
+    // Every answer comes from the prefetch now.
+    run(u"DROP TABLE CXP"_s);
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const LookupCase& c = cases[i];
+        SCOPED_TRACE(c.what);
+        const Result<Limites> got = limits.limites(c.maquina, c.producto, c.caracteristica);
+        expectCase(c, got);
+        ASSERT_EQ(got.ok(), alone[i].ok());
+        if (got.ok()) {
+            EXPECT_EQ(got.value(), alone[i].value());
+        } else {
+            EXPECT_EQ(got.error().numero, alone[i].error().numero);
+            EXPECT_EQ(got.error().fuente, alone[i].error().fuente);
+            EXPECT_EQ(got.error().descripcion, alone[i].error().descripcion);
+        }
+    }
+}
+
+TEST_P(LimitesCxpTest, PrefetchAsksManyTriplesOverSeveralStatements)
+{
+    // 120 triples, more than two statements' worth. Even triples have their
+    // own row, odd multiples of 3 only the row of any machine, the others no
+    // row; triple 77's own row has a null lower limit.
+    constexpr int kTriples = 120;
+    constexpr int kNullTriple = 77;
+    const auto triple = [](int i) {
+        return LimitesCxp::Triple{u"M"_s + QString::number(i), u"P"_s + QString::number(i),
+                                  u"C"_s + QString::number(i % 7)};
+    };
+    createCxp();
+    QList<CxpRow> rows;
+    for (int i = 0; i < kTriples; ++i) {
+        const LimitesCxp::Triple t = triple(i);
+        if (i % 2 == 0)
+            rows.append({t.maquina, t.producto, t.caracteristica, i, i + 1000});
+        if (i % 3 == 0)
+            rows.append({u"***"_s, t.producto, t.caracteristica, -i, 1 - i});
+        if (i == kNullTriple)
+            rows.append({t.maquina, t.producto, t.caracteristica, QVariant(), 5});
+    }
+    ASSERT_TRUE(cn->database().transaction());
+    insert(rows);
+    ASSERT_TRUE(cn->database().commit());
+
+    QList<LimitesCxp::Triple> triples;
+    for (int i = 0; i < kTriples; ++i)
+        triples.append(triple(i));
+    // Repeated triples are asked once.
+    for (int i = 0; i < 10; ++i)
+        triples.append(triple(i));
+    LimitesCxp limits(*cn);
+    limits.prefetch(triples);
+    run(u"DROP TABLE CXP"_s);
+
+    for (int i = 0; i < kTriples; ++i) {
+        SCOPED_TRACE(i);
+        const LimitesCxp::Triple t = triple(i);
+        LookupCase expected{"", t.maquina, t.producto, t.caracteristica, kNoLimits};
+        if (i == kNullTriple)
+            expected.error = ErrorNumber::InvalidUseOfNull;
+        else if (i % 2 == 0)
+            expected.expected = {double(i), double(i + 1000)};
+        else if (i % 3 == 0)
+            expected.expected = {double(-i), double(1 - i)};
+        expectCase(expected, limits.limites(t.maquina, t.producto, t.caracteristica));
+    }
+    // The error was given once, as a lookup's error is: asked again, the
+    // triple is looked up afresh, in a table that is gone.
+    const LimitesCxp::Triple t = triple(kNullTriple);
+    const auto again = limits.limites(t.maquina, t.producto, t.caracteristica);
+    ASSERT_FALSE(again.ok());
+    EXPECT_NE(again.error().numero, ErrorNumber::InvalidUseOfNull);
+}
+
+TEST_P(LimitesCxpTest, AFailedPrefetchLeavesTheLookupsAndTheirErrorsToLimites)
+{
+    // The engine's own error for a statement on the missing table.
+    const auto plain = cn->exec(u"Select CXPLINFC from CXP"_s);
+    ASSERT_FALSE(plain.ok());
+    const RuntimeError expected = plain.error();
+
+    LimitesCxp limits(*cn);
+    limits.prefetch({{u"M1"_s, u"P1"_s, u"C1"_s}, {u"M2"_s, u"P1"_s, u"C1"_s}});
+    // The first triple asked reports the engine's error, as without the
+    // prefetch...
+    const auto missing = limits.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().numero, expected.numero);
+    EXPECT_EQ(missing.error().fuente, expected.fuente);
+    EXPECT_TRUE(missing.error().descripcion.contains(u"cxp"_s, Qt::CaseInsensitive))
+        << describe(missing.error()).toStdString();
+
+    // ...and nothing was remembered for the others.
+    createCxp();
+    insert({{u"M1"_s, u"P1"_s, u"C1"_s, 1, 2}, {u"***"_s, u"P1"_s, u"C1"_s, 3, 4}});
+    EXPECT_EQ(limits.limites(u"M2"_s, u"P1"_s, u"C1"_s).value(), (Limites{3, 4}));
+    EXPECT_EQ(limits.limites(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limites{1, 2}));
+
+    // On a closed connection a prefetch finds nothing, and limites() answers
+    // as the connection does.
+    cn->close();
+    LimitesCxp closed(*cn);
+    closed.prefetch({{u"M1"_s, u"P1"_s, u"C1"_s}});
+    const auto notOpen = closed.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    ASSERT_FALSE(notOpen.ok());
+    EXPECT_EQ(notOpen.error().numero, ErrorNumber::ObjectClosed);
 }
 
 TEST_P(LimitesCxpTest, LimitsReadAsADoubleVariableTakesThem)
@@ -265,10 +394,14 @@ TEST_P(LimitesCxpTest, LimitsReadAsADoubleVariableTakesThem)
         SCOPED_TRACE(c.what);
         createCxp(c.columnType);
         insert({{u"M1"_s, u"P1"_s, u"C1"_s, c.stored, c.stored}});
+        const LookupCase expected{c.what, {}, {}, {}, {c.expected, c.expected}, c.error};
         LimitesCxp limits(*cn);
-        expectCase({c.what, {}, {}, {}, {c.expected, c.expected}, c.error},
-                   limits.limites(u"M1"_s, u"P1"_s, u"C1"_s));
+        LimitesCxp prefetched(*cn);
+        prefetched.prefetch({{u"M1"_s, u"P1"_s, u"C1"_s}});
+        expectCase(expected, limits.limites(u"M1"_s, u"P1"_s, u"C1"_s));
         run(u"DROP TABLE CXP"_s);
+        // The prefetch read the value the same way (the table is gone now).
+        expectCase(expected, prefetched.limites(u"M1"_s, u"P1"_s, u"C1"_s));
     }
 }
 
