@@ -6,6 +6,7 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/TrimBlanks.h"
 #include "config/ConfigDatabase.h"
 #include "database/ArmaConexion.h"
 #include "database/OpenDBOK.h"
@@ -20,18 +21,6 @@ namespace {
 
 // The start's report box: critical, closing itself after 5 s.
 constexpr double kReportSeconds = 5;
-
-// The classic Trim: blanks only.
-QString trimBlanks(const QString& text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text[first] == u' ')
-        ++first;
-    while (last > first && text[last - 1] == u' ')
-        --last;
-    return text.sliced(first, last - first);
-}
 
 RuntimeError connectionNotOpen()
 {
