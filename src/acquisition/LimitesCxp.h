@@ -46,7 +46,7 @@ public:
 
     explicit LimitesCxp(const Connection& cn);
 
-    // Asks the limits of many triples at once, several dozen per statement
+    // Asks the limits of many triples at once, ten per statement
     // (each triple's four lookups in it, the engine comparing the keys as in
     // limites()), so that limites() then answers them from memory: the
     // limits, or the error it would have given for the triple (errors stay

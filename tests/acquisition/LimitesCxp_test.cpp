@@ -280,10 +280,10 @@ TEST_P(LimitesCxpTest, PrefetchGivesWhatEachTriplesOwnLookupGives)
 
 TEST_P(LimitesCxpTest, PrefetchAsksManyTriplesOverSeveralStatements)
 {
-    // 120 triples, more than two statements' worth. Even triples have their
+    // 125 triples, a dozen statements and part of one. Even triples have their
     // own row, odd multiples of 3 only the row of any machine, the others no
     // row; triple 77's own row has a null lower limit.
-    constexpr int kTriples = 120;
+    constexpr int kTriples = 125;
     constexpr int kNullTriple = 77;
     const auto triple = [](int i) {
         return LimitesCxp::Triple{u"M"_s + QString::number(i), u"P"_s + QString::number(i),
