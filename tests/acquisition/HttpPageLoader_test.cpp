@@ -432,17 +432,17 @@ TEST_F(HttpPageLoaderTest, KeepsTheConnectionsOfManyHostsForTheNextRounds)
 
 TEST_F(HttpPageLoaderTest, ReplacesConnectionsTheStationClosesWhileIdle)
 {
-    // The station closes a connection that waits 50 ms for a request; each
+    // The station closes a connection that waits 250 ms for a request; each
     // round finds its connections closed, so libcurl closes its ends and
     // the next sockets get their numbers again.
     ServerOptions options;
-    options.idleTimeoutMs = 50;
+    options.idleTimeoutMs = 250;
     startServer(options);
     HttpPageLoader loader(shortLimit(10000, 2));
     Collector collector(loader);
     int accepted = 0;
     countAccepts(&accepted);
-    constexpr int kRounds = 6;
+    constexpr int kRounds = 5;
     for (int round = 1; round <= kRounds; ++round) {
         loader.load(url(QStringLiteral("/slow/20.html")));
         loader.load(url(QStringLiteral("/slow/20.html")));
