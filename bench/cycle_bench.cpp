@@ -19,6 +19,7 @@
 // --cxp-rows N (default 20000), --only LIST (scenarios by number, and
 // "loader", comma-separated; all by default), --simulator PATH.
 
+#include "BenchPostgres.h"
 #include "acquisition/Acquisition.h"
 #include "acquisition/Clock.h"
 #include "acquisition/HttpPageLoader.h"
@@ -915,23 +916,8 @@ void benchStarts(const Simulator& simulator, const Options& options)
     const QString database =
         QStringLiteral("telvar_cycle_") + QString::number(QCoreApplication::applicationPid());
     const auto admin = [&](const QString& statement) {
-        QString error;
-        {
-            QSqlDatabase db =
-                QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bench-admin"));
-            db.setHostName(host);
-            db.setPort(port);
-            db.setUserName(user);
-            db.setPassword(password);
-            db.setDatabaseName(
-                qEnvironmentVariable("TELVAR_PG_DATABASE", QStringLiteral("postgres")));
-            if (!db.open())
-                error = db.lastError().text();
-            else if (QSqlQuery q(db); !q.exec(statement))
-                error = q.lastError().text();
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("bench-admin"));
+        const QString error =
+            bench::runPostgresAdminStatement(host, port, user, password, statement);
         if (!error.isEmpty())
             die(statement + QStringLiteral(": ") + error);
     };

@@ -5,6 +5,7 @@
 //   - one connection and LimitesCxp (opening included), as the start does;
 //   - one connection per port and up to four queries on it, for comparison.
 
+#include "BenchPostgres.h"
 #include "acquisition/LimitesCxp.h"
 #include "database/ArmaConexion.h"
 #include "database/Connection.h"
@@ -169,23 +170,8 @@ void benchPostgres(int ports)
     const QString database = QStringLiteral("telvar_bench_limits_") +
                              QString::number(QCoreApplication::applicationPid());
     auto admin = [&](const QString& statement) {
-        QString error;
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"),
-                                                        QStringLiteral("bench-limits-admin"));
-            db.setHostName(host);
-            db.setPort(port);
-            db.setUserName(user);
-            db.setPassword(password);
-            db.setDatabaseName(
-                qEnvironmentVariable("TELVAR_PG_DATABASE", QStringLiteral("postgres")));
-            if (!db.open())
-                error = db.lastError().text();
-            else if (QSqlQuery q(db); !q.exec(statement))
-                error = q.lastError().text();
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("bench-limits-admin"));
+        const QString error =
+            bench::runPostgresAdminStatement(host, port, user, password, statement);
         if (!error.isEmpty())
             die(statement + QStringLiteral(": ") + error);
     };

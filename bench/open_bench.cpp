@@ -3,6 +3,7 @@
 // when TELVAR_PG_HOST names a cluster, PostgreSQL. Prints median and 95th
 // percentile over the rounds (default 1000; first argument overrides).
 
+#include "BenchPostgres.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
@@ -156,23 +157,8 @@ void benchPostgres(int rounds)
     const QString database =
         QStringLiteral("telvar_bench_") + QString::number(QCoreApplication::applicationPid());
     auto admin = [&](const QString& statement) {
-        QString error;
-        {
-            QSqlDatabase db =
-                QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), QStringLiteral("bench-admin"));
-            db.setHostName(host);
-            db.setPort(port);
-            db.setUserName(user);
-            db.setPassword(password);
-            db.setDatabaseName(
-                qEnvironmentVariable("TELVAR_PG_DATABASE", QStringLiteral("postgres")));
-            if (!db.open())
-                error = db.lastError().text();
-            else if (QSqlQuery q(db); !q.exec(statement))
-                error = q.lastError().text();
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(QStringLiteral("bench-admin"));
+        const QString error =
+            bench::runPostgresAdminStatement(host, port, user, password, statement);
         if (!error.isEmpty())
             die(statement + QStringLiteral(": ") + error);
     };
