@@ -286,6 +286,11 @@ class CountingInteraccion final : public Interaccion {
 public:
     void messageBox(const QString& text, BoxKind) override { record(text); }
     void mensaBox(const QString& text, BoxKind, double) override { record(text); }
+    bool questionBox(const QString& text) override
+    {
+        record(text);
+        return false;
+    }
     std::optional<QString> inputBox(const QString& prompt, InputEcho) override
     {
         record(prompt);

@@ -34,6 +34,7 @@ class FailOnBox final : public Interaccion {
 public:
     void messageBox(const QString& text, BoxKind) override { fail(text); }
     void mensaBox(const QString& text, BoxKind, double) override { fail(text); }
+    bool questionBox(const QString& text) override { fail(text); }
     std::optional<QString> inputBox(const QString& prompt, InputEcho) override
     {
         fail(prompt);

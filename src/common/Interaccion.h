@@ -46,6 +46,9 @@ public:
     // The timed message box with the icon of its kind (Plain: none),
     // duracion in seconds (0 or less: no count-down).
     virtual void mensaBox(const QString& mensaje, BoxKind icono, double duracion) = 0;
+    // A Yes/No question box (question icon, No the default button) carrying
+    // the application's title; true when the person answers Yes.
+    virtual bool questionBox(const QString& question) = 0;
     // An input box; std::nullopt when the person cancels.
     virtual std::optional<QString> inputBox(const QString& prompt,
                                             InputEcho echo = InputEcho::Normal) = 0;

@@ -14,33 +14,11 @@ namespace telvar {
 
 namespace {
 
-enum class Table { Config, Clocks };
-
-struct EditableColumn {
-    const char* field;
-    Table table;
-    bool whole;
-};
-
-// The columns a grid edit may write: HTMCONFI's own columns except its key,
-// and the interval of the port's clock.
-constexpr EditableColumn kEditables[] = {
-    {"Descr", Table::Config, false}, {"WebPg", Table::Config, false},
-    {"Ident", Table::Config, false}, {"Inici", Table::Config, true},
-    {"Longi", Table::Config, true},  {"Estac", Table::Config, false},
-    {"Maqui", Table::Config, false}, {"Produ", Table::Config, false},
-    {"Forma", Table::Config, false}, {"Carac", Table::Config, false},
-    {"Opera", Table::Config, false}, {"Reloj", Table::Config, true},
-    {"Inter", Table::Clocks, true},
-};
-
-const EditableColumn* editable(const QString& field)
+// A grid edit may write every writable column but the row's key.
+bool isGridColumn(const QString& field)
 {
-    for (const EditableColumn& c : kEditables) {
-        if (field.compare(QLatin1String(c.field), Qt::CaseInsensitive) == 0)
-            return &c;
-    }
-    return nullptr;
+    return ConfigRowWriter::isWritable(field) &&
+           field.compare(QStringLiteral("Puert"), Qt::CaseInsensitive) != 0;
 }
 
 RuntimeError sqlError(Dialecto dialecto, const QSqlError& error, const QString& context)
@@ -77,17 +55,7 @@ Status ConfigGridModel::bind(std::unique_ptr<Connection> cn, const QString& reco
     m_cn = std::move(cn);
     m_recordSource = recordSource;
 
-    m_textWidths.clear();
-    for (const EditableColumn& c : kEditables) {
-        if (c.whole || c.table != Table::Config)
-            continue;
-        // A text column whose size cannot be read is written unchecked: the
-        // width check has already vouched for the key columns.
-        const Result<int> width =
-            m_cn->definedSize(QStringLiteral("HTMCONFI"), QLatin1String(c.field));
-        if (width && width.value() > 0)
-            m_textWidths.insert(QString::fromLatin1(c.field).toUpper(), width.value());
-    }
+    m_writer = std::make_unique<ConfigRowWriter>(*m_cn);
     Status reread = runRecordSource();
     if (!reread)
         unbind();
@@ -103,6 +71,7 @@ void ConfigGridModel::unbind()
     // destructor) does not reach a driver that is gone.
     setQuery(QSqlQuery());
     forgetRows();
+    m_writer.reset();
     m_cn.reset();
 }
 
@@ -189,14 +158,19 @@ int ConfigGridModel::columnOf(const QString& field) const
     return -1;
 }
 
-ConfigRow ConfigGridModel::row(int rowIndex) const
+QSqlRecord ConfigGridModel::rowRecord(int rowIndex) const
 {
     QSqlRecord values = record(rowIndex);
     for (auto it = m_written.cbegin(); it != m_written.cend(); ++it) {
         if (it.key().first == rowIndex)
             values.setValue(it.key().second, it.value());
     }
-    return ConfigRow::fromRecord(values);
+    return values;
+}
+
+ConfigRow ConfigGridModel::row(int rowIndex) const
+{
+    return ConfigRow::fromRecord(rowRecord(rowIndex));
 }
 
 QVariant ConfigGridModel::data(const QModelIndex& index, int role) const
@@ -212,18 +186,13 @@ QVariant ConfigGridModel::data(const QModelIndex& index, int role) const
     const QString field = record().fieldName(index.column());
     if (role == Qt::TextAlignmentRole) {
         // Whole numbers line up on their last digit.
-        const EditableColumn* column = editable(field);
-        const bool whole = column
-                               ? column->whole
-                               : field.compare(QStringLiteral("Puert"), Qt::CaseInsensitive) == 0;
-        if (whole)
+        if (ConfigRowWriter::isWholeNumber(field))
             return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
         return {};
     }
     if (role == Qt::ToolTipRole) {
         // A text cut off by its column can be read whole.
-        const EditableColumn* column = editable(field);
-        if (column && !column->whole)
+        if (isGridColumn(field) && !ConfigRowWriter::isWholeNumber(field))
             return data(index, Qt::DisplayRole);
         return {};
     }
@@ -240,49 +209,7 @@ std::optional<int> ConfigGridModel::rowOfPuert(int puert) const
 
 bool ConfigGridModel::isEditable(const QString& field) const
 {
-    return m_cn != nullptr && editable(field) != nullptr;
-}
-
-Result<QVariant> ConfigGridModel::valueForColumn(const QString& field, const QVariant& value) const
-{
-    const EditableColumn* column = editable(field);
-    const QString name = QLatin1String(column->field);
-    const QString text = value.isNull() ? QString() : value.toString();
-    if (column->whole) {
-        const QString digits = text.trimmed();
-        if (digits.isEmpty())
-            return QVariant(QMetaType::fromType<qlonglong>());
-        bool isNumber = false;
-        const qlonglong number = digits.toLongLong(&isNumber);
-        if (!isNumber)
-            return valueError(ErrorNumber::TypeMismatch,
-                              QStringLiteral("Type mismatch: ") + name +
-                                  QStringLiteral(" takes a whole number, not \"") + text +
-                                  QStringLiteral("\""));
-        const bool isClock = name == QLatin1String("Reloj");
-        const qlonglong minimum =
-            isClock ? 0 : (column->table == Table::Clocks ? 0 : -2147483647 - 1);
-        const qlonglong maximum = isClock ? 10 : 2147483647;
-        if (number < minimum || number > maximum)
-            return valueError(ErrorNumber::Overflow,
-                              QStringLiteral("Overflow: ") + name +
-                                  QStringLiteral(" takes a whole number from ") +
-                                  QString::number(minimum) + QStringLiteral(" to ") +
-                                  QString::number(maximum) + QStringLiteral(", not ") +
-                                  QString::number(number));
-        return QVariant(number);
-    }
-    if (text.isEmpty())
-        return QVariant(QMetaType::fromType<QString>());
-    const auto width = m_textWidths.constFind(field.toUpper());
-    if (width != m_textWidths.cend() && text.size() > width.value())
-        return valueError(ErrorNumber::FieldTooSmall,
-                          QStringLiteral("The field is too small to accept the amount of data you "
-                                         "attempted to add: ") +
-                              name + QStringLiteral(" holds at most ") +
-                              QString::number(width.value()) + QStringLiteral(" characters, \"") +
-                              text + QStringLiteral("\" has ") + QString::number(text.size()));
-    return QVariant(text);
+    return m_cn != nullptr && isGridColumn(field);
 }
 
 Result<QVariant> ConfigGridModel::writeValue(int puert, const QString& field, const QVariant& value)
@@ -290,8 +217,7 @@ Result<QVariant> ConfigGridModel::writeValue(int puert, const QString& field, co
     if (!m_cn)
         return valueError(ErrorNumber::ConnectionNotOpen,
                           QStringLiteral("The connection cannot be used: it is not open"));
-    const EditableColumn* column = editable(field);
-    if (!column)
+    if (!isGridColumn(field))
         return valueError(ErrorNumber::CannotUpdate, QStringLiteral("Cannot update: the column ") +
                                                          field + QStringLiteral(" is read-only"));
     const std::optional<int> rowIndex = rowOfPuert(puert);
@@ -304,75 +230,27 @@ Result<QVariant> ConfigGridModel::writeValue(int puert, const QString& field, co
                           QStringLiteral("Cannot update: port ") + QString::number(puert) +
                               QStringLiteral(" is in more than one row of HTMCONFI; give "
                                              "each row a port number of its own first"));
-    Result<QVariant> newValue = valueForColumn(field, value);
+    // An emptied cell stores null.
+    const QVariant given =
+        value.isNull() || value.toString().isEmpty() ? QVariant() : QVariant(value.toString());
+    Result<QVariant> newValue = m_writer->valueForColumn(field, given);
     if (!newValue)
         return newValue.error();
 
-    const QString name = QLatin1String(column->field);
-    QString statement;
-    QString table;
-    QString where;
-    QVariantList values{newValue.value()};
-    if (column->table == Table::Config) {
-        statement =
-            QStringLiteral("UPDATE HTMCONFI SET ") + name + QStringLiteral(" = ? WHERE Puert = ?");
-        values.append(puert);
-        table = QStringLiteral("HTMCONFI");
-        where = QStringLiteral("port ") + QString::number(puert);
-    } else {
+    Status written;
+    if (ConfigRowWriter::isClockColumn(field)) {
         const std::optional<int> key = row(*rowIndex).Clave;
         if (!key)
             return valueError(ErrorNumber::CannotUpdate,
                               QStringLiteral("Cannot update: port ") + QString::number(puert) +
                                   QStringLiteral(" has no clock whose interval could change"));
-        statement = QStringLiteral("UPDATE HTMRELOJ SET INTER = ? WHERE CLAVE = ?");
-        values.append(*key);
-        table = QStringLiteral("HTMRELOJ");
-        where = QStringLiteral("clock ") + QString::number(*key);
+        written = m_writer->writeClockInterval(*key, newValue.value());
+    } else {
+        written = m_writer->writePort(puert, {{field, newValue.value()}});
     }
-    if (Status written = writeOneRow(statement, values, table, where); !written)
+    if (!written)
         return written.error();
     return newValue.value();
-}
-
-Status ConfigGridModel::writeOneRow(const QString& statement, const QVariantList& values,
-                                    const QString& table, const QString& where)
-{
-    // The key may have been left ambiguous by another program since the rows
-    // were read (a file without a primary key): the change stands only when
-    // it reached exactly the one row it is meant for.
-    QSqlDatabase db = m_cn->database();
-    if (!db.transaction())
-        return sqlError(m_cn->dialecto(), db.lastError(),
-                        QStringLiteral("starting the change of ") + where);
-    int changed = 0;
-    {
-        Result<QSqlQuery> done = m_cn->exec(statement, values);
-        if (!done) {
-            db.rollback();
-            return done.error();
-        }
-        changed = done.value().numRowsAffected();
-    }
-    if (changed != 1) {
-        db.rollback();
-        if (changed == 0)
-            return valueError(ErrorNumber::NoCurrentRecord,
-                              QStringLiteral("No current record: ") + where +
-                                  QStringLiteral(" is no longer in ") + table);
-        return valueError(ErrorNumber::CannotUpdate,
-                          QStringLiteral("Cannot update: the change to ") + where +
-                              QStringLiteral(" would change ") + QString::number(changed) +
-                              QStringLiteral(" rows of ") + table +
-                              QStringLiteral(" that share its key; nothing was changed"));
-    }
-    if (!db.commit()) {
-        const RuntimeError error = sqlError(m_cn->dialecto(), db.lastError(),
-                                            QStringLiteral("saving the change of ") + where);
-        db.rollback();
-        return error;
-    }
-    return {};
 }
 
 Status ConfigGridModel::writeField(int puert, const QString& field, const QVariant& value)
@@ -382,7 +260,7 @@ Status ConfigGridModel::writeField(int puert, const QString& field, const QVaria
         return written.error();
     if (Status reread = runRecordSource(); !reread)
         return reread;
-    emit fieldWritten(puert, QLatin1String(editable(field)->field));
+    emit fieldWritten(puert, ConfigRowWriter::columnName(field));
     return {};
 }
 
@@ -418,7 +296,7 @@ Qt::ItemFlags ConfigGridModel::flags(const QModelIndex& index) const
     if (!isEditable(field) || m_ambiguousRows.contains(index.row()))
         return f;
     // A port without a clock row has no interval to edit.
-    if (editable(field)->table == Table::Clocks && !row(index.row()).Clave)
+    if (ConfigRowWriter::isClockColumn(field) && !row(index.row()).Clave)
         return f;
     return f | Qt::ItemIsEditable;
 }
@@ -451,7 +329,7 @@ bool ConfigGridModel::setData(const QModelIndex& index, const QVariant& value, i
         m_rereadPending = true;
         QMetaObject::invokeMethod(this, &ConfigGridModel::rereadAfterEdit, Qt::QueuedConnection);
     }
-    emit fieldWritten(puert, QLatin1String(editable(field)->field));
+    emit fieldWritten(puert, ConfigRowWriter::columnName(field));
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/RuntimeError.h"
 #include "config/ConfigRow.h"
+#include "config/ConfigRowWriter.h"
 
 #include <QHash>
 #include <QSet>
@@ -60,6 +61,13 @@ public:
     int columnOf(const QString& field) const;
     // The values of row rowIndex (0-based, in the record source's order).
     ConfigRow row(int rowIndex) const;
+    // The same row as the query gives it, nulls kept.
+    QSqlRecord rowRecord(int rowIndex) const;
+
+    // The writer of the configuration's rows over the model's connection;
+    // null while unbound. Whoever writes through it reads the rows again
+    // with refresh() afterwards.
+    const ConfigRowWriter* writer() const { return m_writer.get(); }
     // The row whose Puert is puert (the last such row when several share it);
     // a row whose Puert is empty has none.
     std::optional<int> rowOfPuert(int puert) const;
@@ -89,23 +97,18 @@ private:
     Status runRecordSource();
     // Writes the checked value; the stored value, or the error.
     Result<QVariant> writeValue(int puert, const QString& field, const QVariant& value);
-    // Runs statement in a transaction that is kept only when it changed
-    // exactly one row of table; where names that row in the error.
-    Status writeOneRow(const QString& statement, const QVariantList& values, const QString& table,
-                       const QString& where);
     // Forgets what was known of the rows read.
     void forgetRows();
     void rereadAfterEdit();
     // Reports a failed grid edit ("Telvar. DBGrid1.", the error).
     void warn(const RuntimeError& error);
     bool isEditable(const QString& field) const;
-    Result<QVariant> valueForColumn(const QString& field, const QVariant& value) const;
 
     Interaccion& m_ui;
     std::unique_ptr<Connection> m_cn;
+    std::unique_ptr<ConfigRowWriter> m_writer; // over m_cn while bound
     QString m_recordSource;
     QHash<QString, QString> m_captions; // upper-cased field name -> caption
-    QHash<QString, int> m_textWidths;   // upper-cased text column -> defined size
     QHash<int, int> m_rowOfPuert;       // Puert -> row, rebuilt after each read
     QSet<int> m_repeatedPuerts;         // Puert values more than one row has
     bool m_locked = false;

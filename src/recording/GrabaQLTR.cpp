@@ -4,11 +4,11 @@
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "common/TrimBlanks.h"
+#include "common/ValorNumerico.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineErrors.h"
 #include "database/OpenDBOK.h"
 #include "database/SqlDialect.h"
-#include "recording/ValorNumerico.h"
 
 #include <QDir>
 #include <QFile>

@@ -5,11 +5,11 @@
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "common/TrimBlanks.h"
+#include "common/ValorNumerico.h"
 #include "config/ConfigLookup.h"
 #include "recording/ReadingsModel.h"
 #include "recording/RecordingLog.h"
 #include "recording/UnrecordedLog.h"
-#include "recording/ValorNumerico.h"
 
 #include <QDir>
 

@@ -16,6 +16,14 @@ void RecordingInteraccion::mensaBox(const QString& mensaje, BoxKind icono, doubl
         whileBoxOpen(boxes.back());
 }
 
+bool RecordingInteraccion::questionBox(const QString& question)
+{
+    boxes.append({Box::Type::QuestionBox, question, BoxKind::Question, 0});
+    if (whileBoxOpen)
+        whileBoxOpen(boxes.back());
+    return !questionAnswers.isEmpty() && questionAnswers.takeFirst();
+}
+
 std::optional<QString> RecordingInteraccion::inputBox(const QString& prompt, InputEcho echo)
 {
     boxes.append({Box::Type::InputBox, prompt, BoxKind::Plain, 0, echo});

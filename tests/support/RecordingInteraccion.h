@@ -15,7 +15,7 @@ namespace telvar::test {
 class RecordingInteraccion final : public Interaccion {
 public:
     struct Box {
-        enum class Type { MessageBox, MensaBox, InputBox, ListPicker } type;
+        enum class Type { MessageBox, MensaBox, QuestionBox, InputBox, ListPicker } type;
         QString text;
         BoxKind icono = BoxKind::Plain;
         double duracion = 0;
@@ -24,6 +24,7 @@ public:
 
     void messageBox(const QString& text, BoxKind kind) override;
     void mensaBox(const QString& mensaje, BoxKind icono, double duracion) override;
+    bool questionBox(const QString& question) override;
     std::optional<QString> inputBox(const QString& prompt,
                                     InputEcho echo = InputEcho::Normal) override;
     QString superListBox(const ListPickerRequest& request) override;
@@ -34,10 +35,12 @@ public:
     QList<ListPickerRequest> pickerRequests;
     QList<PointerShape> pointerChanges;
     QQueue<std::optional<QString>> inputAnswers;
+    // Answers to question boxes, true for Yes (an empty queue answers No).
+    QList<bool> questionAnswers;
     QQueue<QString> pickerAnswers;
     PointerShape mousePointer = PointerShape::Default;
     int beeps = 0;
-    // Runs while a message box or timed box is open (after it is recorded),
+    // Runs while a message box, timed box or question box is open (after it is recorded),
     // as events do under a real modal box.
     std::function<void(const Box&)> whileBoxOpen;
 };

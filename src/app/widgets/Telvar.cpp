@@ -3,6 +3,8 @@
 #include "acquisition/HttpPageLoader.h"
 #include "acquisition/SendRequest.h"
 #include "app/widgets/GridLayouts.h"
+#include "common/ErrorNumbers.h"
+#include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "common/Twips.h"
@@ -10,6 +12,7 @@
 #include "config/ConfigTexts.h"
 #include "config/widgets/TelvarConfig.h"
 #include "database/LeeAnchos.h"
+#include "portform/widgets/HtmlCanal.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -101,12 +104,12 @@ Telvar::Telvar(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoade
                QWidget* parent)
     : QMainWindow(parent), m_m(m), m_ui(ui), m_configDatabase(m, ui), m_readings(m),
       m_runChooser([](TelvarConfig& chooser) { chooser.exec(); }),
-      m_ownLoader(std::move(ownLoader)), m_ownClock(std::move(ownClock)),
+      m_runPortForm([](HtmlCanal& form) { form.exec(); }), m_ownLoader(std::move(ownLoader)),
+      m_ownClock(std::move(ownClock)), m_pageLoader(loader ? loader : m_ownLoader.get()),
       m_unrecorded(UnrecordedLog::forInstallation(m.RutaApp))
 {
     const Clock& time = clock ? *clock : *m_ownClock;
-    m_acquisition = std::make_unique<Acquisition>(m, ui, m_configDatabase,
-                                                  loader ? *loader : *m_ownLoader, time);
+    m_acquisition = std::make_unique<Acquisition>(m, ui, m_configDatabase, *m_pageLoader, time);
     m_grabaQLTR = std::make_unique<GrabaQLTR>(m, ui, time);
     m_readingRecorder =
         std::make_unique<ReadingRecorder>(m, ui, time, m_configDatabase.RsConfBusca(), m_readings,
@@ -132,6 +135,7 @@ void Telvar::buildControls()
     m_cmdAbre->setObjectName(QStringLiteral("cmdAbre"));
     m_cmdConf = new QPushButton(central);
     m_cmdConf->setObjectName(QStringLiteral("cmdConf"));
+    connect(m_cmdConf, &QPushButton::clicked, this, &Telvar::cmdConf_Click);
     m_bArchConf = new QPushButton(QStringLiteral("..."), central);
     m_bArchConf->setObjectName(QStringLiteral("bArchConf"));
     m_bArchConf->setMinimumWidth(140);
@@ -373,6 +377,40 @@ QString Telvar::SendRequest(const QString& strURL)
         m_ui.messageBox(sendRequestReport(strURL, result), BoxKind::Critical);
     }
     return result.text;
+}
+
+void Telvar::cmdConf_Click()
+{
+    if (m_acquisition->isRunning())
+        return;
+    m_SSTab1->setCurrentIndex(0);
+    ConfigGridModel& grid = m_configDatabase.RsConf();
+    const QModelIndex current = m_DBGrid1->currentIndex();
+    if (!current.isValid()) {
+        m_ui.mensaBox(
+            errorReport(QStringLiteral("Telvar. cmdConf."),
+                        RuntimeError{ErrorNumber::NoCurrentRecord, QStringLiteral("Telvar"),
+                                     QStringLiteral("No current record: no port is "
+                                                    "selected in the configuration")}),
+            BoxKind::Exclamation, 5);
+        return;
+    }
+    {
+        HtmlCanal form(m_m, m_ui, grid, *m_pageLoader, this);
+        form.PuertoConf = grid.row(current.row()).Puert;
+        if (!form.Form_Load())
+            return;
+        m_runPortForm(form);
+    }
+    // The grid returns to the port it was on (rememberCurrentPort and
+    // restoreCurrentPort follow the re-binding), wherever the edit moved it.
+    if (Reinicia() == ReiniciaOutcome::EndProgram)
+        emit programMustEnd();
+}
+
+void Telvar::setPortFormRunner(PortFormRunner runner)
+{
+    m_runPortForm = std::move(runner);
 }
 
 void Telvar::setChooserRunner(ChooserRunner runner)

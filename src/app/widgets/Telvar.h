@@ -28,6 +28,7 @@ class Clock;
 class Interaccion;
 class PageLoader;
 class TelvarConfig;
+class HtmlCanal;
 
 // The main window, where the program's parts meet: the configuration grid
 // (tab 0), the readings and the recording log (tab 1), the acquisition and
@@ -39,6 +40,8 @@ class Telvar final : public QMainWindow {
 public:
     // How bArchConf shows the chooser (modally); tests drive it instead.
     using ChooserRunner = std::function<void(TelvarConfig&)>;
+    // How cmdConf shows the port form (modally); tests drive it instead.
+    using PortFormRunner = std::function<void(HtmlCanal&)>;
 
     // The window with its own page loader (HTTP) and the system's clock.
     Telvar(Modulo1& m, Interaccion& ui, QWidget* parent = nullptr);
@@ -59,6 +62,12 @@ public:
     void bArchConf_Click();
 
     void setChooserRunner(ChooserRunner runner);
+
+    // Opens the port form on the grid's current port; when it has closed,
+    // reads the configuration again and returns the grid to that port.
+    // Emits programMustEnd when the reading requires the program to end.
+    void cmdConf_Click();
+    void setPortFormRunner(PortFormRunner runner);
 
     // Fetches the page of the grid's current port into txtSource, showing
     // the progress in lblStatus; a failure is reported in a box.
@@ -110,8 +119,10 @@ private:
     ReadingsModel m_readings;
     RecordingLog m_recordingLog;
     ChooserRunner m_runChooser;
+    PortFormRunner m_runPortForm;
     std::unique_ptr<PageLoader> m_ownLoader;
     std::unique_ptr<Clock> m_ownClock;
+    PageLoader* m_pageLoader; // the acquisition's; the port form's preview shares it
     std::unique_ptr<Acquisition> m_acquisition;
     UnrecordedLog m_unrecorded;
     std::unique_ptr<GrabaQLTR> m_grabaQLTR;

@@ -70,6 +70,18 @@ void GuiInteraccion::mensaBox(const QString& mensaje, BoxKind icono, double dura
     delete box.data();
 }
 
+bool GuiInteraccion::questionBox(const QString& question)
+{
+    const QPointer<QMessageBox> box = new QMessageBox(
+        QMessageBox::Question, title(), question, QMessageBox::Yes | QMessageBox::No, boxParent());
+    box->setObjectName(QStringLiteral("MsgBox"));
+    box->setDefaultButton(QMessageBox::No);
+    const int answer = box->exec();
+    const bool yes = box && answer == QMessageBox::Yes;
+    delete box.data();
+    return yes;
+}
+
 std::optional<QString> GuiInteraccion::inputBox(const QString& prompt, InputEcho echo)
 {
     const QPointer<QInputDialog> box = new QInputDialog(boxParent());

@@ -24,6 +24,7 @@ public:
 
     void messageBox(const QString& text, BoxKind kind) override;
     void mensaBox(const QString& mensaje, BoxKind icono, double duracion) override;
+    bool questionBox(const QString& question) override;
     std::optional<QString> inputBox(const QString& prompt,
                                     InputEcho echo = InputEcho::Normal) override;
     QString superListBox(const ListPickerRequest& request) override;

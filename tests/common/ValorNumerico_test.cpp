@@ -1,4 +1,4 @@
-#include "recording/ValorNumerico.h"
+#include "common/ValorNumerico.h"
 
 #include <QString>
 #include <gtest/gtest.h>

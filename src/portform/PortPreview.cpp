@@ -1,0 +1,148 @@
+#include "portform/PortPreview.h"
+
+#include "acquisition/Extraction.h"
+#include "acquisition/SendRequest.h"
+#include "acquisition/TPuerto.h"
+#include "common/TrimBlanks.h"
+#include "common/ValorNumerico.h"
+
+#include <cmath>
+#include <limits>
+
+namespace telvar {
+
+namespace {
+
+// The whole number a start or length box gives, when the acquisition can
+// use it.
+std::optional<qint16> shortNumber(const QString& text)
+{
+    const double value = std::nearbyint(valorNumerico(text));
+    if (!std::isfinite(value) || value < std::numeric_limits<qint16>::min() ||
+        value > std::numeric_limits<qint16>::max())
+        return std::nullopt;
+    return static_cast<qint16>(value);
+}
+
+QString pageLineOf(const LoadedPage& page)
+{
+    switch (page.outcome) {
+    case PageOutcome::Complete:
+        return QStringLiteral("Page read: %1 characters, HTTP status %2")
+            .arg(page.text.size())
+            .arg(page.httpStatus);
+    case PageOutcome::Truncated:
+        return QStringLiteral("Only the first %1 characters of the page were read: %2")
+            .arg(page.text.size())
+            .arg(page.error ? page.error->descripcion : QString());
+    case PageOutcome::TimedOut:
+        return QStringLiteral("The page did not answer in time: the port would read nothing");
+    case PageOutcome::Unreachable:
+        return QStringLiteral("The page cannot be reached: the port would read nothing");
+    case PageOutcome::Failed:
+        return QStringLiteral("The page cannot be read: ") +
+               (page.error ? page.error->descripcion : QString());
+    }
+    return {};
+}
+
+} // namespace
+
+PortPreview::PortPreview(PageLoader& loader, QObject* parent) : QObject(parent), m_loader(loader)
+{
+    connect(&m_loader, &PageLoader::pageLoaded, this, &PortPreview::pageLoaded);
+}
+
+PortPreview::~PortPreview()
+{
+    if (m_ticket != 0)
+        m_loader.cancel(m_ticket);
+}
+
+void PortPreview::load(const QString& url)
+{
+    if (m_ticket != 0)
+        m_loader.cancel(m_ticket);
+    m_ticket = 0;
+    m_page.reset();
+    m_url = trimBlanks(url);
+    if (!m_url.isEmpty())
+        m_ticket = m_loader.load(m_url);
+    emit changed();
+}
+
+void PortPreview::setCut(const QString& ident, const QString& inici, const QString& longi)
+{
+    m_ident = trimBlanks(ident);
+    m_inici = inici;
+    m_longi = longi;
+    emit changed();
+}
+
+void PortPreview::pageLoaded(PageLoader::Ticket ticket, const LoadedPage& page)
+{
+    if (ticket == 0 || ticket != m_ticket)
+        return;
+    m_ticket = 0;
+    m_page = page;
+    emit changed();
+}
+
+PreviewView PortPreview::view() const
+{
+    PreviewView view;
+    if (m_url.isEmpty()) {
+        view.pageLine = QStringLiteral("No web page to read");
+        return view;
+    }
+    if (!m_page) {
+        view.pageLine =
+            QStringLiteral("Reading ") + maskUrlPassword(m_url) + QStringLiteral(" ...");
+        return view;
+    }
+    view.pageLine = pageLineOf(*m_page);
+
+    const std::optional<qint16> inici = shortNumber(m_inici);
+    const std::optional<qint16> longi = shortNumber(m_longi);
+    if (!inici || !longi) {
+        view.readingLine =
+            QStringLiteral("The start and the length must be numbers from -32768 to 32767");
+        return view;
+    }
+    TPuerto port;
+    port.WebPg = m_url;
+    port.Ident = m_ident;
+    port.Inici = *inici;
+    port.Longi = *longi;
+    const QString& page = m_page->text;
+    const Extraction extraction = extractReading(page, port);
+    switch (extraction.status) {
+    case ReadingStatus::NotFound:
+        view.readingLine = extraction.statusText;
+        return view;
+    case ReadingStatus::Failed:
+        view.readingLine =
+            QStringLiteral("The reading cannot be cut: ") +
+            (extraction.errors.isEmpty() ? QString() : extraction.errors.first().descripcion);
+        return view;
+    case ReadingStatus::Blank:
+        view.readingLine = QStringLiteral("The cut is blank: nothing would be recorded");
+        break;
+    case ReadingStatus::Read:
+        view.readingLine =
+            QStringLiteral("Reading: ") + extraction.reading + QStringLiteral("   (value ") +
+            QString::number(valorNumerico(extraction.reading), 'g', 15) + QLatin1Char(')');
+        break;
+    }
+    // Where the cut starts (0-based), as the extraction counted it.
+    const qsizetype anchor = classicPosition(page, port.Ident) - 1;
+    const qsizetype start = anchor + port.Ident.size() + port.Inici - 1;
+    const qsizetype end = std::min<qsizetype>(start + extraction.reading.size(), page.size());
+    const qsizetype from = std::max<qsizetype>(0, start - kContext);
+    view.before = page.mid(from, start - from);
+    view.cut = extraction.reading;
+    view.after = page.mid(end, kContext);
+    return view;
+}
+
+} // namespace telvar

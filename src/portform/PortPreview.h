@@ -1,0 +1,69 @@
+#pragma once
+
+#include "acquisition/PageLoader.h"
+
+#include <QObject>
+#include <QString>
+#include <optional>
+
+namespace telvar {
+
+// What the port form shows of the page being configured: the state of the
+// page's loading, and the reading that the identifier, start and length
+// would cut out of it, with the text around the cut.
+struct PreviewView {
+    // How the page stands: not asked for, loading, read, or why not.
+    QString pageLine;
+    // What the cut gives: the reading and its numeric value, "<identifier>
+    // not found", a blank cut or why the cut fails; empty until a page is read.
+    QString readingLine;
+    // The page text just before the cut, the cut itself and the text just
+    // after it (all empty when nothing was cut).
+    QString before;
+    QString cut;
+    QString after;
+};
+
+// The live preview of a port's reading. The page is fetched through the
+// page loader (the acquisition's own, with its bounds and time limit) when
+// the address is set; the identifier, start and length are applied to the
+// page already read, so editing them costs no fetch.
+class PortPreview final : public QObject {
+    Q_OBJECT
+public:
+    // At most this many characters of page text are shown on each side of
+    // the cut.
+    static constexpr int kContext = 60;
+
+    explicit PortPreview(PageLoader& loader, QObject* parent = nullptr);
+    ~PortPreview() override;
+
+    // Fetches the page at url (an empty address asks for nothing); a fetch
+    // still under way is forgotten.
+    void load(const QString& url);
+    // The cut as the form's boxes hold it: the identifier as typed (blanks
+    // around it removed, as saving does), start and length as the numbers
+    // their texts begin with.
+    void setCut(const QString& ident, const QString& inici, const QString& longi);
+
+    PreviewView view() const;
+    // The address last asked for.
+    const QString& url() const { return m_url; }
+    bool isLoading() const { return m_ticket != 0; }
+
+signals:
+    void changed();
+
+private:
+    void pageLoaded(PageLoader::Ticket ticket, const LoadedPage& page);
+
+    PageLoader& m_loader;
+    QString m_url;
+    PageLoader::Ticket m_ticket = 0;
+    std::optional<LoadedPage> m_page;
+    QString m_ident;
+    QString m_inici;
+    QString m_longi;
+};
+
+} // namespace telvar

@@ -1,0 +1,247 @@
+// The port form on screen (offscreen): its layout and captions, the pickers
+// as a person uses them, saving and cancelling, and the preview.
+#include "common/Twips.h"
+#include "config/ConfigDatabase.h"
+#include "config/config_fixture.h"
+#include "database/ArmaConexion.h"
+#include "demo/DemoTexts.h"
+#include "demo/QualitraDemo.h"
+#include "portform/widgets/HtmlCanal.h"
+#include "support/ScriptedPageLoader.h"
+#include "support/WidgetLookup.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace telvar {
+namespace {
+
+using test::child;
+
+class HtmlCanalTest : public ::testing::Test, protected test::ConfigFixture {
+protected:
+    void SetUp() override
+    {
+        m_path = createConfig(QStringLiteral("TLVConf.mdb"), fixtureKeyWidths(),
+                              {{7, QStringLiteral("Diámetro"), QStringLiteral("EST01"), 1},
+                               {8, QStringLiteral("Largo"), QStringLiteral("EST01"), 1}});
+        writeTLVDirec({m_path});
+        auto cn = openDatabase(m_path);
+        ASSERT_TRUE(cn->exec(QStringLiteral("update HTMCONFI set WebPg = 'http://st/7.html', "
+                                            "Ident = 'Diam=', Inici = 1, Longi = 6, "
+                                            "Opera = 'OPER01', Maqui = 'MAQ01', "
+                                            "Produ = 'PROD-A', Forma = 'FRM01', Carac = 'DIAM'"))
+                        .ok());
+        const QString qualitra = m.RutaApp + QStringLiteral("Qualitra.MDB");
+        ASSERT_TRUE(demo::createQualitraDemoFile(qualitra, m.PassBD).ok());
+        m.TipoBD = QStringLiteral("[JET4]");
+        m.CadConexion = jetConnectionString(qualitra, m.PassBD);
+        for (const demo::DemoMessage& message : demo::demoMessages()) {
+            if (message.section == 0 || message.section == 2 || message.section == 43 ||
+                message.section == 44 || message.section == 76)
+                m.TablaMensajes.setText(message.section, message.number, 1,
+                                        QString::fromUtf8(message.spanish));
+        }
+        ASSERT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
+    }
+
+    // The form on port puert, shown and active, as the main window opens it.
+    std::unique_ptr<HtmlCanal> open(int puert)
+    {
+        auto form = std::make_unique<HtmlCanal>(m, ui, m_conf.RsConf(), m_loader);
+        form->PuertoConf = puert;
+        if (!form->Form_Load())
+            return nullptr;
+        form->show();
+        QApplication::setActiveWindow(form.get());
+        EXPECT_TRUE(QTest::qWaitForWindowActive(form.get()));
+        return form;
+    }
+    // The person tabs or clicks into box.
+    static void enter(QWidget* box)
+    {
+        box->setFocus(Qt::TabFocusReason);
+        QApplication::processEvents();
+    }
+    QString stored(int puert, const char* column)
+    {
+        auto cn = openDatabase(m_path);
+        auto r = cn->exec(QStringLiteral("select ") + QLatin1String(column) +
+                              QStringLiteral(" from HTMCONFI where Puert = ?"),
+                          {puert});
+        return r && r.value().next() ? r.value().value(0).toString() : QStringLiteral("<none>");
+    }
+
+    QString m_path;
+    ConfigDatabase m_conf{m, ui};
+    test::ScriptedPageLoader m_loader;
+};
+
+TEST_F(HtmlCanalTest, TheFormShowsThePortWithItsCaptionsLayoutAndLimits)
+{
+    auto form = open(7);
+    ASSERT_TRUE(form);
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Puerto 7"));
+    EXPECT_EQ(child<QLabel>(*form, "Label1_14")->text(), QStringLiteral("Descripción:"));
+    EXPECT_EQ(child<QLabel>(*form, "Label1_0")->text(), m.Mensajes(76, 25) + QLatin1Char(':'));
+    EXPECT_EQ(child<QLabel>(*form, "Label1_1")->text(), m.Mensajes(76, 26) + QLatin1Char(':'));
+    EXPECT_EQ(child<QPushButton>(*form, "cmdAceptar")->text(), m.Mensajes(0, 22));
+    EXPECT_EQ(child<QPushButton>(*form, "cmdCancelar")->text(), m.Mensajes(2, 4));
+
+    const struct {
+        const char* box;
+        const char* text;
+        int maxLength;
+        double left;
+        double top;
+    } boxes[] = {
+        {"txtDescr", "Diámetro", 50, 1275, 75},   {"txtWebPg", "http://st/7.html", 100, 1275, 435},
+        {"txtIdent", "Diam=", 40, 1275, 795},     {"txtInici", "1", 20, 1275, 1155},
+        {"txtLongi", "6", 20, 4095, 1155},        {"txtOpera", "OPER01", 32767, 1275, 1620},
+        {"txtMaqui", "MAQ01", 32767, 1275, 2340}, {"txtCarac", "DIAM", 32767, 1275, 3420},
+        {"txtReloj", "1", 1, 5940, 3420},
+    };
+    const double dpiX = form->logicalDpiX();
+    const double dpiY = form->logicalDpiY();
+    for (const auto& b : boxes) {
+        SCOPED_TRACE(b.box);
+        const QLineEdit* box = child<QLineEdit>(*form, b.box);
+        EXPECT_EQ(box->text(), QString::fromUtf8(b.text));
+        EXPECT_EQ(box->maxLength(), b.maxLength);
+        EXPECT_EQ(box->x(), twipsToPixels(b.left, dpiX));
+        EXPECT_EQ(box->y(), twipsToPixels(b.top, dpiY));
+    }
+    // The description box has the focus and the picker section is hidden.
+    EXPECT_TRUE(child<QLineEdit>(*form, "txtDescr")->hasFocus());
+    EXPECT_FALSE(child<QTableView>(*form, "DBGrid1")->isVisible());
+    EXPECT_FALSE(child<QLabel>(*form, "lblD1")->isVisible());
+
+    // The tab order: start, then the keys, the clock, the buttons, the length.
+    QStringList order;
+    QWidget* w = child<QLineEdit>(*form, "txtDescr");
+    for (int i = 0; i < 14; ++i) {
+        order.append(w->objectName());
+        w = w->nextInFocusChain();
+        while (w && !(w->focusPolicy() & Qt::TabFocus))
+            w = w->nextInFocusChain();
+    }
+    EXPECT_EQ(order.join(QLatin1Char(' ')),
+              QStringLiteral("txtDescr txtWebPg txtIdent txtInici txtOpera txtEstac txtMaqui "
+                             "txtProdu txtForma txtCarac txtReloj cmdAceptar cmdCancelar "
+                             "txtLongi"));
+}
+
+TEST_F(HtmlCanalTest, APortThatIsNotThereIsReportedAndTheFormDoesNotOpen)
+{
+    EXPECT_EQ(open(42), nullptr);
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_TRUE(ui.boxes[0].text.startsWith(QStringLiteral("HtmlCanal. Form_Load.\n\n3021.- ")));
+}
+
+TEST_F(HtmlCanalTest, PickersListFillAndLeaveTheOtherBoxesAlone)
+{
+    auto form = open(7);
+    ASSERT_TRUE(form);
+    auto* opera = child<QLineEdit>(*form, "txtOpera");
+    auto* estac = child<QLineEdit>(*form, "txtEstac");
+    auto* grid = child<QTableView>(*form, "DBGrid1");
+    auto* heading = child<QLabel>(*form, "lblD1");
+
+    enter(opera);
+    EXPECT_TRUE(grid->isVisible());
+    EXPECT_EQ(heading->text(), QStringLiteral("Operador:"));
+    EXPECT_EQ(grid->model()->rowCount(), 5);
+    EXPECT_EQ(grid->currentIndex().row(), 2); // OPER01
+    // The grid's own selection did not touch the box.
+    EXPECT_EQ(opera->text(), QStringLiteral("OPER01"));
+    EXPECT_EQ(grid->columnWidth(0), twipsToPixels(1200, form->logicalDpiX()));
+
+    // The person moves down one row: the box gets OPER02 and its name.
+    grid->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(grid, Qt::Key_Down);
+    EXPECT_EQ(opera->text(), QStringLiteral("OPER02  : Operador turno tarde"));
+    EXPECT_EQ(child<QLineEdit>(*form, "txtMaqui")->text(), QStringLiteral("MAQ01"));
+
+    // The stations follow the new operator, who does not have EST01: no row
+    // is selected and the box keeps its station.
+    enter(estac);
+    EXPECT_EQ(heading->text(), QStringLiteral("Estaciones del operador OPER02: "));
+    EXPECT_EQ(grid->model()->rowCount(), 1);
+    EXPECT_FALSE(grid->currentIndex().isValid());
+    EXPECT_EQ(estac->text(), QStringLiteral("EST01"));
+    // The grid follows its box in the tab order.
+    EXPECT_EQ(estac->nextInFocusChain(), grid);
+
+    // A free-text box hides the section; the picker stays the active one.
+    enter(child<QLineEdit>(*form, "txtIdent"));
+    EXPECT_FALSE(grid->isVisible());
+    EXPECT_FALSE(heading->isVisible());
+    EXPECT_EQ(form->pickers().TablaActiva(), PickerTable::EXU);
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_F(HtmlCanalTest, SavingWritesTheRowAndCancellingLeavesIt)
+{
+    {
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        child<QLineEdit>(*form, "txtDescr")->setText(QStringLiteral("Cambiada"));
+        child<QPushButton>(*form, "cmdCancelar")->click();
+        EXPECT_EQ(form->result(), QDialog::Rejected);
+    }
+    EXPECT_EQ(stored(7, "Descr"), QStringLiteral("Diámetro"));
+    {
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        EXPECT_EQ(child<QLineEdit>(*form, "txtDescr")->text(), QStringLiteral("Diámetro"));
+        child<QLineEdit>(*form, "txtDescr")->setText(QStringLiteral("  Diámetro exterior "));
+        QTest::keyClicks(child<QLineEdit>(*form, "txtReloj"), QStringLiteral("10"));
+        ui.questionAnswers = {true};
+        child<QLineEdit>(*form, "txtOpera")->setText(QStringLiteral("OPER02  : Operador"));
+        child<QPushButton>(*form, "cmdAceptar")->click();
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(stored(7, "Descr"), QStringLiteral("Diámetro exterior"));
+    // The clock box took one character of the two typed.
+    EXPECT_EQ(stored(7, "Reloj"), QStringLiteral("1"));
+    // Yes carried the operator, trimmed, to both ports of machine MAQ01.
+    EXPECT_EQ(stored(7, "Opera"), QStringLiteral("OPER02"));
+    EXPECT_EQ(stored(8, "Opera"), QStringLiteral("OPER02"));
+}
+
+TEST_F(HtmlCanalTest, ThePreviewFollowsTheBoxes)
+{
+    auto form = open(7);
+    ASSERT_TRUE(form);
+    ASSERT_EQ(m_loader.pending().size(), 1);
+    EXPECT_EQ(m_loader.pending().first().url, QStringLiteral("http://st/7.html"));
+    m_loader.complete(m_loader.pending().first().ticket,
+                      LoadedPage{QString(), PageOutcome::Complete,
+                                 QStringLiteral("<b>Diam=25.013</b> Largo=120.2"), 200,
+                                 std::nullopt});
+    auto* reading = child<QLabel>(*form, "lblLectura");
+    EXPECT_EQ(reading->text(), QStringLiteral("Reading: 25.013   (value 25.013)"));
+
+    child<QLineEdit>(*form, "txtIdent")->setText(QStringLiteral("Largo="));
+    child<QLineEdit>(*form, "txtLongi")->setText(QStringLiteral("5"));
+    EXPECT_EQ(reading->text(), QStringLiteral("Reading: 120.2   (value 120.2)"));
+    EXPECT_TRUE(child<QLabel>(*form, "lblContexto")->text().contains(QStringLiteral("120.2")));
+    // Page text is shown escaped, never as markup.
+    EXPECT_TRUE(child<QLabel>(*form, "lblContexto")->text().contains(QStringLiteral("&lt;/b&gt;")));
+
+    // A new address is fetched once the typing pauses.
+    auto* webPg = child<QLineEdit>(*form, "txtWebPg");
+    webPg->selectAll();
+    QTest::keyClicks(webPg, QStringLiteral("http://st/8.html"));
+    EXPECT_EQ(m_loader.requests().size(), 1);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return m_loader.requests().size() == 2; }, 3000));
+    EXPECT_EQ(m_loader.requests().last().url, QStringLiteral("http://st/8.html"));
+}
+
+} // namespace
+} // namespace telvar
