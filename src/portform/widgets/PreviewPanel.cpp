@@ -11,20 +11,22 @@ namespace telvar {
 namespace {
 
 // Page text as the panel shows it: escaped, with line ends and tabs as
-// visible marks so that the engineer can count characters.
+// visible marks (one mark a character, in glyphs every font has) so that
+// the engineer can count characters: "¤" carriage return, "¶" line feed,
+// "»" tab, "·" any other control character.
 QString shownText(const QString& text)
 {
     QString shown;
     shown.reserve(text.size());
     for (const QChar c : text) {
         if (c == QLatin1Char('\r'))
-            shown += QChar(0x240D);
+            shown += QChar(0x00A4);
         else if (c == QLatin1Char('\n'))
-            shown += QChar(0x240A);
+            shown += QChar(0x00B6);
         else if (c == QLatin1Char('\t'))
-            shown += QChar(0x2409);
+            shown += QChar(0x00BB);
         else if (c.category() == QChar::Other_Control)
-            shown += QChar(0xFFFD);
+            shown += QChar(0x00B7);
         else
             shown += c;
     }
