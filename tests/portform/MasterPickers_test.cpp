@@ -7,6 +7,7 @@
 #include "demo/DemoTexts.h"
 #include "demo/QualitraDemo.h"
 #include "portform/MasterPickers.h"
+#include "support/PostgresTestServer.h"
 #include "support/RecordingInteraccion.h"
 
 #include <QTemporaryDir>
@@ -74,7 +75,11 @@ protected:
         return captions;
     }
 
+    // The chain of the demo, picker by picker, from one set of boxes.
+    void checkTheChain();
+
     QTemporaryDir m_dir;
+    std::unique_ptr<test::PostgresTestDatabase> m_pg;
     QString m_qualitra;
     Modulo1 m;
     test::RecordingInteraccion ui;
@@ -82,6 +87,38 @@ protected:
 };
 
 TEST_F(MasterPickersTest, EachPickerListsWhatItsParentAllows)
+{
+    checkTheChain();
+}
+
+// The same chain read from a server engine: the parent key bound to the
+// LIKE, the key columns' sizes read from the server's catalogue.
+TEST_F(MasterPickersTest, EachPickerListsWhatItsParentAllowsOnPostgreSql)
+{
+    TELVAR_REQUIRE_POSTGRES();
+    QString error;
+    m_pg = test::PostgresTestDatabase::create(&error);
+    ASSERT_TRUE(m_pg) << error.toStdString();
+    const test::PostgresSettings& s = m_pg->settings();
+    m.TipoBD = QStringLiteral("[POSTGRESQL]");
+    m.Servidor = s.servidor();
+    m.UsuarioBD = s.user;
+    m.PassBD = s.password;
+    m.BaseDatos = m_pg->name();
+    m.CadConexion = ArmaConexion(m, m.BaseDatos);
+    {
+        auto cn = EngineLayer::open(m.CadConexion);
+        ASSERT_TRUE(cn.ok()) << cn.error().descripcion.toStdString();
+        ASSERT_TRUE(demo::loadQualitraDemo(*cn.value()).ok());
+    }
+    checkTheChain();
+    PortBoxes boxes;
+    boxes.Maqui = QStringLiteral("MAQ02");
+    m_pickers.focus(PickerTable::PXM, boxes, QStringLiteral("txtProdu"));
+    EXPECT_EQ(m_pickers.pickedText(0), QStringLiteral("PROD-A              : Eje de transmisión"));
+}
+
+void MasterPickersTest::checkTheChain()
 {
     PortBoxes boxes;
     boxes.Opera = QStringLiteral("OPER01");
