@@ -12,8 +12,11 @@
 #include "config/ConfigTexts.h"
 #include "config/widgets/TelvarConfig.h"
 #include "database/LeeAnchos.h"
+#include "dialogs/ExitAuthorization.h"
+#include "dialogs/widgets/Salir.h"
 #include "portform/widgets/HtmlCanal.h"
 
+#include <QCloseEvent>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -104,7 +107,8 @@ Telvar::Telvar(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoade
                QWidget* parent)
     : QMainWindow(parent), m_m(m), m_ui(ui), m_configDatabase(m, ui), m_readings(m),
       m_runChooser([](TelvarConfig& chooser) { chooser.exec(); }),
-      m_runPortForm([](HtmlCanal& form) { form.exec(); }), m_ownLoader(std::move(ownLoader)),
+      m_runPortForm([](HtmlCanal& form) { form.exec(); }),
+      m_runExitDialog([](Salir& dialog) { dialog.exec(); }), m_ownLoader(std::move(ownLoader)),
       m_ownClock(std::move(ownClock)), m_pageLoader(loader ? loader : m_ownLoader.get()),
       m_unrecorded(UnrecordedLog::forInstallation(m.RutaApp))
 {
@@ -411,6 +415,50 @@ void Telvar::cmdConf_Click()
 void Telvar::setPortFormRunner(PortFormRunner runner)
 {
     m_runPortForm = std::move(runner);
+}
+
+bool Telvar::Form_QueryUnload(UnloadMode mode)
+{
+    if (mode == UnloadMode::FormControlMenu) {
+        if (m_exitBeingChecked)
+            return true;
+        m_exitBeingChecked = true;
+        bool accepted = false;
+        {
+            Salir dialog(this);
+            dialog.Leyenda = m_m.Mensajes(43, 28);
+            dialog.Form_Load();
+            m_runExitDialog(dialog);
+            if (!dialog.Cancelar)
+                accepted = configuratorPasswordMatches(m_m, m_ui, dialog.TryPass);
+        }
+        m_exitBeingChecked = false;
+        if (!accepted)
+            return true;
+    }
+    // The program ends: no cycle may start on the closed rows meanwhile.
+    if (m_acquisition->isRunning())
+        m_acquisition->cmdAbre_Click();
+    m_configDatabase.RsConf().unbind();
+    return false;
+}
+
+void Telvar::setExitDialogRunner(ExitDialogRunner runner)
+{
+    m_runExitDialog = std::move(runner);
+}
+
+void Telvar::closeEvent(QCloseEvent* event)
+{
+    // Only a close that comes from the window system is the person's; the
+    // program's own closes (close(), the application's quit) are not
+    // spontaneous, and a close while the session is saving is the log-out.
+    UnloadMode mode = UnloadMode::FormCode;
+    if (qGuiApp && qGuiApp->isSavingSession())
+        mode = UnloadMode::AppWindows;
+    else if (event->spontaneous())
+        mode = UnloadMode::FormControlMenu;
+    event->setAccepted(!Form_QueryUnload(mode));
 }
 
 void Telvar::setChooserRunner(ChooserRunner runner)

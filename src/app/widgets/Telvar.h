@@ -29,6 +29,7 @@ class Interaccion;
 class PageLoader;
 class TelvarConfig;
 class HtmlCanal;
+class Salir;
 
 // The main window, where the program's parts meet: the configuration grid
 // (tab 0), the readings and the recording log (tab 1), the acquisition and
@@ -42,6 +43,16 @@ public:
     using ChooserRunner = std::function<void(TelvarConfig&)>;
     // How cmdConf shows the port form (modally); tests drive it instead.
     using PortFormRunner = std::function<void(HtmlCanal&)>;
+    // How a close by the person shows the exit dialog (modally); tests
+    // drive it instead.
+    using ExitDialogRunner = std::function<void(Salir&)>;
+
+    // How the window is being closed.
+    enum class UnloadMode {
+        FormControlMenu, // by the person, from the window's close box or menu
+        FormCode,        // by the program itself
+        AppWindows,      // the session is ending (log-out, shut-down)
+    };
 
     // The window with its own page loader (HTTP) and the system's clock.
     Telvar(Modulo1& m, Interaccion& ui, QWidget* parent = nullptr);
@@ -69,6 +80,13 @@ public:
     void cmdConf_Click();
     void setPortFormRunner(PortFormRunner runner);
 
+    // Whether the window may close: a close by the person needs the
+    // password of an active configurator (asked in the exit dialog); other
+    // closes are not guarded. True when the close is refused. When it is
+    // allowed, the configuration's rows are closed first.
+    bool Form_QueryUnload(UnloadMode mode);
+    void setExitDialogRunner(ExitDialogRunner runner);
+
     // Fetches the page of the grid's current port into txtSource, showing
     // the progress in lblStatus; a failure is reported in a box.
     void cmdHtml_Click();
@@ -91,6 +109,7 @@ signals:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     Telvar(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
@@ -120,6 +139,10 @@ private:
     RecordingLog m_recordingLog;
     ChooserRunner m_runChooser;
     PortFormRunner m_runPortForm;
+    ExitDialogRunner m_runExitDialog;
+    // True while a close by the person is being checked: a second close
+    // request meanwhile (the check keeps events running) is refused.
+    bool m_exitBeingChecked = false;
     std::unique_ptr<PageLoader> m_ownLoader;
     std::unique_ptr<Clock> m_ownClock;
     PageLoader* m_pageLoader; // the acquisition's; the port form's preview shares it
