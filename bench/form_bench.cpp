@@ -5,6 +5,7 @@
 //
 //   telvar_bench_form [rounds]
 
+#include "BenchFailures.h"
 #include "acquisition/PageLoader.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
@@ -26,36 +27,9 @@
 namespace {
 
 using namespace telvar;
-
-class FailOnBox final : public Interaccion {
-public:
-    void messageBox(const QString& text, BoxKind) override { fail(text); }
-    void mensaBox(const QString& text, BoxKind, double) override { fail(text); }
-    bool questionBox(const QString& text) override { fail(text); }
-    std::optional<QString> inputBox(const QString& prompt, InputEcho) override { fail(prompt); }
-    QString superListBox(const ListPickerRequest&) override { return {}; }
-    void setMousePointer(PointerShape) override {}
-    void beep() override {}
-
-private:
-    [[noreturn]] static void fail(const QString& text)
-    {
-        std::fprintf(stderr, "unexpected box:\n%s\n", qPrintable(text));
-        std::exit(1);
-    }
-};
-
-[[noreturn]] void die(const QString& what)
-{
-    std::fprintf(stderr, "%s\n", qPrintable(what));
-    std::exit(1);
-}
-
-void check(const Status& status, const char* what)
-{
-    if (!status)
-        die(QString::fromLatin1(what) + QStringLiteral(": ") + status.error().descripcion);
-}
+using bench::check;
+using bench::die;
+using bench::FailOnBox;
 
 void measure(const char* what, int rounds, const std::function<void()>& fn)
 {

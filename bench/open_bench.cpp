@@ -3,6 +3,7 @@
 // when TELVAR_PG_HOST names a cluster, PostgreSQL. Prints median and 95th
 // percentile over the rounds (default 1000; first argument overrides).
 
+#include "BenchFailures.h"
 #include "BenchPostgres.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
@@ -28,41 +29,9 @@
 namespace {
 
 using namespace telvar;
-
-// Any box during a benchmark is a failure worth stopping for.
-class FailOnBox final : public Interaccion {
-public:
-    void messageBox(const QString& text, BoxKind) override { fail(text); }
-    void mensaBox(const QString& text, BoxKind, double) override { fail(text); }
-    bool questionBox(const QString& text) override { fail(text); }
-    std::optional<QString> inputBox(const QString& prompt, InputEcho) override
-    {
-        fail(prompt);
-        return std::nullopt;
-    }
-    QString superListBox(const ListPickerRequest&) override { return {}; }
-    void setMousePointer(PointerShape) override {}
-    void beep() override {}
-
-private:
-    [[noreturn]] static void fail(const QString& text)
-    {
-        std::fprintf(stderr, "unexpected box:\n%s\n", qPrintable(text));
-        std::exit(1);
-    }
-};
-
-[[noreturn]] void die(const QString& what)
-{
-    std::fprintf(stderr, "%s\n", qPrintable(what));
-    std::exit(1);
-}
-
-void check(const Status& status, const char* what)
-{
-    if (!status)
-        die(QString::fromLatin1(what) + QStringLiteral(": ") + status.error().descripcion);
-}
+using bench::check;
+using bench::die;
+using bench::FailOnBox;
 
 // Times fn over rounds and prints the median and 95th percentile.
 void measure(const char* engine, const char* what, int rounds, const std::function<void()>& fn)

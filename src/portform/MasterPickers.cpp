@@ -17,11 +17,10 @@ namespace {
 
 // One picker as the form uses it.
 struct PickerDefinition {
-    PickerTable table;
+    // The picker's code, which is also the table whose rows are listed;
+    // its key column (the first one listed) and the column that names the
+    // parent.
     const char* code;
-    // The assignment table whose rows are listed, its key column (the first
-    // one listed) and the column that names the parent.
-    const char* listedTable;
     const char* keyColumn;
     const char* parentColumn; // nullptr for the operators
     // The master table that describes the key, its key column and its
@@ -33,67 +32,14 @@ struct PickerDefinition {
     const char* headingEnd; // after the parent key
 };
 
+// In the order of PickerTable.
 constexpr PickerDefinition kPickers[] = {
-    {PickerTable::USU,
-     "USU",
-     "USU",
-     "USUCLAVE",
-     nullptr,
-     "USU",
-     "USUCLAVE",
-     "USUDESCR",
-     {43, 20},
-     ""},
-    {PickerTable::EXU,
-     "EXU",
-     "EXU",
-     "EXUESTAC",
-     "EXUUSUAR",
-     "EST",
-     "ESTCLAVE",
-     "ESTDESC",
-     {43, 21},
-     ": "},
-    {PickerTable::MXE,
-     "MXE",
-     "MXE",
-     "MXEMAQUI",
-     "MXEESTAC",
-     "MAQ",
-     "MAQCLAVE",
-     "MAQDESC",
-     {43, 22},
-     ": "},
-    {PickerTable::PXM,
-     "PXM",
-     "PXM",
-     "PXMPRODU",
-     "PXMMAQUI",
-     "PRO",
-     "PROCLAVE",
-     "PRODESC",
-     {43, 23},
-     ": "},
-    {PickerTable::FXP,
-     "FXP",
-     "FXP",
-     "FXPFORMA",
-     "FXPPRODU",
-     "FRM",
-     "FRMCLAVE",
-     "FRMDESC",
-     {43, 24},
-     ": "},
-    {PickerTable::CXF,
-     "CXF",
-     "CXF",
-     "CXFCARAC",
-     "CXFFORMA",
-     "CAR",
-     "CARCLAVE",
-     "CARDESC",
-     {43, 25},
-     ":"},
+    {"USU", "USUCLAVE", nullptr, "USU", "USUCLAVE", "USUDESCR", {43, 20}, ""},
+    {"EXU", "EXUESTAC", "EXUUSUAR", "EST", "ESTCLAVE", "ESTDESC", {43, 21}, ": "},
+    {"MXE", "MXEMAQUI", "MXEESTAC", "MAQ", "MAQCLAVE", "MAQDESC", {43, 22}, ": "},
+    {"PXM", "PXMPRODU", "PXMMAQUI", "PRO", "PROCLAVE", "PRODESC", {43, 23}, ": "},
+    {"FXP", "FXPFORMA", "FXPPRODU", "FRM", "FRMCLAVE", "FRMDESC", {43, 24}, ": "},
+    {"CXF", "CXFCARAC", "CXFFORMA", "CAR", "CARCLAVE", "CARDESC", {43, 25}, ":"},
 };
 
 const PickerDefinition& definition(PickerTable table)
@@ -180,13 +126,13 @@ PickerQuery pickerQuery(PickerTable table, const QString& parentKey, int idioma)
         columns += QStringLiteral(",CXFPOSIC");
     columns += QStringLiteral(", ") + latin1(d.descriptionColumn) + language;
     // The parent key is bound, so a key holding an apostrophe is only a key.
-    const QString statement =
-        QStringLiteral("Select ") + columns + QStringLiteral(" from ") + latin1(d.listedTable) +
-        QStringLiteral(" inner join ") + latin1(d.masterTable) + QStringLiteral(" on ") +
-        latin1(d.listedTable) + QLatin1Char('.') + latin1(d.keyColumn) + QStringLiteral(" = ") +
-        latin1(d.masterTable) + QLatin1Char('.') + latin1(d.masterKey) +
-        QStringLiteral(" where RTRIM(") + latin1(d.parentColumn) +
-        QStringLiteral(") like ? order by ") + latin1(d.keyColumn);
+    const QString statement = QStringLiteral("Select ") + columns + QStringLiteral(" from ") +
+                              latin1(d.code) + QStringLiteral(" inner join ") +
+                              latin1(d.masterTable) + QStringLiteral(" on ") + latin1(d.code) +
+                              QLatin1Char('.') + latin1(d.keyColumn) + QStringLiteral(" = ") +
+                              latin1(d.masterTable) + QLatin1Char('.') + latin1(d.masterKey) +
+                              QStringLiteral(" where RTRIM(") + latin1(d.parentColumn) +
+                              QStringLiteral(") like ? order by ") + latin1(d.keyColumn);
     return {statement, {parentKey}};
 }
 
@@ -396,7 +342,7 @@ MasterPickers::Shown MasterPickers::focus(PickerTable table, const PortBoxes& bo
     }
     // The key is padded to its column's size in the listed table; a size the
     // engine does not declare falls back to the master key's width.
-    const Result<int> size = cn->definedSize(latin1(d.listedTable), latin1(d.keyColumn));
+    const Result<int> size = cn->definedSize(latin1(d.code), latin1(d.keyColumn));
     m_keySize = size && size.value() > 0 ? size.value() : masterWidth(table, m_m);
 
     if (Status loaded = m_model.load(*cn, pickerQuery(table, parentKey, m_m.Idioma)); !loaded) {

@@ -47,9 +47,6 @@ public:
     void setCut(const QString& ident, const QString& inici, const QString& longi);
 
     PreviewView view() const;
-    // The address last asked for.
-    const QString& url() const { return m_url; }
-    bool isLoading() const { return m_ticket != 0; }
 
 signals:
     void changed();

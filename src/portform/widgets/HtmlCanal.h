@@ -50,7 +50,6 @@ public:
     // The boxes' texts now.
     PortBoxes boxes() const;
     MasterPickers& pickers() { return m_pickers; }
-    PortPreview& preview() { return m_preview; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
