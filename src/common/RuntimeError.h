@@ -12,6 +12,11 @@ struct RuntimeError {
     long long numero = 0;
     QString fuente;
     QString descripcion;
+    // True when the failure is one that waiting can mend: the server
+    // unreachable or the connection lost, the file locked or busy, a lock or
+    // statement timeout. A caller may then try again later rather than give
+    // up.
+    bool retryable = false;
 };
 
 // Result of an operation that can fail: either a value or a RuntimeError.
