@@ -1,36 +1,37 @@
 #include "acquisition/HttpPageLoader.h"
 
-#include "common/ErrorNumbers.h"
-#include "common/Version.h"
+#include "acquisition/CurlRequest.h"
 
 #include <QPointer>
 #include <QSocketNotifier>
-#include <QStringDecoder>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <curl/curl.h>
 #include <deque>
 #include <list>
 #include <map>
+#include <poll.h>
+#include <set>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
+#include <vector>
 
 namespace telvar {
 
 namespace {
 
-constexpr long kMaxRedirects = 5;
-// Response heads of all the responses of one load together (redirects
-// included); libcurl bounds each header line on its own.
-constexpr qsizetype kMaxHeadBytes = 256 * 1024;
-// How far into the body a <meta> charset declaration is looked for.
-constexpr qsizetype kMetaScanBytes = 1024;
-constexpr qsizetype kMaxCharsetName = 40;
+using curlrequest::Address;
+using curlrequest::curlError;
+using curlrequest::multiError;
+using curlrequest::Request;
+using SteadyClock = std::chrono::steady_clock;
+
 // How long a kept connection may stay idle and still be reused: beyond
 // libcurl's 118 s, so that the connections of a clock of up to five
 // minutes are still there at its next cycle. A station that closes an idle
@@ -39,6 +40,12 @@ constexpr long kMaxIdleConnectionSeconds = 5 * 60 + 30;
 // The most connections kept open, in use or idle: well within the usual
 // limit of 1024 open files.
 constexpr qint64 kMaxKeptConnections = 512;
+// Rounds of reading the sockets that have data waiting before the page
+// limits are judged. Each round reads at least one buffer of libcurl's
+// (16 KiB) from every such socket, so a page up to the body bound that has
+// arrived whole is read in far fewer; a station still sending at full
+// speed cannot hold the judgement back for longer than this.
+constexpr int kMaxDrainRounds = 1024;
 
 // kMaxKeptConnections, or half the process's open-file limit when that is
 // lower.
@@ -52,421 +59,32 @@ qint64 connectionLimit()
         1, static_cast<qint64>(std::min<rlim_t>(half, rlim_t(kMaxKeptConnections))));
 }
 
-// libcurl's process-wide set-up, done once before the first handle and
-// undone at exit.
-bool curlReady()
+// A multi call that fails only when the loader breaks libcurl's rules (a
+// handle removed that it never added, a call from inside a callback): a
+// fault of the loader's, never of a station's.
+void expectMultiOk(CURLMcode code)
 {
-    struct Global {
-        Global() : ok(curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK) {}
-        ~Global()
-        {
-            if (ok)
-                curl_global_cleanup();
-        }
-        bool ok;
-    };
-    static const Global global;
-    return global.ok;
+    Q_ASSERT_X(code == CURLM_OK, "HttpPageLoader", curl_multi_strerror(code));
 }
 
-RuntimeError curlError(CURLcode code, const QString& detail = {})
+// The redirects a transfer has followed so far.
+long redirectCount(CURL* easy)
 {
-    QString text = QString::fromUtf8(curl_easy_strerror(code));
-    QString extra = detail.trimmed();
-    // libcurl's detail often ends with the general text again.
-    if (extra.endsWith(QStringLiteral(": ") + text))
-        extra.chop(text.size() + 2);
-    if (!extra.isEmpty() && extra != text)
-        text += QStringLiteral(": ") + extra;
-    return {static_cast<long long>(code), QStringLiteral("libcurl"), text};
+    long count = 0;
+    if (curl_easy_getinfo(easy, CURLINFO_REDIRECT_COUNT, &count) != CURLE_OK)
+        return 0;
+    return count;
 }
 
-RuntimeError pageTooLargeError(qsizetype bound)
+LoadedPage emptyPage(const QString& url, PageOutcome outcome)
 {
-    return {ErrorNumber::PageTooLarge, QStringLiteral("Telvar"),
-            QStringLiteral("The page is larger than %1 bytes; it was cut there.").arg(bound)};
-}
-
-// Errors of a transfer that found no station to talk to, or no HTTP answer
-// from it: the page stays empty, as a browser shows no document.
-bool isUnreachable(CURLcode code)
-{
-    switch (code) {
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_WEIRD_SERVER_REPLY:
-    case CURLE_HTTP2:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_SHUTDOWN_FAILED:
-    case CURLE_SSL_CRL_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-    case CURLE_HTTP2_STREAM:
-    case CURLE_HTTP3:
-    case CURLE_QUIC_CONNECT_ERROR:
-    case CURLE_BAD_CONTENT_ENCODING:
-    case CURLE_RANGE_ERROR:
-        return true;
-    default:
-        return false;
-    }
-}
-
-// An address as parsed for loading: what libcurl is given, and the host
-// whose connections it shares.
-struct Address {
-    QByteArray url;
-    QByteArray hostKey;
-};
-
-QByteArray urlPart(CURLU* handle, CURLUPart part, unsigned int flags = 0)
-{
-    char* text = nullptr;
-    if (curl_url_get(handle, part, &text, flags) != CURLUE_OK || !text)
-        return {};
-    QByteArray result(text);
-    curl_free(text);
-    return result;
-}
-
-Result<Address> parseAddress(const QString& url)
-{
-    if (!curlReady())
-        return curlError(CURLE_FAILED_INIT);
-    const QByteArray text = url.trimmed().toUtf8();
-    if (text.isEmpty())
-        return curlError(CURLE_URL_MALFORMAT, QStringLiteral("the address is empty"));
-    if (text.contains('\0'))
-        return curlError(CURLE_URL_MALFORMAT, QStringLiteral("the address holds a NUL character"));
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> handle(curl_url(), &curl_url_cleanup);
-    if (!handle)
-        return curlError(CURLE_OUT_OF_MEMORY);
-    const CURLUcode parsed = curl_url_set(handle.get(), CURLUPART_URL, text.constData(), 0);
-    if (parsed != CURLUE_OK)
-        return curlError(parsed == CURLUE_UNSUPPORTED_SCHEME ? CURLE_UNSUPPORTED_PROTOCOL
-                                                             : CURLE_URL_MALFORMAT,
-                         QString::fromUtf8(curl_url_strerror(parsed)));
-    const QByteArray scheme = urlPart(handle.get(), CURLUPART_SCHEME).toLower();
-    if (scheme != "http" && scheme != "https")
-        return curlError(CURLE_UNSUPPORTED_PROTOCOL,
-                         QStringLiteral("only http and https pages are loaded, not \"%1\"")
-                             .arg(QString::fromUtf8(scheme)));
-    Address address;
-    address.url = urlPart(handle.get(), CURLUPART_URL);
-    address.hostKey = urlPart(handle.get(), CURLUPART_HOST).toLower() + ':' +
-                      urlPart(handle.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
-    if (address.url.isEmpty())
-        return curlError(CURLE_URL_MALFORMAT);
-    return address;
-}
-
-// One GET on its own easy handle: its settings, its body up to the bound,
-// and what its end means as a loaded page.
-class Request final {
-public:
-    Request() = default;
-    Request(const Request&) = delete;
-    Request& operator=(const Request&) = delete;
-    ~Request()
-    {
-        if (m_easy)
-            curl_easy_cleanup(m_easy);
-        curl_slist_free_all(m_headers);
-    }
-
-    CURL* easy() const { return m_easy; }
-
-    // Prepares the handle; an error when libcurl refuses a setting.
-    std::optional<RuntimeError> setUp(const QByteArray& address, const QList<QByteArray>& headers,
-                                      const PageLimits& limits)
-    {
-        if (!curlReady())
-            return curlError(CURLE_FAILED_INIT);
-        m_easy = curl_easy_init();
-        if (!m_easy)
-            return curlError(CURLE_FAILED_INIT);
-        m_maxBody = std::max<qsizetype>(limits.maxBodyBytes, 0);
-        m_errorText[0] = '\0';
-        for (const QByteArray& header : headers) {
-            curl_slist* grown = curl_slist_append(m_headers, header.constData());
-            if (!grown)
-                return curlError(CURLE_OUT_OF_MEMORY);
-            m_headers = grown;
-        }
-        static const QByteArray userAgent = "Telvar/" + QByteArray::number(version::kMajor) + '.' +
-                                            QByteArray::number(version::kMinor) + '.' +
-                                            QByteArray::number(version::kRevision);
-        CURLcode code = CURLE_OK;
-        const auto set = [&](CURLoption option, auto value) {
-            if (code == CURLE_OK)
-                code = curl_easy_setopt(m_easy, option, value);
-        };
-        set(CURLOPT_ERRORBUFFER, m_errorText);
-        set(CURLOPT_URL, address.constData());
-        set(CURLOPT_HTTPGET, 1L);
-        set(CURLOPT_PROTOCOLS_STR, "http,https");
-        set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        set(CURLOPT_FOLLOWLOCATION, 1L);
-        set(CURLOPT_MAXREDIRS, kMaxRedirects);
-        set(CURLOPT_HTTPHEADER, m_headers);
-        set(CURLOPT_USERAGENT, userAgent.constData());
-        set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-        // Station pages are on the plant's network: never through a proxy
-        // that the environment happens to name.
-        set(CURLOPT_PROXY, "");
-        set(CURLOPT_NOSIGNAL, 1L);
-        set(CURLOPT_TCP_NODELAY, 1L);
-        set(CURLOPT_TIMEOUT_MS, static_cast<long>(std::max(limits.timeLimitMs, 1)));
-        set(CURLOPT_WRITEFUNCTION, &Request::onBody);
-        set(CURLOPT_WRITEDATA, this);
-        set(CURLOPT_HEADERFUNCTION, &Request::onHead);
-        set(CURLOPT_HEADERDATA, this);
-        if (code != CURLE_OK)
-            return curlError(code, QString::fromUtf8(m_errorText));
-        return std::nullopt;
-    }
-
-    // What the transfer's end with code means.
-    pagefetch::Fetched finish(CURLcode code) const
-    {
-        pagefetch::Fetched fetched;
-        LoadedPage& page = fetched.page;
-        long status = 0;
-        if (curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
-            page.httpStatus = static_cast<int>(status);
-        if (code == CURLE_OK) {
-            page.outcome = PageOutcome::Complete;
-            page.text = pagefetch::decodePageText(m_body, contentType());
-            fetched.responseArrived = true;
-            return fetched;
-        }
-        if (m_cut) {
-            page.outcome = PageOutcome::Truncated;
-            page.text = pagefetch::decodePageText(m_body, contentType());
-            page.error = pageTooLargeError(m_maxBody);
-            fetched.transferError = page.error;
-            return fetched;
-        }
-        if (m_headOverflow) {
-            page.outcome = PageOutcome::Unreachable;
-            fetched.transferError = curlError(
-                CURLE_WEIRD_SERVER_REPLY,
-                QStringLiteral("the response head is larger than %1 bytes").arg(kMaxHeadBytes));
-            return fetched;
-        }
-        const RuntimeError error = curlError(code, QString::fromUtf8(m_errorText));
-        fetched.transferError = error;
-        if (code == CURLE_OPERATION_TIMEDOUT)
-            page.outcome = PageOutcome::TimedOut;
-        else if (isUnreachable(code) || (code == CURLE_UNSUPPORTED_PROTOCOL && !leftHttp()))
-            page.outcome = PageOutcome::Unreachable;
-        else {
-            page.outcome = PageOutcome::Failed;
-            page.error = error;
-        }
-        return fetched;
-    }
-
-private:
-    // Whether a redirect led to a scheme other than http and https. The
-    // address itself was checked before the transfer, so an unsupported
-    // protocol without such a redirect is an answer that is not HTTP.
-    bool leftHttp() const
-    {
-        char* url = nullptr;
-        if (curl_easy_getinfo(m_easy, CURLINFO_EFFECTIVE_URL, &url) != CURLE_OK || !url)
-            return false;
-        const QByteArray effective = QByteArray(url).toLower();
-        return !effective.startsWith("http://") && !effective.startsWith("https://");
-    }
-
-    QByteArray contentType() const
-    {
-        char* type = nullptr;
-        if (curl_easy_getinfo(m_easy, CURLINFO_CONTENT_TYPE, &type) != CURLE_OK || !type)
-            return {};
-        return QByteArray(type);
-    }
-
-    // Keeps the body up to the bound; a longer one stops the transfer there.
-    static size_t onBody(char* data, size_t size, size_t count, void* self)
-    {
-        auto* request = static_cast<Request*>(self);
-        const size_t bytes = size * count;
-        const qsizetype room = request->m_maxBody - request->m_body.size();
-        if (bytes > static_cast<size_t>(room)) {
-            request->m_body.append(data, room);
-            request->m_cut = true;
-            return 0;
-        }
-        request->m_body.append(data, static_cast<qsizetype>(bytes));
-        return bytes;
-    }
-
-    static size_t onHead(char*, size_t size, size_t count, void* self)
-    {
-        auto* request = static_cast<Request*>(self);
-        const size_t bytes = size * count;
-        request->m_headBytes += static_cast<qsizetype>(std::min<size_t>(bytes, kMaxHeadBytes + 1));
-        if (request->m_headBytes > kMaxHeadBytes) {
-            request->m_headOverflow = true;
-            return 0;
-        }
-        return bytes;
-    }
-
-    CURL* m_easy = nullptr;
-    curl_slist* m_headers = nullptr;
-    char m_errorText[CURL_ERROR_SIZE] = {};
-    QByteArray m_body;
-    qsizetype m_maxBody = 0;
-    bool m_cut = false;
-    qsizetype m_headBytes = 0;
-    bool m_headOverflow = false;
-};
-
-// A charset name as pages write it, kept only when it looks like one.
-QByteArray cleanCharset(QByteArrayView value)
-{
-    value = value.trimmed();
-    if (!value.isEmpty() && (value.front() == '"' || value.front() == '\'')) {
-        const char quote = value.front();
-        value = value.sliced(1);
-        const qsizetype end = value.indexOf(quote);
-        if (end >= 0)
-            value = value.first(end);
-        value = value.trimmed();
-    }
-    if (value.isEmpty() || value.size() > kMaxCharsetName)
-        return {};
-    for (const char c : value) {
-        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                        (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.' || c == ':';
-        if (!ok)
-            return {};
-    }
-    return value.toByteArray();
-}
-
-// The charset a <meta charset=...> or <meta http-equiv="Content-Type"
-// content="...; charset=..."> declares near the top of the page.
-QByteArray metaCharset(const QByteArray& body)
-{
-    const QByteArray head = body.left(kMetaScanBytes).toLower();
-    qsizetype from = 0;
-    while ((from = head.indexOf("<meta", from)) >= 0) {
-        qsizetype end = head.indexOf('>', from);
-        if (end < 0)
-            end = head.size();
-        const QByteArrayView tag = QByteArrayView(head).sliced(from, end - from);
-        const qsizetype at = tag.indexOf("charset");
-        if (at >= 0) {
-            QByteArrayView rest = tag.sliced(at + 7).trimmed();
-            if (rest.startsWith('=')) {
-                rest = rest.sliced(1).trimmed();
-                qsizetype length = 0;
-                const bool quoted =
-                    !rest.isEmpty() && (rest.front() == '"' || rest.front() == '\'');
-                if (quoted)
-                    rest = rest.sliced(1);
-                while (length < rest.size() && rest[length] != '"' && rest[length] != '\'' &&
-                       rest[length] != ';' && rest[length] != ' ' && rest[length] != '/' &&
-                       rest[length] != '\t' && rest[length] != '\n' && rest[length] != '\r')
-                    ++length;
-                if (const QByteArray name = cleanCharset(rest.first(length)); !name.isEmpty())
-                    return name;
-            }
-        }
-        from = end;
-    }
-    return {};
-}
-
-// A decoder for a charset name, as browsers read the names: ISO-8859-1 and
-// US-ASCII pages are read as windows-1252, their common superset.
-std::optional<QStringDecoder> decoderFor(const QByteArray& charset)
-{
-    if (charset.isEmpty())
-        return std::nullopt;
-    const QByteArray lower = charset.toLower();
-    const bool western = lower == "iso-8859-1" || lower == "iso8859-1" || lower == "latin1" ||
-                         lower == "l1" || lower == "us-ascii" || lower == "ascii" ||
-                         lower == "iso_8859-1";
-    QStringDecoder decoder(western ? "windows-1252" : charset.constData(),
-                           QStringConverter::Flag::Stateless);
-    if (!decoder.isValid() && western)
-        decoder = QStringDecoder(QStringConverter::Latin1, QStringConverter::Flag::Stateless);
-    if (!decoder.isValid())
-        return std::nullopt;
-    return decoder;
+    LoadedPage page;
+    page.url = url;
+    page.outcome = outcome;
+    return page;
 }
 
 } // namespace
-
-namespace pagefetch {
-
-Result<QByteArray> checkedAddress(const QString& url)
-{
-    Result<Address> address = parseAddress(url);
-    if (!address)
-        return address.error();
-    return address.value().url;
-}
-
-Fetched fetchBlocking(const QByteArray& address, const QList<QByteArray>& headers,
-                      const PageLimits& limits)
-{
-    Request request;
-    if (std::optional<RuntimeError> error = request.setUp(address, headers, limits)) {
-        Fetched fetched;
-        fetched.page.outcome = PageOutcome::Failed;
-        fetched.page.error = error;
-        fetched.transferError = error;
-        return fetched;
-    }
-    return request.finish(curl_easy_perform(request.easy()));
-}
-
-QByteArray charsetOfContentType(QByteArrayView contentType)
-{
-    const QList<QByteArray> parts = contentType.toByteArray().split(';');
-    for (qsizetype i = 1; i < parts.size(); ++i) {
-        const QByteArray part = parts[i].trimmed();
-        const qsizetype equals = part.indexOf('=');
-        if (equals < 0 || part.first(equals).trimmed().toLower() != "charset")
-            continue;
-        return cleanCharset(QByteArrayView(part).sliced(equals + 1));
-    }
-    return {};
-}
-
-QString decodePageText(const QByteArray& body, const QByteArray& contentType)
-{
-    // A byte-order mark names the encoding before anything else does.
-    if (const std::optional<QStringConverter::Encoding> marked =
-            QStringConverter::encodingForData(body)) {
-        QStringDecoder decoder(*marked, QStringConverter::Flag::Stateless);
-        return decoder.decode(body);
-    }
-    std::optional<QStringDecoder> decoder = decoderFor(charsetOfContentType(contentType));
-    if (!decoder)
-        decoder = decoderFor(metaCharset(body));
-    if (!decoder)
-        decoder.emplace(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    return decoder->decode(body);
-}
-
-} // namespace pagefetch
 
 struct HttpPageLoader::Impl {
     struct Host;
@@ -478,15 +96,20 @@ struct HttpPageLoader::Impl {
         Address address;
         Host* host = nullptr;
         std::unique_ptr<Request> request;
+        // Once its transfer runs: when its time is up, and whether it has a
+        // connection to its host (a new or a kept one, its request about to
+        // be sent).
+        SteadyClock::time_point deadline;
+        bool connected = false;
     };
 
     using LoadQueue = std::list<std::unique_ptr<Load>>;
 
     // A host (name and port) loaded at least once: its loads waiting for a
-    // connection, oldest first, and the number of its transfers running.
+    // connection, oldest first, and those whose transfer runs.
     struct Host {
         LoadQueue waiting;
-        int busy = 0;
+        std::unordered_set<Load*> transfers;
         // Its key in `ready` while it is there, 0 otherwise.
         Ticket readyAs = 0;
     };
@@ -506,58 +129,75 @@ struct HttpPageLoader::Impl {
     {
         options.maxConnectionsPerHost = std::max(options.maxConnectionsPerHost, 1);
         options.maxTransfers = std::max(options.maxTransfers, 1);
+        options.limits.timeLimitMs = std::max(options.limits.timeLimitMs, 1);
         timer.setSingleShot(true);
-        // libcurl's time-outs are short and exact (connection attempts, the
-        // page's limit): a coarse timer would wake it early and often.
+        // libcurl's time-outs are short and exact (connection attempts): a
+        // coarse timer would wake it early and often.
         timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, q, [this] { onTimeout(); });
-        if (!curlReady())
+        deadlineTimer.setSingleShot(true);
+        deadlineTimer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&deadlineTimer, &QTimer::timeout, q, [this] { onDeadline(); });
+        if (curlrequest::curlReady())
+            multi = curl_multi_init();
+        if (!multi) {
+            setupError = curlError(CURLE_FAILED_INIT);
             return;
-        multi = curl_multi_init();
-        if (!multi)
-            return;
-        curl_multi_setopt(multi, CURLMOPT_SOCKETFUNCTION, &Impl::onSocketChange);
-        curl_multi_setopt(multi, CURLMOPT_SOCKETDATA, this);
-        curl_multi_setopt(multi, CURLMOPT_TIMERFUNCTION, &Impl::onTimerChange);
-        curl_multi_setopt(multi, CURLMOPT_TIMERDATA, this);
+        }
+        CURLMcode code = CURLM_OK;
+        const auto set = [&](CURLMoption option, auto value) {
+            if (code == CURLM_OK)
+                code = curl_multi_setopt(multi, option, value);
+        };
+        set(CURLMOPT_SOCKETFUNCTION, &Impl::onSocketChange);
+        set(CURLMOPT_SOCKETDATA, this);
+        set(CURLMOPT_TIMERFUNCTION, &Impl::onTimerChange);
+        set(CURLMOPT_TIMERDATA, this);
         // The loader's queue keeps within the per-host limit; libcurl's own
         // limit only backs it up (a transfer libcurl holds back would be
         // timed while it waits). The queue alone bounds the transfers
         // running: libcurl's total would count the idle connections kept
         // for the next cycle too, and close one of them to open another.
-        curl_multi_setopt(multi, CURLMOPT_MAX_HOST_CONNECTIONS,
-                          static_cast<long>(options.maxConnectionsPerHost));
-        curl_multi_setopt(multi, CURLMOPT_MAX_TOTAL_CONNECTIONS, 0L);
-        resizeConnectionCache();
+        set(CURLMOPT_MAX_HOST_CONNECTIONS, static_cast<long>(options.maxConnectionsPerHost));
+        set(CURLMOPT_MAX_TOTAL_CONNECTIONS, 0L);
+        if (code == CURLM_OK)
+            code = resizeConnectionCache();
+        if (code != CURLM_OK) {
+            // Every load fails with the reason.
+            setupError = multiError(code);
+            expectMultiOk(curl_multi_cleanup(multi));
+            multi = nullptr;
+        }
     }
 
     ~Impl()
     {
         closing = true;
         timer.stop();
+        deadlineTimer.stop();
         for (auto& [fd, entry] : watches) {
             delete entry.read;
             delete entry.write;
         }
         watches.clear();
         for (auto& [ticket, load] : running)
-            curl_multi_remove_handle(multi, load->request->easy());
+            expectMultiOk(curl_multi_remove_handle(multi, load->request->easy()));
         running.clear();
         // Closes the kept connections (through onCloseSocket).
         if (multi)
-            curl_multi_cleanup(multi);
+            expectMultiOk(curl_multi_cleanup(multi));
     }
 
     Ticket load(const QString& url)
     {
         const Ticket ticket = ++lastTicket;
-        Result<Address> address = parseAddress(url);
+        Result<Address> address = curlrequest::parseAddress(url);
         if (!address) {
             finishWithError(ticket, url, address.error());
             return ticket;
         }
         if (!multi) {
-            finishWithError(ticket, url, curlError(CURLE_FAILED_INIT));
+            finishWithError(ticket, url, *setupError);
             return ticket;
         }
         auto entry = std::make_unique<Load>();
@@ -570,17 +210,16 @@ struct HttpPageLoader::Impl {
         waiting.emplace(ticket, std::prev(host.waiting.end()));
         refresh(host);
         startWaiting();
+        armDeadline();
         return ticket;
     }
 
     void cancel(Ticket ticket)
     {
         if (const auto found = running.find(ticket); found != running.end()) {
-            Load& entry = *found->second;
-            curl_multi_remove_handle(multi, entry.request->easy());
-            release(*entry.host);
-            running.erase(found);
+            detach(found);
             startWaiting();
+            armDeadline();
             return;
         }
         if (const auto queued = waiting.find(ticket); queued != waiting.end()) {
@@ -597,7 +236,7 @@ struct HttpPageLoader::Impl {
     {
         const auto [found, added] = hosts.try_emplace(hostKey);
         if (added)
-            resizeConnectionCache();
+            expectMultiOk(resizeConnectionCache());
         return found->second;
     }
 
@@ -605,15 +244,13 @@ struct HttpPageLoader::Impl {
     // host loaded so far to keep all of its connections for the next cycle
     // (redirects to other hosts have the room of the transfer limit), up to
     // a bound well within the open-file limit.
-    void resizeConnectionCache()
+    CURLMcode resizeConnectionCache()
     {
-        if (!multi)
-            return;
         const qint64 perHost = options.maxConnectionsPerHost;
         const qint64 wanted =
             std::max<qint64>(perHost * static_cast<qint64>(hosts.size()), options.maxTransfers);
-        curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS,
-                          static_cast<long>(std::min(wanted, connectionBound)));
+        return curl_multi_setopt(multi, CURLMOPT_MAXCONNECTS,
+                                 static_cast<long>(std::min(wanted, connectionBound)));
     }
 
     // Puts host in `ready`, under the ticket of its oldest waiting load,
@@ -621,9 +258,9 @@ struct HttpPageLoader::Impl {
     // otherwise.
     void refresh(Host& host)
     {
-        const Ticket wanted = !host.waiting.empty() && host.busy < options.maxConnectionsPerHost
-                                  ? host.waiting.front()->ticket
-                                  : 0;
+        const bool free =
+            host.transfers.size() < static_cast<std::size_t>(options.maxConnectionsPerHost);
+        const Ticket wanted = !host.waiting.empty() && free ? host.waiting.front()->ticket : 0;
         if (wanted == host.readyAs)
             return;
         if (host.readyAs != 0)
@@ -663,6 +300,11 @@ struct HttpPageLoader::Impl {
                 code = curl_easy_setopt(easy, option, value);
         };
         set(CURLOPT_PRIVATE, entry.get());
+        // The page limit is the loader's own (onDeadline); libcurl keeps
+        // only the connection attempt's.
+        set(CURLOPT_TIMEOUT_MS, 0L);
+        set(CURLOPT_PREREQFUNCTION, &Impl::onConnected);
+        set(CURLOPT_PREREQDATA, entry.get());
         set(CURLOPT_OPENSOCKETFUNCTION, &Impl::onOpenSocket);
         set(CURLOPT_OPENSOCKETDATA, this);
         set(CURLOPT_CLOSESOCKETFUNCTION, &Impl::onCloseSocket);
@@ -674,28 +316,33 @@ struct HttpPageLoader::Impl {
         }
         const CURLMcode added = curl_multi_add_handle(multi, easy);
         if (added != CURLM_OK) {
-            finishWithError(
-                entry->ticket, entry->url,
-                curlError(CURLE_FAILED_INIT, QString::fromUtf8(curl_multi_strerror(added))));
+            finishWithError(entry->ticket, entry->url, multiError(added));
             return;
         }
-        ++entry->host->busy;
+        entry->deadline =
+            SteadyClock::now() + std::chrono::milliseconds(options.limits.timeLimitMs);
+        deadlines.emplace(entry->deadline, entry->ticket);
+        entry->host->transfers.insert(entry.get());
         const Ticket ticket = entry->ticket;
         running.emplace(ticket, std::move(entry));
     }
 
-    void release(Host& host)
+    // Takes a running load out of libcurl and the loader's books; the load
+    // is handed back to be reported, or dropped.
+    std::unique_ptr<Load> detach(std::unordered_map<Ticket, std::unique_ptr<Load>>::iterator found)
     {
-        if (host.busy > 0)
-            --host.busy;
-        refresh(host);
+        std::unique_ptr<Load> entry = std::move(found->second);
+        running.erase(found);
+        expectMultiOk(curl_multi_remove_handle(multi, entry->request->easy()));
+        deadlines.erase({entry->deadline, entry->ticket});
+        entry->host->transfers.erase(entry.get());
+        refresh(*entry->host);
+        return entry;
     }
 
     void finishWithError(Ticket ticket, const QString& url, const RuntimeError& error)
     {
-        LoadedPage page;
-        page.url = url;
-        page.outcome = PageOutcome::Failed;
+        LoadedPage page = emptyPage(url, PageOutcome::Failed);
         page.error = error;
         finish(ticket, std::move(page));
     }
@@ -705,6 +352,59 @@ struct HttpPageLoader::Impl {
         finished.emplace_back(ticket, std::move(page));
         undelivered.insert(ticket);
         scheduleDelivery();
+    }
+
+    // A running load ended as its transfer's end (or the loader's time
+    // limit) made it, with what that says about its host: a connection
+    // attempt refused or timed out, or a page timed out without a byte of
+    // answer, gives up the host's other loads that would only wait for the
+    // same (see giveUpHost). A load that followed a redirect ended on
+    // another host and says nothing of its own.
+    void ended(std::unique_ptr<Load> entry, CURLcode code)
+    {
+        LoadedPage page = entry->request->finish(code).page;
+        page.url = entry->url;
+        const PageOutcome outcome = page.outcome;
+        const bool ownHost = redirectCount(entry->request->easy()) == 0;
+        const bool connectFailed =
+            ownHost && !entry->connected &&
+            (code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT);
+        const bool silent = ownHost && entry->connected && code == CURLE_OPERATION_TIMEDOUT &&
+                            !entry->request->responseStarted();
+        Host& host = *entry->host;
+        finish(entry->ticket, std::move(page));
+        if (connectFailed)
+            giveUpHost(host, outcome, /*connecting=*/true);
+        else if (silent)
+            giveUpHost(host, outcome, /*connecting=*/false);
+    }
+
+    // Ends, with an empty page of outcome, the loads of host that wait for
+    // a connection, and when `connecting` also those whose transfer has not
+    // got a connection yet, oldest first. Loads with a connection keep it
+    // and their own limit.
+    void giveUpHost(Host& host, PageOutcome outcome, bool connecting)
+    {
+        std::map<Ticket, QString> ending;
+        for (const std::unique_ptr<Load>& entry : host.waiting) {
+            waiting.erase(entry->ticket);
+            ending.emplace(entry->ticket, entry->url);
+        }
+        host.waiting.clear();
+        if (connecting) {
+            std::vector<Ticket> unconnected;
+            for (const Load* entry : host.transfers) {
+                if (!entry->connected)
+                    unconnected.push_back(entry->ticket);
+            }
+            for (const Ticket ticket : unconnected) {
+                const std::unique_ptr<Load> entry = detach(running.find(ticket));
+                ending.emplace(ticket, entry->url);
+            }
+        }
+        refresh(host);
+        for (const auto& [ticket, url] : ending)
+            finish(ticket, emptyPage(url, outcome));
     }
 
     // Takes the transfers libcurl has ended, then lets waiting loads start.
@@ -718,20 +418,117 @@ struct HttpPageLoader::Impl {
             const CURLcode code = message->data.result;
             char* privateData = nullptr;
             curl_easy_getinfo(easy, CURLINFO_PRIVATE, &privateData);
-            auto* entry = reinterpret_cast<Load*>(privateData);
-            curl_multi_remove_handle(multi, easy);
+            const auto* entry = reinterpret_cast<const Load*>(privateData);
+            // Removing a handle takes its messages out of the queue, so
+            // every message here is of a running load.
             const auto found = entry ? running.find(entry->ticket) : running.end();
+            Q_ASSERT(found != running.end());
             if (found == running.end())
                 continue;
-            LoadedPage page = entry->request->finish(code).page;
-            page.url = entry->url;
-            release(*entry->host);
-            finished.emplace_back(entry->ticket, std::move(page));
-            undelivered.insert(entry->ticket);
-            running.erase(found);
+            ended(detach(found), code);
         }
         startWaiting();
-        scheduleDelivery();
+        armDeadline();
+    }
+
+    // The loader's time limit: loads whose time is up end as TimedOut, once
+    // whatever has arrived for any transfer has been read.
+    void onDeadline()
+    {
+        drainReadySockets();
+        const SteadyClock::time_point now = SteadyClock::now();
+        while (!deadlines.empty() && deadlines.begin()->first <= now) {
+            const auto found = running.find(deadlines.begin()->second);
+            Q_ASSERT(found != running.end());
+            if (found == running.end()) {
+                deadlines.erase(deadlines.begin());
+                continue;
+            }
+            ended(detach(found), CURLE_OPERATION_TIMEDOUT);
+        }
+        startWaiting();
+        armDeadline();
+    }
+
+    // Runs libcurl on the sockets that have data waiting (or room to send),
+    // as their notifiers would have done had the thread not been busy
+    // elsewhere; a late check of the limits must not take a page whose
+    // answer is there for one that timed out.
+    void drainReadySockets()
+    {
+        for (int round = 0; round < kMaxDrainRounds; ++round) {
+            std::vector<pollfd> wanted;
+            for (const auto& [fd, entry] : watches) {
+                short events = 0;
+                if (entry.read && entry.read->isEnabled())
+                    events |= POLLIN;
+                if (entry.write && entry.write->isEnabled())
+                    events |= POLLOUT;
+                if (events != 0)
+                    wanted.push_back(pollfd{fd, events, 0});
+            }
+            if (wanted.empty() || ::poll(wanted.data(), wanted.size(), 0) <= 0)
+                return;
+            for (const pollfd& socket : wanted) {
+                int direction = 0;
+                if ((socket.events & POLLIN) && (socket.revents & (POLLIN | POLLHUP | POLLERR)))
+                    direction |= CURL_CSELECT_IN;
+                if ((socket.events & POLLOUT) && (socket.revents & (POLLOUT | POLLHUP | POLLERR)))
+                    direction |= CURL_CSELECT_OUT;
+                if (socket.revents & POLLERR)
+                    direction |= CURL_CSELECT_ERR;
+                // A socket an earlier action of this round has closed is
+                // left alone.
+                if (direction != 0 && watches.contains(socket.fd))
+                    socketAction(socket.fd, direction);
+            }
+            collectFinished();
+        }
+    }
+
+    void socketAction(curl_socket_t fd, int direction)
+    {
+        int stillRunning = 0;
+        const CURLMcode code = curl_multi_socket_action(multi, fd, direction, &stillRunning);
+        // A socket libcurl has just given up may still have had an event
+        // queued for it: nothing to do.
+        if (code == CURLM_OK || code == CURLM_BAD_SOCKET)
+            return;
+        multiFailed(code);
+    }
+
+    // libcurl could not drive its transfers: each running load ends with
+    // the reason, and later loads try afresh.
+    void multiFailed(CURLMcode code)
+    {
+        // A call from inside one of libcurl's callbacks is the loader's own
+        // fault.
+        Q_ASSERT(code != CURLM_RECURSIVE_API_CALL);
+        const RuntimeError error = multiError(code);
+        std::vector<Ticket> tickets;
+        for (const auto& [ticket, entry] : running)
+            tickets.push_back(ticket);
+        std::sort(tickets.begin(), tickets.end());
+        for (const Ticket ticket : tickets) {
+            const std::unique_ptr<Load> entry = detach(running.find(ticket));
+            finishWithError(ticket, entry->url, error);
+        }
+    }
+
+    // The timer waits for the earliest limit of the running transfers.
+    void armDeadline()
+    {
+        if (deadlines.empty()) {
+            deadlineTimer.stop();
+            return;
+        }
+        const SteadyClock::time_point earliest = deadlines.begin()->first;
+        if (deadlineTimer.isActive() && earliest == armedFor)
+            return;
+        armedFor = earliest;
+        const auto wait =
+            std::chrono::ceil<std::chrono::milliseconds>(earliest - SteadyClock::now());
+        deadlineTimer.start(std::max(wait, std::chrono::milliseconds(0)));
     }
 
     // Finished loads are reported from a later turn of the event loop, so
@@ -764,16 +561,22 @@ struct HttpPageLoader::Impl {
 
     void onActivity(curl_socket_t fd, int direction)
     {
-        int stillRunning = 0;
-        curl_multi_socket_action(multi, fd, direction, &stillRunning);
+        socketAction(fd, direction);
         collectFinished();
     }
 
     void onTimeout()
     {
-        int stillRunning = 0;
-        curl_multi_socket_action(multi, CURL_SOCKET_TIMEOUT, 0, &stillRunning);
+        socketAction(CURL_SOCKET_TIMEOUT, 0);
         collectFinished();
+    }
+
+    // A transfer has a connection to its host and is about to send its
+    // request.
+    static int onConnected(void* load, char*, char*, int, int)
+    {
+        static_cast<Load*>(load)->connected = true;
+        return CURL_PREREQFUNC_OK;
     }
 
     // libcurl's callbacks only change what is watched: transfers are taken
@@ -890,7 +693,13 @@ struct HttpPageLoader::Impl {
     HttpPageLoaderOptions options;
     const qint64 connectionBound = connectionLimit();
     CURLM* multi = nullptr;
+    // Why no multi handle exists, when it could not be set up.
+    std::optional<RuntimeError> setupError;
+    // libcurl's own time-outs (connection attempts, its internal steps).
     QTimer timer;
+    // The earliest page limit of the running transfers.
+    QTimer deadlineTimer;
+    SteadyClock::time_point armedFor;
     bool closing = false;
     Ticket lastTicket = 0;
     // Every host loaded so far (they size libcurl's connection cache).
@@ -901,6 +710,8 @@ struct HttpPageLoader::Impl {
     // Where each waiting load is in its host's queue.
     std::unordered_map<Ticket, LoadQueue::iterator> waiting;
     std::unordered_map<Ticket, std::unique_ptr<Load>> running;
+    // The page limits of the running loads, earliest first.
+    std::set<std::pair<SteadyClock::time_point, Ticket>> deadlines;
     // Ended loads in the order they ended, and those of them not cancelled
     // since.
     std::deque<std::pair<Ticket, LoadedPage>> finished;

@@ -10,12 +10,22 @@
 
 namespace telvar {
 
+// The time a page may take before it is given up as an empty page.
+inline constexpr int kPageTimeLimitMs = 7000;
+// The time a connection attempt to a station may take. A station on the
+// plant's network accepts a connection within milliseconds; one that has
+// not within two seconds is down, and waiting the whole page limit for it
+// would only hold up the cycle.
+inline constexpr int kConnectTimeoutMs = 2000;
+
 // The limits of one page's GET, shared by the loader and the synchronous
 // fetch.
 struct PageLimits {
-    // The time a page may take, from the moment its request gets a
-    // connection (a load waiting for a free connection is not timed).
-    int timeLimitMs = 7000;
+    // The time a page may take, from the moment its transfer starts (a load
+    // waiting for a free connection is not timed).
+    int timeLimitMs = kPageTimeLimitMs;
+    // The time its connection attempt may take, within timeLimitMs.
+    int connectTimeoutMs = kConnectTimeoutMs;
     // The largest body accepted; a longer one is cut here.
     qsizetype maxBodyBytes = qsizetype(4) * 1024 * 1024;
 };
@@ -50,6 +60,20 @@ struct HttpPageLoaderOptions {
 // connection and fewer than maxTransfers run; only then does their transfer
 // start and its time limit begin. Finished loads are reported one at a time
 // from the event loop, in the order they finished.
+//
+// A station that is down costs about one limit, not one per load: when a
+// connection attempt to a host is refused or times out, every other load of
+// that host that is still waiting for a connection or still connecting ends
+// at once, as that attempt did (Unreachable for a refusal, TimedOut for a
+// time-out); when a page of a host times out without a byte of answer (a
+// station that accepts connections and stays silent), the loads of that
+// host still waiting for a connection end as TimedOut. Loads made after
+// that try the host again.
+//
+// The loader keeps the page limit itself rather than leaving it to libcurl:
+// when the thread was busy beyond a limit, whatever has arrived in the
+// sockets is read first, so a page whose answer is there completes instead
+// of timing out.
 class HttpPageLoader final : public PageLoader {
     Q_OBJECT
 public:

@@ -2,18 +2,29 @@
 #include "common/ErrorNumbers.h"
 #include "simulator/StationPages.h"
 #include "simulator/StationServer.h"
+#include "support/ServerThread.h"
 
+#include <QElapsedTimer>
 #include <QHash>
 #include <QPointer>
+#include <QSet>
 #include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 #include <algorithm>
+#include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
+#include <netinet/in.h>
 #include <optional>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -126,6 +137,93 @@ quint16 refusedPort()
     probe.close();
     return port;
 }
+
+// A port on 127.0.0.1 that takes no connection: its listener's queue holds
+// one connection, which is never taken from it, so the system leaves every
+// further attempt unanswered until the attempt times out.
+class UnansweredPort final {
+public:
+    UnansweredPort()
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_GE(m_listener, 0);
+        EXPECT_EQ(::bind(m_listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+        EXPECT_EQ(::listen(m_listener, 0), 0);
+        EXPECT_EQ(::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length), 0);
+        m_port = ntohs(address.sin_port);
+        m_filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        EXPECT_EQ(::connect(m_filler, reinterpret_cast<sockaddr*>(&address), length), 0);
+    }
+    ~UnansweredPort()
+    {
+        ::close(m_filler);
+        ::close(m_listener);
+    }
+    UnansweredPort(const UnansweredPort&) = delete;
+    UnansweredPort& operator=(const UnansweredPort&) = delete;
+
+    quint16 port() const { return m_port; }
+
+private:
+    int m_listener = -1;
+    int m_filler = -1;
+    quint16 m_port = 0;
+};
+
+// A station on a thread of its own, so that it answers while the test's
+// thread is blocked: it answers a request 100 ms after the request arrived,
+// and tells when one has.
+class DelayedStation final {
+public:
+    explicit DelayedStation(const QByteArray& reply)
+    {
+        m_thread.run([this, reply] {
+            m_server = new QTcpServer;
+            m_server->listen(QHostAddress::LocalHost, 0);
+            m_port = m_server->serverPort();
+            QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this, reply] {
+                while (QTcpSocket* socket = m_server->nextPendingConnection()) {
+                    socket->setParent(m_server);
+                    QObject::connect(socket, &QTcpSocket::readyRead, socket,
+                                     [this, socket, reply] { onRequestBytes(socket, reply); });
+                }
+            });
+        });
+    }
+    ~DelayedStation()
+    {
+        m_thread.run([this] { delete m_server; });
+    }
+    DelayedStation(const DelayedStation&) = delete;
+    DelayedStation& operator=(const DelayedStation&) = delete;
+
+    bool requestArrived() const { return m_requestArrived; }
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(m_port); }
+
+private:
+    // On the station's thread.
+    void onRequestBytes(QTcpSocket* socket, const QByteArray& reply)
+    {
+        QByteArray& head = m_heads[socket];
+        head += socket->readAll();
+        if (!head.contains("\r\n\r\n") || m_answered.contains(socket))
+            return;
+        m_answered.insert(socket);
+        m_requestArrived = true;
+        QTimer::singleShot(100, socket, [socket, reply] { socket->write(reply); });
+    }
+
+    test::ServerThread m_thread;
+    QTcpServer* m_server = nullptr;
+    quint16 m_port = 0;
+    QHash<QTcpSocket*, QByteArray> m_heads;
+    QSet<QTcpSocket*> m_answered;
+    std::atomic<bool> m_requestArrived = false;
+};
 
 TEST_F(HttpPageLoaderTest, LoadsAStationPageAsTheSimulatorWritesIt)
 {
@@ -348,10 +446,11 @@ TEST_F(HttpPageLoaderTest, DecodesTheCharsetTheServerDeclares)
 
 TEST_F(HttpPageLoaderTest, EachWaitingLoadGetsItsWholeTimeOnceConnected)
 {
-    // Ten loads of a page that never answers, two connections to its host:
-    // the loads waiting for a connection are not timed, so every one of them
-    // connects and then times out on its own.
-    HttpPageLoader loader(shortLimit(300, 2));
+    // Ten loads of a page answered after 200 ms, one connection to its host
+    // and a limit of one second: the last loads wait about two seconds for
+    // the connection and still complete, as a load waiting for a connection
+    // is not timed.
+    HttpPageLoader loader(shortLimit(1000, 1));
     Collector collector(loader);
     int accepted = 0;
     int mostRunning = 0;
@@ -359,19 +458,216 @@ TEST_F(HttpPageLoaderTest, EachWaitingLoadGetsItsWholeTimeOnceConnected)
     countAccepts(&accepted, probe);
     collector.onPage = [&](Ticket, const LoadedPage&) { probe(); };
     for (int i = 0; i < 10; ++i)
-        loader.load(url(QStringLiteral("/silent")));
-    EXPECT_EQ(loader.runningCount(), 2);
-    EXPECT_EQ(loader.waitingCount(), 8);
+        loader.load(url(QStringLiteral("/slow/200.html")));
+    EXPECT_EQ(loader.runningCount(), 1);
+    EXPECT_EQ(loader.waitingCount(), 9);
     ASSERT_TRUE(collector.waitFor(qsizetype(10)));
     for (const LoadedPage& page : collector.pages) {
-        EXPECT_EQ(page.outcome, PageOutcome::TimedOut);
-        EXPECT_TRUE(page.text.isEmpty());
-        EXPECT_FALSE(page.error);
+        EXPECT_EQ(page.outcome, PageOutcome::Complete);
+        EXPECT_TRUE(page.text.contains(QStringLiteral("<html")));
     }
-    EXPECT_EQ(accepted, 10);
-    EXPECT_LE(mostRunning, 2);
+    EXPECT_EQ(accepted, 1);
+    EXPECT_LE(mostRunning, 1);
     EXPECT_EQ(loader.runningCount(), 0);
     EXPECT_EQ(loader.waitingCount(), 0);
+}
+
+// How a station host is dead.
+enum class DeadHost {
+    // Nothing listens on its port: every connection attempt is refused.
+    Refused,
+    // It takes no connection: the attempts go unanswered until they time out.
+    AcceptsNoConnection,
+    // It accepts connections and never answers a request.
+    Silent,
+};
+
+struct DeadHostCase {
+    const char* name;
+    DeadHost kind;
+    PageOutcome outcome;
+    PageLimits limits;
+    // The longest one load of the host can take: its connection attempt's
+    // limit or its page's.
+    int oneLimitMs;
+};
+
+void PrintTo(const DeadHostCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class DeadHosts : public HttpPageLoaderTest, public ::testing::WithParamInterface<DeadHostCase> {};
+
+TEST_P(DeadHosts, EndAllLoadsOfTheHostInAboutOneLimit)
+{
+    const DeadHostCase& c = GetParam();
+    constexpr int kLoads = 40;
+    // Port 0 a live station, port 1 a silent one.
+    ServerOptions serverOptions;
+    serverOptions.portCount = 2;
+    serverOptions.silentPortCount = 1;
+    startServer(serverOptions);
+    std::optional<UnansweredPort> unanswered;
+    QString dead;
+    switch (c.kind) {
+    case DeadHost::Refused:
+        dead = QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(refusedPort());
+        break;
+    case DeadHost::AcceptsNoConnection:
+        unanswered.emplace();
+        dead = QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(unanswered->port());
+        break;
+    case DeadHost::Silent:
+        dead = url(QStringLiteral("/estacion1.html"), 1);
+        break;
+    }
+    HttpPageLoaderOptions options;
+    options.limits = c.limits;
+    HttpPageLoader loader(options);
+    ASSERT_EQ(loader.options().maxConnectionsPerHost, 2);
+    Collector collector(loader);
+    int silentAccepts = 0;
+    for (QTcpServer* listener : m_server->findChildren<QTcpServer*>()) {
+        if (listener->serverPort() == port(1))
+            QObject::connect(listener, &QTcpServer::newConnection, m_server.get(),
+                             [&silentAccepts] { ++silentAccepts; });
+    }
+
+    QElapsedTimer elapsed;
+    elapsed.start();
+    std::vector<Ticket> deadLoads;
+    Ticket live = 0;
+    for (int i = 0; i < kLoads; ++i) {
+        deadLoads.push_back(loader.load(dead));
+        // A live station among them is not given up with the dead one.
+        if (i == kLoads / 2)
+            live = loader.load(url(QStringLiteral("/estacion2.html"), 0));
+    }
+    // Never reported from inside load().
+    EXPECT_TRUE(collector.order.empty());
+    ASSERT_TRUE(collector.waitFor(qsizetype(kLoads + 1)));
+    const qint64 tookMs = elapsed.elapsed();
+    RecordProperty("dead_host_loads_ms", static_cast<int>(tookMs));
+    QTest::qWait(50);
+
+    // Each load reported once.
+    ASSERT_EQ(collector.order.size(), std::size_t(kLoads + 1));
+    std::vector<Ticket> sorted = collector.order;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    for (const Ticket ticket : deadLoads) {
+        const LoadedPage page = collector.pages.value(ticket);
+        EXPECT_EQ(page.outcome, c.outcome) << ticket;
+        EXPECT_EQ(page.url, dead);
+        EXPECT_TRUE(page.text.isEmpty());
+        EXPECT_EQ(page.httpStatus, 0);
+        EXPECT_FALSE(page.error) << page.error->descripcion.toStdString();
+    }
+    EXPECT_EQ(collector.pages.value(live).outcome, PageOutcome::Complete);
+    // About one limit: without giving up, the 40 loads over 2 connections
+    // would take 20 limits.
+    EXPECT_LT(tookMs, 8 * c.oneLimitMs);
+    EXPECT_EQ(loader.runningCount(), 0);
+    EXPECT_EQ(loader.waitingCount(), 0);
+    // A silent host got a connection per connection slot, no more.
+    if (c.kind == DeadHost::Silent) {
+        EXPECT_EQ(silentAccepts, 2);
+    }
+
+    // A later load (the next cycle) tries the host again.
+    const Ticket again = loader.load(dead);
+    EXPECT_EQ(loader.runningCount(), 1);
+    ASSERT_TRUE(collector.waitFor(again));
+    EXPECT_EQ(collector.pages.value(again).outcome, c.outcome);
+    if (c.kind == DeadHost::Silent) {
+        EXPECT_EQ(silentAccepts, 3);
+    }
+}
+
+PageLimits limitsOf(int timeLimitMs, int connectTimeoutMs)
+{
+    PageLimits limits;
+    limits.timeLimitMs = timeLimitMs;
+    limits.connectTimeoutMs = connectTimeoutMs;
+    return limits;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HttpPageLoader, DeadHosts,
+    ::testing::Values(DeadHostCase{"refused", DeadHost::Refused, PageOutcome::Unreachable,
+                                   limitsOf(10000, 500), 500},
+                      DeadHostCase{"accepts_no_connection", DeadHost::AcceptsNoConnection,
+                                   PageOutcome::TimedOut, limitsOf(10000, 500), 500},
+                      DeadHostCase{"silent", DeadHost::Silent, PageOutcome::TimedOut,
+                                   limitsOf(500, 500), 500}),
+    [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(HttpPageLoaderTest, AHostThatRefusedIsTriedAgainOnceItListens)
+{
+    const quint16 deadPort = refusedPort();
+    const QString address = QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(deadPort);
+    HttpPageLoader loader;
+    Collector collector(loader);
+    for (int i = 0; i < 6; ++i)
+        loader.load(address);
+    ASSERT_TRUE(collector.waitFor(qsizetype(6)));
+    for (const LoadedPage& page : collector.pages)
+        EXPECT_EQ(page.outcome, PageOutcome::Unreachable);
+
+    // The station comes up: the next cycle's loads find it.
+    ServerOptions options;
+    options.port = deadPort;
+    StationServer station(options);
+    QString error;
+    ASSERT_TRUE(station.start(&error)) << error.toStdString();
+    const Ticket first = loader.load(address);
+    const Ticket second = loader.load(address);
+    ASSERT_TRUE(collector.waitFor(qsizetype(8)));
+    EXPECT_EQ(collector.pages.value(first).outcome, PageOutcome::Complete);
+    EXPECT_EQ(collector.pages.value(second).outcome, PageOutcome::Complete);
+}
+
+TEST(HttpPageLoaderLimits, AConnectionAttemptIsGivenUpWellBeforeThePageLimit)
+{
+    EXPECT_EQ(kPageTimeLimitMs, 7000);
+    EXPECT_EQ(kConnectTimeoutMs, 2000);
+    UnansweredPort station;
+    HttpPageLoader loader;
+    EXPECT_EQ(loader.options().limits.timeLimitMs, kPageTimeLimitMs);
+    EXPECT_EQ(loader.options().limits.connectTimeoutMs, kConnectTimeoutMs);
+    Collector collector(loader);
+    QElapsedTimer elapsed;
+    elapsed.start();
+    const Ticket ticket =
+        loader.load(QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(station.port()));
+    ASSERT_TRUE(collector.waitFor(ticket));
+    EXPECT_EQ(collector.pages.value(ticket).outcome, PageOutcome::TimedOut);
+    // The connection attempt's two seconds, not the page's seven.
+    EXPECT_LT(elapsed.elapsed(), 5000);
+}
+
+TEST(HttpPageLoaderLimits, APageThatArrivedWhileTheThreadWasBusyIsComplete)
+{
+    constexpr int kLimitMs = 800;
+    const QByteArray body = "<html><body>T=12.5 kg</body></html>";
+    DelayedStation station("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                           QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    HttpPageLoaderOptions options;
+    options.limits.timeLimitMs = kLimitMs;
+    HttpPageLoader loader(options);
+    Collector collector(loader);
+    const Ticket ticket = loader.load(station.url());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return station.requestArrived(); }, kWaitMs));
+    ASSERT_TRUE(collector.order.empty());
+    // The thread is busy for longer than the page's limit, and the answer
+    // arrives meanwhile: it is read before the limit is judged.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kLimitMs + 700));
+    ASSERT_TRUE(collector.waitFor(ticket));
+    const LoadedPage page = collector.pages.value(ticket);
+    EXPECT_EQ(page.outcome, PageOutcome::Complete);
+    EXPECT_EQ(page.httpStatus, 200);
+    EXPECT_EQ(page.text, QString::fromLatin1(body));
 }
 
 TEST_F(HttpPageLoaderTest, KeepsToTheHostsConnectionsAndReusesThem)
