@@ -174,6 +174,15 @@ LimitesCxp::LimitesCxp(const Connection& cn) : m_cn(cn) {}
 Result<Limites> LimitesCxp::limites(const QString& maquina, const QString& producto,
                                     const QString& caracteristica)
 {
+    Result<std::optional<Limites>> found = find(maquina, producto, caracteristica);
+    if (!found)
+        return found.error();
+    return found.value().value_or(Limites{});
+}
+
+Result<std::optional<Limites>> LimitesCxp::find(const QString& maquina, const QString& producto,
+                                                const QString& caracteristica)
+{
     const QString key = tripleKey(maquina, producto, caracteristica);
     if (const auto known = m_known.constFind(key); known != m_known.cend())
         return known.value();
@@ -206,7 +215,7 @@ Result<Limites> LimitesCxp::limites(const QString& maquina, const QString& produ
         return error;
     }
 
-    Limites found;
+    std::optional<Limites> found;
     if (query.next()) {
         const Result<double> inf = asDouble(query, 0);
         const Result<double> sup = inf ? asDouble(query, 1) : inf;
@@ -217,8 +226,7 @@ Result<Limites> LimitesCxp::limites(const QString& maquina, const QString& produ
             return inf.error();
         if (!sup)
             return sup.error();
-        found.LimInf = inf.value();
-        found.LimSup = sup.value();
+        found = Limites{inf.value(), sup.value()};
     } else {
         const QSqlError failed = query.lastError();
         query.finish();
@@ -228,7 +236,7 @@ Result<Limites> LimitesCxp::limites(const QString& maquina, const QString& produ
         }
     }
     m_known.insert(key, found);
-    return found;
+    return Result<std::optional<Limites>>(found);
 }
 
 void LimitesCxp::prefetch(const QList<Triple>& triples)
@@ -306,7 +314,7 @@ bool LimitesCxp::prefetchBatch(const QList<const Triple*>& triples, const QStrin
     }
     for (qsizetype i = 0; i < triples.size(); ++i) {
         if (!found[i])
-            m_known.insert(keys[i], Limites{});
+            m_known.insert(keys[i], std::nullopt);
         else if (found[i]->ok())
             m_known.insert(keys[i], found[i]->value());
         else

@@ -63,13 +63,21 @@ public:
     Result<Limites> limites(const QString& maquina, const QString& producto,
                             const QString& caracteristica);
 
+    // The same lookup, telling a triple for which none of the four lookups
+    // finds a row (std::nullopt) from one whose row holds limits, whatever
+    // they are (-999999 and 999999 included). It shares limites()'s memory,
+    // statements and errors.
+    Result<std::optional<Limites>> find(const QString& maquina, const QString& producto,
+                                        const QString& caracteristica);
+
 private:
     // Prefetches triples (at most kBatchTriples of them, none known) in one
     // statement; false when the statement fails.
     bool prefetchBatch(const QList<const Triple*>& triples, const QStringList& keys);
 
     const Connection& m_cn;
-    QHash<QString, Limites> m_known;
+    // The answers so far: a row's limits, or std::nullopt for no row.
+    QHash<QString, std::optional<Limites>> m_known;
     // Errors found by prefetch(), until limites() gives them.
     QHash<QString, RuntimeError> m_prefetchedErrors;
     // The prepared lookup, once a lookup has prepared it.

@@ -9,6 +9,7 @@
 #include <QVariant>
 #include <gtest/gtest.h>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <vector>
 
@@ -21,7 +22,9 @@ using telvar::RuntimeError;
 namespace ErrorNumber = telvar::ErrorNumber;
 
 namespace telvar {
-void PrintTo(const Limites& l, std::ostream* os)
+// Shared by the test files that compare limits (one definition each,
+// the same).
+inline void PrintTo(const Limites& l, std::ostream* os)
 {
     *os << '{' << l.LimInf << ", " << l.LimSup << '}';
 }
@@ -424,6 +427,36 @@ TEST_P(LimitesCxpTest, AsksEachTripleOnce)
     // ...and a triple that differs in nothing but the split of its keys is
     // another triple, asked of the (now missing) table.
     EXPECT_FALSE(limits.limites(u"M"_s, u"1P1"_s, u"C1"_s).ok());
+}
+
+TEST_P(LimitesCxpTest, FindTellsNoRowFromARowHoldingTheDefaultLimits)
+{
+    createCxp();
+    insert({{u"M1"_s, u"P1"_s, u"C1"_s, -999999, 999999}, {u"***"_s, u"P2"_s, u"C1"_s, 1, 2}});
+    const QList<LimitesCxp::Triple> triples = {
+        {u"M1"_s, u"P1"_s, u"C1"_s}, {u"M9"_s, u"P9"_s, u"C1"_s}, {u"M9"_s, u"P2"_s, u"C1"_s}};
+    // Looked up one at a time, then from a prefetch alone (the table gone).
+    for (const bool prefetched : {false, true}) {
+        SCOPED_TRACE(prefetched ? "prefetched" : "one at a time");
+        LimitesCxp limits(*cn);
+        if (prefetched) {
+            limits.prefetch(triples);
+            run(u"DROP TABLE CXP"_s);
+        }
+        const auto defaults = limits.find(u"M1"_s, u"P1"_s, u"C1"_s);
+        ASSERT_TRUE(defaults.ok()) << describe(defaults.error()).toStdString();
+        ASSERT_TRUE(defaults.value().has_value());
+        EXPECT_EQ(*defaults.value(), kNoLimits);
+        const auto none = limits.find(u"M9"_s, u"P9"_s, u"C1"_s);
+        ASSERT_TRUE(none.ok()) << describe(none.error()).toStdString();
+        EXPECT_FALSE(none.value().has_value());
+        const auto wildcard = limits.find(u"M9"_s, u"P2"_s, u"C1"_s);
+        ASSERT_TRUE(wildcard.ok()) << describe(wildcard.error()).toStdString();
+        EXPECT_EQ(wildcard.value(), std::optional<Limites>(Limites{1, 2}));
+        // limites() gives the defaults for both, as it always has.
+        EXPECT_EQ(limits.limites(u"M1"_s, u"P1"_s, u"C1"_s).value(), kNoLimits);
+        EXPECT_EQ(limits.limites(u"M9"_s, u"P9"_s, u"C1"_s).value(), kNoLimits);
+    }
 }
 
 TEST_P(LimitesCxpTest, FailingQueryIsTheEnginesError)

@@ -1,0 +1,244 @@
+#include "acquisition/MarkerLimits.h"
+#include "common/Modulo1.h"
+#include "database/ArmaConexion.h"
+#include "database/Connection.h"
+#include "database/EngineLayer.h"
+#include "support/PostgresTestServer.h"
+#include "support/RecordingInteraccion.h"
+
+#include <QTemporaryDir>
+#include <QVariant>
+#include <gtest/gtest.h>
+#include <memory>
+#include <ostream>
+
+namespace telvar {
+
+// Shared by the test files that compare limits (one definition each,
+// the same).
+inline void PrintTo(const Limites& l, std::ostream* os)
+{
+    *os << '{' << l.LimInf << ", " << l.LimSup << '}';
+}
+
+namespace {
+
+using namespace Qt::Literals::StringLiterals;
+
+enum class Engine { Sqlite, PostgreSql };
+
+std::string engineName(const ::testing::TestParamInfo<Engine>& info)
+{
+    return info.param == Engine::Sqlite ? "Sqlite" : "PostgreSql";
+}
+
+QString describe(const RuntimeError& e)
+{
+    return QString::number(e.numero) + u" ("_s + e.fuente + u") "_s + e.descripcion;
+}
+
+// The limits a port was given at the start, as the lookups' fallback.
+const Limites kConfigured{7, 8};
+
+// An SPC database on the engine with a CXP table, the program-wide state
+// that names it, and a connection of the test's own to change its rows.
+class MarkerLimitsTest : public ::testing::TestWithParam<Engine> {
+protected:
+    void SetUp() override
+    {
+        if (GetParam() == Engine::Sqlite) {
+            ASSERT_TRUE(m_dir.isValid());
+            const QString path = m_dir.filePath(u"Qualitra.MDB"_s);
+            const Status made = EngineLayer::createFileDatabase(path, {});
+            ASSERT_TRUE(made.ok()) << describe(made.error()).toStdString();
+            m.TipoBD = u"[JET4]"_s;
+            m.CadConexion = jetConnectionString(path, {});
+            m_missing = jetConnectionString(m_dir.filePath(u"NoHay.MDB"_s), {});
+        } else {
+            TELVAR_REQUIRE_POSTGRES();
+            QString error;
+            m_pg = test::PostgresTestDatabase::create(&error);
+            ASSERT_TRUE(m_pg) << error.toStdString();
+            const auto& s = m_pg->settings();
+            m.TipoBD = u"[POSTGRESQL]"_s;
+            m.PassBD = s.password;
+            m.CadConexion = ArmaConexion(
+                ConnectionTarget{m.TipoBD, s.servidor(), s.user, s.password}, m_pg->name());
+            m_missing = ArmaConexion(ConnectionTarget{m.TipoBD, s.servidor(), s.user, s.password},
+                                     m_pg->name() + u"_missing"_s);
+        }
+        auto opened = EngineLayer::open(m.CadConexion);
+        ASSERT_TRUE(opened.ok()) << describe(opened.error()).toStdString();
+        m_cn = std::move(opened.value());
+    }
+
+    void run(const QString& statement, const QVariantList& values = {})
+    {
+        const auto done = m_cn->exec(statement, values);
+        ASSERT_TRUE(done.ok()) << statement.toStdString() << ": "
+                               << describe(done.error()).toStdString();
+    }
+
+    void createCxp()
+    {
+        run(u"CREATE TABLE CXP (CXPMAQUI VARCHAR(8) NOT NULL, CXPPRODU VARCHAR(20) NOT NULL, "
+            "CXPCARAC VARCHAR(8) NOT NULL, CXPLINFC DOUBLE PRECISION, CXPLSUPC DOUBLE PRECISION, "
+            "PRIMARY KEY (CXPMAQUI, CXPPRODU, CXPCARAC))"_s);
+    }
+
+    void insert(const QString& maquina, const QString& producto, const QString& caracteristica,
+                double inf, double sup)
+    {
+        run(u"INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, CXPLINFC, CXPLSUPC) "
+            "VALUES (?, ?, ?, ?, ?)"_s,
+            {maquina, producto, caracteristica, inf, sup});
+    }
+
+    static Limites expectLimits(const Result<Limites>& got)
+    {
+        EXPECT_TRUE(got.ok()) << describe(got.error()).toStdString();
+        return got.ok() ? got.value() : Limites{0, 0};
+    }
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<test::PostgresTestDatabase> m_pg;
+    Modulo1 m;
+    test::RecordingInteraccion ui;
+    std::unique_ptr<Connection> m_cn;
+    // A connection string of the engine that names no database.
+    QString m_missing;
+};
+
+TEST_P(MarkerLimitsTest, GivesTheLimitsOfWhatThePageNamed)
+{
+    createCxp();
+    insert(u"M1"_s, u"P1"_s, u"C1"_s, 1, 11);
+    insert(u"***"_s, u"P2"_s, u"C1"_s, 2, 12);
+    insert(u"M3"_s, u"***"_s, u"C1"_s, 3, 13);
+    insert(u"***"_s, u"***"_s, u"C2"_s, 4, 14);
+    insert(u"M5"_s, u"P5"_s, u"C5"_s, -999999, 999999);
+    struct Case {
+        const char* what;
+        QString maquina;
+        QString producto;
+        QString caracteristica;
+        Limites expected;
+    };
+    const Case cases[] = {
+        {"the triple's own row", u"M1"_s, u"P1"_s, u"C1"_s, {1, 11}},
+        {"keys with blanks around them", u" M1 "_s, u"P1  "_s, u" C1"_s, {1, 11}},
+        {"any machine with the product", u"M9"_s, u"P2"_s, u"C1"_s, {2, 12}},
+        {"the machine with any product", u"M3"_s, u"P9"_s, u"C1"_s, {3, 13}},
+        {"any machine with any product", u"M9"_s, u"P9"_s, u"C2"_s, {4, 14}},
+        {"no row in any lookup: the limits loaded at the start", u"M9"_s, u"P9"_s, u"C1"_s,
+         kConfigured},
+        {"a row whose limits are the defaults is a row",
+         u"M5"_s,
+         u"P5"_s,
+         u"C5"_s,
+         {-999999, 999999}},
+    };
+    MarkerLimits limits(m, ui);
+    // The second round comes from memory.
+    for (int round = 1; round <= 2; ++round) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
+            EXPECT_EQ(expectLimits(
+                          limits.limitsFor(c.maquina, c.producto, c.caracteristica, kConfigured)),
+                      c.expected);
+        }
+    }
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_P(MarkerLimitsTest, AsksEachTripleOnceUntilReset)
+{
+    createCxp();
+    insert(u"M1"_s, u"P1"_s, u"C1"_s, 1, 11);
+    MarkerLimits limits(m, ui);
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)),
+              (Limites{1, 11}));
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M2"_s, u"P2"_s, u"C1"_s, kConfigured)), kConfigured);
+
+    // The rows change: the answers already given stay, trimmed keys being
+    // the same triple. What is remembered for a triple without a row is
+    // that it has none: another port's configured limits come back for it.
+    run(u"DELETE FROM CXP"_s);
+    insert(u"M2"_s, u"P2"_s, u"C1"_s, 2, 12);
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M1 "_s, u" P1"_s, u"C1"_s, kConfigured)),
+              (Limites{1, 11}));
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M2"_s, u"P2"_s, u"C1"_s, {5, 6})), (Limites{5, 6}));
+    // A new triple is asked of the database as it is now.
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"***"_s, u"P2"_s, u"C1"_s, kConfigured)), kConfigured);
+
+    // After a reset every triple is asked again.
+    limits.reset();
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)), kConfigured);
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M2"_s, u"P2"_s, u"C1"_s, kConfigured)),
+              (Limites{2, 12}));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_P(MarkerLimitsTest, OpensTheDatabaseAtTheFirstLookupAndKeepsItUntilReset)
+{
+    createCxp();
+    insert(u"M1"_s, u"P1"_s, u"C1"_s, 1, 11);
+    insert(u"M2"_s, u"P2"_s, u"C2"_s, 2, 12);
+    MarkerLimits limits(m, ui);
+    EXPECT_FALSE(limits.isOpen());
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)),
+              (Limites{1, 11}));
+    EXPECT_TRUE(limits.isOpen());
+
+    // The connection is kept: a database that could not be opened now is
+    // not asked for.
+    const QString reachable = m.CadConexion;
+    m.CadConexion = m_missing;
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M2"_s, u"P2"_s, u"C2"_s, kConfigured)),
+              (Limites{2, 12}));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+
+    // After a reset the next lookup opens it again: its failure is the
+    // opening's error, reported by the opening, and not remembered.
+    limits.reset();
+    EXPECT_FALSE(limits.isOpen());
+    const Result<Limites> failed = limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured);
+    ASSERT_FALSE(failed.ok());
+    EXPECT_FALSE(failed.error().descripcion.isEmpty());
+    EXPECT_FALSE(ui.boxes.isEmpty());
+    EXPECT_FALSE(limits.isOpen());
+    m.CadConexion = reachable;
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)),
+              (Limites{1, 11}));
+    EXPECT_TRUE(limits.isOpen());
+}
+
+TEST_P(MarkerLimitsTest, AFailingLookupIsTheEnginesErrorAndNotRemembered)
+{
+    // The engine's own error for a statement on the missing table.
+    const auto plain = m_cn->exec(u"Select CXPLINFC from CXP"_s);
+    ASSERT_FALSE(plain.ok());
+    const RuntimeError expected = plain.error();
+
+    MarkerLimits limits(m, ui);
+    const Result<Limites> missing = limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured);
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().numero, expected.numero);
+    EXPECT_EQ(missing.error().fuente, expected.fuente);
+    EXPECT_TRUE(missing.error().descripcion.contains(u"cxp"_s, Qt::CaseInsensitive))
+        << describe(missing.error()).toStdString();
+    // A lookup's error is the caller's to report.
+    EXPECT_TRUE(ui.boxes.isEmpty());
+
+    // Once the table exists the same triple finds its row.
+    createCxp();
+    insert(u"M1"_s, u"P1"_s, u"C1"_s, 1, 11);
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)),
+              (Limites{1, 11}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, MarkerLimitsTest,
+                         ::testing::Values(Engine::Sqlite, Engine::PostgreSql), engineName);
+
+} // namespace
+} // namespace telvar
