@@ -39,8 +39,9 @@ QString Acquisition::activeRecordSource()
 }
 
 Acquisition::Acquisition(Modulo1& m, Interaccion& ui, ConfigDatabase& config, PageLoader& loader,
-                         const Clock& clock, QObject* parent)
-    : QObject(parent), m_m(m), m_ui(ui), m_config(config), m_loader(loader), m_clocks(clock)
+                         const Clock& clock, ReadingCheck& check, QObject* parent)
+    : QObject(parent), m_m(m), m_ui(ui), m_config(config), m_loader(loader), m_clock(clock),
+      m_check(check), m_clocks(clock)
 {
     connect(&m_clocks, &PollingClocks::cycleDue, this, &Acquisition::runCycle);
     connect(&m_loader, &PageLoader::pageLoaded, this,
@@ -238,8 +239,8 @@ void Acquisition::runCycle(int reloj)
                                             limites(static_cast<int>(i))});
     }
     auto cycle = std::make_shared<PollingCycle>(
-        reloj, std::move(ports), PollingCycle::Services{m_m, m_ui, m_loader, m_display, m_check},
-        nullptr);
+        reloj, std::move(ports),
+        PollingCycle::Services{m_m, m_ui, m_loader, m_display, m_check, m_clock}, nullptr);
     PollingCycle* raw = cycle.get();
     cycle->setFinishedHandler([this, raw] { cycleFinished(raw); });
     m_cycles.push_back(cycle);

@@ -34,12 +34,10 @@ public:
     // active ports only) and the query of the clocks in use.
     static QString activeRecordSource();
 
+    // check: where the cycles hand their readings.
     Acquisition(Modulo1& m, Interaccion& ui, ConfigDatabase& config, PageLoader& loader,
-                const Clock& clock, QObject* parent = nullptr);
+                const Clock& clock, ReadingCheck& check, QObject* parent = nullptr);
     ~Acquisition() override;
-
-    // Where the cycles hand their readings; none until set.
-    void setReadingCheck(ReadingCheck* check) { m_check = check; }
 
     // The start/stop button: starts when stopped, stops when running. A
     // start that fails is reported and leaves what it built so far, as
@@ -85,7 +83,8 @@ private:
     Interaccion& m_ui;
     ConfigDatabase& m_config;
     PageLoader& m_loader;
-    ReadingCheck* m_check = nullptr;
+    const Clock& m_clock;
+    ReadingCheck& m_check;
     PollingClocks m_clocks;
     AcquisitionDisplay m_display;
 

@@ -6,6 +6,12 @@
 
 namespace telvar {
 
+// What a page box shows of a page: its first maxChars characters, long
+// lines broken every maxLine characters (laying out one long line costs
+// the square of its length), and a last line saying how much was left out.
+// The page itself is kept whole by whoever read it.
+QString pageExcerpt(const QString& page, qsizetype maxChars = 64 * 1024, qsizetype maxLine = 1024);
+
 // The texts the acquisition shows in the main window: the page last read,
 // the last reading, what the page's markers named and the status line. The
 // window shows them; the acquisition writes them.

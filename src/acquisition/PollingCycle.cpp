@@ -1,6 +1,7 @@
 #include "acquisition/PollingCycle.h"
 
 #include "acquisition/AcquisitionDisplay.h"
+#include "acquisition/Clock.h"
 #include "acquisition/CycleReport.h"
 #include "acquisition/Extraction.h"
 #include "acquisition/ReadingCheck.h"
@@ -43,7 +44,7 @@ void PollingCycle::begin()
 std::size_t PollingCycle::startLoad(const QString& url)
 {
     const std::size_t index = static_cast<std::size_t>(m_loads.size());
-    m_loads.append(Load{m_services.loader.load(url), std::nullopt});
+    m_loads.append(Load{m_services.loader.load(url), std::nullopt, {}});
     m_loadByTicket.insert(m_loads.back().ticket, index);
     return index;
 }
@@ -56,6 +57,7 @@ void PollingCycle::pageLoaded(PageLoader::Ticket ticket, const LoadedPage& page)
     Load& load = m_loads[static_cast<qsizetype>(*it)];
     m_loadByTicket.erase(it);
     load.page = page;
+    load.arrivedAt = m_services.clock.now();
     advance();
 }
 
@@ -82,12 +84,13 @@ void PollingCycle::advance()
             continue;
         }
         const LoadedPage page = *m_loads[loadIndex].page;
+        const QDateTime arrivedAt = m_loads[loadIndex].arrivedAt;
         const bool fresh = !m_sharesPrevious[k];
         ++m_next;
         // The text is kept only as long as a following port reads it.
         if (m_next == m_ports.size() || !m_sharesPrevious[m_next])
             m_loads[loadIndex].page->text.clear();
-        handle(k, page, fresh);
+        handle(k, page, arrivedAt, fresh);
     }
     m_processing = false;
     if (!m_cancelled && !m_finished && m_next == m_ports.size()) {
@@ -98,17 +101,22 @@ void PollingCycle::advance()
     }
 }
 
-void PollingCycle::handle(qsizetype k, const LoadedPage& page, bool freshPage)
+void PollingCycle::handle(qsizetype k, const LoadedPage& page, const QDateTime& arrivedAt,
+                          bool freshPage)
 {
     const Port& port = m_ports[k];
     AcquisitionDisplay& display = m_services.display;
     if (freshPage)
-        display.setText(AcquisitionDisplay::Field::txtSource, page.text);
-    if (page.error) {
+        display.setText(AcquisitionDisplay::Field::txtSource, pageExcerpt(page.text));
+    // A page cut at the bound is reported once, by the first port that
+    // reads it; a page that cannot be loaded by every port that asked.
+    if (page.error && (freshPage || page.outcome == PageOutcome::Failed)) {
         report(port, *page.error);
-        if (m_cancelled || page.outcome == PageOutcome::Failed)
+        if (m_cancelled)
             return;
     }
+    if (page.outcome == PageOutcome::Failed)
+        return;
 
     const Extraction extraction = extractReading(page.text, port.puerto);
     switch (extraction.status) {
@@ -133,11 +141,10 @@ void PollingCycle::handle(qsizetype k, const LoadedPage& page, bool freshPage)
         if (m_cancelled)
             return;
     }
-    if (!m_services.check)
-        return;
     const PortReading reading{m_reloj,      port.element,       port.puerto.Puert,
-                              port.limites, extraction.reading, extraction.markers};
-    const Status checked = m_services.check->LabelLee(reading);
+                              port.limites, extraction.reading, extraction.markers,
+                              arrivedAt};
+    const Status checked = m_services.check.LabelLee(reading);
     if (!checked && !m_cancelled)
         report(port, checked.error());
 }

@@ -4,6 +4,7 @@
 #include "acquisition/PageLoader.h"
 #include "acquisition/TPuerto.h"
 
+#include <QDateTime>
 #include <QHash>
 #include <QList>
 #include <QString>
@@ -14,6 +15,7 @@
 namespace telvar {
 
 struct Modulo1;
+class Clock;
 class Interaccion;
 class AcquisitionDisplay;
 class ReadingCheck;
@@ -44,7 +46,9 @@ public:
         Interaccion& ui;
         PageLoader& loader;
         AcquisitionDisplay& display;
-        ReadingCheck* check = nullptr;
+        ReadingCheck& check;
+        // Stamps each page with the moment it arrived.
+        const Clock& clock;
     };
 
     // finished is called once, after the last port, unless the cycle is
@@ -71,13 +75,14 @@ private:
     struct Load {
         PageLoader::Ticket ticket = 0;
         std::optional<LoadedPage> page;
+        QDateTime arrivedAt;
     };
 
     // The load that gives port k its page: its own, or the previous port's
     // when both have one address.
     std::size_t startLoad(const QString& url);
     void advance();
-    void handle(qsizetype k, const LoadedPage& page, bool freshPage);
+    void handle(qsizetype k, const LoadedPage& page, const QDateTime& arrivedAt, bool freshPage);
     void report(const Port& port, const RuntimeError& error);
 
     const int m_reloj;

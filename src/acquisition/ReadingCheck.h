@@ -4,14 +4,15 @@
 #include "acquisition/LimitesCxp.h"
 #include "common/RuntimeError.h"
 
+#include <QDateTime>
 #include <QString>
 
 namespace telvar {
 
 // A reading as a polling cycle hands it on: the port it came from, by its
 // own Puert and by its element of the active-port table, the limits loaded
-// for it at the start, the reading as cut (untrimmed) and what the page's
-// markers name.
+// for it at the start, the reading as cut (untrimmed), what the page's
+// markers name, and when its page arrived.
 struct PortReading {
     int reloj = 0;
     int element = 0;
@@ -19,6 +20,7 @@ struct PortReading {
     Limites limites;
     QString reading;
     PageMarkers markers;
+    QDateTime arrivedAt;
 
     bool operator==(const PortReading&) const = default;
 };

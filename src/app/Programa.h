@@ -10,6 +10,7 @@ namespace telvar {
 
 struct Modulo1;
 class Interaccion;
+class Router;
 class StartupSequence;
 class Telvar;
 class TelvarCarat;
@@ -43,6 +44,7 @@ private:
     std::unique_ptr<StartupSequence> m_startup;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<TelvarCarat> m_cover;
+    std::unique_ptr<Router> m_router;
     std::unique_ptr<Telvar> m_mainWindow;
     bool m_failed = false;
 };

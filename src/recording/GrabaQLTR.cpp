@@ -7,13 +7,16 @@
 #include "common/ValorNumerico.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineErrors.h"
-#include "database/OpenDBOK.h"
+#include "database/EngineLayer.h"
 #include "database/SqlDialect.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
+#include <QSet>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QVariant>
@@ -181,36 +184,61 @@ QStringList lockStatements(Dialecto dialecto, const QString& tabla, qint64 waitM
     return {};
 }
 
-// Why a reading's transaction failed, and whether it failed on its very
-// first statement (so that nothing at all was done on the connection).
+// Why a batch's transaction failed: the error, whether it failed on its
+// very first statement (so that nothing at all was done on the connection),
+// and the readings it belongs to when it is theirs alone (a missing column,
+// a value that does not fit); none when it is the table's.
 struct Fallo {
     RuntimeError error;
     bool atBegin = false;
+    QList<qsizetype> entries;
 };
 
-// One reading's transaction on cn, which is not in a transaction.
-class Escritura final {
+// The row a reading chose: the table's last row as the batch leaves it, or
+// a row before it that a reading recorded late looked back to.
+struct Fila {
+    qint64 n = 0;
+    std::optional<QDateTime> fecha;
+    // The characteristics' columns whose cell in the row is filled.
+    QSet<QString> filled;
+};
+
+// The value of a reading for its column: the text for a text column, the
+// leading number for any other.
+struct Valor {
+    QVariant value;
+    bool text = false;
+};
+
+// One batch's transaction on cn, which is not in a transaction.
+class Lote final {
 public:
-    Escritura(Connection& cn, const Modulo1& m, const LecturaAGrabar& lectura, const QString& tabla,
-              std::chrono::milliseconds wait)
-        : m_cn(cn), m_m(m), m_lectura(lectura), m_tabla(tabla), m_wait(wait)
+    Lote(Connection& cn, const QString& tabla, std::chrono::milliseconds wait)
+        : m_cn(cn), m_tabla(tabla), m_wait(wait)
     {
     }
 
-    std::optional<Fallo> run(const QDateTime& now, double DTMP)
+    // Writes the entries; on success prepared holds every entry (with the
+    // row it went to, or found in) in order.
+    std::optional<Fallo> run(const QList<OutboxEntry>& entries,
+                             const GrabaQLTR::BeforeCommit& beforeCommit, double DTMP,
+                             QList<OutboxEntry>& prepared)
     {
         // A transaction that did not begin has nothing to roll back.
         if (auto failed = begin())
-            return Fallo{*failed, true};
-        if (auto failed = decideAndWrite(now, DTMP)) {
-            rollback();
-            return Fallo{*failed, false};
+            return Fallo{*failed, true, {}};
+        auto failed = write(entries, DTMP, prepared);
+        if (!failed && beforeCommit) {
+            if (const Status heard = beforeCommit(prepared); !heard)
+                failed = Fallo{heard.error(), false, {}};
         }
-        if (auto failed = commit()) {
-            rollback();
-            return Fallo{*failed, false};
+        if (!failed) {
+            if (auto notCommitted = commit())
+                failed = Fallo{*notCommitted, false, {}};
         }
-        return std::nullopt;
+        if (failed)
+            rollback();
+        return failed;
     }
 
 private:
@@ -261,96 +289,244 @@ private:
             db.rollback();
     }
 
-    std::optional<RuntimeError> decideAndWrite(const QDateTime& now, double DTMP)
+    static QList<qsizetype> entriesOf(const QList<OutboxEntry>& entries, const QString& carac)
+    {
+        QList<qsizetype> found;
+        for (qsizetype k = 0; k < entries.size(); ++k)
+            if (entries[k].Carac == carac)
+                found.append(k);
+        return found;
+    }
+
+    std::optional<Fallo> write(const QList<OutboxEntry>& entries, double DTMP,
+                               QList<OutboxEntry>& prepared)
     {
         for (const QString& statement : lockStatements(m_cn.dialecto(), m_tabla, m_wait.count()))
             if (auto failed = exec(statement))
-                return failed;
+                return Fallo{*failed, false, {}};
 
-        const QString& carac = m_lectura.Carac;
-        auto column = m_cn.columnInfo(m_tabla, carac);
-        if (!column)
-            return column.error();
-        QVariant valor;
-        if (column.value().isText) {
-            valor = m_lectura.Valor;
-        } else {
-            const double number = valorNumerico(m_lectura.Valor);
-            if (!std::isfinite(number))
-                return RuntimeError{
-                    ErrorNumber::Overflow, kFuente,
-                    QStringLiteral("Overflow: the reading ") + m_lectura.Valor +
-                        QStringLiteral(" is beyond the range of the numeric column ") + carac +
-                        QStringLiteral(".")};
-            valor = number;
+        // The batch's columns, each asked once; a missing column is the
+        // failure of its readings alone.
+        QStringList columns;
+        for (const OutboxEntry& e : entries) {
+            if (columns.contains(e.Carac))
+                continue;
+            auto column = m_cn.columnInfo(m_tabla, e.Carac);
+            if (!column)
+                return Fallo{column.error(), false,
+                             column.error().numero == ErrorNumber::ItemNotFound
+                                 ? entriesOf(entries, e.Carac)
+                                 : QList<qsizetype>{}};
+            columns.append(e.Carac);
+            m_textColumn.insert(e.Carac, column.value().isText);
+        }
+        if (!isSqlite()) {
+            auto fecha = m_cn.columnInfo(m_tabla, QStringLiteral("Fecha"));
+            if (!fecha)
+                return Fallo{fecha.error(), false, {}};
+            m_textFecha = fecha.value().isText;
         }
 
-        auto last = m_cn.exec(QStringLiteral("Select Top 1 N,Fecha,Turno,Operador,") +
-                              bracketName(carac) + QStringLiteral(" from ") + bracketName(m_tabla) +
-                              QStringLiteral(" order by N Desc"));
+        // The last row, read once: the batch keeps it up to date as it
+        // writes, for it holds every other writer off.
+        QString cells;
+        for (const QString& c : columns)
+            cells += QLatin1Char(',') + bracketName(c);
+        auto last =
+            m_cn.exec(QStringLiteral("Select Top 1 N,Fecha") + cells + QStringLiteral(" from ") +
+                      bracketName(m_tabla) + QStringLiteral(" order by N Desc"));
         if (!last)
-            return last.error();
-        QSqlQuery& rows = last.value();
-        bool nuevaFila = true;
-        QVariant ultimaN;
-        if (rows.next()) {
-            // A time stamp that cannot be read counts as older than the
-            // window: the reading starts a row of its own rather than join
-            // one whose time is unknown.
-            const auto fecha = fechaDeFila(rows.value(1));
-            const bool reciente =
-                fecha && static_cast<double>(fecha->msecsTo(now)) / 1000.0 <= DTMP;
-            if (reciente && rows.value(4).isNull()) {
-                nuevaFila = false;
-                ultimaN = rows.value(0);
-            }
+            return Fallo{last.error(), false, {}};
+        if (last.value().next()) {
+            Fila fila{last.value().value(0).toLongLong(), fechaDeFila(last.value().value(1)), {}};
+            for (qsizetype c = 0; c < columns.size(); ++c)
+                if (!last.value().value(static_cast<int>(c) + 2).isNull())
+                    fila.filled.insert(columns[c]);
+            m_last = std::move(fila);
         }
-        rows.finish();
+        last.value().finish();
 
-        if (!nuevaFila)
-            return fillLastRow(ultimaN, valor);
-        return addRow(now, valor);
+        prepared.clear();
+        for (qsizetype k = 0; k < entries.size(); ++k) {
+            OutboxEntry entry = entries[k];
+            auto valor = valorFor(entry);
+            if (!valor)
+                return Fallo{valor.error(), false, {k}};
+            if (entry.preparedRow) {
+                auto there = alreadyThere(entry, valor.value());
+                if (!there)
+                    return Fallo{there.error(), false, {}};
+                if (there.value()) {
+                    prepared.append(entry);
+                    continue;
+                }
+            }
+            auto row = writeOne(entry, valor.value(), DTMP);
+            if (!row)
+                return Fallo{row.error(), false,
+                             row.error().retryable ? QList<qsizetype>{} : QList<qsizetype>{k}};
+            prepared.append(row.value());
+        }
+        return std::nullopt;
     }
 
-    std::optional<RuntimeError> fillLastRow(const QVariant& n, const QVariant& valor)
+    Result<Valor> valorFor(const OutboxEntry& entry) const
+    {
+        if (m_textColumn.value(entry.Carac))
+            return Valor{entry.Valor, true};
+        const double number = valorNumerico(entry.Valor);
+        if (!std::isfinite(number))
+            return RuntimeError{ErrorNumber::Overflow, kFuente,
+                                QStringLiteral("Overflow: the reading ") + entry.Valor +
+                                    QStringLiteral(" is beyond the range of the numeric column ") +
+                                    entry.Carac + QStringLiteral(".")};
+        return Valor{number, false};
+    }
+
+    static bool sameValue(const QVariant& cell, const Valor& valor)
+    {
+        if (cell.isNull())
+            return false;
+        if (valor.text)
+            return cell.toString() == valor.value.toString();
+        return cell.toDouble() == valor.value.toDouble();
+    }
+
+    // Whether a reading written before a crash is in the row it went to:
+    // its cell holds its value and, for a row it made, the row has its
+    // stamp and operator.
+    Result<bool> alreadyThere(const OutboxEntry& entry, const Valor& valor)
+    {
+        auto row = m_cn.exec(QStringLiteral("Select Fecha,Operador,") + bracketName(entry.Carac) +
+                                 QStringLiteral(" from ") + bracketName(m_tabla) +
+                                 QStringLiteral(" where N = ?"),
+                             {*entry.preparedRow});
+        if (!row)
+            return row.error();
+        QSqlQuery& q = row.value();
+        if (!q.next())
+            return false;
+        if (!sameValue(q.value(2), valor))
+            return false;
+        if (entry.preparedNewRow) {
+            const auto fecha = fechaDeFila(q.value(0));
+            if (!fecha || *fecha != entry.stamp || q.value(1).toString() != entry.Opera)
+                return false;
+        }
+        return true;
+    }
+
+    // The row a reading stamped t chooses: the last row unless it is more
+    // than the window later than t (rows another writer added while the
+    // reading waited), else the last row before it that is not.
+    Result<std::optional<Fila>> chosenRow(const OutboxEntry& entry, double DTMP)
+    {
+        if (!m_last)
+            return std::optional<Fila>{};
+        const QDateTime t = entry.stamp.addMSecs(static_cast<qint64>(DTMP * 1000));
+        if (!m_last->fecha || *m_last->fecha <= t)
+            return m_last;
+        auto rows = m_cn.exec(QStringLiteral("Select N,Fecha,") + bracketName(entry.Carac) +
+                              QStringLiteral(" from ") + bracketName(m_tabla) +
+                              QStringLiteral(" order by N Desc"));
+        if (!rows)
+            return rows.error();
+        QSqlQuery& q = rows.value();
+        for (int looked = 0; looked <= GrabaQLTR::kMaxRowsLookedBack && q.next(); ++looked) {
+            const auto fecha = fechaDeFila(q.value(1));
+            // A stamp that cannot be read ends the search: the reading
+            // starts a row of its own rather than join one of unknown time.
+            if (!fecha)
+                break;
+            if (*fecha <= t) {
+                Fila fila{q.value(0).toLongLong(), fecha, {}};
+                if (!q.value(2).isNull())
+                    fila.filled.insert(entry.Carac);
+                return std::optional<Fila>(std::move(fila));
+            }
+        }
+        return std::optional<Fila>{};
+    }
+
+    // Writes one reading; gives it with the row it went to.
+    Result<OutboxEntry> writeOne(OutboxEntry entry, const Valor& valor, double DTMP)
+    {
+        auto chosen = chosenRow(entry, DTMP);
+        if (!chosen)
+            return chosen.error();
+        const std::optional<Fila>& fila = chosen.value();
+        // A time stamp that cannot be read counts as older than the
+        // window: the reading starts a row of its own.
+        const bool reciente =
+            fila && fila->fecha &&
+            static_cast<double>(fila->fecha->msecsTo(entry.stamp)) / 1000.0 <= DTMP;
+        if (reciente && !fila->filled.contains(entry.Carac)) {
+            if (auto failed = fillRow(fila->n, entry.Carac, valor))
+                return *failed;
+            if (m_last && m_last->n == fila->n)
+                m_last->filled.insert(entry.Carac);
+            entry.preparedRow = fila->n;
+            entry.preparedNewRow = false;
+            return entry;
+        }
+        auto n = addRow(entry, valor);
+        if (!n)
+            return n.error();
+        m_last = Fila{n.value(), entry.stamp, {entry.Carac}};
+        entry.preparedRow = n.value();
+        entry.preparedNewRow = true;
+        return entry;
+    }
+
+    std::optional<RuntimeError> fillRow(qint64 n, const QString& carac, const Valor& valor)
     {
         auto updated =
             m_cn.exec(QStringLiteral("UPDATE ") + bracketName(m_tabla) + QStringLiteral(" SET ") +
-                          bracketName(m_lectura.Carac) + QStringLiteral(" = ? WHERE N = ?"),
-                      {valor, n});
+                          bracketName(carac) + QStringLiteral(" = ? WHERE N = ?"),
+                      {valor.value, n});
         if (!updated)
             return updated.error();
         // The table is locked against other writers: the row read a moment
         // ago is still there.
         if (updated.value().numRowsAffected() != 1)
             return RuntimeError{ErrorNumber::NoCurrentRecord, kFuente,
-                                QStringLiteral("The last row (N = ") + n.toString() +
-                                    QStringLiteral(") could not be updated.")};
+                                QStringLiteral("The row N = ") + QString::number(n) +
+                                    QStringLiteral(" could not be updated.")};
         return std::nullopt;
     }
 
-    std::optional<RuntimeError> addRow(const QDateTime& now, const QVariant& valor)
+    Result<qint64> addRow(const OutboxEntry& entry, const Valor& valor)
     {
-        bool textFecha = true;
-        if (!isSqlite()) {
-            auto fecha = m_cn.columnInfo(m_tabla, QStringLiteral("Fecha"));
-            if (!fecha)
-                return fecha.error();
-            textFecha = fecha.value().isText;
+        auto inserted =
+            m_cn.exec(QStringLiteral("INSERT INTO ") + bracketName(m_tabla) +
+                          QStringLiteral(" (Fecha, Turno, Operador, ") + bracketName(entry.Carac) +
+                          QStringLiteral(") VALUES (?, ?, ?, ?)"),
+                      {fechaParaColumna(m_cn.dialecto(), m_textFecha, entry.stamp), entry.Turno,
+                       entry.Opera, valor.value});
+        if (!inserted)
+            return inserted.error();
+        if (isSqlite()) {
+            const QVariant id = inserted.value().lastInsertId();
+            if (id.isValid())
+                return id.toLongLong();
         }
-        return exec(QStringLiteral("INSERT INTO ") + bracketName(m_tabla) +
-                        QStringLiteral(" (Fecha, Turno, Operador, ") +
-                        bracketName(m_lectura.Carac) + QStringLiteral(") VALUES (?, ?, ?, ?)"),
-                    {fechaParaColumna(m_cn.dialecto(), textFecha, now),
-                     TurnoDeHora(m_m, now.toString(QStringLiteral("HHmm"))), m_lectura.Opera,
-                     valor});
+        // Every other writer is held off: the highest N is the row just made.
+        auto last = m_cn.exec(QStringLiteral("Select Top 1 N from ") + bracketName(m_tabla) +
+                              QStringLiteral(" order by N Desc"));
+        if (!last)
+            return last.error();
+        if (!last.value().next())
+            return RuntimeError{ErrorNumber::NoCurrentRecord, kFuente,
+                                QStringLiteral("The row just added cannot be found.")};
+        return last.value().value(0).toLongLong();
     }
 
     Connection& m_cn;
-    const Modulo1& m_m;
-    const LecturaAGrabar& m_lectura;
     const QString& m_tabla;
     std::chrono::milliseconds m_wait;
+    QHash<QString, bool> m_textColumn;
+    bool m_textFecha = true;
+    std::optional<Fila> m_last;
 };
 
 } // namespace
@@ -387,34 +563,71 @@ SqlFileDatResult SQLFileDat(const Modulo1& m, Interaccion& ui, const QString& ba
     return {QString(), true};
 }
 
-GrabaQLTR::GrabaQLTR(Modulo1& m, Interaccion& ui, const Clock& clock)
-    : m_m(m), m_ui(ui), m_clock(clock)
+GrabaQLTR::GrabaQLTR(Modulo1 installation, const Clock& clock)
+    : m_m(std::move(installation)), m_clock(clock)
 {
 }
 
 GrabaQLTR::~GrabaQLTR() = default;
 
-QString GrabaQLTR::archivoDatos(const QString& forma, const QString& maqui,
-                                const QString& produ) const
+QString GrabaQLTR::archivoDatos(const QString& rutaDatos, const QString& forma,
+                                const QString& maqui, const QString& produ)
 {
-    return m_m.RutaDatos + trimBlanks(forma) + separator() + trimBlanks(maqui) + separator() +
+    return rutaDatos + trimBlanks(forma) + separator() + trimBlanks(maqui) + separator() +
            trimBlanks(produ) + QStringLiteral(".MDB");
 }
 
-QString GrabaQLTR::rutaFaltante(CodeErr code, const QString& forma, const QString& maqui,
-                                const QString& produ) const
+QString GrabaQLTR::rutaFaltante(const QString& rutaDatos, CodeErr code, const QString& forma,
+                                const QString& maqui, const QString& produ)
 {
     switch (code) {
     case CodeErr::SinDirectorioFormato:
-        return m_m.RutaDatos + trimBlanks(forma);
+        return rutaDatos + trimBlanks(forma);
     case CodeErr::SinDirectorioMaquina:
-        return m_m.RutaDatos + trimBlanks(forma) + separator() + trimBlanks(maqui);
+        return rutaDatos + trimBlanks(forma) + separator() + trimBlanks(maqui);
     case CodeErr::SinArchivoDatos:
-        return archivoDatos(forma, maqui, produ);
+        return archivoDatos(rutaDatos, forma, maqui, produ);
     case CodeErr::Grabado:
         break;
     }
     return QString();
+}
+
+QString GrabaQLTR::lugar(const OutboxEntry& entry)
+{
+    if (entry.engine == QLatin1String(kJetTag))
+        return archivoDatos(entry.base, entry.Forma, entry.Maqui, entry.Produ);
+    return QStringLiteral("Datos_") + entry.Forma + QStringLiteral("_") + entry.Maqui +
+           QStringLiteral("_") + entry.Produ + QStringLiteral(" (") + entry.base +
+           QStringLiteral(")");
+}
+
+Result<OutboxEntry> GrabaQLTR::entryFor(const Modulo1& m, const LecturaAGrabar& lectura,
+                                        const QDateTime& stamp)
+{
+    OutboxEntry entry;
+    entry.engine = m.TipoBD;
+    if (m.TipoBD == QLatin1String(kJetTag)) {
+        entry.base = m.RutaDatos;
+    } else if (isServerTag(m.TipoBD) && m.TipoBD != QLatin1String("[INFORMIX10]")) {
+        const auto nombre = dataDatabaseName(m.Empresa, m.BaseDatos);
+        if (!nombre)
+            return RuntimeError{ErrorNumber::InvalidProcedureCall, kFuente,
+                                sextoCaracterMessage(m.BaseDatos)};
+        entry.base = *nombre;
+    }
+    entry.Forma = trimBlanks(lectura.Forma);
+    entry.Maqui = trimBlanks(lectura.Maqui);
+    entry.Produ = trimBlanks(lectura.Produ);
+    entry.Carac = trimBlanks(lectura.Carac);
+    entry.Valor = lectura.Valor;
+    entry.Opera = lectura.Opera;
+    // Whole seconds, as the rows' stamps have, so that the window is
+    // measured between like values.
+    entry.stamp = stamp;
+    entry.stamp.setTime(QTime(stamp.time().hour(), stamp.time().minute(), stamp.time().second()));
+    entry.Turno = TurnoDeHora(m, entry.stamp.toString(QStringLiteral("HHmm")));
+    return entry;
 }
 
 void GrabaQLTR::closeConnections()
@@ -430,72 +643,81 @@ std::optional<GrabaQLTR::FileIdentity> GrabaQLTR::identityOf(const QString& path
     return FileIdentity{info.st_dev, info.st_ino, info.st_mode};
 }
 
-Result<GrabaQLTR::Destino> GrabaQLTR::destinoJet(const LecturaAGrabar& lectura, CodeErr& code)
+GrabaQLTR::Resolved GrabaQLTR::destinoJet(const OutboxEntry& first) const
 {
-    const QString forma = trimBlanks(lectura.Forma);
-    const QString maqui = trimBlanks(lectura.Maqui);
-    const QString produ = trimBlanks(lectura.Produ);
-    const auto formatDir =
-        isEntryName(forma) ? findPath(m_m.RutaDatos + forma, true) : std::nullopt;
+    const QString& forma = first.Forma;
+    const QString& maqui = first.Maqui;
+    const QString& produ = first.Produ;
+    Resolved resolved;
+    const auto formatDir = isEntryName(forma) ? findPath(first.base + forma, true) : std::nullopt;
     if (!formatDir) {
-        code = CodeErr::SinDirectorioFormato;
-        return Destino{};
+        resolved.code = CodeErr::SinDirectorioFormato;
+        return resolved;
     }
     const auto machineDir =
         isEntryName(maqui) ? findEntry(*formatDir + separator(), maqui, true) : std::nullopt;
     if (!machineDir) {
-        code = CodeErr::SinDirectorioMaquina;
-        return Destino{};
+        resolved.code = CodeErr::SinDirectorioMaquina;
+        return resolved;
     }
     const auto file = isEntryName(produ) ? findEntry(*machineDir + separator(),
                                                      produ + QStringLiteral(".MDB"), false)
                                          : std::nullopt;
     if (!file) {
-        code = CodeErr::SinArchivoDatos;
-        return Destino{};
+        resolved.code = CodeErr::SinArchivoDatos;
+        return resolved;
     }
-    code = CodeErr::Grabado;
     Destino destino;
     destino.lugar = *file + QStringLiteral(" (table ") + kTablaJet + QStringLiteral(")");
-    if (isReadOnly(QFileInfo(*file)))
-        return RuntimeError{
+    if (isReadOnly(QFileInfo(*file))) {
+        resolved.error = RuntimeError{
             ErrorNumber::CannotUpdate, kFuente,
             destino.lugar + QStringLiteral(": Cannot update. Database or object is read-only.")};
+        return resolved;
+    }
     // Taken before the connection is opened: should the file be replaced
-    // in between, the identity is the old file's and the next reading opens
+    // in between, the identity is the old file's and the next batch opens
     // the new one, never the other way round.
     destino.file = identityOf(*file);
     destino.conexion = ArmaConexion(m_m, *file);
     destino.tabla = kTablaJet;
-    return destino;
+    resolved.destino = std::move(destino);
+    return resolved;
 }
 
-Result<GrabaQLTR::Destino> GrabaQLTR::destinoServidor(const LecturaAGrabar& lectura)
+GrabaQLTR::Resolved GrabaQLTR::resolve(const OutboxEntry& first) const
 {
-    const auto nombre = dataDatabaseName(m_m.Empresa, m_m.BaseDatos);
-    if (!nombre) {
-        // Set before the box: readings recorded from timers under it are
-        // refused without another one.
-        m_programMustEnd = true;
-        SQLFileDat(m_m, m_ui, m_m.BaseDatos);
-        m_lastErrorShown = true;
-        return RuntimeError{ErrorNumber::InvalidProcedureCall, kFuente,
-                            sextoCaracterMessage(m_m.BaseDatos)};
+    Resolved resolved;
+    if (first.engine == QLatin1String(kJetTag))
+        return destinoJet(first);
+    if (first.engine == QLatin1String("[INFORMIX10]")) {
+        resolved.error = RuntimeError{
+            ErrorNumber::NotSupported, kFuente,
+            QStringLiteral("Recording into the data tables is not available on the Informix "
+                           "engine ([INFORMIX10]): no data database or table is defined for it.")};
+        return resolved;
+    }
+    if (!isServerTag(first.engine) || first.engine != m_m.TipoBD) {
+        resolved.error =
+            RuntimeError{ErrorNumber::NotSupported, kFuente,
+                         QStringLiteral("No data table is defined for the database engine \"") +
+                             first.engine + QStringLiteral("\".")};
+        return resolved;
     }
     Destino destino;
     destino.server = true;
-    destino.conexion = ArmaConexion(m_m, *nombre);
-    destino.tabla = QStringLiteral("Datos_") + trimBlanks(lectura.Forma) + QStringLiteral("_") +
-                    trimBlanks(lectura.Maqui) + QStringLiteral("_") + trimBlanks(lectura.Produ);
+    destino.conexion = ArmaConexion(m_m, first.base);
+    destino.tabla = QStringLiteral("Datos_") + first.Forma + QStringLiteral("_") + first.Maqui +
+                    QStringLiteral("_") + first.Produ;
     destino.lugar =
-        QStringLiteral("table ") + destino.tabla + QStringLiteral(" of the database ") + *nombre;
-    return destino;
+        QStringLiteral("table ") + destino.tabla + QStringLiteral(" of the database ") + first.base;
+    resolved.destino = std::move(destino);
+    return resolved;
 }
 
-void GrabaQLTR::drop(const QString& conexion)
+void GrabaQLTR::drop(Connection* cn)
 {
-    std::erase_if(m_cache,
-                  [&conexion](const CachedConnection& c) { return c.conexion == conexion; });
+    std::erase_if(m_cache, [cn](const CachedConnection& c) { return c.cn.get() == cn; });
 }
 
 Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destino& destino, bool fresh)
@@ -511,21 +733,9 @@ Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destino& destino, bool 
         }
         m_cache.erase(cached);
     }
-
-    // OpenDBOK may show boxes, under which timers fire and other readings
-    // are recorded: nothing of the cache is held across it.
-    OpenDBOKResult opened =
-        OpenDBOK(m_m, m_ui, m_m.PassBD, OpenRequest{destino.conexion, m_m.TipoBD, true});
-    if (!opened) {
-        m_lastErrorShown = true;
-        if (opened.error)
-            return *opened.error;
-        return RuntimeError{ErrorNumber::UnspecifiedFailure, kFuente,
-                            QStringLiteral("The data database could not be opened.")};
-    }
-    // Keyed by the string it was opened with (a password typed at the
-    // prompt is in it, and in the strings built from now on).
-    drop(opened.Conexion);
+    auto opened = EngineLayer::open(destino.conexion);
+    if (!opened)
+        return atPlace(opened.error(), destino.lugar);
     if (m_cache.size() >= kMaxConnections) {
         const auto oldest =
             std::min_element(m_cache.begin(), m_cache.end(),
@@ -535,66 +745,100 @@ Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destino& destino, bool 
         m_cache.erase(oldest);
     }
     m_cache.push_back(
-        CachedConnection{opened.Conexion, std::move(opened.cn), destino.file, ++m_uses});
+        CachedConnection{destino.conexion, std::move(opened.value()), destino.file, ++m_uses});
     return Opened{m_cache.back().cn.get(), false};
+}
+
+LoteResult GrabaQLTR::grabarLote(QList<OutboxEntry> entries, const BeforeCommit& beforeCommit,
+                                 double DTMP)
+{
+    LoteResult result;
+    if (entries.isEmpty())
+        return result;
+    const QDateTime now = m_clock.now();
+    const auto refuseAll = [&](CodeErr code, const RuntimeError& why) {
+        for (const OutboxEntry& e : std::as_const(entries))
+            result.refused.append(QuarantinedEntry{e, code, why, now});
+        entries.clear();
+    };
+
+    const Resolved resolved = resolve(entries.first());
+    if (resolved.code != CodeErr::Grabado) {
+        const OutboxEntry& e = entries.first();
+        refuseAll(resolved.code,
+                  RuntimeError{0, kFuente,
+                               rutaFaltante(e.base, resolved.code, e.Forma, e.Maqui, e.Produ)});
+        return result;
+    }
+    if (resolved.error) {
+        refuseAll(CodeErr::Grabado, *resolved.error);
+        return result;
+    }
+    const Destino& destino = *resolved.destino;
+
+    // Each round either commits the readings left, or refuses at least one
+    // of them, or stops: the loop ends.
+    bool retriedDropped = false;
+    while (!entries.isEmpty()) {
+        auto opened = connectionFor(destino, false);
+        if (!opened) {
+            if (opened.error().retryable)
+                result.retry = opened.error();
+            else
+                refuseAll(CodeErr::Grabado, opened.error());
+            return result;
+        }
+        Connection* cn = opened.value().cn;
+        QList<OutboxEntry> prepared;
+        auto failed =
+            Lote(*cn, destino.tabla, m_lockWait).run(entries, beforeCommit, DTMP, prepared);
+        if (!failed) {
+            for (const OutboxEntry& e : std::as_const(prepared))
+                result.recorded.append(e.id);
+            return result;
+        }
+        drop(cn);
+        // A server connection kept from an earlier batch that fails on the
+        // transaction's first statement has most likely been dropped by the
+        // server (a restart, an idle timeout): nothing was done on it, so
+        // the batch is tried once more on a new connection.
+        if (failed->atBegin && opened.value().reused && destino.server && !retriedDropped) {
+            retriedDropped = true;
+            continue;
+        }
+        const RuntimeError error = atPlace(failed->error, destino.lugar);
+        if (error.retryable) {
+            result.retry = error;
+            return result;
+        }
+        if (failed->entries.isEmpty()) {
+            refuseAll(CodeErr::Grabado, error);
+            return result;
+        }
+        // The readings the failure belongs to are refused; the others go on.
+        for (auto k = failed->entries.size() - 1; k >= 0; --k) {
+            const qsizetype index = failed->entries[k];
+            result.refused.append(QuarantinedEntry{entries[index], CodeErr::Grabado, error, now});
+            entries.removeAt(index);
+        }
+    }
+    return result;
 }
 
 Result<CodeErr> GrabaQLTR::grabar(const LecturaAGrabar& lectura, double DTMP)
 {
-    m_lastErrorShown = false;
-    if (m_programMustEnd) {
-        m_lastErrorShown = true;
-        return RuntimeError{ErrorNumber::InvalidProcedureCall, kFuente,
-                            sextoCaracterMessage(m_m.BaseDatos)};
-    }
-
-    Destino destino;
-    if (m_m.TipoBD == QLatin1String(kJetTag)) {
-        CodeErr code = CodeErr::Grabado;
-        auto jet = destinoJet(lectura, code);
-        if (!jet)
-            return jet.error();
-        if (code != CodeErr::Grabado)
-            return code;
-        destino = std::move(jet.value());
-    } else if (m_m.TipoBD == QLatin1String("[INFORMIX10]")) {
-        return RuntimeError{ErrorNumber::NotSupported, kFuente,
-                            QStringLiteral("Recording into the data tables is not available on "
-                                           "the Informix engine ([INFORMIX10]): no data database "
-                                           "or table is defined for it.")};
-    } else if (isServerTag(m_m.TipoBD)) {
-        auto server = destinoServidor(lectura);
-        if (!server)
-            return server.error();
-        destino = std::move(server.value());
-    } else {
-        return RuntimeError{ErrorNumber::NotSupported, kFuente,
-                            QStringLiteral("No data table is defined for the database engine \"") +
-                                m_m.TipoBD + QStringLiteral("\".")};
-    }
-
-    // The stamp has whole seconds, as the rows' stamps do, so that the
-    // window is measured between like values.
-    QDateTime now = m_clock.now();
-    now.setTime(QTime(now.time().hour(), now.time().minute(), now.time().second()));
-
-    for (bool retried = false;; retried = true) {
-        auto opened = connectionFor(destino, retried);
-        if (!opened)
-            return opened.error();
-        Connection* cn = opened.value().cn;
-        auto failed = Escritura(*cn, m_m, lectura, destino.tabla, m_lockWait).run(now, DTMP);
-        if (!failed)
-            return CodeErr::Grabado;
-        std::erase_if(m_cache, [cn](const CachedConnection& c) { return c.cn.get() == cn; });
-        // A server connection kept from an earlier reading that fails on
-        // the transaction's first statement has most likely been dropped by
-        // the server (a restart, an idle timeout): nothing was done on it,
-        // so the reading is tried once more on a new connection.
-        if (failed->atBegin && opened.value().reused && destino.server && !retried)
-            continue;
-        return atPlace(failed->error, destino.lugar);
-    }
+    auto entry = entryFor(m_m, lectura, m_clock.now());
+    if (!entry)
+        return entry.error();
+    const LoteResult done = grabarLote({entry.value()}, {}, DTMP);
+    if (!done.recorded.isEmpty())
+        return CodeErr::Grabado;
+    if (done.retry)
+        return *done.retry;
+    const QuarantinedEntry& refused = done.refused.first();
+    if (refused.code != CodeErr::Grabado)
+        return refused.code;
+    return refused.reason;
 }
 
 } // namespace telvar

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "acquisition/Clock.h"
+#include "common/Modulo1.h"
 #include "common/RuntimeError.h"
 #include "database/Connection.h"
 #include "recording/Grabacion.h"
+#include "recording/OutboxEntry.h"
 
+#include <QList>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <sys/types.h>
@@ -48,20 +52,37 @@ struct SqlFileDatResult {
 // program must end.
 SqlFileDatResult SQLFileDat(const Modulo1& m, Interaccion& ui, const QString& base);
 
+// What the writing of one data table's readings gave.
+struct LoteResult {
+    // The readings the table has now committed (those found there already,
+    // committed before a crash, among them), in order.
+    QList<qint64> recorded;
+    // The readings that waiting cannot record, with why; none of them was
+    // written.
+    QList<QuarantinedEntry> refused;
+    // Set when the table could not be written for a reason that waiting may
+    // mend (server unreachable, file locked, a timeout): the readings
+    // neither recorded nor refused stay to be tried again.
+    std::optional<RuntimeError> retry;
+};
+
 // Records readings into the SPC data tables: on "[JET4]" the table Datos of
-// the file RutaDatos/<format>/<machine>/<product>.MDB; on the server engines
-// ("[SQLSERVER]", "[MSOLEDBSQL]", "[SYBASE9]", "[POSTGRESQL]") the table
-// Datos_<format>_<machine>_<product> of the database SQLFileDat(BaseDatos)
-// on the same server. "[INFORMIX10]" has no data location: every reading is
-// refused with an error.
+// the file <data dir>/<format>/<machine>/<product>.MDB; on the server
+// engines ("[SQLSERVER]", "[MSOLEDBSQL]", "[SYBASE9]", "[POSTGRESQL]") the
+// table Datos_<format>_<machine>_<product> of the data database on the same
+// server. "[INFORMIX10]" has no data location: every reading is refused.
 //
-// A reading fills the characteristic's empty cell in the table's last row
-// when that row is at most DTMP seconds old; otherwise it starts a new row
-// stamped with the date and time, the shift and the operator. The decision
-// and the write are one transaction that holds off every other writer of
-// the table (another router, or this one through another connection) from
-// before the last row is read until the write is committed, so two writers
-// can never both take the same empty cell or both miss the other's row:
+// A reading fills the characteristic's empty cell in the row its own time
+// chooses (the last row whose stamp is not later than the reading's) when
+// that row is at most DTMP seconds older than the reading; otherwise it
+// starts a new row stamped with the reading's date and time, shift and
+// operator. So a reading recorded late, after an outage, lands where it
+// would have landed at once.
+//
+// The readings of one table are written in one transaction that holds off
+// every other writer of the table (another router, or the SPC program) from
+// before the last row is read until the commit, so two writers can never
+// both take the same empty cell or both miss the other's row:
 // - SQLite: BEGIN IMMEDIATE takes the file's write lock at once; a second
 //   writer waits for it (busy timeout).
 // - PostgreSQL: LOCK TABLE ... IN SHARE ROW EXCLUSIVE MODE, a lock that
@@ -71,73 +92,85 @@ SqlFileDatResult SQLFileDat(const Modulo1& m, Interaccion& ui, const QString& ba
 // - SQL Server: a table lock held to the end (UPDLOCK, HOLDLOCK, TABLOCK);
 //   SQL Anywhere: LOCK TABLE ... IN EXCLUSIVE MODE. (Not run here: no such
 //   server is available to the tests.)
-// Any failure rolls the whole reading back: nothing is written in part.
+// Any failure rolls the whole transaction back: nothing is written in part.
+// A reading that fails on its own (its column is missing, its value does not
+// fit) is refused and the others are written in a new transaction.
 //
-// Connections stay open between readings, at most kMaxConnections of them
-// (the least recently used goes first), keyed by their connection string;
-// to the person it is as if each reading opened its own (openings go
-// through OpenDBOK with its reports). A connection is closed as soon as
-// anything fails on it. A data file is checked again for every reading (the
-// path checks, read-only, and that the path still names the very file the
-// connection has open): a file removed, replaced or made read-only is never
-// written through a connection made before. A server connection found dead
-// when a reading begins (the server restarted meanwhile) is replaced by a
-// new one for that reading; nothing had been sent on it.
+// Exactly once: after the writes and before the commit, beforeCommit hears
+// which row each reading went to (the outbox keeps that); a reading that
+// arrives with such a row from an earlier attempt is looked for in that row
+// and cell first, and written again only when it is not there.
 //
-// Everything runs on the thread that owns the object. The person's boxes
-// (OpenDBOK's, SQLFileDat's) are shown before any connection is used, so a
-// reading recorded from a timer that fires under one of them finds the
-// connections in order.
-class GrabaQLTR final : public Grabador {
+// Connections stay open between batches, at most kMaxConnections of them
+// (the least recently used goes first), keyed by their connection string.
+// They are opened without any box or question: this object runs on the
+// writer's thread, and its outcomes are values. A connection is closed as
+// soon as anything fails on it. A data file is checked again for every batch
+// (the path checks, read-only, and that the path still names the very file
+// the connection has open). A server connection found dead when a batch
+// begins is replaced by a new one for that batch; nothing had been sent on
+// it.
+//
+// Everything runs on the thread that owns the object.
+class GrabaQLTR final {
 public:
     // The gathering window the reading check passes, in seconds.
     static constexpr double kDTMP = 300;
     // How many connections stay open at most.
     static constexpr std::size_t kMaxConnections = 16;
+    // How many rows before the last one a reading recorded late looks
+    // through for the row its time chooses.
+    static constexpr int kMaxRowsLookedBack = 1000;
 
-    GrabaQLTR(Modulo1& m, Interaccion& ui, const Clock& clock);
-    ~GrabaQLTR() override;
+    // Hears the readings of a batch with the rows they were written into,
+    // before the commit; an error it gives rolls the batch back.
+    using BeforeCommit = std::function<Status(const QList<OutboxEntry>& prepared)>;
+
+    // installation: the start-up values the connections and the data
+    // locations are built from (engine, data directory, server, user and
+    // database password, company and shifts), copied so that the writer's
+    // thread shares no state with the window's.
+    GrabaQLTR(Modulo1 installation, const Clock& clock);
+    ~GrabaQLTR();
     GrabaQLTR(const GrabaQLTR&) = delete;
     GrabaQLTR& operator=(const GrabaQLTR&) = delete;
 
-    // Records one reading, stamped with the clock's date and time. Gives
-    // Grabado, a path-check code ("[JET4]" only; nothing written), or an
-    // error for anything else (nothing written). lastErrorShown() tells
-    // whether the person has already seen that error.
+    // The outbox entry of a reading stamped at stamp (whole seconds are
+    // kept), with its data location and shift; an error when the server
+    // engine's data database cannot be named (sextoCaracterMessage).
+    static Result<OutboxEntry> entryFor(const Modulo1& m, const LecturaAGrabar& lectura,
+                                        const QDateTime& stamp);
+
+    // Records the readings of one data table (all of one destinationKey), in
+    // their order, in one transaction.
+    LoteResult grabarLote(QList<OutboxEntry> entries, const BeforeCommit& beforeCommit = {},
+                          double DTMP = kDTMP);
+
+    // Records one reading stamped with the clock's date and time: Grabado, a
+    // path-check code ("[JET4]" only; nothing written), or an error for
+    // anything else (nothing written).
     Result<CodeErr> grabar(const LecturaAGrabar& lectura, double DTMP = kDTMP);
 
-    // True when the last grabar's error has already been shown to the
-    // person: a failed opening (OpenDBOK reports it itself, or the password
-    // prompt was abandoned), or the box of SQLFileDat. The caller reports
-    // every other error.
-    bool lastErrorShown() const override { return m_lastErrorShown; }
-
-    // The reading check's recording: grabar with the window kDTMP.
-    Result<CodeErr> grabarLectura(const LecturaAGrabar& lectura) override
-    {
-        return grabar(lectura, kDTMP);
-    }
-
-    // Set once SQLFileDat has said the program must end (its box has been
-    // shown); from then on every reading is refused without another box.
-    bool programMustEnd() const { return m_programMustEnd; }
-
     // The data file of a reading of this format, machine and product as the
-    // log lines name it: RutaDatos + format + separator + machine +
-    // separator + product + ".MDB", each name without surrounding blanks.
-    QString archivoDatos(const QString& forma, const QString& maqui, const QString& produ) const;
+    // log lines name it: the data directory + format + separator + machine
+    // + separator + product + ".MDB", each name without surrounding blanks.
+    static QString archivoDatos(const QString& rutaDatos, const QString& forma,
+                                const QString& maqui, const QString& produ);
     // What a path-check code found missing, as the log lines name it: the
     // format's directory (1), the machine's directory (2) or the data file
     // (3); "" for Grabado.
-    QString rutaFaltante(CodeErr code, const QString& forma, const QString& maqui,
-                         const QString& produ) const;
+    static QString rutaFaltante(const QString& rutaDatos, CodeErr code, const QString& forma,
+                                const QString& maqui, const QString& produ);
+    // Where an entry goes, as reports name it: its data file, or its table
+    // and data database.
+    static QString lugar(const OutboxEntry& entry);
 
-    // How long a reading waits for another writer of its table before it
-    // fails (5 seconds unless set).
+    // How long a batch waits for another writer of its table before it
+    // fails (2 seconds unless set).
     void setLockWait(std::chrono::milliseconds wait) { m_lockWait = wait; }
     std::chrono::milliseconds lockWait() const { return m_lockWait; }
 
-    // Closes every connection kept open (when the acquisition stops, say).
+    // Closes every connection kept open.
     void closeConnections();
     // How many connections are open now.
     std::size_t openConnections() const { return m_cache.size(); }
@@ -151,7 +184,7 @@ private:
         mode_t mode = 0;
         bool operator==(const FileIdentity&) const = default;
     };
-    // Where one reading goes.
+    // Where one batch goes.
     struct Destino {
         QString conexion;
         QString tabla;
@@ -169,21 +202,24 @@ private:
         Connection* cn = nullptr;
         bool reused = false;
     };
+    // Where a batch goes, or why none of it can be recorded.
+    struct Resolved {
+        std::optional<Destino> destino;
+        CodeErr code = CodeErr::Grabado;
+        std::optional<RuntimeError> error;
+    };
 
-    Result<Destino> destinoJet(const LecturaAGrabar& lectura, CodeErr& code);
-    Result<Destino> destinoServidor(const LecturaAGrabar& lectura);
+    Resolved resolve(const OutboxEntry& first) const;
+    Resolved destinoJet(const OutboxEntry& first) const;
     Result<Opened> connectionFor(const Destino& destino, bool fresh);
-    void drop(const QString& conexion);
+    void drop(Connection* cn);
     static std::optional<FileIdentity> identityOf(const QString& path);
 
-    Modulo1& m_m;
-    Interaccion& m_ui;
+    const Modulo1 m_m;
     const Clock& m_clock;
-    std::chrono::milliseconds m_lockWait{5000};
+    std::chrono::milliseconds m_lockWait{2000};
     std::vector<CachedConnection> m_cache;
     quint64 m_uses = 0;
-    bool m_lastErrorShown = false;
-    bool m_programMustEnd = false;
 };
 
 } // namespace telvar

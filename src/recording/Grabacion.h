@@ -1,7 +1,5 @@
 #pragma once
 
-#include "common/RuntimeError.h"
-
 #include <QString>
 
 namespace telvar {
@@ -26,22 +24,6 @@ struct LecturaAGrabar {
     QString Carac;
     QString Opera;
     QString Valor;
-};
-
-// What records the readings that the reading check passes.
-class Grabador {
-public:
-    virtual ~Grabador() = default;
-    // Records one reading; an error for any failure besides the codes.
-    virtual Result<CodeErr> grabarLectura(const LecturaAGrabar& lectura) = 0;
-    // Whether the last failure has been shown to the person already (a
-    // failed opening reports itself), so that it is not shown twice.
-    virtual bool lastErrorShown() const = 0;
-
-protected:
-    Grabador() = default;
-    Grabador(const Grabador&) = default;
-    Grabador& operator=(const Grabador&) = default;
 };
 
 } // namespace telvar

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "acquisition/ReadingCheck.h"
-#include "recording/Grabacion.h"
 
 #include <QString>
 #include <QStringList>
@@ -12,21 +11,23 @@ struct Modulo1;
 class Clock;
 class ConfigLookup;
 class Interaccion;
+class MarkerLimits;
 class ReadingsModel;
+class ReadingSink;
 class RecordingLog;
-class UnrecordedLog;
 
 // The check of each reading the polling cycles hand on: it finds the port's
 // configuration, lets the page's markers replace its format, machine and
-// product, checks the reading against the port's limits, puts it on top of
-// the readings grid (marked "?" and with a beep when outside them) and
-// records a reading within them. A reading that cannot be recorded leaves a
-// line in the recording log and in the file of unrecorded readings.
+// product, checks the reading against its limits (those of the machine and
+// product the page named, when it named them), puts it on top of the
+// readings grid (marked "?" and with a beep when outside them) and hands a
+// reading within them, stamped with the moment its page arrived, to the
+// recording, which keeps it until its data table has committed it.
 class ReadingRecorder final : public ReadingCheck {
 public:
-    ReadingRecorder(const Modulo1& m, Interaccion& ui, const Clock& clock,
-                    const ConfigLookup& RsConfBusca, ReadingsModel& readings, RecordingLog& log,
-                    UnrecordedLog& unrecorded, Grabador& grabador);
+    ReadingRecorder(const Modulo1& m, Interaccion& ui, const ConfigLookup& RsConfBusca,
+                    ReadingsModel& readings, RecordingLog& log, ReadingSink& recording,
+                    MarkerLimits* markerLimits);
 
     Status LabelLee(const PortReading& reading) override;
 
@@ -34,23 +35,19 @@ public:
     // port with at least three digits (" 3/012").
     static QString displayTag(int reloj, int puert);
 
-private:
-    void logLine(const QString& line);
-    QString unrecordedLine(const QString& time, int puert, const QString& cause,
-                           const QString& reading) const;
-    QString dataPath(const QStringList& parts) const;
+    // Set once the data database's name has been refused (its box has been
+    // shown): the program must end.
+    bool programMustEnd() const { return m_programMustEnd; }
 
+private:
     const Modulo1& m_m;
     Interaccion& m_ui;
-    const Clock& m_clock;
     const ConfigLookup& m_RsConfBusca;
     ReadingsModel& m_readings;
     RecordingLog& m_log;
-    UnrecordedLog& m_unrecorded;
-    Grabador& m_grabador;
-    // An engine without data tables is reported once; its readings are
-    // still logged one by one.
-    bool m_notSupportedReported = false;
+    ReadingSink& m_recording;
+    MarkerLimits* m_markerLimits;
+    bool m_programMustEnd = false;
 };
 
 } // namespace telvar

@@ -1,5 +1,7 @@
 #include "recording/RecordingLog.h"
 
+#include "common/LogText.h"
+
 #include <cmath>
 
 namespace telvar {
@@ -15,7 +17,7 @@ void RecordingLog::append(const QString& message)
 {
     if (message.isEmpty())
         return;
-    const QString line = message.leftJustified(kLineWidth, QLatin1Char(' '), true);
+    const QString line = logLineText(message).leftJustified(kLineWidth, QLatin1Char(' '), true);
     // The box is full: the oldest line scrolls out. A box too small for any
     // line still keeps the newest.
     if (m_lines.size() >= m_capacity && !m_lines.isEmpty())

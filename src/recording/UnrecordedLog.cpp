@@ -1,5 +1,7 @@
 #include "recording/UnrecordedLog.h"
 
+#include "common/LogText.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -23,11 +25,8 @@ UnrecordedLog UnrecordedLog::forInstallation(const QString& rutaApp)
 
 bool UnrecordedLog::append(const QString& line)
 {
-    QString text = line;
     // One reading, one line, whatever the message holds.
-    text.replace(QLatin1Char('\r'), QLatin1Char(' '));
-    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    const QByteArray bytes = text.toUtf8() + '\n';
+    const QByteArray bytes = logLineText(line).toUtf8() + '\n';
     return appendTo(m_path, bytes) || appendTo(m_fallbackPath, bytes);
 }
 

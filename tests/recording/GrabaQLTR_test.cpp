@@ -161,7 +161,7 @@ protected:
             m.PassBD = s.password;
             m.BaseDatos = pg->base();
         }
-        graba = std::make_unique<GrabaQLTR>(m, ui, clock);
+        graba = std::make_unique<GrabaQLTR>(m, clock);
     }
 
     void TearDown() override { graba.reset(); }
@@ -245,11 +245,8 @@ protected:
     Result<CodeErr> record(const QString& carac, const QString& valor, const Target& t = {},
                            const QString& opera = u"OPER01"_s)
     {
-        // As the reading check records: through its interface, with the
-        // standard window.
-        Grabador& grabador = *graba;
-        return grabador.grabarLectura(
-            LecturaAGrabar{t.forma, t.maqui, t.produ, carac, opera, valor});
+        // One reading stamped now, with the standard window.
+        return graba->grabar(LecturaAGrabar{t.forma, t.maqui, t.produ, carac, opera, valor});
     }
 
     void expectRecorded(const Result<CodeErr>& r)
@@ -279,7 +276,6 @@ TEST_P(GrabaQLTRTest, TheFirstReadingOfAnEmptyTableStartsItsFirstRow)
     EXPECT_TRUE(got[0][u"c2"_s].isNull());
     EXPECT_TRUE(got[0][u"t1"_s].isNull());
     EXPECT_TRUE(ui.boxes.isEmpty());
-    EXPECT_FALSE(graba->lastErrorShown());
 }
 
 // One reading of a sequence: seconds after the previous one, the
@@ -440,8 +436,11 @@ TEST_P(GrabaQLTRTest, TheLastRowsStampIsReadInEveryFormItMayHave)
         {"exactly 300 s old", u"2026-03-02 6:59:09"_s, true},
         {"301 s old", u"2026-03-02 6:59:08"_s, false},
         {"yesterday", u"2026-03-01 7:04:09"_s, false},
-        // A clock set back: the row's age is negative, within the window.
-        {"later than now", u"2026-03-02 9:00:00"_s, true},
+        // A row later than the reading, within the window (a reading that
+        // waited while another writer added a row, or a clock set back).
+        {"later than now, within the window", u"2026-03-02 7:09:00"_s, true},
+        // More than the window later: the reading starts its own row.
+        {"later than now by more than the window", u"2026-03-02 9:00:00"_s, false},
         // Unreadable stamps count as older than the window.
         {"not a date", u"ayer"_s, false},
         {"empty", u""_s, false},
@@ -528,7 +527,7 @@ TEST_P(GrabaQLTRTest, AMissingColumnOrTableIsAnErrorAndNothingIsWritten)
         << describe(missingColumn.error()).toStdString();
     EXPECT_TRUE(missingColumn.error().descripcion.contains(table()))
         << describe(missingColumn.error()).toStdString();
-    EXPECT_FALSE(graba->lastErrorShown());
+    EXPECT_FALSE(missingColumn.error().retryable);
     EXPECT_EQ(rows(), before);
 
     const Target withoutTable{u"F1"_s, u"M1"_s, u"P2"_s};
@@ -538,8 +537,7 @@ TEST_P(GrabaQLTRTest, AMissingColumnOrTableIsAnErrorAndNothingIsWritten)
     const QString where = sqlite() ? dataFile(withoutTable) : table(withoutTable);
     EXPECT_TRUE(missingTable.error().descripcion.contains(where))
         << describe(missingTable.error()).toStdString();
-    EXPECT_FALSE(graba->lastErrorShown());
-    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_FALSE(missingTable.error().retryable);
     EXPECT_EQ(rows(), before);
     // A connection that failed is closed.
     EXPECT_EQ(graba->openConnections(), 0u);
@@ -563,7 +561,8 @@ TEST_P(GrabaQLTRTest, AReadingWaitsForAnotherWritersTransactionAndFailsCleanlyWh
 
     const auto waited = record(u"C2"_s, u"7"_s);
     ASSERT_FALSE(waited.ok());
-    EXPECT_FALSE(graba->lastErrorShown());
+    // Another writer's lock clears by itself: the reading is to wait.
+    EXPECT_TRUE(waited.error().retryable) << describe(waited.error()).toStdString();
     EXPECT_EQ(graba->openConnections(), 0u);
 
     ASSERT_TRUE(other->exec(u"COMMIT"_s).ok());
@@ -592,9 +591,7 @@ TEST_P(GrabaQLTRTest, AReadingThatWaitedSeesTheRowTheOtherWriterCommitted)
 
     Result<CodeErr> result = RuntimeError{};
     std::thread router([&] {
-        Modulo1 own = m;
-        RecordingInteraccion ownUi;
-        GrabaQLTR second(own, ownUi, clock);
+        GrabaQLTR second(m, clock);
         second.setLockWait(60s);
         result =
             second.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C2"_s, u"OPER01"_s, u"7"_s});
@@ -631,9 +628,7 @@ TEST_P(GrabaQLTRTest, TwoRoutersRecordingIntoOneTableNeverLoseAReading)
     std::latch start(2);
     QStringList failures[2];
     const auto router = [&](int which) {
-        Modulo1 own = m;
-        RecordingInteraccion ownUi;
-        GrabaQLTR g(own, ownUi, clock);
+        GrabaQLTR g(m, clock);
         g.setLockWait(30s);
         start.arrive_and_wait();
         for (int i = 0; i < kReadings; ++i) {
@@ -684,25 +679,26 @@ TEST_P(GrabaQLTRTest, ConnectionsStayOpenBetweenReadingsUntilClosed)
     EXPECT_EQ(rows()[0][u"t1"_s].toString(), u"4"_s);
 }
 
-TEST_P(GrabaQLTRTest, AFailedOpeningIsReportedByTheOpeningAndNotCached)
+TEST_P(GrabaQLTRTest, AFailedOpeningIsAValueWithoutABoxAndIsNotCached)
 {
     if (sqlite()) {
         // The data file is protected by another password than the
-        // installation's; the prompt is cancelled.
+        // installation's: waiting cannot mend that.
         m.PassBD = u"datos-2026"_s;
         createTable();
         m.PassBD = u"otra"_s;
     } else {
+        // A server that does not answer may come back.
         createTable();
         m.Servidor = u"127.0.0.1:"_s + QString::number(test::PostgresTestServer::unusedPort());
     }
+    graba = std::make_unique<GrabaQLTR>(m, clock);
     const auto r = record(u"C1"_s, u"1"_s);
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().numero,
               sqlite() ? ErrorNumber::WrongPassword : ErrorNumber::UnspecifiedFailure);
-    EXPECT_TRUE(graba->lastErrorShown());
-    ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_EQ(ui.boxes[0].type, sqlite() ? Box::Type::InputBox : Box::Type::MensaBox);
+    EXPECT_EQ(r.error().retryable, !sqlite());
+    EXPECT_TRUE(ui.boxes.isEmpty());
     EXPECT_EQ(graba->openConnections(), 0u);
 }
 
@@ -772,13 +768,15 @@ TEST_P(GrabaQLTRFilesTest, MissingDirectoriesAndFilesGiveTheirCodesAndWriteNothi
             EXPECT_EQ(rows().size(), before.size() + 1);
         } else {
             EXPECT_EQ(rows(), before);
-            EXPECT_EQ(graba->rutaFaltante(c.code, c.target.forma, c.target.maqui, c.target.produ),
+            EXPECT_EQ(GrabaQLTR::rutaFaltante(m.RutaDatos, c.code, c.target.forma, c.target.maqui,
+                                              c.target.produ),
                       m.RutaDatos + QString::fromLatin1(c.missing));
         }
         clock.advance(1h);
     }
     EXPECT_FALSE(QFileInfo::exists(m.RutaDatos + u"F1/M1/P9.MDB"_s));
-    EXPECT_EQ(graba->archivoDatos(u" F1"_s, u"M1 "_s, u"P1"_s), m.RutaDatos + u"F1/M1/P1.MDB"_s);
+    EXPECT_EQ(GrabaQLTR::archivoDatos(m.RutaDatos, u" F1"_s, u"M1 "_s, u"P1"_s),
+              m.RutaDatos + u"F1/M1/P1.MDB"_s);
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
@@ -792,7 +790,7 @@ TEST_P(GrabaQLTRFilesTest, AReadOnlyDataFileIsNotWrittenEvenThroughAnOpenConnect
     EXPECT_EQ(refused.error().numero, ErrorNumber::CannotUpdate);
     EXPECT_TRUE(refused.error().descripcion.contains(dataFile()))
         << describe(refused.error()).toStdString();
-    EXPECT_FALSE(graba->lastErrorShown());
+    EXPECT_FALSE(refused.error().retryable);
 
     ASSERT_TRUE(
         QFile::setPermissions(dataFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
@@ -877,65 +875,45 @@ TEST(GrabaQLTR, InformixHasNoDataTablesAndEveryReadingSaysSo)
     m.TipoBD = u"[INFORMIX10]"_s;
     m.Servidor = u"ifx"_s;
     m.BaseDatos = u"qualitra"_s;
-    RecordingInteraccion ui;
     ManualClock clock{kStart};
-    GrabaQLTR graba(m, ui, clock);
+    GrabaQLTR graba(m, clock);
     for (int i = 0; i < 2; ++i) {
         const auto r =
             graba.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s});
         ASSERT_FALSE(r.ok());
         EXPECT_EQ(r.error().numero, ErrorNumber::NotSupported);
         EXPECT_TRUE(r.error().descripcion.contains(u"Informix"_s));
-        EXPECT_FALSE(graba.lastErrorShown());
+        EXPECT_FALSE(r.error().retryable);
     }
-    EXPECT_TRUE(ui.boxes.isEmpty());
     EXPECT_EQ(graba.openConnections(), 0u);
 }
 
-TEST(GrabaQLTR, ADataDatabaseNameThatCannotBeEndsTheProgramWithOneBox)
+TEST(GrabaQLTR, ADataDatabaseNameThatCannotBeGivesNoEntry)
 {
     Modulo1 m;
     m.TipoBD = u"[POSTGRESQL]"_s;
     m.Servidor = u"127.0.0.1:1"_s;
     m.Empresa = u"KORVEXIA"_s;
     m.BaseDatos = u"PLANT1X"_s;
-    RecordingInteraccion ui;
-    ManualClock clock{kStart};
-    GrabaQLTR graba(m, ui, clock);
     const LecturaAGrabar lectura{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s};
-    // A timer fires under the box and records another reading.
-    std::optional<Result<CodeErr>> underTheBox;
-    ui.whileBoxOpen = [&](const Box&) {
-        if (!underTheBox)
-            underTheBox = graba.grabar(lectura);
-    };
-
-    const auto r = graba.grabar(lectura);
-    ASSERT_FALSE(r.ok());
-    EXPECT_TRUE(graba.programMustEnd());
-    EXPECT_TRUE(graba.lastErrorShown());
-    ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_EQ(ui.boxes[0].icono, BoxKind::Critical);
-    EXPECT_EQ(ui.boxes[0].text, u"El sexto caracter de PLANT1X no puede ser 1"_s);
-    ASSERT_TRUE(underTheBox.has_value());
-    EXPECT_FALSE(underTheBox->ok());
-
-    EXPECT_FALSE(graba.grabar(lectura).ok());
-    EXPECT_EQ(ui.boxes.size(), 1);
-    EXPECT_EQ(graba.openConnections(), 0u);
+    const auto entry = GrabaQLTR::entryFor(m, lectura, kStart);
+    ASSERT_FALSE(entry.ok());
+    EXPECT_EQ(entry.error().descripcion, u"El sexto caracter de PLANT1X no puede ser 1"_s);
+    m.BaseDatos = u"PLANTA"_s;
+    const auto named = GrabaQLTR::entryFor(m, lectura, kStart);
+    ASSERT_TRUE(named.ok());
+    EXPECT_EQ(named.value().base, u"PLANT1"_s);
 }
 
 TEST(GrabaQLTR, AnUnknownEngineHasNoDataTables)
 {
     Modulo1 m;
-    RecordingInteraccion ui;
     ManualClock clock{kStart};
-    GrabaQLTR graba(m, ui, clock);
+    GrabaQLTR graba(m, clock);
     const auto r =
         graba.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s});
     ASSERT_FALSE(r.ok());
     EXPECT_EQ(r.error().numero, ErrorNumber::NotSupported);
-    EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
 } // namespace

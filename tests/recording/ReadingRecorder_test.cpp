@@ -4,8 +4,8 @@
 #include "recording/ReadingRecorder.h"
 #include "recording/ReadingsModel.h"
 #include "recording/RecordingLog.h"
+#include "recording/RecordingService.h"
 #include "recording/UnrecordedLog.h"
-#include "support/ManualClock.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,23 +14,15 @@
 namespace telvar {
 namespace {
 
-// A recording that records what it is handed and answers as told.
-class ScriptedGrabador final : public Grabador {
+// A recording that keeps what it is handed.
+class KeptReadings final : public ReadingSink {
 public:
-    Result<CodeErr> grabarLectura(const LecturaAGrabar& lectura) override
-    {
-        recorded.append(lectura);
-        return answer;
-    }
-    bool lastErrorShown() const override { return shown; }
-
-    QList<LecturaAGrabar> recorded;
-    Result<CodeErr> answer = CodeErr::Grabado;
-    bool shown = false;
+    void keep(OutboxEntry entry) override { kept.append(std::move(entry)); }
+    QList<OutboxEntry> kept;
 };
 
 // The reading check over a configuration with ports 4 and 7, the recording
-// replaced by one that records what it is handed and answers as told.
+// replaced by one that keeps what it is handed.
 class ReadingRecorderTest : public ::testing::Test, protected test::ConfigFixture {
 protected:
     void SetUp() override
@@ -49,33 +41,25 @@ protected:
                         .ok());
         ASSERT_EQ(m_config.Reinicia(), ReiniciaOutcome::Done);
         m_log.setCapacity(10);
-        m_clock.setNow(QDateTime(QDate(2026, 3, 5), QTime(7, 4, 9)));
+        m.TipoBD = QStringLiteral("[JET4]");
+        m.NumTurnos = 2;
+        m.TurnoClave = {QString(), QStringLiteral("A"), QStringLiteral("B")};
+        m.TurnoHasta = {0, 600, 1400};
     }
 
+    // A reading of port puert whose page arrived at 7:04:09.250.
     PortReading reading(const QString& text, Limites limites = {10, 20}, int puert = 4)
     {
-        return PortReading{3, 1, puert, limites, text, {}};
-    }
-
-    QString unrecordedFile() const
-    {
-        QFile file(m_unrecorded.path());
-        if (!file.open(QIODevice::ReadOnly))
-            return {};
-        return QString::fromUtf8(file.readAll());
+        return PortReading{
+            3, 1, puert, limites, text, {}, QDateTime(QDate(2026, 3, 5), QTime(7, 4, 9, 250))};
     }
 
     ConfigDatabase m_config{m, ui};
-    test::ManualClock m_clock;
     ReadingsModel m_readings{m};
     RecordingLog m_log;
-    UnrecordedLog m_unrecorded{dir.filePath(QStringLiteral("no.log")),
-                               dir.filePath(QStringLiteral("fallback/no.log"))};
-    ScriptedGrabador m_grabador;
-    QList<LecturaAGrabar>& m_recorded = m_grabador.recorded;
-    Result<CodeErr>& m_answer = m_grabador.answer;
-    ReadingRecorder m_recorder{m,          ui,    m_clock,      m_config.RsConfBusca(),
-                               m_readings, m_log, m_unrecorded, m_grabador};
+    KeptReadings m_sink;
+    QList<OutboxEntry>& m_recorded = m_sink.kept;
+    ReadingRecorder m_recorder{m, ui, m_config.RsConfBusca(), m_readings, m_log, m_sink, nullptr};
 };
 
 TEST_F(ReadingRecorderTest, AReadingWithinItsLimitsIsShownAndRecorded)
@@ -97,11 +81,21 @@ TEST_F(ReadingRecorderTest, AReadingWithinItsLimitsIsShownAndRecorded)
     EXPECT_EQ(row.Marca, QString());
     EXPECT_EQ(ui.beeps, 0);
 
+    // Kept with where it goes and the moment its page arrived.
     ASSERT_EQ(m_recorded.size(), 1);
-    EXPECT_EQ(m_recorded[0].Maqui, QStringLiteral("MX9"));
-    EXPECT_EQ(m_recorded[0].Carac, QStringLiteral("DIAM"));
-    EXPECT_EQ(m_recorded[0].Opera, QStringLiteral("OP1"));
-    EXPECT_EQ(m_recorded[0].Valor, QStringLiteral("20.0 "));
+    const OutboxEntry& kept = m_recorded[0];
+    EXPECT_EQ(kept.Puert, 4);
+    EXPECT_EQ(kept.reloj, 3);
+    EXPECT_EQ(kept.engine, QStringLiteral("[JET4]"));
+    EXPECT_EQ(kept.base, QStringLiteral("/datos/"));
+    EXPECT_EQ(kept.Forma, QStringLiteral("F1"));
+    EXPECT_EQ(kept.Maqui, QStringLiteral("MX9"));
+    EXPECT_EQ(kept.Produ, QStringLiteral("P1"));
+    EXPECT_EQ(kept.Carac, QStringLiteral("DIAM"));
+    EXPECT_EQ(kept.Opera, QStringLiteral("OP1"));
+    EXPECT_EQ(kept.Valor, QStringLiteral("20.0 "));
+    EXPECT_EQ(kept.stamp, QDateTime(QDate(2026, 3, 5), QTime(7, 4, 9)));
+    EXPECT_EQ(kept.Turno, QStringLiteral("B"));
     EXPECT_TRUE(m_log.lines().isEmpty());
 }
 
@@ -142,54 +136,17 @@ TEST_F(ReadingRecorderTest, APortWithoutConfigurationIsLoggedAndNotShown)
                              "configuración. 15"));
 }
 
-TEST_F(ReadingRecorderTest, AReadingThatCannotBeRecordedIsLoggedWithItsValue)
+TEST_F(ReadingRecorderTest, ADataDatabaseThatCannotBeNamedEndsTheProgramWithOneBox)
 {
-    const QString sep = QDir::separator();
-    const struct {
-        CodeErr code;
-        QString cause;
-    } cases[] = {
-        {CodeErr::SinDirectorioFormato, QStringLiteral("no existe el directorio /datos/F1")},
-        {CodeErr::SinDirectorioMaquina,
-         QStringLiteral("no existe el directorio /datos/F1") + sep + QStringLiteral("M1")},
-        {CodeErr::SinArchivoDatos, QStringLiteral("no existe el archivo /datos/F1") + sep +
-                                       QStringLiteral("M1") + sep + QStringLiteral("P1.MDB")},
-    };
-    for (const auto& c : cases) {
-        m_answer = c.code;
-        ASSERT_TRUE(m_recorder.LabelLee(reading(QStringLiteral("12.5"))).ok());
-        const QString expected =
-            QStringLiteral("07:04:09 No grabado, puerto: 4 ") + c.cause + QStringLiteral(" = 12.5");
-        EXPECT_EQ(m_log.lines().back().trimmed(), expected);
-        EXPECT_EQ(m_log.lines().back().size(), RecordingLog::kLineWidth);
-        EXPECT_TRUE(unrecordedFile().endsWith(QStringLiteral("2026-03-05 ") + expected +
-                                              QLatin1Char('\n')));
-    }
-    EXPECT_EQ(unrecordedFile().count(QLatin1Char('\n')), 3);
-    EXPECT_TRUE(ui.boxes.isEmpty());
-}
-
-TEST_F(ReadingRecorderTest, ARecordingErrorIsLoggedAndGoesBackToTheCycle)
-{
-    m_answer = RuntimeError{-2147217865, QStringLiteral("SQLite"), QStringLiteral("no such table")};
-    const Status failed = m_recorder.LabelLee(reading(QStringLiteral("12.5")));
-    ASSERT_FALSE(failed.ok());
-    EXPECT_EQ(failed.error().descripcion, QStringLiteral("no such table"));
-    EXPECT_EQ(m_log.lines().back().trimmed(),
-              QStringLiteral("07:04:09 No grabado, puerto: 4 no such table = 12.5"));
-    EXPECT_TRUE(unrecordedFile().contains(QStringLiteral("no such table = 12.5")));
-
-    // An engine without data tables is reported once; each reading is logged.
-    m_answer = RuntimeError{3251, QStringLiteral("Telvar"), QStringLiteral("not available")};
-    EXPECT_FALSE(m_recorder.LabelLee(reading(QStringLiteral("13"))).ok());
-    EXPECT_TRUE(m_recorder.LabelLee(reading(QStringLiteral("14"))).ok());
-    EXPECT_TRUE(m_log.lines().back().contains(QStringLiteral("not available = 14")));
-
-    // A failure already shown (a failed opening) is logged, not shown again.
-    m_answer = RuntimeError{-2147467259, QStringLiteral("SQLite"), QStringLiteral("gone")};
-    m_grabador.shown = true;
-    EXPECT_TRUE(m_recorder.LabelLee(reading(QStringLiteral("15"))).ok());
-    EXPECT_TRUE(m_log.lines().back().contains(QStringLiteral("gone = 15")));
+    m.TipoBD = QStringLiteral("[POSTGRESQL]");
+    m.Empresa = QStringLiteral("KORVEXIA");
+    m.BaseDatos = QStringLiteral("PLANT1X");
+    ASSERT_TRUE(m_recorder.LabelLee(reading(QStringLiteral("12"))).ok());
+    ASSERT_TRUE(m_recorder.LabelLee(reading(QStringLiteral("13"))).ok());
+    EXPECT_TRUE(m_recorder.programMustEnd());
+    EXPECT_TRUE(m_recorded.isEmpty());
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(ui.boxes[0].text, QStringLiteral("El sexto caracter de PLANT1X no puede ser 1"));
 }
 
 TEST_F(ReadingRecorderTest, TheUnrecordedFileFallsBackWhenTheProgramFolderIsReadOnly)
@@ -197,10 +154,12 @@ TEST_F(ReadingRecorderTest, TheUnrecordedFileFallsBackWhenTheProgramFolderIsRead
     // Nothing can be created under /proc.
     UnrecordedLog log(QStringLiteral("/proc/telvar-no/no.log"),
                       dir.filePath(QStringLiteral("fallback/no.log")));
-    ASSERT_TRUE(log.append(QStringLiteral("line one\r\nstill one")));
+    ASSERT_TRUE(log.append(QStringLiteral("line one\r\nstill one\u2028and\u0085one")));
     QFile file(log.fallbackPath());
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), QByteArray("line one  still one\n"));
+    // No character of the text can make a line of its own.
+    EXPECT_EQ(QString::fromUtf8(file.readAll()),
+              QStringLiteral("line one\uFFFD\uFFFDstill one\uFFFDand\uFFFDone\n"));
 }
 
 TEST(DisplayTag, ClockAndPort)

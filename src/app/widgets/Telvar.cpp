@@ -58,6 +58,8 @@ QLabel* valueLabel(QWidget* parent, const char* name)
     label->setFrameShadow(QFrame::Sunken);
     label->setMinimumWidth(110);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // What a page gives is shown as it is, never read as markup.
+    label->setTextFormat(Qt::PlainText);
     return label;
 }
 
@@ -91,34 +93,12 @@ private:
 
 } // namespace
 
-Telvar::Telvar(Modulo1& m, Interaccion& ui, QWidget* parent)
-    : Telvar(m, ui, std::make_unique<HttpPageLoader>(), std::make_unique<SystemClock>(), nullptr,
-             nullptr, parent)
-{
-}
-
-Telvar::Telvar(Modulo1& m, Interaccion& ui, PageLoader& loader, const Clock& clock, QWidget* parent)
-    : Telvar(m, ui, nullptr, nullptr, &loader, &clock, parent)
-{
-}
-
-Telvar::Telvar(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
-               std::unique_ptr<Clock> ownClock, PageLoader* loader, const Clock* clock,
-               QWidget* parent)
-    : QMainWindow(parent), m_m(m), m_ui(ui), m_configDatabase(m, ui), m_readings(m),
+Telvar::Telvar(Modulo1& m, Interaccion& ui, Router& router, QWidget* parent)
+    : QMainWindow(parent), m_m(m), m_ui(ui), m_router(router),
       m_runChooser([](TelvarConfig& chooser) { chooser.exec(); }),
       m_runPortForm([](HtmlCanal& form) { form.exec(); }),
-      m_runExitDialog([](Salir& dialog) { dialog.exec(); }), m_ownLoader(std::move(ownLoader)),
-      m_ownClock(std::move(ownClock)), m_pageLoader(loader ? loader : m_ownLoader.get()),
-      m_unrecorded(UnrecordedLog::forInstallation(m.RutaApp))
+      m_runExitDialog([](Salir& dialog) { dialog.exec(); })
 {
-    const Clock& time = clock ? *clock : *m_ownClock;
-    m_acquisition = std::make_unique<Acquisition>(m, ui, m_configDatabase, *m_pageLoader, time);
-    m_grabaQLTR = std::make_unique<GrabaQLTR>(m, ui, time);
-    m_readingRecorder =
-        std::make_unique<ReadingRecorder>(m, ui, time, m_configDatabase.RsConfBusca(), m_readings,
-                                          m_recordingLog, m_unrecorded, *m_grabaQLTR);
-    m_acquisition->setReadingCheck(m_readingRecorder.get());
     setObjectName(QStringLiteral("Telvar"));
     setWindowTitle(QStringLiteral("Ruteador Html -> Qualitra"));
     buildControls();
@@ -171,7 +151,7 @@ void Telvar::buildControls()
     // Tab 0: the configuration grid.
     m_DBGrid1 = new QTableView;
     m_DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    m_DBGrid1->setModel(&m_configDatabase.RsConf());
+    m_DBGrid1->setModel(&configDatabase().RsConf());
     m_DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     m_DBGrid1->setAlternatingRowColors(true);
@@ -185,7 +165,7 @@ void Telvar::buildControls()
             &Telvar::currentRowChanged);
     m_SSTab1->addTab(m_DBGrid1, QString());
 
-    const ConfigGridModel* grid = &m_configDatabase.RsConf();
+    const ConfigGridModel* grid = &configDatabase().RsConf();
     connect(grid, &QAbstractItemModel::modelAboutToBeReset, this, &Telvar::rememberCurrentPort);
     connect(grid, &QAbstractItemModel::modelReset, this, &Telvar::layOutDBGrid1);
     connect(grid, &ConfigGridModel::rowsRead, this, &Telvar::restoreCurrentPort);
@@ -199,7 +179,12 @@ void Telvar::buildControls()
 
     m_lblStatus = new QLabel(this);
     m_lblStatus->setObjectName(QStringLiteral("lblStatus"));
+    m_lblStatus->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(m_lblStatus, 1);
+    m_lblRecording = new QLabel(this);
+    m_lblRecording->setObjectName(QStringLiteral("lblRecording"));
+    m_lblRecording->setTextFormat(Qt::PlainText);
+    statusBar()->addPermanentWidget(m_lblRecording);
 }
 
 QWidget* Telvar::buildReadingsTab()
@@ -209,7 +194,7 @@ QWidget* Telvar::buildReadingsTab()
     auto* tab = new QWidget;
     m_DatoFlexGrid = new QTableView(tab);
     m_DatoFlexGrid->setObjectName(QStringLiteral("DatoFlexGrid"));
-    m_DatoFlexGrid->setModel(&m_readings);
+    m_DatoFlexGrid->setModel(&readings());
     m_DatoFlexGrid->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_DatoFlexGrid->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_DatoFlexGrid->setWordWrap(false);
@@ -218,15 +203,15 @@ QWidget* Telvar::buildReadingsTab()
                                                             6);
     m_DatoFlexGrid->horizontalHeader()->setHighlightSections(false);
     // The newest reading, on top, is the current row.
-    connect(&m_readings, &QAbstractItemModel::rowsInserted, m_DatoFlexGrid,
-            [this] { m_DatoFlexGrid->setCurrentIndex(m_readings.index(0, 0)); });
+    connect(&readings(), &QAbstractItemModel::rowsInserted, m_DatoFlexGrid,
+            [this] { m_DatoFlexGrid->setCurrentIndex(readings().index(0, 0)); });
 
     m_txtGraba = new QPlainTextEdit(tab);
     m_txtGraba->setObjectName(QStringLiteral("txtGraba"));
     m_txtGraba->setReadOnly(true);
     m_txtGraba->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_txtGraba->setLineWrapMode(QPlainTextEdit::NoWrap);
-    connect(&m_recordingLog, &RecordingLog::lineAppended, this, &Telvar::showRecordingLog);
+    connect(&recordingLog(), &RecordingLog::lineAppended, this, &Telvar::showRecordingLog);
     m_txtGraba->installEventFilter(this);
     // Until its tab is first shown the box has no size of its own: its
     // preferred height stands in for it.
@@ -259,13 +244,33 @@ QWidget* Telvar::buildReadingsTab()
         values->addSpacing(12);
     }
 
+    // The readings that waiting cannot record, with their reasons.
+    auto* quarantineBox = new QWidget(tab);
+    m_quarantine = new QTableView(quarantineBox);
+    m_quarantine->setObjectName(QStringLiteral("quarantine"));
+    m_quarantine->setModel(&m_router.recording().quarantine());
+    m_quarantine->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_quarantine->setWordWrap(false);
+    m_quarantine->verticalHeader()->setVisible(false);
+    m_quarantine->horizontalHeader()->setStretchLastSection(true);
+    m_resend = new QPushButton(QStringLiteral("Send again"), quarantineBox);
+    m_resend->setObjectName(QStringLiteral("resendQuarantined"));
+    m_resend->setToolTip(QStringLiteral("Record the listed readings again, once their cause "
+                                        "(a missing data file, table or column) is mended"));
+    auto* quarantineLayout = new QHBoxLayout(quarantineBox);
+    quarantineLayout->setContentsMargins(0, 0, 0, 0);
+    quarantineLayout->addWidget(m_quarantine, 1);
+    quarantineLayout->addWidget(m_resend, 0, Qt::AlignTop);
+
     auto* splitter = new QSplitter(Qt::Vertical, tab);
     splitter->addWidget(m_DatoFlexGrid);
     splitter->addWidget(m_txtGraba);
+    splitter->addWidget(quarantineBox);
     splitter->addWidget(m_txtSource);
     splitter->setStretchFactor(0, 5);
     splitter->setStretchFactor(1, 3);
     splitter->setStretchFactor(2, 1);
+    splitter->setStretchFactor(3, 1);
     splitter->setChildrenCollapsible(false);
 
     auto* layout = new QVBoxLayout(tab);
@@ -276,7 +281,7 @@ QWidget* Telvar::buildReadingsTab()
 
 void Telvar::connectAcquisition()
 {
-    Acquisition& acquisition = *m_acquisition;
+    Acquisition& acquisition = acquisition();
     connect(m_cmdAbre, &QPushButton::clicked, &acquisition, &Acquisition::cmdAbre_Click);
     connect(&acquisition, &Acquisition::runningChanged, this, &Telvar::showRunning);
     connect(&acquisition, &Acquisition::startCompleted, this,
@@ -288,15 +293,11 @@ void Telvar::connectAcquisition()
                 [&acquisition, i] { acquisition.bReloj_Click(i); });
     connect(&acquisition.display(), &AcquisitionDisplay::textChanged, this,
             &Telvar::showDisplayText);
-    connect(&acquisition, &Acquisition::cycleEnded, this, [this] {
-        // The data database's name refused: its box has been shown.
-        if (m_grabaQLTR->programMustEnd())
-            emit programMustEnd();
-    });
-    connect(&acquisition, &Acquisition::runningChanged, this, [this](bool running) {
-        if (!running)
-            m_grabaQLTR->closeConnections();
-    });
+    connect(&m_router, &Router::programMustEnd, this, &Telvar::programMustEnd);
+    RecordingService& recording = m_router.recording();
+    connect(&recording, &RecordingService::statusChanged, this, &Telvar::showRecordingStatus);
+    connect(m_resend, &QPushButton::clicked, &recording, &RecordingService::resendQuarantined);
+    showRecordingStatus();
 }
 
 void Telvar::showRunning(bool running)
@@ -334,9 +335,36 @@ void Telvar::showDisplayText(AcquisitionDisplay::Field field, const QString& tex
         m_lblProducto->setText(text);
         return;
     case Field::txtSource:
+        // The display's text is a bounded excerpt of the page already.
         m_txtSource->setPlainText(text);
         return;
     }
+}
+
+void Telvar::showRecordingStatus()
+{
+    const RecordingService& recording = m_router.recording();
+    QStringList failing;
+    for (const DestinationStatus& d : recording.destinations())
+        if (d.failingSince.isValid())
+            failing.append(d.lugar + QStringLiteral(" since ") +
+                           d.failingSince.toString(QStringLiteral("HH:mm:ss")) +
+                           QStringLiteral(": ") + d.lastError.descripcion);
+    QString text = QStringLiteral("Outbox: ") + QString::number(recording.waiting()) +
+                   QStringLiteral(" waiting, ") + QString::number(recording.quarantinedCount()) +
+                   QStringLiteral(" in quarantine");
+    if (!recording.isOpen())
+        text = QStringLiteral("Outbox cannot be opened: readings are not recorded");
+    if (recording.isFull())
+        text += QStringLiteral(" - FULL: new readings are not kept");
+    if (!failing.isEmpty())
+        text += QStringLiteral(" - ") + QString::number(failing.size()) +
+                QStringLiteral(" data table(s) failing");
+    if (recording.logUnwritable())
+        text += QStringLiteral(" - the log of unrecorded readings cannot be written");
+    m_lblRecording->setText(text);
+    m_lblRecording->setToolTip(failing.join(QLatin1Char('\n')));
+    m_resend->setEnabled(recording.quarantinedCount() > 0);
 }
 
 void Telvar::setStatus(const QString& text)
@@ -356,7 +384,7 @@ void Telvar::cellEdited()
 
 void Telvar::currentRowChanged(const QModelIndex& current, const QModelIndex& previous)
 {
-    if (m_acquisition->isRunning() || current.row() == previous.row())
+    if (acquisition().isRunning() || current.row() == previous.row())
         return;
     m_cmdConf->setEnabled(true);
     m_cmdAbre->setEnabled(true);
@@ -367,8 +395,8 @@ void Telvar::cmdHtml_Click()
     const QModelIndex current = m_DBGrid1->currentIndex();
     if (!current.isValid())
         return;
-    const QString page = SendRequest(m_configDatabase.RsConf().row(current.row()).WebPg);
-    m_acquisition->display().setText(AcquisitionDisplay::Field::txtSource, page);
+    const QString page = SendRequest(configDatabase().RsConf().row(current.row()).WebPg);
+    acquisition().display().setText(AcquisitionDisplay::Field::txtSource, pageExcerpt(page));
     m_SSTab1->setCurrentIndex(1);
 }
 
@@ -385,10 +413,10 @@ QString Telvar::SendRequest(const QString& strURL)
 
 void Telvar::cmdConf_Click()
 {
-    if (m_acquisition->isRunning())
+    if (acquisition().isRunning())
         return;
     m_SSTab1->setCurrentIndex(0);
-    ConfigGridModel& grid = m_configDatabase.RsConf();
+    ConfigGridModel& grid = configDatabase().RsConf();
     const QModelIndex current = m_DBGrid1->currentIndex();
     if (!current.isValid()) {
         m_ui.mensaBox(
@@ -400,7 +428,7 @@ void Telvar::cmdConf_Click()
         return;
     }
     {
-        HtmlCanal form(m_m, m_ui, grid, *m_pageLoader, this);
+        HtmlCanal form(m_m, m_ui, grid, m_router.pageLoader(), this);
         form.PuertoConf = grid.row(current.row()).Puert;
         if (!form.Form_Load())
             return;
@@ -437,9 +465,9 @@ bool Telvar::Form_QueryUnload(UnloadMode mode)
             return true;
     }
     // The program ends: no cycle may start on the closed rows meanwhile.
-    if (m_acquisition->isRunning())
-        m_acquisition->cmdAbre_Click();
-    m_configDatabase.RsConf().unbind();
+    if (acquisition().isRunning())
+        acquisition().cmdAbre_Click();
+    configDatabase().RsConf().unbind();
     return false;
 }
 
@@ -480,9 +508,9 @@ bool Telvar::Form_Load()
 
 ReiniciaOutcome Telvar::Reinicia()
 {
-    const ReiniciaOutcome result = m_configDatabase.Reinicia();
+    const ReiniciaOutcome result = configDatabase().Reinicia();
     if (result == ReiniciaOutcome::Done) {
-        m_bArchConf->setText(m_configDatabase.archConfCaption());
+        m_bArchConf->setText(configDatabase().archConfCaption());
         m_bArchConf->setToolTip(m_m.RutaConf);
         setCaptions();
         layOutDBGrid1();
@@ -500,8 +528,8 @@ void Telvar::bArchConf_Click()
 
 void Telvar::setCaptions()
 {
-    m_cmdAbre->setText(m_m.Mensajes(m_acquisition->isRunning() ? Mensaje::DetenerAdquisicion
-                                                               : Mensaje::IniciarAdquisicion));
+    m_cmdAbre->setText(m_m.Mensajes(acquisition().isRunning() ? Mensaje::DetenerAdquisicion
+                                                              : Mensaje::IniciarAdquisicion));
     m_cmdConf->setText(m_m.Mensajes(76, 4));
     m_SSTab1->setTabText(0, m_m.Mensajes(76, 5));
     m_SSTab1->setTabText(1, m_m.Mensajes(76, 6));
@@ -512,7 +540,7 @@ void Telvar::setCaptions()
 
 void Telvar::layOutDBGrid1()
 {
-    ConfigGridModel& grid = m_configDatabase.RsConf();
+    ConfigGridModel& grid = configDatabase().RsConf();
     QHash<QString, QString> captions;
     for (const ConfigGridColumn& column : kConfigGridColumns)
         captions.insert(QLatin1String(column.field), m_m.Mensajes(column.caption));
@@ -536,9 +564,9 @@ void Telvar::layOutDBGrid1()
 void Telvar::layOutDatoFlexGrid()
 {
     // Headers come from the message table, which Form_Load may have read anew.
-    m_readings.refreshHeaders();
+    readings().refreshHeaders();
     const QHeaderView* header = m_DatoFlexGrid->horizontalHeader();
-    for (int c = 0; c < m_readings.columnCount(); ++c) {
+    for (int c = 0; c < readings().columnCount(); ++c) {
         const ReadingsColumnWidth& width = kReadingsColumnWidths[std::size_t(c)];
         int pixels = columnWidth(*header, c, width.widthTwips);
         if (width.sample)
@@ -551,7 +579,7 @@ void Telvar::layOutDatoFlexGrid()
 
 void Telvar::showRecordingLog()
 {
-    m_txtGraba->setPlainText(m_recordingLog.lines().join(QLatin1Char('\n')));
+    m_txtGraba->setPlainText(recordingLog().lines().join(QLatin1Char('\n')));
     m_txtGraba->repaint();
 }
 
@@ -566,7 +594,7 @@ bool Telvar::eventFilter(QObject* watched, QEvent* event)
 
 void Telvar::fitRecordingLogTo(int heightPixels)
 {
-    m_recordingLog.setCapacity(
+    recordingLog().setCapacity(
         RecordingLog::capacityForHeight(pixelsToTwips(heightPixels, m_txtGraba->logicalDpiY())));
 }
 
@@ -577,13 +605,13 @@ void Telvar::rememberCurrentPort()
     const QModelIndex current = m_DBGrid1->currentIndex();
     if (!current.isValid())
         return;
-    m_currentPuert = m_configDatabase.RsConf().row(current.row()).Puert;
+    m_currentPuert = configDatabase().RsConf().row(current.row()).Puert;
     m_currentColumn = current.column();
 }
 
 void Telvar::restoreCurrentPort()
 {
-    const ConfigGridModel& grid = m_configDatabase.RsConf();
+    const ConfigGridModel& grid = configDatabase().RsConf();
     if (!m_currentPuert || grid.rowCount() == 0)
         return;
     const std::optional<int> row = grid.rowOfPuert(*m_currentPuert);

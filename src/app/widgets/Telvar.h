@@ -1,12 +1,6 @@
 #pragma once
 
-#include "acquisition/Acquisition.h"
-#include "config/ConfigDatabase.h"
-#include "recording/GrabaQLTR.h"
-#include "recording/ReadingRecorder.h"
-#include "recording/ReadingsModel.h"
-#include "recording/RecordingLog.h"
-#include "recording/UnrecordedLog.h"
+#include "app/Router.h"
 
 #include <QMainWindow>
 #include <array>
@@ -16,6 +10,7 @@
 
 class QLabel;
 class QPlainTextEdit;
+class QTableView;
 class QPushButton;
 class QTabWidget;
 class QTableView;
@@ -54,11 +49,8 @@ public:
         AppWindows,      // the session is ending (log-out, shut-down)
     };
 
-    // The window with its own page loader (HTTP) and the system's clock.
-    Telvar(Modulo1& m, Interaccion& ui, QWidget* parent = nullptr);
-    // The window with the page loader and clock given (tests script them).
-    Telvar(Modulo1& m, Interaccion& ui, PageLoader& loader, const Clock& clock,
-           QWidget* parent = nullptr);
+    // The window of the router given, which outlives it.
+    Telvar(Modulo1& m, Interaccion& ui, Router& router, QWidget* parent = nullptr);
     ~Telvar() override;
 
     // The window's load: caption, master-data check, Reinicia, readings grid.
@@ -94,14 +86,15 @@ public:
     // has been reported).
     QString SendRequest(const QString& strURL);
 
-    ConfigDatabase& configDatabase() { return m_configDatabase; }
-    Acquisition& acquisition() { return *m_acquisition; }
+    Router& router() { return m_router; }
+    ConfigDatabase& configDatabase() { return m_router.configDatabase(); }
+    Acquisition& acquisition() { return m_router.acquisition(); }
 
     // What the readings tab shows; the acquisition and the recording fill them.
-    ReadingsModel& readings() { return m_readings; }
-    RecordingLog& recordingLog() { return m_recordingLog; }
+    ReadingsModel& readings() { return m_router.readings(); }
+    RecordingLog& recordingLog() { return m_router.recordingLog(); }
     // Where readings that could not be recorded are written down.
-    const UnrecordedLog& unrecordedLog() const { return m_unrecorded; }
+    const UnrecordedLog& unrecordedLog() const { return m_router.unrecordedLog(); }
 
 signals:
     // The program must end now (its reason has been shown); main quits.
@@ -112,10 +105,8 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    Telvar(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
-           std::unique_ptr<Clock> ownClock, PageLoader* loader, const Clock* clock,
-           QWidget* parent);
     void connectAcquisition();
+    void showRecordingStatus();
     void showRunning(bool running);
     void showDisplayText(AcquisitionDisplay::Field field, const QString& text);
     void cellEdited();
@@ -134,28 +125,24 @@ private:
 
     Modulo1& m_m;
     Interaccion& m_ui;
-    ConfigDatabase m_configDatabase;
-    ReadingsModel m_readings;
-    RecordingLog m_recordingLog;
+    Router& m_router;
     ChooserRunner m_runChooser;
     PortFormRunner m_runPortForm;
     ExitDialogRunner m_runExitDialog;
     // True while a close by the person is being checked: a second close
     // request meanwhile (the check keeps events running) is refused.
     bool m_exitBeingChecked = false;
-    std::unique_ptr<PageLoader> m_ownLoader;
-    std::unique_ptr<Clock> m_ownClock;
-    PageLoader* m_pageLoader; // the acquisition's; the port form's preview shares it
-    std::unique_ptr<Acquisition> m_acquisition;
-    UnrecordedLog m_unrecorded;
-    std::unique_ptr<GrabaQLTR> m_grabaQLTR;
-    std::unique_ptr<ReadingRecorder> m_readingRecorder;
 
     QTabWidget* m_SSTab1 = nullptr;
     QTableView* m_DBGrid1 = nullptr;
     QTableView* m_DatoFlexGrid = nullptr;
     QPlainTextEdit* m_txtGraba = nullptr;
     QPlainTextEdit* m_txtSource = nullptr;
+    // The readings that waiting cannot record, and the button that sends
+    // them again.
+    QTableView* m_quarantine = nullptr;
+    QPushButton* m_resend = nullptr;
+    QLabel* m_lblRecording = nullptr;
     QPushButton* m_cmdAbre = nullptr;
     QPushButton* m_cmdConf = nullptr;
     QPushButton* m_bArchConf = nullptr;

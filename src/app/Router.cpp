@@ -1,0 +1,66 @@
+#include "app/Router.h"
+
+#include "acquisition/Clock.h"
+#include "acquisition/HttpPageLoader.h"
+#include "acquisition/MarkerLimits.h"
+#include "common/ErrorReport.h"
+#include "common/Interaccion.h"
+#include "common/Modulo1.h"
+#include "recording/Outbox.h"
+
+namespace telvar {
+
+Router::Router(Modulo1& m, Interaccion& ui, QObject* parent)
+    : Router(m, ui, std::make_unique<HttpPageLoader>(), std::make_unique<SystemClock>(), nullptr,
+             nullptr, QString(), parent)
+{
+}
+
+Router::Router(Modulo1& m, Interaccion& ui, PageLoader& loader, const Clock& clock,
+               QString outboxPath, QObject* parent)
+    : Router(m, ui, nullptr, nullptr, &loader, &clock, std::move(outboxPath), parent)
+{
+}
+
+Router::Router(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
+               std::unique_ptr<Clock> ownClock, PageLoader* loader, const Clock* clock,
+               QString outboxPath, QObject* parent)
+    : QObject(parent), m_m(m), m_ui(ui), m_ownLoader(std::move(ownLoader)),
+      m_ownClock(std::move(ownClock)), m_loader(loader ? loader : m_ownLoader.get()),
+      m_clock(clock ? clock : m_ownClock.get()), m_configDatabase(m, ui), m_readings(m),
+      m_unrecorded(UnrecordedLog::forInstallation(m.RutaApp))
+{
+    if (outboxPath.isEmpty())
+        outboxPath = Outbox::pathForInstallation(m.RutaApp);
+    m_recording = std::make_unique<RecordingService>(m, ui, *m_clock, m_recordingLog, m_unrecorded,
+                                                     outboxPath);
+    m_markerLimits = std::make_unique<MarkerLimits>(m, ui);
+    m_readingRecorder =
+        std::make_unique<ReadingRecorder>(m, ui, m_configDatabase.RsConfBusca(), m_readings,
+                                          m_recordingLog, *m_recording, m_markerLimits.get());
+    m_acquisition = std::make_unique<Acquisition>(m, ui, m_configDatabase, *m_loader, *m_clock,
+                                                  *m_readingRecorder);
+    connect(m_acquisition.get(), &Acquisition::cycleEnded, this, [this] {
+        // The data database's name refused: its box has been shown.
+        if (m_readingRecorder->programMustEnd())
+            emit programMustEnd();
+    });
+    connect(m_acquisition.get(), &Acquisition::runningChanged, this,
+            [this] { m_markerLimits->reset(); });
+}
+
+Router::~Router()
+{
+    // The cycles end before the recording they hand readings to.
+    m_acquisition.reset();
+    m_recording->shutdown();
+}
+
+void Router::open()
+{
+    if (const Status opened = m_recording->open(); !opened)
+        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), opened.error()),
+                      BoxKind::Critical, 5);
+}
+
+} // namespace telvar

@@ -1,0 +1,77 @@
+#pragma once
+
+#include "acquisition/Acquisition.h"
+#include "config/ConfigDatabase.h"
+#include "recording/ReadingRecorder.h"
+#include "recording/ReadingsModel.h"
+#include "recording/RecordingLog.h"
+#include "recording/RecordingService.h"
+#include "recording/UnrecordedLog.h"
+
+#include <QObject>
+#include <memory>
+
+namespace telvar {
+
+struct Modulo1;
+class Clock;
+class Interaccion;
+class MarkerLimits;
+class PageLoader;
+
+// The router without its window: the page loader, the clocks, the
+// configuration database, the acquisition, the reading check, the
+// recording (outbox and writer thread) and the models the window shows. The
+// main window takes it, shows its models and forwards the person's presses;
+// a program without a screen drives it the same way.
+class Router final : public QObject {
+    Q_OBJECT
+public:
+    // With its own HTTP page loader and the system's clock.
+    Router(Modulo1& m, Interaccion& ui, QObject* parent = nullptr);
+    // With the page loader and clock given (tests script them); the outbox
+    // is the installation's unless outboxPath names another.
+    Router(Modulo1& m, Interaccion& ui, PageLoader& loader, const Clock& clock,
+           QString outboxPath = QString(), QObject* parent = nullptr);
+    ~Router() override;
+
+    // Opens the outbox and starts the writer, which first records what an
+    // earlier run left. A failure is reported in a box; the acquisition
+    // still runs, and each reading it cannot keep is logged with its value.
+    void open();
+
+    ConfigDatabase& configDatabase() { return m_configDatabase; }
+    Acquisition& acquisition() { return *m_acquisition; }
+    RecordingService& recording() { return *m_recording; }
+    PageLoader& pageLoader() { return *m_loader; }
+    const Clock& clock() const { return *m_clock; }
+    ReadingsModel& readings() { return m_readings; }
+    RecordingLog& recordingLog() { return m_recordingLog; }
+    const UnrecordedLog& unrecordedLog() const { return m_unrecorded; }
+
+signals:
+    // The program must end now (its reason has been shown).
+    void programMustEnd();
+
+private:
+    Router(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
+           std::unique_ptr<Clock> ownClock, PageLoader* loader, const Clock* clock,
+           QString outboxPath, QObject* parent);
+
+    Modulo1& m_m;
+    Interaccion& m_ui;
+    std::unique_ptr<PageLoader> m_ownLoader;
+    std::unique_ptr<Clock> m_ownClock;
+    PageLoader* m_loader;
+    const Clock* m_clock;
+    ConfigDatabase m_configDatabase;
+    ReadingsModel m_readings;
+    RecordingLog m_recordingLog;
+    UnrecordedLog m_unrecorded;
+    std::unique_ptr<RecordingService> m_recording;
+    std::unique_ptr<MarkerLimits> m_markerLimits;
+    std::unique_ptr<ReadingRecorder> m_readingRecorder;
+    std::unique_ptr<Acquisition> m_acquisition;
+};
+
+} // namespace telvar

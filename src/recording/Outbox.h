@@ -1,0 +1,77 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+#include "recording/OutboxEntry.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+class QSqlError;
+
+namespace telvar {
+
+// The durable outbox: a SQLite file of the program's own (write-ahead log,
+// full sync) where every reading that passed its limits is kept from the
+// moment it is appended until its data table has committed it. Readings
+// that waiting cannot record are moved to its quarantine with their reason.
+//
+// One Outbox is one connection to the file, used by one thread; the window
+// thread appends through its own, the writer thread reads and removes
+// through another. Every statement waits at most kBusyTimeoutMs for the
+// other connection's transaction.
+class Outbox final {
+public:
+    static constexpr int kBusyTimeoutMs = 5000;
+
+    // Opens the outbox file, creating it and its tables when missing.
+    // checkpoints: whether this connection folds the write-ahead log back
+    // into the file as it grows (the writer's does; the window thread's
+    // commits stay short).
+    static Result<std::unique_ptr<Outbox>> open(const QString& path, bool checkpoints = true);
+    // Where the installation keeps its outbox: beside the program, or in
+    // the user's data directory when the program's folder cannot be
+    // written.
+    static QString pathForInstallation(const QString& rutaApp);
+
+    ~Outbox();
+    Outbox(const Outbox&) = delete;
+    Outbox& operator=(const Outbox&) = delete;
+
+    const QString& path() const { return m_path; }
+
+    // Appends the entries in one commit and gives each its id. Once this
+    // returns without error the entries survive a crash or a power cut.
+    Status append(QList<OutboxEntry>& entries);
+    // The oldest entries waiting for the data table named by a
+    // destinationKey, at most limit of them, in id order.
+    Result<QList<OutboxEntry>> pending(const QString& destination, qsizetype limit) const;
+    // The destinationKeys of every entry waiting.
+    Result<QStringList> destinations() const;
+    // Records, for each entry, the row its write went to (preparedRow).
+    Status markPrepared(const QList<OutboxEntry>& entries);
+    // Removes entries whose data table has committed them.
+    Status remove(const QList<qint64>& ids);
+    // Moves entries to the quarantine with their reasons, in one commit.
+    Status quarantine(const QList<QuarantinedEntry>& entries);
+    // The quarantine, oldest first.
+    Result<QList<QuarantinedEntry>> quarantined() const;
+    // Moves quarantined entries back to the end of the outbox (with new
+    // ids), in one commit; unknown ids are ignored. Gives how many moved.
+    Result<qsizetype> requeue(const QList<qint64>& ids);
+    Result<qint64> pendingCount() const;
+    Result<qint64> quarantinedCount() const;
+
+private:
+    Outbox(QString path, QString connectionName);
+    Status exec(const QString& statement) const;
+    Status transaction(const std::function<Status()>& work);
+    RuntimeError sqlError(const QString& what, const QSqlError& error) const;
+
+    QString m_path;
+    QString m_connectionName;
+};
+
+} // namespace telvar

@@ -1,0 +1,82 @@
+#include "recording/QuarantineModel.h"
+
+#include "common/LogText.h"
+#include "recording/GrabaQLTR.h"
+
+namespace telvar {
+
+namespace {
+
+enum Column { Stamp, Port, Where, Characteristic, Value, Reason, ColumnCount };
+
+} // namespace
+
+void QuarantineModel::setEntries(QList<QuarantinedEntry> entries)
+{
+    beginResetModel();
+    m_entries = std::move(entries);
+    endResetModel();
+}
+
+int QuarantineModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(m_entries.size());
+}
+
+int QuarantineModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant QuarantineModel::data(const QModelIndex& index, int role) const
+{
+    if (!index.isValid() || index.row() >= m_entries.size() ||
+        (role != Qt::DisplayRole && role != Qt::ToolTipRole))
+        return {};
+    const QuarantinedEntry& q = m_entries[index.row()];
+    // Page text is shown as one line of plain text.
+    switch (index.column()) {
+    case Stamp:
+        return q.entry.stamp.toString(QStringLiteral("yyyy/MM/dd HH:mm:ss"));
+    case Port:
+        return q.entry.Puert;
+    case Where:
+        return logLineText(GrabaQLTR::lugar(q.entry));
+    case Characteristic:
+        return logLineText(q.entry.Carac);
+    case Value:
+        return logLineText(q.entry.Valor);
+    case Reason:
+        return logLineText(q.code != CodeErr::Grabado
+                               ? QString::number(static_cast<int>(q.code)) + QStringLiteral(": ") +
+                                     q.reason.descripcion
+                               : QString::number(q.reason.numero) + QStringLiteral(".- ") +
+                                     q.reason.descripcion);
+    default:
+        return {};
+    }
+}
+
+QVariant QuarantineModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case Stamp:
+        return QStringLiteral("Read at");
+    case Port:
+        return QStringLiteral("Port");
+    case Where:
+        return QStringLiteral("Data table");
+    case Characteristic:
+        return QStringLiteral("Characteristic");
+    case Value:
+        return QStringLiteral("Value");
+    case Reason:
+        return QStringLiteral("Reason");
+    default:
+        return {};
+    }
+}
+
+} // namespace telvar

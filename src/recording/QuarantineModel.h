@@ -1,0 +1,30 @@
+#pragma once
+
+#include "recording/OutboxEntry.h"
+
+#include <QAbstractTableModel>
+#include <QList>
+
+namespace telvar {
+
+// The readings that waiting cannot record, as the readings tab lists them:
+// when, port, where they were to go, the value and the reason.
+class QuarantineModel final : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    using QAbstractTableModel::QAbstractTableModel;
+
+    void setEntries(QList<QuarantinedEntry> entries);
+    const QList<QuarantinedEntry>& entries() const { return m_entries; }
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+private:
+    QList<QuarantinedEntry> m_entries;
+};
+
+} // namespace telvar

@@ -1,0 +1,295 @@
+#include "recording/RecordingService.h"
+
+#include "acquisition/Clock.h"
+#include "common/ErrorNumbers.h"
+#include "common/ErrorReport.h"
+#include "common/Interaccion.h"
+#include "common/Modulo1.h"
+#include "recording/GrabaQLTR.h"
+#include "recording/Outbox.h"
+#include "recording/RecordingLog.h"
+#include "recording/UnrecordedLog.h"
+
+#include <QMetaObject>
+#include <QTimer>
+
+namespace telvar {
+
+namespace {
+
+// The report box of the recording: an exclamation that closes itself after 5 s.
+constexpr double kReportSeconds = 5;
+
+QString hhmmss(const QDateTime& t)
+{
+    return t.toString(QStringLiteral("HH:mm:ss"));
+}
+
+} // namespace
+
+RecordingService::RecordingService(const Modulo1& m, Interaccion& ui, const Clock& clock,
+                                   RecordingLog& log, UnrecordedLog& unrecorded, QString outboxPath,
+                                   QObject* parent)
+    : QObject(parent), m_m(m), m_ui(ui), m_clock(clock), m_log(log), m_unrecordedLog(unrecorded),
+      m_outboxPath(std::move(outboxPath))
+{
+    qRegisterMetaType<telvar::BatchOutcome>();
+    qRegisterMetaType<telvar::RuntimeError>();
+    qRegisterMetaType<QList<qint64>>();
+    m_thread.setObjectName(QStringLiteral("Telvar writer"));
+}
+
+RecordingService::~RecordingService()
+{
+    shutdown();
+}
+
+Status RecordingService::open()
+{
+    if (m_outbox)
+        return {};
+    auto opened = Outbox::open(m_outboxPath, /*checkpoints=*/false);
+    if (!opened)
+        return opened.error();
+    auto waiting = opened.value()->pendingCount();
+    if (!waiting)
+        return waiting.error();
+    auto quarantined = opened.value()->quarantined();
+    if (!quarantined)
+        return quarantined.error();
+    m_outbox = std::move(opened.value());
+    m_waiting = waiting.value();
+    m_quarantine.setEntries(quarantined.value());
+
+    // The writer is made on this thread with a copy of the start-up values
+    // and then handed to its own.
+    m_writer = new RecordingWriter(m_m, m_outboxPath);
+    m_writer->moveToThread(&m_thread);
+    connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
+    connect(m_writer, &RecordingWriter::batchDone, this, &RecordingService::batchDone);
+    connect(m_writer, &RecordingWriter::outboxFailed, this, &RecordingService::outboxFailed);
+    connect(m_writer, &RecordingWriter::resent, this, [this] { reloadQuarantine(); });
+    m_thread.start();
+    QMetaObject::invokeMethod(m_writer, [this, writer = m_writer] {
+        if (const Status ready = writer->open(); !ready)
+            emit writer->outboxFailed(ready.error());
+    });
+    emit statusChanged();
+    return {};
+}
+
+void RecordingService::shutdown()
+{
+    if (!m_thread.isRunning())
+        return;
+    flush();
+    m_writer->requestStop();
+    QMetaObject::invokeMethod(m_writer, &RecordingWriter::close, Qt::BlockingQueuedConnection);
+    m_thread.quit();
+    m_thread.wait();
+    m_writer = nullptr;
+}
+
+void RecordingService::setLockWait(std::chrono::milliseconds wait)
+{
+    if (m_writer)
+        QMetaObject::invokeMethod(m_writer,
+                                  [writer = m_writer, wait] { writer->setLockWait(wait); });
+}
+
+void RecordingService::keep(OutboxEntry entry)
+{
+    m_batch.append(std::move(entry));
+    if (m_flushScheduled)
+        return;
+    m_flushScheduled = true;
+    QTimer::singleShot(0, this, &RecordingService::flush);
+}
+
+void RecordingService::flush()
+{
+    m_flushScheduled = false;
+    if (m_batch.isEmpty())
+        return;
+    QList<OutboxEntry> batch = std::move(m_batch);
+    m_batch.clear();
+    if (!m_outbox) {
+        if (!m_openFailureShown) {
+            m_openFailureShown = true;
+            m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\nThe outbox ") + m_outboxPath +
+                              QStringLiteral(" cannot be opened: readings are not recorded."),
+                          BoxKind::Critical, kReportSeconds);
+        }
+        for (const OutboxEntry& e : std::as_const(batch))
+            unrecorded(e, QStringLiteral("the outbox cannot be opened"));
+        return;
+    }
+
+    // Beyond the bound nothing is kept, and each reading says so.
+    const qint64 room = std::max<qint64>(0, m_capacity - m_waiting - quarantinedCount());
+    QList<OutboxEntry> refused;
+    if (batch.size() > room) {
+        refused = batch.mid(room);
+        batch.resize(room);
+    }
+    if (!batch.isEmpty()) {
+        if (const Status appended = m_outbox->append(batch); !appended) {
+            m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), appended.error()),
+                          BoxKind::Critical, kReportSeconds);
+            for (const OutboxEntry& e : std::as_const(batch))
+                unrecorded(e, appended.error().descripcion);
+            return;
+        }
+        m_waiting += batch.size();
+        QStringList keys;
+        for (const OutboxEntry& e : std::as_const(batch)) {
+            const QString key = e.destinationKey();
+            if (!keys.contains(key))
+                keys.append(key);
+        }
+        QMetaObject::invokeMethod(m_writer, [writer = m_writer, keys] { writer->wake(keys); });
+    }
+    if (!refused.isEmpty()) {
+        const QString cause = QStringLiteral("the outbox is full (") + QString::number(m_capacity) +
+                              QStringLiteral(" readings)");
+        if (!m_full) {
+            m_full = true;
+            m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\n") + m_outboxPath +
+                              QStringLiteral(": ") + cause +
+                              QStringLiteral(". New readings are not kept until the data "
+                                             "tables take the waiting ones."),
+                          BoxKind::Critical, kReportSeconds);
+        }
+        for (const OutboxEntry& e : std::as_const(refused))
+            unrecorded(e, cause);
+    }
+    emit statusChanged();
+}
+
+void RecordingService::resendQuarantined()
+{
+    if (!m_writer || m_quarantine.entries().isEmpty())
+        return;
+    QList<qint64> ids;
+    for (const QuarantinedEntry& q : m_quarantine.entries())
+        ids.append(q.entry.id);
+    QMetaObject::invokeMethod(m_writer, [writer = m_writer, ids] { writer->resend(ids); });
+}
+
+void RecordingService::reloadQuarantine()
+{
+    if (!m_outbox)
+        return;
+    auto listed = m_outbox->quarantined();
+    if (!listed) {
+        outboxFailed(listed.error());
+        return;
+    }
+    m_quarantine.setEntries(listed.value());
+    auto waiting = m_outbox->pendingCount();
+    if (waiting)
+        m_waiting = waiting.value();
+    emit statusChanged();
+}
+
+void RecordingService::batchDone(const BatchOutcome& outcome)
+{
+    const QDate today = m_clock.now().date();
+    if (today != m_today) {
+        m_today = today;
+        for (DestinationStatus& d : m_destinations) {
+            d.recordedToday = 0;
+            d.quarantinedToday = 0;
+        }
+    }
+    DestinationStatus& status = m_destinations[outcome.lugar];
+    status.lugar = outcome.lugar;
+    status.failingSince = outcome.failingSince;
+    status.lastError = outcome.lastError;
+    status.recordedToday += outcome.recorded.size();
+    status.quarantinedToday += outcome.quarantined.size();
+    m_recordedTotal += outcome.recorded.size();
+    m_waiting -= outcome.recorded.size() + outcome.quarantined.size();
+    if (m_waiting < 0)
+        m_waiting = 0;
+    if (m_full && m_waiting + quarantinedCount() + outcome.quarantined.size() < m_capacity)
+        m_full = false;
+
+    if (outcome.startedFailing)
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + outcome.lugar +
+                QStringLiteral(": cannot be written now; its readings wait in the outbox (") +
+                QString::number(outcome.lastError.numero) + QStringLiteral(".- ") +
+                outcome.lastError.descripcion + QStringLiteral(")"));
+    if (outcome.recovered)
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + outcome.lugar +
+                QStringLiteral(": written again; ") + QString::number(outcome.late) +
+                QStringLiteral(" readings recorded late"));
+    for (const QuarantinedEntry& q : outcome.quarantined)
+        logQuarantined(q);
+    if (!outcome.quarantined.isEmpty())
+        reloadQuarantine();
+    emit statusChanged();
+    emit batchWritten(outcome);
+}
+
+void RecordingService::logQuarantined(const QuarantinedEntry& q)
+{
+    const OutboxEntry& e = q.entry;
+    switch (q.code) {
+    case CodeErr::SinDirectorioFormato:
+    case CodeErr::SinDirectorioMaquina:
+        unrecorded(e, m_m.Mensajes(76, 9) + QLatin1Char(' ') + q.reason.descripcion);
+        return;
+    case CodeErr::SinArchivoDatos:
+        unrecorded(e, m_m.Mensajes(76, 10) + QLatin1Char(' ') + q.reason.descripcion);
+        return;
+    case CodeErr::Grabado:
+        break;
+    }
+    unrecorded(e, q.reason.descripcion);
+    // An engine without data tables is reported once; its readings are
+    // still logged one by one.
+    if (q.reason.numero == ErrorNumber::NotSupported && !m_notSupportedShown) {
+        m_notSupportedShown = true;
+        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. GrabaQLTR."), q.reason),
+                      BoxKind::Exclamation, kReportSeconds);
+    }
+}
+
+void RecordingService::outboxFailed(const RuntimeError& error)
+{
+    logLine(hhmmss(m_clock.now()) + QStringLiteral(" ") + error.descripcion);
+    emit statusChanged();
+}
+
+void RecordingService::unrecorded(const OutboxEntry& entry, const QString& cause)
+{
+    const QString line = hhmmss(entry.stamp) + QLatin1Char(' ') + m_m.Mensajes(76, 1) +
+                         QStringLiteral(": ") + QString::number(entry.Puert) + QLatin1Char(' ') +
+                         cause + QStringLiteral(" = ") + entry.Valor;
+    m_log.append(line);
+    fileLine(entry.stamp.toString(QStringLiteral("yyyy-MM-dd ")) + line);
+}
+
+void RecordingService::fileLine(const QString& line)
+{
+    if (!m_unrecordedLog.append(line) && !m_logUnwritable) {
+        // A line that can be written nowhere is an alarm, never silence.
+        m_logUnwritable = true;
+        m_ui.mensaBox(QStringLiteral("Telvar. TelvarNoGrabadas.log.\n\nNeither ") +
+                          m_unrecordedLog.path() + QStringLiteral(" nor ") +
+                          m_unrecordedLog.fallbackPath() +
+                          QStringLiteral(" can be written: readings that are not recorded are "
+                                         "only listed in the log box."),
+                      BoxKind::Critical, kReportSeconds);
+        emit statusChanged();
+    }
+}
+
+void RecordingService::logLine(const QString& line)
+{
+    m_log.append(line);
+    fileLine(m_clock.now().toString(QStringLiteral("yyyy-MM-dd ")) + line);
+}
+
+} // namespace telvar

@@ -1,0 +1,143 @@
+#pragma once
+
+#include "common/RuntimeError.h"
+#include "recording/OutboxEntry.h"
+#include "recording/QuarantineModel.h"
+#include "recording/RecordingWriter.h"
+
+#include <QDate>
+#include <QDateTime>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QThread>
+#include <memory>
+
+namespace telvar {
+
+struct Modulo1;
+class Clock;
+class Interaccion;
+class Outbox;
+class RecordingLog;
+class UnrecordedLog;
+
+// Where the reading check hands the readings that passed their limits.
+class ReadingSink {
+public:
+    virtual ~ReadingSink() = default;
+    // Keeps the reading until its data table has committed it.
+    virtual void keep(OutboxEntry entry) = 0;
+
+protected:
+    ReadingSink() = default;
+    ReadingSink(const ReadingSink&) = default;
+    ReadingSink& operator=(const ReadingSink&) = default;
+};
+
+// How one data table is doing, as the status shows it.
+struct DestinationStatus {
+    QString lugar;
+    // Invalid while the table is reachable.
+    QDateTime failingSince;
+    RuntimeError lastError;
+    qint64 recordedToday = 0;
+    qint64 quarantinedToday = 0;
+};
+
+// The recording as the window thread sees it: readings are kept in the
+// durable outbox (those handed on in one turn of the event loop in one
+// commit) and written into their data tables by the writer thread, whose
+// outcomes come back here as values and become the log lines, the
+// quarantine list and the status. Nothing here waits on a data table.
+//
+// The outbox holds at most capacity() readings (waiting and quarantined
+// together). A reading beyond that is not kept: it gets its line in the log
+// box and in the file of unrecorded readings with its value, and the first
+// such reading shows a box; the status says the outbox is full until it has
+// room again.
+class RecordingService final : public QObject, public ReadingSink {
+    Q_OBJECT
+public:
+    static constexpr qint64 kDefaultCapacity = 500000;
+
+    RecordingService(const Modulo1& m, Interaccion& ui, const Clock& clock, RecordingLog& log,
+                     UnrecordedLog& unrecorded, QString outboxPath, QObject* parent = nullptr);
+    ~RecordingService() override;
+
+    // Opens the outbox and starts the writer thread, which records whatever
+    // an earlier run left. Gives the outbox's error when it cannot be
+    // opened; the service then keeps nothing, and says so for each reading.
+    Status open();
+    bool isOpen() const { return m_outbox != nullptr; }
+    const QString& outboxPath() const { return m_outboxPath; }
+
+    void keep(OutboxEntry entry) override;
+    // Appends the readings handed on so far (normally at the end of the
+    // event loop's turn).
+    void flush();
+
+    void setCapacity(qint64 capacity) { m_capacity = capacity; }
+    qint64 capacity() const { return m_capacity; }
+    // Readings kept and not yet committed by their table, and quarantined.
+    qint64 waiting() const { return m_waiting; }
+    qint64 quarantinedCount() const { return m_quarantine.rowCount(); }
+    bool isFull() const { return m_full; }
+    // True once a log line could be written nowhere (the alarm stays).
+    bool logUnwritable() const { return m_logUnwritable; }
+    // Readings recorded since the start, and per table.
+    qint64 recordedTotal() const { return m_recordedTotal; }
+    QList<DestinationStatus> destinations() const { return m_destinations.values(); }
+
+    QuarantineModel& quarantine() { return m_quarantine; }
+    // Sends every listed reading again (once the engineer has mended the
+    // cause).
+    void resendQuarantined();
+
+    // Ends the writer after its current batch; what is left stays in the
+    // outbox for the next start.
+    void shutdown();
+    // How long the writer waits for another writer of a table (tests).
+    void setLockWait(std::chrono::milliseconds wait);
+
+signals:
+    // Something the status shows changed.
+    void statusChanged();
+    // A batch was written (tests and benchmarks wait on it).
+    void batchWritten(const telvar::BatchOutcome& outcome);
+
+private:
+    void batchDone(const BatchOutcome& outcome);
+    void outboxFailed(const RuntimeError& error);
+    void logQuarantined(const QuarantinedEntry& q);
+    void logLine(const QString& line);
+    void unrecorded(const OutboxEntry& entry, const QString& cause);
+    void reloadQuarantine();
+    // Writes a line into the file of unrecorded readings, or raises the alarm.
+    void fileLine(const QString& line);
+
+    const Modulo1& m_m;
+    Interaccion& m_ui;
+    const Clock& m_clock;
+    RecordingLog& m_log;
+    UnrecordedLog& m_unrecordedLog;
+    QString m_outboxPath;
+    std::unique_ptr<Outbox> m_outbox;
+    QThread m_thread;
+    RecordingWriter* m_writer = nullptr;
+    QList<OutboxEntry> m_batch;
+    bool m_flushScheduled = false;
+    qint64 m_capacity = kDefaultCapacity;
+    qint64 m_waiting = 0;
+    qint64 m_recordedTotal = 0;
+    bool m_full = false;
+    bool m_logUnwritable = false;
+    bool m_openFailureShown = false;
+    bool m_notSupportedShown = false;
+    QMap<QString, DestinationStatus> m_destinations;
+    QDate m_today;
+    QuarantineModel m_quarantine;
+};
+
+} // namespace telvar

@@ -1,0 +1,133 @@
+#pragma once
+
+#include "acquisition/Clock.h"
+#include "common/Modulo1.h"
+#include "common/RuntimeError.h"
+#include "recording/GrabaQLTR.h"
+#include "recording/OutboxEntry.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+
+namespace telvar {
+
+class Outbox;
+
+// What the writer tells the window thread after each batch of one data
+// table. Values only: the writer never shows a box or asks a question.
+struct BatchOutcome {
+    // The data file, or the table and its database.
+    QString lugar;
+    // Readings committed by the batch (found committed already among them).
+    QList<qint64> recorded;
+    // Readings moved to the quarantine, with why.
+    QList<QuarantinedEntry> quarantined;
+    // How many of the recorded readings had waited for the table to come
+    // back.
+    qsizetype late = 0;
+    // The table's state after the batch: failing since when (invalid when
+    // it is not failing), with the last error, and how long until the
+    // next try.
+    QDateTime failingSince;
+    RuntimeError lastError;
+    std::chrono::milliseconds nextTryIn{0};
+    // True for the batch at which the table started failing, and for the
+    // batch at which a failing table recorded again.
+    bool startedFailing = false;
+    bool recovered = false;
+};
+
+// Drains the outbox into the data tables on a thread of its own, with its
+// own connections. For each data table the readings waiting for it are
+// written in one transaction, in outbox order; an entry leaves the outbox
+// only after its table has committed it (the row it went to is noted in
+// the outbox before the commit, so that a crash at any moment neither
+// loses nor repeats a reading). A table that fails for a reason waiting can
+// mend keeps its readings and is tried again with backoff (about 1 s,
+// doubling to about 1 min) while the other tables go on; readings that
+// waiting cannot record go to the quarantine.
+//
+// Lives on the writer thread: create it there or move it there, then call
+// its slots through queued connections.
+class RecordingWriter final : public QObject {
+    Q_OBJECT
+public:
+    // The moments of a batch at which a crash is most telling; tests end
+    // the program at them.
+    enum class Step { BeforeMark, AfterMark, AfterCommit, AfterRemove };
+    using StepHook = std::function<void(Step)>;
+
+    // How many readings of one table are written in one transaction at most.
+    static constexpr qsizetype kBatchLimit = 5000;
+    static constexpr std::chrono::milliseconds kFirstBackoff{1000};
+    static constexpr std::chrono::milliseconds kLastBackoff{60000};
+
+    // installation: the start-up values (see GrabaQLTR).
+    RecordingWriter(Modulo1 installation, QString outboxPath, QObject* parent = nullptr);
+    ~RecordingWriter() override;
+
+    void setStepHook(StepHook hook) { m_hook = std::move(hook); }
+    void setLockWait(std::chrono::milliseconds wait) { m_graba.setLockWait(wait); }
+    // Asks a drain under way to end after its current batch (any thread).
+    void requestStop() { m_stopping = true; }
+
+    // Opens the outbox and drains whatever it holds (left by an earlier run
+    // too). Gives the outbox's error when it cannot be opened.
+    Status open();
+    // Writes every table that is not waiting for its next try, one batch
+    // each (more when a table has more than kBatchLimit readings waiting).
+    void drain();
+
+public slots:
+    // Readings were appended for these tables.
+    void wake(const QStringList& destinations);
+    // Moves quarantined readings back to the outbox and writes them.
+    void resend(const QList<qint64>& ids);
+    // Closes the connections and the outbox.
+    void close();
+
+signals:
+    void batchDone(const telvar::BatchOutcome& outcome);
+    // The outbox itself failed (the readings stay where they are).
+    void outboxFailed(const telvar::RuntimeError& error);
+    // Readings were sent again from the quarantine.
+    void resent(qsizetype count);
+
+private:
+    struct Table {
+        QDateTime failingSince;
+        RuntimeError lastError;
+        std::chrono::milliseconds backoff{0};
+        qint64 nextTry = 0; // on m_time's scale, in ms
+    };
+
+    void scheduleDrain(std::chrono::milliseconds in);
+    // One batch of one table; true when the table has more waiting.
+    bool writeBatch(const QString& destination);
+    void step(Step s) const;
+
+    SystemClock m_clock;
+    GrabaQLTR m_graba;
+    QString m_outboxPath;
+    std::unique_ptr<Outbox> m_outbox;
+    StepHook m_hook;
+    std::atomic<bool> m_stopping{false};
+    // The tables with readings waiting, and the state of each that failed.
+    QSet<QString> m_waiting;
+    QHash<QString, Table> m_tables;
+    QTimer* m_timer;
+};
+
+} // namespace telvar
+
+Q_DECLARE_METATYPE(telvar::BatchOutcome)

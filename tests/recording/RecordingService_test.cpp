@@ -1,0 +1,175 @@
+#include "common/Modulo1.h"
+#include "database/ArmaConexion.h"
+#include "database/EngineLayer.h"
+#include "recording/GrabaQLTR.h"
+#include "recording/RecordingLog.h"
+#include "recording/RecordingService.h"
+#include "recording/UnrecordedLog.h"
+#include "support/ManualClock.h"
+#include "support/RecordingInteraccion.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace Qt::Literals::StringLiterals;
+
+namespace telvar {
+namespace {
+
+const QDateTime kStart(QDate(2026, 3, 5), QTime(7, 4, 9));
+
+// The recording as the window thread uses it, with its writer thread, over
+// a data directory holding F1/M1/P1.MDB and an outbox beside it.
+class RecordingServiceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        m.TipoBD = u"[JET4]"_s;
+        m.Idioma = 1;
+        m.TablaMensajes = MessageTable(80, 30, 2);
+        m.RutaDatos = QDir::toNativeSeparators(dir.filePath(u"datos"_s)) + QDir::separator();
+        m.TablaMensajes.setText(76, 1, m.Idioma, u"No grabado, puerto"_s);
+        m.TablaMensajes.setText(76, 9, m.Idioma, u"no existe el directorio"_s);
+        m.TablaMensajes.setText(76, 10, m.Idioma, u"no existe el archivo"_s);
+        ASSERT_TRUE(QDir().mkpath(m.RutaDatos + u"F1/M1"_s));
+        ASSERT_TRUE(EngineLayer::createFileDatabase(dataFile(), QString()).ok());
+        auto cn = EngineLayer::open(jetConnectionString(dataFile(), QString()));
+        ASSERT_TRUE(cn.ok());
+        ASSERT_TRUE(cn.value()
+                        ->exec(u"CREATE TABLE Datos (N INTEGER PRIMARY KEY AUTOINCREMENT, Fecha "
+                               "VARCHAR(20), Turno VARCHAR(10), Operador VARCHAR(8), C1 DOUBLE "
+                               "PRECISION)"_s)
+                        .ok());
+        log.setCapacity(20);
+    }
+
+    QString dataFile() const { return m.RutaDatos + u"F1/M1/P1.MDB"_s; }
+
+    std::unique_ptr<RecordingService> service(UnrecordedLog& file)
+    {
+        auto s = std::make_unique<RecordingService>(m, ui, clock, log, file,
+                                                    dir.filePath(u"outbox.sqlite"_s));
+        const Status opened = s->open();
+        EXPECT_TRUE(opened.ok()) << opened.error().descripcion.toStdString();
+        return s;
+    }
+
+    OutboxEntry entry(const QString& forma, const QString& maqui, const QString& valor,
+                      int puert = 4) const
+    {
+        auto e = GrabaQLTR::entryFor(
+            m, LecturaAGrabar{forma, maqui, u"P1"_s, u"C1"_s, u"OP1"_s, valor}, kStart);
+        EXPECT_TRUE(e.ok());
+        e.value().Puert = puert;
+        return e.value();
+    }
+
+    // Waits until the writer has dealt with n readings.
+    static bool dealtWith(RecordingService& s, qsizetype n)
+    {
+        qsizetype dealt = 0;
+        QObject::connect(&s, &RecordingService::batchWritten, [&dealt](const BatchOutcome& o) {
+            dealt += o.recorded.size() + o.quarantined.size();
+        });
+        return QTest::qWaitFor([&] { return dealt >= n; }, 20000);
+    }
+
+    QString fileText(const QString& path) const
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    QTemporaryDir dir;
+    Modulo1 m;
+    test::RecordingInteraccion ui;
+    test::ManualClock clock{kStart};
+    RecordingLog log;
+    UnrecordedLog unrecorded{dir.filePath(u"no.log"_s), dir.filePath(u"fallback/no.log"_s)};
+};
+
+TEST_F(RecordingServiceTest, KeptReadingsReachTheirTableThroughTheWriter)
+{
+    auto s = service(unrecorded);
+    s->keep(entry(u"F1"_s, u"M1"_s, u"1"_s));
+    s->keep(entry(u"F1"_s, u"M1"_s, u"2"_s));
+    s->flush();
+    EXPECT_EQ(s->waiting(), 2);
+    ASSERT_TRUE(dealtWith(*s, 2));
+    EXPECT_EQ(s->waiting(), 0);
+    EXPECT_EQ(s->recordedTotal(), 2);
+    auto cn = EngineLayer::open(jetConnectionString(dataFile(), QString()));
+    ASSERT_TRUE(cn.ok());
+    auto q = cn.value()->exec(u"SELECT count(*) FROM Datos"_s);
+    ASSERT_TRUE(q.ok() && q.value().next());
+    EXPECT_EQ(q.value().value(0).toInt(), 2);
+    EXPECT_TRUE(log.lines().isEmpty());
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_F(RecordingServiceTest, AReadingThatCannotBeRecordedIsLoggedWithItsValueAndListed)
+{
+    const QString sep = QDir::separator();
+    const struct {
+        QString forma;
+        QString maqui;
+        QString cause;
+    } cases[] = {
+        {u"F9"_s, u"M1"_s, u"no existe el directorio "_s + m.RutaDatos + u"F9"_s},
+        {u"F1"_s, u"M9"_s, u"no existe el directorio "_s + m.RutaDatos + u"F1"_s + sep + u"M9"_s},
+    };
+    auto s = service(unrecorded);
+    for (const auto& c : cases)
+        s->keep(entry(c.forma, c.maqui, u"12.5"_s));
+    s->flush();
+    ASSERT_TRUE(dealtWith(*s, 2));
+    for (const auto& c : cases) {
+        const QString expected = u"07:04:09 No grabado, puerto: 4 "_s + c.cause + u" = 12.5"_s;
+        EXPECT_TRUE(
+            log.lines().contains(expected.leftJustified(RecordingLog::kLineWidth, u' ', true)))
+            << log.lines().join(u"\n"_s).toStdString();
+        EXPECT_TRUE(fileText(unrecorded.path()).contains(u"2026-03-05 "_s + expected + u"\n"_s));
+    }
+    EXPECT_EQ(s->quarantinedCount(), 2);
+    EXPECT_EQ(s->quarantine().rowCount(), 2);
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_F(RecordingServiceTest, AFullOutboxKeepsNothingMoreAndSaysSoOnce)
+{
+    auto s = service(unrecorded);
+    s->setCapacity(1);
+    // The writer is not given the time to take the first one.
+    for (const QString& v : {u"1"_s, u"2"_s, u"3"_s})
+        s->keep(entry(u"F1"_s, u"M1"_s, v));
+    s->flush();
+    EXPECT_TRUE(s->isFull());
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_TRUE(ui.boxes[0].text.contains(u"full"_s));
+    const QString file = fileText(unrecorded.path());
+    EXPECT_TRUE(file.contains(u"= 2\n"_s));
+    EXPECT_TRUE(file.contains(u"= 3\n"_s));
+    EXPECT_FALSE(file.contains(u"= 1\n"_s));
+}
+
+TEST_F(RecordingServiceTest, ALogLineThatCanBeWrittenNowhereRaisesTheAlarmOnce)
+{
+    UnrecordedLog nowhere(u"/proc/telvar-no/no.log"_s, u"/proc/telvar-no/fallback.log"_s);
+    auto s = service(nowhere);
+    s->keep(entry(u"F9"_s, u"M1"_s, u"1"_s));
+    s->keep(entry(u"F9"_s, u"M1"_s, u"2"_s));
+    s->flush();
+    ASSERT_TRUE(dealtWith(*s, 2));
+    EXPECT_TRUE(s->logUnwritable());
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_TRUE(ui.boxes[0].text.contains(u"/proc/telvar-no/no.log"_s));
+    // The log box still has every reading.
+    EXPECT_EQ(log.lines().size(), 2);
+}
+
+} // namespace
+} // namespace telvar
