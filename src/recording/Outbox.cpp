@@ -22,10 +22,12 @@ const QString kSource = QStringLiteral("Telvar outbox");
 const QString kColumns = QStringLiteral(
     "reloj, puert, engine, base, forma, maqui, produ, carac, valor, opera, stamp_ms, turno");
 const int kColumnCount = 12;
+// Text columns take null too: Qt binds an empty text that was never set as
+// null, and it is read back as empty.
 const QString kColumnDefinitions = QStringLiteral(
-    "reloj INTEGER NOT NULL, puert INTEGER NOT NULL, engine TEXT NOT NULL, base TEXT NOT NULL, "
-    "forma TEXT NOT NULL, maqui TEXT NOT NULL, produ TEXT NOT NULL, carac TEXT NOT NULL, "
-    "valor TEXT NOT NULL, opera TEXT NOT NULL, stamp_ms INTEGER NOT NULL, turno TEXT NOT NULL");
+    "reloj INTEGER NOT NULL, puert INTEGER NOT NULL, engine TEXT, base TEXT, forma TEXT, "
+    "maqui TEXT, produ TEXT, carac TEXT, valor TEXT, opera TEXT, stamp_ms INTEGER NOT NULL, "
+    "turno TEXT");
 
 QVariantList valuesOf(const OutboxEntry& e)
 {
@@ -139,14 +141,14 @@ Result<std::unique_ptr<Outbox>> Outbox::open(const QString& path, bool checkpoin
         QStringLiteral("CREATE TABLE IF NOT EXISTS pending (id INTEGER PRIMARY KEY "
                        "AUTOINCREMENT, ") +
             kColumnDefinitions +
-            QStringLiteral(", destination TEXT NOT NULL, prepared_row INTEGER, prepared_new "
+            QStringLiteral(", destination TEXT, prepared_row INTEGER, prepared_new "
                            "INTEGER NOT NULL DEFAULT 0)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS pending_destination ON pending "
                        "(destination, id)"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS quarantine (id INTEGER PRIMARY KEY, ") +
             kColumnDefinitions +
             QStringLiteral(", code INTEGER NOT NULL, reason_number INTEGER NOT NULL, "
-                           "reason_source TEXT NOT NULL, reason TEXT NOT NULL, "
+                           "reason_source TEXT, reason TEXT, "
                            "since_ms INTEGER NOT NULL)"),
     };
     for (const QString& statement : setup) {

@@ -64,7 +64,6 @@ protected:
         m.CadConexion = jetConnectionString(qualitra, m.PassBD);
 
         ASSERT_EQ(m_config.Reinicia(), ReiniciaOutcome::Done);
-        m_acquisition.setReadingCheck(&m_check);
     }
 
     void config(const QString& sql)
@@ -132,8 +131,8 @@ protected:
     ConfigDatabase m_config{m, ui};
     test::ScriptedPageLoader m_loader;
     test::ManualClock m_clock;
-    Acquisition m_acquisition{m, ui, m_config, m_loader, m_clock};
     RecordingCheck m_check;
+    Acquisition m_acquisition{m, ui, m_config, m_loader, m_clock, m_check};
 };
 
 TEST_F(AcquisitionTest, StartBuildsThePortsAndLimitsAndArmsTheClocksInUse)

@@ -2,6 +2,7 @@
 #include "acquisition/PollingCycle.h"
 #include "acquisition/ReadingCheck.h"
 #include "common/Modulo1.h"
+#include "support/ManualClock.h"
 #include "support/RecordingInteraccion.h"
 #include "support/ScriptedPageLoader.h"
 
@@ -91,7 +92,7 @@ protected:
             list.append({element, ports[k], {-1.0 * element, 10.0 * element}});
         }
         auto c = std::make_shared<PollingCycle>(
-            3, list, PollingCycle::Services{m, ui, loader, display, &check},
+            3, list, PollingCycle::Services{m, ui, loader, display, check, clock},
             [this] { ++finished; });
         wire(loader, c);
         return c;
@@ -130,6 +131,7 @@ protected:
     ScriptedPageLoader loader;
     AcquisitionDisplay display;
     RecordingCheck check;
+    telvar::test::ManualClock clock;
     int finished = 0;
 };
 
@@ -159,7 +161,7 @@ TEST_F(PollingCycleTest, ConsecutivePortsOnOneAddressShareItsLoad)
         QList<PollingCycle::Port> list;
         for (qsizetype k = 0; k < ports.size(); ++k)
             list.append({static_cast<int>(k + 1), ports[k], {}});
-        PollingCycle::Services services{m, ui, fresh, display, &check};
+        PollingCycle::Services services{m, ui, fresh, display, check, clock};
         auto run = std::make_shared<PollingCycle>(3, list, services, nullptr);
         run->begin();
         QStringList loads;
@@ -304,6 +306,38 @@ TEST_F(PollingCycleTest, PageProblemsAndCheckErrorsAreReported)
     EXPECT_EQ(finished, 1);
 }
 
+TEST_F(PollingCycleTest, APageCutAtTheBoundIsReportedOnceAndItsReadingsKeepTheirArrival)
+{
+    // Three ports share one page, larger than the page box shows.
+    auto c = cycle({port(1, QStringLiteral("http://big/")), port(2, QStringLiteral("http://big/")),
+                    port(3, QStringLiteral("http://big/"))});
+    c->begin();
+    const QDateTime arrival = clock.now();
+    LoadedPage cut =
+        page(QStringLiteral("T=1.25") + QString(200000, QLatin1Char('x')), PageOutcome::Truncated);
+    cut.error = RuntimeError{7, QStringLiteral("Telvar"), QStringLiteral("Page cut")};
+    loader.complete(loader.pending()[0].ticket, cut);
+    clock.advance(std::chrono::minutes(5));
+
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_EQ(readPuerts(), (QList<int>{1, 2, 3}));
+    for (const PortReading& r : check.readings)
+        EXPECT_EQ(r.arrivedAt, arrival);
+    // The page box shows a bounded excerpt, saying what it left out.
+    const QString shown = display.text(Field::txtSource);
+    EXPECT_LT(shown.size(), 70 * 1024);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("more characters of the page are not shown]")));
+}
+
+TEST(PageExcerpt, BoundsTheTextAndItsLines)
+{
+    EXPECT_EQ(telvar::pageExcerpt(QStringLiteral("abc\ndef")), QStringLiteral("abc\ndef"));
+    EXPECT_EQ(telvar::pageExcerpt(QStringLiteral("abcdefg"), 100, 3),
+              QStringLiteral("abc\ndef\ng"));
+    EXPECT_EQ(telvar::pageExcerpt(QStringLiteral("abcdefg"), 4, 100),
+              QStringLiteral("abcd\n[... 3 more characters of the page are not shown]"));
+}
+
 TEST_F(PollingCycleTest, PagesArrivingWhileAReportIsOpenWaitForItToClose)
 {
     auto c = cycle({port(1, QStringLiteral("http://a/"), QStringLiteral("T="), -5, 4),
@@ -339,7 +373,8 @@ TEST_F(PollingCycleTest, ACancelledCycleEndsQuietly)
             {3, port(3, QStringLiteral("http://c/")), {}},
         };
         auto run = std::make_shared<PollingCycle>(
-            3, list, PollingCycle::Services{m, boxes, fresh, display, &seen}, [&] { ++ended; });
+            3, list, PollingCycle::Services{m, boxes, fresh, display, seen, clock},
+            [&] { ++ended; });
         wire(fresh, run);
         boxes.whileBoxOpen = [&](const RecordingInteraccion::Box&) {
             if (k.duringBox)

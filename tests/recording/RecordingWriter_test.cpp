@@ -130,6 +130,8 @@ TEST_F(RecordingWriterTest, AnOutboxKeepsItsReadingsUnchangedAcrossOpenings)
     QList<OutboxEntry> entries{entry(u"C1"_s, u"12,5 mm"_s), entry(u"T1"_s, u"<b>x</b>\n"_s, 3)};
     entries[0].Puert = 4;
     entries[0].reloj = 2;
+    // A text never set (an operator left empty) too.
+    entries[1].Opera = QString();
     append(entries);
     auto box = Outbox::open(outboxPath);
     ASSERT_TRUE(box.ok());

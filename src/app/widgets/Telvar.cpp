@@ -281,7 +281,7 @@ QWidget* Telvar::buildReadingsTab()
 
 void Telvar::connectAcquisition()
 {
-    Acquisition& acquisition = acquisition();
+    Acquisition& acquisition = m_router.acquisition();
     connect(m_cmdAbre, &QPushButton::clicked, &acquisition, &Acquisition::cmdAbre_Click);
     connect(&acquisition, &Acquisition::runningChanged, this, &Telvar::showRunning);
     connect(&acquisition, &Acquisition::startCompleted, this,

@@ -65,7 +65,9 @@ TEST_F(DemoInstallationTest, StartsLoadsTheGridAndShowsNoBox)
     // The product is Qualitra, so the "RV" replacement is skipped.
     EXPECT_EQ(m.Mensajes(76, 0), QStringLiteral("Ruteador Html -> Qualitra"));
 
-    Telvar window(m, ui);
+    Router router(m, ui);
+
+    Telvar window(m, ui, router);
     ASSERT_TRUE(window.Form_Load());
     EXPECT_EQ(m.AnchoPRO, 20);
     EXPECT_EQ(test::child<QTableView>(window, "DBGrid1")->model()->rowCount(), 12);

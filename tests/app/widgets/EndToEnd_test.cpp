@@ -301,7 +301,9 @@ protected:
     // its own button.
     std::unique_ptr<Telvar> startedWindow()
     {
-        auto w = std::make_unique<Telvar>(m, ui, m_loader, m_clock);
+        m_router = std::make_unique<Router>(m, ui, m_loader, m_clock);
+        m_router->open();
+        auto w = std::make_unique<Telvar>(m, ui, *m_router);
         EXPECT_EQ(w->Reinicia(), ReiniciaOutcome::Done);
         w->show();
         QTest::mouseClick(child<QPushButton>(*w, "cmdAbre"), Qt::LeftButton);
@@ -317,6 +319,10 @@ protected:
         QSignalSpy ended(&w.acquisition(), &Acquisition::cycleEnded);
         trigger();
         EXPECT_TRUE(QTest::qWaitFor([&] { return w.acquisition().cyclesRunning() == 0; }, kWaitMs));
+        // The readings the cycles kept reach their tables through the writer.
+        RecordingService& recording = w.router().recording();
+        recording.flush();
+        EXPECT_TRUE(QTest::qWaitFor([&] { return recording.waiting() == 0; }, kWaitMs));
         QList<int> clocks;
         for (const QList<QVariant>& signal : ended)
             clocks.append(signal.at(0).toInt());
@@ -431,6 +437,7 @@ protected:
     bool m_dataDatabaseCreated = false;
     HttpPageLoader m_loader;
     test::ManualClock m_clock{kStart};
+    std::unique_ptr<Router> m_router;
 };
 
 TEST_P(EndToEndTest, ReadingsOfTwoClocksFillTheDataTableRowByRow)

@@ -58,7 +58,9 @@ protected:
 
 TEST_F(TelvarAcquisitionTest, StartAndStopSwitchTheButtonsTheGridAndTheClocks)
 {
-    Telvar w(m, ui, loader, clock);
+    Router router(m, ui, loader, clock);
+    router.open();
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.show();
     auto* cmdAbre = child<QPushButton>(w, "cmdAbre");
@@ -95,11 +97,14 @@ TEST_F(TelvarAcquisitionTest, StartAndStopSwitchTheButtonsTheGridAndTheClocks)
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("T= not found"));
     EXPECT_EQ(child<QPlainTextEdit>(w, "txtSource")->toPlainText(), QStringLiteral("nothing"));
     // The reading is on top of the readings grid; there is no data directory
-    // for it, so the log box says it was not recorded.
+    // for it, so once the writer has tried it the log box says it was not
+    // recorded and the quarantine lists it.
     ASSERT_EQ(w.readings().rowCount(), 1);
     EXPECT_EQ(w.readings().reading(0).tag, QStringLiteral(" 1/001"));
     EXPECT_EQ(w.readings().reading(0).Maquina, QStringLiteral("MAQ7"));
-    ASSERT_EQ(w.recordingLog().lines().size(), 1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.recordingLog().lines().isEmpty(); }, 20000));
+    EXPECT_EQ(child<QTableView>(w, "quarantine")->model()->rowCount(), 1);
+    EXPECT_TRUE(child<QPushButton>(w, "resendQuarantined")->isEnabled());
     EXPECT_TRUE(w.recordingLog().lines()[0].contains(QStringLiteral("= 1.25")));
 
     QTest::mouseClick(cmdAbre, Qt::LeftButton);
@@ -112,7 +117,9 @@ TEST_F(TelvarAcquisitionTest, StartAndStopSwitchTheButtonsTheGridAndTheClocks)
 
 TEST_F(TelvarAcquisitionTest, EditingACellHoldsTheButtonsUntilAnotherRowIsChosen)
 {
-    Telvar w(m, ui, loader, clock);
+    Router router(m, ui, loader, clock);
+    router.open();
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -161,7 +168,11 @@ TEST_F(TelvarAcquisitionTest, TheHtmlButtonFetchesTheCurrentPortsPage)
                                           "'http://127.0.0.1:1/2.html' where Puert = 2"))
                     .ok());
 
-    Telvar w(m, ui, loader, clock);
+    Router router(m, ui, loader, clock);
+
+    router.open();
+
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     auto* grid = child<QTableView>(w, "DBGrid1");
     grid->setCurrentIndex(grid->model()->index(0, 1));

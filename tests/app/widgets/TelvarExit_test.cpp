@@ -46,7 +46,8 @@ protected:
     }
     bool gridOpen() { return m_window.configDatabase().RsConf().isBound(); }
 
-    Telvar m_window{m, ui};
+    Router m_router{m, ui};
+    Telvar m_window{m, ui, m_router};
     int m_dialogs = 0;
     QString m_prompt;
 };

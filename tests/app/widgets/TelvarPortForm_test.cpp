@@ -28,7 +28,8 @@ protected:
 
 TEST_F(TelvarPortFormTest, TheFormEditsTheCurrentPortAndTheGridReturnsToIt)
 {
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     ConfigGridModel& grid = w.configDatabase().RsConf();
     auto* view = child<QTableView>(w, "DBGrid1");
@@ -67,7 +68,8 @@ TEST_F(TelvarPortFormTest, TheFormEditsTheCurrentPortAndTheGridReturnsToIt)
 
 TEST_F(TelvarPortFormTest, WithoutACurrentPortTheFormDoesNotOpen)
 {
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     child<QTableView>(w, "DBGrid1")->setCurrentIndex(QModelIndex());
     bool opened = false;

@@ -77,7 +77,8 @@ protected:
 
 TEST_F(TelvarTest, TheGridShowsTheFourteenColumnsInOrderWithTheirCaptions)
 {
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     QStringList expected;
     for (const char* field : {"PUERT", "DESCR", "WEBPG", "IDENT", "INICI", "LONGI", "ESTAC",
@@ -114,7 +115,8 @@ TEST_F(TelvarTest, TheGridShowsTheFourteenColumnsInOrderWithTheirCaptions)
 
 TEST_F(TelvarTest, APortNumberCannotBeTypedOver)
 {
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.show();
     ConfigGridModel& grid = w.configDatabase().RsConf();
@@ -127,7 +129,8 @@ TEST_F(TelvarTest, APortNumberCannotBeTypedOver)
 
 TEST_F(TelvarTest, ACellTypedInTheGridReachesTheDatabaseAndTheGridKeepsItsPlace)
 {
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
@@ -157,7 +160,8 @@ TEST_F(TelvarTest, ACellTypedInTheGridReachesTheDatabaseAndTheGridKeepsItsPlace)
 
 TEST_F(TelvarTest, ReopeningTheConfigurationKeepsTheCurrentPort)
 {
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     ConfigGridModel& grid = w.configDatabase().RsConf();
     const int description = grid.columnOf(QStringLiteral("Descr"));
@@ -174,7 +178,8 @@ TEST_F(TelvarTest, ReopeningTheConfigurationKeepsTheCurrentPort)
 TEST_F(TelvarTest, WithoutTLVDirecTheWindowStaysOpenAndUnbound)
 {
     QFile::remove(m.RutaIAU + QStringLiteral("TLVDirec.IAU"));
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     EXPECT_EQ(w.Reinicia(), ReiniciaOutcome::Abandoned);
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().icono, BoxKind::Exclamation);
@@ -191,7 +196,8 @@ TEST_F(TelvarTest, WithoutTLVDirecTheWindowStaysOpenAndUnbound)
 
 TEST_F(TelvarTest, TheReadingsGridHasItsNineHeadersWidthsAndAlignments)
 {
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     QTableView* grid = child<QTableView>(w, "DatoFlexGrid");
     ASSERT_EQ(grid->model()->columnCount(), 9);
     for (int c = 0; c < 9; ++c) {
@@ -221,7 +227,8 @@ TEST_F(TelvarTest, TheReadingsGridHasItsNineHeadersWidthsAndAlignments)
 
 TEST_F(TelvarTest, ReadingsAndLogLinesShowAsTheCoreAddsThem)
 {
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     w.resize(900, 700);
     w.show();
     QTableView* grid = child<QTableView>(w, "DatoFlexGrid");
@@ -263,7 +270,8 @@ TEST_F(TelvarTest, ReadingsAndLogLinesShowAsTheCoreAddsThem)
 TEST_F(TelvarTest, FormLoadSetsTheCaptionChecksTheWidthsAndBinds)
 {
     createQualitra(20);
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_TRUE(w.Form_Load());
     EXPECT_EQ(w.windowTitle(), m.Mensajes(76, 0) + QStringLiteral(" v.") +
                                    QString::number(version::kMajor) + QLatin1Char('.') +
@@ -276,7 +284,8 @@ TEST_F(TelvarTest, FormLoadSetsTheCaptionChecksTheWidthsAndBinds)
 TEST_F(TelvarTest, FormLoadEndsTheProgramWhenTheConfigurationDoesNotFit)
 {
     createQualitra(12);
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     EXPECT_FALSE(w.Form_Load());
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().icono, BoxKind::Critical);
@@ -287,7 +296,8 @@ TEST_F(TelvarTest, FormLoadEndsTheProgramWhenTheConfigurationDoesNotFit)
 TEST_F(TelvarTest, FormLoadEndsTheProgramWhenTheMasterDataCannotBeRead)
 {
     m.CadConexion = jetConnectionString(m.RutaApp + QStringLiteral("NoHay.MDB"), m.PassBD);
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     EXPECT_FALSE(w.Form_Load());
     EXPECT_FALSE(w.configDatabase().RsConf().isBound());
 }
@@ -307,7 +317,8 @@ TEST_F(TelvarTest, ChoosingAnotherDatabaseReopensTheGridOnIt)
 {
     const QString other = createConfig(QStringLiteral("Segunda.mdb"), fixtureKeyWidths(),
                                        {{10, QStringLiteral("Diez"), QStringLiteral("E10"), 1}});
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     QSignalSpy ended(&w, &Telvar::programMustEnd);
     w.setChooserRunner(choosing(other));
@@ -323,7 +334,8 @@ TEST_F(TelvarTest, ChoosingAnotherDatabaseReopensTheGridOnIt)
 
 TEST_F(TelvarTest, ClosingTheChooserWithoutChoosingReopensTheSameDatabase)
 {
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     w.setChooserRunner([](TelvarConfig&) {});
     w.bArchConf_Click();
@@ -337,7 +349,8 @@ TEST_F(TelvarTest, ADatabaseThatDoesNotFitIsRefusedAndTheWindowKeepsItsOwn)
     KeyWidths anchas = fixtureKeyWidths();
     anchas.Carac = 12;
     const QString misfit = createConfig(QStringLiteral("Ancha.mdb"), anchas, {});
-    Telvar w(m, ui);
+    Router router(m, ui);
+    Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     const QByteArray antes = readTLVDirec();
     QSignalSpy ended(&w, &Telvar::programMustEnd);
@@ -352,7 +365,8 @@ TEST_F(TelvarTest, ADatabaseThatDoesNotFitIsRefusedAndTheWindowKeepsItsOwn)
     EXPECT_EQ(child<QPushButton>(w, "bArchConf")->text(), QStringLiteral("TLVConf.mdb"));
     EXPECT_EQ(w.configDatabase().RsConf().rowCount(), 3);
     // The next start opens the same database.
-    Telvar despues(m, ui);
+    Router otherRun(m, ui);
+    Telvar despues(m, ui, otherRun);
     EXPECT_EQ(despues.Reinicia(), ReiniciaOutcome::Done);
 }
 
