@@ -1,9 +1,10 @@
-// The router from page to data table: the main window with its own HTTP page
+// The router from page to data table, without a window: its own HTTP page
 // loader polls the station simulator (run on the test's thread) on two
-// clocks, and the readings end up in the SPC data tables of the engine, as
-// the person sees them in the window and the SPC program reads them.
+// clocks, and the readings end up in the SPC data tables of the engine
+// through the outbox and the writer thread, as the readings grid shows them
+// and the SPC program reads them.
 #include "acquisition/HttpPageLoader.h"
-#include "app/widgets/Telvar.h"
+#include "app/Router.h"
 #include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
@@ -12,11 +13,9 @@
 #include "simulator/StationServer.h"
 #include "support/ManualClock.h"
 #include "support/PostgresTestServer.h"
-#include "support/WidgetLookup.h"
 
 #include <QDir>
 #include <QHash>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -31,8 +30,6 @@ namespace telvar {
 namespace {
 
 using namespace std::chrono_literals;
-using test::child;
-using test::clockButton;
 
 enum class Engine { Jet, PostgreSql };
 
@@ -297,16 +294,13 @@ protected:
                                      QStringLiteral("PESO"), peso + 0.5, peso + 1.5}));
     }
 
-    // The main window over the installation, its acquisition started with
-    // its own button.
-    std::unique_ptr<Telvar> startedWindow()
+    // The router over the installation, its acquisition started.
+    std::unique_ptr<Router> startedRouter()
     {
-        m_router = std::make_unique<Router>(m, ui, m_loader, m_clock);
-        m_router->open();
-        auto w = std::make_unique<Telvar>(m, ui, *m_router);
-        EXPECT_EQ(w->Reinicia(), ReiniciaOutcome::Done);
-        w->show();
-        QTest::mouseClick(child<QPushButton>(*w, "cmdAbre"), Qt::LeftButton);
+        auto w = std::make_unique<Router>(m, ui, m_loader, m_clock);
+        w->open();
+        EXPECT_EQ(w->configDatabase().Reinicia(), ReiniciaOutcome::Done);
+        w->acquisition().cmdAbre_Click();
         EXPECT_TRUE(w->acquisition().isRunning());
         return w;
     }
@@ -314,13 +308,13 @@ protected:
     // Does what starts cycles, then runs the event loop (the simulator
     // answers, the loader delivers) until none is under way. Gives the clocks
     // whose cycles ended.
-    template <typename Trigger> QList<int> cycles(Telvar& w, Trigger trigger)
+    template <typename Trigger> QList<int> cycles(Router& w, Trigger trigger)
     {
         QSignalSpy ended(&w.acquisition(), &Acquisition::cycleEnded);
         trigger();
         EXPECT_TRUE(QTest::qWaitFor([&] { return w.acquisition().cyclesRunning() == 0; }, kWaitMs));
         // The readings the cycles kept reach their tables through the writer.
-        RecordingService& recording = w.router().recording();
+        RecordingService& recording = w.recording();
         recording.flush();
         EXPECT_TRUE(QTest::qWaitFor([&] { return recording.waiting() == 0; }, kWaitMs));
         QList<int> clocks;
@@ -332,7 +326,7 @@ protected:
     // The clock moves by `before` and the clocks then due start their
     // cycles; it moves by `during` while their pages are on the way (a slow
     // station: a cycle's end starts its clock's next minute).
-    QList<int> tick(Telvar& w, std::chrono::seconds before, std::chrono::seconds during = 0s)
+    QList<int> tick(Router& w, std::chrono::seconds before, std::chrono::seconds during = 0s)
     {
         return cycles(w, [&] {
             m_clock.advance(before);
@@ -409,7 +403,7 @@ protected:
     }
 
     // The newest reading of the characteristic in the readings grid.
-    static const ReadingRow* newestReading(Telvar& w, const char* carac)
+    static const ReadingRow* newestReading(Router& w, const char* carac)
     {
         const ReadingsModel& readings = w.readings();
         for (int i = 0; i < readings.rowCount(); ++i)
@@ -421,7 +415,7 @@ protected:
 
     // What a good path leaves: no box, and no reading that could not be
     // recorded.
-    void expectQuiet(Telvar& w) const
+    void expectQuiet(Router& w) const
     {
         for (const auto& box : ui.boxes)
             ADD_FAILURE() << "unexpected box: " << box.text.toStdString();
@@ -437,12 +431,11 @@ protected:
     bool m_dataDatabaseCreated = false;
     HttpPageLoader m_loader;
     test::ManualClock m_clock{kStart};
-    std::unique_ptr<Router> m_router;
 };
 
 TEST_P(EndToEndTest, ReadingsOfTwoClocksFillTheDataTableRowByRow)
 {
-    const auto w = startedWindow();
+    const auto w = startedRouter();
     ASSERT_TRUE(w);
     const QString diam = onPage(kDiam);
     const QString largo = onPage(kLargo);
@@ -469,13 +462,12 @@ TEST_P(EndToEndTest, ReadingsOfTwoClocksFillTheDataTableRowByRow)
     // The router stops for 400 s; once started again, clock 2's button
     // polls LARGO, whose cell in the last row is empty, but the row is more
     // than 300 s old: a new row, in the next shift.
-    QTest::mouseClick(child<QPushButton>(*w, "cmdAbre"), Qt::LeftButton);
+    w->acquisition().cmdAbre_Click();
     ASSERT_FALSE(w->acquisition().isRunning());
     m_clock.advance(400s);
-    QTest::mouseClick(child<QPushButton>(*w, "cmdAbre"), Qt::LeftButton);
+    w->acquisition().cmdAbre_Click();
     ASSERT_TRUE(w->acquisition().isRunning());
-    EXPECT_EQ(cycles(*w, [&] { QTest::mouseClick(clockButton(*w, 2), Qt::LeftButton); }),
-              QList<int>{2});
+    EXPECT_EQ(cycles(*w, [&] { w->acquisition().bReloj_Click(2); }), QList<int>{2});
 
     const auto at = [](int h, int n, int s) { return QDateTime(kStart.date(), QTime(h, n, s)); };
     const QVariant diamValue = leadingNumber(diam);
@@ -502,7 +494,7 @@ TEST_P(EndToEndTest, ReadingsOfTwoClocksFillTheDataTableRowByRow)
 
 TEST_P(EndToEndTest, ThePageDecidesWhatIsRecordedAndWhere)
 {
-    const auto w = startedWindow();
+    const auto w = startedRouter();
     ASSERT_TRUE(w);
     EXPECT_EQ(tick(*w, 60s), QList<int>{1});
     // Both clocks are due in minute 2: their cycles run side by side.
@@ -537,6 +529,28 @@ TEST_P(EndToEndTest, ThePageDecidesWhatIsRecordedAndWhere)
     // DIAM twice, LARGO, PESO and TEMP once each.
     EXPECT_EQ(w->readings().rowCount(), 5);
     expectQuiet(*w);
+}
+
+TEST_P(EndToEndTest, APageThatNamesItsMachineIsCheckedAgainstThatMachinesLimits)
+{
+    // TEMP's page names MAQ01; the SPC database gives TEMP on MAQ01 limits
+    // above the page's value, so the reading is shown with "?" and not
+    // recorded, whatever the port's own (marker) keys would have found.
+    auto spc = open(m.CadConexion);
+    ASSERT_TRUE(spc);
+    const double temp = leadingNumber(onPage(kTemp));
+    ASSERT_NO_FATAL_FAILURE(run(*spc,
+                                QStringLiteral("INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, "
+                                               "CXPLINFC, CXPLSUPC) VALUES (?, ?, ?, ?, ?)"),
+                                {QStringLiteral("***"), QStringLiteral("PROD-B"),
+                                 QStringLiteral("TEMP"), temp + 1, temp + 2}));
+    const auto w = startedRouter();
+    ASSERT_TRUE(w);
+    EXPECT_EQ(cycles(*w, [&] { w->acquisition().bReloj_Click(2); }), QList<int>{2});
+    const ReadingRow* shown = newestReading(*w, "TEMP");
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->Marca, QStringLiteral("?"));
+    expectRows(kPageMachine, {QStringLiteral("PESO"), QStringLiteral("TEMP")}, {});
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, EndToEndTest, ::testing::Values(Engine::Jet, Engine::PostgreSql),
