@@ -1,12 +1,14 @@
 #include "database/Connection.h"
 
 #include "database/EngineErrors.h"
+#include "database/ServerAnswerWatch.h"
 #include "database/SqlDialect.h"
 #include "database/SqliteSql.h"
 
 #include <QRegularExpression>
 #include <QSqlField>
 #include <QSqlRecord>
+#include <chrono>
 #include <limits>
 
 namespace telvar {
@@ -67,8 +69,12 @@ Result<QSqlQuery> Connection::exec(const QString& statement, const QVariantList&
     if (!isOpen())
         return layerError(ErrorNumber::ObjectClosed, errorSource(m_dialecto),
                           QStringLiteral("Operation is not allowed when the object is closed."));
-    QSqlQuery query(database());
+    const QSqlDatabase db = database();
+    if (m_dialecto != Dialecto::Sqlite && !db.isOpen())
+        return lostConnection();
+    QSqlQuery query(db);
     const QString text = sql(statement);
+    const ServerAnswerWatch::Wait wait(m_answers.get());
     bool ok = false;
     if (values.isEmpty()) {
         ok = query.exec(text);
@@ -81,8 +87,67 @@ Result<QSqlQuery> Connection::exec(const QString& statement, const QVariantList&
         }
     }
     if (!ok)
-        return engineError(m_dialecto, query.lastError(), ErrorPhase::Statement);
+        return statementError(query.lastError());
     return query;
+}
+
+Status Connection::transaction() const
+{
+    return transactionStep(&QSqlDatabase::transaction);
+}
+
+Status Connection::commit() const
+{
+    return transactionStep(&QSqlDatabase::commit);
+}
+
+Status Connection::rollback() const
+{
+    return transactionStep(&QSqlDatabase::rollback);
+}
+
+Status Connection::transactionStep(bool (QSqlDatabase::*step)()) const
+{
+    if (!isOpen())
+        return layerError(ErrorNumber::ObjectClosed, errorSource(m_dialecto),
+                          QStringLiteral("Operation is not allowed when the object is closed."));
+    QSqlDatabase db = database();
+    if (m_dialecto != Dialecto::Sqlite && !db.isOpen())
+        return lostConnection();
+    const ServerAnswerWatch::Wait wait(m_answers.get());
+    if (!(db.*step)())
+        return statementError(db.lastError());
+    return {};
+}
+
+QString Connection::gaveUpNote() const
+{
+    return QStringLiteral("the server gave no answer within ") +
+           QString::number(std::chrono::duration<double>(m_answers->bound()).count()) +
+           QStringLiteral(" s: the connection was given up");
+}
+
+RuntimeError Connection::statementError(const QSqlError& error) const
+{
+    RuntimeError e = engineError(m_dialecto, error, ErrorPhase::Statement);
+    if (m_answers && m_answers->gaveUp()) {
+        e.descripcion += QStringLiteral(" (") + gaveUpNote() + QStringLiteral(")");
+        e.retryable = true;
+    }
+    return e;
+}
+
+RuntimeError Connection::lostConnection() const
+{
+    // Qt's server drivers run nothing on a connection they know to be
+    // broken, and leave no error of their own.
+    QString description = QStringLiteral("The connection to the server is lost");
+    if (m_answers && m_answers->gaveUp())
+        description += QStringLiteral(" (") + gaveUpNote() + QStringLiteral(")");
+    RuntimeError e = layerError(ErrorNumber::UnspecifiedFailure, errorSource(m_dialecto),
+                                description + QLatin1Char('.'));
+    e.retryable = true;
+    return e;
 }
 
 Result<ColumnInfo> Connection::columnInfo(const QString& table, const QString& column) const
@@ -154,6 +219,9 @@ void Connection::close()
 {
     if (m_qtConnectionName.isEmpty())
         return;
+    // Stops the watch first: a connection that ends is not a server that
+    // keeps it waiting.
+    m_answers.reset();
     {
         QSqlDatabase db = QSqlDatabase::database(m_qtConnectionName, false);
         db.close();

@@ -10,6 +10,8 @@
 
 namespace telvar {
 
+class ServerAnswerWatch;
+
 // The SQL dialect of an open connection.
 enum class Dialecto { Sqlite, SqlServer, SqlAnywhere, Informix, PostgreSql };
 
@@ -40,7 +42,16 @@ public:
     QString sql(const QString& statement) const;
 
     // Prepares the rewritten statement, binds the values in order and runs it.
+    // On a server engine the wait for the answer is bounded
+    // (WaitBounds::kServerAnswer): a server that does not answer in time
+    // costs the connection, and the error is retryable.
     Result<QSqlQuery> exec(const QString& statement, const QVariantList& values = {}) const;
+
+    // Begins, commits or rolls back a transaction of the Qt connection, with
+    // exec()'s bound on the wait and its errors.
+    Status transaction() const;
+    Status commit() const;
+    Status rollback() const;
 
     // The declared maximum length in characters of a text column
     // ("defined size"); an error names the table and column when either is
@@ -60,9 +71,23 @@ private:
     friend class ConnectionFactory;
     Connection(QString qtConnectionName, QString connectionString, Dialecto dialecto);
 
+    // Runs a transaction step of the Qt connection within the bound.
+    Status transactionStep(bool (QSqlDatabase::*step)()) const;
+    // The error of a statement or transaction step that failed on the open
+    // connection.
+    RuntimeError statementError(const QSqlError& error) const;
+    // The error of a server connection that Qt's driver no longer holds open
+    // (the server ended it, the network dropped it, or it was given up):
+    // retryable, on a new connection.
+    RuntimeError lostConnection() const;
+    // Why a watched connection was given up.
+    QString gaveUpNote() const;
+
     QString m_qtConnectionName;
     QString m_connectionString;
     Dialecto m_dialecto;
+    // Bounds the waits for a server's answers (server engines only).
+    std::unique_ptr<ServerAnswerWatch> m_answers;
 };
 
 } // namespace telvar

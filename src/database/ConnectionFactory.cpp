@@ -1,5 +1,7 @@
 #include "database/ConnectionFactory.h"
 
+#include "database/ServerAnswerWatch.h"
+
 #include <QSqlDatabase>
 #include <atomic>
 
@@ -17,6 +19,12 @@ ConnectionFactory::make(const QString& driver, const QString& connectionString, 
     const QString name = newName();
     QSqlDatabase::addDatabase(driver, name);
     return std::unique_ptr<Connection>(new Connection(name, connectionString, dialecto));
+}
+
+bool ConnectionFactory::watchServerAnswers(Connection& cn, std::chrono::milliseconds bound)
+{
+    cn.m_answers = ServerAnswerWatch::start(cn.database(), bound);
+    return cn.m_answers != nullptr;
 }
 
 } // namespace telvar

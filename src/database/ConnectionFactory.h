@@ -3,6 +3,7 @@
 #include "database/Connection.h"
 
 #include <QString>
+#include <chrono>
 #include <memory>
 
 namespace telvar {
@@ -19,6 +20,11 @@ public:
     // the returned Connection removes it when closed or destroyed.
     static std::unique_ptr<Connection> make(const QString& driver, const QString& connectionString,
                                             Dialecto dialecto);
+
+    // Bounds every wait of cn, an open server connection, for its server's
+    // answer to bound (ServerAnswerWatch). Returns false when the connection
+    // cannot be watched.
+    static bool watchServerAnswers(Connection& cn, std::chrono::milliseconds bound);
 };
 
 } // namespace telvar

@@ -134,6 +134,154 @@ long long odbcNumber(const QSqlError& error, ErrorPhase phase)
     return ErrorNumber::ErrorsInCommand;
 }
 
+// SQLite: the file is locked by another connection or process
+// (SQLITE_BUSY, once the busy timeout has run out) or a table is locked
+// within this one (SQLITE_LOCKED); the extended codes of both carry them in
+// the low byte. SQLITE_CANTOPEN is not among them: it means a missing file or
+// directory, or one this process may not open, which waiting does not mend
+// (a file that is merely locked opens and then reports SQLITE_BUSY).
+bool sqliteRetryable(const QSqlError& error)
+{
+    const auto native = firstNumber(error.nativeErrorCode());
+    if (!native)
+        return false;
+    switch (*native & 0xff) {
+    case 5: // SQLITE_BUSY
+    case 6: // SQLITE_LOCKED
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The texts libpq and Qt's driver give for a connection that is gone: the
+// server ended it or the network dropped it (no SQLSTATE comes with them).
+bool isLostPostgresConnection(const QString& text)
+{
+    return containsAny(text,
+                       {"server closed the connection unexpectedly", "no connection to the server",
+                        "terminating connection", "could not receive data", "could not send data",
+                        "SSL SYSCALL error", "SSL connection has been closed unexpectedly",
+                        "connection not open", "Connection reset by peer", "Broken pipe"}) ||
+           (text.contains(QLatin1String("connection to server"), Qt::CaseInsensitive) &&
+            text.contains(QLatin1String("lost"), Qt::CaseInsensitive));
+}
+
+bool postgresRetryable(const QSqlError& error, ErrorPhase phase, long long numero)
+{
+    if (numero == ErrorNumber::AuthenticationFailed)
+        return false;
+    const QString text = descriptionOf(error);
+    if (phase == ErrorPhase::Connect) {
+        // libpq reports connection failures as text only. The server could
+        // not be reached, refused, timed out, is starting up or shutting
+        // down, or has no connection slot free: all of these pass. A missing
+        // database and a malformed connection option do not.
+        return !containsAny(text, {"does not exist", "invalid connection option",
+                                   "invalid integer value", "invalid value for parameter",
+                                   "missing \"=\"", "unterminated quoted string"});
+    }
+    const QString state = error.nativeErrorCode();
+    if (state.isEmpty())
+        return isLostPostgresConnection(text);
+    static const char* const retryableStates[] = {
+        "57P01", // admin_shutdown: the server (or someone) ended the session
+        "57P02", // crash_shutdown
+        "57P03", // cannot_connect_now: starting up, shutting down
+        "57P05", // idle_session_timeout: the session was ended while idle
+        "25P03", // idle_in_transaction_session_timeout: likewise, in a transaction
+        "57014", // query_canceled: statement_timeout, or a cancel
+        "55P03", // lock_not_available: lock_timeout, NOWAIT
+        "40001", // serialization_failure
+        "40P01", // deadlock_detected
+    };
+    for (const char* retryableState : retryableStates) {
+        if (state == QLatin1String(retryableState))
+            return true;
+    }
+    // Class 08: connection exception; class 53: insufficient resources (disk
+    // full, out of memory, too many connections).
+    return state.startsWith(QLatin1String("08")) || state.startsWith(QLatin1String("53"));
+}
+
+// The SQLSTATEs of an ODBC error where Qt's driver gives them: at the end of
+// the driver's text, after ", ", separated by ';' ("..., 08001;01000").
+QStringList odbcStates(const QString& text)
+{
+    static const QRegularExpression states(
+        QStringLiteral(", ((?:[0-9A-Z]{5})(?:;[0-9A-Z]{5})*)\\s*$"));
+    const auto match = states.match(text);
+    if (!match.hasMatch())
+        return {};
+    return match.captured(1).split(QLatin1Char(';'));
+}
+
+// All whole numbers among the native codes of an ODBC error ("1222;0").
+QList<long long> odbcNatives(const QString& codes)
+{
+    QList<long long> natives;
+    for (const QString& code : codes.split(QLatin1Char(';'), Qt::SkipEmptyParts)) {
+        if (const auto native = firstNumber(code))
+            natives.append(*native);
+    }
+    return natives;
+}
+
+bool odbcRetryable(const QSqlError& error, ErrorPhase phase, long long numero)
+{
+    if (numero == ErrorNumber::AuthenticationFailed || numero == ErrorNumber::ProviderNotFound)
+        return false;
+    const QString text = descriptionOf(error);
+    const QList<long long> natives = odbcNatives(error.nativeErrorCode());
+    for (const long long native : natives) {
+        switch (native) {
+        // SQL Server: lock request time out (SET LOCK_TIMEOUT), chosen as a
+        // deadlock victim.
+        case 1222:
+        case 1205:
+        // FreeTDS: unable to connect, connection failed, timed out, read or
+        // write failed, unexpected end of file.
+        case 20009:
+        case 20002:
+        case 20003:
+        case 20004:
+        case 20006:
+        case 20017:
+        // SQL Anywhere: database server not found.
+        case -100:
+        // Informix: connection to the server failed.
+        case -908:
+            return true;
+        // The database itself is missing, or the client's configuration
+        // names no such server: waiting does not mend these.
+        // SQL Server: cannot open the database; SQL Anywhere: database not
+        // found; Informix: database not found, server not in sqlhosts.
+        case 4060:
+        case -83:
+        case -329:
+        case -25555:
+        case -25596:
+            return false;
+        default:
+            break;
+        }
+    }
+    for (const QString& state : odbcStates(text)) {
+        // 08: connection exception; HYT00/HYT01: timeout expired, connection
+        // timeout expired; 40001/40P01: serialization failure, deadlock.
+        if (state.startsWith(QLatin1String("08")) || state == QLatin1String("HYT00") ||
+            state == QLatin1String("HYT01") || state == QLatin1String("40001") ||
+            state == QLatin1String("40P01"))
+            return true;
+    }
+    // Drivers' own words for the same, where Qt gives no SQLSTATE.
+    if (containsAny(text, {"Communication link failure", "Timeout expired", "Login timeout expired",
+                           "Unable to connect", "Connection refused"}))
+        return true;
+    // A server that cannot be reached, as the layer maps it at connection.
+    return phase == ErrorPhase::Connect && numero == ErrorNumber::UnspecifiedFailure;
+}
+
 } // namespace
 
 QString errorSource(Dialecto dialecto)
@@ -156,20 +304,26 @@ QString errorSource(Dialecto dialecto)
 RuntimeError engineError(Dialecto dialecto, const QSqlError& error, ErrorPhase phase)
 {
     long long numero = 0;
+    bool retryable = false;
     switch (dialecto) {
     case Dialecto::Sqlite:
         numero = sqliteNumber(error, phase);
+        retryable = sqliteRetryable(error);
         break;
     case Dialecto::PostgreSql:
         numero = postgresNumber(error, phase);
+        retryable = postgresRetryable(error, phase, numero);
         break;
     case Dialecto::SqlServer:
     case Dialecto::SqlAnywhere:
     case Dialecto::Informix:
         numero = odbcNumber(error, phase);
+        retryable = odbcRetryable(error, phase, numero);
         break;
     }
-    return RuntimeError{numero, errorSource(dialecto), descriptionOf(error)};
+    RuntimeError result{numero, errorSource(dialecto), descriptionOf(error)};
+    result.retryable = retryable;
+    return result;
 }
 
 QString engineLayerSource()

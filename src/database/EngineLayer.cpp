@@ -7,6 +7,7 @@
 #include "database/OdbcConnectionString.h"
 #include "database/OdbcDrivers.h"
 #include "database/SqliteFile.h"
+#include "database/WaitBounds.h"
 
 #include <QSqlQuery>
 #include <optional>
@@ -32,6 +33,41 @@ std::optional<Dialecto> dialectOfProvider(const QString& provider)
     if (p == QLatin1String("postgresql"))
         return Dialecto::PostgreSql;
     return std::nullopt;
+}
+
+// libpq's connection options that bound every wait on a PostgreSQL
+// connection (WaitBounds). Qt's driver turns the ';' between them into the
+// spaces of a libpq connection string and passes them on as they are; the
+// server settings go in libpq's "options", quoted as one value.
+QString postgresConnectOptions()
+{
+    using namespace WaitBounds;
+    const auto number = [](auto value) { return QString::number(value); };
+    return QStringLiteral("connect_timeout=") + number(kPostgresConnect.count()) +
+           QStringLiteral(";keepalives=1;keepalives_idle=") +
+           number(kPostgresKeepaliveIdle.count()) + QStringLiteral(";keepalives_interval=") +
+           number(kPostgresKeepaliveInterval.count()) + QStringLiteral(";keepalives_count=") +
+           number(kPostgresKeepaliveCount) + QStringLiteral(";tcp_user_timeout=") +
+           number(kPostgresTcpUserTimeout.count()) +
+           QStringLiteral(";options='-c statement_timeout=") +
+           number(kPostgresStatementTimeout.count()) + QStringLiteral(" -c lock_timeout=") +
+           number(kPostgresLockTimeout.count()) + QStringLiteral("'");
+}
+
+// ODBC's bounds, as Qt's driver takes them. SQL_ATTR_LOGIN_TIMEOUT bounds the
+// login on every driver. SQL_ATTR_CONNECTION_TIMEOUT is ODBC's bound on any
+// other request of the connection; what a driver makes of it varies:
+// Microsoft's driver fails a request that outlasts it (HYT00/HYT01), FreeTDS
+// applies it to the TCP connection only. Qt only warns when a driver refuses
+// an attribute, so the opening goes on without it. (A bound per statement,
+// SQL_ATTR_QUERY_TIMEOUT, is a statement attribute that Qt's driver does not
+// offer.)
+QString odbcConnectOptions()
+{
+    using namespace WaitBounds;
+    return QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=") + QString::number(kOdbcLogin.count()) +
+           QStringLiteral(";SQL_ATTR_CONNECTION_TIMEOUT=") +
+           QString::number(kOdbcConnection.count());
 }
 
 RuntimeError providerMissing(Dialecto dialecto, const QString& what)
@@ -162,9 +198,12 @@ Result<std::unique_ptr<Connection>> openPostgres(const QString& connectionString
     db.setDatabaseName(fields.text(QStringLiteral("Database")));
     db.setUserName(fields.text(QStringLiteral("User ID")));
     db.setPassword(fields.text(QStringLiteral("Password")));
-    db.setConnectOptions(QStringLiteral("connect_timeout=10"));
+    db.setConnectOptions(postgresConnectOptions());
     if (!db.open())
         return engineError(Dialecto::PostgreSql, db.lastError(), ErrorPhase::Connect);
+    // The server's own timeouts end what it works on; this ends the wait for
+    // a server that no longer answers at all.
+    ConnectionFactory::watchServerAnswers(*cn, WaitBounds::kServerAnswer);
     return cn;
 }
 
@@ -193,7 +232,7 @@ Result<std::unique_ptr<Connection>> openOdbc(const QString& connectionString,
     auto cn = ConnectionFactory::make(QStringLiteral("QODBC"), connectionString, dialecto);
     QSqlDatabase db = cn->database();
     configureOdbc(db, login.value());
-    db.setConnectOptions(QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=10"));
+    db.setConnectOptions(odbcConnectOptions());
     if (db.open())
         return cn;
     RuntimeError error = engineError(dialecto, db.lastError(), ErrorPhase::Connect);

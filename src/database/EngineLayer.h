@@ -11,7 +11,9 @@ namespace telvar {
 // connection, and engine errors into the program's error numbers:
 // 3031 wrong database password, 3049 damaged file, 3343 not a database,
 // 3706 provider or driver missing, -2147217843 authentication refused,
-// -2147467259 missing file / wrong path / server unreachable.
+// -2147467259 missing file / wrong path / server unreachable. Every wait on a
+// connection it opens is bounded (WaitBounds.h), and an error that waiting
+// can mend is marked retryable.
 class EngineLayer final {
 public:
     static Result<std::unique_ptr<Connection>> open(const QString& connectionString);

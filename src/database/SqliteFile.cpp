@@ -4,6 +4,7 @@
 #include "database/ConnectionFactory.h"
 #include "database/EngineErrors.h"
 #include "database/FilePassword.h"
+#include "database/WaitBounds.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -79,7 +80,10 @@ QString uri(const QString& path, OpenMode mode)
 
 void configure(QSqlDatabase& db, const QString& path, OpenMode mode)
 {
-    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
+    // A statement waits at most the busy timeout for a lock that another
+    // connection or process holds on the file, then fails with SQLITE_BUSY.
+    db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=") +
+                         QString::number(WaitBounds::kSqliteBusyTimeout.count()));
     db.setDatabaseName(uri(path, mode));
 }
 

@@ -26,7 +26,8 @@ enum class OpenMode {
 // path + "?mode=rw" or "?mode=rwc".
 QString uri(const QString& path, OpenMode mode);
 
-// Sets up db (a QSQLITE connection, not yet open) for path.
+// Sets up db (a QSQLITE connection, not yet open) for path, with the busy
+// timeout of WaitBounds.
 void configure(QSqlDatabase& db, const QString& path, OpenMode mode);
 
 // An error (-2147467259, in the words of the file engine) unless path names
