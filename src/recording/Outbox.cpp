@@ -307,13 +307,14 @@ Status Outbox::quarantine(const QList<QuarantinedEntry>& entries)
     });
 }
 
-Result<QList<QuarantinedEntry>> Outbox::quarantined() const
+Result<QList<QuarantinedEntry>> Outbox::quarantined(qsizetype limit) const
 {
     QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT id, ") + kColumns +
                 QStringLiteral(", code, reason_number, reason_source, reason, since_ms FROM "
-                               "quarantine ORDER BY id")))
+                               "quarantine ORDER BY id DESC LIMIT ") +
+                QString::number(limit)))
         return sqlError(QStringLiteral("read the quarantine"), q.lastError());
     QList<QuarantinedEntry> entries;
     while (q.next()) {
@@ -327,36 +328,31 @@ Result<QList<QuarantinedEntry>> Outbox::quarantined() const
     return entries;
 }
 
-Result<qsizetype> Outbox::requeue(const QList<qint64>& ids)
+Result<qsizetype> Outbox::requeueAll()
 {
     qsizetype moved = 0;
     const Status done = transaction([&]() -> Status {
-        QSqlQuery copy(QSqlDatabase::database(m_connectionName, false));
-        QSqlQuery remove(QSqlDatabase::database(m_connectionName, false));
-        if (!copy.prepare(QStringLiteral("INSERT INTO pending (") + kColumns +
-                          QStringLiteral(", destination) SELECT ") + kColumns +
-                          QStringLiteral(", ? FROM quarantine WHERE id = ?")) ||
-            !remove.prepare(QStringLiteral("DELETE FROM quarantine WHERE id = ?")))
-            return sqlError(QStringLiteral("send again"), copy.lastError());
-        const auto all = quarantined();
-        if (!all)
-            return all.error();
-        for (const qint64 id : ids) {
-            const auto it =
-                std::find_if(all.value().cbegin(), all.value().cend(),
-                             [id](const QuarantinedEntry& q) { return q.entry.id == id; });
-            if (it == all.value().cend())
-                continue;
-            copy.bindValue(0, it->entry.destinationKey());
-            copy.bindValue(1, id);
-            if (!copy.exec())
-                return sqlError(QStringLiteral("send again"), copy.lastError());
-            moved += copy.numRowsAffected();
-            remove.bindValue(0, id);
-            if (!remove.exec())
-                return sqlError(QStringLiteral("send again"), remove.lastError());
+        QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+        QSqlQuery read(db);
+        read.setForwardOnly(true);
+        QSqlQuery insert(db);
+        if (!read.exec(QStringLiteral("SELECT id, ") + kColumns +
+                       QStringLiteral(" FROM quarantine ORDER BY id")) ||
+            !insert.prepare(QStringLiteral("INSERT INTO pending (") + kColumns +
+                            QStringLiteral(", destination) VALUES (") +
+                            placeholders(kColumnCount + 1) + QStringLiteral(")")))
+            return sqlError(QStringLiteral("send again"), read.lastError());
+        while (read.next()) {
+            const OutboxEntry e = entryAt(read, 1);
+            const QVariantList values = valuesOf(e) + QVariantList{e.destinationKey()};
+            for (int i = 0; i < values.size(); ++i)
+                insert.bindValue(i, values[i]);
+            if (!insert.exec())
+                return sqlError(QStringLiteral("send again"), insert.lastError());
+            ++moved;
         }
-        return {};
+        read.finish();
+        return exec(QStringLiteral("DELETE FROM quarantine"));
     });
     if (!done)
         return done.error();

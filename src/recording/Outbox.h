@@ -56,11 +56,12 @@ public:
     Status remove(const QList<qint64>& ids);
     // Moves entries to the quarantine with their reasons, in one commit.
     Status quarantine(const QList<QuarantinedEntry>& entries);
-    // The quarantine, oldest first.
-    Result<QList<QuarantinedEntry>> quarantined() const;
-    // Moves quarantined entries back to the end of the outbox (with new
-    // ids), in one commit; unknown ids are ignored. Gives how many moved.
-    Result<qsizetype> requeue(const QList<qint64>& ids);
+    // The newest entries of the quarantine, at most limit of them, newest
+    // first.
+    Result<QList<QuarantinedEntry>> quarantined(qsizetype limit) const;
+    // Moves every quarantined entry back to the end of the outbox (with new
+    // ids, in their order), in one commit. Gives how many moved.
+    Result<qsizetype> requeueAll();
     Result<qint64> pendingCount() const;
     Result<qint64> quarantinedCount() const;
 

@@ -15,7 +15,19 @@ void QuarantineModel::setEntries(QList<QuarantinedEntry> entries)
 {
     beginResetModel();
     m_entries = std::move(entries);
+    if (m_entries.size() > kMaxShown)
+        m_entries.resize(kMaxShown);
     endResetModel();
+}
+
+void QuarantineModel::addEntries(const QList<QuarantinedEntry>& entries)
+{
+    QList<QuarantinedEntry> newest;
+    newest.reserve(std::min(entries.size(), kMaxShown) + m_entries.size());
+    for (auto it = entries.crbegin(); it != entries.crend() && newest.size() < kMaxShown; ++it)
+        newest.append(*it);
+    newest += m_entries;
+    setEntries(std::move(newest));
 }
 
 int QuarantineModel::rowCount(const QModelIndex& parent) const

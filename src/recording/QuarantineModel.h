@@ -12,9 +12,15 @@ namespace telvar {
 class QuarantineModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
+    // How many readings the list shows at most (the newest).
+    static constexpr qsizetype kMaxShown = 1000;
+
     using QAbstractTableModel::QAbstractTableModel;
 
+    // The list, newest first.
     void setEntries(QList<QuarantinedEntry> entries);
+    // Readings just quarantined, in their order: they go on top.
+    void addEntries(const QList<QuarantinedEntry>& entries);
     const QList<QuarantinedEntry>& entries() const { return m_entries; }
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -54,12 +54,9 @@ Status RecordingService::open()
     auto waiting = opened.value()->pendingCount();
     if (!waiting)
         return waiting.error();
-    auto quarantined = opened.value()->quarantined();
-    if (!quarantined)
-        return quarantined.error();
     m_outbox = std::move(opened.value());
     m_waiting = waiting.value();
-    m_quarantine.setEntries(quarantined.value());
+    reloadQuarantine();
 
     // The writer is made on this thread with a copy of the start-up values
     // and then handed to its own.
@@ -68,7 +65,13 @@ Status RecordingService::open()
     connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
     connect(m_writer, &RecordingWriter::batchDone, this, &RecordingService::batchDone);
     connect(m_writer, &RecordingWriter::outboxFailed, this, &RecordingService::outboxFailed);
-    connect(m_writer, &RecordingWriter::resent, this, [this] { reloadQuarantine(); });
+    connect(m_writer, &RecordingWriter::resent, this, [this](qsizetype moved) {
+        // Every quarantined reading is back among those waiting.
+        m_waiting += moved;
+        m_quarantined = 0;
+        m_quarantine.setEntries({});
+        emit statusChanged();
+    });
     m_thread.start();
     QMetaObject::invokeMethod(m_writer, [this, writer = m_writer] {
         if (const Status ready = writer->open(); !ready)
@@ -168,27 +171,25 @@ void RecordingService::flush()
 
 void RecordingService::resendQuarantined()
 {
-    if (!m_writer || m_quarantine.entries().isEmpty())
+    if (!m_writer || m_quarantined == 0)
         return;
-    QList<qint64> ids;
-    for (const QuarantinedEntry& q : m_quarantine.entries())
-        ids.append(q.entry.id);
-    QMetaObject::invokeMethod(m_writer, [writer = m_writer, ids] { writer->resend(ids); });
+    QMetaObject::invokeMethod(m_writer, &RecordingWriter::resend);
 }
 
 void RecordingService::reloadQuarantine()
 {
     if (!m_outbox)
         return;
-    auto listed = m_outbox->quarantined();
-    if (!listed) {
-        outboxFailed(listed.error());
+    auto listed = m_outbox->quarantined(QuarantineModel::kMaxShown);
+    auto count = m_outbox->quarantinedCount();
+    auto waiting = m_outbox->pendingCount();
+    if (!listed || !count || !waiting) {
+        outboxFailed(!listed ? listed.error() : !count ? count.error() : waiting.error());
         return;
     }
     m_quarantine.setEntries(listed.value());
-    auto waiting = m_outbox->pendingCount();
-    if (waiting)
-        m_waiting = waiting.value();
+    m_quarantined = count.value();
+    m_waiting = waiting.value();
     emit statusChanged();
 }
 
@@ -212,7 +213,7 @@ void RecordingService::batchDone(const BatchOutcome& outcome)
     m_waiting -= outcome.recorded.size() + outcome.quarantined.size();
     if (m_waiting < 0)
         m_waiting = 0;
-    if (m_full && m_waiting + quarantinedCount() + outcome.quarantined.size() < m_capacity)
+    if (m_full && m_waiting + m_quarantined + outcome.quarantined.size() < m_capacity)
         m_full = false;
 
     if (outcome.startedFailing)
@@ -226,8 +227,9 @@ void RecordingService::batchDone(const BatchOutcome& outcome)
                 QStringLiteral(" readings recorded late"));
     for (const QuarantinedEntry& q : outcome.quarantined)
         logQuarantined(q);
-    if (!outcome.quarantined.isEmpty())
-        reloadQuarantine();
+    // The list takes the new ones on top, without reading the outbox again.
+    m_quarantined += outcome.quarantined.size();
+    m_quarantine.addEntries(outcome.quarantined);
     emit statusChanged();
     emit batchWritten(outcome);
 }

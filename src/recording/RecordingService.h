@@ -82,7 +82,7 @@ public:
     qint64 capacity() const { return m_capacity; }
     // Readings kept and not yet committed by their table, and quarantined.
     qint64 waiting() const { return m_waiting; }
-    qint64 quarantinedCount() const { return m_quarantine.rowCount(); }
+    qint64 quarantinedCount() const { return m_quarantined; }
     bool isFull() const { return m_full; }
     // True once a log line could be written nowhere (the alarm stays).
     bool logUnwritable() const { return m_logUnwritable; }
@@ -91,8 +91,8 @@ public:
     QList<DestinationStatus> destinations() const { return m_destinations.values(); }
 
     QuarantineModel& quarantine() { return m_quarantine; }
-    // Sends every listed reading again (once the engineer has mended the
-    // cause).
+    // Sends every quarantined reading again (once the engineer has mended
+    // the cause).
     void resendQuarantined();
 
     // Ends the writer after its current batch; what is left stays in the
@@ -130,6 +130,7 @@ private:
     bool m_flushScheduled = false;
     qint64 m_capacity = kDefaultCapacity;
     qint64 m_waiting = 0;
+    qint64 m_quarantined = 0;
     qint64 m_recordedTotal = 0;
     bool m_full = false;
     bool m_logUnwritable = false;

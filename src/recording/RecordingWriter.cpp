@@ -45,11 +45,11 @@ void RecordingWriter::wake(const QStringList& destinations)
     scheduleDrain(std::chrono::milliseconds(0));
 }
 
-void RecordingWriter::resend(const QList<qint64>& ids)
+void RecordingWriter::resend()
 {
     if (!m_outbox)
         return;
-    auto moved = m_outbox->requeue(ids);
+    auto moved = m_outbox->requeueAll();
     if (!moved) {
         emit outboxFailed(moved.error());
         return;

@@ -91,8 +91,8 @@ public:
 public slots:
     // Readings were appended for these tables.
     void wake(const QStringList& destinations);
-    // Moves quarantined readings back to the outbox and writes them.
-    void resend(const QList<qint64>& ids);
+    // Moves every quarantined reading back to the outbox and writes them.
+    void resend();
     // Closes the connections and the outbox.
     void close();
 

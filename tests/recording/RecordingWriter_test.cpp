@@ -277,7 +277,7 @@ TEST_F(RecordingWriterTest, WhatWaitingCannotMendIsQuarantinedAndCanBeSentAgain)
     ASSERT_TRUE(writer.open().ok());
     qsizetype resent = 0;
     QObject::connect(&writer, &RecordingWriter::resent, [&resent](qsizetype n) { resent = n; });
-    writer.resend({missingColumn->entry.id, missingFile->entry.id});
+    writer.resend();
     writer.drain();
     EXPECT_EQ(resent, 2);
     auto box = Outbox::open(outboxPath);
