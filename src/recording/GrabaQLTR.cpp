@@ -260,9 +260,8 @@ private:
                 return failed;
             return exec(QStringLiteral("BEGIN IMMEDIATE"));
         }
-        QSqlDatabase db = m_cn.database();
-        if (!db.transaction())
-            return engineError(m_cn.dialecto(), db.lastError(), ErrorPhase::Statement);
+        if (const Status begun = m_cn.transaction(); !begun)
+            return begun.error();
         return std::nullopt;
     }
 
@@ -270,9 +269,8 @@ private:
     {
         if (isSqlite())
             return exec(QStringLiteral("COMMIT"));
-        QSqlDatabase db = m_cn.database();
-        if (!db.commit())
-            return engineError(m_cn.dialecto(), db.lastError(), ErrorPhase::Statement);
+        if (const Status committed = m_cn.commit(); !committed)
+            return committed.error();
         return std::nullopt;
     }
 
@@ -284,9 +282,8 @@ private:
             (void)m_cn.exec(QStringLiteral("ROLLBACK"));
             return;
         }
-        QSqlDatabase db = m_cn.database();
-        if (db.isOpen())
-            db.rollback();
+        if (m_cn.isOpen())
+            (void)m_cn.rollback();
     }
 
     static QList<qsizetype> entriesOf(const QList<OutboxEntry>& entries, const QString& carac)
