@@ -8,6 +8,7 @@
 #include "support/ServerThread.h"
 #include "support/WidgetLookup.h"
 
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -113,6 +114,99 @@ TEST_F(TelvarAcquisitionTest, StartAndStopSwitchTheButtonsTheGridAndTheClocks)
     EXPECT_TRUE(child<QPushButton>(w, "bArchConf")->isEnabled());
     EXPECT_FALSE(clockButton(w, 1)->isEnabled());
     EXPECT_EQ(grid->model()->rowCount(), 3);
+}
+
+// A cycle with a page of 4 MiB on one line whose reading is markup, a good
+// reading, and a reading whose data file another program holds locked: the
+// window shows the markup as text and a bounded part of the page, the good
+// reading is recorded at once and the locked one as soon as the file is
+// free, without a box.
+TEST_F(TelvarAcquisitionTest, AHostileCycleShowsTextOnlyAndRecordsEveryGoodReading)
+{
+    m.RutaDatos = QDir::toNativeSeparators(m.RutaApp + QStringLiteral("datos")) + QDir::separator();
+    for (const QString& produ : {QStringLiteral("P1"), QStringLiteral("P2")}) {
+        ASSERT_TRUE(QDir().mkpath(m.RutaDatos + QStringLiteral("F1/M1")));
+        const QString file =
+            m.RutaDatos + QStringLiteral("F1/M1/") + produ + QStringLiteral(".MDB");
+        ASSERT_TRUE(EngineLayer::createFileDatabase(file, m.PassBD).ok());
+        ASSERT_TRUE(openDatabase(file)
+                        ->exec(QStringLiteral("CREATE TABLE Datos (N INTEGER PRIMARY KEY "
+                                              "AUTOINCREMENT, Fecha VARCHAR(20), Turno "
+                                              "VARCHAR(10), Operador VARCHAR(8), C1 DOUBLE, T1 "
+                                              "VARCHAR(40))"))
+                        .ok());
+    }
+    auto config = openDatabase(path);
+    ASSERT_TRUE(config
+                    ->exec(QStringLiteral("update HTMCONFI set Reloj = '1', Forma = 'F1', "
+                                          "Maqui = 'M1', Produ = 'P1'"))
+                    .ok());
+    ASSERT_TRUE(config
+                    ->exec(QStringLiteral("update HTMCONFI set Longi = 19, Carac = 'T1' "
+                                          "where Puert = 1"))
+                    .ok());
+    ASSERT_TRUE(
+        config->exec(QStringLiteral("update HTMCONFI set Produ = 'P2' where Puert = 3")).ok());
+    auto locker = openDatabase(m.RutaDatos + QStringLiteral("F1/M1/P2.MDB"));
+    ASSERT_TRUE(locker->exec(QStringLiteral("BEGIN IMMEDIATE")).ok());
+
+    Router router(m, ui, loader, clock);
+    router.open();
+    router.recording().setLockWait(std::chrono::milliseconds(50));
+    Telvar w(m, ui, router);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
+    w.show();
+    QTest::mouseClick(child<QPushButton>(w, "cmdAbre"), Qt::LeftButton);
+    ASSERT_TRUE(w.acquisition().isRunning());
+    QTest::mouseClick(clockButton(w, 1), Qt::LeftButton);
+    const auto pending = loader.pending();
+    ASSERT_EQ(pending.size(), 3);
+    const QString markup = QStringLiteral("<img src=/dev/zero>");
+    loader.complete(pending[0].ticket,
+                    LoadedPage{{},
+                               PageOutcome::Complete,
+                               QStringLiteral("T=") + markup + QString(4 << 20, QLatin1Char('x')),
+                               200,
+                               {}});
+    loader.complete(pending[1].ticket,
+                    LoadedPage{{}, PageOutcome::Complete, QStringLiteral("T=12.5"), 200, {}});
+    loader.complete(pending[2].ticket,
+                    LoadedPage{{}, PageOutcome::Complete, QStringLiteral("T=13.5"), 200, {}});
+    ASSERT_EQ(w.readings().rowCount(), 3);
+    EXPECT_EQ(w.readings().reading(2).reading, markup);
+
+    // Markup is text in every label; the page box holds a bounded excerpt.
+    for (const char* name : {"lblDato", "lblFormato", "lblMaquina", "lblProducto", "lblStatus"})
+        EXPECT_EQ(child<QLabel>(w, name)->textFormat(), Qt::PlainText) << name;
+    EXPECT_LT(child<QPlainTextEdit>(w, "txtSource")->toPlainText().size(), 70 * 1024);
+
+    const auto cells = [&](const QString& produ, const QString& column) {
+        QStringList values;
+        auto cn =
+            openDatabase(m.RutaDatos + QStringLiteral("F1/M1/") + produ + QStringLiteral(".MDB"));
+        auto q =
+            cn->exec(QStringLiteral("select ") + column + QStringLiteral(" from Datos where ") +
+                     column + QStringLiteral(" is not null order by N"));
+        while (q && q.value().next())
+            values.append(q.value().value(0).toString());
+        return values;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return cells(QStringLiteral("P1"), QStringLiteral("C1")).size() == 1; }, 20000));
+    EXPECT_EQ(cells(QStringLiteral("P1"), QStringLiteral("T1")), QStringList{markup});
+    EXPECT_EQ(cells(QStringLiteral("P1"), QStringLiteral("C1")),
+              QStringList{QStringLiteral("12.5")});
+    // The locked file's reading waits in the outbox, said once in the log.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !w.recordingLog().lines().isEmpty(); }, 20000));
+    EXPECT_EQ(router.recording().waiting(), 1);
+    ASSERT_TRUE(locker->exec(QStringLiteral("COMMIT")).ok());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return router.recording().waiting() == 0; }, 20000));
+    EXPECT_EQ(cells(QStringLiteral("P2"), QStringLiteral("C1")),
+              QStringList{QStringLiteral("13.5")});
+    EXPECT_EQ(w.recordingLog().lines().size(), 2);
+    EXPECT_TRUE(
+        w.recordingLog().lines().last().contains(QStringLiteral("1 readings recorded late")));
+    EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
 TEST_F(TelvarAcquisitionTest, EditingACellHoldsTheButtonsUntilAnotherRowIsChosen)
