@@ -207,6 +207,8 @@ Result<std::optional<Limites>> LimitesCxp::find(const QString& maquina, const QS
     int position = 0;
     for (const QVariant& value : lookupValues(maquina, producto, caracteristica))
         query.bindValue(position++, value);
+    // A server that stops answering costs the connection, not the thread.
+    const auto wait = m_cn.answerWait();
     if (!query.exec()) {
         const RuntimeError error =
             engineError(m_cn.dialecto(), query.lastError(), ErrorPhase::Statement);
@@ -283,6 +285,7 @@ bool LimitesCxp::prefetchBatch(const QList<const Triple*>& triples, const QStrin
              lookupValues(triple->maquina, triple->producto, triple->caracteristica))
             query.bindValue(position++, value);
     }
+    const auto wait = m_cn.answerWait();
     if (!query.exec()) {
         m_batch.reset();
         return false;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/RuntimeError.h"
+#include "database/ServerAnswerWatch.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -9,8 +10,6 @@
 #include <memory>
 
 namespace telvar {
-
-class ServerAnswerWatch;
 
 // The SQL dialect of an open connection.
 enum class Dialecto { Sqlite, SqlServer, SqlAnywhere, Informix, PostgreSql };
@@ -46,6 +45,12 @@ public:
     // (WaitBounds::kServerAnswer): a server that does not answer in time
     // costs the connection, and the error is retryable.
     Result<QSqlQuery> exec(const QString& statement, const QVariantList& values = {}) const;
+
+    // The bound exec() keeps on a server's answer, for a statement run on
+    // database() directly (a prepared statement kept for reuse): it runs
+    // from the call until the returned value goes. A no-op on a file
+    // database.
+    ServerAnswerWatch::Wait answerWait() const { return ServerAnswerWatch::Wait(m_answers.get()); }
 
     // Begins, commits or rolls back a transaction of the Qt connection, with
     // exec()'s bound on the wait and its errors.
