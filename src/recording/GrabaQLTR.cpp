@@ -627,6 +627,14 @@ Result<OutboxEntry> GrabaQLTR::entryFor(const Modulo1& m, const LecturaAGrabar& 
     return entry;
 }
 
+void GrabaQLTR::setPassBD(const QString& passBD)
+{
+    if (m_m.PassBD == passBD)
+        return;
+    m_m.PassBD = passBD;
+    closeConnections();
+}
+
 void GrabaQLTR::closeConnections()
 {
     m_cache.clear();

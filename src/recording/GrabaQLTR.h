@@ -170,6 +170,10 @@ public:
     void setLockWait(std::chrono::milliseconds wait) { m_lockWait = wait; }
     std::chrono::milliseconds lockWait() const { return m_lockWait; }
 
+    // The database password typed at a prompt of the window's since the
+    // installation was copied: connections are opened with it from now on.
+    void setPassBD(const QString& passBD);
+
     // Closes every connection kept open.
     void closeConnections();
     // How many connections are open now.
@@ -215,7 +219,7 @@ private:
     void drop(Connection* cn);
     static std::optional<FileIdentity> identityOf(const QString& path);
 
-    const Modulo1 m_m;
+    Modulo1 m_m;
     const Clock& m_clock;
     std::chrono::milliseconds m_lockWait{2000};
     std::vector<CachedConnection> m_cache;

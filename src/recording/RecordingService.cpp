@@ -61,6 +61,7 @@ Status RecordingService::open()
     // The writer is made on this thread with a copy of the start-up values
     // and then handed to its own.
     m_writer = new RecordingWriter(m_m, m_outboxPath);
+    m_writerPassBD = m_m.PassBD;
     m_writer->moveToThread(&m_thread);
     connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
     connect(m_writer, &RecordingWriter::batchDone, this, &RecordingService::batchDone);
@@ -144,6 +145,11 @@ void RecordingService::flush()
             return;
         }
         m_waiting += batch.size();
+        if (m_m.PassBD != m_writerPassBD) {
+            m_writerPassBD = m_m.PassBD;
+            QMetaObject::invokeMethod(
+                m_writer, [writer = m_writer, pass = m_writerPassBD] { writer->setPassBD(pass); });
+        }
         QStringList keys;
         for (const OutboxEntry& e : std::as_const(batch)) {
             const QString key = e.destinationKey();

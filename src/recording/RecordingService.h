@@ -128,6 +128,9 @@ private:
     RecordingWriter* m_writer = nullptr;
     QList<OutboxEntry> m_batch;
     bool m_flushScheduled = false;
+    // The database password the writer opens with: the installation's, or
+    // one typed at a prompt since.
+    QString m_writerPassBD;
     qint64 m_capacity = kDefaultCapacity;
     qint64 m_waiting = 0;
     qint64 m_quarantined = 0;

@@ -95,6 +95,8 @@ public slots:
     void resend();
     // Closes the connections and the outbox.
     void close();
+    // The database password the person typed at a prompt of the window's.
+    void setPassBD(const QString& passBD) { m_graba.setPassBD(passBD); }
 
 signals:
     void batchDone(const telvar::BatchOutcome& outcome);

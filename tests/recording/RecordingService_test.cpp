@@ -139,6 +139,35 @@ TEST_F(RecordingServiceTest, AReadingThatCannotBeRecordedIsLoggedWithItsValueAnd
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
+TEST_F(RecordingServiceTest, APasswordTypedAtAPromptReachesTheWriter)
+{
+    // F1/M2/P1.MDB is protected by a password the installation does not
+    // have; the person types it at a prompt of the window's later.
+    ASSERT_TRUE(QDir().mkpath(m.RutaDatos + u"F1/M2"_s));
+    const QString file = m.RutaDatos + u"F1/M2/P1.MDB"_s;
+    ASSERT_TRUE(EngineLayer::createFileDatabase(file, u"clave-2026"_s).ok());
+    auto cn = EngineLayer::open(jetConnectionString(file, u"clave-2026"_s));
+    ASSERT_TRUE(cn.ok());
+    ASSERT_TRUE(cn.value()
+                    ->exec(u"CREATE TABLE Datos (N INTEGER PRIMARY KEY AUTOINCREMENT, Fecha "
+                           "VARCHAR(20), Turno VARCHAR(10), Operador VARCHAR(8), C1 DOUBLE)"_s)
+                    .ok());
+    cn.value().reset();
+
+    auto s = service(unrecorded);
+    s->keep(entry(u"F1"_s, u"M2"_s, u"1"_s));
+    s->flush();
+    ASSERT_TRUE(dealtWith(*s, 1));
+    EXPECT_EQ(s->quarantinedCount(), 1);
+
+    m.PassBD = u"clave-2026"_s;
+    s->keep(entry(u"F1"_s, u"M2"_s, u"2"_s));
+    s->flush();
+    ASSERT_TRUE(dealtWith(*s, 1));
+    EXPECT_EQ(s->recordedTotal(), 1);
+    EXPECT_EQ(s->quarantinedCount(), 1);
+}
+
 TEST_F(RecordingServiceTest, AFullOutboxKeepsNothingMoreAndSaysSoOnce)
 {
     auto s = service(unrecorded);
