@@ -72,10 +72,13 @@ protected:
     static bool dealtWith(RecordingService& s, qsizetype n)
     {
         qsizetype dealt = 0;
-        QObject::connect(&s, &RecordingService::batchWritten, [&dealt](const BatchOutcome& o) {
-            dealt += o.recorded.size() + o.quarantined.size();
-        });
-        return QTest::qWaitFor([&] { return dealt >= n; }, 20000);
+        const QMetaObject::Connection counting =
+            QObject::connect(&s, &RecordingService::batchWritten, [&dealt](const BatchOutcome& o) {
+                dealt += o.recorded.size() + o.quarantined.size();
+            });
+        const bool done = QTest::qWaitFor([&] { return dealt >= n; }, 20000);
+        QObject::disconnect(counting);
+        return done;
     }
 
     QString fileText(const QString& path) const
