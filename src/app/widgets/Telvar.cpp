@@ -402,8 +402,11 @@ void Telvar::cmdHtml_Click()
 
 QString Telvar::SendRequest(const QString& strURL)
 {
-    const SendRequestResult result =
-        sendRequest(strURL, [this](const QString& status) { setStatus(status); });
+    const SendRequestResult result = sendRequest(strURL, [this](const QString& status) {
+        // One path writes the status line, so that it always shows the
+        // latest text, whoever wrote the one before.
+        acquisition().display().setText(AcquisitionDisplay::Field::lblStatus, status);
+    });
     if (result.error) {
         m_ui.setMousePointer(PointerShape::Default);
         m_ui.messageBox(sendRequestReport(strURL, result), BoxKind::Critical);

@@ -287,6 +287,25 @@ TEST_F(TelvarAcquisitionTest, TheHtmlButtonFetchesTheCurrentPortsPage)
         QStringLiteral("Telvar. SendRequest(http://127.0.0.1:1/2.html)")));
     EXPECT_EQ(child<QPlainTextEdit>(w, "txtSource")->toPlainText(), QString());
     EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("Done"));
+
+    // A cycle that misses its identifier says so, also after the button
+    // has written "Done" over the same text of the cycle before.
+    auto* status = child<QLabel>(w, "lblStatus");
+    QTest::mouseClick(child<QPushButton>(w, "cmdAbre"), Qt::LeftButton);
+    const auto missEveryPage = [&] {
+        QTest::mouseClick(clockButton(w, 1), Qt::LeftButton);
+        for (const auto& request : loader.pending())
+            loader.complete(
+                request.ticket,
+                LoadedPage{{}, PageOutcome::Complete, QStringLiteral("nothing"), 200, {}});
+    };
+    missEveryPage();
+    EXPECT_EQ(status->text(), QStringLiteral("T= not found"));
+    grid->setCurrentIndex(grid->model()->index(0, 1));
+    QTest::mouseClick(child<QPushButton>(w, "cmdHtml"), Qt::LeftButton);
+    EXPECT_EQ(status->text(), QStringLiteral("Done"));
+    missEveryPage();
+    EXPECT_EQ(status->text(), QStringLiteral("T= not found"));
     thread.run([&] { server.reset(); });
 }
 
