@@ -272,9 +272,11 @@ void RecordingService::outboxFailed(const RuntimeError& error)
 
 void RecordingService::unrecorded(const OutboxEntry& entry, const QString& cause)
 {
+    // The value right after the port, where the box's cut of a long line
+    // (a data file's path, an engine's text) cannot reach it.
     const QString line = hhmmss(entry.stamp) + QLatin1Char(' ') + m_m.Mensajes(76, 1) +
-                         QStringLiteral(": ") + QString::number(entry.Puert) + QLatin1Char(' ') +
-                         cause + QStringLiteral(" = ") + entry.Valor;
+                         QStringLiteral(": ") + QString::number(entry.Puert) +
+                         QStringLiteral(" = ") + entry.Valor + QLatin1Char(' ') + cause;
     m_log.append(line);
     fileLine(entry.stamp.toString(QStringLiteral("yyyy-MM-dd ")) + line);
 }

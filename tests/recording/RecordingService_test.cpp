@@ -124,21 +124,26 @@ TEST_F(RecordingServiceTest, AReadingThatCannotBeRecordedIsLoggedWithItsValueAnd
     } cases[] = {
         {u"F9"_s, u"M1"_s, u"no existe el directorio "_s + m.RutaDatos + u"F9"_s},
         {u"F1"_s, u"M9"_s, u"no existe el directorio "_s + m.RutaDatos + u"F1"_s + sep + u"M9"_s},
+        // A path longer than the box's line: the value is still in the line.
+        {u"F"_s + QString(130, u'x'), u"M1"_s,
+         u"no existe el directorio "_s + m.RutaDatos + u"F"_s + QString(130, u'x')},
     };
     auto s = service(unrecorded);
     for (const auto& c : cases)
         s->keep(entry(c.forma, c.maqui, u"12.5"_s));
     s->flush();
-    ASSERT_TRUE(dealtWith(*s, 2));
+    ASSERT_TRUE(dealtWith(*s, 3));
+    for (const auto& line : log.lines())
+        EXPECT_TRUE(line.contains(u"= 12.5"_s)) << line.toStdString();
     for (const auto& c : cases) {
-        const QString expected = u"07:04:09 No grabado, puerto: 4 "_s + c.cause + u" = 12.5"_s;
+        const QString expected = u"07:04:09 No grabado, puerto: 4 = 12.5 "_s + c.cause;
         EXPECT_TRUE(
             log.lines().contains(expected.leftJustified(RecordingLog::kLineWidth, u' ', true)))
             << log.lines().join(u"\n"_s).toStdString();
         EXPECT_TRUE(fileText(unrecorded.path()).contains(u"2026-03-05 "_s + expected + u"\n"_s));
     }
-    EXPECT_EQ(s->quarantinedCount(), 2);
-    EXPECT_EQ(s->quarantine().rowCount(), 2);
+    EXPECT_EQ(s->quarantinedCount(), 3);
+    EXPECT_EQ(s->quarantine().rowCount(), 3);
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
@@ -183,9 +188,9 @@ TEST_F(RecordingServiceTest, AFullOutboxKeepsNothingMoreAndSaysSoOnce)
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_TRUE(ui.boxes[0].text.contains(u"full"_s));
     const QString file = fileText(unrecorded.path());
-    EXPECT_TRUE(file.contains(u"= 2\n"_s));
-    EXPECT_TRUE(file.contains(u"= 3\n"_s));
-    EXPECT_FALSE(file.contains(u"= 1\n"_s));
+    EXPECT_TRUE(file.contains(u"= 2 "_s));
+    EXPECT_TRUE(file.contains(u"= 3 "_s));
+    EXPECT_FALSE(file.contains(u"= 1 "_s));
 }
 
 TEST_F(RecordingServiceTest, ALogLineThatCanBeWrittenNowhereRaisesTheAlarmOnce)
