@@ -127,8 +127,13 @@ Result<QVariant> ConfigRowWriter::valueForColumn(const QString& field, const QVa
     }
 
     const bool isClock = name == QLatin1String("Reloj");
-    const qlonglong minimum = isClock || column->table == Table::Clocks ? 0 : -2147483647LL - 1;
-    const qlonglong maximum = isClock ? 10 : 2147483647LL;
+    // The acquisition reads a start and a length as 16-bit numbers: one
+    // beyond them would be stored and then refuse every start.
+    const bool isOffset = name == QLatin1String("Inici") || name == QLatin1String("Longi");
+    const qlonglong minimum = isClock || column->table == Table::Clocks ? 0
+                              : isOffset                                ? -32768
+                                                                        : -2147483647LL - 1;
+    const qlonglong maximum = isClock ? 10 : isOffset ? 32767 : 2147483647LL;
     const auto overflow = [&](const QString& shown) {
         return valueError(ErrorNumber::Overflow,
                           QStringLiteral("Overflow: ") + name +

@@ -214,6 +214,12 @@ TEST_F(PortSaveTest, AFailedSaveIsReportedAndWritesNothing)
     } cases[] = {
         {"start beyond a whole number", [](PortBoxes& b) { b.Inici = QStringLiteral("1e12"); },
          "HtmlCanal. CmdAceptar.\n\n6.- Overflow: Inici"},
+        {"start the acquisition would refuse",
+         [](PortBoxes& b) { b.Inici = QStringLiteral("40000"); },
+         "HtmlCanal. CmdAceptar.\n\n6.- Overflow: Inici takes a whole number from -32768 to 32767"},
+        {"length the acquisition would refuse",
+         [](PortBoxes& b) { b.Longi = QStringLiteral("-32769"); },
+         "HtmlCanal. CmdAceptar.\n\n6.- Overflow: Longi"},
         {"clock beyond 10", [](PortBoxes& b) { b.Reloj = QStringLiteral("99"); },
          "HtmlCanal. CmdAceptar.\n\n6.- Overflow: Reloj"},
         {"description too long for its column",
