@@ -13,6 +13,7 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -141,6 +142,10 @@ void HtmlCanal::buildControls()
     m_DBGrid1->verticalHeader()->setVisible(false);
     m_DBGrid1->verticalHeader()->setDefaultSectionSize(m_DBGrid1->fontMetrics().height() + 6);
     m_DBGrid1->horizontalHeader()->setHighlightSections(false);
+    // Tab leaves the list for the next control rather than walk its cells.
+    m_DBGrid1->setTabKeyNavigation(false);
+    m_DBGrid1->installEventFilter(this);
+    m_DBGrid1->viewport()->installEventFilter(this);
     connect(m_DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) { gridRowChanged(current.row()); });
 
@@ -242,8 +247,38 @@ void HtmlCanal::cmdCancelar_Click()
     reject();
 }
 
+void HtmlCanal::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 bool HtmlCanal::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_DBGrid1 || watched == m_DBGrid1->viewport()) {
+        // Only a person's move to a row fills the box: a click or a key
+        // that moves in the list, never the row the grid makes current as
+        // it takes the focus.
+        switch (event->type()) {
+        case QEvent::FocusIn:
+            m_personMovesInGrid = false;
+            break;
+        case QEvent::MouseButtonPress:
+            m_personMovesInGrid = true;
+            break;
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            m_personMovesInGrid = key != Qt::Key_Tab && key != Qt::Key_Backtab;
+            break;
+        }
+        default:
+            break;
+        }
+        return QDialog::eventFilter(watched, event);
+    }
     if (event->type() == QEvent::FocusIn) {
         // Coming back to the form (after a box it showed, or from another
         // window) is not a box taking the focus.
@@ -295,7 +330,7 @@ void HtmlCanal::pickerGotFocus(const KeyBox& picker)
 
 void HtmlCanal::gridRowChanged(int row)
 {
-    if (m_gridFilling)
+    if (m_gridFilling || !m_personMovesInGrid)
         return;
     const std::optional<PickerTable> active = m_pickers.TablaActiva();
     const std::optional<QString> text = m_pickers.pickedText(row);

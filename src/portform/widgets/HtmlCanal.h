@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QList>
 
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -52,6 +53,9 @@ public:
     MasterPickers& pickers() { return m_pickers; }
 
 protected:
+    // Esc does nothing: the form's edits are only ever thrown away by its
+    // cancel button.
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -100,6 +104,9 @@ private:
     // True while a picker fills the grid and selects its row: those moves
     // are the grid's own, not the person's, and fill no box.
     bool m_gridFilling = false;
+    // Whether the grid's last input was a person's move in the list (a
+    // click, a key other than Tab), since it last took the focus.
+    bool m_personMovesInGrid = false;
 };
 
 } // namespace telvar

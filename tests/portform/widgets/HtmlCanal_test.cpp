@@ -176,12 +176,21 @@ TEST_F(HtmlCanalTest, PickersListFillAndLeaveTheOtherBoxesAlone)
     EXPECT_EQ(estac->text(), QStringLiteral("EST01"));
     // The grid follows its box in the tab order.
     EXPECT_EQ(estac->nextInFocusChain(), grid);
+    // Tabbing through the grid leaves the station as it is and reaches the
+    // machine box: the row the grid makes current as it takes the focus is
+    // no person's move.
+    QTest::keyClick(estac, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), grid);
+    EXPECT_EQ(estac->text(), QStringLiteral("EST01"));
+    QTest::keyClick(grid, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), child<QLineEdit>(*form, "txtMaqui"));
+    EXPECT_EQ(estac->text(), QStringLiteral("EST01"));
 
     // A free-text box hides the section; the picker stays the active one.
     enter(child<QLineEdit>(*form, "txtIdent"));
     EXPECT_FALSE(grid->isVisible());
     EXPECT_FALSE(heading->isVisible());
-    EXPECT_EQ(form->pickers().TablaActiva(), PickerTable::EXU);
+    EXPECT_EQ(form->pickers().TablaActiva(), PickerTable::MXE);
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
@@ -195,6 +204,16 @@ TEST_F(HtmlCanalTest, SavingWritesTheRowAndCancellingLeavesIt)
         EXPECT_EQ(form->result(), QDialog::Rejected);
     }
     EXPECT_EQ(stored(7, "Descr"), QStringLiteral("Diámetro"));
+    {
+        // Esc throws nothing away: the form stays with its edits.
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        auto* descr = child<QLineEdit>(*form, "txtDescr");
+        descr->setText(QStringLiteral("Editada"));
+        QTest::keyClick(descr, Qt::Key_Escape);
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(descr->text(), QStringLiteral("Editada"));
+    }
     {
         auto form = open(7);
         ASSERT_TRUE(form);
