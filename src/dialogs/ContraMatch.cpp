@@ -7,6 +7,7 @@
 #include <QThread>
 #include <atomic>
 #include <crypt.h>
+#include <iconv.h>
 #include <limits>
 #include <memory>
 
@@ -113,10 +114,12 @@ std::optional<QString> encodeDigits(const QString& password, int k)
         return std::nullopt;
     QString encoded;
     encoded.reserve(password.size() * 3 + 1);
-    for (qsizetype j = password.size(); j >= 1; --j) {
-        const char16_t code = password.at(j - 1).unicode();
-        if (code > 0xFF)
-            return std::nullopt;
+    const std::optional<QByteArray> bytes = toCp1252(password);
+    // One byte a character, or the positions would not be the characters'.
+    if (!bytes || bytes->size() != password.size())
+        return std::nullopt;
+    for (qsizetype j = bytes->size(); j >= 1; --j) {
+        const auto code = static_cast<unsigned char>(bytes->at(j - 1));
         const long long value = static_cast<long long>(code) + 2LL * k * j;
         if (value > std::numeric_limits<qint16>::max())
             return std::nullopt;
@@ -133,16 +136,41 @@ bool bcryptMatches(const QString& typed, const QString& hash)
     if (!cost || *cost < 4 || *cost > kMaxBcryptCost)
         return false;
     const QByteArray setting = hash.toLatin1();
-    const QByteArray phrase = typed.toUtf8();
     // bcrypt reads a password up to its first NUL byte.
-    if (phrase.contains('\0'))
+    if (typed.contains(QChar(0)))
         return false;
-    auto data = std::make_unique<crypt_data>();
-    const char* result = crypt_r(phrase.constData(), setting.constData(), data.get());
-    // libxcrypt marks a failure with a result beginning with '*'.
-    if (!result || result[0] == '*')
-        return false;
-    return sameBytes(QByteArray(result), setting);
+    const auto verifies = [&setting](const QByteArray& phrase) {
+        auto data = std::make_unique<crypt_data>();
+        const char* result = crypt_r(phrase.constData(), setting.constData(), data.get());
+        // libxcrypt marks a failure with a result beginning with '*'.
+        return result && result[0] != '*' && sameBytes(QByteArray(result), setting);
+    };
+    const QByteArray utf8 = typed.toUtf8();
+    if (verifies(utf8))
+        return true;
+    // The same bytes need not be tried twice (an ASCII password).
+    const std::optional<QByteArray> ansi = toCp1252(typed);
+    return ansi && *ansi != utf8 && verifies(*ansi);
+}
+
+std::optional<QByteArray> toCp1252(const QString& text)
+{
+    QByteArray utf8 = text.toUtf8();
+    iconv_t converter = iconv_open("CP1252", "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return std::nullopt;
+    QByteArray out(utf8.size(), Qt::Uninitialized);
+    char* in = utf8.data();
+    std::size_t inLeft = static_cast<std::size_t>(utf8.size());
+    char* at = out.data();
+    std::size_t outLeft = static_cast<std::size_t>(out.size());
+    const std::size_t done = iconv(converter, &in, &inLeft, &at, &outLeft);
+    iconv_close(converter);
+    // A character without a cp1252 byte stops the conversion.
+    if (done == static_cast<std::size_t>(-1) || inLeft != 0)
+        return std::nullopt;
+    out.resize(out.size() - static_cast<qsizetype>(outLeft));
+    return out;
 }
 
 QString ContraMatch(const QString& TryContra, const QString& Hash, const QString& Rango)

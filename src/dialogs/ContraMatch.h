@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <optional>
 
@@ -21,16 +22,24 @@ StoredPasswordForm storedPasswordForm(const QString& stored);
 // and is never run.
 inline constexpr int kMaxBcryptCost = 16;
 
+// The password's bytes in the Windows ANSI code page the stored passwords
+// come from (cp1252: "€" is 128, "’" 146); std::nullopt when a character
+// has none.
+std::optional<QByteArray> toCp1252(const QString& text);
+
 // The encoded-digits form of password with key digit k (0 to 9): for the
-// j-th character (from 1) the number code + 2 * k * j, its last three
-// decimal digits zero-padded, groups written last character first, then k.
-// std::nullopt when a character has no 8-bit code or a number leaves the
-// 16-bit range the encoding is computed in: such a password has no
-// encoding and matches nothing.
+// j-th character (from 1) the number code + 2 * k * j, where code is the
+// character's byte in cp1252, its last three decimal digits zero-padded,
+// groups written last character first, then k. std::nullopt when a
+// character has no cp1252 byte or a number leaves the 16-bit range the
+// encoding is computed in: such a password has no encoding and matches
+// nothing.
 std::optional<QString> encodeDigits(const QString& password, int k);
 
-// Whether typed verifies against a bcrypt hash, with libxcrypt. A hash that
-// is malformed or whose cost is above kMaxBcryptCost gives false at once.
+// Whether typed verifies against a bcrypt hash, with libxcrypt: its UTF-8
+// bytes, then (a hash made by a Windows program) its cp1252 bytes. A hash
+// that is malformed or whose cost is above kMaxBcryptCost gives false at
+// once.
 // Runs on the calling thread.
 bool bcryptMatches(const QString& typed, const QString& hash);
 

@@ -11,15 +11,19 @@ namespace {
 
 // A bcrypt hash of password made by libxcrypt with prefix ("$2a$", ...)
 // and cost.
-QString bcryptHash(const QString& password, const char* prefix, int cost)
+QString bcryptHashOfBytes(const QByteArray& clear, const char* prefix, int cost)
 {
     char salt[CRYPT_GENSALT_OUTPUT_SIZE];
     EXPECT_NE(crypt_gensalt_rn(prefix, cost, nullptr, 0, salt, sizeof salt), nullptr);
     auto data = std::make_unique<crypt_data>();
-    const QByteArray clear = password.toUtf8();
     const char* hash = crypt_r(clear.constData(), salt, data.get());
     EXPECT_TRUE(hash && hash[0] != '*');
     return QString::fromLatin1(hash);
+}
+
+QString bcryptHash(const QString& password, const char* prefix, int cost)
+{
+    return bcryptHashOfBytes(password.toUtf8(), prefix, cost);
 }
 
 // The encoded-digits form written out independently: v(j) = code + 2*k*j,
@@ -108,6 +112,32 @@ TEST(ContraMatchTest, AHashBeyondTheCostBoundOrMalformedNeverMatchesAndNeverRuns
     EXPECT_EQ(ContraMatch(QStringLiteral("clave"), broken, QString()), QStringLiteral("N"));
     // A password holding NUL is not cut short at it.
     EXPECT_FALSE(bcryptMatches(QStringLiteral("clave") + QChar(0) + QStringLiteral("x"), hash));
+}
+
+// Passwords stored by a Windows program: encoded digits count the
+// characters of the ANSI code page, and a hash may be of its bytes.
+TEST(ContraMatchTest, PasswordsBeyondAsciiMatchInTheWindowsCodePage)
+{
+    const QString typed = QStringLiteral("\u20ACuro\u2019s");
+    // cp1252: the euro sign is 128, the right quote 146.
+    const QByteArray ansi = QByteArray("\x80uro\x92s");
+    ASSERT_EQ(toCp1252(typed), ansi);
+    QString stored;
+    for (qsizetype j = ansi.size(); j >= 1; --j)
+        stored += QStringLiteral("%1").arg(
+            (static_cast<unsigned char>(ansi.at(j - 1)) + 2 * 3 * int(j)) % 1000, 3, 10,
+            QLatin1Char('0'));
+    stored += QStringLiteral("3");
+    EXPECT_EQ(ContraMatch(typed, stored, {}), QStringLiteral("Y"));
+    EXPECT_EQ(ContraMatch(QStringLiteral("euro's"), stored, {}), QStringLiteral("N"));
+
+    // A bcrypt hash of the UTF-8 bytes and one of the cp1252 bytes.
+    EXPECT_TRUE(bcryptMatches(typed, bcryptHash(typed, "$2b$", 4)));
+    EXPECT_TRUE(bcryptMatches(typed, bcryptHashOfBytes(ansi, "$2a$", 4)));
+    EXPECT_FALSE(bcryptMatches(QStringLiteral("euro's"), bcryptHashOfBytes(ansi, "$2a$", 4)));
+    // A character without a cp1252 byte has no encoding.
+    EXPECT_EQ(toCp1252(QStringLiteral("\u4E2D")), std::nullopt);
+    EXPECT_EQ(encodeDigits(QStringLiteral("\u4E2D"), 3), std::nullopt);
 }
 
 TEST(ContraMatchTest, AnEncodingThatLeavesSixteenBitsHasNoResult)
