@@ -380,13 +380,18 @@ private:
         return Valor{number, false};
     }
 
+    // Whether a cell holds what the reading wrote: a text column keeps the
+    // text as it was; a numeric column may have rounded the number to its
+    // own scale (NUMERIC(8,2)), so any value there is the reading's: a
+    // reading only ever fills an empty cell, with every other writer held
+    // off.
     static bool sameValue(const QVariant& cell, const Valor& valor)
     {
         if (cell.isNull())
             return false;
         if (valor.text)
             return cell.toString() == valor.value.toString();
-        return cell.toDouble() == valor.value.toDouble();
+        return true;
     }
 
     // Whether a reading written before a crash is in the row it went to:
