@@ -2,9 +2,11 @@
 #include "support/ManualClock.h"
 
 #include <QCoreApplication>
+#include <QTest>
 #include <array>
 #include <gtest/gtest.h>
 #include <ostream>
+#include <string>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -307,6 +309,42 @@ TEST(PollingClocksTest, ItsTimerHandlesTicksThatAreDue)
     for (int round = 0; round < 1000 && h.m_cycles.empty(); ++round)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     EXPECT_EQ(h.m_cycles, (std::vector<Cycle>{{1min, 1}}));
+}
+
+TEST(PollingClocksTest, ItsTimerKeepsTickingThroughTicksThatStartNoCycle)
+{
+    // Only the scheduler's own timer handles ticks here. It is armed for the
+    // Clock's time of the next tick, so with the manual clock held one
+    // millisecond short of that tick the real timer fires a millisecond
+    // later, finds nothing due and arms itself again; once the test moves the
+    // clock past the tick, the next firing handles it. A tick that does not
+    // reach the interval must leave the timer armed too, or a clock of two
+    // minutes or more counts once and never polls.
+    for (const int intervalo : {2, 3, 5}) {
+        SCOPED_TRACE("interval " + std::to_string(intervalo));
+        ManualClock time;
+        PollingClocks clocks(time);
+        int cycles = 0;
+        QObject::connect(&clocks, &PollingClocks::cycleDue, &clocks, [&](int reloj) {
+            ++cycles;
+            clocks.cycleFinished(reloj);
+        });
+        clocks.setIntervalo(4, intervalo);
+        clocks.enable(4); // ticks at 1:00, 2:00, ...
+        time.advance(2min - 1ms);
+        // Switching on a timer that is on keeps its minute; the timer is
+        // armed again, for the tick of 1:00 that is due.
+        clocks.enable(4);
+        for (int tick = 1; tick <= 2 * intervalo; ++tick) {
+            const bool handled =
+                QTest::qWaitFor([&] { return cycles * intervalo + clocks.cuenta(4) >= tick; });
+            ASSERT_TRUE(handled) << "tick " << tick << " was never handled";
+            EXPECT_EQ(cycles, tick / intervalo) << "after tick " << tick;
+            EXPECT_EQ(clocks.cuenta(4), tick % intervalo) << "after tick " << tick;
+            EXPECT_TRUE(clocks.isEnabled(4));
+            time.advance(1min);
+        }
+    }
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include "support/ScriptedPageLoader.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -214,6 +215,99 @@ TEST_F(PollingCycleTest, AnEmptyPageIsAskedForAgainByTheNextPortOnIt)
     EXPECT_EQ(loader.requests().size(), 2);
     EXPECT_EQ(readPuerts(), (QList<int>{2, 3}));
     EXPECT_EQ(finished, 1);
+}
+
+TEST_F(PollingCycleTest, AnAddressThatStaysEmptyIsAskedForOncePerPortAndTheCycleGoesOn)
+{
+    // Ports 1 to 3 read a station that answers every page empty, port 4
+    // another station. Each port on the empty address asks for it once, one
+    // after the other (the next port asks again only once the page it shares
+    // has come back empty), and then the cycle reads port 4 and ends.
+    struct Case {
+        const char* name;
+        PageOutcome outcome;
+        bool otherStationFirst;
+        // Reports of the empty address: one per port for a page that cannot
+        // be loaded, none for a page that merely came back empty.
+        qsizetype reports;
+    };
+    const Case cases[] = {
+        {"empty body, port 4's page first", PageOutcome::Complete, true, 0},
+        {"empty body, port 4's page last", PageOutcome::Complete, false, 0},
+        {"timed out", PageOutcome::TimedOut, true, 0},
+        {"unreachable", PageOutcome::Unreachable, false, 0},
+        {"cannot be loaded", PageOutcome::Failed, true, 3},
+    };
+    const QString dead = QStringLiteral("http://dead/p.html");
+    const QString live = QStringLiteral("http://live/p.html");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPageLoader fresh;
+        RecordingCheck seen;
+        RecordingInteraccion boxes;
+        AcquisitionDisplay shown;
+        int ended = 0;
+        const QList<PollingCycle::Port> list{{1, port(1, dead), {}},
+                                             {2, port(2, dead), {}},
+                                             {3, port(3, dead), {}},
+                                             {4, port(4, live), {}}};
+        auto run = std::make_shared<PollingCycle>(
+            3, list, PollingCycle::Services{m, boxes, fresh, shown, seen, clock}, [&] { ++ended; });
+        wire(fresh, run);
+        run->begin();
+
+        const auto loadsOf = [&](const QString& url) {
+            const QList<ScriptedPageLoader::Request> made = fresh.requests();
+            return std::count_if(made.cbegin(), made.cend(),
+                                 [&](const auto& r) { return r.url == url; });
+        };
+        const auto serveLive = [&] {
+            for (const auto& r : fresh.pending()) {
+                if (r.url == live)
+                    fresh.complete(r.ticket, page(QStringLiteral("T=4.44")));
+            }
+        };
+        if (c.otherStationFirst) {
+            serveLive();
+            // Port 4 waits for the ports before it.
+            EXPECT_TRUE(seen.readings.isEmpty());
+        }
+        // The empty address is served as long as it is asked for, up to
+        // more loads than ports: a cycle that kept asking would go past.
+        for (int round = 0; round < 10; ++round) {
+            QList<ScriptedPageLoader::Request> waiting;
+            for (const auto& r : fresh.pending()) {
+                if (r.url == dead)
+                    waiting.append(r);
+            }
+            if (waiting.isEmpty())
+                break;
+            // One load of the address at a time, and the cycle awaits it.
+            EXPECT_EQ(waiting.size(), 1) << "round " << round;
+            EXPECT_EQ(ended, 0) << "the cycle ended before the load of round " << round;
+            LoadedPage empty = page(QString(), c.outcome);
+            if (c.outcome == PageOutcome::Failed)
+                empty.error = RuntimeError{1, QStringLiteral("libcurl"),
+                                           QStringLiteral("Unsupported protocol")};
+            for (const auto& r : waiting)
+                fresh.complete(r.ticket, empty);
+        }
+        if (!c.otherStationFirst)
+            serveLive();
+
+        EXPECT_EQ(loadsOf(dead), 3);
+        EXPECT_EQ(loadsOf(live), 1);
+        EXPECT_TRUE(fresh.pending().isEmpty());
+        EXPECT_EQ(ended, 1);
+        EXPECT_TRUE(run->isFinished());
+        ASSERT_EQ(seen.readings.size(), 1);
+        EXPECT_EQ(seen.readings[0].Puert, 4);
+        EXPECT_EQ(seen.readings[0].reading, QStringLiteral("4.44"));
+        EXPECT_EQ(boxes.boxes.size(), c.reports);
+        // A page that came back empty is a page without the identifier.
+        EXPECT_EQ(shown.text(Field::lblStatus),
+                  c.reports == 0 ? QStringLiteral("T= not found") : QString());
+    }
 }
 
 TEST_F(PollingCycleTest, NotFoundAndBlankReadingsAreNotHandedOn)

@@ -1,13 +1,23 @@
+#include "acquisition/AcquisitionDisplay.h"
+#include "acquisition/PollingCycle.h"
+#include "acquisition/Puertos.h"
 #include "common/ErrorNumbers.h"
 #include "common/Modulo1.h"
+#include "config/ConfigDatabase.h"
+#include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "database/Connection.h"
 #include "database/EngineLayer.h"
 #include "database/SqlDialect.h"
 #include "recording/GrabaQLTR.h"
+#include "recording/ReadingRecorder.h"
+#include "recording/ReadingsModel.h"
+#include "recording/RecordingLog.h"
+#include "recording/RecordingService.h"
 #include "support/ManualClock.h"
 #include "support/PostgresTestServer.h"
 #include "support/RecordingInteraccion.h"
+#include "support/ScriptedPageLoader.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,10 +29,15 @@
 #include <QThread>
 #include <QVariant>
 #include <chrono>
+#include <condition_variable>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <latch>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <ostream>
+#include <sqlite3.h>
 #include <thread>
 
 using namespace Qt::Literals::StringLiterals;
@@ -121,6 +136,71 @@ private:
     test::PostgresSettings m_settings;
     QString m_base;
     bool m_created = false;
+};
+
+// Shows when a thread of the test's waits for a lock that another connection
+// holds on an SQLite file. SQLite shows no waiter from outside, but a
+// connection that finds the lock taken runs its busy handler, which sleeps
+// through the connection's VFS between attempts. While a watch lives, the
+// default VFS is one that hands every call to the usual one and notes the
+// sleeps of the watched thread: its first sleep is the wait beginning.
+class LockWaitWatch final {
+public:
+    LockWaitWatch()
+    {
+        const std::lock_guard lock(s_mutex);
+        s_waited = false;
+        s_done = false;
+        if (!s_base) {
+            s_base = sqlite3_vfs_find(nullptr);
+            s_vfs = *s_base;
+            s_vfs.pNext = nullptr;
+            s_vfs.zName = "telvar-test-lock-wait";
+            s_vfs.xSleep = &LockWaitWatch::sleep;
+        }
+        EXPECT_EQ(sqlite3_vfs_register(&s_vfs, 1), SQLITE_OK);
+    }
+    ~LockWaitWatch() { sqlite3_vfs_unregister(&s_vfs); }
+    LockWaitWatch(const LockWaitWatch&) = delete;
+    LockWaitWatch& operator=(const LockWaitWatch&) = delete;
+
+    // Called on the thread to watch.
+    static void watchThisThread() { t_watched = true; }
+    // The watched thread has ended its work.
+    void threadDone()
+    {
+        const std::lock_guard lock(s_mutex);
+        s_done = true;
+        s_changed.notify_all();
+    }
+    // Blocks until the watched thread sleeps waiting for a lock or is done;
+    // whether it waited.
+    bool waitUntilWaitingOrDone()
+    {
+        std::unique_lock lock(s_mutex);
+        s_changed.wait(lock, [] { return s_waited || s_done; });
+        return s_waited;
+    }
+
+private:
+    static int sleep(sqlite3_vfs*, int microseconds)
+    {
+        if (t_watched) {
+            const std::lock_guard lock(s_mutex);
+            s_waited = true;
+            s_changed.notify_all();
+        }
+        return s_base->xSleep(s_base, microseconds);
+    }
+
+    static inline std::mutex s_mutex;
+    static inline std::condition_variable s_changed;
+    static inline bool s_waited = false;
+    static inline bool s_done = false;
+    // Kept for the whole run: a connection keeps its VFS to its end.
+    static inline sqlite3_vfs* s_base = nullptr;
+    static inline sqlite3_vfs s_vfs{};
+    static inline thread_local bool t_watched = false;
 };
 
 // Where a reading goes in the tests.
@@ -410,6 +490,144 @@ TEST_P(GrabaQLTRTest, ATextColumnTakesTheReadingAsTypedANumericOneItsLeadingNumb
     }
 }
 
+// A recording that keeps what the reading check hands it.
+class KeptReadings final : public ReadingSink {
+public:
+    void keep(OutboxEntry entry) override { kept.append(std::move(entry)); }
+    QList<OutboxEntry> kept;
+};
+
+// A port whose format, machine or product is configured as "@" and a marker
+// takes that one from the text at the marker in its page; the others stay as
+// configured. The reading check hands the recording an entry for the data
+// table the three name.
+struct MarkerCase {
+    const char* what;
+    // The port's configured format, machine and product.
+    const char* forma;
+    const char* maqui;
+    const char* produ;
+    // Where its reading goes, as the grid shows it and the recording writes it.
+    Target expected;
+};
+
+TEST_P(GrabaQLTRTest, EachPageMarkerNamesItsOwnPartOfWhereAReadingIsRecorded)
+{
+    const MarkerCase cases[] = {
+        {"no marker", "F1", "M1", "P1", {u"F1"_s, u"M1"_s, u"P1"_s}},
+        {"the format alone", "@F:", "M1", "P1", {u"FRM9"_s, u"M1"_s, u"P1"_s}},
+        {"the machine alone", "F1", "@M:", "P1", {u"F1"_s, u"MAQ7"_s, u"P1"_s}},
+        {"the product alone", "F1", "M1", "@P:", {u"F1"_s, u"M1"_s, u"PRD3"_s}},
+        {"all three", "@F:", "@M:", "@P:", {u"FRM9"_s, u"MAQ7"_s, u"PRD3"_s}},
+    };
+    // Every page names all three, in another order than the port's fields,
+    // whichever of them the port reads at a marker; the reading and each
+    // marker's value are the four characters after it.
+    const QString pageText = u"<p>P:PRD3 T=12.5 M:MAQ7 F:FRM9</p>"_s;
+
+    // The configuration: port k + 1 for case k, on clock 1.
+    test::ConfigFixture installation;
+    QList<test::FixturePort> ports;
+    for (int k = 0; k < static_cast<int>(std::size(cases)); ++k)
+        ports.append({k + 1, u"Puerto"_s, u"E1"_s, 1});
+    const QString config =
+        installation.createConfig(u"TLVConf.mdb"_s, test::ConfigFixture::fixtureKeyWidths(), ports);
+    installation.writeTLVDirec({config});
+    {
+        auto cn = installation.openDatabase(config);
+        ASSERT_TRUE(cn);
+        ASSERT_TRUE(cn->exec(u"UPDATE HTMCONFI SET WebPg = 'http://st/' || Puert, Ident = 'T=', "
+                             "Inici = 1, Longi = 4, Carac = 'C1', Opera = 'OPER01'"_s)
+                        .ok());
+        for (int k = 0; k < static_cast<int>(std::size(cases)); ++k) {
+            const MarkerCase& c = cases[k];
+            ASSERT_TRUE(cn->exec(u"UPDATE HTMCONFI SET Forma = ?, Maqui = ?, Produ = ? "
+                                 "WHERE Puert = ?"_s,
+                                 {QString::fromLatin1(c.forma), QString::fromLatin1(c.maqui),
+                                  QString::fromLatin1(c.produ), k + 1})
+                            .ok());
+        }
+    }
+    ConfigDatabase configDatabase(installation.m, installation.ui);
+    ASSERT_EQ(configDatabase.Reinicia(), ReiniciaOutcome::Done);
+
+    test::ConfigFixture::fillMessages(m);
+    ReadingsModel readings(m);
+    RecordingLog recordingLog;
+    KeptReadings recording;
+    ReadingRecorder check(m, ui, configDatabase.RsConfBusca(), readings, recordingLog, recording,
+                          nullptr);
+
+    for (int k = 0; k < static_cast<int>(std::size(cases)); ++k) {
+        const MarkerCase& c = cases[k];
+        SCOPED_TRACE(c.what);
+        const int puert = k + 1;
+        createTable(c.expected);
+
+        // The port as the acquisition builds it, polled by one cycle whose
+        // readings go to the check.
+        const std::optional<ConfigRow> row = configDatabase.RsConfBusca().find(puert);
+        ASSERT_TRUE(row);
+        const Result<TPuerto> port = buildTPuerto(*row);
+        ASSERT_TRUE(port.ok());
+        test::ScriptedPageLoader loader;
+        AcquisitionDisplay display;
+        auto cycle = std::make_shared<PollingCycle>(
+            1, QList<PollingCycle::Port>{{puert, port.value(), Limites{0, 100}}},
+            PollingCycle::Services{m, ui, loader, display, check, clock}, nullptr);
+        QObject::connect(&loader, &PageLoader::pageLoaded, &loader,
+                         [&](PageLoader::Ticket ticket, const LoadedPage& page) {
+                             cycle->pageLoaded(ticket, page);
+                         });
+        cycle->begin();
+        ASSERT_EQ(loader.pending().size(), 1);
+        loader.complete(loader.pending()[0].ticket,
+                        LoadedPage{{}, PageOutcome::Complete, pageText, 200, std::nullopt});
+        ASSERT_TRUE(cycle->isFinished());
+        EXPECT_TRUE(ui.boxes.isEmpty());
+
+        // The labels show what the page's markers named, and only that.
+        const auto named = [&](const char* configured, const QString& value) {
+            return configured[0] == '@' ? value : QString();
+        };
+        EXPECT_EQ(display.text(AcquisitionDisplay::Field::lblFormato),
+                  named(c.forma, c.expected.forma));
+        EXPECT_EQ(display.text(AcquisitionDisplay::Field::lblMaquina),
+                  named(c.maqui, c.expected.maqui));
+        EXPECT_EQ(display.text(AcquisitionDisplay::Field::lblProducto),
+                  named(c.produ, c.expected.produ));
+
+        ASSERT_EQ(readings.rowCount(), k + 1);
+        const ReadingRow& shown = readings.reading(0);
+        EXPECT_EQ(shown.tag, ReadingRecorder::displayTag(1, puert));
+        EXPECT_EQ(shown.Formato, c.expected.forma);
+        EXPECT_EQ(shown.Maquina, c.expected.maqui);
+        EXPECT_EQ(shown.Producto, c.expected.produ);
+        EXPECT_EQ(shown.reading, u"12.5"_s);
+        EXPECT_EQ(shown.Marca, QString());
+
+        ASSERT_EQ(recording.kept.size(), k + 1);
+        OutboxEntry entry = recording.kept.last();
+        EXPECT_EQ(entry.Puert, puert);
+        EXPECT_EQ(entry.Forma, c.expected.forma);
+        EXPECT_EQ(entry.Maqui, c.expected.maqui);
+        EXPECT_EQ(entry.Produ, c.expected.produ);
+        EXPECT_EQ(entry.Valor, u"12.5"_s);
+
+        // And it is written into the data table they name.
+        entry.id = puert;
+        const LoteResult written = graba->grabarLote({entry});
+        EXPECT_EQ(written.recorded, QList<qint64>{puert});
+        EXPECT_TRUE(written.refused.isEmpty());
+        EXPECT_FALSE(written.retry.has_value());
+        const auto got = rows(c.expected);
+        ASSERT_EQ(got.size(), 1);
+        EXPECT_EQ(got[0][u"c1"_s].toDouble(), 12.5);
+        EXPECT_EQ(got[0][u"operador"_s].toString(), u"OPER01"_s);
+    }
+    EXPECT_TRUE(recordingLog.lines().isEmpty());
+}
+
 TEST_P(GrabaQLTRTest, AReadingBeyondTheRangeOfANumberIsRefusedForANumericColumn)
 {
     createTable();
@@ -589,17 +807,27 @@ TEST_P(GrabaQLTRTest, AReadingThatWaitedSeesTheRowTheOtherWriterCommitted)
                            {stamp(clock.now())})
                     .ok());
 
+    std::optional<LockWaitWatch> watch;
+    if (sqlite())
+        watch.emplace();
     Result<CodeErr> result = RuntimeError{};
     std::thread router([&] {
-        GrabaQLTR second(m, clock);
-        second.setLockWait(60s);
-        result =
-            second.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C2"_s, u"OPER01"_s, u"7"_s});
+        if (watch)
+            LockWaitWatch::watchThisThread();
+        {
+            GrabaQLTR second(m, clock);
+            second.setLockWait(60s);
+            result = second.grabar(
+                LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C2"_s, u"OPER01"_s, u"7"_s});
+        }
+        if (watch)
+            watch->threadDone();
     });
     if (sqlite()) {
-        // SQLite shows no waiter from outside: give the other thread a
-        // moment to reach its wait (the outcome is the same either way).
-        QThread::msleep(200);
+        // The lock is held until the second writer has found it taken and
+        // begun to wait (or has ended without ever waiting, which fails).
+        EXPECT_TRUE(watch->waitUntilWaitingOrDone())
+            << "the second writer never waited for the lock";
     } else {
         auto watcher = openData();
         bool waiting = false;
