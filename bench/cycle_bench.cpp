@@ -625,8 +625,7 @@ CycleFigures runCycles(Installation& installation, const std::vector<PortRow>& r
     HttpPageLoader loader;
     SystemClock clock;
     CountingCheck readings;
-    Acquisition acquisition(installation.m, ui, config, loader, clock);
-    acquisition.setReadingCheck(&readings);
+    Acquisition acquisition(installation.m, ui, config, loader, clock, readings);
     acquisition.cmdAbre_Click();
     if (!acquisition.isRunning())
         die(QStringLiteral("the acquisition did not start"));
@@ -777,8 +776,7 @@ void benchIdle(Installation& installation, const Simulator& simulator, int idleS
     HttpPageLoader loader;
     SystemClock clock;
     CountingCheck readings;
-    Acquisition acquisition(installation.m, ui, config, loader, clock);
-    acquisition.setReadingCheck(&readings);
+    Acquisition acquisition(installation.m, ui, config, loader, clock, readings);
     int cyclesEnded = 0;
     QObject::connect(&acquisition, &Acquisition::cycleEnded, &acquisition,
                      [&](int) { ++cyclesEnded; });
@@ -855,7 +853,8 @@ void benchStart(const char* engine, Installation& installation, int ports, int c
         die(QStringLiteral("Reinicia failed"));
     HttpPageLoader loader;
     SystemClock clock;
-    Acquisition acquisition(installation.m, ui, config, loader, clock);
+    CountingCheck readings;
+    Acquisition acquisition(installation.m, ui, config, loader, clock, readings);
     double firstMs = 0;
     std::vector<double> startMs;
     std::vector<double> stopMs;
