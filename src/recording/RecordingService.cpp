@@ -36,7 +36,6 @@ RecordingService::RecordingService(const Modulo1& m, Interaccion& ui, const Cloc
     qRegisterMetaType<telvar::BatchOutcome>();
     qRegisterMetaType<telvar::RuntimeError>();
     qRegisterMetaType<QList<qint64>>();
-    m_thread.setObjectName(QStringLiteral("Telvar writer"));
 }
 
 RecordingService::~RecordingService()
@@ -58,47 +57,63 @@ Status RecordingService::open()
     m_waiting = waiting.value();
     reloadQuarantine();
 
-    // The writer is made on this thread with a copy of the start-up values
-    // and then handed to its own.
-    m_writer = new RecordingWriter(m_m, m_outboxPath);
+    // The writers are made on this thread with a copy of the start-up
+    // values and then handed to their own.
     m_writerPassBD = m_m.PassBD;
-    m_writer->moveToThread(&m_thread);
-    connect(&m_thread, &QThread::finished, m_writer, &QObject::deleteLater);
-    connect(m_writer, &RecordingWriter::batchDone, this, &RecordingService::batchDone);
-    connect(m_writer, &RecordingWriter::outboxFailed, this, &RecordingService::outboxFailed);
-    connect(m_writer, &RecordingWriter::resent, this, [this](qsizetype moved) {
-        // Every quarantined reading is back among those waiting.
-        m_waiting += moved;
-        m_quarantined = 0;
-        m_quarantine.setEntries({});
-        emit statusChanged();
-    });
-    m_thread.start();
-    QMetaObject::invokeMethod(m_writer, [this, writer = m_writer] {
-        if (const Status ready = writer->open(); !ready)
-            emit writer->outboxFailed(ready.error());
-    });
+    for (int shard = 0; shard < kWriters; ++shard) {
+        auto thread = std::make_unique<QThread>();
+        thread->setObjectName(QStringLiteral("Telvar writer ") + QString::number(shard + 1));
+        auto* writer = new RecordingWriter(m_m, m_outboxPath);
+        writer->setShard(shard, kWriters);
+        writer->moveToThread(thread.get());
+        connect(thread.get(), &QThread::finished, writer, &QObject::deleteLater);
+        connect(writer, &RecordingWriter::batchDone, this, &RecordingService::batchDone);
+        connect(writer, &RecordingWriter::outboxFailed, this, &RecordingService::outboxFailed);
+        connect(writer, &RecordingWriter::resent, this, [this](qsizetype moved) {
+            // Every quarantined reading is back among those waiting; each
+            // writer looks for its own.
+            m_waiting += moved;
+            m_quarantined = 0;
+            m_quarantine.setEntries({});
+            for (RecordingWriter* w : m_writers)
+                QMetaObject::invokeMethod(w, &RecordingWriter::rescan);
+            emit statusChanged();
+        });
+        thread->start();
+        QMetaObject::invokeMethod(writer, [writer] {
+            if (const Status ready = writer->open(); !ready)
+                emit writer->outboxFailed(ready.error());
+        });
+        m_threads.push_back(std::move(thread));
+        m_writers.push_back(writer);
+    }
     emit statusChanged();
     return {};
 }
 
 void RecordingService::shutdown()
 {
-    if (!m_thread.isRunning())
+    if (m_writers.empty())
         return;
     flush();
-    m_writer->requestStop();
-    QMetaObject::invokeMethod(m_writer, &RecordingWriter::close, Qt::BlockingQueuedConnection);
-    m_thread.quit();
-    m_thread.wait();
-    m_writer = nullptr;
+    // Each ends after its current batch; what is left waits for the next
+    // start.
+    for (RecordingWriter* writer : m_writers)
+        writer->requestStop();
+    for (std::size_t i = 0; i < m_writers.size(); ++i) {
+        QMetaObject::invokeMethod(m_writers[i], &RecordingWriter::close,
+                                  Qt::BlockingQueuedConnection);
+        m_threads[i]->quit();
+        m_threads[i]->wait();
+    }
+    m_writers.clear();
+    m_threads.clear();
 }
 
 void RecordingService::setLockWait(std::chrono::milliseconds wait)
 {
-    if (m_writer)
-        QMetaObject::invokeMethod(m_writer,
-                                  [writer = m_writer, wait] { writer->setLockWait(wait); });
+    for (RecordingWriter* writer : m_writers)
+        QMetaObject::invokeMethod(writer, [writer, wait] { writer->setLockWait(wait); });
 }
 
 void RecordingService::keep(OutboxEntry entry)
@@ -147,16 +162,26 @@ void RecordingService::flush()
         m_waiting += batch.size();
         if (m_m.PassBD != m_writerPassBD) {
             m_writerPassBD = m_m.PassBD;
-            QMetaObject::invokeMethod(
-                m_writer, [writer = m_writer, pass = m_writerPassBD] { writer->setPassBD(pass); });
+            for (RecordingWriter* writer : m_writers)
+                QMetaObject::invokeMethod(
+                    writer, [writer, pass = m_writerPassBD] { writer->setPassBD(pass); });
         }
-        QStringList keys;
+
+        // Each writer hears of its own tables.
+        std::vector<QStringList> keys(m_writers.size());
         for (const OutboxEntry& e : std::as_const(batch)) {
             const QString key = e.destinationKey();
-            if (!keys.contains(key))
-                keys.append(key);
+            QStringList& mine =
+                keys[static_cast<std::size_t>(RecordingWriter::shardOf(key, kWriters))];
+            if (!mine.contains(key))
+                mine.append(key);
         }
-        QMetaObject::invokeMethod(m_writer, [writer = m_writer, keys] { writer->wake(keys); });
+        for (std::size_t i = 0; i < m_writers.size(); ++i) {
+            if (keys[i].isEmpty())
+                continue;
+            QMetaObject::invokeMethod(
+                m_writers[i], [writer = m_writers[i], mine = keys[i]] { writer->wake(mine); });
+        }
     }
     if (!refused.isEmpty()) {
         const QString cause = QStringLiteral("the outbox is full (") + QString::number(m_capacity) +
@@ -177,9 +202,9 @@ void RecordingService::flush()
 
 void RecordingService::resendQuarantined()
 {
-    if (!m_writer || m_quarantined == 0)
+    if (m_writers.empty() || m_quarantined == 0)
         return;
-    QMetaObject::invokeMethod(m_writer, &RecordingWriter::resend);
+    QMetaObject::invokeMethod(m_writers.front(), &RecordingWriter::resend);
 }
 
 void RecordingService::reloadQuarantine()

@@ -16,19 +16,46 @@ RecordingWriter::RecordingWriter(Modulo1 installation, QString outboxPath, QObje
 
 RecordingWriter::~RecordingWriter() = default;
 
+void RecordingWriter::setShard(int index, int count)
+{
+    m_shard = index;
+    m_shards = std::max(count, 1);
+}
+
+int RecordingWriter::shardOf(const QString& destination, int count)
+{
+    // qHash with a fixed seed: the same table falls to the same writer in
+    // every run and on every thread.
+    return count <= 1 ? 0 : static_cast<int>(qHash(destination, 0) % static_cast<size_t>(count));
+}
+
 Status RecordingWriter::open()
 {
     auto opened = Outbox::open(m_outboxPath, /*checkpoints=*/true);
     if (!opened)
         return opened.error();
     m_outbox = std::move(opened.value());
-    auto keys = m_outbox->destinations();
-    if (!keys)
-        return keys.error();
-    for (const QString& key : std::as_const(keys.value()))
-        m_waiting.insert(key);
-    scheduleDrain(std::chrono::milliseconds(0));
+    rescan();
     return {};
+}
+
+void RecordingWriter::rescan()
+{
+    if (!m_outbox)
+        return;
+    auto keys = m_outbox->destinations();
+    if (!keys) {
+        emit outboxFailed(keys.error());
+        return;
+    }
+    for (const QString& key : std::as_const(keys.value())) {
+        if (shardOf(key, m_shards) != m_shard)
+            continue;
+        m_waiting.insert(key);
+        // A table sent again is tried at once, whatever its backoff.
+        m_tables[key].nextTry = 0;
+    }
+    scheduleDrain(std::chrono::milliseconds(0));
 }
 
 void RecordingWriter::close()
@@ -41,7 +68,8 @@ void RecordingWriter::close()
 void RecordingWriter::wake(const QStringList& destinations)
 {
     for (const QString& key : destinations)
-        m_waiting.insert(key);
+        if (shardOf(key, m_shards) == m_shard)
+            m_waiting.insert(key);
     scheduleDrain(std::chrono::milliseconds(0));
 }
 
@@ -54,16 +82,8 @@ void RecordingWriter::resend()
         emit outboxFailed(moved.error());
         return;
     }
-    // A table sent again is tried at once, whatever its backoff.
-    auto keys = m_outbox->destinations();
-    if (keys) {
-        for (const QString& key : std::as_const(keys.value())) {
-            m_waiting.insert(key);
-            m_tables[key].nextTry = 0;
-        }
-    }
     emit resent(moved.value());
-    scheduleDrain(std::chrono::milliseconds(0));
+    rescan();
 }
 
 void RecordingWriter::scheduleDrain(std::chrono::milliseconds in)

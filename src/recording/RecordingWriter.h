@@ -76,6 +76,14 @@ public:
     RecordingWriter(Modulo1 installation, QString outboxPath, QObject* parent = nullptr);
     ~RecordingWriter() override;
 
+    // The writer of the data tables whose destinationKey falls to shard
+    // index of count (all of them unless set): several writers, each on its
+    // own thread, write different tables at the same time, and each table
+    // has exactly one writer.
+    void setShard(int index, int count);
+    // Whether the data table of a destinationKey is this writer's.
+    static int shardOf(const QString& destination, int count);
+
     void setStepHook(StepHook hook) { m_hook = std::move(hook); }
     void setLockWait(std::chrono::milliseconds wait) { m_graba.setLockWait(wait); }
     // Asks a drain under way to end after its current batch (any thread).
@@ -91,8 +99,12 @@ public:
 public slots:
     // Readings were appended for these tables.
     void wake(const QStringList& destinations);
-    // Moves every quarantined reading back to the outbox and writes them.
+    // Moves every quarantined reading back to the outbox and writes its
+    // own; the other writers hear of theirs through rescan().
     void resend();
+    // Looks for this writer's tables among the readings waiting (after
+    // readings were moved back from the quarantine), and writes them.
+    void rescan();
     // Closes the connections and the outbox.
     void close();
     // The database password the person typed at a prompt of the window's.
@@ -124,6 +136,8 @@ private:
     std::unique_ptr<Outbox> m_outbox;
     StepHook m_hook;
     std::atomic<bool> m_stopping{false};
+    int m_shard = 0;
+    int m_shards = 1;
     // The tables with readings waiting, and the state of each that failed.
     QSet<QString> m_waiting;
     QHash<QString, Table> m_tables;

@@ -9,6 +9,7 @@
 #include "support/PostgresTestServer.h"
 
 #include <QDir>
+#include <QHash>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QTemporaryDir>
@@ -185,6 +186,48 @@ TEST_F(RecordingWriterTest, AReadingRecordedLateJoinsTheRowItsOwnTimeChooses)
     drainOnce();
     EXPECT_EQ(rows(),
               (QStringList{u"2026-03-02 7:04:00|B|X|5|7|"_s, u"2026-03-02 7:30:00|B|X|6||"_s}));
+}
+
+TEST_F(RecordingWriterTest, WritersSharingTheOutboxEachWriteTheirOwnTables)
+{
+    // Eight data files, two writers: every table is written by one of them,
+    // and every reading once.
+    QList<OutboxEntry> entries;
+    for (int p = 2; p <= 8; ++p) {
+        const QString produ = u"P"_s + QString::number(p);
+        ASSERT_TRUE(EngineLayer::createFileDatabase(m.RutaDatos + u"F1/M1/"_s + produ + u".MDB"_s,
+                                                    QString())
+                        .ok());
+        auto cn = EngineLayer::open(
+            jetConnectionString(m.RutaDatos + u"F1/M1/"_s + produ + u".MDB"_s, QString()));
+        ASSERT_TRUE(cn.ok());
+        ASSERT_TRUE(cn.value()
+                        ->exec(u"CREATE TABLE Datos (N INTEGER PRIMARY KEY AUTOINCREMENT, Fecha "
+                               "VARCHAR(20), Turno VARCHAR(10), Operador VARCHAR(8), C1 DOUBLE)"_s)
+                        .ok());
+    }
+    for (int p = 1; p <= 8; ++p)
+        entries.append(entry(u"C1"_s, QString::number(p), 0, u"P"_s + QString::number(p)));
+    append(entries);
+
+    QHash<QString, int> writerOf;
+    qsizetype recorded = 0;
+    for (int shard = 0; shard < 2; ++shard) {
+        RecordingWriter writer(m, outboxPath);
+        writer.setShard(shard, 2);
+        QObject::connect(&writer, &RecordingWriter::batchDone, [&](const BatchOutcome& o) {
+            EXPECT_FALSE(writerOf.contains(o.lugar)) << o.lugar.toStdString();
+            writerOf.insert(o.lugar, shard);
+            recorded += o.recorded.size();
+        });
+        ASSERT_TRUE(writer.open().ok());
+        writer.drain();
+    }
+    EXPECT_EQ(recorded, 8);
+    EXPECT_EQ(writerOf.size(), 8);
+    EXPECT_EQ(pendingCount(), 0);
+    const QList<int> shards = writerOf.values();
+    EXPECT_TRUE(shards.contains(0) && shards.contains(1));
 }
 
 TEST_F(RecordingWriterTest, ALockedFileKeepsItsReadingsUntilItIsFree)
