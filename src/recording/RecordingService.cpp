@@ -7,6 +7,7 @@
 #include "common/Modulo1.h"
 #include "recording/GrabaQLTR.h"
 #include "recording/Outbox.h"
+#include "recording/OutboxAppender.h"
 #include "recording/RecordingLog.h"
 #include "recording/UnrecordedLog.h"
 
@@ -87,6 +88,17 @@ Status RecordingService::open()
         m_threads.push_back(std::move(thread));
         m_writers.push_back(writer);
     }
+    m_appenderThread = std::make_unique<QThread>();
+    m_appenderThread->setObjectName(QStringLiteral("Telvar outbox"));
+    m_appender = new OutboxAppender(m_outboxPath, m_writers);
+    m_appender->moveToThread(m_appenderThread.get());
+    connect(m_appenderThread.get(), &QThread::finished, m_appender, &QObject::deleteLater);
+    connect(m_appender, &OutboxAppender::appendFailed, this, &RecordingService::appendFailed);
+    m_appenderThread->start();
+    QMetaObject::invokeMethod(m_appender, [this, appender = m_appender] {
+        if (const Status ready = appender->open(); !ready)
+            QMetaObject::invokeMethod(this, [this, error = ready.error()] { outboxFailed(error); });
+    });
     emit statusChanged();
     return {};
 }
@@ -96,8 +108,14 @@ void RecordingService::shutdown()
     if (m_writers.empty())
         return;
     flush();
-    // Each ends after its current batch; what is left waits for the next
-    // start.
+    // The batches handed over are appended first (the appender's events run
+    // in order, this one last), then it ends; the writers after it, each
+    // after its current batch. What is left waits for the next start.
+    QMetaObject::invokeMethod(m_appender, &OutboxAppender::close, Qt::BlockingQueuedConnection);
+    m_appenderThread->quit();
+    m_appenderThread->wait();
+    m_appender = nullptr;
+    m_appenderThread.reset();
     for (RecordingWriter* writer : m_writers)
         writer->requestStop();
     for (std::size_t i = 0; i < m_writers.size(); ++i) {
@@ -152,13 +170,6 @@ void RecordingService::flush()
         batch.resize(room);
     }
     if (!batch.isEmpty()) {
-        if (const Status appended = m_outbox->append(batch); !appended) {
-            m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), appended.error()),
-                          BoxKind::Critical, kReportSeconds);
-            for (const OutboxEntry& e : std::as_const(batch))
-                unrecorded(e, appended.error().descripcion);
-            return;
-        }
         m_waiting += batch.size();
         if (m_m.PassBD != m_writerPassBD) {
             m_writerPassBD = m_m.PassBD;
@@ -166,22 +177,8 @@ void RecordingService::flush()
                 QMetaObject::invokeMethod(
                     writer, [writer, pass = m_writerPassBD] { writer->setPassBD(pass); });
         }
-
-        // Each writer hears of its own tables.
-        std::vector<QStringList> keys(m_writers.size());
-        for (const OutboxEntry& e : std::as_const(batch)) {
-            const QString key = e.destinationKey();
-            QStringList& mine =
-                keys[static_cast<std::size_t>(RecordingWriter::shardOf(key, kWriters))];
-            if (!mine.contains(key))
-                mine.append(key);
-        }
-        for (std::size_t i = 0; i < m_writers.size(); ++i) {
-            if (keys[i].isEmpty())
-                continue;
-            QMetaObject::invokeMethod(
-                m_writers[i], [writer = m_writers[i], mine = keys[i]] { writer->wake(mine); });
-        }
+        QMetaObject::invokeMethod(m_appender,
+                                  [appender = m_appender, batch] { appender->append(batch); });
     }
     if (!refused.isEmpty()) {
         const QString cause = QStringLiteral("the outbox is full (") + QString::number(m_capacity) +
@@ -197,6 +194,16 @@ void RecordingService::flush()
         for (const OutboxEntry& e : std::as_const(refused))
             unrecorded(e, cause);
     }
+    emit statusChanged();
+}
+
+void RecordingService::appendFailed(const QList<OutboxEntry>& entries, const RuntimeError& error)
+{
+    m_waiting = std::max<qint64>(0, m_waiting - entries.size());
+    m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), error), BoxKind::Critical,
+                  kReportSeconds);
+    for (const OutboxEntry& e : entries)
+        unrecorded(e, error.descripcion);
     emit statusChanged();
 }
 

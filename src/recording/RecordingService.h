@@ -21,6 +21,7 @@ struct Modulo1;
 class Clock;
 class Interaccion;
 class Outbox;
+class OutboxAppender;
 class RecordingLog;
 class UnrecordedLog;
 
@@ -49,9 +50,10 @@ struct DestinationStatus {
 
 // The recording as the window thread sees it: readings are kept in the
 // durable outbox (those handed on in one turn of the event loop in one
-// commit) and written into their data tables by the writer thread, whose
-// outcomes come back here as values and become the log lines, the
-// quarantine list and the status. Nothing here waits on a data table.
+// commit, made by the appender's thread) and written into their data tables
+// by the writer threads, whose outcomes come back here as values and become
+// the log lines, the quarantine list and the status. Nothing here waits on
+// a data table or on the outbox's disk.
 //
 // The outbox holds at most capacity() readings (waiting and quarantined
 // together). A reading beyond that is not kept: it gets its line in the log
@@ -113,6 +115,7 @@ signals:
 
 private:
     void batchDone(const BatchOutcome& outcome);
+    void appendFailed(const QList<OutboxEntry>& entries, const RuntimeError& error);
     void outboxFailed(const RuntimeError& error);
     void logQuarantined(const QuarantinedEntry& q);
     void logLine(const QString& line);
@@ -132,6 +135,9 @@ private:
     // data tables.
     std::vector<std::unique_ptr<QThread>> m_threads;
     std::vector<RecordingWriter*> m_writers;
+    // Appends on a thread of its own.
+    std::unique_ptr<QThread> m_appenderThread;
+    OutboxAppender* m_appender = nullptr;
     QList<OutboxEntry> m_batch;
     bool m_flushScheduled = false;
     // The database password the writer opens with: the installation's, or
