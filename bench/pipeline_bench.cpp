@@ -1702,8 +1702,9 @@ void faultServerStalled(Installation& installation, const PgCluster& pg,
 
 // d. The router as a child process ("--child DESCRIPTION --outbox PATH
 // --log PATH"): it runs clock 1's cycle again and again, and after each
-// cycle appends the readings the recording has kept (the cycle's flush done,
-// no box shown) to the log, in one write ending with an "end" line.
+// cycle appends the readings the recording has kept (the outbox's commit of
+// the cycle's readings returned, no box shown) to the log, in one write
+// ending with an "end" line.
 int childRouter(const QString& description, const QString& outboxPath, const QString& logPath,
                 int periodMs)
 {
@@ -1741,16 +1742,27 @@ int childRouter(const QString& description, const QString& outboxPath, const QSt
     std::fflush(stdout);
     LatenessProbe probe;
     probe.start();
+    // A cycle's readings are logged once the outbox has committed them:
+    // the blocks wait, each for the count of readings handed over with it.
+    RecordingService& recording = router.recording();
+    QList<std::pair<qint64, QByteArray>> waitingBlocks;
+    const auto writeKept = [&] {
+        while (!waitingBlocks.isEmpty() && waitingBlocks.first().first <= recording.keptTotal()) {
+            logFile.write(waitingBlocks.takeFirst().second);
+            logFile.flush();
+        }
+    };
+    QObject::connect(&recording, &RecordingService::kept, &acquisition, writeKept);
     QObject::connect(&acquisition, &Acquisition::cycleEnded, &acquisition, [&](int) {
-        router.recording().flush();
+        recording.flush();
         QByteArray block;
         if (ui.boxes == 0) {
             for (const quint64 key : std::as_const(cycle))
                 block += "v " + QByteArray::number(key) + '\n';
         }
         block += "end " + QByteArray::number(probe.worstMs(), 'f', 2) + '\n';
-        logFile.write(block);
-        logFile.flush();
+        waitingBlocks.append({recording.handedOver(), block});
+        writeKept();
         cycle.clear();
         probe.reset();
         QTimer::singleShot(periodMs, &acquisition, [&] { acquisition.bReloj_Click(1); });

@@ -43,6 +43,7 @@ void OutboxAppender::append(QList<OutboxEntry> entries)
         emit appendFailed(entries, appended.error());
         return;
     }
+    emit appended(entries.size());
     // Each writer hears of its own tables.
     const int shards = static_cast<int>(m_writers.size());
     std::vector<QStringList> keys(m_writers.size());

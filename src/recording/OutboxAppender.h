@@ -39,6 +39,8 @@ public slots:
     void close();
 
 signals:
+    // A batch was committed: its readings are kept.
+    void appended(qsizetype count);
     // A batch could not be kept: its readings, and why.
     void appendFailed(const QList<telvar::OutboxEntry>& entries, const telvar::RuntimeError& error);
 

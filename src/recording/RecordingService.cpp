@@ -94,6 +94,10 @@ Status RecordingService::open()
     m_appender->moveToThread(m_appenderThread.get());
     connect(m_appenderThread.get(), &QThread::finished, m_appender, &QObject::deleteLater);
     connect(m_appender, &OutboxAppender::appendFailed, this, &RecordingService::appendFailed);
+    connect(m_appender, &OutboxAppender::appended, this, [this](qsizetype count) {
+        m_keptTotal += count;
+        emit kept();
+    });
     m_appenderThread->start();
     QMetaObject::invokeMethod(m_appender, [this, appender = m_appender] {
         if (const Status ready = appender->open(); !ready)
@@ -177,6 +181,7 @@ void RecordingService::flush()
                 QMetaObject::invokeMethod(
                     writer, [writer, pass = m_writerPassBD] { writer->setPassBD(pass); });
         }
+        m_handedOver += batch.size();
         QMetaObject::invokeMethod(m_appender,
                                   [appender = m_appender, batch] { appender->append(batch); });
     }

@@ -92,6 +92,10 @@ public:
     bool isFull() const { return m_full; }
     // True once a log line could be written nowhere (the alarm stays).
     bool logUnwritable() const { return m_logUnwritable; }
+    // Readings handed to the outbox since the start, and those of them it
+    // has committed (kept: from then on they survive a crash).
+    qint64 handedOver() const { return m_handedOver; }
+    qint64 keptTotal() const { return m_keptTotal; }
     // Readings recorded since the start, and per table.
     qint64 recordedTotal() const { return m_recordedTotal; }
     QList<DestinationStatus> destinations() const { return m_destinations.values(); }
@@ -110,6 +114,8 @@ public:
 signals:
     // Something the status shows changed.
     void statusChanged();
+    // The outbox committed readings handed over (keptTotal() grew).
+    void kept();
     // A batch was written (tests and benchmarks wait on it).
     void batchWritten(const telvar::BatchOutcome& outcome);
 
@@ -147,6 +153,8 @@ private:
     qint64 m_waiting = 0;
     qint64 m_quarantined = 0;
     qint64 m_recordedTotal = 0;
+    qint64 m_handedOver = 0;
+    qint64 m_keptTotal = 0;
     bool m_full = false;
     bool m_logUnwritable = false;
     bool m_openFailureShown = false;
