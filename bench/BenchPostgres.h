@@ -3,10 +3,13 @@
 // The throwaway PostgreSQL cluster that scripts/bench starts, as the
 // benchmarks use it for their own databases.
 
+#include "BenchFailures.h"
+
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QString>
+#include <optional>
 
 namespace telvar::bench {
 
@@ -34,5 +37,38 @@ inline QString runPostgresAdminStatement(const QString& host, int port, const QS
     QSqlDatabase::removeDatabase(connectionName);
     return error;
 }
+
+// The cluster as scripts/bench describes it in the environment.
+struct PgCluster {
+    QString host;
+    int port = 0;
+    QString user;
+    QString password;
+    QString bindir;
+    QString datadir;
+
+    QString servidor() const { return host + QLatin1Char(':') + QString::number(port); }
+
+    // None when TELVAR_PG_HOST is not set.
+    static std::optional<PgCluster> fromEnvironment()
+    {
+        if (qEnvironmentVariableIsEmpty("TELVAR_PG_HOST"))
+            return std::nullopt;
+        return PgCluster{qEnvironmentVariable("TELVAR_PG_HOST"),
+                         qEnvironmentVariableIntValue("TELVAR_PG_PORT"),
+                         qEnvironmentVariable("TELVAR_PG_USER"),
+                         qEnvironmentVariable("TELVAR_PG_PASSWORD"),
+                         qEnvironmentVariable("TELVAR_PG_BINDIR"),
+                         qEnvironmentVariable("TELVAR_PG_DATADIR")};
+    }
+
+    // Runs statement on the maintenance database; dies when it fails.
+    void admin(const QString& statement) const
+    {
+        const QString error = runPostgresAdminStatement(host, port, user, password, statement);
+        if (!error.isEmpty())
+            die(statement + QStringLiteral(": ") + error);
+    }
+};
 
 } // namespace telvar::bench

@@ -19,7 +19,11 @@
 // --cxp-rows N (default 20000), --only LIST (scenarios by number, and
 // "loader", comma-separated; all by default), --simulator PATH.
 
+#include "BenchFailures.h"
+#include "BenchFigures.h"
+#include "BenchInstallation.h"
 #include "BenchPostgres.h"
+#include "BenchSimulator.h"
 #include "acquisition/Acquisition.h"
 #include "acquisition/Clock.h"
 #include "acquisition/HttpPageLoader.h"
@@ -28,9 +32,7 @@
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "config/ConfigDatabase.h"
-#include "config/ConfigSchema.h"
 #include "config/ConfigTexts.h"
-#include "config/TLVDirec.h"
 #include "database/ArmaConexion.h"
 #include "database/Connection.h"
 #include "database/EngineLayer.h"
@@ -41,64 +43,25 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QHostAddress>
-#include <QProcess>
-#include <QRegularExpression>
 #include <QSet>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
 #include <array>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <sys/resource.h>
-#include <unistd.h>
 #include <vector>
 
 namespace {
 
 using namespace telvar;
 
-// Simulator processes still running, killed by die() on the way out.
-std::vector<qint64> g_simulatorPids;
-
-[[noreturn]] void die(const QString& what)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", qPrintable(what));
-    for (const qint64 pid : g_simulatorPids)
-        ::kill(static_cast<pid_t>(pid), SIGKILL);
-    std::exit(1);
-}
-
-void check(const Status& status, const QString& what)
-{
-    if (!status)
-        die(what + QStringLiteral(": ") + status.error().descripcion);
-}
-
-std::unique_ptr<Connection> open(const QString& connectionString)
-{
-    auto opened = EngineLayer::open(connectionString);
-    if (!opened)
-        die(opened.error().descripcion);
-    return std::move(opened.value());
-}
-
-void run(const Connection& cn, const QString& statement, const QVariantList& values = {})
-{
-    if (auto done = cn.exec(statement, values); !done)
-        die(statement + QStringLiteral(": ") + done.error().descripcion);
-}
+using namespace telvar::bench;
 
 // ---- Measuring the program ----------------------------------------------
 
@@ -144,29 +107,6 @@ double peakMemoryMiB()
     return 0;
 }
 
-// The first three fields of /proc/loadavg.
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
-}
-
-double millis(const QElapsedTimer& timer)
-{
-    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t half = values.size() / 2;
-    return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
-}
-
 // Runs the event loop until done() holds, checking it whenever sender emits
 // signal; dies after limitMs.
 template <typename Sender, typename Signal>
@@ -193,127 +133,7 @@ void waitFor(const Sender* sender, Signal signal, const std::function<bool()>& d
         die(QStringLiteral("gave up waiting for ") + QString::fromLatin1(what));
 }
 
-// ---- The station simulator, as its own program ---------------------------
-
-class Simulator final {
-public:
-    Simulator(const QString& program, const QStringList& arguments, int portCount)
-    {
-        m_process.setProgram(program);
-        m_process.setArguments(QStringList{QStringLiteral("--port"), QStringLiteral("0"),
-                                           QStringLiteral("--ports"), QString::number(portCount)} +
-                               arguments);
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(10000))
-            die(program + QStringLiteral(": ") + m_process.errorString());
-        g_simulatorPids.push_back(m_process.processId());
-
-        // It prints one line per port once it listens on every one of them.
-        static const QRegularExpression listening(
-            QStringLiteral("^listening on http://127\\.0\\.0\\.1:(\\d+)/$"));
-        QByteArray output;
-        while (m_ports.size() < portCount) {
-            if (!m_process.waitForReadyRead(10000))
-                die(QStringLiteral("the station simulator did not start listening"));
-            output += m_process.readAllStandardOutput();
-            qsizetype end = 0;
-            while ((end = output.indexOf('\n')) >= 0) {
-                const QString line = QString::fromUtf8(output.first(end)).trimmed();
-                output.remove(0, end + 1);
-                const QRegularExpressionMatch match = listening.match(line);
-                if (match.hasMatch())
-                    m_ports.append(static_cast<quint16>(match.captured(1).toUInt()));
-            }
-        }
-        // Listening is not yet answering: each port must take a connection.
-        for (const quint16 port : m_ports) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
-            if (!socket.waitForConnected(10000))
-                die(QStringLiteral("the station simulator does not accept connections on ") +
-                    QString::number(port));
-            socket.abort();
-        }
-    }
-
-    ~Simulator()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-        std::erase(g_simulatorPids, m_process.processId());
-    }
-
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    const QList<quint16>& ports() const { return m_ports; }
-
-    QString page(int host, const QString& path) const
-    {
-        return QStringLiteral("http://127.0.0.1:") + QString::number(m_ports.at(host)) + path;
-    }
-
-    // The simulator's CPU time so far, user and system, in seconds.
-    double cpuSeconds() const
-    {
-        QFile file(QStringLiteral("/proc/") + QString::number(m_process.processId()) +
-                   QStringLiteral("/stat"));
-        if (!file.open(QIODevice::ReadOnly))
-            return 0;
-        const QByteArray stat = file.readAll();
-        // Fields after the command's closing parenthesis start at the third;
-        // utime and stime are the 14th and 15th.
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 13)
-            return 0;
-        const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-        return (fields[11].toDouble() + fields[12].toDouble()) / ticks;
-    }
-
-private:
-    QProcess m_process;
-    QList<quint16> m_ports;
-};
-
 // ---- What the acquisition talks to ----------------------------------------
-
-// Records the boxes core code shows; a benchmark run should show none.
-class CountingInteraccion final : public Interaccion {
-public:
-    void messageBox(const QString& text, BoxKind) override { record(text); }
-    void mensaBox(const QString& text, BoxKind, double) override { record(text); }
-    bool questionBox(const QString& text) override
-    {
-        record(text);
-        return false;
-    }
-    std::optional<QString> inputBox(const QString& prompt, InputEcho) override
-    {
-        record(prompt);
-        return std::nullopt;
-    }
-    QString superListBox(const ListPickerRequest& request) override
-    {
-        record(request.Title);
-        return {};
-    }
-    void setMousePointer(PointerShape) override {}
-    void beep() override {}
-
-    int boxes = 0;
-
-private:
-    void record(const QString& text)
-    {
-        // The first few are worth reading.
-        if (++boxes <= 3)
-            std::fprintf(stderr, "box shown:\n%s\n", qPrintable(text));
-    }
-};
 
 // Counts the readings handed on and checks that they come in port order.
 class CountingCheck final : public ReadingCheck {
@@ -369,15 +189,6 @@ PortRow stationRow(int puert, const QString& webPg, int i)
             1};
 }
 
-// The CXP table of the SPC database, as Qualitra declares it.
-void createCxp(const Connection& cn)
-{
-    run(cn, QStringLiteral("CREATE TABLE CXP (CXPMAQUI VARCHAR(8) NOT NULL, CXPPRODU VARCHAR(20) "
-                           "NOT NULL, CXPCARAC VARCHAR(8) NOT NULL, CXPLINFC DOUBLE PRECISION, "
-                           "CXPLSUPC DOUBLE PRECISION, PRIMARY KEY (CXPMAQUI, CXPPRODU, "
-                           "CXPCARAC))"));
-}
-
 struct CxpRow {
     QString maqui;
     QString produ;
@@ -386,28 +197,16 @@ struct CxpRow {
     double sup = 0;
 };
 
-void insertCxp(const Connection& cn, const std::vector<CxpRow>& rows)
+// The CXP table of the SPC database, holding rows.
+void createCxp(const Connection& cn, const std::vector<CxpRow>& rows)
 {
-    QSqlDatabase db = cn.database();
-    if (!db.transaction())
-        die(db.lastError().text());
-    {
-        QSqlQuery insert(db);
-        if (!insert.prepare(QStringLiteral("INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, "
-                                           "CXPLINFC, CXPLSUPC) VALUES (?, ?, ?, ?, ?)")))
-            die(insert.lastError().text());
-        for (const CxpRow& row : rows) {
-            insert.addBindValue(row.maqui);
-            insert.addBindValue(row.produ);
-            insert.addBindValue(row.carac);
-            insert.addBindValue(row.inf);
-            insert.addBindValue(row.sup);
-            if (!insert.exec())
-                die(insert.lastError().text());
-        }
-    }
-    if (!db.commit())
-        die(db.lastError().text());
+    createCxpTable(cn);
+    insertRows(cn,
+               QStringLiteral("INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, CXPLINFC, CXPLSUPC) "
+                              "VALUES (?, ?, ?, ?, ?)"),
+               rows, [](const CxpRow& row) {
+                   return QVariantList{row.maqui, row.produ, row.carac, row.inf, row.sup};
+               });
 }
 
 // A program directory with its IAu folder, a configuration database that
@@ -415,34 +214,13 @@ void insertCxp(const Connection& cn, const std::vector<CxpRow>& rows)
 // database is set apart (useSqliteSpc, usePostgresSpc).
 class Installation final {
 public:
-    static constexpr KeyWidths kWidths{8, 8, 8, 20, 8, 8};
-
     explicit Installation(const QString& passBD)
     {
         if (!m_dir.isValid())
             die(QStringLiteral("no temporary directory"));
-        m.RutaApp = m_dir.path() + QLatin1Char('/');
-        m.RutaIAU = m.RutaApp + QStringLiteral("IAu/");
+        setUpModulo1(m, m_dir.path() + QLatin1Char('/'), passBD);
         QDir().mkpath(m.RutaIAU);
-        m.PassBD = passBD;
-        m.AnchoUSU = qint16(kWidths.Opera);
-        m.AnchoEST = qint16(kWidths.Estac);
-        m.AnchoMAQ = qint16(kWidths.Maqui);
-        m.AnchoPRO = qint16(kWidths.Produ);
-        m.AnchoFRM = qint16(kWidths.Forma);
-        m.AnchoCAR = qint16(kWidths.Carac);
-        m.Idioma = 1;
-        m.TablaMensajes = MessageTable(80, 90, 2);
-
-        m_configPath = m.RutaApp + QStringLiteral("TLVConf.mdb");
-        check(EngineLayer::createFileDatabase(m_configPath, passBD), m_configPath);
-        {
-            auto cn = openConfig();
-            check(createConfigTables(*cn, kWidths), QStringLiteral("configuration tables"));
-            for (int reloj = 1; reloj <= 10; ++reloj)
-                run(*cn, QStringLiteral("INSERT INTO HTMRELOJ VALUES (?, ?)"), {reloj, 0});
-        }
-        check(writeConfigPaths(m, {m_configPath}), QStringLiteral("TLVDirec.IAU"));
+        m_configPath = createConfiguration(m);
     }
 
     std::unique_ptr<Connection> openConfig() const
@@ -462,31 +240,17 @@ public:
     // The configuration's ports, replacing those before.
     void setPorts(const std::vector<PortRow>& rows)
     {
-        auto cn = openConfig();
-        QSqlDatabase db = cn->database();
-        run(*cn, QStringLiteral("DELETE FROM HTMCONFI"));
-        if (!db.transaction())
-            die(db.lastError().text());
-        {
-            QSqlQuery insert(db);
-            if (!insert.prepare(QStringLiteral(
-                    "INSERT INTO HTMCONFI (Puert, Descr, WebPg, Ident, Inici, Longi, Estac, "
-                    "Maqui, Produ, Forma, Carac, Opera, Reloj) "
-                    "VALUES (?, ?, ?, ?, 1, 6, 'EST01', ?, ?, 'FRM01', ?, 'OPER01', ?)")))
-                die(insert.lastError().text());
-            for (const PortRow& row : rows) {
-                for (const QVariant& value :
-                     {QVariant(row.puert),
-                      QVariant(QStringLiteral("Port ") + QString::number(row.puert)),
-                      QVariant(row.webPg), QVariant(row.ident), QVariant(row.maqui),
-                      QVariant(row.produ), QVariant(row.carac), QVariant(row.reloj)})
-                    insert.addBindValue(value);
-                if (!insert.exec())
-                    die(insert.lastError().text());
-            }
-        }
-        if (!db.commit())
-            die(db.lastError().text());
+        replacePorts(*openConfig(), rows, [](const PortRow& row) {
+            return bench::ConfigPort{.puert = row.puert,
+                                     .webPg = row.webPg,
+                                     .ident = row.ident,
+                                     .longi = 6,
+                                     .maqui = row.maqui,
+                                     .produ = row.produ,
+                                     .forma = QStringLiteral("FRM01"),
+                                     .carac = row.carac,
+                                     .reloj = row.reloj};
+        });
     }
 
     // A SQLite SPC database (Qualitra.MDB) holding cxp in its CXP table.
@@ -496,11 +260,7 @@ public:
         QFile::remove(path);
         check(EngineLayer::createFileDatabase(path, m.PassBD), path);
         const QString connection = jetConnectionString(path, m.PassBD);
-        {
-            auto cn = open(connection);
-            createCxp(*cn);
-            insertCxp(*cn, cxp);
-        }
+        createCxp(*open(connection), cxp);
         m.TipoBD = QLatin1String(kJetTag);
         m.CadConexion = connection;
     }
@@ -908,44 +668,33 @@ void benchStarts(const Simulator& simulator, const Options& options)
         benchStart("SQLite", installation, kPorts, static_cast<int>(cxp.size()), options.starts);
     }
 
-    if (qEnvironmentVariableIsEmpty("TELVAR_PG_HOST")) {
+    const std::optional<PgCluster> pg = PgCluster::fromEnvironment();
+    if (!pg) {
         std::printf("  PostgreSQL  skipped: TELVAR_PG_HOST not set (scripts/bench starts a "
                     "cluster)\n");
         return;
     }
-    const QString host = qEnvironmentVariable("TELVAR_PG_HOST");
-    const int port = qEnvironmentVariableIntValue("TELVAR_PG_PORT");
-    const QString user = qEnvironmentVariable("TELVAR_PG_USER");
-    const QString password = qEnvironmentVariable("TELVAR_PG_PASSWORD");
     const QString database =
         QStringLiteral("telvar_cycle_") + QString::number(QCoreApplication::applicationPid());
-    const auto admin = [&](const QString& statement) {
-        const QString error =
-            bench::runPostgresAdminStatement(host, port, user, password, statement);
-        if (!error.isEmpty())
-            die(statement + QStringLiteral(": ") + error);
-    };
-    admin(QStringLiteral("CREATE DATABASE ") + database);
+    pg->admin(QStringLiteral("CREATE DATABASE ") + database);
     {
-        const ConnectionTarget target{QStringLiteral("[POSTGRESQL]"),
-                                      host + QLatin1Char(':') + QString::number(port), user,
-                                      password};
+        const ConnectionTarget target{QStringLiteral("[POSTGRESQL]"), pg->servidor(), pg->user,
+                                      pg->password};
         {
             auto cn = open(ArmaConexion(target, database));
-            createCxp(*cn);
-            insertCxp(*cn, cxp);
+            createCxp(*cn, cxp);
             run(*cn, QStringLiteral("ANALYZE CXP"));
         }
         // The configuration database is a file whatever the SPC engine; it
         // shares the installation's password.
-        Installation installation(password);
+        Installation installation(pg->password);
         installation.setPorts(rows);
         installation.setIntervals({2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
         installation.usePostgresSpc(target, database);
         benchStart("PostgreSQL", installation, kPorts, static_cast<int>(cxp.size()),
                    options.starts);
     }
-    admin(QStringLiteral("DROP DATABASE ") + database + QStringLiteral(" WITH (FORCE)"));
+    pg->admin(QStringLiteral("DROP DATABASE ") + database + QStringLiteral(" WITH (FORCE)"));
 }
 
 Options parseOptions(const QCoreApplication& app)
@@ -966,11 +715,7 @@ Options parseOptions(const QCoreApplication& app)
     const QCommandLineOption cxpRows(QStringLiteral("cxp-rows"),
                                      QStringLiteral("Rows of CXP for the starts."),
                                      QStringLiteral("N"), QStringLiteral("20000"));
-    const QCommandLineOption simulator(QStringLiteral("simulator"),
-                                       QStringLiteral("The station simulator program."),
-                                       QStringLiteral("PATH"),
-                                       QDir(QCoreApplication::applicationDirPath())
-                                           .filePath(QStringLiteral("telvar_station_simulator")));
+    const QCommandLineOption simulator = bench::simulatorOption();
     const QCommandLineOption only(
         QStringLiteral("only"),
         QStringLiteral("Scenarios to run, comma-separated: 1 to 6 and loader (default: all)."),
@@ -996,9 +741,9 @@ int main(int argc, char** argv)
     const Options options = parseOptions(app);
 
     constexpr int kHosts = 50;
-    const Simulator fast(options.simulatorProgram, {}, kHosts);
-    const Simulator slow(options.simulatorProgram,
-                         {QStringLiteral("--nagle-ms"), QStringLiteral("40")}, 1);
+    const Simulator fast(options.simulatorProgram, kHosts);
+    const Simulator slow(options.simulatorProgram, 1,
+                         {QStringLiteral("--nagle-ms"), QStringLiteral("40")});
     std::printf("Station simulator: %d hosts on 127.0.0.1:%u..., pid apart; slow host (bodies "
                 "40 ms late on kept-alive connections) on 127.0.0.1:%u\n",
                 kHosts, unsigned{fast.ports().front()}, unsigned{slow.ports().front()});

@@ -5,6 +5,9 @@
 //   - one connection and LimitesCxp (opening included), as the start does;
 //   - one connection per port and up to four queries on it, for comparison.
 
+#include "BenchFailures.h"
+#include "BenchFigures.h"
+#include "BenchInstallation.h"
 #include "BenchPostgres.h"
 #include "acquisition/LimitesCxp.h"
 #include "database/ArmaConexion.h"
@@ -32,34 +35,16 @@ struct Triple {
     QString caracteristica;
 };
 
-[[noreturn]] void die(const QString& what)
-{
-    std::fprintf(stderr, "%s\n", qPrintable(what));
-    std::exit(1);
-}
-
-std::unique_ptr<Connection> open(const QString& connectionString)
-{
-    auto opened = EngineLayer::open(connectionString);
-    if (!opened)
-        die(opened.error().descripcion);
-    return std::move(opened.value());
-}
-
-void run(const Connection& cn, const QString& statement, const QVariantList& values = {})
-{
-    if (auto done = cn.exec(statement, values); !done)
-        die(statement + QStringLiteral(": ") + done.error().descripcion);
-}
+using bench::die;
+using bench::millis;
+using bench::open;
+using bench::run;
 
 // The ports' keys, and CXP rows for them: port i finds its limits in the
 // (i mod 5)-th lookup, the fifth kind finds none.
 std::vector<Triple> fillCxp(const Connection& cn, int ports)
 {
-    run(cn, QStringLiteral("CREATE TABLE CXP (CXPMAQUI VARCHAR(8) NOT NULL, CXPPRODU VARCHAR(20) "
-                           "NOT NULL, CXPCARAC VARCHAR(8) NOT NULL, CXPLINFC DOUBLE PRECISION, "
-                           "CXPLSUPC DOUBLE PRECISION, PRIMARY KEY (CXPMAQUI, CXPPRODU, "
-                           "CXPCARAC))"));
+    bench::createCxpTable(cn);
     std::vector<Triple> triples;
     QSqlDatabase db = cn.database();
     db.transaction();
@@ -79,11 +64,6 @@ std::vector<Triple> fillCxp(const Connection& cn, int ports)
     if (!db.commit())
         die(db.lastError().text());
     return triples;
-}
-
-double millis(const QElapsedTimer& timer)
-{
-    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
 }
 
 void benchEngine(const char* engine, const QString& connectionString, int ports)

@@ -35,7 +35,11 @@
 // 3000), --lock-seconds N (30), --outage-seconds N (60), --kills N
 // (20), --simulator PATH.
 
+#include "BenchFailures.h"
+#include "BenchFigures.h"
+#include "BenchInstallation.h"
 #include "BenchPostgres.h"
+#include "BenchSimulator.h"
 #include "acquisition/Acquisition.h"
 #include "acquisition/Clock.h"
 #include "acquisition/HttpPageLoader.h"
@@ -44,9 +48,7 @@
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "config/ConfigDatabase.h"
-#include "config/ConfigSchema.h"
 #include "config/ConfigTexts.h"
-#include "config/TLVDirec.h"
 #include "database/ArmaConexion.h"
 #include "database/Connection.h"
 #include "database/EngineLayer.h"
@@ -65,7 +67,6 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QHash>
-#include <QHostAddress>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
@@ -73,7 +74,6 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -92,6 +92,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <numeric>
 #include <optional>
 #include <poll.h>
 #include <pwd.h>
@@ -115,64 +116,11 @@ constexpr int kMaxPorts = 1000;
 constexpr int kCycleLimitMs = 120000;
 constexpr int kDrainLimitMs = 240000;
 
-// Child processes still running (the simulator, a lock holder, a router),
-// killed by die() on the way out.
-std::vector<qint64> g_childPids;
-
-[[noreturn]] void die(const QString& what)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", qPrintable(what));
-    for (const qint64 pid : g_childPids)
-        ::kill(static_cast<pid_t>(pid), SIGKILL);
-    std::exit(1);
-}
-
-void check(const Status& status, const QString& what)
-{
-    if (!status)
-        die(what + QStringLiteral(": ") + status.error().descripcion);
-}
-
-std::unique_ptr<Connection> open(const QString& connectionString)
-{
-    auto opened = EngineLayer::open(connectionString);
-    if (!opened)
-        die(opened.error().descripcion);
-    return std::move(opened.value());
-}
-
-void run(const Connection& cn, const QString& statement, const QVariantList& values = {})
-{
-    if (auto done = cn.exec(statement, values); !done)
-        die(statement + QStringLiteral(": ") + done.error().descripcion);
-}
-
-double millis(const QElapsedTimer& timer)
-{
-    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
-}
-
-double median(std::vector<double> values)
-{
-    if (values.empty())
-        return 0;
-    std::sort(values.begin(), values.end());
-    const std::size_t half = values.size() / 2;
-    return values.size() % 2 ? values[half] : (values[half - 1] + values[half]) / 2;
-}
+using namespace telvar::bench;
 
 double worst(const std::vector<double>& values)
 {
     return values.empty() ? 0 : *std::max_element(values.begin(), values.end());
-}
-
-QString loadAverage()
-{
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
 }
 
 // Runs the event loop for ms milliseconds.
@@ -322,107 +270,7 @@ private:
     qint64 m_overall = 0;
 };
 
-// ---- The station simulator, as its own program ---------------------------
-
-class Simulator final {
-public:
-    Simulator(const QString& program, int portCount)
-    {
-        m_process.setProgram(program);
-        m_process.setArguments({QStringLiteral("--port"), QStringLiteral("0"),
-                                QStringLiteral("--ports"), QString::number(portCount)});
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start();
-        if (!m_process.waitForStarted(10000))
-            die(program + QStringLiteral(": ") + m_process.errorString());
-        g_childPids.push_back(m_process.processId());
-
-        // It prints one line per port once it listens on every one of them.
-        static const QRegularExpression listening(
-            QStringLiteral("^listening on http://127\\.0\\.0\\.1:(\\d+)/$"));
-        QByteArray output;
-        while (m_ports.size() < portCount) {
-            if (!m_process.waitForReadyRead(10000))
-                die(QStringLiteral("the station simulator did not start listening"));
-            output += m_process.readAllStandardOutput();
-            qsizetype end = 0;
-            while ((end = output.indexOf('\n')) >= 0) {
-                const QString line = QString::fromUtf8(output.first(end)).trimmed();
-                output.remove(0, end + 1);
-                const QRegularExpressionMatch match = listening.match(line);
-                if (match.hasMatch())
-                    m_ports.append(static_cast<quint16>(match.captured(1).toUInt()));
-            }
-        }
-        for (const quint16 port : m_ports) {
-            QTcpSocket socket;
-            socket.connectToHost(QHostAddress(QHostAddress::LocalHost), port);
-            if (!socket.waitForConnected(10000))
-                die(QStringLiteral("the station simulator does not accept connections on ") +
-                    QString::number(port));
-            socket.abort();
-        }
-    }
-
-    ~Simulator()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
-        std::erase(g_childPids, m_process.processId());
-    }
-
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
-
-    const QList<quint16>& ports() const { return m_ports; }
-
-    QString page(int host, const QString& path) const
-    {
-        return QStringLiteral("http://127.0.0.1:") + QString::number(m_ports.at(host)) + path;
-    }
-
-private:
-    QProcess m_process;
-    QList<quint16> m_ports;
-};
-
 // ---- What the router talks to ---------------------------------------------
-
-// Counts the boxes core code shows; the first few are printed.
-class CountingInteraccion final : public Interaccion {
-public:
-    void messageBox(const QString& text, BoxKind) override { record(text); }
-    void mensaBox(const QString& text, BoxKind, double) override { record(text); }
-    bool questionBox(const QString& text) override
-    {
-        record(text);
-        return false;
-    }
-    std::optional<QString> inputBox(const QString& prompt, InputEcho) override
-    {
-        record(prompt);
-        return std::nullopt;
-    }
-    QString superListBox(const ListPickerRequest& request) override
-    {
-        record(request.Title);
-        return {};
-    }
-    void setMousePointer(PointerShape) override {}
-    void beep() override {}
-
-    int boxes = 0;
-
-private:
-    void record(const QString& text)
-    {
-        if (++boxes <= 3)
-            std::fprintf(stderr, "box shown:\n%s\n", qPrintable(text));
-    }
-};
 
 // The router's page loader: an HttpPageLoader whose complete pages are
 // also told to tap with their address and sample number.
@@ -519,54 +367,6 @@ std::vector<PortRow> spreadPorts(const Simulator& simulator, int count)
     return rows;
 }
 
-struct PgCluster {
-    QString host;
-    int port = 0;
-    QString user;
-    QString password;
-    QString bindir;
-    QString datadir;
-
-    QString servidor() const { return host + QLatin1Char(':') + QString::number(port); }
-
-    static std::optional<PgCluster> fromEnvironment()
-    {
-        if (qEnvironmentVariableIsEmpty("TELVAR_PG_HOST"))
-            return std::nullopt;
-        return PgCluster{qEnvironmentVariable("TELVAR_PG_HOST"),
-                         qEnvironmentVariableIntValue("TELVAR_PG_PORT"),
-                         qEnvironmentVariable("TELVAR_PG_USER"),
-                         qEnvironmentVariable("TELVAR_PG_PASSWORD"),
-                         qEnvironmentVariable("TELVAR_PG_BINDIR"),
-                         qEnvironmentVariable("TELVAR_PG_DATADIR")};
-    }
-
-    void admin(const QString& statement) const
-    {
-        const QString error =
-            bench::runPostgresAdminStatement(host, port, user, password, statement);
-        if (!error.isEmpty())
-            die(statement + QStringLiteral(": ") + error);
-    }
-};
-
-constexpr KeyWidths kWidths{8, 8, 8, 20, 8, 8};
-
-void setUpModulo1(Modulo1& m, const QString& rutaApp, const QString& passBD)
-{
-    m.RutaApp = rutaApp;
-    m.RutaIAU = m.RutaApp + QStringLiteral("IAu/");
-    m.PassBD = passBD;
-    m.AnchoUSU = qint16(kWidths.Opera);
-    m.AnchoEST = qint16(kWidths.Estac);
-    m.AnchoMAQ = qint16(kWidths.Maqui);
-    m.AnchoPRO = qint16(kWidths.Produ);
-    m.AnchoFRM = qint16(kWidths.Forma);
-    m.AnchoCAR = qint16(kWidths.Carac);
-    m.Idioma = 1;
-    m.TablaMensajes = MessageTable(80, 90, 2);
-}
-
 // The start-up values a child router needs, one "key=value" a line.
 const std::array<std::pair<const char*, QString Modulo1::*>, 8> kDescribed = {{
     {"RutaApp", &Modulo1::RutaApp},
@@ -624,7 +424,7 @@ public:
         setUpModulo1(m, m_dir.path() + QLatin1Char('/'),
                      engine == Engine::Sqlite ? QStringLiteral("Clave26") : pg->password);
         QDir().mkpath(m.RutaIAU);
-        createConfiguration();
+        m_configPath = createConfiguration(m);
         if (engine == Engine::Sqlite)
             createSqlite();
         else
@@ -660,32 +460,18 @@ public:
     // number after "sample" on its page.
     void setPorts(const std::vector<PortRow>& rows)
     {
-        auto cn = openConfig();
-        QSqlDatabase db = cn->database();
-        run(*cn, QStringLiteral("DELETE FROM HTMCONFI"));
-        if (!db.transaction())
-            die(db.lastError().text());
-        {
-            QSqlQuery insert(db);
-            if (!insert.prepare(QStringLiteral(
-                    "INSERT INTO HTMCONFI (Puert, Descr, WebPg, Ident, Inici, Longi, Estac, "
-                    "Maqui, Produ, Forma, Carac, Opera, Reloj) "
-                    "VALUES (?, ?, ?, 'sample', 1, 7, 'EST01', ?, ?, ?, ?, 'OPER01', 1)")))
-                die(insert.lastError().text());
-            for (const PortRow& row : rows) {
-                const Destination to = destination(destinationOf(row.puert));
-                for (const QVariant& value :
-                     {QVariant(row.puert),
-                      QVariant(QStringLiteral("Port ") + QString::number(row.puert)),
-                      QVariant(row.webPg), QVariant(to.maqui), QVariant(to.produ),
-                      QVariant(to.forma), QVariant(caracOf(row.puert))})
-                    insert.addBindValue(value);
-                if (!insert.exec())
-                    die(insert.lastError().text());
-            }
-        }
-        if (!db.commit())
-            die(db.lastError().text());
+        replacePorts(*openConfig(), rows, [](const PortRow& row) {
+            const Destination to = destination(destinationOf(row.puert));
+            return bench::ConfigPort{.puert = row.puert,
+                                     .webPg = row.webPg,
+                                     .ident = QStringLiteral("sample"),
+                                     .longi = 7,
+                                     .maqui = to.maqui,
+                                     .produ = to.produ,
+                                     .forma = to.forma,
+                                     .carac = caracOf(row.puert),
+                                     .reloj = 1};
+        });
     }
 
     void clearData()
@@ -765,46 +551,20 @@ private:
             work(*cn, tableName(d), d);
     }
 
-    void createConfiguration()
-    {
-        m_configPath = m.RutaApp + QStringLiteral("TLVConf.mdb");
-        check(EngineLayer::createFileDatabase(m_configPath, m.PassBD), m_configPath);
-        {
-            auto cn = openConfig();
-            check(createConfigTables(*cn, kWidths), QStringLiteral("configuration tables"));
-            for (int reloj = 1; reloj <= 10; ++reloj)
-                run(*cn, QStringLiteral("INSERT INTO HTMRELOJ VALUES (?, ?)"), {reloj, 0});
-        }
-        check(writeConfigPaths(m, {m_configPath}), QStringLiteral("TLVDirec.IAU"));
-    }
-
     // CXP as Qualitra declares it, a row for every port's characteristic
     // with limits no reading leaves.
     static void createCxp(const Connection& cn)
     {
-        run(cn, QStringLiteral("CREATE TABLE CXP (CXPMAQUI VARCHAR(8) NOT NULL, CXPPRODU "
-                               "VARCHAR(20) NOT NULL, CXPCARAC VARCHAR(8) NOT NULL, CXPLINFC "
-                               "DOUBLE PRECISION, CXPLSUPC DOUBLE PRECISION, PRIMARY KEY "
-                               "(CXPMAQUI, CXPPRODU, CXPCARAC))"));
-        QSqlDatabase db = cn.database();
-        if (!db.transaction())
-            die(db.lastError().text());
-        {
-            QSqlQuery insert(db);
-            if (!insert.prepare(QStringLiteral("INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, "
-                                               "CXPLINFC, CXPLSUPC) VALUES (?, ?, ?, -1, 1e9)")))
-                die(insert.lastError().text());
-            for (int puert = 1; puert <= kMaxPorts; ++puert) {
-                const Destination to = destination(destinationOf(puert));
-                insert.addBindValue(to.maqui);
-                insert.addBindValue(to.produ);
-                insert.addBindValue(caracOf(puert));
-                if (!insert.exec())
-                    die(insert.lastError().text());
-            }
-        }
-        if (!db.commit())
-            die(db.lastError().text());
+        createCxpTable(cn);
+        std::vector<int> ports(kMaxPorts);
+        std::iota(ports.begin(), ports.end(), 1);
+        insertRows(cn,
+                   QStringLiteral("INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, CXPLINFC, "
+                                  "CXPLSUPC) VALUES (?, ?, ?, -1, 1e9)"),
+                   ports, [](int puert) {
+                       const Destination to = destination(destinationOf(puert));
+                       return QVariantList{to.maqui, to.produ, caracOf(puert)};
+                   });
     }
 
     QString dataTableStatement(int d) const
@@ -1351,7 +1111,7 @@ void faultLockedFile(Installation& installation, const std::vector<PortRow>& row
     plan.periodMs = periodMs;
     plan.faultMs = lockSeconds * 1000;
     QObject::connect(&holder, &QProcess::started,
-                     [&] { g_childPids.push_back(holder.processId()); });
+                     [&] { childPids().push_back(holder.processId()); });
     // Started without waiting: the window thread is what is measured.
     plan.begin = [&] { holder.start(); };
     plan.end = [] {};
@@ -1359,7 +1119,7 @@ void faultLockedFile(Installation& installation, const std::vector<PortRow>& row
     const qint64 holderPid = holder.processId();
     if (holder.state() != QProcess::NotRunning)
         holder.waitForFinished(lockSeconds * 1000 + 10000);
-    std::erase(g_childPids, holderPid);
+    std::erase(childPids(), holderPid);
     if (lockedForMs < 0) {
         printNotMeasured(name, QStringLiteral("the lock holder never held the file"));
         return;
@@ -1835,7 +1595,7 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows, i
         child.start();
         if (!child.waitForStarted(10000))
             die(QStringLiteral("the child router did not start"));
-        g_childPids.push_back(child.processId());
+        childPids().push_back(child.processId());
         const qint64 pid = child.processId();
         QEventLoop loop;
         bool running = false;
@@ -1872,7 +1632,7 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows, i
             child.waitForFinished(10000);
             ++kills;
         }
-        std::erase(g_childPids, pid);
+        std::erase(childPids(), pid);
     }
     const ChildLog childLog = readChildLog(logPath);
 
@@ -1971,11 +1731,7 @@ int main(int argc, char** argv)
     const QCommandLineOption killsOption(QStringLiteral("kills"),
                                          QStringLiteral("How many times the router is killed."),
                                          QStringLiteral("N"), QStringLiteral("20"));
-    const QCommandLineOption simulator(QStringLiteral("simulator"),
-                                       QStringLiteral("The station simulator program."),
-                                       QStringLiteral("PATH"),
-                                       QDir(QCoreApplication::applicationDirPath())
-                                           .filePath(QStringLiteral("telvar_station_simulator")));
+    const QCommandLineOption simulator = bench::simulatorOption();
     // The benchmark's own children.
     const QCommandLineOption holdLockOption(QStringLiteral("hold-lock"),
                                             QStringLiteral("(child) Locks a file."),
