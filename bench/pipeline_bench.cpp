@@ -671,7 +671,7 @@ public:
                              recorded += outcome.recorded.size();
                              quarantined += outcome.quarantined.size();
                              late += outcome.late;
-                             ++batchesOf[outcome.lugar];
+                             ++batchesOf[outcome.place];
                              if (onBatch)
                                  onBatch();
                          });

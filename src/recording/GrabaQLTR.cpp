@@ -97,16 +97,16 @@ bool isReadOnly(const QFileInfo& file)
     return !file.isWritable() || !file.permission(QFileDevice::WriteOwner);
 }
 
-RuntimeError atPlace(RuntimeError error, const QString& lugar)
+RuntimeError atPlace(RuntimeError error, const QString& place)
 {
-    error.descripcion = lugar + QStringLiteral(": ") + error.descripcion;
+    error.descripcion = place + QStringLiteral(": ") + error.descripcion;
     return error;
 }
 
 // The time stamp of a row, from the text "yyyy-mm-dd h:nn:ss" (or with a
 // two-digit hour, or in ISO form) or from a date-time value; nullopt when
 // it cannot be read.
-std::optional<QDateTime> fechaDeFila(const QVariant& value)
+std::optional<QDateTime> rowStamp(const QVariant& value)
 {
     if (!value.isValid() || value.isNull())
         return std::nullopt;
@@ -141,7 +141,7 @@ std::optional<QDateTime> fechaDeFila(const QVariant& value)
 // a date-time column of a server. PostgreSQL gets it as text with the local
 // offset: a timestamp column takes the local time from it and a timestamp
 // with time zone the instant, whatever the server's own time zone.
-QVariant fechaParaColumna(Dialecto dialecto, bool textColumn, const QDateTime& now)
+QVariant stampForColumn(Dialecto dialecto, bool textColumn, const QDateTime& now)
 {
     if (textColumn || dialecto == Dialecto::Sqlite)
         return now.toString(kFormatoFecha);
@@ -188,7 +188,7 @@ QStringList lockStatements(Dialecto dialecto, const QString& tabla, qint64 waitM
 // very first statement (so that nothing at all was done on the connection),
 // and the readings it belongs to when it is theirs alone (a missing column,
 // a value that does not fit); none when it is the table's.
-struct Fallo {
+struct Failure {
     RuntimeError error;
     bool atBegin = false;
     QList<qsizetype> entries;
@@ -196,45 +196,45 @@ struct Fallo {
 
 // The row a reading chose: the table's last row as the batch leaves it, or
 // a row before it that a reading recorded late looked back to.
-struct Fila {
+struct CandidateRow {
     qint64 n = 0;
-    std::optional<QDateTime> fecha;
+    std::optional<QDateTime> stamp;
     // The characteristics' columns whose cell in the row is filled.
     QSet<QString> filled;
 };
 
 // The value of a reading for its column: the text for a text column, the
 // leading number for any other.
-struct Valor {
+struct CellValue {
     QVariant value;
     bool text = false;
 };
 
 // One batch's transaction on cn, which is not in a transaction.
-class Lote final {
+class TableBatch final {
 public:
-    Lote(Connection& cn, const QString& tabla, std::chrono::milliseconds wait)
+    TableBatch(Connection& cn, const QString& tabla, std::chrono::milliseconds wait)
         : m_cn(cn), m_tabla(tabla), m_wait(wait)
     {
     }
 
     // Writes the entries; on success prepared holds every entry (with the
     // row it went to, or found in) in order.
-    std::optional<Fallo> run(const QList<OutboxEntry>& entries,
-                             const GrabaQLTR::BeforeCommit& beforeCommit, double DTMP,
-                             QList<OutboxEntry>& prepared)
+    std::optional<Failure> run(const QList<OutboxEntry>& entries,
+                               const GrabaQLTR::BeforeCommit& beforeCommit, double DTMP,
+                               QList<OutboxEntry>& prepared)
     {
         // A transaction that did not begin has nothing to roll back.
         if (auto failed = begin())
-            return Fallo{*failed, true, {}};
+            return Failure{*failed, true, {}};
         auto failed = write(entries, DTMP, prepared);
         if (!failed && beforeCommit) {
             if (const Status heard = beforeCommit(prepared); !heard)
-                failed = Fallo{heard.error(), false, {}};
+                failed = Failure{heard.error(), false, {}};
         }
         if (!failed) {
             if (auto notCommitted = commit())
-                failed = Fallo{*notCommitted, false, {}};
+                failed = Failure{*notCommitted, false, {}};
         }
         if (failed)
             rollback();
@@ -295,12 +295,12 @@ private:
         return found;
     }
 
-    std::optional<Fallo> write(const QList<OutboxEntry>& entries, double DTMP,
-                               QList<OutboxEntry>& prepared)
+    std::optional<Failure> write(const QList<OutboxEntry>& entries, double DTMP,
+                                 QList<OutboxEntry>& prepared)
     {
         for (const QString& statement : lockStatements(m_cn.dialecto(), m_tabla, m_wait.count()))
             if (auto failed = exec(statement))
-                return Fallo{*failed, false, {}};
+                return Failure{*failed, false, {}};
 
         // The batch's columns, each asked once; a missing column is the
         // failure of its readings alone.
@@ -310,18 +310,18 @@ private:
                 continue;
             auto column = m_cn.columnInfo(m_tabla, e.Carac);
             if (!column)
-                return Fallo{column.error(), false,
-                             column.error().numero == ErrorNumber::ItemNotFound
-                                 ? entriesOf(entries, e.Carac)
-                                 : QList<qsizetype>{}};
+                return Failure{column.error(), false,
+                               column.error().numero == ErrorNumber::ItemNotFound
+                                   ? entriesOf(entries, e.Carac)
+                                   : QList<qsizetype>{}};
             columns.append(e.Carac);
             m_textColumn.insert(e.Carac, column.value().isText);
         }
         if (!isSqlite()) {
-            auto fecha = m_cn.columnInfo(m_tabla, QStringLiteral("Fecha"));
-            if (!fecha)
-                return Fallo{fecha.error(), false, {}};
-            m_textFecha = fecha.value().isText;
+            auto stamp = m_cn.columnInfo(m_tabla, QStringLiteral("Fecha"));
+            if (!stamp)
+                return Failure{stamp.error(), false, {}};
+            m_textFecha = stamp.value().isText;
         }
 
         // The last row, read once: the batch keeps it up to date as it
@@ -333,51 +333,52 @@ private:
             m_cn.exec(QStringLiteral("Select Top 1 N,Fecha") + cells + QStringLiteral(" from ") +
                       bracketName(m_tabla) + QStringLiteral(" order by N Desc"));
         if (!last)
-            return Fallo{last.error(), false, {}};
+            return Failure{last.error(), false, {}};
         if (last.value().next()) {
-            Fila fila{last.value().value(0).toLongLong(), fechaDeFila(last.value().value(1)), {}};
+            CandidateRow candidate{
+                last.value().value(0).toLongLong(), rowStamp(last.value().value(1)), {}};
             for (qsizetype c = 0; c < columns.size(); ++c)
                 if (!last.value().value(static_cast<int>(c) + 2).isNull())
-                    fila.filled.insert(columns[c]);
-            m_last = std::move(fila);
+                    candidate.filled.insert(columns[c]);
+            m_last = std::move(candidate);
         }
         last.value().finish();
 
         prepared.clear();
         for (qsizetype k = 0; k < entries.size(); ++k) {
             OutboxEntry entry = entries[k];
-            auto valor = valorFor(entry);
-            if (!valor)
-                return Fallo{valor.error(), false, {k}};
+            auto cellValue = valorFor(entry);
+            if (!cellValue)
+                return Failure{cellValue.error(), false, {k}};
             if (entry.preparedRow) {
-                auto there = alreadyThere(entry, valor.value());
+                auto there = alreadyThere(entry, cellValue.value());
                 if (!there)
-                    return Fallo{there.error(), false, {}};
+                    return Failure{there.error(), false, {}};
                 if (there.value()) {
                     prepared.append(entry);
                     continue;
                 }
             }
-            auto row = writeOne(entry, valor.value(), DTMP);
+            auto row = writeOne(entry, cellValue.value(), DTMP);
             if (!row)
-                return Fallo{row.error(), false,
-                             row.error().retryable ? QList<qsizetype>{} : QList<qsizetype>{k}};
+                return Failure{row.error(), false,
+                               row.error().retryable ? QList<qsizetype>{} : QList<qsizetype>{k}};
             prepared.append(row.value());
         }
         return std::nullopt;
     }
 
-    Result<Valor> valorFor(const OutboxEntry& entry) const
+    Result<CellValue> valorFor(const OutboxEntry& entry) const
     {
         if (m_textColumn.value(entry.Carac))
-            return Valor{entry.Valor, true};
+            return CellValue{entry.Valor, true};
         const double number = valorNumerico(entry.Valor);
         if (!std::isfinite(number))
             return RuntimeError{ErrorNumber::Overflow, kFuente,
                                 QStringLiteral("Overflow: the reading ") + entry.Valor +
                                     QStringLiteral(" is beyond the range of the numeric column ") +
                                     entry.Carac + QStringLiteral(".")};
-        return Valor{number, false};
+        return CellValue{number, false};
     }
 
     // Whether a cell holds what the reading wrote: a text column keeps the
@@ -385,19 +386,19 @@ private:
     // own scale (NUMERIC(8,2)), so any value there is the reading's: a
     // reading only ever fills an empty cell, with every other writer held
     // off.
-    static bool sameValue(const QVariant& cell, const Valor& valor)
+    static bool sameValue(const QVariant& cell, const CellValue& cellValue)
     {
         if (cell.isNull())
             return false;
-        if (valor.text)
-            return cell.toString() == valor.value.toString();
+        if (cellValue.text)
+            return cell.toString() == cellValue.value.toString();
         return true;
     }
 
     // Whether a reading written before a crash is in the row it went to:
     // its cell holds its value and, for a row it made, the row has its
     // stamp and operator.
-    Result<bool> alreadyThere(const OutboxEntry& entry, const Valor& valor)
+    Result<bool> alreadyThere(const OutboxEntry& entry, const CellValue& cellValue)
     {
         auto row = m_cn.exec(QStringLiteral("Select Fecha,Operador,") + bracketName(entry.Carac) +
                                  QStringLiteral(" from ") + bracketName(m_tabla) +
@@ -408,11 +409,11 @@ private:
         QSqlQuery& q = row.value();
         if (!q.next())
             return false;
-        if (!sameValue(q.value(2), valor))
+        if (!sameValue(q.value(2), cellValue))
             return false;
         if (entry.preparedNewRow) {
-            const auto fecha = fechaDeFila(q.value(0));
-            if (!fecha || *fecha != entry.stamp || q.value(1).toString() != entry.Opera)
+            const auto stamp = rowStamp(q.value(0));
+            if (!stamp || *stamp != entry.stamp || q.value(1).toString() != entry.Opera)
                 return false;
         }
         return true;
@@ -421,12 +422,12 @@ private:
     // The row a reading stamped t chooses: the last row unless it is more
     // than the window later than t (rows another writer added while the
     // reading waited), else the last row before it that is not.
-    Result<std::optional<Fila>> chosenRow(const OutboxEntry& entry, double DTMP)
+    Result<std::optional<CandidateRow>> chosenRow(const OutboxEntry& entry, double DTMP)
     {
         if (!m_last)
-            return std::optional<Fila>{};
+            return std::optional<CandidateRow>{};
         const QDateTime t = entry.stamp.addMSecs(static_cast<qint64>(DTMP * 1000));
-        if (!m_last->fecha || *m_last->fecha <= t)
+        if (!m_last->stamp || *m_last->stamp <= t)
             return m_last;
         auto rows = m_cn.exec(QStringLiteral("Select N,Fecha,") + bracketName(entry.Carac) +
                               QStringLiteral(" from ") + bracketName(m_tabla) +
@@ -435,57 +436,57 @@ private:
             return rows.error();
         QSqlQuery& q = rows.value();
         for (int looked = 0; looked <= GrabaQLTR::kMaxRowsLookedBack && q.next(); ++looked) {
-            const auto fecha = fechaDeFila(q.value(1));
+            const auto stamp = rowStamp(q.value(1));
             // A stamp that cannot be read ends the search: the reading
             // starts a row of its own rather than join one of unknown time.
-            if (!fecha)
+            if (!stamp)
                 break;
-            if (*fecha <= t) {
-                Fila fila{q.value(0).toLongLong(), fecha, {}};
+            if (*stamp <= t) {
+                CandidateRow candidate{q.value(0).toLongLong(), stamp, {}};
                 if (!q.value(2).isNull())
-                    fila.filled.insert(entry.Carac);
-                return std::optional<Fila>(std::move(fila));
+                    candidate.filled.insert(entry.Carac);
+                return std::optional<CandidateRow>(std::move(candidate));
             }
         }
-        return std::optional<Fila>{};
+        return std::optional<CandidateRow>{};
     }
 
     // Writes one reading; gives it with the row it went to.
-    Result<OutboxEntry> writeOne(OutboxEntry entry, const Valor& valor, double DTMP)
+    Result<OutboxEntry> writeOne(OutboxEntry entry, const CellValue& cellValue, double DTMP)
     {
         auto chosen = chosenRow(entry, DTMP);
         if (!chosen)
             return chosen.error();
-        const std::optional<Fila>& fila = chosen.value();
+        const std::optional<CandidateRow>& candidate = chosen.value();
         // A time stamp that cannot be read counts as older than the
         // window: the reading starts a row of its own.
-        const bool reciente =
-            fila && fila->fecha &&
-            static_cast<double>(fila->fecha->msecsTo(entry.stamp)) / 1000.0 <= DTMP;
-        if (reciente && !fila->filled.contains(entry.Carac)) {
-            if (auto failed = fillRow(fila->n, entry.Carac, valor))
+        const bool withinWindow =
+            candidate && candidate->stamp &&
+            static_cast<double>(candidate->stamp->msecsTo(entry.stamp)) / 1000.0 <= DTMP;
+        if (withinWindow && !candidate->filled.contains(entry.Carac)) {
+            if (auto failed = fillRow(candidate->n, entry.Carac, cellValue))
                 return *failed;
-            if (m_last && m_last->n == fila->n)
+            if (m_last && m_last->n == candidate->n)
                 m_last->filled.insert(entry.Carac);
-            entry.preparedRow = fila->n;
+            entry.preparedRow = candidate->n;
             entry.preparedNewRow = false;
             return entry;
         }
-        auto n = addRow(entry, valor);
+        auto n = addRow(entry, cellValue);
         if (!n)
             return n.error();
-        m_last = Fila{n.value(), entry.stamp, {entry.Carac}};
+        m_last = CandidateRow{n.value(), entry.stamp, {entry.Carac}};
         entry.preparedRow = n.value();
         entry.preparedNewRow = true;
         return entry;
     }
 
-    std::optional<RuntimeError> fillRow(qint64 n, const QString& carac, const Valor& valor)
+    std::optional<RuntimeError> fillRow(qint64 n, const QString& carac, const CellValue& cellValue)
     {
         auto updated =
             m_cn.exec(QStringLiteral("UPDATE ") + bracketName(m_tabla) + QStringLiteral(" SET ") +
                           bracketName(carac) + QStringLiteral(" = ? WHERE N = ?"),
-                      {valor.value, n});
+                      {cellValue.value, n});
         if (!updated)
             return updated.error();
         // The table is locked against other writers: the row read a moment
@@ -497,14 +498,14 @@ private:
         return std::nullopt;
     }
 
-    Result<qint64> addRow(const OutboxEntry& entry, const Valor& valor)
+    Result<qint64> addRow(const OutboxEntry& entry, const CellValue& cellValue)
     {
         auto inserted =
             m_cn.exec(QStringLiteral("INSERT INTO ") + bracketName(m_tabla) +
                           QStringLiteral(" (Fecha, Turno, Operador, ") + bracketName(entry.Carac) +
                           QStringLiteral(") VALUES (?, ?, ?, ?)"),
-                      {fechaParaColumna(m_cn.dialecto(), m_textFecha, entry.stamp), entry.Turno,
-                       entry.Opera, valor.value});
+                      {stampForColumn(m_cn.dialecto(), m_textFecha, entry.stamp), entry.Turno,
+                       entry.Opera, cellValue.value});
         if (!inserted)
             return inserted.error();
         if (isSqlite()) {
@@ -528,7 +529,7 @@ private:
     std::chrono::milliseconds m_wait;
     QHash<QString, bool> m_textColumn;
     bool m_textFecha = true;
-    std::optional<Fila> m_last;
+    std::optional<CandidateRow> m_last;
 };
 
 } // namespace
@@ -572,15 +573,15 @@ GrabaQLTR::GrabaQLTR(Modulo1 installation, const Clock& clock)
 
 GrabaQLTR::~GrabaQLTR() = default;
 
-QString GrabaQLTR::archivoDatos(const QString& rutaDatos, const QString& forma,
+QString GrabaQLTR::dataFilePath(const QString& rutaDatos, const QString& forma,
                                 const QString& maqui, const QString& produ)
 {
     return rutaDatos + trimBlanks(forma) + separator() + trimBlanks(maqui) + separator() +
            trimBlanks(produ) + QStringLiteral(".MDB");
 }
 
-QString GrabaQLTR::rutaFaltante(const QString& rutaDatos, CodeErr code, const QString& forma,
-                                const QString& maqui, const QString& produ)
+QString GrabaQLTR::missingPath(const QString& rutaDatos, CodeErr code, const QString& forma,
+                               const QString& maqui, const QString& produ)
 {
     switch (code) {
     case CodeErr::SinDirectorioFormato:
@@ -588,17 +589,17 @@ QString GrabaQLTR::rutaFaltante(const QString& rutaDatos, CodeErr code, const QS
     case CodeErr::SinDirectorioMaquina:
         return rutaDatos + trimBlanks(forma) + separator() + trimBlanks(maqui);
     case CodeErr::SinArchivoDatos:
-        return archivoDatos(rutaDatos, forma, maqui, produ);
+        return dataFilePath(rutaDatos, forma, maqui, produ);
     case CodeErr::Grabado:
         break;
     }
     return QString();
 }
 
-QString GrabaQLTR::lugar(const OutboxEntry& entry)
+QString GrabaQLTR::place(const OutboxEntry& entry)
 {
     if (entry.engine == QLatin1String(kJetTag))
-        return archivoDatos(entry.base, entry.Forma, entry.Maqui, entry.Produ);
+        return dataFilePath(entry.base, entry.Forma, entry.Maqui, entry.Produ);
     return QStringLiteral("Datos_") + entry.Forma + QStringLiteral("_") + entry.Maqui +
            QStringLiteral("_") + entry.Produ + QStringLiteral(" (") + entry.base +
            QStringLiteral(")");
@@ -653,7 +654,7 @@ std::optional<GrabaQLTR::FileIdentity> GrabaQLTR::identityOf(const QString& path
     return FileIdentity{info.st_dev, info.st_ino, info.st_mode};
 }
 
-GrabaQLTR::Resolved GrabaQLTR::destinoJet(const OutboxEntry& first) const
+GrabaQLTR::Resolved GrabaQLTR::jetDestination(const OutboxEntry& first) const
 {
     const QString& forma = first.Forma;
     const QString& maqui = first.Maqui;
@@ -677,12 +678,12 @@ GrabaQLTR::Resolved GrabaQLTR::destinoJet(const OutboxEntry& first) const
         resolved.code = CodeErr::SinArchivoDatos;
         return resolved;
     }
-    Destino destino;
-    destino.lugar = *file + QStringLiteral(" (table ") + kTablaJet + QStringLiteral(")");
+    Destination destino;
+    destino.place = *file + QStringLiteral(" (table ") + kTablaJet + QStringLiteral(")");
     if (isReadOnly(QFileInfo(*file))) {
         resolved.error = RuntimeError{
             ErrorNumber::CannotUpdate, kFuente,
-            destino.lugar + QStringLiteral(": Cannot update. Database or object is read-only.")};
+            destino.place + QStringLiteral(": Cannot update. Database or object is read-only.")};
         return resolved;
     }
     // Taken before the connection is opened: should the file be replaced
@@ -699,7 +700,7 @@ GrabaQLTR::Resolved GrabaQLTR::resolve(const OutboxEntry& first) const
 {
     Resolved resolved;
     if (first.engine == QLatin1String(kJetTag))
-        return destinoJet(first);
+        return jetDestination(first);
     if (first.engine == QLatin1String("[INFORMIX10]")) {
         resolved.error = RuntimeError{
             ErrorNumber::NotSupported, kFuente,
@@ -714,12 +715,12 @@ GrabaQLTR::Resolved GrabaQLTR::resolve(const OutboxEntry& first) const
                              first.engine + QStringLiteral("\".")};
         return resolved;
     }
-    Destino destino;
+    Destination destino;
     destino.server = true;
     destino.conexion = ArmaConexion(m_m, first.base);
     destino.tabla = QStringLiteral("Datos_") + first.Forma + QStringLiteral("_") + first.Maqui +
                     QStringLiteral("_") + first.Produ;
-    destino.lugar =
+    destino.place =
         QStringLiteral("table ") + destino.tabla + QStringLiteral(" of the database ") + first.base;
     resolved.destino = std::move(destino);
     return resolved;
@@ -730,7 +731,7 @@ void GrabaQLTR::drop(Connection* cn)
     std::erase_if(m_cache, [cn](const CachedConnection& c) { return c.cn.get() == cn; });
 }
 
-Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destino& destino, bool fresh)
+Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destination& destino, bool fresh)
 {
     const auto cached =
         std::find_if(m_cache.begin(), m_cache.end(), [&destino](const CachedConnection& c) {
@@ -745,7 +746,7 @@ Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destino& destino, bool 
     }
     auto opened = EngineLayer::open(destino.conexion);
     if (!opened)
-        return atPlace(opened.error(), destino.lugar);
+        return atPlace(opened.error(), destino.place);
     if (m_cache.size() >= kMaxConnections) {
         const auto oldest =
             std::min_element(m_cache.begin(), m_cache.end(),
@@ -759,10 +760,10 @@ Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destino& destino, bool 
     return Opened{m_cache.back().cn.get(), false};
 }
 
-LoteResult GrabaQLTR::grabarLote(QList<OutboxEntry> entries, const BeforeCommit& beforeCommit,
-                                 double DTMP)
+BatchResult GrabaQLTR::recordBatch(QList<OutboxEntry> entries, const BeforeCommit& beforeCommit,
+                                   double DTMP)
 {
-    LoteResult result;
+    BatchResult result;
     if (entries.isEmpty())
         return result;
     const QDateTime now = m_clock.now();
@@ -777,14 +778,14 @@ LoteResult GrabaQLTR::grabarLote(QList<OutboxEntry> entries, const BeforeCommit&
         const OutboxEntry& e = entries.first();
         refuseAll(resolved.code,
                   RuntimeError{0, kFuente,
-                               rutaFaltante(e.base, resolved.code, e.Forma, e.Maqui, e.Produ)});
+                               missingPath(e.base, resolved.code, e.Forma, e.Maqui, e.Produ)});
         return result;
     }
     if (resolved.error) {
         refuseAll(CodeErr::Grabado, *resolved.error);
         return result;
     }
-    const Destino& destino = *resolved.destino;
+    const Destination& destino = *resolved.destino;
 
     // Each round either commits the readings left, or refuses at least one
     // of them, or stops: the loop ends.
@@ -801,7 +802,7 @@ LoteResult GrabaQLTR::grabarLote(QList<OutboxEntry> entries, const BeforeCommit&
         Connection* cn = opened.value().cn;
         QList<OutboxEntry> prepared;
         auto failed =
-            Lote(*cn, destino.tabla, m_lockWait).run(entries, beforeCommit, DTMP, prepared);
+            TableBatch(*cn, destino.tabla, m_lockWait).run(entries, beforeCommit, DTMP, prepared);
         if (!failed) {
             for (const OutboxEntry& e : std::as_const(prepared))
                 result.recorded.append(e.id);
@@ -816,7 +817,7 @@ LoteResult GrabaQLTR::grabarLote(QList<OutboxEntry> entries, const BeforeCommit&
             retriedDropped = true;
             continue;
         }
-        const RuntimeError error = atPlace(failed->error, destino.lugar);
+        const RuntimeError error = atPlace(failed->error, destino.place);
         if (error.retryable) {
             result.retry = error;
             return result;
@@ -840,7 +841,7 @@ Result<CodeErr> GrabaQLTR::grabar(const LecturaAGrabar& lectura, double DTMP)
     auto entry = entryFor(m_m, lectura, m_clock.now());
     if (!entry)
         return entry.error();
-    const LoteResult done = grabarLote({entry.value()}, {}, DTMP);
+    const BatchResult done = recordBatch({entry.value()}, {}, DTMP);
     if (!done.recorded.isEmpty())
         return CodeErr::Grabado;
     if (done.retry)

@@ -53,7 +53,7 @@ struct SqlFileDatResult {
 SqlFileDatResult SQLFileDat(const Modulo1& m, Interaccion& ui, const QString& base);
 
 // What the writing of one data table's readings gave.
-struct LoteResult {
+struct BatchResult {
     // The readings the table has now committed (those found there already,
     // committed before a crash, among them), in order.
     QList<qint64> recorded;
@@ -143,8 +143,8 @@ public:
 
     // Records the readings of one data table (all of one destinationKey), in
     // their order, in one transaction.
-    LoteResult grabarLote(QList<OutboxEntry> entries, const BeforeCommit& beforeCommit = {},
-                          double DTMP = kDTMP);
+    BatchResult recordBatch(QList<OutboxEntry> entries, const BeforeCommit& beforeCommit = {},
+                            double DTMP = kDTMP);
 
     // Records one reading stamped with the clock's date and time: Grabado, a
     // path-check code ("[JET4]" only; nothing written), or an error for
@@ -154,16 +154,16 @@ public:
     // The data file of a reading of this format, machine and product as the
     // log lines name it: the data directory + format + separator + machine
     // + separator + product + ".MDB", each name without surrounding blanks.
-    static QString archivoDatos(const QString& rutaDatos, const QString& forma,
+    static QString dataFilePath(const QString& rutaDatos, const QString& forma,
                                 const QString& maqui, const QString& produ);
     // What a path-check code found missing, as the log lines name it: the
     // format's directory (1), the machine's directory (2) or the data file
     // (3); "" for Grabado.
-    static QString rutaFaltante(const QString& rutaDatos, CodeErr code, const QString& forma,
-                                const QString& maqui, const QString& produ);
+    static QString missingPath(const QString& rutaDatos, CodeErr code, const QString& forma,
+                               const QString& maqui, const QString& produ);
     // Where an entry goes, as reports name it: its data file, or its table
     // and data database.
-    static QString lugar(const OutboxEntry& entry);
+    static QString place(const OutboxEntry& entry);
 
     // How long a batch waits for another writer of its table before it
     // fails (2 seconds unless set).
@@ -189,10 +189,10 @@ private:
         bool operator==(const FileIdentity&) const = default;
     };
     // Where one batch goes.
-    struct Destino {
+    struct Destination {
         QString conexion;
         QString tabla;
-        QString lugar; // the table and its database, as error descriptions name them
+        QString place; // the table and its database, as error descriptions name them
         std::optional<FileIdentity> file;
         bool server = false;
     };
@@ -208,14 +208,14 @@ private:
     };
     // Where a batch goes, or why none of it can be recorded.
     struct Resolved {
-        std::optional<Destino> destino;
+        std::optional<Destination> destino;
         CodeErr code = CodeErr::Grabado;
         std::optional<RuntimeError> error;
     };
 
     Resolved resolve(const OutboxEntry& first) const;
-    Resolved destinoJet(const OutboxEntry& first) const;
-    Result<Opened> connectionFor(const Destino& destino, bool fresh);
+    Resolved jetDestination(const OutboxEntry& first) const;
+    Result<Opened> connectionFor(const Destination& destino, bool fresh);
     void drop(Connection* cn);
     static std::optional<FileIdentity> identityOf(const QString& path);
 

@@ -53,7 +53,7 @@ QVariant QuarantineModel::data(const QModelIndex& index, int role) const
     case Port:
         return q.entry.Puert;
     case Where:
-        return logLineText(GrabaQLTR::lugar(q.entry));
+        return logLineText(GrabaQLTR::place(q.entry));
     case Characteristic:
         return logLineText(q.entry.Carac);
     case Value:

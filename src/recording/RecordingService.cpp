@@ -246,8 +246,8 @@ void RecordingService::batchDone(const BatchOutcome& outcome)
             d.quarantinedToday = 0;
         }
     }
-    DestinationStatus& status = m_destinations[outcome.lugar];
-    status.lugar = outcome.lugar;
+    DestinationStatus& status = m_destinations[outcome.place];
+    status.place = outcome.place;
     status.failingSince = outcome.failingSince;
     status.lastError = outcome.lastError;
     status.recordedToday += outcome.recorded.size();
@@ -260,12 +260,12 @@ void RecordingService::batchDone(const BatchOutcome& outcome)
         m_full = false;
 
     if (outcome.startedFailing)
-        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + outcome.lugar +
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + outcome.place +
                 QStringLiteral(": cannot be written now; its readings wait in the outbox (") +
                 QString::number(outcome.lastError.numero) + QStringLiteral(".- ") +
                 outcome.lastError.descripcion + QStringLiteral(")"));
     if (outcome.recovered)
-        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + outcome.lugar +
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + outcome.place +
                 QStringLiteral(": written again; ") + QString::number(outcome.late) +
                 QStringLiteral(" readings recorded late"));
     for (const QuarantinedEntry& q : outcome.quarantined)

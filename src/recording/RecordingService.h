@@ -40,7 +40,7 @@ protected:
 
 // How one data table is doing, as the status shows it.
 struct DestinationStatus {
-    QString lugar;
+    QString place;
     // Invalid while the table is reachable.
     QDateTime failingSince;
     RuntimeError lastError;

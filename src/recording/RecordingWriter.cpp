@@ -145,14 +145,14 @@ bool RecordingWriter::writeBatch(const QString& destination)
         return false;
 
     BatchOutcome outcome;
-    outcome.lugar = GrabaQLTR::lugar(entries.first());
+    outcome.place = GrabaQLTR::place(entries.first());
     const auto beforeCommit = [this](const QList<OutboxEntry>& prepared) -> Status {
         step(Step::BeforeMark);
         const Status marked = m_outbox->markPrepared(prepared);
         step(Step::AfterMark);
         return marked;
     };
-    const LoteResult result = m_graba.grabarLote(entries, beforeCommit);
+    const BatchResult result = m_graba.recordBatch(entries, beforeCommit);
     if (!result.recorded.isEmpty())
         step(Step::AfterCommit);
 

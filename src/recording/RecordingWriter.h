@@ -27,7 +27,7 @@ class Outbox;
 // table. Values only: the writer never shows a box or asks a question.
 struct BatchOutcome {
     // The data file, or the table and its database.
-    QString lugar;
+    QString place;
     // Readings committed by the batch (found committed already among them).
     QList<qint64> recorded;
     // Readings moved to the quarantine, with why.

@@ -616,7 +616,7 @@ TEST_P(GrabaQLTRTest, EachPageMarkerNamesItsOwnPartOfWhereAReadingIsRecorded)
 
         // And it is written into the data table they name.
         entry.id = puert;
-        const LoteResult written = graba->grabarLote({entry});
+        const BatchResult written = graba->recordBatch({entry});
         EXPECT_EQ(written.recorded, QList<qint64>{puert});
         EXPECT_TRUE(written.refused.isEmpty());
         EXPECT_FALSE(written.retry.has_value());
@@ -996,14 +996,14 @@ TEST_P(GrabaQLTRFilesTest, MissingDirectoriesAndFilesGiveTheirCodesAndWriteNothi
             EXPECT_EQ(rows().size(), before.size() + 1);
         } else {
             EXPECT_EQ(rows(), before);
-            EXPECT_EQ(GrabaQLTR::rutaFaltante(m.RutaDatos, c.code, c.target.forma, c.target.maqui,
-                                              c.target.produ),
+            EXPECT_EQ(GrabaQLTR::missingPath(m.RutaDatos, c.code, c.target.forma, c.target.maqui,
+                                             c.target.produ),
                       m.RutaDatos + QString::fromLatin1(c.missing));
         }
         clock.advance(1h);
     }
     EXPECT_FALSE(QFileInfo::exists(m.RutaDatos + u"F1/M1/P9.MDB"_s));
-    EXPECT_EQ(GrabaQLTR::archivoDatos(m.RutaDatos, u" F1"_s, u"M1 "_s, u"P1"_s),
+    EXPECT_EQ(GrabaQLTR::dataFilePath(m.RutaDatos, u" F1"_s, u"M1 "_s, u"P1"_s),
               m.RutaDatos + u"F1/M1/P1.MDB"_s);
     EXPECT_TRUE(ui.boxes.isEmpty());
 }

@@ -216,8 +216,8 @@ TEST_F(RecordingWriterTest, WritersSharingTheOutboxEachWriteTheirOwnTables)
         RecordingWriter writer(m, outboxPath);
         writer.setShard(shard, 2);
         QObject::connect(&writer, &RecordingWriter::batchDone, [&](const BatchOutcome& o) {
-            EXPECT_FALSE(writerOf.contains(o.lugar)) << o.lugar.toStdString();
-            writerOf.insert(o.lugar, shard);
+            EXPECT_FALSE(writerOf.contains(o.place)) << o.place.toStdString();
+            writerOf.insert(o.place, shard);
             recorded += o.recorded.size();
         });
         ASSERT_TRUE(writer.open().ok());

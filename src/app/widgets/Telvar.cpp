@@ -347,7 +347,7 @@ void Telvar::showRecordingStatus()
     QStringList failing;
     for (const DestinationStatus& d : recording.destinations())
         if (d.failingSince.isValid())
-            failing.append(d.lugar + QStringLiteral(" since ") +
+            failing.append(d.place + QStringLiteral(" since ") +
                            d.failingSince.toString(QStringLiteral("HH:mm:ss")) +
                            QStringLiteral(": ") + d.lastError.descripcion);
     QString text = QStringLiteral("Outbox: ") + QString::number(recording.waiting()) +
