@@ -130,7 +130,7 @@ void benchPickers(int rounds, int operators, int products)
 void benchPreview(int rounds)
 {
     NoLoader loader;
-    PortPreview preview(loader);
+    PortPreview preview(loader, 2);
     preview.load(QStringLiteral("http://st/1.html"));
     // A page at the loader's bound with the identifier near its end.
     QString page(4 * 1024 * 1024 - 64, QLatin1Char('x'));

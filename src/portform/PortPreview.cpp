@@ -3,6 +3,7 @@
 #include "acquisition/Extraction.h"
 #include "acquisition/SendRequest.h"
 #include "acquisition/TPuerto.h"
+#include "common/OwnTexts.h"
 #include "common/TrimBlanks.h"
 #include "common/ValorNumerico.h"
 
@@ -24,23 +25,21 @@ std::optional<qint16> shortNumber(const QString& text)
     return static_cast<qint16>(value);
 }
 
-QString pageLineOf(const LoadedPage& page)
+QString pageLineOf(const LoadedPage& page, int idioma)
 {
     switch (page.outcome) {
     case PageOutcome::Complete:
-        return QStringLiteral("Page read: %1 characters, HTTP status %2")
-            .arg(page.text.size())
-            .arg(page.httpStatus);
+        return ownText(OwnText::PreviewPageRead, idioma).arg(page.text.size()).arg(page.httpStatus);
     case PageOutcome::Truncated:
-        return QStringLiteral("Only the first %1 characters of the page were read: %2")
+        return ownText(OwnText::PreviewPageCut, idioma)
             .arg(page.text.size())
             .arg(page.error ? page.error->descripcion : QString());
     case PageOutcome::TimedOut:
-        return QStringLiteral("The page did not answer in time: the port would read nothing");
+        return ownText(OwnText::PreviewTimedOut, idioma);
     case PageOutcome::Unreachable:
-        return QStringLiteral("The page cannot be reached: the port would read nothing");
+        return ownText(OwnText::PreviewUnreachable, idioma);
     case PageOutcome::Failed:
-        return QStringLiteral("The page cannot be read: ") +
+        return ownText(OwnText::PreviewUnreadable, idioma) +
                (page.error ? page.error->descripcion : QString());
     }
     return {};
@@ -48,7 +47,8 @@ QString pageLineOf(const LoadedPage& page)
 
 } // namespace
 
-PortPreview::PortPreview(PageLoader& loader, QObject* parent) : QObject(parent), m_loader(loader)
+PortPreview::PortPreview(PageLoader& loader, int idioma, QObject* parent)
+    : QObject(parent), m_loader(loader), m_idioma(idioma)
 {
     connect(&m_loader, &PageLoader::pageLoaded, this, &PortPreview::pageLoaded);
 }
@@ -92,21 +92,19 @@ PreviewView PortPreview::view() const
 {
     PreviewView view;
     if (m_url.isEmpty()) {
-        view.pageLine = QStringLiteral("No web page to read");
+        view.pageLine = ownText(OwnText::PreviewNoPage, m_idioma);
         return view;
     }
     if (!m_page) {
-        view.pageLine =
-            QStringLiteral("Reading ") + maskUrlPassword(m_url) + QStringLiteral(" ...");
+        view.pageLine = ownText(OwnText::PreviewReading, m_idioma).arg(maskUrlPassword(m_url));
         return view;
     }
-    view.pageLine = pageLineOf(*m_page);
+    view.pageLine = pageLineOf(*m_page, m_idioma);
 
     const std::optional<qint16> inici = shortNumber(m_inici);
     const std::optional<qint16> longi = shortNumber(m_longi);
     if (!inici || !longi) {
-        view.readingLine =
-            QStringLiteral("The start and the length must be numbers from -32768 to 32767");
+        view.readingLine = ownText(OwnText::PreviewBadCut, m_idioma);
         return view;
     }
     TPuerto port;
@@ -122,16 +120,16 @@ PreviewView PortPreview::view() const
         return view;
     case ReadingStatus::Failed:
         view.readingLine =
-            QStringLiteral("The reading cannot be cut: ") +
+            ownText(OwnText::PreviewCannotCut, m_idioma) +
             (extraction.errors.isEmpty() ? QString() : extraction.errors.first().descripcion);
         return view;
     case ReadingStatus::Blank:
-        view.readingLine = QStringLiteral("The cut is blank: nothing would be recorded");
+        view.readingLine = ownText(OwnText::PreviewBlank, m_idioma);
         break;
     case ReadingStatus::Read:
-        view.readingLine =
-            QStringLiteral("Reading: ") + extraction.reading + QStringLiteral("   (value ") +
-            QString::number(valorNumerico(extraction.reading), 'g', 15) + QLatin1Char(')');
+        view.readingLine = ownText(OwnText::PreviewReadingValue, m_idioma)
+                               .arg(extraction.reading,
+                                    QString::number(valorNumerico(extraction.reading), 'g', 15));
         break;
     }
     // Where the cut starts (0-based), as the extraction counted it.

@@ -35,7 +35,9 @@ public:
     // the cut.
     static constexpr int kContext = 60;
 
-    explicit PortPreview(PageLoader& loader, QObject* parent = nullptr);
+    // idioma: the language of its texts (the message table's number).
+    PortPreview(PageLoader& loader, int idioma, QObject* parent = nullptr);
+    int idioma() const { return m_idioma; }
     ~PortPreview() override;
 
     // Fetches the page at url (an empty address asks for nothing); a fetch
@@ -55,6 +57,7 @@ private:
     void pageLoaded(PageLoader::Ticket ticket, const LoadedPage& page);
 
     PageLoader& m_loader;
+    int m_idioma;
     QString m_url;
     PageLoader::Ticket m_ticket = 0;
     std::optional<LoadedPage> m_page;

@@ -1,6 +1,8 @@
 #include "recording/QuarantineModel.h"
 
 #include "common/LogText.h"
+#include "common/Modulo1.h"
+#include "common/OwnTexts.h"
 #include "recording/GrabaQLTR.h"
 
 namespace telvar {
@@ -10,6 +12,11 @@ namespace {
 enum Column { Stamp, Port, Where, Characteristic, Value, Reason, ColumnCount };
 
 } // namespace
+
+QuarantineModel::QuarantineModel(const Modulo1& m, QObject* parent)
+    : QAbstractTableModel(parent), m_m(m)
+{
+}
 
 void QuarantineModel::setEntries(QList<QuarantinedEntry> entries)
 {
@@ -73,19 +80,20 @@ QVariant QuarantineModel::headerData(int section, Qt::Orientation orientation, i
 {
     if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
         return {};
+    const int idioma = m_m.Idioma;
     switch (section) {
     case Stamp:
-        return QStringLiteral("Read at");
+        return ownText(OwnText::QuarantineReadAt, idioma);
     case Port:
-        return QStringLiteral("Port");
+        return ownText(OwnText::QuarantinePort, idioma);
     case Where:
-        return QStringLiteral("Data table");
+        return ownText(OwnText::QuarantineTable, idioma);
     case Characteristic:
-        return QStringLiteral("Characteristic");
+        return ownText(OwnText::QuarantineCharacteristic, idioma);
     case Value:
-        return QStringLiteral("Value");
+        return ownText(OwnText::QuarantineValue, idioma);
     case Reason:
-        return QStringLiteral("Reason");
+        return ownText(OwnText::QuarantineReason, idioma);
     default:
         return {};
     }

@@ -7,6 +7,8 @@
 
 namespace telvar {
 
+struct Modulo1;
+
 // The readings that waiting cannot record, as the readings tab lists them:
 // when, port, where they were to go, the value and the reason.
 class QuarantineModel final : public QAbstractTableModel {
@@ -15,7 +17,8 @@ public:
     // How many readings the list shows at most (the newest).
     static constexpr qsizetype kMaxShown = 1000;
 
-    using QAbstractTableModel::QAbstractTableModel;
+    // m gives the language of the headings.
+    explicit QuarantineModel(const Modulo1& m, QObject* parent = nullptr);
 
     // The list, newest first.
     void setEntries(QList<QuarantinedEntry> entries);
@@ -30,6 +33,7 @@ public:
                         int role = Qt::DisplayRole) const override;
 
 private:
+    const Modulo1& m_m;
     QList<QuarantinedEntry> m_entries;
 };
 

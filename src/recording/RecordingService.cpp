@@ -5,6 +5,7 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/OwnTexts.h"
 #include "recording/GrabaQLTR.h"
 #include "recording/Outbox.h"
 #include "recording/OutboxAppender.h"
@@ -157,12 +158,12 @@ void RecordingService::flush()
     if (!m_outbox) {
         if (!m_openFailureShown) {
             m_openFailureShown = true;
-            m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\nThe outbox ") + m_outboxPath +
-                              QStringLiteral(" cannot be opened: readings are not recorded."),
+            m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\n") +
+                              ownText(OwnText::OutboxCannotOpenBox, m_m.Idioma).arg(m_outboxPath),
                           BoxKind::Critical, kReportSeconds);
         }
         for (const OutboxEntry& e : std::as_const(batch))
-            unrecorded(e, QStringLiteral("the outbox cannot be opened"));
+            unrecorded(e, ownText(OwnText::OutboxCannotOpenCause, m_m.Idioma));
         return;
     }
 
@@ -186,14 +187,11 @@ void RecordingService::flush()
                                   [appender = m_appender, batch] { appender->append(batch); });
     }
     if (!refused.isEmpty()) {
-        const QString cause = QStringLiteral("the outbox is full (") + QString::number(m_capacity) +
-                              QStringLiteral(" readings)");
+        const QString cause = ownText(OwnText::OutboxFullCause, m_m.Idioma).arg(m_capacity);
         if (!m_full) {
             m_full = true;
-            m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\n") + m_outboxPath +
-                              QStringLiteral(": ") + cause +
-                              QStringLiteral(". New readings are not kept until the data "
-                                             "tables take the waiting ones."),
+            m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\n") +
+                              ownText(OwnText::OutboxFullBox, m_m.Idioma).arg(m_outboxPath, cause),
                           BoxKind::Critical, kReportSeconds);
         }
         for (const OutboxEntry& e : std::as_const(refused))
@@ -260,14 +258,14 @@ void RecordingService::batchDone(const BatchOutcome& outcome)
         m_full = false;
 
     if (outcome.startedFailing)
-        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + outcome.place +
-                QStringLiteral(": cannot be written now; its readings wait in the outbox (") +
-                QString::number(outcome.lastError.numero) + QStringLiteral(".- ") +
-                outcome.lastError.descripcion + QStringLiteral(")"));
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
+                ownText(OwnText::TableFailing, m_m.Idioma)
+                    .arg(outcome.place, QString::number(outcome.lastError.numero) +
+                                            QStringLiteral(".- ") + outcome.lastError.descripcion));
     if (outcome.recovered)
-        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + outcome.place +
-                QStringLiteral(": written again; ") + QString::number(outcome.late) +
-                QStringLiteral(" readings recorded late"));
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
+                ownText(OwnText::TableBack, m_m.Idioma)
+                    .arg(outcome.place, QString::number(outcome.late)));
     for (const QuarantinedEntry& q : outcome.quarantined)
         logQuarantined(q);
     // The list takes the new ones on top, without reading the outbox again.
@@ -323,11 +321,9 @@ void RecordingService::fileLine(const QString& line)
     if (!m_unrecordedLog.append(line) && !m_logUnwritable) {
         // A line that can be written nowhere is an alarm, never silence.
         m_logUnwritable = true;
-        m_ui.mensaBox(QStringLiteral("Telvar. TelvarNoGrabadas.log.\n\nNeither ") +
-                          m_unrecordedLog.path() + QStringLiteral(" nor ") +
-                          m_unrecordedLog.fallbackPath() +
-                          QStringLiteral(" can be written: readings that are not recorded are "
-                                         "only listed in the log box."),
+        m_ui.mensaBox(QStringLiteral("Telvar. TelvarNoGrabadas.log.\n\n") +
+                          ownText(OwnText::LogUnwritableBox, m_m.Idioma)
+                              .arg(m_unrecordedLog.path(), m_unrecordedLog.fallbackPath()),
                       BoxKind::Critical, kReportSeconds);
         emit statusChanged();
     }

@@ -161,7 +161,7 @@ private:
     bool m_notSupportedShown = false;
     QMap<QString, DestinationStatus> m_destinations;
     QDate m_today;
-    QuarantineModel m_quarantine;
+    QuarantineModel m_quarantine{m_m};
 };
 
 } // namespace telvar

@@ -19,7 +19,8 @@ protected:
     }
 
     test::ScriptedPageLoader m_loader;
-    PortPreview m_preview{m_loader};
+    // English texts (language 2).
+    PortPreview m_preview{m_loader, 2};
 };
 
 TEST_F(PortPreviewTest, TheCutShowsTheReadingWithTheTextAroundIt)

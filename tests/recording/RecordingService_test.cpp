@@ -189,7 +189,7 @@ TEST_F(RecordingServiceTest, AFullOutboxKeepsNothingMoreAndSaysSoOnce)
     s->flush();
     EXPECT_TRUE(s->isFull());
     ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_TRUE(ui.boxes[0].text.contains(u"full"_s));
+    EXPECT_TRUE(ui.boxes[0].text.contains(u"llena"_s)) << ui.boxes[0].text.toStdString();
     const QString file = fileText(unrecorded.path());
     EXPECT_TRUE(file.contains(u"= 2 "_s));
     EXPECT_TRUE(file.contains(u"= 3 "_s));

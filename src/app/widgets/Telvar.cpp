@@ -7,6 +7,7 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/OwnTexts.h"
 #include "common/Twips.h"
 #include "common/Version.h"
 #include "config/ConfigTexts.h"
@@ -127,7 +128,7 @@ void Telvar::buildControls()
     // Shows the page of the current port as the station serves it now.
     m_cmdHtml = new QPushButton(QStringLiteral("HTML"), central);
     m_cmdHtml->setObjectName(QStringLiteral("cmdHtml"));
-    m_cmdHtml->setToolTip(QStringLiteral("Fetch the page of the selected port"));
+    m_cmdHtml->setToolTip(ownText(OwnText::FetchPageTip, m_m.Idioma));
     connect(m_cmdHtml, &QPushButton::clicked, this, &Telvar::cmdHtml_Click);
 
     auto* buttons = new QHBoxLayout;
@@ -253,10 +254,9 @@ QWidget* Telvar::buildReadingsTab()
     m_quarantine->setWordWrap(false);
     m_quarantine->verticalHeader()->setVisible(false);
     m_quarantine->horizontalHeader()->setStretchLastSection(true);
-    m_resend = new QPushButton(QStringLiteral("Send again"), quarantineBox);
+    m_resend = new QPushButton(ownText(OwnText::ResendButton, m_m.Idioma), quarantineBox);
     m_resend->setObjectName(QStringLiteral("resendQuarantined"));
-    m_resend->setToolTip(QStringLiteral("Record the listed readings again, once their cause "
-                                        "(a missing data file, table or column) is mended"));
+    m_resend->setToolTip(ownText(OwnText::ResendTip, m_m.Idioma));
     auto* quarantineLayout = new QHBoxLayout(quarantineBox);
     quarantineLayout->setContentsMargins(0, 0, 0, 0);
     quarantineLayout->addWidget(m_quarantine, 1);
@@ -344,24 +344,24 @@ void Telvar::showDisplayText(AcquisitionDisplay::Field field, const QString& tex
 void Telvar::showRecordingStatus()
 {
     const RecordingService& recording = m_router.recording();
+    const int idioma = m_m.Idioma;
     QStringList failing;
     for (const DestinationStatus& d : recording.destinations())
         if (d.failingSince.isValid())
-            failing.append(d.place + QStringLiteral(" since ") +
-                           d.failingSince.toString(QStringLiteral("HH:mm:ss")) +
-                           QStringLiteral(": ") + d.lastError.descripcion);
-    QString text = QStringLiteral("Outbox: ") + QString::number(recording.waiting()) +
-                   QStringLiteral(" waiting, ") + QString::number(recording.quarantinedCount()) +
-                   QStringLiteral(" in quarantine");
+            failing.append(ownText(OwnText::FailingSince, idioma)
+                               .arg(d.place, d.failingSince.toString(QStringLiteral("HH:mm:ss")),
+                                    d.lastError.descripcion));
+    QString text = ownText(OwnText::OutboxStatus, idioma)
+                       .arg(recording.waiting())
+                       .arg(recording.quarantinedCount());
     if (!recording.isOpen())
-        text = QStringLiteral("Outbox cannot be opened: readings are not recorded");
+        text = ownText(OwnText::OutboxNotOpen, idioma);
     if (recording.isFull())
-        text += QStringLiteral(" - FULL: new readings are not kept");
+        text += ownText(OwnText::OutboxFullMark, idioma);
     if (!failing.isEmpty())
-        text += QStringLiteral(" - ") + QString::number(failing.size()) +
-                QStringLiteral(" data table(s) failing");
+        text += ownText(OwnText::TablesFailing, idioma).arg(failing.size());
     if (recording.logUnwritable())
-        text += QStringLiteral(" - the log of unrecorded readings cannot be written");
+        text += ownText(OwnText::LogUnwritableMark, idioma);
     m_lblRecording->setText(text);
     m_lblRecording->setToolTip(failing.join(QLatin1Char('\n')));
     m_resend->setEnabled(recording.quarantinedCount() > 0);

@@ -4,6 +4,7 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/OwnTexts.h"
 #include "common/Twips.h"
 #include "config/ConfigGridModel.h"
 #include "dialogs/TwipsRect.h"
@@ -53,7 +54,7 @@ constexpr int kAddressPauseMs = 700;
 HtmlCanal::HtmlCanal(Modulo1& m, Interaccion& ui, ConfigGridModel& rsConf, PageLoader& loader,
                      QWidget* parent)
     : QDialog(parent), m_m(m), m_ui(ui), m_rsConf(rsConf), m_pickers(m, ui), m_save(m, ui, rsConf),
-      m_preview(loader)
+      m_preview(loader, m.Idioma)
 {
     setObjectName(QStringLiteral("HtmlCanal"));
     setWindowTitle(QStringLiteral("Configuración de Puerto y Canal"));
@@ -309,7 +310,7 @@ void HtmlCanal::pickerGotFocus(const KeyBox& picker)
         m_pickers.focus(picker.table, boxes(), picker.box->objectName());
     QString heading = shown.heading;
     if (m_pickers.model().truncated())
-        heading += QStringLiteral(" (only the first %1 rows)").arg(PickerModel::kMaxRows);
+        heading += ownText(OwnText::PickerRowCap, m_m.Idioma).arg(PickerModel::kMaxRows);
     m_lblD1->setText(heading);
     Prender(QStringLiteral("UNO"));
 

@@ -1,5 +1,6 @@
 #include "portform/widgets/PreviewPanel.h"
 
+#include "common/OwnTexts.h"
 #include "portform/PortPreview.h"
 
 #include <QLabel>
@@ -46,7 +47,7 @@ QLabel* wrappedLabel(const QString& name, QWidget* parent)
 } // namespace
 
 PreviewPanel::PreviewPanel(PortPreview& preview, QWidget* parent)
-    : QGroupBox(QStringLiteral("What this port reads"), parent), m_preview(preview)
+    : QGroupBox(ownText(OwnText::PreviewTitle, preview.idioma()), parent), m_preview(preview)
 {
     setObjectName(QStringLiteral("grpPreview"));
     m_lblPagina = wrappedLabel(QStringLiteral("lblPagina"), this);
@@ -66,7 +67,7 @@ PreviewPanel::PreviewPanel(PortPreview& preview, QWidget* parent)
     m_lblContexto->setFrameShape(QFrame::StyledPanel);
     m_lblContexto->setMinimumHeight(80);
 
-    m_cmdLeer = new QPushButton(QStringLiteral("Read the page again"), this);
+    m_cmdLeer = new QPushButton(ownText(OwnText::PreviewReadAgain, preview.idioma()), this);
     m_cmdLeer->setObjectName(QStringLiteral("cmdLeer"));
     connect(m_cmdLeer, &QPushButton::clicked, this, &PreviewPanel::reloadRequested);
 

@@ -204,8 +204,8 @@ TEST_F(TelvarAcquisitionTest, AHostileCycleShowsTextOnlyAndRecordsEveryGoodReadi
     EXPECT_EQ(cells(QStringLiteral("P2"), QStringLiteral("C1")),
               QStringList{QStringLiteral("13.5")});
     EXPECT_EQ(w.recordingLog().lines().size(), 2);
-    EXPECT_TRUE(
-        w.recordingLog().lines().last().contains(QStringLiteral("1 readings recorded late")));
+    EXPECT_TRUE(w.recordingLog().lines().last().contains(
+        QStringLiteral("1 lecturas grabadas con retraso")));
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 

@@ -244,11 +244,14 @@ TEST_F(HtmlCanalTest, ThePreviewFollowsTheBoxes)
                                  QStringLiteral("<b>Diam=25.013</b> Largo=120.2"), 200,
                                  std::nullopt});
     auto* reading = child<QLabel>(*form, "lblLectura");
-    EXPECT_EQ(reading->text(), QStringLiteral("Reading: 25.013   (value 25.013)"));
+    // The form's own texts follow the language (1, Spanish, here).
+    EXPECT_EQ(reading->text(), QStringLiteral("Lectura: 25.013   (valor 25.013)"));
+    EXPECT_EQ(child<QPushButton>(*form, "cmdLeer")->text(),
+              QStringLiteral("Leer la página otra vez"));
 
     child<QLineEdit>(*form, "txtIdent")->setText(QStringLiteral("Largo="));
     child<QLineEdit>(*form, "txtLongi")->setText(QStringLiteral("5"));
-    EXPECT_EQ(reading->text(), QStringLiteral("Reading: 120.2   (value 120.2)"));
+    EXPECT_EQ(reading->text(), QStringLiteral("Lectura: 120.2   (valor 120.2)"));
     EXPECT_TRUE(child<QLabel>(*form, "lblContexto")->text().contains(QStringLiteral("120.2")));
     // Page text is shown escaped, never as markup.
     EXPECT_TRUE(child<QLabel>(*form, "lblContexto")->text().contains(QStringLiteral("&lt;/b&gt;")));

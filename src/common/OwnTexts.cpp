@@ -1,0 +1,98 @@
+#include "common/OwnTexts.h"
+
+#include <array>
+#include <utility>
+
+namespace telvar {
+
+namespace {
+
+struct Texts {
+    OwnText id;
+    const char* spanish;
+    const char* english;
+};
+
+// UTF-8 text, in the order of OwnText.
+constexpr Texts kTexts[] = {
+    {OwnText::PreviewTitle, "Lo que lee este puerto", "What this port reads"},
+    {OwnText::PreviewReadAgain, "Leer la página otra vez", "Read the page again"},
+    {OwnText::PreviewNoPage, "No hay página que leer", "No web page to read"},
+    {OwnText::PreviewReading, "Leyendo %1 ...", "Reading %1 ..."},
+    {OwnText::PreviewPageRead, "Página leída: %1 caracteres, estado HTTP %2",
+     "Page read: %1 characters, HTTP status %2"},
+    {OwnText::PreviewPageCut, "Solo se leyeron los primeros %1 caracteres de la página: %2",
+     "Only the first %1 characters of the page were read: %2"},
+    {OwnText::PreviewTimedOut, "La página no respondió a tiempo: el puerto no leería nada",
+     "The page did not answer in time: the port would read nothing"},
+    {OwnText::PreviewUnreachable, "No se puede llegar a la página: el puerto no leería nada",
+     "The page cannot be reached: the port would read nothing"},
+    {OwnText::PreviewUnreadable, "No se puede leer la página: ", "The page cannot be read: "},
+    {OwnText::PreviewBadCut, "El inicio y la longitud deben ser números de -32768 a 32767",
+     "The start and the length must be numbers from -32768 to 32767"},
+    {OwnText::PreviewCannotCut, "No se puede cortar la lectura: ", "The reading cannot be cut: "},
+    {OwnText::PreviewBlank, "El corte está en blanco: no se grabaría nada",
+     "The cut is blank: nothing would be recorded"},
+    {OwnText::PreviewReadingValue, "Lectura: %1   (valor %2)", "Reading: %1   (value %2)"},
+    {OwnText::PickerRowCap, " (solo las primeras %1 filas)", " (only the first %1 rows)"},
+    {OwnText::FetchPageTip, "Traer la página del puerto elegido",
+     "Fetch the page of the selected port"},
+    {OwnText::ResendButton, "Enviar otra vez", "Send again"},
+    {OwnText::ResendTip,
+     "Grabar otra vez las lecturas de la lista, una vez corregida su causa (un archivo de "
+     "datos, una tabla o una columna que faltaba)",
+     "Record the listed readings again, once their cause (a missing data file, table or "
+     "column) is mended"},
+    {OwnText::OutboxStatus, "Bandeja de salida: %1 en espera, %2 en cuarentena",
+     "Outbox: %1 waiting, %2 in quarantine"},
+    {OwnText::OutboxNotOpen, "No se puede abrir la bandeja de salida: las lecturas no se graban",
+     "Outbox cannot be opened: readings are not recorded"},
+    {OwnText::OutboxFullMark, " - LLENA: las lecturas nuevas no se guardan",
+     " - FULL: new readings are not kept"},
+    {OwnText::TablesFailing, " - %1 tabla(s) de datos fallando", " - %1 data table(s) failing"},
+    {OwnText::LogUnwritableMark, " - el registro de lecturas no grabadas no se puede escribir",
+     " - the log of unrecorded readings cannot be written"},
+    {OwnText::FailingSince, "%1 desde %2: %3", "%1 since %2: %3"},
+    {OwnText::QuarantineReadAt, "Leída", "Read at"},
+    {OwnText::QuarantinePort, "Puerto", "Port"},
+    {OwnText::QuarantineTable, "Tabla de datos", "Data table"},
+    {OwnText::QuarantineCharacteristic, "Característica", "Characteristic"},
+    {OwnText::QuarantineValue, "Valor", "Value"},
+    {OwnText::QuarantineReason, "Motivo", "Reason"},
+    {OwnText::TableFailing,
+     "%1: no se puede escribir ahora; sus lecturas esperan en la bandeja "
+     "de salida (%2)",
+     "%1: cannot be written now; its readings wait in the outbox (%2)"},
+    {OwnText::TableBack, "%1: se escribe otra vez; %2 lecturas grabadas con retraso",
+     "%1: written again; %2 readings recorded late"},
+    {OwnText::OutboxCannotOpenBox,
+     "La bandeja de salida %1 no se puede abrir: las lecturas no "
+     "se graban.",
+     "The outbox %1 cannot be opened: readings are not recorded."},
+    {OwnText::OutboxCannotOpenCause, "la bandeja de salida no se puede abrir",
+     "the outbox cannot be opened"},
+    {OwnText::OutboxFullCause, "la bandeja de salida está llena (%1 lecturas)",
+     "the outbox is full (%1 readings)"},
+    {OwnText::OutboxFullBox,
+     "%1: %2. Las lecturas nuevas no se guardan hasta que las tablas de "
+     "datos tomen las que esperan.",
+     "%1: %2. New readings are not kept until the data tables take the waiting ones."},
+    {OwnText::LogUnwritableBox,
+     "No se puede escribir ni %1 ni %2: las lecturas que no se graban "
+     "solo quedan en el cuadro del registro.",
+     "Neither %1 nor %2 can be written: readings that are not recorded are only listed in the "
+     "log box."},
+};
+
+} // namespace
+
+QString ownText(OwnText text, int idioma)
+{
+    for (const Texts& t : kTexts) {
+        if (t.id == text)
+            return QString::fromUtf8(idioma == 2 ? t.english : t.spanish);
+    }
+    return {};
+}
+
+} // namespace telvar

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+
+namespace telvar {
+
+// The program's own texts: those the installation's message table does not
+// hold (it holds the texts of the system Telvar comes from). Each is given
+// in the message table's two languages, 1 Spanish and 2 English; any other
+// language shows the Spanish. Texts with %1, %2 take their values with
+// QString::arg.
+enum class OwnText {
+    PreviewTitle,
+    PreviewReadAgain,
+    PreviewNoPage,
+    PreviewReading,  // %1 the address
+    PreviewPageRead, // %1 characters, %2 HTTP status
+    PreviewPageCut,  // %1 characters, %2 why
+    PreviewTimedOut,
+    PreviewUnreachable,
+    PreviewUnreadable, // followed by why
+    PreviewBadCut,
+    PreviewCannotCut, // followed by why
+    PreviewBlank,
+    PreviewReadingValue, // %1 the reading, %2 its value
+    PickerRowCap,        // %1 the number of rows
+    FetchPageTip,
+    ResendButton,
+    ResendTip,
+    OutboxStatus, // %1 waiting, %2 in quarantine
+    OutboxNotOpen,
+    OutboxFullMark,
+    TablesFailing, // %1 how many
+    LogUnwritableMark,
+    FailingSince, // %1 the table, %2 since, %3 why
+    QuarantineReadAt,
+    QuarantinePort,
+    QuarantineTable,
+    QuarantineCharacteristic,
+    QuarantineValue,
+    QuarantineReason,
+    TableFailing,        // %1 the table, %2 the error
+    TableBack,           // %1 the table, %2 how many readings
+    OutboxCannotOpenBox, // %1 the outbox
+    OutboxCannotOpenCause,
+    OutboxFullCause,  // %1 the bound
+    OutboxFullBox,    // %1 the outbox, %2 the cause
+    LogUnwritableBox, // %1 the file, %2 its fallback
+};
+
+QString ownText(OwnText text, int idioma);
+
+} // namespace telvar
