@@ -52,12 +52,21 @@ Status RecordingService::open()
     auto opened = Outbox::open(m_outboxPath, /*checkpoints=*/false);
     if (!opened)
         return opened.error();
-    auto waiting = opened.value()->pendingCount();
+    // What an earlier run left: the readings waiting, and the quarantine.
+    const Outbox& box = *opened.value();
+    auto waiting = box.pendingCount();
     if (!waiting)
         return waiting.error();
+    auto quarantined = box.quarantinedCount();
+    if (!quarantined)
+        return quarantined.error();
+    auto listed = box.quarantined(QuarantineModel::kMaxShown);
+    if (!listed)
+        return listed.error();
     m_outbox = std::move(opened.value());
     m_waiting = waiting.value();
-    reloadQuarantine();
+    m_quarantined = quarantined.value();
+    m_quarantine.setEntries(listed.value());
 
     // The writers are made on this thread with a copy of the start-up
     // values and then handed to their own.
@@ -215,23 +224,6 @@ void RecordingService::resendQuarantined()
     if (m_writers.empty() || m_quarantined == 0)
         return;
     QMetaObject::invokeMethod(m_writers.front(), &RecordingWriter::resend);
-}
-
-void RecordingService::reloadQuarantine()
-{
-    if (!m_outbox)
-        return;
-    auto listed = m_outbox->quarantined(QuarantineModel::kMaxShown);
-    auto count = m_outbox->quarantinedCount();
-    auto waiting = m_outbox->pendingCount();
-    if (!listed || !count || !waiting) {
-        outboxFailed(!listed ? listed.error() : !count ? count.error() : waiting.error());
-        return;
-    }
-    m_quarantine.setEntries(listed.value());
-    m_quarantined = count.value();
-    m_waiting = waiting.value();
-    emit statusChanged();
 }
 
 void RecordingService::batchDone(const BatchOutcome& outcome)

@@ -126,7 +126,6 @@ private:
     void logQuarantined(const QuarantinedEntry& q);
     void logLine(const QString& line);
     void unrecorded(const OutboxEntry& entry, const QString& cause);
-    void reloadQuarantine();
     // Writes a line into the file of unrecorded readings, or raises the alarm.
     void fileLine(const QString& line);
 
