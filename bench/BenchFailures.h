@@ -3,8 +3,8 @@
 // What a benchmark does when something goes wrong: it stops, saying what,
 // and takes down the processes it started.
 
+#include "common/Error.h"
 #include "common/Interaccion.h"
-#include "common/RuntimeError.h"
 
 #include <QString>
 #include <csignal>
@@ -36,7 +36,7 @@ inline std::vector<qint64>& childPids()
 inline void check(const Status& status, const QString& what)
 {
     if (!status)
-        die(what + QStringLiteral(": ") + status.error().descripcion);
+        die(what + QStringLiteral(": ") + status.error().description);
 }
 
 inline void check(const Status& status, const char* what)

@@ -25,14 +25,14 @@ inline std::unique_ptr<Connection> open(const QString& connectionString)
 {
     auto opened = EngineLayer::open(connectionString);
     if (!opened)
-        die(opened.error().descripcion);
+        die(opened.error().description);
     return std::move(opened.value());
 }
 
 inline void run(const Connection& cn, const QString& statement, const QVariantList& values = {})
 {
     if (auto done = cn.exec(statement, values); !done)
-        die(statement + QStringLiteral(": ") + done.error().descripcion);
+        die(statement + QStringLiteral(": ") + done.error().description);
 }
 
 // Inserts a row for each of rows, its values given by values(row), in one
@@ -102,11 +102,11 @@ inline void createCxpTable(const Connection& cn)
 
 inline constexpr KeyWidths kWidths{8, 8, 8, 20, 8, 8};
 
-// The program-wide state of a program directory (rutaApp ends in '/') and
+// The program-wide state of a program directory (appPath ends in '/') and
 // its password, with the key widths of kWidths and the messages' table.
-inline void setUpModulo1(Modulo1& m, const QString& rutaApp, const QString& passBD)
+inline void setUpModulo1(Modulo1& m, const QString& appPath, const QString& passBD)
 {
-    m.RutaApp = rutaApp;
+    m.RutaApp = appPath;
     m.RutaIAU = m.RutaApp + QStringLiteral("IAu/");
     m.PassBD = passBD;
     m.AnchoUSU = qint16(kWidths.Opera);
@@ -116,7 +116,7 @@ inline void setUpModulo1(Modulo1& m, const QString& rutaApp, const QString& pass
     m.AnchoFRM = qint16(kWidths.Forma);
     m.AnchoCAR = qint16(kWidths.Carac);
     m.Idioma = 1;
-    m.TablaMensajes = MessageTable(80, 90, 2);
+    m.messageTable = MessageTable(80, 90, 2);
 }
 
 // The configuration database (TLVConf.mdb in the program directory, its

@@ -78,7 +78,7 @@ void benchPickers(int rounds, int operators, int products)
     {
         auto cn = EngineLayer::open(m.CadConexion);
         if (!cn)
-            die(cn.error().descripcion);
+            die(cn.error().description);
         QSqlDatabase db = cn.value()->database();
         db.transaction();
         for (int i = 0; i < operators; ++i) {

@@ -2,14 +2,14 @@
 // first argument overrides), each with its own machine, product and
 // characteristic, spread over the four lookups and ports without limits.
 // Timed on SQLite and, when TELVAR_PG_HOST names a cluster, PostgreSQL:
-//   - one connection and LimitesCxp (opening included), as the start does;
+//   - one connection and CxpLimits (opening included), as the start does;
 //   - one connection per port and up to four queries on it, for comparison.
 
 #include "BenchFailures.h"
 #include "BenchFigures.h"
 #include "BenchInstallation.h"
 #include "BenchPostgres.h"
-#include "acquisition/LimitesCxp.h"
+#include "acquisition/CxpLimits.h"
 #include "database/ArmaConexion.h"
 #include "database/Connection.h"
 #include "database/EngineLayer.h"
@@ -30,9 +30,9 @@ namespace {
 using namespace telvar;
 
 struct Triple {
-    QString maquina;
-    QString producto;
-    QString caracteristica;
+    QString machine;
+    QString product;
+    QString characteristic;
 };
 
 using bench::die;
@@ -57,7 +57,7 @@ std::vector<Triple> fillCxp(const Connection& cn, int ports)
             run(cn,
                 QStringLiteral("INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, CXPLINFC, "
                                "CXPLSUPC) VALUES (?, ?, ?, ?, ?)"),
-                {kind % 2 == 0 ? t.maquina : any, kind < 2 ? t.producto : any, t.caracteristica,
+                {kind % 2 == 0 ? t.machine : any, kind < 2 ? t.product : any, t.characteristic,
                  static_cast<double>(i), static_cast<double>(i) + 0.5});
         triples.push_back(std::move(t));
     }
@@ -80,16 +80,16 @@ void benchEngine(const char* engine, const QString& connectionString, int ports)
     {
         auto cn = open(connectionString);
         const double opened = millis(timer);
-        LimitesCxp limits(*cn);
+        CxpLimits limits(*cn);
         for (const Triple& t : triples) {
-            auto got = limits.limites(t.maquina, t.producto, t.caracteristica);
+            auto got = limits.limits(t.machine, t.product, t.characteristic);
             if (!got)
-                die(got.error().descripcion);
+                die(got.error().description);
             checksum += got.value().LimInf;
         }
         const double total = millis(timer);
         std::printf("%-11s %-40s %5d ports   %9.1f ms   (open %.1f ms, %.1f us per port)\n", engine,
-                    "one connection, LimitesCxp", ports, total, opened,
+                    "one connection, CxpLimits", ports, total, opened,
                     (total - opened) * 1000.0 / ports);
     }
 
@@ -102,15 +102,15 @@ void benchEngine(const char* engine, const QString& connectionString, int ports)
     timer.start();
     for (const Triple& t : triples) {
         auto cn = open(connectionString);
-        const QVariantList tries[] = {{t.maquina, t.producto, t.caracteristica},
-                                      {any, t.producto, t.caracteristica},
-                                      {t.maquina, any, t.caracteristica},
-                                      {any, any, t.caracteristica}};
+        const QVariantList tries[] = {{t.machine, t.product, t.characteristic},
+                                      {any, t.product, t.characteristic},
+                                      {t.machine, any, t.characteristic},
+                                      {any, any, t.characteristic}};
         double inf = -999999;
         for (const QVariantList& values : tries) {
             auto rows = cn->exec(query, values);
             if (!rows)
-                die(rows.error().descripcion);
+                die(rows.error().description);
             if (rows.value().next()) {
                 inf = rows.value().value(0).toDouble();
                 break;
@@ -132,7 +132,7 @@ void benchSqlite(int ports)
     const QString passBD = QStringLiteral("clave-demo");
     const QString path = dir.filePath(QStringLiteral("Qualitra.MDB"));
     if (Status made = EngineLayer::createFileDatabase(path, passBD); !made)
-        die(made.error().descripcion);
+        die(made.error().description);
     benchEngine("SQLite", jetConnectionString(path, passBD), ports);
 }
 

@@ -78,7 +78,7 @@ void benchOpenAndInsert(const char* engine, const ConnectionTarget& target,
         auto done = cn->exec(insert, {QStringLiteral("2026-03-05 7:04:09"), QStringLiteral("1"),
                                       QStringLiteral("OPER01"), 25.01});
         if (!done)
-            die(done.error().descripcion);
+            die(done.error().description);
         cn->close();
     });
 }
@@ -89,12 +89,12 @@ void benchSqlite(int rounds)
     const QString passBD = QStringLiteral("clave-demo");
     const QString qualitra = dir.filePath(QStringLiteral("Qualitra.MDB"));
     check(demo::createQualitraDemoFile(qualitra, passBD), "Qualitra.MDB");
-    const QString rutaDatos = dir.filePath(QStringLiteral("Datos"));
-    check(demo::createDemoDataFiles(rutaDatos, passBD), "data files");
+    const QString dataPath = dir.filePath(QStringLiteral("Datos"));
+    check(demo::createDemoDataFiles(dataPath, passBD), "data files");
 
     const ConnectionTarget target{QLatin1String(kJetTag), {}, {}, passBD};
     const QString data =
-        ArmaConexion(target, QDir(rutaDatos).filePath(QStringLiteral("FRM01/MAQ01/PROD-A.MDB")));
+        ArmaConexion(target, QDir(dataPath).filePath(QStringLiteral("FRM01/MAQ01/PROD-A.MDB")));
 
     // The first opening of a password-protected file verifies the password
     // hash (yescrypt); later ones in the same process do not.
@@ -106,7 +106,7 @@ void benchSqlite(int rounds)
         timer.start();
         auto cn = EngineLayer::open(jetConnectionString(path, QStringLiteral("otra-clave")));
         if (!cn)
-            die(cn.error().descripcion);
+            die(cn.error().description);
         std::printf("%-11s %-32s %6d round    %9.1f us\n", "SQLite", "first open (password hash)",
                     1, static_cast<double>(timer.nsecsElapsed()) / 1000.0);
     }
@@ -140,7 +140,7 @@ void benchPostgres(int rounds)
     {
         auto cn = EngineLayer::open(spc);
         if (!cn)
-            die(cn.error().descripcion);
+            die(cn.error().description);
         check(demo::loadQualitraDemo(*cn.value()), "Qualitra tables");
         check(demo::createDemoDataTables(*cn.value(), *cn.value()), "data tables");
     }

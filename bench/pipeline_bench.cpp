@@ -53,9 +53,9 @@
 #include "database/Connection.h"
 #include "database/EngineLayer.h"
 #include "recording/GrabaQLTR.h"
-#include "recording/Grabacion.h"
 #include "recording/Outbox.h"
 #include "recording/OutboxEntry.h"
+#include "recording/ReadingToRecord.h"
 #include "recording/RecordingService.h"
 #include "recording/RecordingWriter.h"
 
@@ -487,7 +487,7 @@ public:
         forEachTable([&found](const Connection& cn, const QString& table, int) {
             auto selected = cn.exec(QStringLiteral("SELECT * FROM [") + table + QLatin1Char(']'));
             if (!selected)
-                die(table + QStringLiteral(": ") + selected.error().descripcion);
+                die(table + QStringLiteral(": ") + selected.error().description);
             QSqlQuery& q = selected.value();
             const QSqlRecord record = q.record();
             std::vector<std::pair<int, int>> columns; // field index, port
@@ -905,7 +905,7 @@ void benchAppend(const Installation& installation)
 {
     auto opened = Outbox::open(installation.path(QStringLiteral("outbox-append.sqlite")), false);
     if (!opened)
-        die(opened.error().descripcion);
+        die(opened.error().description);
     Outbox& outbox = *opened.value();
     const QDateTime now = QDateTime::currentDateTime();
     std::printf("\nOutbox::append alone (WAL, full sync, the window thread's connection), median "
@@ -916,11 +916,11 @@ void benchAppend(const Installation& installation)
             const Destination to = destination(destinationOf(puert));
             auto entry = GrabaQLTR::entryFor(
                 installation.m,
-                LecturaAGrabar{to.forma, to.maqui, to.produ, caracOf(puert),
-                               QStringLiteral("OPER01"), QStringLiteral("123</p>")},
+                ReadingToRecord{to.forma, to.maqui, to.produ, caracOf(puert),
+                                QStringLiteral("OPER01"), QStringLiteral("123</p>")},
                 now);
             if (!entry)
-                die(entry.error().descripcion);
+                die(entry.error().description);
             entry.value().Puert = puert;
             entries.append(entry.value());
         }

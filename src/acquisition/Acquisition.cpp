@@ -22,11 +22,11 @@ namespace {
 // The start's report box: critical, closing itself after 5 s.
 constexpr double kReportSeconds = 5;
 
-RuntimeError connectionNotOpen()
+Error connectionNotOpen()
 {
-    return RuntimeError{ErrorNumber::ConnectionNotOpen, QStringLiteral("Telvar"),
-                        QStringLiteral("The connection cannot be used to perform this operation. "
-                                       "It is either closed or invalid in this context.")};
+    return Error{ErrorNumber::ConnectionNotOpen, QStringLiteral("Telvar"),
+                 QStringLiteral("The connection cannot be used to perform this operation. "
+                                "It is either closed or invalid in this context.")};
 }
 
 } // namespace
@@ -60,23 +60,23 @@ Acquisition::~Acquisition()
         cycle->cancel();
 }
 
-bool Acquisition::isRelojButtonEnabled(int reloj) const
+bool Acquisition::isClockButtonEnabled(int reloj) const
 {
-    return PollingClocks::isReloj(reloj) && m_relojButtons[static_cast<std::size_t>(reloj)];
+    return PollingClocks::isClock(reloj) && m_clockButtons[static_cast<std::size_t>(reloj)];
 }
 
-Limites Acquisition::limites(int element) const
+Limits Acquisition::limits(int element) const
 {
-    if (element < 0 || element >= m_limites.size())
-        return Limites{};
-    return m_limites[element];
+    if (element < 0 || element >= m_limits.size())
+        return Limits{};
+    return m_limits[element];
 }
 
 void Acquisition::cmdAbre_Click()
 {
     m_ui.setMousePointer(PointerShape::Hourglass);
     m_puertos = Puertos{TPuerto{}};
-    m_limites = QList<Limites>{Limites{}};
+    m_limits = QList<Limits>{Limits{}};
     Status done;
     if (m_running)
         stop();
@@ -109,7 +109,7 @@ Status Acquisition::loadPuertos()
     // the walk below takes each row's limits from that answer in its turn
     // (so its errors come in the walk's order).
     QList<ConfigRow> rows;
-    QList<LimitesCxp::Triple> triples;
+    QList<CxpLimits::Triple> triples;
     rows.reserve(grid.rowCount());
     for (int row = 0; row < grid.rowCount(); ++row) {
         const ConfigRow& config = rows.emplace_back(grid.row(row));
@@ -118,21 +118,21 @@ Status Acquisition::loadPuertos()
                 {trimBlanks(config.Maqui), trimBlanks(config.Produ), trimBlanks(config.Carac)});
     }
     Puertos puertos{TPuerto{}};
-    QList<Limites> limites{Limites{}};
+    QList<Limits> limits{Limits{}};
     // One connection to the SPC database for every port's limits, opened
     // at the first port with a clock.
     std::optional<OpenDBOKResult> qualitra;
-    std::optional<LimitesCxp> cxp;
+    std::optional<CxpLimits> cxp;
     qsizetype active = 0;
     for (const ConfigRow& config : std::as_const(rows)) {
         if (puertos.size() > std::numeric_limits<qint16>::max())
-            return RuntimeError{ErrorNumber::Overflow, QStringLiteral("Telvar"),
-                                QStringLiteral("Overflow: more than 32767 configuration rows")};
+            return Error{ErrorNumber::Overflow, QStringLiteral("Telvar"),
+                         QStringLiteral("Overflow: more than 32767 configuration rows")};
         Result<TPuerto> port = buildTPuerto(config);
         if (!port)
             return port.error();
         puertos.append(port.value());
-        limites.append(Limites{});
+        limits.append(Limits{});
         if (config.Reloj <= 0)
             continue;
         if (!qualitra)
@@ -144,14 +144,14 @@ Status Acquisition::loadPuertos()
             cxp.emplace(*qualitra->cn);
             cxp->prefetch(triples);
         }
-        const LimitesCxp::Triple& keys = triples[active++];
-        Result<Limites> found = cxp->limites(keys.maquina, keys.producto, keys.caracteristica);
+        const CxpLimits::Triple& keys = triples[active++];
+        Result<Limits> found = cxp->limits(keys.machine, keys.product, keys.characteristic);
         if (!found)
             return found.error();
-        limites.back() = found.value();
+        limits.back() = found.value();
     }
     m_puertos = std::move(puertos);
-    m_limites = std::move(limites);
+    m_limits = std::move(limits);
     return {};
 }
 
@@ -169,13 +169,13 @@ Status Acquisition::enableClocks()
     while (query.value().next())
         rows.append(ConfigRow::fromRecord(query.value().record()));
     const ClockPlan plan = planClocks(rows);
-    for (int reloj = PollingClocks::FirstReloj; reloj <= PollingClocks::LastReloj; ++reloj) {
+    for (int reloj = PollingClocks::FirstClock; reloj <= PollingClocks::LastClock; ++reloj) {
         const auto r = static_cast<std::size_t>(reloj);
         if (!plan.used[r])
             continue;
-        setRelojButton(reloj, true);
-        m_clocks.setIntervalo(reloj, plan.intervalo[r]);
-        if (plan.intervalo[r] > 0)
+        setClockButton(reloj, true);
+        m_clocks.setInterval(reloj, plan.interval[r]);
+        if (plan.interval[r] > 0)
             m_clocks.enable(reloj);
     }
     if (plan.error)
@@ -185,8 +185,8 @@ Status Acquisition::enableClocks()
 
 void Acquisition::stop()
 {
-    for (int reloj = PollingClocks::FirstReloj; reloj <= PollingClocks::LastReloj; ++reloj)
-        setRelojButton(reloj, false);
+    for (int reloj = PollingClocks::FirstClock; reloj <= PollingClocks::LastClock; ++reloj)
+        setClockButton(reloj, false);
     m_clocks.disableAll();
     // A cycle under way ends quietly; its clock stays off.
     const std::vector<std::shared_ptr<PollingCycle>> cycles = std::move(m_cycles);
@@ -212,20 +212,20 @@ void Acquisition::setRunning(bool running)
     emit runningChanged(running);
 }
 
-void Acquisition::setRelojButton(int reloj, bool enabled)
+void Acquisition::setClockButton(int reloj, bool enabled)
 {
-    bool& button = m_relojButtons[static_cast<std::size_t>(reloj)];
+    bool& button = m_clockButtons[static_cast<std::size_t>(reloj)];
     if (button == enabled)
         return;
     button = enabled;
-    emit relojButtonChanged(reloj, enabled);
+    emit clockButtonChanged(reloj, enabled);
 }
 
 void Acquisition::bReloj_Click(int reloj)
 {
     // One cycle per clock at a time: the one under way is reading the
     // clock's pages already.
-    if (!isRelojButtonEnabled(reloj) || m_clocks.isInCycle(reloj))
+    if (!isClockButtonEnabled(reloj) || m_clocks.isInCycle(reloj))
         return;
     m_clocks.press(reloj);
 }
@@ -234,9 +234,9 @@ void Acquisition::runCycle(int reloj)
 {
     QList<PollingCycle::Port> ports;
     for (qsizetype i = 1; i < m_puertos.size(); ++i) {
-        if (m_puertos[i].relojNumber() == reloj)
-            ports.append(PollingCycle::Port{static_cast<int>(i), m_puertos[i],
-                                            limites(static_cast<int>(i))});
+        if (m_puertos[i].clockNumber() == reloj)
+            ports.append(
+                PollingCycle::Port{static_cast<int>(i), m_puertos[i], limits(static_cast<int>(i))});
     }
     auto cycle = std::make_shared<PollingCycle>(
         reloj, std::move(ports),

@@ -1,10 +1,10 @@
 #pragma once
 
 #include "acquisition/AcquisitionDisplay.h"
-#include "acquisition/LimitesCxp.h"
+#include "acquisition/CxpLimits.h"
 #include "acquisition/PollingClocks.h"
 #include "acquisition/Puertos.h"
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QList>
 #include <QObject>
@@ -47,13 +47,13 @@ public:
     void bReloj_Click(int reloj);
 
     bool isRunning() const { return m_running; }
-    bool isRelojButtonEnabled(int reloj) const;
+    bool isClockButtonEnabled(int reloj) const;
 
     const Puertos& puertos() const { return m_puertos; }
     // The limits of element i of Puertos (-999999 and 999999 for one never loaded).
-    Limites limites(int element) const;
-    double LimInf(int element) const { return limites(element).LimInf; }
-    double LimSup(int element) const { return limites(element).LimSup; }
+    Limits limits(int element) const;
+    double LimInf(int element) const { return limits(element).LimInf; }
+    double LimSup(int element) const { return limits(element).LimSup; }
 
     PollingClocks& clocks() { return m_clocks; }
     AcquisitionDisplay& display() { return m_display; }
@@ -63,7 +63,7 @@ public:
 signals:
     // The button's state: running (caption "stop") or stopped.
     void runningChanged(bool running);
-    void relojButtonChanged(int reloj, bool enabled);
+    void clockButtonChanged(int reloj, bool enabled);
     // A start has completed: the readings are to be shown.
     void startCompleted();
     // A cycle has ended (after its last port, or quietly after a stop).
@@ -75,7 +75,7 @@ private:
     Status loadPuertos();
     Status enableClocks();
     void setRunning(bool running);
-    void setRelojButton(int reloj, bool enabled);
+    void setClockButton(int reloj, bool enabled);
     void runCycle(int reloj);
     void cycleFinished(PollingCycle* cycle);
 
@@ -89,9 +89,9 @@ private:
     AcquisitionDisplay m_display;
 
     bool m_running = false;
-    std::array<bool, PollingClocks::LastReloj + 1> m_relojButtons{};
+    std::array<bool, PollingClocks::LastClock + 1> m_clockButtons{};
     Puertos m_puertos{TPuerto{}};
-    QList<Limites> m_limites{Limites{}};
+    QList<Limits> m_limits{Limits{}};
     std::vector<std::shared_ptr<PollingCycle>> m_cycles;
 };
 

@@ -17,7 +17,7 @@ constexpr long kMaxRedirects = 5;
 // included); libcurl bounds each header line on its own.
 constexpr qsizetype kMaxHeadBytes = 256 * 1024;
 
-RuntimeError pageTooLargeError(qsizetype bound)
+Error pageTooLargeError(qsizetype bound)
 {
     return {ErrorNumber::PageTooLarge, QStringLiteral("Telvar"),
             QStringLiteral("The page is larger than %1 bytes; it was cut there.").arg(bound)};
@@ -85,7 +85,7 @@ bool curlReady()
     return global.ok;
 }
 
-RuntimeError curlError(CURLcode code, const QString& detail)
+Error curlError(CURLcode code, const QString& detail)
 {
     QString text = QString::fromUtf8(curl_easy_strerror(code));
     QString extra = detail.trimmed();
@@ -97,7 +97,7 @@ RuntimeError curlError(CURLcode code, const QString& detail)
     return {static_cast<long long>(code), QStringLiteral("libcurl"), text};
 }
 
-RuntimeError multiError(CURLMcode code)
+Error multiError(CURLMcode code)
 {
     return curlError(code == CURLM_OUT_OF_MEMORY ? CURLE_OUT_OF_MEMORY : CURLE_FAILED_INIT,
                      QString::fromUtf8(curl_multi_strerror(code)));
@@ -141,9 +141,8 @@ Request::~Request()
     curl_slist_free_all(m_headers);
 }
 
-std::optional<RuntimeError> Request::setUp(const QByteArray& address,
-                                           const QList<QByteArray>& headers,
-                                           const PageLimits& limits)
+std::optional<Error> Request::setUp(const QByteArray& address, const QList<QByteArray>& headers,
+                                    const PageLimits& limits)
 {
     if (!curlReady())
         return curlError(CURLE_FAILED_INIT);
@@ -221,7 +220,7 @@ pagefetch::Fetched Request::finish(CURLcode code) const
             QStringLiteral("the response head is larger than %1 bytes").arg(kMaxHeadBytes));
         return fetched;
     }
-    const RuntimeError error = curlError(code, QString::fromUtf8(m_errorText));
+    const Error error = curlError(code, QString::fromUtf8(m_errorText));
     fetched.transferError = error;
     if (code == CURLE_OPERATION_TIMEDOUT)
         page.outcome = PageOutcome::TimedOut;
@@ -297,7 +296,7 @@ Fetched fetchBlocking(const QByteArray& address, const QList<QByteArray>& header
                       const PageLimits& limits)
 {
     curlrequest::Request request;
-    if (std::optional<RuntimeError> error = request.setUp(address, headers, limits)) {
+    if (std::optional<Error> error = request.setUp(address, headers, limits)) {
         Fetched fetched;
         fetched.page.outcome = PageOutcome::Failed;
         fetched.page.error = error;

@@ -6,7 +6,7 @@
 // a transfer's end means as a loaded page. Only those two include it.
 
 #include "acquisition/HttpPageLoader.h"
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QByteArray>
 #include <QList>
@@ -21,11 +21,11 @@ namespace telvar::curlrequest {
 bool curlReady();
 
 // libcurl's error for code, with the detail of its error buffer.
-RuntimeError curlError(CURLcode code, const QString& detail = {});
+Error curlError(CURLcode code, const QString& detail = {});
 
 // A failure of a multi handle itself, in libcurl's transfer numbers (out of
 // memory as such, anything else as a transfer libcurl could not set up).
-RuntimeError multiError(CURLMcode code);
+Error multiError(CURLMcode code);
 
 // An address as parsed for loading: what libcurl is given, and the host
 // (name and port, lower case) whose connections it shares.
@@ -52,8 +52,8 @@ public:
     // Prepares the handle; an error when libcurl refuses a setting. The
     // handle's own time limit is the page's; the connection attempt has
     // the shorter of limits.connectTimeoutMs and it.
-    std::optional<RuntimeError> setUp(const QByteArray& address, const QList<QByteArray>& headers,
-                                      const PageLimits& limits);
+    std::optional<Error> setUp(const QByteArray& address, const QList<QByteArray>& headers,
+                               const PageLimits& limits);
 
     // Whether any byte of a response (head or body) has arrived.
     bool responseStarted() const { return m_headBytes > 0 || !m_body.isEmpty(); }

@@ -8,10 +8,10 @@ namespace telvar {
 
 namespace {
 
-RuntimeError invalidArgument()
+Error invalidArgument()
 {
-    return RuntimeError{ErrorNumber::InvalidProcedureCall, QStringLiteral("Telvar"),
-                        QStringLiteral("Invalid procedure call or argument")};
+    return Error{ErrorNumber::InvalidProcedureCall, QStringLiteral("Telvar"),
+                 QStringLiteral("Invalid procedure call or argument")};
 }
 
 } // namespace
@@ -90,9 +90,9 @@ Extraction extractReading(QStringView page, const TPuerto& port)
         else
             result.errors.append(value.error());
     };
-    mark(port.Forma, result.markers.formato);
-    mark(port.Maqui, result.markers.maquina);
-    mark(port.Produ, result.markers.producto);
+    mark(port.Forma, result.markers.format);
+    mark(port.Maqui, result.markers.machine);
+    mark(port.Produ, result.markers.product);
     return result;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "acquisition/TPuerto.h"
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QList>
 #include <QString>
@@ -45,9 +45,9 @@ enum class ReadingStatus {
 };
 
 struct PageMarkers {
-    QString formato;
-    QString maquina;
-    QString producto;
+    QString format;
+    QString machine;
+    QString product;
 
     bool operator==(const PageMarkers&) const = default;
 };
@@ -64,7 +64,7 @@ struct Extraction {
     // Every cut that failed, in the order they were made: the reading's
     // (status Failed), or a marker's, whose value is then left empty while
     // the reading stands.
-    QList<RuntimeError> errors;
+    QList<Error> errors;
 };
 
 // The reading and markers of `port` in `page`, as the polling cycle cuts them.

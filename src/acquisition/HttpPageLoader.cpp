@@ -288,7 +288,7 @@ struct HttpPageLoader::Impl {
     {
         static const QList<QByteArray> headers = {QByteArrayLiteral("Cache-Control: no-cache")};
         entry->request = std::make_unique<Request>();
-        if (std::optional<RuntimeError> error =
+        if (std::optional<Error> error =
                 entry->request->setUp(entry->address.url, headers, options.limits)) {
             finishWithError(entry->ticket, entry->url, *error);
             return;
@@ -340,7 +340,7 @@ struct HttpPageLoader::Impl {
         return entry;
     }
 
-    void finishWithError(Ticket ticket, const QString& url, const RuntimeError& error)
+    void finishWithError(Ticket ticket, const QString& url, const Error& error)
     {
         LoadedPage page = emptyPage(url, PageOutcome::Failed);
         page.error = error;
@@ -504,7 +504,7 @@ struct HttpPageLoader::Impl {
         // A call from inside one of libcurl's callbacks is the loader's own
         // fault.
         Q_ASSERT(code != CURLM_RECURSIVE_API_CALL);
-        const RuntimeError error = multiError(code);
+        const Error error = multiError(code);
         std::vector<Ticket> tickets;
         for (const auto& [ticket, entry] : running)
             tickets.push_back(ticket);
@@ -694,7 +694,7 @@ struct HttpPageLoader::Impl {
     const qint64 connectionBound = connectionLimit();
     CURLM* multi = nullptr;
     // Why no multi handle exists, when it could not be set up.
-    std::optional<RuntimeError> setupError;
+    std::optional<Error> setupError;
     // libcurl's own time-outs (connection attempts, its internal steps).
     QTimer timer;
     // The earliest page limit of the running transfers.

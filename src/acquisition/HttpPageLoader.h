@@ -1,7 +1,7 @@
 #pragma once
 
 #include "acquisition/PageLoader.h"
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QByteArray>
 #include <QList>
@@ -112,7 +112,7 @@ struct Fetched {
     bool responseArrived = false;
     // libcurl's error when the transfer did not end well (a page cut at the
     // bound included); empty otherwise.
-    std::optional<RuntimeError> transferError;
+    std::optional<Error> transferError;
 };
 
 // Fetches address (from checkedAddress) with the given extra request

@@ -11,10 +11,10 @@ namespace telvar {
 namespace {
 
 // The three keys as one unambiguous text: each is preceded by its length.
-QString tripleKey(const QString& maquina, const QString& producto, const QString& caracteristica)
+QString tripleKey(const QString& machine, const QString& product, const QString& characteristic)
 {
     QString key;
-    for (const QString* text : {&maquina, &producto, &caracteristica}) {
+    for (const QString* text : {&machine, &product, &characteristic}) {
         key += QString::number(text->size());
         key += QLatin1Char(':');
         key += *text;
@@ -23,11 +23,11 @@ QString tripleKey(const QString& maquina, const QString& producto, const QString
 }
 
 // What an opening that was abandoned at the password prompt leaves to use.
-RuntimeError connectionNotOpen()
+Error connectionNotOpen()
 {
-    return RuntimeError{ErrorNumber::ConnectionNotOpen, QStringLiteral("Telvar"),
-                        QStringLiteral("The connection cannot be used to perform this operation. "
-                                       "It is either closed or invalid in this context.")};
+    return Error{ErrorNumber::ConnectionNotOpen, QStringLiteral("Telvar"),
+                 QStringLiteral("The connection cannot be used to perform this operation. "
+                                "It is either closed or invalid in this context.")};
 }
 
 } // namespace
@@ -36,19 +36,19 @@ MarkerLimits::MarkerLimits(Modulo1& m, Interaccion& ui) : m_m(m), m_ui(ui) {}
 
 MarkerLimits::~MarkerLimits() = default;
 
-Result<Limites> MarkerLimits::limitsFor(const QString& maquina, const QString& producto,
-                                        const QString& caracteristica, const Limites& configured)
+Result<Limits> MarkerLimits::limitsFor(const QString& machine, const QString& product,
+                                       const QString& characteristic, const Limits& configured)
 {
-    const QString maq = trimBlanks(maquina);
-    const QString pro = trimBlanks(producto);
-    const QString car = trimBlanks(caracteristica);
+    const QString maq = trimBlanks(machine);
+    const QString pro = trimBlanks(product);
+    const QString car = trimBlanks(characteristic);
     const QString key = tripleKey(maq, pro, car);
     if (const auto known = m_answers.constFind(key); known != m_answers.cend())
         return known.value().value_or(configured);
 
-    if (std::optional<RuntimeError> failed = open())
+    if (std::optional<Error> failed = open())
         return *failed;
-    Result<std::optional<Limites>> found = m_cxp->find(maq, pro, car);
+    Result<std::optional<Limits>> found = m_cxp->find(maq, pro, car);
     if (!found) {
         m_cxp.reset();
         m_cn.reset();
@@ -70,7 +70,7 @@ bool MarkerLimits::isOpen() const
     return m_cn && m_cn->isOpen();
 }
 
-std::optional<RuntimeError> MarkerLimits::open()
+std::optional<Error> MarkerLimits::open()
 {
     if (m_cxp)
         return std::nullopt;
@@ -79,7 +79,7 @@ std::optional<RuntimeError> MarkerLimits::open()
     if (!opened)
         return opened.error ? *opened.error : connectionNotOpen();
     m_cn = std::move(opened.cn);
-    m_cxp = std::make_unique<LimitesCxp>(*m_cn);
+    m_cxp = std::make_unique<CxpLimits>(*m_cn);
     return std::nullopt;
 }
 

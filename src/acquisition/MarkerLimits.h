@@ -1,7 +1,7 @@
 #pragma once
 
-#include "acquisition/LimitesCxp.h"
-#include "common/RuntimeError.h"
+#include "acquisition/CxpLimits.h"
+#include "common/Error.h"
 
 #include <QHash>
 #include <QString>
@@ -20,7 +20,7 @@ struct Modulo1;
 // marker there, which names no row of CXP: such a reading is checked
 // against the limits of what the page named instead.
 //
-// limitsFor() looks those up in CXP with the four lookups of LimitesCxp
+// limitsFor() looks those up in CXP with the four lookups of CxpLimits
 // (the machine and product, "***" and the product, the machine and "***",
 // "***" and "***"); when none finds a row, the limits the port was given at
 // the start come back. Each distinct (machine, product, characteristic) is
@@ -43,12 +43,12 @@ public:
     MarkerLimits(const MarkerLimits&) = delete;
     MarkerLimits& operator=(const MarkerLimits&) = delete;
 
-    // The CXP limits of maquina, producto and caracteristica (each trimmed
+    // The CXP limits of machine, product and characteristic (each trimmed
     // of blanks), or `configured` when CXP has no row for them in any of
     // the four lookups. The error of an opening that failed (already
     // reported) or of the lookup otherwise.
-    Result<Limites> limitsFor(const QString& maquina, const QString& producto,
-                              const QString& caracteristica, const Limites& configured);
+    Result<Limits> limitsFor(const QString& machine, const QString& product,
+                             const QString& characteristic, const Limits& configured);
 
     // Forgets every answer and closes the connection: the acquisition
     // calls it when it starts and when it stops, so that limits changed in
@@ -60,16 +60,16 @@ public:
 
 private:
     // Opens the connection unless it is open; the opening's error otherwise.
-    std::optional<RuntimeError> open();
+    std::optional<Error> open();
 
     Modulo1& m_m;
     Interaccion& m_ui;
     std::unique_ptr<Connection> m_cn;
     // The lookups on m_cn, while it is open.
-    std::unique_ptr<LimitesCxp> m_cxp;
+    std::unique_ptr<CxpLimits> m_cxp;
     // The answer for each triple asked: the limits of its row, or
     // std::nullopt when it has none.
-    QHash<QString, std::optional<Limites>> m_answers;
+    QHash<QString, std::optional<Limits>> m_answers;
 };
 
 } // namespace telvar

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QObject>
 #include <QString>
@@ -35,7 +35,7 @@ struct LoadedPage {
     // The HTTP status of the last response; 0 when none arrived.
     int httpStatus = 0;
     // What to report for Truncated and Failed; empty otherwise.
-    std::optional<RuntimeError> error;
+    std::optional<Error> error;
 };
 
 // Loads pages asynchronously on the thread's event loop. Every load that is

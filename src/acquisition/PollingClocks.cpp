@@ -13,35 +13,35 @@ PollingClocks::PollingClocks(const Clock& clock, QObject* parent) : QObject(pare
     connect(&m_timer, &QTimer::timeout, this, &PollingClocks::processDueTicks);
 }
 
-bool PollingClocks::isReloj(int reloj)
+bool PollingClocks::isClock(int reloj)
 {
-    return reloj >= FirstReloj && reloj <= LastReloj;
+    return reloj >= FirstClock && reloj <= LastClock;
 }
 
-void PollingClocks::setIntervalo(int reloj, int minutes)
+void PollingClocks::setInterval(int reloj, int minutes)
 {
-    if (isReloj(reloj))
-        state(reloj).intervalo = minutes;
+    if (isClock(reloj))
+        state(reloj).interval = minutes;
 }
 
-int PollingClocks::intervalo(int reloj) const
+int PollingClocks::interval(int reloj) const
 {
-    return isReloj(reloj) ? state(reloj).intervalo : 0;
+    return isClock(reloj) ? state(reloj).interval : 0;
 }
 
 int PollingClocks::cuenta(int reloj) const
 {
-    return isReloj(reloj) ? state(reloj).cuenta : 0;
+    return isClock(reloj) ? state(reloj).cuenta : 0;
 }
 
 bool PollingClocks::isEnabled(int reloj) const
 {
-    return isReloj(reloj) && state(reloj).enabled;
+    return isClock(reloj) && state(reloj).enabled;
 }
 
 bool PollingClocks::isInCycle(int reloj) const
 {
-    return isReloj(reloj) && state(reloj).cyclesRunning > 0;
+    return isClock(reloj) && state(reloj).cyclesRunning > 0;
 }
 
 std::chrono::milliseconds PollingClocks::currentTime() const
@@ -51,7 +51,7 @@ std::chrono::milliseconds PollingClocks::currentTime() const
 
 void PollingClocks::enable(int reloj)
 {
-    if (!isReloj(reloj))
+    if (!isClock(reloj))
         return;
     ClockState& s = state(reloj);
     if (!s.enabled) {
@@ -63,7 +63,7 @@ void PollingClocks::enable(int reloj)
 
 void PollingClocks::disable(int reloj)
 {
-    if (!isReloj(reloj))
+    if (!isClock(reloj))
         return;
     ClockState& s = state(reloj);
     s.enabled = false;
@@ -73,19 +73,19 @@ void PollingClocks::disable(int reloj)
 
 void PollingClocks::disableAll()
 {
-    for (int reloj = FirstReloj; reloj <= LastReloj; ++reloj)
+    for (int reloj = FirstClock; reloj <= LastClock; ++reloj)
         disable(reloj);
 }
 
 void PollingClocks::press(int reloj)
 {
-    if (isReloj(reloj))
+    if (isClock(reloj))
         beginCycle(reloj);
 }
 
 void PollingClocks::cycleFinished(int reloj)
 {
-    if (!isReloj(reloj))
+    if (!isClock(reloj))
         return;
     ClockState& s = state(reloj);
     if (s.cyclesRunning == 0)
@@ -113,7 +113,7 @@ void PollingClocks::tick(int reloj)
 {
     ClockState& s = state(reloj);
     ++s.cuenta;
-    if (s.intervalo > 0 && s.cuenta >= s.intervalo) {
+    if (s.interval > 0 && s.cuenta >= s.interval) {
         s.cuenta = 0;
         beginCycle(reloj);
     }
@@ -127,7 +127,7 @@ void PollingClocks::processDueTicks()
     const std::chrono::milliseconds now = m_clock.elapsed();
     for (;;) {
         int due = 0;
-        for (int reloj = FirstReloj; reloj <= LastReloj; ++reloj) {
+        for (int reloj = FirstClock; reloj <= LastClock; ++reloj) {
             const ClockState& s = state(reloj);
             if (s.enabled && s.nextTick <= now && (due == 0 || s.nextTick < state(due).nextTick))
                 due = reloj;
@@ -146,7 +146,7 @@ void PollingClocks::processDueTicks()
 std::optional<std::chrono::milliseconds> PollingClocks::nextTickAt() const
 {
     std::optional<std::chrono::milliseconds> next;
-    for (int reloj = FirstReloj; reloj <= LastReloj; ++reloj) {
+    for (int reloj = FirstClock; reloj <= LastClock; ++reloj) {
         const ClockState& s = state(reloj);
         if (s.enabled && (!next || s.nextTick < *next))
             next = s.nextTick;

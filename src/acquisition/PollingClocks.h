@@ -32,19 +32,19 @@ class PollingClocks final : public QObject {
     Q_OBJECT
 
 public:
-    static constexpr int FirstReloj = 1;
-    static constexpr int LastReloj = 10;
+    static constexpr int FirstClock = 1;
+    static constexpr int LastClock = 10;
     static constexpr std::chrono::milliseconds TickInterval{60000};
 
     explicit PollingClocks(const Clock& clock, QObject* parent = nullptr);
 
     // Whether reloj names one of the ten clocks. Every other call ignores a
     // number outside 1..10 (and reads 0 or false for it).
-    static bool isReloj(int reloj);
+    static bool isClock(int reloj);
 
     // Intervalo(reloj), in minutes; 0 or below never makes the clock due.
-    void setIntervalo(int reloj, int minutes);
-    int intervalo(int reloj) const;
+    void setInterval(int reloj, int minutes);
+    int interval(int reloj) const;
     // Cuenta(reloj): ticks since the clock's last due cycle.
     int cuenta(int reloj) const;
 
@@ -82,7 +82,7 @@ signals:
 
 private:
     struct ClockState {
-        int intervalo = 0;
+        int interval = 0;
         int cuenta = 0;
         bool enabled = false;
         std::chrono::milliseconds nextTick{0};
@@ -99,7 +99,7 @@ private:
 
     const Clock& m_clock;
     // Index 0 is never used, so that clock r is element r.
-    std::array<ClockState, LastReloj + 1> m_clocks{};
+    std::array<ClockState, LastClock + 1> m_clocks{};
     QTimer m_timer;
     // While ticks are handled, the time of the tick being handled: a timer
     // switched on by a handler of that tick starts its minute then, so that

@@ -133,23 +133,23 @@ void PollingCycle::handle(qsizetype k, const LoadedPage& page, const QDateTime& 
     }
 
     display.setText(AcquisitionDisplay::Field::lblDato, extraction.reading);
-    display.setText(AcquisitionDisplay::Field::lblFormato, extraction.markers.formato);
-    display.setText(AcquisitionDisplay::Field::lblMaquina, extraction.markers.maquina);
-    display.setText(AcquisitionDisplay::Field::lblProducto, extraction.markers.producto);
-    for (const RuntimeError& error : extraction.errors) {
+    display.setText(AcquisitionDisplay::Field::lblFormato, extraction.markers.format);
+    display.setText(AcquisitionDisplay::Field::lblMaquina, extraction.markers.machine);
+    display.setText(AcquisitionDisplay::Field::lblProducto, extraction.markers.product);
+    for (const Error& error : extraction.errors) {
         report(port, error);
         if (m_cancelled)
             return;
     }
-    const PortReading reading{m_reloj,      port.element,       port.puerto.Puert,
-                              port.limites, extraction.reading, extraction.markers,
+    const PortReading reading{m_reloj,     port.element,       port.puerto.Puert,
+                              port.limits, extraction.reading, extraction.markers,
                               arrivedAt};
     const Status checked = m_services.check.LabelLee(reading);
     if (!checked && !m_cancelled)
         report(port, checked.error());
 }
 
-void PollingCycle::report(const Port& port, const RuntimeError& error)
+void PollingCycle::report(const Port& port, const Error& error)
 {
     m_services.ui.mensaBox(
         cycleReport(m_reloj, m_services.m.Mensajes(76, 13), port.puerto.Puert, port.puerto, error),

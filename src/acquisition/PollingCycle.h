@@ -1,6 +1,6 @@
 #pragma once
 
-#include "acquisition/LimitesCxp.h"
+#include "acquisition/CxpLimits.h"
 #include "acquisition/PageLoader.h"
 #include "acquisition/TPuerto.h"
 
@@ -38,7 +38,7 @@ public:
     struct Port {
         int element = 0;
         TPuerto puerto;
-        Limites limites;
+        Limits limits;
     };
 
     struct Services {
@@ -83,7 +83,7 @@ private:
     std::size_t startLoad(const QString& url);
     void advance();
     void handle(qsizetype k, const LoadedPage& page, const QDateTime& arrivedAt, bool freshPage);
-    void report(const Port& port, const RuntimeError& error);
+    void report(const Port& port, const Error& error);
 
     const int m_reloj;
     const QList<Port> m_ports;

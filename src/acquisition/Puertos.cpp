@@ -8,10 +8,10 @@ namespace telvar {
 
 namespace {
 
-RuntimeError overflow(const QString& what)
+Error overflow(const QString& what)
 {
-    return RuntimeError{ErrorNumber::Overflow, QStringLiteral("Telvar"),
-                        QStringLiteral("Overflow: ") + what};
+    return Error{ErrorNumber::Overflow, QStringLiteral("Telvar"),
+                 QStringLiteral("Overflow: ") + what};
 }
 
 bool fitsInteger(int value)
@@ -28,7 +28,7 @@ QString marker(const QString& value)
 
 } // namespace
 
-int TPuerto::relojNumber() const
+int TPuerto::clockNumber() const
 {
     bool ok = false;
     const int number = Reloj.trimmed().toInt(&ok);
@@ -41,8 +41,8 @@ Result<TPuerto> buildTPuerto(const ConfigRow& row)
     if (row.Reloj <= 0)
         return port;
     if (!row.nulos.isEmpty())
-        return RuntimeError{ErrorNumber::InvalidUseOfNull, QStringLiteral("Telvar"),
-                            QStringLiteral("Invalid use of Null")};
+        return Error{ErrorNumber::InvalidUseOfNull, QStringLiteral("Telvar"),
+                     QStringLiteral("Invalid use of Null")};
     if (!fitsInteger(row.Inici) || !fitsInteger(row.Longi))
         return overflow(QStringLiteral("Inici or Longi of port ") + QString::number(row.Puert));
     port.WebPg = row.WebPg;
@@ -89,15 +89,14 @@ ClockPlan planClocks(const QList<ConfigRow>& rows)
         if (row.Reloj <= 0)
             continue;
         if (row.Reloj >= static_cast<int>(plan.used.size())) {
-            plan.error =
-                RuntimeError{ErrorNumber::ControlArrayElementMissing, QStringLiteral("Telvar"),
-                             QStringLiteral("Control array element '") +
-                                 QString::number(row.Reloj) + QStringLiteral("' doesn't exist")};
+            plan.error = Error{ErrorNumber::ControlArrayElementMissing, QStringLiteral("Telvar"),
+                               QStringLiteral("Control array element '") +
+                                   QString::number(row.Reloj) + QStringLiteral("' doesn't exist")};
             return plan;
         }
         const auto r = static_cast<std::size_t>(row.Reloj);
         plan.used[r] = true;
-        plan.intervalo[r] = row.Inter.value_or(0);
+        plan.interval[r] = row.Inter.value_or(0);
     }
     return plan;
 }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "acquisition/TPuerto.h"
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "config/ConfigRow.h"
 
 #include <QList>
@@ -35,8 +35,8 @@ int elementOfPuert(const Puertos& puertos, int puert);
 // start enables them before it fails.
 struct ClockPlan {
     std::array<bool, 11> used{};
-    std::array<int, 11> intervalo{};
-    std::optional<RuntimeError> error;
+    std::array<int, 11> interval{};
+    std::optional<Error> error;
 };
 ClockPlan planClocks(const QList<ConfigRow>& rows);
 

@@ -1,8 +1,8 @@
 #pragma once
 
+#include "acquisition/CxpLimits.h"
 #include "acquisition/Extraction.h"
-#include "acquisition/LimitesCxp.h"
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QDateTime>
 #include <QString>
@@ -17,7 +17,7 @@ struct PortReading {
     int reloj = 0;
     int element = 0;
     int Puert = 0;
-    Limites limites;
+    Limits limits;
     QString reading;
     PageMarkers markers;
     QDateTime arrivedAt;

@@ -90,13 +90,13 @@ QString sendRequestReport(const QString& url, const SendRequestResult& result)
 {
     if (!result.error)
         return {};
-    RuntimeError error = *result.error;
+    Error error = *result.error;
     const QString masked = maskUrlPassword(url);
     if (const std::optional<PasswordSpan> span = passwordSpan(url)) {
         // libcurl's texts may quote the address or its user information.
         const QString userInfo = url.mid(span->userStart, span->at - span->userStart);
-        error.descripcion.replace(url, masked);
-        error.descripcion.replace(userInfo,
+        error.description.replace(url, masked);
+        error.description.replace(userInfo,
                                   url.mid(span->userStart, span->colon + 1 - span->userStart) +
                                       QStringLiteral("***"));
     }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "acquisition/HttpPageLoader.h"
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QString>
 #include <functional>
@@ -15,7 +15,7 @@ struct SendRequestResult {
     // fetch failed. A body cut at the bound keeps its beginning.
     QString text;
     // Why the fetch failed or was cut; empty when a whole response arrived.
-    std::optional<RuntimeError> error;
+    std::optional<Error> error;
     // How far the request got, counted as a browser's request object does:
     // 0 the address was refused before a request existed, 1 the request was
     // opened and sent but no whole response came, 3 a response whose body

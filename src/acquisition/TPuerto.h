@@ -25,7 +25,7 @@ struct TPuerto {
     int Puert = 0;
 
     // The numeric value of Reloj; 0 when empty or not a whole number.
-    int relojNumber() const;
+    int clockNumber() const;
 };
 
 } // namespace telvar

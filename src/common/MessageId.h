@@ -9,14 +9,14 @@ struct MessageId {
 };
 
 // Messages that more than one place shows.
-namespace Mensaje {
+namespace Message {
 // "Check the installation of the data access components."
-inline constexpr MessageId RevisarComponentes{4, 13};
+inline constexpr MessageId CheckComponents{4, 13};
 // The prompt for the database password.
-inline constexpr MessageId EscribaContrasena{0, 81};
+inline constexpr MessageId TypePassword{0, 81};
 // Caption of cmdAbre while the acquisition is stopped / running.
-inline constexpr MessageId IniciarAdquisicion{76, 2};
-inline constexpr MessageId DetenerAdquisicion{76, 3};
-} // namespace Mensaje
+inline constexpr MessageId StartAcquisition{76, 2};
+inline constexpr MessageId StopAcquisition{76, 3};
+} // namespace Message
 
 } // namespace telvar

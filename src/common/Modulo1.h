@@ -36,7 +36,7 @@ struct Modulo1 {
 
     // Language
     qint16 Idioma = 0;
-    MessageTable TablaMensajes;
+    MessageTable messageTable;
 
     // Key widths of the master tables
     qint16 AnchoUSU = 0;
@@ -52,7 +52,7 @@ struct Modulo1 {
     // Mensajes(section, number) in the current language.
     QString Mensajes(int section, int number) const
     {
-        return TablaMensajes.text(section, number, Idioma);
+        return messageTable.text(section, number, Idioma);
     }
     QString Mensajes(MessageId id) const { return Mensajes(id.section, id.number); }
 };

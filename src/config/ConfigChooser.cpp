@@ -50,10 +50,10 @@ std::optional<QString> ConfigChooser::accept(const QString& text, const QStringL
     // A path TLVDirec.IAU cannot hold would come back as another path.
     const QString reason = unstorablePathReason(path);
     if (!reason.isEmpty()) {
-        warn(RuntimeError{ErrorNumber::InvalidProcedureCall, QStringLiteral("Telvar"),
-                          QStringLiteral("The path \"") + path + QStringLiteral("\" ") + reason +
-                              QStringLiteral(": TLVDirec.IAU cannot keep it. Rename the file or "
-                                             "its folder and choose it again.")});
+        warn(Error{ErrorNumber::InvalidProcedureCall, QStringLiteral("Telvar"),
+                   QStringLiteral("The path \"") + path + QStringLiteral("\" ") + reason +
+                       QStringLiteral(": TLVDirec.IAU cannot keep it. Rename the file or "
+                                      "its folder and choose it again.")});
         return std::nullopt;
     }
 
@@ -92,7 +92,7 @@ std::optional<QString> ConfigChooser::accept(const QString& text, const QStringL
     return path;
 }
 
-QString ConfigChooser::acceptReport(const RuntimeError& error)
+QString ConfigChooser::acceptReport(const Error& error)
 {
     return errorReport(QStringLiteral("TelvarConfig. bAceptar_Click."), error);
 }
@@ -103,12 +103,12 @@ QString ConfigChooser::acceptWidthReport(const QString& path, const QString& rep
            QStringLiteral("\n\n") + report;
 }
 
-QString ConfigChooser::loadReport(const RuntimeError& error)
+QString ConfigChooser::loadReport(const Error& error)
 {
     return errorReport(QStringLiteral("TelvarConfig (Form_Load)"), error);
 }
 
-void ConfigChooser::warn(const RuntimeError& error)
+void ConfigChooser::warn(const Error& error)
 {
     m_ui.mensaBox(acceptReport(error), BoxKind::Exclamation, 5);
 }

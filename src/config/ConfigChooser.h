@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QString>
 #include <QStringList>
@@ -40,15 +40,15 @@ public:
     std::optional<QString> accept(const QString& text, const QStringList& items);
 
     // The report of a failure while accepting.
-    static QString acceptReport(const RuntimeError& error);
+    static QString acceptReport(const Error& error);
     // The report of a file that fails the width check: where, the file, and
     // the width check's lines.
     static QString acceptWidthReport(const QString& path, const QString& report);
     // The report of a failure while loading the list.
-    static QString loadReport(const RuntimeError& error);
+    static QString loadReport(const Error& error);
 
 private:
-    void warn(const RuntimeError& error);
+    void warn(const Error& error);
 
     Modulo1& m_m;
     Interaccion& m_ui;

@@ -41,7 +41,7 @@ ReiniciaOutcome ConfigDatabase::Reinicia()
     bool repaired = false;
 
     // The configuration database's path: the first field of TLVDirec.IAU.
-    Result<QString> path = readRutaConf(m_m);
+    Result<QString> path = readConfigPath(m_m);
     if (!path)
         return outcome(handleError(path.error(), m_data1ConnectionString, nullptr));
     m_m.RutaConf = path.value();
@@ -53,7 +53,7 @@ ReiniciaOutcome ConfigDatabase::Reinicia()
     OpenDBOKResult opened =
         openConfigDatabase(m_m, m_ui, configConnectionString(m_m.RutaConf, m_m.PassBD), false);
     if (!opened) {
-        if (opened.error && opened.error->numero == ErrorNumber::UnspecifiedFailure)
+        if (opened.error && opened.error->number == ErrorNumber::UnspecifiedFailure)
             return outcome(handleError(*opened.error, opened.Conexion, nullptr));
         return ReiniciaOutcome::Abandoned;
     }
@@ -96,7 +96,7 @@ ReiniciaOutcome ConfigDatabase::Reinicia()
     return ReiniciaOutcome::Done;
 }
 
-ConfigDatabase::Action ConfigDatabase::handleError(const RuntimeError& error,
+ConfigDatabase::Action ConfigDatabase::handleError(const Error& error,
                                                    const QString& connectionString, bool* repaired)
 {
     m_ui.setMousePointer(PointerShape::Default);
@@ -104,13 +104,13 @@ ConfigDatabase::Action ConfigDatabase::handleError(const RuntimeError& error,
     // Only the data control's opening can be repeated; the steps before it
     // run on a connection the opener has already recovered.
     const bool repeatable = repaired != nullptr;
-    const bool asksRepeat = error.numero == ErrorNumber::WrongPassword ||
-                            error.numero == ErrorNumber::DamagedFile ||
-                            error.numero == ErrorNumber::NotADatabase;
-    switch (asksRepeat && !repeatable ? 0 : error.numero) {
+    const bool asksRepeat = error.number == ErrorNumber::WrongPassword ||
+                            error.number == ErrorNumber::DamagedFile ||
+                            error.number == ErrorNumber::NotADatabase;
+    switch (asksRepeat && !repeatable ? 0 : error.number) {
     case ErrorNumber::WrongPassword: {
         const std::optional<QString> answer = m_ui.inputBox(
-            QLatin1Char('\n') + m_m.Mensajes(Mensaje::EscribaContrasena), InputEcho::Password);
+            QLatin1Char('\n') + m_m.Mensajes(Message::TypePassword), InputEcho::Password);
         if (!answer || answer->isEmpty())
             return Action::Abandon;
         m_m.PassBD = *answer;
@@ -129,13 +129,13 @@ ConfigDatabase::Action ConfigDatabase::handleError(const RuntimeError& error,
         m_ui.setMousePointer(PointerShape::Default);
         if (repair)
             return Action::Retry;
-        RuntimeError failure = error;
-        failure.descripcion += QLatin1Char(' ') + repair.error().descripcion;
+        Error failure = error;
+        failure.description += QLatin1Char(' ') + repair.error().description;
         m_ui.messageBox(reiniciaReport(failure, connectionString), BoxKind::Exclamation);
         return Action::Abandon;
     }
     case ErrorNumber::ErrorInDll:
-        m_ui.messageBox(report + m_m.Mensajes(Mensaje::RevisarComponentes) + QStringLiteral("\n\n"),
+        m_ui.messageBox(report + m_m.Mensajes(Message::CheckComponents) + QStringLiteral("\n\n"),
                         BoxKind::Exclamation);
         return Action::Abandon;
     case ErrorNumber::UnspecifiedFailure:

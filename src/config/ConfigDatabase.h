@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "config/ConfigGridModel.h"
 #include "config/ConfigLookup.h"
 
@@ -60,7 +60,7 @@ private:
     // Reinicia's error handler. repaired is given only where the failed step
     // can be repeated (the data control's opening); it records that the file
     // has been repaired once already.
-    Action handleError(const RuntimeError& error, const QString& connectionString, bool* repaired);
+    Action handleError(const Error& error, const QString& connectionString, bool* repaired);
 
     Modulo1& m_m;
     Interaccion& m_ui;

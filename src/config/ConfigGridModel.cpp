@@ -21,16 +21,16 @@ bool isGridColumn(const QString& field)
            field.compare(QStringLiteral("Puert"), Qt::CaseInsensitive) != 0;
 }
 
-RuntimeError sqlError(Dialecto dialecto, const QSqlError& error, const QString& context)
+Error sqlError(SqlDialect dialect, const QSqlError& error, const QString& context)
 {
-    RuntimeError e = engineError(dialecto, error, ErrorPhase::Statement);
-    e.descripcion = context + QStringLiteral(": ") + e.descripcion;
+    Error e = engineError(dialect, error, ErrorPhase::Statement);
+    e.description = context + QStringLiteral(": ") + e.description;
     return e;
 }
 
-RuntimeError valueError(long long number, const QString& description)
+Error valueError(long long number, const QString& description)
 {
-    return RuntimeError{number, QStringLiteral("Telvar"), description};
+    return Error{number, QStringLiteral("Telvar"), description};
 }
 
 } // namespace
@@ -102,7 +102,7 @@ Status ConfigGridModel::runRecordSource()
     QSqlQuery query(m_cn->database());
     const QString sql = m_cn->sql(m_recordSource);
     if (!query.prepare(sql) || !query.exec()) {
-        const RuntimeError error = sqlError(m_cn->dialecto(), query.lastError(), sql);
+        const Error error = sqlError(m_cn->dialect(), query.lastError(), sql);
         clear();
         forgetRows();
         return error;
@@ -114,7 +114,7 @@ Status ConfigGridModel::runRecordSource()
     while (canFetchMore())
         fetchMore();
     if (lastError().isValid())
-        return sqlError(m_cn->dialecto(), lastError(), sql);
+        return sqlError(m_cn->dialect(), lastError(), sql);
 
     // A row is written by its Puert: a row without one, or one whose Puert
     // another row shares, cannot be told apart and is only shown.
@@ -264,7 +264,7 @@ Status ConfigGridModel::writeField(int puert, const QString& field, const QVaria
     return {};
 }
 
-void ConfigGridModel::warn(const RuntimeError& error)
+void ConfigGridModel::warn(const Error& error)
 {
     m_ui.mensaBox(errorReport(QStringLiteral("Telvar. DBGrid1."), error), BoxKind::Exclamation, 5);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "config/ConfigRow.h"
 #include "config/ConfigRowWriter.h"
 
@@ -101,7 +101,7 @@ private:
     void forgetRows();
     void rereadAfterEdit();
     // Reports a failed grid edit ("Telvar. DBGrid1.", the error).
-    void warn(const RuntimeError& error);
+    void warn(const Error& error);
     bool isEditable(const QString& field) const;
 
     Interaccion& m_ui;

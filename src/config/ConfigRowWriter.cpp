@@ -41,9 +41,9 @@ const WritableColumn* writable(const QString& field)
     return nullptr;
 }
 
-RuntimeError valueError(long long number, const QString& description)
+Error valueError(long long number, const QString& description)
 {
-    return RuntimeError{number, QStringLiteral("Telvar"), description};
+    return Error{number, QStringLiteral("Telvar"), description};
 }
 
 bool isNumber(const QVariant& value)
@@ -237,7 +237,7 @@ Result<int> ConfigRowWriter::writeMachinePorts(const QString& machine, const QSt
         changed = done.value().numRowsAffected();
     }
     if (!db.commit()) {
-        const RuntimeError error =
+        const Error error =
             statementError(QStringLiteral("saving the change of the ports of machine ") + machine);
         db.rollback();
         return error;
@@ -245,11 +245,10 @@ Result<int> ConfigRowWriter::writeMachinePorts(const QString& machine, const QSt
     return changed;
 }
 
-RuntimeError ConfigRowWriter::statementError(const QString& context) const
+Error ConfigRowWriter::statementError(const QString& context) const
 {
-    RuntimeError e =
-        engineError(m_cn.dialecto(), m_cn.database().lastError(), ErrorPhase::Statement);
-    e.descripcion = context + QStringLiteral(": ") + e.descripcion;
+    Error e = engineError(m_cn.dialect(), m_cn.database().lastError(), ErrorPhase::Statement);
+    e.description = context + QStringLiteral(": ") + e.description;
     return e;
 }
 
@@ -284,7 +283,7 @@ Status ConfigRowWriter::writeOneRow(const QString& statement, const QVariantList
                               QStringLiteral(" that share its key; nothing was changed"));
     }
     if (!db.commit()) {
-        const RuntimeError error = statementError(QStringLiteral("saving the change of ") + where);
+        const Error error = statementError(QStringLiteral("saving the change of ") + where);
         db.rollback();
         return error;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QHash>
 #include <QList>
@@ -55,7 +55,7 @@ public:
 private:
     Status writeOneRow(const QString& statement, const QVariantList& values, const QString& table,
                        const QString& where) const;
-    RuntimeError statementError(const QString& context) const;
+    Error statementError(const QString& context) const;
 
     const Connection& m_cn;
     QHash<QString, int> m_textWidths; // upper-cased text column -> defined size

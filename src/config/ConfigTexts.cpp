@@ -32,13 +32,13 @@ QString keyWidthReport(const std::array<int, 6>& definedSizes, const KeyWidths& 
     return report;
 }
 
-QString keyWidthStopMessage(const QString& rutaConf, const QString& report)
+QString keyWidthStopMessage(const QString& configPath, const QString& report)
 {
-    return QStringLiteral("Telvar") + QStringLiteral(". Reinicia.") + QLatin1Char('\n') + rutaConf +
-           QStringLiteral("\n\n") + report;
+    return QStringLiteral("Telvar") + QStringLiteral(". Reinicia.") + QLatin1Char('\n') +
+           configPath + QStringLiteral("\n\n") + report;
 }
 
-QString reiniciaReport(const RuntimeError& error, const QString& connectionString)
+QString reiniciaReport(const Error& error, const QString& connectionString)
 {
     return errorReport(QStringLiteral("Telvar. Reinicia."), error, SourceLine::Shown,
                        maskPassword(connectionString));

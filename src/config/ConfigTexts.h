@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "config/ConfigSchema.h"
 
 #include <QString>
@@ -22,11 +22,11 @@ QString bareFileName(const QString& path);
 QString keyWidthReport(const std::array<int, 6>& definedSizes, const KeyWidths& widths);
 
 // The text of the box that stops the program after a failed width check.
-QString keyWidthStopMessage(const QString& rutaConf, const QString& report);
+QString keyWidthStopMessage(const QString& configPath, const QString& report);
 
 // The report of Reinicia's error handler: where, the error, and the
 // connection string with its password masked.
-QString reiniciaReport(const RuntimeError& error, const QString& connectionString);
+QString reiniciaReport(const Error& error, const QString& connectionString);
 
 // The main window's caption: Mensajes(76, 0), " v.", the major version, "."
 // and the revision (the minor version is not shown).

@@ -11,9 +11,9 @@ namespace telvar {
 
 namespace {
 
-RuntimeError fileError(long long number, const QString& description)
+Error fileError(long long number, const QString& description)
 {
-    return RuntimeError{number, QStringLiteral("Telvar"), description};
+    return Error{number, QStringLiteral("Telvar"), description};
 }
 
 // The single field that text holds for the reader, or nothing when it holds
@@ -34,7 +34,7 @@ QString tlvDirecPath(const Modulo1& m)
     return findInstallationFile(m.RutaIAU, QStringLiteral("TLVDirec.IAU"));
 }
 
-Result<QString> readRutaConf(const Modulo1& m)
+Result<QString> readConfigPath(const Modulo1& m)
 {
     Result<SequentialInput> file = SequentialInput::open(tlvDirecPath(m));
     if (!file)

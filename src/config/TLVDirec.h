@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QByteArray>
 #include <QString>
@@ -20,7 +20,7 @@ struct Modulo1;
 QString tlvDirecPath(const Modulo1& m);
 
 // The first field: the path of the configuration database in use.
-Result<QString> readRutaConf(const Modulo1& m);
+Result<QString> readConfigPath(const Modulo1& m);
 
 // Every field in file order (blank lines, which name no database, are left out).
 Result<QStringList> readConfigPaths(const Modulo1& m);

@@ -15,9 +15,9 @@ namespace telvar {
 
 namespace {
 
-RuntimeError repairError(const QString& what)
+Error repairError(const QString& what)
 {
-    return layerError(ErrorNumber::DamagedFile, errorSource(Dialecto::Sqlite), what);
+    return layerError(ErrorNumber::DamagedFile, errorSource(SqlDialect::Sqlite), what);
 }
 
 // The damaged file rebuilt by VACUUM INTO target: every table and index of
@@ -81,26 +81,26 @@ Result<QString> compactAndRepair(const QString& path)
     Result<FileReplacement> prepared = FileReplacement::prepare(path);
     if (!prepared)
         return repairError(QStringLiteral("Compact and repair of '") + path +
-                           QStringLiteral("' was not attempted: ") + prepared.error().descripcion +
+                           QStringLiteral("' was not attempted: ") + prepared.error().description +
                            QStringLiteral("."));
     FileReplacement& replacement = prepared.value();
 
     Result<QString> backup = replacement.backUp();
     if (!backup)
         return failed(QStringLiteral("the damaged file could not be copied to a backup: ") +
-                      backup.error().descripcion);
+                      backup.error().description);
 
     Result<QString> target = replacement.newVersionFile();
     QString failure;
     if (!target) {
-        failure = target.error().descripcion;
+        failure = target.error().description;
     } else {
         failure = buildRepairedCopy(replacement.realPath(), target.value());
         if (failure.isEmpty()) {
             Status replaced = replacement.replaceWith(target.value());
             if (replaced)
                 return backup.value();
-            failure = replaced.error().descripcion;
+            failure = replaced.error().description;
         }
         FileReplacement::removeWithSideFiles(target.value());
     }

@@ -41,9 +41,9 @@ int declaredLength(const QString& declaredType)
 
 } // namespace
 
-Connection::Connection(QString qtConnectionName, QString connectionString, Dialecto dialecto)
+Connection::Connection(QString qtConnectionName, QString connectionString, SqlDialect dialect)
     : m_qtConnectionName(std::move(qtConnectionName)),
-      m_connectionString(std::move(connectionString)), m_dialecto(dialecto)
+      m_connectionString(std::move(connectionString)), m_dialect(dialect)
 {
 }
 
@@ -61,16 +61,16 @@ QSqlDatabase Connection::database() const
 
 QString Connection::sql(const QString& statement) const
 {
-    return rewriteSql(m_dialecto, statement);
+    return rewriteSql(m_dialect, statement);
 }
 
 Result<QSqlQuery> Connection::exec(const QString& statement, const QVariantList& values) const
 {
     if (!isOpen())
-        return layerError(ErrorNumber::ObjectClosed, errorSource(m_dialecto),
+        return layerError(ErrorNumber::ObjectClosed, errorSource(m_dialect),
                           QStringLiteral("Operation is not allowed when the object is closed."));
     const QSqlDatabase db = database();
-    if (m_dialecto != Dialecto::Sqlite && !db.isOpen())
+    if (m_dialect != SqlDialect::Sqlite && !db.isOpen())
         return lostConnection();
     QSqlQuery query(db);
     const QString text = sql(statement);
@@ -109,10 +109,10 @@ Status Connection::rollback() const
 Status Connection::transactionStep(bool (QSqlDatabase::*step)()) const
 {
     if (!isOpen())
-        return layerError(ErrorNumber::ObjectClosed, errorSource(m_dialecto),
+        return layerError(ErrorNumber::ObjectClosed, errorSource(m_dialect),
                           QStringLiteral("Operation is not allowed when the object is closed."));
     QSqlDatabase db = database();
-    if (m_dialecto != Dialecto::Sqlite && !db.isOpen())
+    if (m_dialect != SqlDialect::Sqlite && !db.isOpen())
         return lostConnection();
     const ServerAnswerWatch::Wait wait(m_answers.get());
     if (!(db.*step)())
@@ -127,25 +127,25 @@ QString Connection::gaveUpNote() const
            QStringLiteral(" s: the connection was given up");
 }
 
-RuntimeError Connection::statementError(const QSqlError& error) const
+Error Connection::statementError(const QSqlError& error) const
 {
-    RuntimeError e = engineError(m_dialecto, error, ErrorPhase::Statement);
+    Error e = engineError(m_dialect, error, ErrorPhase::Statement);
     if (m_answers && m_answers->gaveUp()) {
-        e.descripcion += QStringLiteral(" (") + gaveUpNote() + QStringLiteral(")");
+        e.description += QStringLiteral(" (") + gaveUpNote() + QStringLiteral(")");
         e.retryable = true;
     }
     return e;
 }
 
-RuntimeError Connection::lostConnection() const
+Error Connection::lostConnection() const
 {
     // Qt's server drivers run nothing on a connection they know to be
     // broken, and leave no error of their own.
     QString description = QStringLiteral("The connection to the server is lost");
     if (m_answers && m_answers->gaveUp())
         description += QStringLiteral(" (") + gaveUpNote() + QStringLiteral(")");
-    RuntimeError e = layerError(ErrorNumber::UnspecifiedFailure, errorSource(m_dialecto),
-                                description + QLatin1Char('.'));
+    Error e = layerError(ErrorNumber::UnspecifiedFailure, errorSource(m_dialect),
+                         description + QLatin1Char('.'));
     e.retryable = true;
     return e;
 }
@@ -154,20 +154,20 @@ Result<ColumnInfo> Connection::columnInfo(const QString& table, const QString& c
 {
     auto selected = exec(QStringLiteral("Select Top 1 * from ") + bracketName(table));
     if (!selected) {
-        RuntimeError error = selected.error();
-        error.descripcion = table + QStringLiteral(": ") + error.descripcion;
+        Error error = selected.error();
+        error.description = table + QStringLiteral(": ") + error.description;
         return error;
     }
     const QSqlRecord record = selected.value().record();
     const int index = record.indexOf(column);
     if (index < 0)
-        return layerError(ErrorNumber::ItemNotFound, errorSource(m_dialecto),
+        return layerError(ErrorNumber::ItemNotFound, errorSource(m_dialect),
                           QStringLiteral("The table ") + table + QStringLiteral(" has no column ") +
                               column + QStringLiteral("."));
     const QSqlField field = record.field(index);
     ColumnInfo info;
     info.name = field.name();
-    if (m_dialecto != Dialecto::Sqlite) {
+    if (m_dialect != SqlDialect::Sqlite) {
         info.declaredType = QString::fromLatin1(field.metaType().name());
         info.isText = field.metaType().id() == QMetaType::QString;
         info.definedSize = info.isText && field.length() > 0 ? field.length() : -1;
@@ -178,8 +178,8 @@ Result<ColumnInfo> Connection::columnInfo(const QString& table, const QString& c
     auto declared = exec(QStringLiteral("PRAGMA table_info(") + SqliteSql::quoteIdentifier(table) +
                          QStringLiteral(")"));
     if (!declared) {
-        RuntimeError error = declared.error();
-        error.descripcion = table + QStringLiteral(": ") + error.descripcion;
+        Error error = declared.error();
+        error.description = table + QStringLiteral(": ") + error.description;
         return error;
     }
     QSqlQuery& rows = declared.value();
@@ -191,7 +191,7 @@ Result<ColumnInfo> Connection::columnInfo(const QString& table, const QString& c
             return info;
         }
     }
-    return layerError(ErrorNumber::ItemNotFound, errorSource(m_dialecto),
+    return layerError(ErrorNumber::ItemNotFound, errorSource(m_dialect),
                       QStringLiteral("The table ") + table + QStringLiteral(" has no column ") +
                           column + QStringLiteral("."));
 }
@@ -203,12 +203,12 @@ Result<int> Connection::definedSize(const QString& table, const QString& column)
         return info.error();
     const QString where = table + QLatin1Char('.') + column;
     if (!info.value().isText)
-        return layerError(ErrorNumber::TypeMismatch, errorSource(m_dialecto),
+        return layerError(ErrorNumber::TypeMismatch, errorSource(m_dialect),
                           where + QStringLiteral(" is not a text column (") +
                               info.value().declaredType +
                               QStringLiteral("), so it has no defined size."));
     if (info.value().definedSize < 0)
-        return layerError(ErrorNumber::Overflow, errorSource(m_dialecto),
+        return layerError(ErrorNumber::Overflow, errorSource(m_dialect),
                           where + QStringLiteral(" is a text column without a declared length (") +
                               info.value().declaredType +
                               QStringLiteral("), so its defined size cannot be read."));

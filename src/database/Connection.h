@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "database/ServerAnswerWatch.h"
 
 #include <QSqlDatabase>
@@ -12,7 +12,7 @@
 namespace telvar {
 
 // The SQL dialect of an open connection.
-enum class Dialecto { Sqlite, SqlServer, SqlAnywhere, Informix, PostgreSql };
+enum class SqlDialect { Sqlite, SqlServer, SqlAnywhere, Informix, PostgreSql };
 
 // What a table's column is, as the engine declares it.
 struct ColumnInfo {
@@ -33,7 +33,7 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     QSqlDatabase database() const;
-    Dialecto dialecto() const { return m_dialecto; }
+    SqlDialect dialect() const { return m_dialect; }
     // The connection string this connection was opened from.
     const QString& connectionString() const { return m_connectionString; }
 
@@ -74,23 +74,23 @@ public:
 
 private:
     friend class ConnectionFactory;
-    Connection(QString qtConnectionName, QString connectionString, Dialecto dialecto);
+    Connection(QString qtConnectionName, QString connectionString, SqlDialect dialect);
 
     // Runs a transaction step of the Qt connection within the bound.
     Status transactionStep(bool (QSqlDatabase::*step)()) const;
     // The error of a statement or transaction step that failed on the open
     // connection.
-    RuntimeError statementError(const QSqlError& error) const;
+    Error statementError(const QSqlError& error) const;
     // The error of a server connection that Qt's driver no longer holds open
     // (the server ended it, the network dropped it, or it was given up):
     // retryable, on a new connection.
-    RuntimeError lostConnection() const;
+    Error lostConnection() const;
     // Why a watched connection was given up.
     QString gaveUpNote() const;
 
     QString m_qtConnectionName;
     QString m_connectionString;
-    Dialecto m_dialecto;
+    SqlDialect m_dialect;
     // Bounds the waits for a server's answers (server engines only).
     std::unique_ptr<ServerAnswerWatch> m_answers;
 };

@@ -14,11 +14,11 @@ QString ConnectionFactory::newName()
 }
 
 std::unique_ptr<Connection>
-ConnectionFactory::make(const QString& driver, const QString& connectionString, Dialecto dialecto)
+ConnectionFactory::make(const QString& driver, const QString& connectionString, SqlDialect dialect)
 {
     const QString name = newName();
     QSqlDatabase::addDatabase(driver, name);
-    return std::unique_ptr<Connection>(new Connection(name, connectionString, dialecto));
+    return std::unique_ptr<Connection>(new Connection(name, connectionString, dialect));
 }
 
 bool ConnectionFactory::watchServerAnswers(Connection& cn, std::chrono::milliseconds bound)

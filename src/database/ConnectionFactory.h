@@ -19,7 +19,7 @@ public:
     // Registers a Qt SQL connection of driver under a new name, not yet open;
     // the returned Connection removes it when closed or destroyed.
     static std::unique_ptr<Connection> make(const QString& driver, const QString& connectionString,
-                                            Dialecto dialecto);
+                                            SqlDialect dialect);
 
     // Bounds every wait of cn, an open server connection, for its server's
     // answer to bound (ServerAnswerWatch). Returns false when the connection

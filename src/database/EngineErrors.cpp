@@ -167,9 +167,9 @@ bool isLostPostgresConnection(const QString& text)
             text.contains(QLatin1String("lost"), Qt::CaseInsensitive));
 }
 
-bool postgresRetryable(const QSqlError& error, ErrorPhase phase, long long numero)
+bool postgresRetryable(const QSqlError& error, ErrorPhase phase, long long number)
 {
-    if (numero == ErrorNumber::AuthenticationFailed)
+    if (number == ErrorNumber::AuthenticationFailed)
         return false;
     const QString text = descriptionOf(error);
     if (phase == ErrorPhase::Connect) {
@@ -227,9 +227,9 @@ QList<long long> odbcNatives(const QString& codes)
     return natives;
 }
 
-bool odbcRetryable(const QSqlError& error, ErrorPhase phase, long long numero)
+bool odbcRetryable(const QSqlError& error, ErrorPhase phase, long long number)
 {
-    if (numero == ErrorNumber::AuthenticationFailed || numero == ErrorNumber::ProviderNotFound)
+    if (number == ErrorNumber::AuthenticationFailed || number == ErrorNumber::ProviderNotFound)
         return false;
     const QString text = descriptionOf(error);
     const QList<long long> natives = odbcNatives(error.nativeErrorCode());
@@ -279,49 +279,49 @@ bool odbcRetryable(const QSqlError& error, ErrorPhase phase, long long numero)
                            "Unable to connect", "Connection refused"}))
         return true;
     // A server that cannot be reached, as the layer maps it at connection.
-    return phase == ErrorPhase::Connect && numero == ErrorNumber::UnspecifiedFailure;
+    return phase == ErrorPhase::Connect && number == ErrorNumber::UnspecifiedFailure;
 }
 
 } // namespace
 
-QString errorSource(Dialecto dialecto)
+QString errorSource(SqlDialect dialect)
 {
-    switch (dialecto) {
-    case Dialecto::Sqlite:
+    switch (dialect) {
+    case SqlDialect::Sqlite:
         return QStringLiteral("SQLite");
-    case Dialecto::PostgreSql:
+    case SqlDialect::PostgreSql:
         return QStringLiteral("PostgreSQL");
-    case Dialecto::SqlServer:
+    case SqlDialect::SqlServer:
         return QStringLiteral("ODBC (SQL Server)");
-    case Dialecto::SqlAnywhere:
+    case SqlDialect::SqlAnywhere:
         return QStringLiteral("ODBC (SQL Anywhere)");
-    case Dialecto::Informix:
+    case SqlDialect::Informix:
         return QStringLiteral("ODBC (Informix)");
     }
     return QString();
 }
 
-RuntimeError engineError(Dialecto dialecto, const QSqlError& error, ErrorPhase phase)
+Error engineError(SqlDialect dialect, const QSqlError& error, ErrorPhase phase)
 {
-    long long numero = 0;
+    long long number = 0;
     bool retryable = false;
-    switch (dialecto) {
-    case Dialecto::Sqlite:
-        numero = sqliteNumber(error, phase);
+    switch (dialect) {
+    case SqlDialect::Sqlite:
+        number = sqliteNumber(error, phase);
         retryable = sqliteRetryable(error);
         break;
-    case Dialecto::PostgreSql:
-        numero = postgresNumber(error, phase);
-        retryable = postgresRetryable(error, phase, numero);
+    case SqlDialect::PostgreSql:
+        number = postgresNumber(error, phase);
+        retryable = postgresRetryable(error, phase, number);
         break;
-    case Dialecto::SqlServer:
-    case Dialecto::SqlAnywhere:
-    case Dialecto::Informix:
-        numero = odbcNumber(error, phase);
-        retryable = odbcRetryable(error, phase, numero);
+    case SqlDialect::SqlServer:
+    case SqlDialect::SqlAnywhere:
+    case SqlDialect::Informix:
+        number = odbcNumber(error, phase);
+        retryable = odbcRetryable(error, phase, number);
         break;
     }
-    RuntimeError result{numero, errorSource(dialecto), descriptionOf(error)};
+    Error result{number, errorSource(dialect), descriptionOf(error)};
     result.retryable = retryable;
     return result;
 }
@@ -331,9 +331,9 @@ QString engineLayerSource()
     return QStringLiteral("Engine layer");
 }
 
-RuntimeError layerError(long long numero, const QString& fuente, const QString& descripcion)
+Error layerError(long long number, const QString& source, const QString& description)
 {
-    return RuntimeError{numero, fuente, descripcion};
+    return Error{number, source, description};
 }
 
 } // namespace telvar

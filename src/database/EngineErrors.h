@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
 #include "common/ErrorNumbers.h"
-#include "common/RuntimeError.h"
 #include "database/Connection.h"
 
 #include <QSqlError>
@@ -14,14 +14,14 @@ namespace telvar {
 enum class ErrorPhase { Connect, Statement };
 
 // The component named as an error's source in reports.
-QString errorSource(Dialecto dialecto);
+QString errorSource(SqlDialect dialect);
 
 // A Qt SQL error of the given engine translated to the program's numbering.
 // The description is the engine's own text.
-RuntimeError engineError(Dialecto dialecto, const QSqlError& error, ErrorPhase phase);
+Error engineError(SqlDialect dialect, const QSqlError& error, ErrorPhase phase);
 
 // An error the engine layer raises itself (before or around the engine).
-RuntimeError layerError(long long numero, const QString& fuente, const QString& descripcion);
+Error layerError(long long number, const QString& source, const QString& description);
 
 // The source of errors raised before any engine is involved.
 QString engineLayerSource();

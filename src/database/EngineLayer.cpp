@@ -19,19 +19,19 @@ namespace {
 const QString kProviderNotFound =
     QStringLiteral("Provider cannot be found. It may not be properly installed.");
 
-std::optional<Dialecto> dialectOfProvider(const QString& provider)
+std::optional<SqlDialect> dialectOfProvider(const QString& provider)
 {
     const QString p = provider.trimmed().toLower();
     if (p == QLatin1String("microsoft.jet.oledb.4.0"))
-        return Dialecto::Sqlite;
+        return SqlDialect::Sqlite;
     if (p.startsWith(QLatin1String("sqloledb")) || p.startsWith(QLatin1String("msoledbsql")))
-        return Dialecto::SqlServer;
+        return SqlDialect::SqlServer;
     if (p.startsWith(QLatin1String("ifxoledbc")))
-        return Dialecto::Informix;
+        return SqlDialect::Informix;
     if (p.startsWith(QLatin1String("asaprov")))
-        return Dialecto::SqlAnywhere;
+        return SqlDialect::SqlAnywhere;
     if (p == QLatin1String("postgresql"))
-        return Dialecto::PostgreSql;
+        return SqlDialect::PostgreSql;
     return std::nullopt;
 }
 
@@ -70,18 +70,18 @@ QString odbcConnectOptions()
            QString::number(kOdbcConnection.count());
 }
 
-RuntimeError providerMissing(Dialecto dialecto, const QString& what)
+Error providerMissing(SqlDialect dialect, const QString& what)
 {
-    return layerError(ErrorNumber::ProviderNotFound, errorSource(dialecto),
+    return layerError(ErrorNumber::ProviderNotFound, errorSource(dialect),
                       kProviderNotFound + QStringLiteral(" (") + what + QStringLiteral(")"));
 }
 
 Result<std::unique_ptr<Connection>> openSqlite(const QString& connectionString,
                                                const ConnectionFields& fields)
 {
-    const QString source = errorSource(Dialecto::Sqlite);
+    const QString source = errorSource(SqlDialect::Sqlite);
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
-        return providerMissing(Dialecto::Sqlite, QStringLiteral("Qt SQL driver QSQLITE"));
+        return providerMissing(SqlDialect::Sqlite, QStringLiteral("Qt SQL driver QSQLITE"));
     const QString path = fields.text(QStringLiteral("Data Source"));
     // Opening never creates a database: a missing file is an opening error.
     if (auto missing = SqliteFile::checkExisting(path); !missing.ok())
@@ -90,11 +90,11 @@ Result<std::unique_ptr<Connection>> openSqlite(const QString& connectionString,
     // cn removes the Qt connection when it goes; db, declared after it, is
     // released first.
     auto cn =
-        ConnectionFactory::make(QStringLiteral("QSQLITE"), connectionString, Dialecto::Sqlite);
+        ConnectionFactory::make(QStringLiteral("QSQLITE"), connectionString, SqlDialect::Sqlite);
     QSqlDatabase db = cn->database();
     SqliteFile::configure(db, path, SqliteFile::OpenMode::ReadWrite);
     if (!db.open())
-        return engineError(Dialecto::Sqlite, db.lastError(), ErrorPhase::Connect);
+        return engineError(SqlDialect::Sqlite, db.lastError(), ErrorPhase::Connect);
 
     // SQLite reads the file only when asked: this first query is where a
     // damaged file or one that is not a database shows.
@@ -126,7 +126,7 @@ Result<std::unique_ptr<Connection>> openSqlite(const QString& connectionString,
     auto verified = FilePassword::verify(password, hash);
     if (!verified)
         return layerError(ErrorNumber::PasswordRecordDamaged, source,
-                          verified.error().descripcion + QLatin1Char(' ') + recordName);
+                          verified.error().description + QLatin1Char(' ') + recordName);
     if (!verified.value())
         return layerError(ErrorNumber::WrongPassword, source,
                           QStringLiteral("Not a valid password."));
@@ -180,17 +180,17 @@ Result<std::unique_ptr<Connection>> openPostgres(const QString& connectionString
                                                  const ConnectionFields& fields)
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
-        return providerMissing(Dialecto::PostgreSql, QStringLiteral("Qt SQL driver QPSQL"));
+        return providerMissing(SqlDialect::PostgreSql, QStringLiteral("Qt SQL driver QPSQL"));
     const QString hostField = fields.text(QStringLiteral("Host"));
     const HostPort hostPort = splitHostPort(hostField.trimmed());
     if (!hostPort.valid)
-        return layerError(ErrorNumber::UnspecifiedFailure, errorSource(Dialecto::PostgreSql),
+        return layerError(ErrorNumber::UnspecifiedFailure, errorSource(SqlDialect::PostgreSql),
                           QStringLiteral("The server \"") + hostField +
                               QStringLiteral("\" is not a host or host:port."));
     // cn removes the Qt connection when it goes; db, declared after it, is
     // released first.
     auto cn =
-        ConnectionFactory::make(QStringLiteral("QPSQL"), connectionString, Dialecto::PostgreSql);
+        ConnectionFactory::make(QStringLiteral("QPSQL"), connectionString, SqlDialect::PostgreSql);
     QSqlDatabase db = cn->database();
     db.setHostName(hostPort.host);
     if (hostPort.port)
@@ -200,7 +200,7 @@ Result<std::unique_ptr<Connection>> openPostgres(const QString& connectionString
     db.setPassword(fields.text(QStringLiteral("Password")));
     db.setConnectOptions(postgresConnectOptions());
     if (!db.open())
-        return engineError(Dialecto::PostgreSql, db.lastError(), ErrorPhase::Connect);
+        return engineError(SqlDialect::PostgreSql, db.lastError(), ErrorPhase::Connect);
     // The server's own timeouts end what it works on; this ends the wait for
     // a server that no longer answers at all.
     ConnectionFactory::watchServerAnswers(*cn, WaitBounds::kServerAnswer);
@@ -208,41 +208,41 @@ Result<std::unique_ptr<Connection>> openPostgres(const QString& connectionString
 }
 
 Result<std::unique_ptr<Connection>> openOdbc(const QString& connectionString,
-                                             const ConnectionFields& fields, Dialecto dialecto)
+                                             const ConnectionFields& fields, SqlDialect dialect)
 {
     if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QODBC")))
-        return providerMissing(dialecto, QStringLiteral("Qt SQL driver QODBC"));
-    const OdbcEngine engine = dialecto == Dialecto::SqlServer  ? OdbcEngine::SqlServer
-                              : dialecto == Dialecto::Informix ? OdbcEngine::Informix
-                                                               : OdbcEngine::SqlAnywhere;
+        return providerMissing(dialect, QStringLiteral("Qt SQL driver QODBC"));
+    const OdbcEngine engine = dialect == SqlDialect::SqlServer  ? OdbcEngine::SqlServer
+                              : dialect == SqlDialect::Informix ? OdbcEngine::Informix
+                                                                : OdbcEngine::SqlAnywhere;
     const auto driver = odbcDriverFor(engine, installedOdbcDrivers());
     if (!driver) {
         const char* wanted = engine == OdbcEngine::SqlServer  ? "SQL Server (FreeTDS)"
                              : engine == OdbcEngine::Informix ? "Informix"
                                                               : "SQL Anywhere";
-        return providerMissing(dialecto, QStringLiteral("no ODBC driver for ") +
-                                             QLatin1String(wanted) +
-                                             QStringLiteral(" is installed"));
+        return providerMissing(dialect, QStringLiteral("no ODBC driver for ") +
+                                            QLatin1String(wanted) +
+                                            QStringLiteral(" is installed"));
     }
     auto login = odbcLogin(engine, *driver, fields);
     if (!login)
         return login.error();
     // cn removes the Qt connection when it goes; db, declared after it, is
     // released first.
-    auto cn = ConnectionFactory::make(QStringLiteral("QODBC"), connectionString, dialecto);
+    auto cn = ConnectionFactory::make(QStringLiteral("QODBC"), connectionString, dialect);
     QSqlDatabase db = cn->database();
     configureOdbc(db, login.value());
     db.setConnectOptions(odbcConnectOptions());
     if (db.open())
         return cn;
-    RuntimeError error = engineError(dialecto, db.lastError(), ErrorPhase::Connect);
+    Error error = engineError(dialect, db.lastError(), ErrorPhase::Connect);
     // The driver manager says "file not found" for any library it cannot
     // load: a library that is there but broken is an error in the DLL.
-    if (error.numero == ErrorNumber::ProviderNotFound &&
-        error.descripcion.contains(QLatin1String("Can't open lib"), Qt::CaseInsensitive)) {
+    if (error.number == ErrorNumber::ProviderNotFound &&
+        error.description.contains(QLatin1String("Can't open lib"), Qt::CaseInsensitive)) {
         if (const auto broken = brokenDriverLibrary(*driver)) {
-            error.numero = ErrorNumber::ErrorInDll;
-            error.descripcion += QStringLiteral(" (") + *broken + QStringLiteral(")");
+            error.number = ErrorNumber::ErrorInDll;
+            error.description += QStringLiteral(" (") + *broken + QStringLiteral(")");
         }
     }
     return error;
@@ -261,20 +261,20 @@ Result<std::unique_ptr<Connection>> EngineLayer::open(const QString& connectionS
     if (!provider)
         return layerError(ErrorNumber::InvalidArgument, engineLayerSource(),
                           QStringLiteral("The connection string names no provider."));
-    const auto dialecto = dialectOfProvider(*provider);
-    if (!dialecto)
+    const auto dialect = dialectOfProvider(*provider);
+    if (!dialect)
         return layerError(ErrorNumber::ProviderNotFound, engineLayerSource(),
                           kProviderNotFound + QStringLiteral(" (") + *provider +
                               QStringLiteral(")"));
-    switch (*dialecto) {
-    case Dialecto::Sqlite:
+    switch (*dialect) {
+    case SqlDialect::Sqlite:
         return openSqlite(connectionString, fields);
-    case Dialecto::PostgreSql:
+    case SqlDialect::PostgreSql:
         return openPostgres(connectionString, fields);
-    case Dialecto::SqlServer:
-    case Dialecto::Informix:
-    case Dialecto::SqlAnywhere:
-        return openOdbc(connectionString, fields, *dialecto);
+    case SqlDialect::SqlServer:
+    case SqlDialect::Informix:
+    case SqlDialect::SqlAnywhere:
+        return openOdbc(connectionString, fields, *dialect);
     }
     return layerError(ErrorNumber::ProviderNotFound, engineLayerSource(), kProviderNotFound);
 }

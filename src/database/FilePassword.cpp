@@ -38,7 +38,7 @@ QByteArray pairKey(const QByteArray& password, const QByteArray& storedHash)
     return digest.result();
 }
 
-RuntimeError cryptError(const QString& what)
+Error cryptError(const QString& what)
 {
     return layerError(ErrorNumber::UnspecifiedFailure, QStringLiteral("libxcrypt"), what);
 }

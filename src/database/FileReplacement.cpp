@@ -26,9 +26,9 @@ const QStringList& sideSuffixes()
     return suffixes;
 }
 
-RuntimeError fileError(const QString& why)
+Error fileError(const QString& why)
 {
-    return RuntimeError{ErrorNumber::PathFileAccess, QStringLiteral("Telvar"), why};
+    return Error{ErrorNumber::PathFileAccess, QStringLiteral("Telvar"), why};
 }
 
 QString systemError(int error)

@@ -33,7 +33,7 @@ const MasterTable kTables[] = {
 };
 
 // Start-up stops: a critical box naming the table and column.
-bool stop(Interaccion& ui, const RuntimeError& error, const QString& where)
+bool stop(Interaccion& ui, const Error& error, const QString& where)
 {
     ui.messageBox(
         errorReport(QStringLiteral("Module1. LeeAnchos."), error, SourceLine::Shown, where),
@@ -75,11 +75,11 @@ bool LeeAnchos(Modulo1& m, Interaccion& ui)
                 return stop(ui, size.error(), table + QLatin1Char('.') + key);
             if (size.value() <= 0 || size.value() > std::numeric_limits<qint16>::max())
                 return stop(ui,
-                            RuntimeError{ErrorNumber::Overflow, errorSource(cn->dialecto()),
-                                         table + QLatin1Char('.') + key +
-                                             QStringLiteral(" has a defined size of ") +
-                                             QString::number(size.value()) +
-                                             QStringLiteral(", outside 1 to 32767.")},
+                            Error{ErrorNumber::Overflow, errorSource(cn->dialect()),
+                                  table + QLatin1Char('.') + key +
+                                      QStringLiteral(" has a defined size of ") +
+                                      QString::number(size.value()) +
+                                      QStringLiteral(", outside 1 to 32767.")},
                             table + QLatin1Char('.') + key);
             widths[i] = static_cast<qint16>(size.value());
         } else if (auto info = cn->columnInfo(table, key); !info) {

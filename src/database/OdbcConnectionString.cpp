@@ -6,17 +6,17 @@ namespace telvar {
 
 namespace {
 
-Dialecto dialectOf(OdbcEngine engine)
+SqlDialect dialectOf(OdbcEngine engine)
 {
     switch (engine) {
     case OdbcEngine::SqlServer:
-        return Dialecto::SqlServer;
+        return SqlDialect::SqlServer;
     case OdbcEngine::Informix:
-        return Dialecto::Informix;
+        return SqlDialect::Informix;
     case OdbcEngine::SqlAnywhere:
-        return Dialecto::SqlAnywhere;
+        return SqlDialect::SqlAnywhere;
     }
-    return Dialecto::SqlServer;
+    return SqlDialect::SqlServer;
 }
 
 // Builds an attribute string, stopping at the first value that cannot be
@@ -83,18 +83,18 @@ public:
     }
 
 private:
-    void fail(const char* key, const RuntimeError& why)
+    void fail(const char* key, const Error& why)
     {
-        RuntimeError error = why;
-        error.fuente = errorSource(dialectOf(m_engine));
-        error.descripcion = QLatin1String(key) + QStringLiteral(": ") + error.descripcion;
+        Error error = why;
+        error.source = errorSource(dialectOf(m_engine));
+        error.description = QLatin1String(key) + QStringLiteral(": ") + error.description;
         m_error = error;
     }
 
     OdbcBraces m_braces;
     OdbcEngine m_engine;
     QString m_text;
-    std::optional<RuntimeError> m_error;
+    std::optional<Error> m_error;
 };
 
 } // namespace

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "database/ConnectionString.h"
 #include "database/OdbcDrivers.h"
 

@@ -24,9 +24,9 @@ bool isJetString(const QString& Conexion)
                                                    Qt::CaseInsensitive) == 0;
 }
 
-bool isDamage(long long numero)
+bool isDamage(long long number)
 {
-    return numero == ErrorNumber::DamagedFile || numero == ErrorNumber::NotADatabase;
+    return number == ErrorNumber::DamagedFile || number == ErrorNumber::NotADatabase;
 }
 
 } // namespace
@@ -52,22 +52,22 @@ QString maskPassword(const QString& Conexion)
            after;
 }
 
-QString openFailureReport(const RuntimeError& error, const QString& masked)
+QString openFailureReport(const Error& error, const QString& masked)
 {
     return errorReport(QStringLiteral("Module1. OpenDBOK."), error, SourceLine::Shown, masked);
 }
 
-void showOpenFailure(const Modulo1& m, Interaccion& ui, long long numero, QString R, bool Avisa)
+void showOpenFailure(const Modulo1& m, Interaccion& ui, long long number, QString R, bool Avisa)
 {
-    if (numero == ErrorNumber::ProviderNotFound || numero == ErrorNumber::AuthenticationFailed) {
+    if (number == ErrorNumber::ProviderNotFound || number == ErrorNumber::AuthenticationFailed) {
         ui.messageBox(R + LF, BoxKind::Exclamation);
         return;
     }
-    if (numero == ErrorNumber::ErrorInDll) {
-        ui.mensaBox(R + m.Mensajes(Mensaje::RevisarComponentes) + LF + LF, BoxKind::Exclamation, 5);
+    if (number == ErrorNumber::ErrorInDll) {
+        ui.mensaBox(R + m.Mensajes(Message::CheckComponents) + LF + LF, BoxKind::Exclamation, 5);
         return;
     }
-    if (numero == ErrorNumber::UnspecifiedFailure) {
+    if (number == ErrorNumber::UnspecifiedFailure) {
         if (R.toUpper().contains(QLatin1String("SSL SECURITY ERROR")))
             R += QStringLiteral("If using TLS please enable version 1.0") + CRLF;
         if (Avisa)
@@ -95,12 +95,12 @@ OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, QString& PassBD,
             result.error.reset();
             return result;
         }
-        RuntimeError error = opened.error();
+        Error error = opened.error();
         const QString masked = maskPassword(result.Conexion);
 
-        if (error.numero == ErrorNumber::WrongPassword) {
-            const auto answer = ui.inputBox(masked + LF + m.Mensajes(Mensaje::EscribaContrasena),
-                                            InputEcho::Password);
+        if (error.number == ErrorNumber::WrongPassword) {
+            const auto answer =
+                ui.inputBox(masked + LF + m.Mensajes(Message::TypePassword), InputEcho::Password);
             if (!answer || answer->isEmpty()) {
                 result.abandoned = true;
                 result.error = error;
@@ -113,7 +113,7 @@ OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, QString& PassBD,
             continue;
         }
 
-        if (isDamage(error.numero)) {
+        if (isDamage(error.number)) {
             if (fileEngine && !repaired) {
                 repaired = true;
                 ui.setMousePointer(PointerShape::Hourglass);
@@ -123,10 +123,10 @@ OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, QString& PassBD,
                 ui.setMousePointer(PointerShape::Default);
                 if (repair)
                     continue;
-                error.descripcion +=
-                    (error.descripcion.endsWith(QLatin1Char('.')) ? QStringLiteral(" ")
+                error.description +=
+                    (error.description.endsWith(QLatin1Char('.')) ? QStringLiteral(" ")
                                                                   : QStringLiteral(". ")) +
-                    repair.error().descripcion;
+                    repair.error().description;
             } else if (!fileEngine && !retriedUnchanged) {
                 // Nothing to repair on this engine: one more attempt only.
                 retriedUnchanged = true;
@@ -139,7 +139,7 @@ OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, QString& PassBD,
             return result;
         }
 
-        showOpenFailure(m, ui, error.numero, openFailureReport(error, masked), request.Avisa);
+        showOpenFailure(m, ui, error.number, openFailureReport(error, masked), request.Avisa);
         result.error = error;
         return result;
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "database/Connection.h"
 
 #include <QString>
@@ -34,7 +34,7 @@ struct OpenDBOKResult {
     QString Conexion;
     // The failure, when opening failed: already reported, except error
     // -2147467259 with Avisa false, and nothing for an abandoned prompt.
-    std::optional<RuntimeError> error;
+    std::optional<Error> error;
     // True when the password prompt was left empty or cancelled.
     bool abandoned = false;
 

@@ -22,17 +22,17 @@ QString quoted(const QString& name, QChar quote = QLatin1Char('"'))
 }
 
 // A bracketed name as the engine writes it.
-QString rewrittenName(Dialecto dialecto, const QString& name)
+QString rewrittenName(SqlDialect dialect, const QString& name)
 {
-    switch (dialecto) {
-    case Dialecto::Sqlite:
+    switch (dialect) {
+    case SqlDialect::Sqlite:
         return quoted(name, QLatin1Char('`'));
-    case Dialecto::PostgreSql:
+    case SqlDialect::PostgreSql:
         return quoted(isPlainIdentifier(name) ? name.toLower() : name);
-    case Dialecto::Informix:
+    case SqlDialect::Informix:
         return isPlainIdentifier(name) ? name : quoted(name);
-    case Dialecto::SqlServer:
-    case Dialecto::SqlAnywhere:
+    case SqlDialect::SqlServer:
+    case SqlDialect::SqlAnywhere:
         break;
     }
     return name;
@@ -59,7 +59,7 @@ qsizetype closingQuote(const QString& s, qsizetype open)
 }
 
 // Rewrites every [name] outside literals and quoted names.
-QString rewriteBrackets(Dialecto dialecto, const QString& s)
+QString rewriteBrackets(SqlDialect dialect, const QString& s)
 {
     QString out;
     out.reserve(s.size() + 8);
@@ -95,7 +95,7 @@ QString rewriteBrackets(Dialecto dialecto, const QString& s)
                 out += s.mid(i);
                 break;
             }
-            out += rewrittenName(dialecto, name);
+            out += rewrittenName(dialect, name);
             i = j + 1;
             continue;
         }
@@ -133,7 +133,7 @@ qsizetype codeEnd(const QString& s)
     return end;
 }
 
-QString rewriteTop(Dialecto dialecto, const QString& s)
+QString rewriteTop(SqlDialect dialect, const QString& s)
 {
     static const QRegularExpression top(
         QStringLiteral("^(\\s*select\\s+)(distinct\\s+)?top\\s+(\\d+)\\s+"),
@@ -145,7 +145,7 @@ QString rewriteTop(Dialecto dialecto, const QString& s)
     const QString distinct = match.captured(2);
     const QString count = match.captured(3);
     const QString rest = s.mid(match.capturedEnd(0));
-    if (dialecto == Dialecto::Informix)
+    if (dialect == SqlDialect::Informix)
         return head + QStringLiteral("FIRST ") + count + QLatin1Char(' ') + distinct + rest;
     const QString body = head + distinct + rest;
     // The limit goes after the statement's code: before a closing ";" and
@@ -156,16 +156,16 @@ QString rewriteTop(Dialecto dialecto, const QString& s)
 
 } // namespace
 
-QString rewriteSql(Dialecto dialecto, const QString& statement)
+QString rewriteSql(SqlDialect dialect, const QString& statement)
 {
-    switch (dialecto) {
-    case Dialecto::SqlServer:
-    case Dialecto::SqlAnywhere:
+    switch (dialect) {
+    case SqlDialect::SqlServer:
+    case SqlDialect::SqlAnywhere:
         return statement;
-    case Dialecto::Sqlite:
-    case Dialecto::PostgreSql:
-    case Dialecto::Informix:
-        return rewriteTop(dialecto, rewriteBrackets(dialecto, statement));
+    case SqlDialect::Sqlite:
+    case SqlDialect::PostgreSql:
+    case SqlDialect::Informix:
+        return rewriteTop(dialect, rewriteBrackets(dialect, statement));
     }
     return statement;
 }

@@ -25,7 +25,7 @@ namespace telvar {
 //   which it reads as a name with delimited identifiers on (DELIMIDENT=y,
 //   set by the engine layer).
 // Text inside string literals and double-quoted names is left alone.
-QString rewriteSql(Dialecto dialecto, const QString& statement);
+QString rewriteSql(SqlDialect dialect, const QString& statement);
 
 // name in brackets for a statement written in the program's form, with a
 // "]" inside doubled as SQL Server expects.

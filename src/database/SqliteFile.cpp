@@ -19,7 +19,7 @@ namespace {
 
 QString source()
 {
-    return errorSource(Dialecto::Sqlite);
+    return errorSource(SqlDialect::Sqlite);
 }
 
 Status writePasswordRecord(QSqlDatabase& db, const QString& passBD)
@@ -31,14 +31,14 @@ Status writePasswordRecord(QSqlDatabase& db, const QString& passBD)
     if (!query.exec(QStringLiteral("CREATE TABLE ") + QLatin1String(FilePassword::kTable) +
                     QStringLiteral(" (") + QLatin1String(FilePassword::kColumn) +
                     QStringLiteral(" VARCHAR(255) NOT NULL)")))
-        return engineError(Dialecto::Sqlite, query.lastError(), ErrorPhase::Statement);
+        return engineError(SqlDialect::Sqlite, query.lastError(), ErrorPhase::Statement);
     if (!query.prepare(QStringLiteral("INSERT INTO ") + QLatin1String(FilePassword::kTable) +
                        QStringLiteral(" (") + QLatin1String(FilePassword::kColumn) +
                        QStringLiteral(") VALUES (?)")))
-        return engineError(Dialecto::Sqlite, query.lastError(), ErrorPhase::Statement);
+        return engineError(SqlDialect::Sqlite, query.lastError(), ErrorPhase::Statement);
     query.addBindValue(QString::fromUtf8(hash.value()));
     if (!query.exec())
-        return engineError(Dialecto::Sqlite, query.lastError(), ErrorPhase::Statement);
+        return engineError(SqlDialect::Sqlite, query.lastError(), ErrorPhase::Statement);
     return {};
 }
 
@@ -52,13 +52,13 @@ Status initialise(const QString& file, const QString& passBD)
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         configure(db, file, OpenMode::ReadWrite);
         if (!db.open()) {
-            status = engineError(Dialecto::Sqlite, db.lastError(), ErrorPhase::Connect);
+            status = engineError(SqlDialect::Sqlite, db.lastError(), ErrorPhase::Connect);
         } else {
             QSqlQuery query(db);
             // Writing a header field makes the file a database even when it
             // gets no table.
             if (!query.exec(QStringLiteral("PRAGMA user_version = 0")))
-                status = engineError(Dialecto::Sqlite, query.lastError(), ErrorPhase::Statement);
+                status = engineError(SqlDialect::Sqlite, query.lastError(), ErrorPhase::Statement);
             else if (!passBD.isEmpty())
                 status = writePasswordRecord(db, passBD);
             query.finish();

@@ -8,9 +8,9 @@ namespace telvar::SqliteSql {
 
 namespace {
 
-RuntimeError schemaError(const QString& description)
+Error schemaError(const QString& description)
 {
-    return RuntimeError{ErrorNumber::ItemNotFound, QStringLiteral("Telvar"), description};
+    return Error{ErrorNumber::ItemNotFound, QStringLiteral("Telvar"), description};
 }
 
 bool isIdentifierStart(QChar c)

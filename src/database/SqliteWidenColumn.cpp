@@ -16,10 +16,10 @@ namespace telvar {
 
 namespace {
 
-RuntimeError sqlError(const QSqlError& error, const QString& context)
+Error sqlError(const QSqlError& error, const QString& context)
 {
-    RuntimeError e = engineError(Dialecto::Sqlite, error, ErrorPhase::Statement);
-    e.descripcion = context + QStringLiteral(": ") + e.descripcion;
+    Error e = engineError(SqlDialect::Sqlite, error, ErrorPhase::Statement);
+    e.description = context + QStringLiteral(": ") + e.description;
     return e;
 }
 
@@ -140,9 +140,8 @@ Status rebuild(const QSqlDatabase& db, const QString& table, const QString& colu
     if (!query.exec())
         return sqlError(query.lastError(), QStringLiteral("reading the definition of ") + table);
     if (!query.next())
-        return RuntimeError{ErrorNumber::TableNotFound, errorSource(Dialecto::Sqlite),
-                            QStringLiteral("The table ") + table +
-                                QStringLiteral(" does not exist")};
+        return Error{ErrorNumber::TableNotFound, errorSource(SqlDialect::Sqlite),
+                     QStringLiteral("The table ") + table + QStringLiteral(" does not exist")};
     const QString tableName = query.value(1).toString();
     const QString createSql = query.value(2).toString();
     query.finish();
@@ -211,10 +210,10 @@ Status rebuild(const QSqlDatabase& db, const QString& table, const QString& colu
 Status widenSqliteTextColumn(const Connection& cn, const QString& table, const QString& column,
                              int width)
 {
-    if (cn.dialecto() != Dialecto::Sqlite)
-        return RuntimeError{ErrorNumber::NotSupported, QStringLiteral("Telvar"),
-                            QStringLiteral("Widening ") + table + QLatin1Char('.') + column +
-                                QStringLiteral(" is only done on file databases")};
+    if (cn.dialect() != SqlDialect::Sqlite)
+        return Error{ErrorNumber::NotSupported, QStringLiteral("Telvar"),
+                     QStringLiteral("Widening ") + table + QLatin1Char('.') + column +
+                         QStringLiteral(" is only done on file databases")};
 
     QSqlDatabase db = cn.database();
     // Foreign keys are checked at the end, not while the table is missing;
@@ -239,10 +238,10 @@ Status widenSqliteTextColumn(const Connection& cn, const QString& table, const Q
             if (!query.exec(QStringLiteral("PRAGMA foreign_key_check")))
                 result = sqlError(query.lastError(), QStringLiteral("checking foreign keys"));
             else if (query.next())
-                result = RuntimeError{ErrorNumber::TableExists, errorSource(Dialecto::Sqlite),
-                                      QStringLiteral("Rebuilding ") + table +
-                                          QStringLiteral(" would break a foreign key of ") +
-                                          query.value(0).toString()};
+                result = Error{ErrorNumber::TableExists, errorSource(SqlDialect::Sqlite),
+                               QStringLiteral("Rebuilding ") + table +
+                                   QStringLiteral(" would break a foreign key of ") +
+                                   query.value(0).toString()};
         }
         if (result) {
             if (!db.commit())

@@ -19,19 +19,19 @@ bool configuratorPasswordMatches(Modulo1& m, Interaccion& ui, const QString& typ
         return false;
     bool matched = false;
     {
-        const auto report = [&ui](const RuntimeError& error) {
+        const auto report = [&ui](const Error& error) {
             ui.mensaBox(errorReport(QStringLiteral("Telvar. Form_QueryUnload."), error),
                         BoxKind::Exclamation, 5);
         };
-        Result<QSqlQuery> users = opened.cn->exec(QLatin1String(kConfiguradoresActivos));
+        Result<QSqlQuery> users = opened.cn->exec(QLatin1String(kActiveConfigurators));
         if (!users) {
             report(users.error());
         } else if (const int password = users.value().record().indexOf(QStringLiteral("USUCONTR"));
                    password < 0) {
-            report(RuntimeError{ErrorNumber::ItemNotFound, QStringLiteral("Telvar"),
-                                QStringLiteral("Item cannot be found in the collection "
-                                               "corresponding to the requested name or ordinal: "
-                                               "USU.USUCONTR")});
+            report(Error{ErrorNumber::ItemNotFound, QStringLiteral("Telvar"),
+                         QStringLiteral("Item cannot be found in the collection "
+                                        "corresponding to the requested name or ordinal: "
+                                        "USU.USUCONTR")});
         } else {
             QSqlQuery& rows = users.value();
             while (!matched && rows.next()) {

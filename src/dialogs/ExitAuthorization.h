@@ -9,7 +9,7 @@ class Interaccion;
 
 // The statement that lists the active configurators: users whose rights
 // begin with "1" and whose status is "0".
-inline constexpr const char* kConfiguradoresActivos =
+inline constexpr const char* kActiveConfigurators =
     "Select * from USU where USUPODER like '1%' and USUSSTAT='0'";
 
 // Whether typed is the password of an active configurator of the SPC

@@ -323,7 +323,7 @@ const Connection* MasterPickers::connection()
 MasterPickers::Shown MasterPickers::focus(PickerTable table, const PortBoxes& boxes,
                                           const QString& boxName)
 {
-    m_tablaActiva = table;
+    m_activeTable = table;
     const PickerDefinition& d = definition(table);
     const QString parentKey = parentKeyOf(table, boxes, m_m);
     Shown shown{pickerHeading(table, parentKey, m_m), std::nullopt};
@@ -362,7 +362,7 @@ MasterPickers::Shown MasterPickers::focus(PickerTable table, const PortBoxes& bo
 
 std::optional<QString> MasterPickers::pickedText(int row) const
 {
-    if (!m_tablaActiva || row < 0 || row >= m_model.rowCount())
+    if (!m_activeTable || row < 0 || row >= m_model.rowCount())
         return std::nullopt;
     const QVariant key = m_model.key(row);
     if (key.isNull())

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
 #include "common/MessageId.h"
-#include "common/RuntimeError.h"
 #include "portform/PortBoxes.h"
 
 #include <QAbstractTableModel>
@@ -119,7 +119,7 @@ public:
     Shown focus(PickerTable table, const PortBoxes& boxes, const QString& boxName);
 
     // The picker that last took the focus (kept while a free-text box has it).
-    std::optional<PickerTable> TablaActiva() const { return m_tablaActiva; }
+    std::optional<PickerTable> TablaActiva() const { return m_activeTable; }
     PickerModel& model() { return m_model; }
     // The text the active picker's box gets from row; nullopt when there is
     // no such row or no picker has been active.
@@ -132,7 +132,7 @@ private:
     Interaccion& m_ui;
     std::unique_ptr<Connection> m_cn;
     PickerModel m_model;
-    std::optional<PickerTable> m_tablaActiva;
+    std::optional<PickerTable> m_activeTable;
     int m_keySize = 0; // defined size of the listed key column
 };
 

@@ -3,9 +3,9 @@
 #include "acquisition/Extraction.h"
 #include "acquisition/SendRequest.h"
 #include "acquisition/TPuerto.h"
+#include "common/NumericValue.h"
 #include "common/OwnTexts.h"
 #include "common/TrimBlanks.h"
-#include "common/ValorNumerico.h"
 
 #include <cmath>
 #include <limits>
@@ -18,7 +18,7 @@ namespace {
 // use it.
 std::optional<qint16> shortNumber(const QString& text)
 {
-    const double value = std::nearbyint(valorNumerico(text));
+    const double value = std::nearbyint(numericValue(text));
     if (!std::isfinite(value) || value < std::numeric_limits<qint16>::min() ||
         value > std::numeric_limits<qint16>::max())
         return std::nullopt;
@@ -33,14 +33,14 @@ QString pageLineOf(const LoadedPage& page, int idioma)
     case PageOutcome::Truncated:
         return ownText(OwnText::PreviewPageCut, idioma)
             .arg(page.text.size())
-            .arg(page.error ? page.error->descripcion : QString());
+            .arg(page.error ? page.error->description : QString());
     case PageOutcome::TimedOut:
         return ownText(OwnText::PreviewTimedOut, idioma);
     case PageOutcome::Unreachable:
         return ownText(OwnText::PreviewUnreachable, idioma);
     case PageOutcome::Failed:
         return ownText(OwnText::PreviewUnreadable, idioma) +
-               (page.error ? page.error->descripcion : QString());
+               (page.error ? page.error->description : QString());
     }
     return {};
 }
@@ -121,7 +121,7 @@ PreviewView PortPreview::view() const
     case ReadingStatus::Failed:
         view.readingLine =
             ownText(OwnText::PreviewCannotCut, m_idioma) +
-            (extraction.errors.isEmpty() ? QString() : extraction.errors.first().descripcion);
+            (extraction.errors.isEmpty() ? QString() : extraction.errors.first().description);
         return view;
     case ReadingStatus::Blank:
         view.readingLine = ownText(OwnText::PreviewBlank, m_idioma);
@@ -129,7 +129,7 @@ PreviewView PortPreview::view() const
     case ReadingStatus::Read:
         view.readingLine = ownText(OwnText::PreviewReadingValue, m_idioma)
                                .arg(extraction.reading,
-                                    QString::number(valorNumerico(extraction.reading), 'g', 15));
+                                    QString::number(numericValue(extraction.reading), 'g', 15));
         break;
     }
     // Where the cut starts (0-based), as the extraction counted it.

@@ -4,8 +4,8 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/NumericValue.h"
 #include "common/TrimBlanks.h"
-#include "common/ValorNumerico.h"
 #include "config/ConfigGridModel.h"
 
 namespace telvar {
@@ -27,22 +27,22 @@ QVariant storedText(const QString& text)
 
 } // namespace
 
-QList<ColumnValue> portColumns(int puertoConf, const PortBoxes& boxes, const KeyWidths& widths)
+QList<ColumnValue> portColumns(int portNumber, const PortBoxes& boxes, const KeyWidths& widths)
 {
     return {
-        {QStringLiteral("Puert"), puertoConf},
+        {QStringLiteral("Puert"), portNumber},
         {QStringLiteral("Descr"), storedText(trimBlanks(boxes.Descr))},
         {QStringLiteral("WebPg"), storedText(trimBlanks(boxes.WebPg))},
         {QStringLiteral("Ident"), storedText(trimBlanks(boxes.Ident))},
-        {QStringLiteral("Inici"), valorNumerico(boxes.Inici)},
-        {QStringLiteral("Longi"), valorNumerico(boxes.Longi)},
+        {QStringLiteral("Inici"), numericValue(boxes.Inici)},
+        {QStringLiteral("Longi"), numericValue(boxes.Longi)},
         {QStringLiteral("Opera"), storedText(keyOf(boxes.Opera, widths.Opera))},
         {QStringLiteral("Estac"), storedText(keyOf(boxes.Estac, widths.Estac))},
         {QStringLiteral("Maqui"), storedText(keyOf(boxes.Maqui, widths.Maqui))},
         {QStringLiteral("Produ"), storedText(keyOf(boxes.Produ, widths.Produ))},
         {QStringLiteral("Forma"), storedText(keyOf(boxes.Forma, widths.Forma))},
         {QStringLiteral("Carac"), storedText(keyOf(boxes.Carac, widths.Carac))},
-        {QStringLiteral("Reloj"), valorNumerico(boxes.Reloj)},
+        {QStringLiteral("Reloj"), numericValue(boxes.Reloj)},
     };
 }
 
@@ -65,9 +65,9 @@ PortSave::PortSave(const Modulo1& m, Interaccion& ui, ConfigGridModel& rsConf)
 {
 }
 
-bool PortSave::cmdAceptar(int puertoConf, const PortBoxes& boxes)
+bool PortSave::cmdAceptar(int portNumber, const PortBoxes& boxes)
 {
-    const Status saved = save(puertoConf, boxes);
+    const Status saved = save(portNumber, boxes);
     if (saved)
         return true;
     m_ui.mensaBox(errorReport(QStringLiteral("HtmlCanal. CmdAceptar."), saved.error()),
@@ -75,21 +75,20 @@ bool PortSave::cmdAceptar(int puertoConf, const PortBoxes& boxes)
     return false;
 }
 
-Status PortSave::save(int puertoConf, const PortBoxes& boxes)
+Status PortSave::save(int portNumber, const PortBoxes& boxes)
 {
     const ConfigRowWriter* writer = m_rsConf.writer();
-    const std::optional<int> rowIndex = m_rsConf.rowOfPuert(puertoConf);
+    const std::optional<int> rowIndex = m_rsConf.rowOfPuert(portNumber);
     if (!writer || !rowIndex)
-        return RuntimeError{ErrorNumber::NoCurrentRecord, QStringLiteral("Telvar"),
-                            QStringLiteral("No current record: port ") +
-                                QString::number(puertoConf) +
-                                QStringLiteral(" is not in the configuration")};
+        return Error{ErrorNumber::NoCurrentRecord, QStringLiteral("Telvar"),
+                     QStringLiteral("No current record: port ") + QString::number(portNumber) +
+                         QStringLiteral(" is not in the configuration")};
 
     // What the row held before the save, to tell whether the operator or
     // the product changed.
     const PortBoxes stored = PortBoxes::fromRecord(m_rsConf.rowRecord(*rowIndex));
     const KeyWidths widths = KeyWidths::from(m_m);
-    if (Status written = writer->writePort(puertoConf, portColumns(puertoConf, boxes, widths));
+    if (Status written = writer->writePort(portNumber, portColumns(portNumber, boxes, widths));
         !written)
         return written;
 
@@ -121,8 +120,8 @@ Status PortSave::offerToMachine(const QString& question, const QString& machine,
     const ConfigRowWriter* writer = m_rsConf.writer();
     Status done;
     if (!writer) {
-        done = RuntimeError{ErrorNumber::ConnectionNotOpen, QStringLiteral("Telvar"),
-                            QStringLiteral("The connection cannot be used: it is not open")};
+        done = Error{ErrorNumber::ConnectionNotOpen, QStringLiteral("Telvar"),
+                     QStringLiteral("The connection cannot be used: it is not open")};
     } else if (Result<int> changed = writer->writeMachinePorts(machine, field, value); !changed) {
         done = changed.error();
     } else {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "config/ConfigRowWriter.h"
 #include "config/ConfigSchema.h"
 #include "portform/PortBoxes.h"
@@ -18,7 +18,7 @@ class ConfigGridModel;
 // boxes: texts without their surrounding blanks, the start, length and clock
 // as the number their text begins with, each key as its first (key width)
 // characters (which drops what a picker adds after the key).
-QList<ColumnValue> portColumns(int puertoConf, const PortBoxes& boxes, const KeyWidths& widths);
+QList<ColumnValue> portColumns(int portNumber, const PortBoxes& boxes, const KeyWidths& widths);
 
 // The question asked when a save changes the port's operator.
 QString operatorQuestion(const QString& newOperator, const QString& machine);
@@ -26,7 +26,7 @@ QString operatorQuestion(const QString& newOperator, const QString& machine);
 QString productQuestion(const QString& newProduct, const QString& machine);
 
 // Saving the port form (its Grabar button): writes the boxes into the row of
-// port puertoConf in one update, then, when the operator or the product
+// port portNumber in one update, then, when the operator or the product
 // differs from the stored one, asks whether to carry it over to every port
 // of the same machine and does so on Yes. The grid's rows are read again
 // after a carried-over change. A failure is reported in the timed box
@@ -37,10 +37,10 @@ public:
 
     // True when the port was saved (the form closes); false after a
     // reported failure (the form stays open).
-    bool cmdAceptar(int puertoConf, const PortBoxes& boxes);
+    bool cmdAceptar(int portNumber, const PortBoxes& boxes);
 
 private:
-    Status save(int puertoConf, const PortBoxes& boxes);
+    Status save(int portNumber, const PortBoxes& boxes);
     // Asks question and, on Yes, writes value into field of every port of
     // machine, then reads the grid's rows again.
     Status offerToMachine(const QString& question, const QString& machine, const QString& field,

@@ -3,8 +3,8 @@
 #include "common/ErrorNumbers.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/NumericValue.h"
 #include "common/TrimBlanks.h"
-#include "common/ValorNumerico.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineErrors.h"
 #include "database/EngineLayer.h"
@@ -28,10 +28,10 @@ namespace telvar {
 
 namespace {
 
-const QString kFuente = QStringLiteral("Telvar");
-const QString kTablaJet = QStringLiteral("Datos");
+const QString kSource = QStringLiteral("Telvar");
+const QString kJetTable = QStringLiteral("Datos");
 // The stamp of a new row: the hour without a leading zero.
-const QString kFormatoFecha = QStringLiteral("yyyy-MM-dd H:mm:ss");
+const QString kDateFormat = QStringLiteral("yyyy-MM-dd H:mm:ss");
 
 QString separator()
 {
@@ -97,9 +97,9 @@ bool isReadOnly(const QFileInfo& file)
     return !file.isWritable() || !file.permission(QFileDevice::WriteOwner);
 }
 
-RuntimeError atPlace(RuntimeError error, const QString& place)
+Error atPlace(Error error, const QString& place)
 {
-    error.descripcion = place + QStringLiteral(": ") + error.descripcion;
+    error.description = place + QStringLiteral(": ") + error.description;
     return error;
 }
 
@@ -124,8 +124,8 @@ std::optional<QDateTime> rowStamp(const QVariant& value)
     if (type != QMetaType::QString && type != QMetaType::QByteArray)
         return std::nullopt;
     const QString text = value.toString().trimmed();
-    for (const QString& format : {kFormatoFecha, QStringLiteral("yyyy-MM-dd H:mm:ss.z"),
-                                  QStringLiteral("yyyy-MM-dd H:mm")}) {
+    for (const QString& format :
+         {kDateFormat, QStringLiteral("yyyy-MM-dd H:mm:ss.z"), QStringLiteral("yyyy-MM-dd H:mm")}) {
         const QDateTime stamp = QDateTime::fromString(text, format);
         if (stamp.isValid())
             return stamp;
@@ -141,11 +141,11 @@ std::optional<QDateTime> rowStamp(const QVariant& value)
 // a date-time column of a server. PostgreSQL gets it as text with the local
 // offset: a timestamp column takes the local time from it and a timestamp
 // with time zone the instant, whatever the server's own time zone.
-QVariant stampForColumn(Dialecto dialecto, bool textColumn, const QDateTime& now)
+QVariant stampForColumn(SqlDialect dialect, bool textColumn, const QDateTime& now)
 {
-    if (textColumn || dialecto == Dialecto::Sqlite)
-        return now.toString(kFormatoFecha);
-    if (dialecto == Dialecto::PostgreSql) {
+    if (textColumn || dialect == SqlDialect::Sqlite)
+        return now.toString(kDateFormat);
+    if (dialect == SqlDialect::PostgreSql) {
         const int offset = now.offsetFromUtc();
         const int minutes = std::abs(offset) / 60;
         return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
@@ -161,24 +161,24 @@ QVariant stampForColumn(Dialecto dialecto, bool textColumn, const QDateTime& now
 // writer of the table waiting until it ends (readers are not held up where
 // the engine allows it), each waiting at most waitMs for a writer already
 // there. SQLite needs none: BEGIN IMMEDIATE took the file's write lock.
-QStringList lockStatements(Dialecto dialecto, const QString& tabla, qint64 waitMs)
+QStringList lockStatements(SqlDialect dialect, const QString& tableName, qint64 waitMs)
 {
     const QString wait = QString::number(std::max<qint64>(waitMs, 1));
-    const QString table = bracketName(tabla);
-    switch (dialecto) {
-    case Dialecto::PostgreSql:
+    const QString table = bracketName(tableName);
+    switch (dialect) {
+    case SqlDialect::PostgreSql:
         return {QStringLiteral("SET LOCAL lock_timeout = ") + wait,
                 QStringLiteral("LOCK TABLE ") + table +
                     QStringLiteral(" IN SHARE ROW EXCLUSIVE MODE")};
-    case Dialecto::SqlServer:
+    case SqlDialect::SqlServer:
         return {QStringLiteral("SET LOCK_TIMEOUT ") + wait,
                 QStringLiteral("Select Top 1 N from ") + table +
                     QStringLiteral(" WITH (UPDLOCK, HOLDLOCK, TABLOCK)")};
-    case Dialecto::SqlAnywhere:
+    case SqlDialect::SqlAnywhere:
         return {QStringLiteral("SET TEMPORARY OPTION blocking_timeout = ") + wait,
                 QStringLiteral("LOCK TABLE ") + table + QStringLiteral(" IN EXCLUSIVE MODE")};
-    case Dialecto::Sqlite:
-    case Dialecto::Informix:
+    case SqlDialect::Sqlite:
+    case SqlDialect::Informix:
         break;
     }
     return {};
@@ -189,7 +189,7 @@ QStringList lockStatements(Dialecto dialecto, const QString& tabla, qint64 waitM
 // and the readings it belongs to when it is theirs alone (a missing column,
 // a value that does not fit); none when it is the table's.
 struct Failure {
-    RuntimeError error;
+    Error error;
     bool atBegin = false;
     QList<qsizetype> entries;
 };
@@ -213,8 +213,8 @@ struct CellValue {
 // One batch's transaction on cn, which is not in a transaction.
 class TableBatch final {
 public:
-    TableBatch(Connection& cn, const QString& tabla, std::chrono::milliseconds wait)
-        : m_cn(cn), m_tabla(tabla), m_wait(wait)
+    TableBatch(Connection& cn, const QString& tableName, std::chrono::milliseconds wait)
+        : m_cn(cn), m_table(tableName), m_wait(wait)
     {
     }
 
@@ -242,9 +242,9 @@ public:
     }
 
 private:
-    bool isSqlite() const { return m_cn.dialecto() == Dialecto::Sqlite; }
+    bool isSqlite() const { return m_cn.dialect() == SqlDialect::Sqlite; }
 
-    std::optional<RuntimeError> exec(const QString& statement, const QVariantList& values = {})
+    std::optional<Error> exec(const QString& statement, const QVariantList& values = {})
     {
         auto done = m_cn.exec(statement, values);
         if (!done)
@@ -252,7 +252,7 @@ private:
         return std::nullopt;
     }
 
-    std::optional<RuntimeError> begin()
+    std::optional<Error> begin()
     {
         if (isSqlite()) {
             if (auto failed = exec(QStringLiteral("PRAGMA busy_timeout = ") +
@@ -265,7 +265,7 @@ private:
         return std::nullopt;
     }
 
-    std::optional<RuntimeError> commit()
+    std::optional<Error> commit()
     {
         if (isSqlite())
             return exec(QStringLiteral("COMMIT"));
@@ -298,7 +298,7 @@ private:
     std::optional<Failure> write(const QList<OutboxEntry>& entries, double DTMP,
                                  QList<OutboxEntry>& prepared)
     {
-        for (const QString& statement : lockStatements(m_cn.dialecto(), m_tabla, m_wait.count()))
+        for (const QString& statement : lockStatements(m_cn.dialect(), m_table, m_wait.count()))
             if (auto failed = exec(statement))
                 return Failure{*failed, false, {}};
 
@@ -308,20 +308,20 @@ private:
         for (const OutboxEntry& e : entries) {
             if (columns.contains(e.Carac))
                 continue;
-            auto column = m_cn.columnInfo(m_tabla, e.Carac);
+            auto column = m_cn.columnInfo(m_table, e.Carac);
             if (!column)
                 return Failure{column.error(), false,
-                               column.error().numero == ErrorNumber::ItemNotFound
+                               column.error().number == ErrorNumber::ItemNotFound
                                    ? entriesOf(entries, e.Carac)
                                    : QList<qsizetype>{}};
             columns.append(e.Carac);
             m_textColumn.insert(e.Carac, column.value().isText);
         }
         if (!isSqlite()) {
-            auto stamp = m_cn.columnInfo(m_tabla, QStringLiteral("Fecha"));
+            auto stamp = m_cn.columnInfo(m_table, QStringLiteral("Fecha"));
             if (!stamp)
                 return Failure{stamp.error(), false, {}};
-            m_textFecha = stamp.value().isText;
+            m_textStamps = stamp.value().isText;
         }
 
         // The last row, read once: the batch keeps it up to date as it
@@ -331,7 +331,7 @@ private:
             cells += QLatin1Char(',') + bracketName(c);
         auto last =
             m_cn.exec(QStringLiteral("Select Top 1 N,Fecha") + cells + QStringLiteral(" from ") +
-                      bracketName(m_tabla) + QStringLiteral(" order by N Desc"));
+                      bracketName(m_table) + QStringLiteral(" order by N Desc"));
         if (!last)
             return Failure{last.error(), false, {}};
         if (last.value().next()) {
@@ -347,7 +347,7 @@ private:
         prepared.clear();
         for (qsizetype k = 0; k < entries.size(); ++k) {
             OutboxEntry entry = entries[k];
-            auto cellValue = valorFor(entry);
+            auto cellValue = valueFor(entry);
             if (!cellValue)
                 return Failure{cellValue.error(), false, {k}};
             if (entry.preparedRow) {
@@ -368,16 +368,16 @@ private:
         return std::nullopt;
     }
 
-    Result<CellValue> valorFor(const OutboxEntry& entry) const
+    Result<CellValue> valueFor(const OutboxEntry& entry) const
     {
         if (m_textColumn.value(entry.Carac))
             return CellValue{entry.Valor, true};
-        const double number = valorNumerico(entry.Valor);
+        const double number = numericValue(entry.Valor);
         if (!std::isfinite(number))
-            return RuntimeError{ErrorNumber::Overflow, kFuente,
-                                QStringLiteral("Overflow: the reading ") + entry.Valor +
-                                    QStringLiteral(" is beyond the range of the numeric column ") +
-                                    entry.Carac + QStringLiteral(".")};
+            return Error{ErrorNumber::Overflow, kSource,
+                         QStringLiteral("Overflow: the reading ") + entry.Valor +
+                             QStringLiteral(" is beyond the range of the numeric column ") +
+                             entry.Carac + QStringLiteral(".")};
         return CellValue{number, false};
     }
 
@@ -401,7 +401,7 @@ private:
     Result<bool> alreadyThere(const OutboxEntry& entry, const CellValue& cellValue)
     {
         auto row = m_cn.exec(QStringLiteral("Select Fecha,Operador,") + bracketName(entry.Carac) +
-                                 QStringLiteral(" from ") + bracketName(m_tabla) +
+                                 QStringLiteral(" from ") + bracketName(m_table) +
                                  QStringLiteral(" where N = ?"),
                              {*entry.preparedRow});
         if (!row)
@@ -430,7 +430,7 @@ private:
         if (!m_last->stamp || *m_last->stamp <= t)
             return m_last;
         auto rows = m_cn.exec(QStringLiteral("Select N,Fecha,") + bracketName(entry.Carac) +
-                              QStringLiteral(" from ") + bracketName(m_tabla) +
+                              QStringLiteral(" from ") + bracketName(m_table) +
                               QStringLiteral(" order by N Desc"));
         if (!rows)
             return rows.error();
@@ -481,10 +481,10 @@ private:
         return entry;
     }
 
-    std::optional<RuntimeError> fillRow(qint64 n, const QString& carac, const CellValue& cellValue)
+    std::optional<Error> fillRow(qint64 n, const QString& carac, const CellValue& cellValue)
     {
         auto updated =
-            m_cn.exec(QStringLiteral("UPDATE ") + bracketName(m_tabla) + QStringLiteral(" SET ") +
+            m_cn.exec(QStringLiteral("UPDATE ") + bracketName(m_table) + QStringLiteral(" SET ") +
                           bracketName(carac) + QStringLiteral(" = ? WHERE N = ?"),
                       {cellValue.value, n});
         if (!updated)
@@ -492,19 +492,19 @@ private:
         // The table is locked against other writers: the row read a moment
         // ago is still there.
         if (updated.value().numRowsAffected() != 1)
-            return RuntimeError{ErrorNumber::NoCurrentRecord, kFuente,
-                                QStringLiteral("The row N = ") + QString::number(n) +
-                                    QStringLiteral(" could not be updated.")};
+            return Error{ErrorNumber::NoCurrentRecord, kSource,
+                         QStringLiteral("The row N = ") + QString::number(n) +
+                             QStringLiteral(" could not be updated.")};
         return std::nullopt;
     }
 
     Result<qint64> addRow(const OutboxEntry& entry, const CellValue& cellValue)
     {
         auto inserted =
-            m_cn.exec(QStringLiteral("INSERT INTO ") + bracketName(m_tabla) +
+            m_cn.exec(QStringLiteral("INSERT INTO ") + bracketName(m_table) +
                           QStringLiteral(" (Fecha, Turno, Operador, ") + bracketName(entry.Carac) +
                           QStringLiteral(") VALUES (?, ?, ?, ?)"),
-                      {stampForColumn(m_cn.dialecto(), m_textFecha, entry.stamp), entry.Turno,
+                      {stampForColumn(m_cn.dialect(), m_textStamps, entry.stamp), entry.Turno,
                        entry.Opera, cellValue.value});
         if (!inserted)
             return inserted.error();
@@ -514,31 +514,31 @@ private:
                 return id.toLongLong();
         }
         // Every other writer is held off: the highest N is the row just made.
-        auto last = m_cn.exec(QStringLiteral("Select Top 1 N from ") + bracketName(m_tabla) +
+        auto last = m_cn.exec(QStringLiteral("Select Top 1 N from ") + bracketName(m_table) +
                               QStringLiteral(" order by N Desc"));
         if (!last)
             return last.error();
         if (!last.value().next())
-            return RuntimeError{ErrorNumber::NoCurrentRecord, kFuente,
-                                QStringLiteral("The row just added cannot be found.")};
+            return Error{ErrorNumber::NoCurrentRecord, kSource,
+                         QStringLiteral("The row just added cannot be found.")};
         return last.value().value(0).toLongLong();
     }
 
     Connection& m_cn;
-    const QString& m_tabla;
+    const QString& m_table;
     std::chrono::milliseconds m_wait;
     QHash<QString, bool> m_textColumn;
-    bool m_textFecha = true;
+    bool m_textStamps = true;
     std::optional<CandidateRow> m_last;
 };
 
 } // namespace
 
-QString TurnoDeHora(const Modulo1& m, const QString& horaHhnn)
+QString TurnoDeHora(const Modulo1& m, const QString& hhnn)
 {
-    const double hora = valorNumerico(horaHhnn);
+    const double hours = numericValue(hhnn);
     for (qsizetype i = 1; i <= m.NumTurnos && i < m.TurnoHasta.size(); ++i) {
-        if (hora < m.TurnoHasta.at(i))
+        if (hours < m.TurnoHasta.at(i))
             return m.TurnoClave.value(i, QStringLiteral(" "));
     }
     return QStringLiteral(" ");
@@ -553,16 +553,16 @@ std::optional<QString> dataDatabaseName(const QString& empresa, const QString& b
     return base.left(5) + QStringLiteral("1") + base.mid(6);
 }
 
-QString sextoCaracterMessage(const QString& base)
+QString sixthCharacterMessage(const QString& base)
 {
     return QStringLiteral("El sexto caracter de ") + base + QStringLiteral(" no puede ser 1");
 }
 
 SqlFileDatResult SQLFileDat(const Modulo1& m, Interaccion& ui, const QString& base)
 {
-    if (auto nombre = dataDatabaseName(m.Empresa, base))
-        return {*nombre, false};
-    ui.messageBox(sextoCaracterMessage(base), BoxKind::Critical);
+    if (auto name = dataDatabaseName(m.Empresa, base))
+        return {*name, false};
+    ui.messageBox(sixthCharacterMessage(base), BoxKind::Critical);
     return {QString(), true};
 }
 
@@ -573,24 +573,24 @@ GrabaQLTR::GrabaQLTR(Modulo1 installation, const Clock& clock)
 
 GrabaQLTR::~GrabaQLTR() = default;
 
-QString GrabaQLTR::dataFilePath(const QString& rutaDatos, const QString& forma,
-                                const QString& maqui, const QString& produ)
+QString GrabaQLTR::dataFilePath(const QString& dataPath, const QString& forma, const QString& maqui,
+                                const QString& produ)
 {
-    return rutaDatos + trimBlanks(forma) + separator() + trimBlanks(maqui) + separator() +
+    return dataPath + trimBlanks(forma) + separator() + trimBlanks(maqui) + separator() +
            trimBlanks(produ) + QStringLiteral(".MDB");
 }
 
-QString GrabaQLTR::missingPath(const QString& rutaDatos, CodeErr code, const QString& forma,
+QString GrabaQLTR::missingPath(const QString& dataPath, CodeErr code, const QString& forma,
                                const QString& maqui, const QString& produ)
 {
     switch (code) {
-    case CodeErr::SinDirectorioFormato:
-        return rutaDatos + trimBlanks(forma);
-    case CodeErr::SinDirectorioMaquina:
-        return rutaDatos + trimBlanks(forma) + separator() + trimBlanks(maqui);
-    case CodeErr::SinArchivoDatos:
-        return dataFilePath(rutaDatos, forma, maqui, produ);
-    case CodeErr::Grabado:
+    case CodeErr::NoFormatDirectory:
+        return dataPath + trimBlanks(forma);
+    case CodeErr::NoMachineDirectory:
+        return dataPath + trimBlanks(forma) + separator() + trimBlanks(maqui);
+    case CodeErr::NoDataFile:
+        return dataFilePath(dataPath, forma, maqui, produ);
+    case CodeErr::Recorded:
         break;
     }
     return QString();
@@ -605,7 +605,7 @@ QString GrabaQLTR::place(const OutboxEntry& entry)
            QStringLiteral(")");
 }
 
-Result<OutboxEntry> GrabaQLTR::entryFor(const Modulo1& m, const LecturaAGrabar& lectura,
+Result<OutboxEntry> GrabaQLTR::entryFor(const Modulo1& m, const ReadingToRecord& toRecord,
                                         const QDateTime& stamp)
 {
     OutboxEntry entry;
@@ -613,18 +613,18 @@ Result<OutboxEntry> GrabaQLTR::entryFor(const Modulo1& m, const LecturaAGrabar& 
     if (m.TipoBD == QLatin1String(kJetTag)) {
         entry.base = m.RutaDatos;
     } else if (isServerTag(m.TipoBD) && m.TipoBD != QLatin1String("[INFORMIX10]")) {
-        const auto nombre = dataDatabaseName(m.Empresa, m.BaseDatos);
-        if (!nombre)
-            return RuntimeError{ErrorNumber::InvalidProcedureCall, kFuente,
-                                sextoCaracterMessage(m.BaseDatos)};
-        entry.base = *nombre;
+        const auto name = dataDatabaseName(m.Empresa, m.BaseDatos);
+        if (!name)
+            return Error{ErrorNumber::InvalidProcedureCall, kSource,
+                         sixthCharacterMessage(m.BaseDatos)};
+        entry.base = *name;
     }
-    entry.Forma = trimBlanks(lectura.Forma);
-    entry.Maqui = trimBlanks(lectura.Maqui);
-    entry.Produ = trimBlanks(lectura.Produ);
-    entry.Carac = trimBlanks(lectura.Carac);
-    entry.Valor = lectura.Valor;
-    entry.Opera = lectura.Opera;
+    entry.Forma = trimBlanks(toRecord.Forma);
+    entry.Maqui = trimBlanks(toRecord.Maqui);
+    entry.Produ = trimBlanks(toRecord.Produ);
+    entry.Carac = trimBlanks(toRecord.Carac);
+    entry.Valor = toRecord.Valor;
+    entry.Opera = toRecord.Opera;
     // Whole seconds, as the rows' stamps have, so that the window is
     // measured between like values.
     entry.stamp = stamp;
@@ -662,37 +662,38 @@ GrabaQLTR::Resolved GrabaQLTR::jetDestination(const OutboxEntry& first) const
     Resolved resolved;
     const auto formatDir = isEntryName(forma) ? findPath(first.base + forma, true) : std::nullopt;
     if (!formatDir) {
-        resolved.code = CodeErr::SinDirectorioFormato;
+        resolved.code = CodeErr::NoFormatDirectory;
         return resolved;
     }
     const auto machineDir =
         isEntryName(maqui) ? findEntry(*formatDir + separator(), maqui, true) : std::nullopt;
     if (!machineDir) {
-        resolved.code = CodeErr::SinDirectorioMaquina;
+        resolved.code = CodeErr::NoMachineDirectory;
         return resolved;
     }
     const auto file = isEntryName(produ) ? findEntry(*machineDir + separator(),
                                                      produ + QStringLiteral(".MDB"), false)
                                          : std::nullopt;
     if (!file) {
-        resolved.code = CodeErr::SinArchivoDatos;
+        resolved.code = CodeErr::NoDataFile;
         return resolved;
     }
-    Destination destino;
-    destino.place = *file + QStringLiteral(" (table ") + kTablaJet + QStringLiteral(")");
+    Destination destination;
+    destination.place = *file + QStringLiteral(" (table ") + kJetTable + QStringLiteral(")");
     if (isReadOnly(QFileInfo(*file))) {
-        resolved.error = RuntimeError{
-            ErrorNumber::CannotUpdate, kFuente,
-            destino.place + QStringLiteral(": Cannot update. Database or object is read-only.")};
+        resolved.error =
+            Error{ErrorNumber::CannotUpdate, kSource,
+                  destination.place +
+                      QStringLiteral(": Cannot update. Database or object is read-only.")};
         return resolved;
     }
     // Taken before the connection is opened: should the file be replaced
     // in between, the identity is the old file's and the next batch opens
     // the new one, never the other way round.
-    destino.file = identityOf(*file);
-    destino.conexion = ArmaConexion(m_m, *file);
-    destino.tabla = kTablaJet;
-    resolved.destino = std::move(destino);
+    destination.file = identityOf(*file);
+    destination.conexion = ArmaConexion(m_m, *file);
+    destination.tableName = kJetTable;
+    resolved.destination = std::move(destination);
     return resolved;
 }
 
@@ -702,27 +703,27 @@ GrabaQLTR::Resolved GrabaQLTR::resolve(const OutboxEntry& first) const
     if (first.engine == QLatin1String(kJetTag))
         return jetDestination(first);
     if (first.engine == QLatin1String("[INFORMIX10]")) {
-        resolved.error = RuntimeError{
-            ErrorNumber::NotSupported, kFuente,
+        resolved.error = Error{
+            ErrorNumber::NotSupported, kSource,
             QStringLiteral("Recording into the data tables is not available on the Informix "
                            "engine ([INFORMIX10]): no data database or table is defined for it.")};
         return resolved;
     }
     if (!isServerTag(first.engine) || first.engine != m_m.TipoBD) {
         resolved.error =
-            RuntimeError{ErrorNumber::NotSupported, kFuente,
-                         QStringLiteral("No data table is defined for the database engine \"") +
-                             first.engine + QStringLiteral("\".")};
+            Error{ErrorNumber::NotSupported, kSource,
+                  QStringLiteral("No data table is defined for the database engine \"") +
+                      first.engine + QStringLiteral("\".")};
         return resolved;
     }
-    Destination destino;
-    destino.server = true;
-    destino.conexion = ArmaConexion(m_m, first.base);
-    destino.tabla = QStringLiteral("Datos_") + first.Forma + QStringLiteral("_") + first.Maqui +
-                    QStringLiteral("_") + first.Produ;
-    destino.place =
-        QStringLiteral("table ") + destino.tabla + QStringLiteral(" of the database ") + first.base;
-    resolved.destino = std::move(destino);
+    Destination destination;
+    destination.server = true;
+    destination.conexion = ArmaConexion(m_m, first.base);
+    destination.tableName = QStringLiteral("Datos_") + first.Forma + QStringLiteral("_") +
+                            first.Maqui + QStringLiteral("_") + first.Produ;
+    destination.place = QStringLiteral("table ") + destination.tableName +
+                        QStringLiteral(" of the database ") + first.base;
+    resolved.destination = std::move(destination);
     return resolved;
 }
 
@@ -731,22 +732,22 @@ void GrabaQLTR::drop(Connection* cn)
     std::erase_if(m_cache, [cn](const CachedConnection& c) { return c.cn.get() == cn; });
 }
 
-Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destination& destino, bool fresh)
+Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destination& destination, bool fresh)
 {
     const auto cached =
-        std::find_if(m_cache.begin(), m_cache.end(), [&destino](const CachedConnection& c) {
-            return c.conexion == destino.conexion;
+        std::find_if(m_cache.begin(), m_cache.end(), [&destination](const CachedConnection& c) {
+            return c.conexion == destination.conexion;
         });
     if (cached != m_cache.end()) {
-        if (!fresh && cached->file == destino.file && cached->cn->isOpen()) {
+        if (!fresh && cached->file == destination.file && cached->cn->isOpen()) {
             cached->lastUse = ++m_uses;
             return Opened{cached->cn.get(), true};
         }
         m_cache.erase(cached);
     }
-    auto opened = EngineLayer::open(destino.conexion);
+    auto opened = EngineLayer::open(destination.conexion);
     if (!opened)
-        return atPlace(opened.error(), destino.place);
+        return atPlace(opened.error(), destination.place);
     if (m_cache.size() >= kMaxConnections) {
         const auto oldest =
             std::min_element(m_cache.begin(), m_cache.end(),
@@ -755,8 +756,8 @@ Result<GrabaQLTR::Opened> GrabaQLTR::connectionFor(const Destination& destino, b
                              });
         m_cache.erase(oldest);
     }
-    m_cache.push_back(
-        CachedConnection{destino.conexion, std::move(opened.value()), destino.file, ++m_uses});
+    m_cache.push_back(CachedConnection{destination.conexion, std::move(opened.value()),
+                                       destination.file, ++m_uses});
     return Opened{m_cache.back().cn.get(), false};
 }
 
@@ -767,42 +768,41 @@ BatchResult GrabaQLTR::recordBatch(QList<OutboxEntry> entries, const BeforeCommi
     if (entries.isEmpty())
         return result;
     const QDateTime now = m_clock.now();
-    const auto refuseAll = [&](CodeErr code, const RuntimeError& why) {
+    const auto refuseAll = [&](CodeErr code, const Error& why) {
         for (const OutboxEntry& e : std::as_const(entries))
             result.refused.append(QuarantinedEntry{e, code, why, now});
         entries.clear();
     };
 
     const Resolved resolved = resolve(entries.first());
-    if (resolved.code != CodeErr::Grabado) {
+    if (resolved.code != CodeErr::Recorded) {
         const OutboxEntry& e = entries.first();
         refuseAll(resolved.code,
-                  RuntimeError{0, kFuente,
-                               missingPath(e.base, resolved.code, e.Forma, e.Maqui, e.Produ)});
+                  Error{0, kSource, missingPath(e.base, resolved.code, e.Forma, e.Maqui, e.Produ)});
         return result;
     }
     if (resolved.error) {
-        refuseAll(CodeErr::Grabado, *resolved.error);
+        refuseAll(CodeErr::Recorded, *resolved.error);
         return result;
     }
-    const Destination& destino = *resolved.destino;
+    const Destination& destination = *resolved.destination;
 
     // Each round either commits the readings left, or refuses at least one
     // of them, or stops: the loop ends.
     bool retriedDropped = false;
     while (!entries.isEmpty()) {
-        auto opened = connectionFor(destino, false);
+        auto opened = connectionFor(destination, false);
         if (!opened) {
             if (opened.error().retryable)
                 result.retry = opened.error();
             else
-                refuseAll(CodeErr::Grabado, opened.error());
+                refuseAll(CodeErr::Recorded, opened.error());
             return result;
         }
         Connection* cn = opened.value().cn;
         QList<OutboxEntry> prepared;
-        auto failed =
-            TableBatch(*cn, destino.tabla, m_lockWait).run(entries, beforeCommit, DTMP, prepared);
+        auto failed = TableBatch(*cn, destination.tableName, m_lockWait)
+                          .run(entries, beforeCommit, DTMP, prepared);
         if (!failed) {
             for (const OutboxEntry& e : std::as_const(prepared))
                 result.recorded.append(e.id);
@@ -813,41 +813,41 @@ BatchResult GrabaQLTR::recordBatch(QList<OutboxEntry> entries, const BeforeCommi
         // transaction's first statement has most likely been dropped by the
         // server (a restart, an idle timeout): nothing was done on it, so
         // the batch is tried once more on a new connection.
-        if (failed->atBegin && opened.value().reused && destino.server && !retriedDropped) {
+        if (failed->atBegin && opened.value().reused && destination.server && !retriedDropped) {
             retriedDropped = true;
             continue;
         }
-        const RuntimeError error = atPlace(failed->error, destino.place);
+        const Error error = atPlace(failed->error, destination.place);
         if (error.retryable) {
             result.retry = error;
             return result;
         }
         if (failed->entries.isEmpty()) {
-            refuseAll(CodeErr::Grabado, error);
+            refuseAll(CodeErr::Recorded, error);
             return result;
         }
         // The readings the failure belongs to are refused; the others go on.
         for (auto k = failed->entries.size() - 1; k >= 0; --k) {
             const qsizetype index = failed->entries[k];
-            result.refused.append(QuarantinedEntry{entries[index], CodeErr::Grabado, error, now});
+            result.refused.append(QuarantinedEntry{entries[index], CodeErr::Recorded, error, now});
             entries.removeAt(index);
         }
     }
     return result;
 }
 
-Result<CodeErr> GrabaQLTR::grabar(const LecturaAGrabar& lectura, double DTMP)
+Result<CodeErr> GrabaQLTR::recordOne(const ReadingToRecord& toRecord, double DTMP)
 {
-    auto entry = entryFor(m_m, lectura, m_clock.now());
+    auto entry = entryFor(m_m, toRecord, m_clock.now());
     if (!entry)
         return entry.error();
     const BatchResult done = recordBatch({entry.value()}, {}, DTMP);
     if (!done.recorded.isEmpty())
-        return CodeErr::Grabado;
+        return CodeErr::Recorded;
     if (done.retry)
         return *done.retry;
     const QuarantinedEntry& refused = done.refused.first();
-    if (refused.code != CodeErr::Grabado)
+    if (refused.code != CodeErr::Recorded)
         return refused.code;
     return refused.reason;
 }

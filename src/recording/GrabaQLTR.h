@@ -1,11 +1,11 @@
 #pragma once
 
 #include "acquisition/Clock.h"
+#include "common/Error.h"
 #include "common/Modulo1.h"
-#include "common/RuntimeError.h"
 #include "database/Connection.h"
-#include "recording/Grabacion.h"
 #include "recording/OutboxEntry.h"
+#include "recording/ReadingToRecord.h"
 
 #include <QList>
 #include <QString>
@@ -24,7 +24,7 @@ class Interaccion;
 // The shift of a time of day given as "hhnn": the identifier of the first
 // shift, in the order of the installation's shift file, whose TurnoHasta
 // lies after the time; " " when the time is at or after every one.
-QString TurnoDeHora(const Modulo1& m, const QString& horaHhnn);
+QString TurnoDeHora(const Modulo1& m, const QString& hhnn);
 
 // The name of the data database that belongs to the SPC database named base,
 // for the company empresa: base + "DATA"; at the sites whose company name
@@ -38,17 +38,17 @@ QString TurnoDeHora(const Modulo1& m, const QString& horaHhnn);
 std::optional<QString> dataDatabaseName(const QString& empresa, const QString& base);
 
 // The critical box's text when base cannot have a data database.
-QString sextoCaracterMessage(const QString& base);
+QString sixthCharacterMessage(const QString& base);
 
 // What SQLFileDat gives: the data database's name, or that the program must
-// end (the critical box has then been shown, and nombre is empty).
+// end (the critical box has then been shown, and name is empty).
 struct SqlFileDatResult {
-    QString nombre;
-    bool terminarPrograma = false;
+    QString name;
+    bool endProgram = false;
 };
 
 // dataDatabaseName for the installation's company (m.Empresa); when base is
-// refused, shows the critical box sextoCaracterMessage(base) and says the
+// refused, shows the critical box sixthCharacterMessage(base) and says the
 // program must end.
 SqlFileDatResult SQLFileDat(const Modulo1& m, Interaccion& ui, const QString& base);
 
@@ -63,7 +63,7 @@ struct BatchResult {
     // Set when the table could not be written for a reason that waiting may
     // mend (server unreachable, file locked, a timeout): the readings
     // neither recorded nor refused stay to be tried again.
-    std::optional<RuntimeError> retry;
+    std::optional<Error> retry;
 };
 
 // Records readings into the SPC data tables: on "[JET4]" the table Datos of
@@ -137,8 +137,8 @@ public:
 
     // The outbox entry of a reading stamped at stamp (whole seconds are
     // kept), with its data location and shift; an error when the server
-    // engine's data database cannot be named (sextoCaracterMessage).
-    static Result<OutboxEntry> entryFor(const Modulo1& m, const LecturaAGrabar& lectura,
+    // engine's data database cannot be named (sixthCharacterMessage).
+    static Result<OutboxEntry> entryFor(const Modulo1& m, const ReadingToRecord& toRecord,
                                         const QDateTime& stamp);
 
     // Records the readings of one data table (all of one destinationKey), in
@@ -146,20 +146,20 @@ public:
     BatchResult recordBatch(QList<OutboxEntry> entries, const BeforeCommit& beforeCommit = {},
                             double DTMP = kDTMP);
 
-    // Records one reading stamped with the clock's date and time: Grabado, a
+    // Records one reading stamped with the clock's date and time: Recorded, a
     // path-check code ("[JET4]" only; nothing written), or an error for
     // anything else (nothing written).
-    Result<CodeErr> grabar(const LecturaAGrabar& lectura, double DTMP = kDTMP);
+    Result<CodeErr> recordOne(const ReadingToRecord& toRecord, double DTMP = kDTMP);
 
     // The data file of a reading of this format, machine and product as the
     // log lines name it: the data directory + format + separator + machine
     // + separator + product + ".MDB", each name without surrounding blanks.
-    static QString dataFilePath(const QString& rutaDatos, const QString& forma,
-                                const QString& maqui, const QString& produ);
+    static QString dataFilePath(const QString& dataPath, const QString& forma, const QString& maqui,
+                                const QString& produ);
     // What a path-check code found missing, as the log lines name it: the
     // format's directory (1), the machine's directory (2) or the data file
-    // (3); "" for Grabado.
-    static QString missingPath(const QString& rutaDatos, CodeErr code, const QString& forma,
+    // (3); "" for Recorded.
+    static QString missingPath(const QString& dataPath, CodeErr code, const QString& forma,
                                const QString& maqui, const QString& produ);
     // Where an entry goes, as reports name it: its data file, or its table
     // and data database.
@@ -191,7 +191,7 @@ private:
     // Where one batch goes.
     struct Destination {
         QString conexion;
-        QString tabla;
+        QString tableName;
         QString place; // the table and its database, as error descriptions name them
         std::optional<FileIdentity> file;
         bool server = false;
@@ -208,14 +208,14 @@ private:
     };
     // Where a batch goes, or why none of it can be recorded.
     struct Resolved {
-        std::optional<Destination> destino;
-        CodeErr code = CodeErr::Grabado;
-        std::optional<RuntimeError> error;
+        std::optional<Destination> destination;
+        CodeErr code = CodeErr::Recorded;
+        std::optional<Error> error;
     };
 
     Resolved resolve(const OutboxEntry& first) const;
     Resolved jetDestination(const OutboxEntry& first) const;
-    Result<Opened> connectionFor(const Destination& destino, bool fresh);
+    Result<Opened> connectionFor(const Destination& destination, bool fresh);
     void drop(Connection* cn);
     static std::optional<FileIdentity> identityOf(const QString& path);
 

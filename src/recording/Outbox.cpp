@@ -98,12 +98,12 @@ Outbox::~Outbox()
     QSqlDatabase::removeDatabase(m_connectionName);
 }
 
-QString Outbox::pathForInstallation(const QString& rutaApp)
+QString Outbox::pathForInstallation(const QString& appPath)
 {
     const QString name = QStringLiteral("TelvarOutbox.sqlite");
-    const QFileInfo folder(rutaApp);
-    if (!rutaApp.isEmpty() && folder.isDir() && folder.isWritable())
-        return QDir(rutaApp).filePath(name);
+    const QFileInfo folder(appPath);
+    if (!appPath.isEmpty() && folder.isDir() && folder.isWritable())
+        return QDir(appPath).filePath(name);
     QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     if (dataDir.isEmpty())
         dataDir = QDir::homePath() + QStringLiteral("/.local/share/Telvar");
@@ -111,10 +111,10 @@ QString Outbox::pathForInstallation(const QString& rutaApp)
     return QDir(dataDir).filePath(name);
 }
 
-RuntimeError Outbox::sqlError(const QString& what, const QSqlError& error) const
+Error Outbox::sqlError(const QString& what, const QSqlError& error) const
 {
-    RuntimeError e{ErrorNumber::UnspecifiedFailure, kSource,
-                   m_path + QStringLiteral(": ") + what + QStringLiteral(": ") + error.text()};
+    Error e{ErrorNumber::UnspecifiedFailure, kSource,
+            m_path + QStringLiteral(": ") + what + QStringLiteral(": ") + error.text()};
     // A busy file (the other connection's commit) clears by itself.
     const QString native = error.nativeErrorCode();
     e.retryable = native == QLatin1String("5") || native == QLatin1String("6");
@@ -293,8 +293,8 @@ Status Outbox::quarantine(const QList<QuarantinedEntry>& entries)
         for (const QuarantinedEntry& q : entries) {
             QVariantList values{q.entry.id};
             values += valuesOf(q.entry);
-            values += QVariantList{static_cast<int>(q.code), q.reason.numero, q.reason.fuente,
-                                   q.reason.descripcion, q.since.toMSecsSinceEpoch()};
+            values += QVariantList{static_cast<int>(q.code), q.reason.number, q.reason.source,
+                                   q.reason.description, q.since.toMSecsSinceEpoch()};
             for (int i = 0; i < values.size(); ++i)
                 insert.bindValue(i, values[i]);
             if (!insert.exec())
@@ -321,7 +321,7 @@ Result<QList<QuarantinedEntry>> Outbox::quarantined(qsizetype limit) const
         QuarantinedEntry e;
         e.entry = entryAt(q, 1);
         e.code = static_cast<CodeErr>(q.value(13).toInt());
-        e.reason = RuntimeError{q.value(14).toLongLong(), text(q, 15), text(q, 16)};
+        e.reason = Error{q.value(14).toLongLong(), text(q, 15), text(q, 16)};
         e.since = QDateTime::fromMSecsSinceEpoch(q.value(17).toLongLong());
         entries.append(std::move(e));
     }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "recording/OutboxEntry.h"
 
 #include <QList>
@@ -34,7 +34,7 @@ public:
     // Where the installation keeps its outbox: beside the program, or in
     // the user's data directory when the program's folder cannot be
     // written.
-    static QString pathForInstallation(const QString& rutaApp);
+    static QString pathForInstallation(const QString& appPath);
 
     ~Outbox();
     Outbox(const Outbox&) = delete;
@@ -69,7 +69,7 @@ private:
     Outbox(QString path, QString connectionName);
     Status exec(const QString& statement) const;
     Status transaction(const std::function<Status()>& work);
-    RuntimeError sqlError(const QString& what, const QSqlError& error) const;
+    Error sqlError(const QString& what, const QSqlError& error) const;
 
     QString m_path;
     QString m_connectionName;

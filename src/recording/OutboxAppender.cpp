@@ -35,8 +35,8 @@ void OutboxAppender::append(QList<OutboxEntry> entries)
 {
     if (!m_outbox) {
         emit appendFailed(entries,
-                          RuntimeError{0, QStringLiteral("Telvar outbox"),
-                                       m_outboxPath + QStringLiteral(": the outbox is not open")});
+                          Error{0, QStringLiteral("Telvar outbox"),
+                                m_outboxPath + QStringLiteral(": the outbox is not open")});
         return;
     }
     if (const Status appended = m_outbox->append(entries); !appended) {

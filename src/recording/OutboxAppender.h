@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "recording/OutboxEntry.h"
 
 #include <QList>
@@ -42,7 +42,7 @@ signals:
     // A batch was committed: its readings are kept.
     void appended(qsizetype count);
     // A batch could not be kept: its readings, and why.
-    void appendFailed(const QList<telvar::OutboxEntry>& entries, const telvar::RuntimeError& error);
+    void appendFailed(const QList<telvar::OutboxEntry>& entries, const telvar::Error& error);
 
 private:
     QString m_outboxPath;

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "common/RuntimeError.h"
-#include "recording/Grabacion.h"
+#include "common/Error.h"
+#include "recording/ReadingToRecord.h"
 
 #include <QDateTime>
 #include <QList>
@@ -55,8 +55,8 @@ struct OutboxEntry {
 // it again.
 struct QuarantinedEntry {
     OutboxEntry entry;
-    CodeErr code = CodeErr::Grabado;
-    RuntimeError reason;
+    CodeErr code = CodeErr::Recorded;
+    Error reason;
     QDateTime since;
 };
 

@@ -66,11 +66,11 @@ QVariant QuarantineModel::data(const QModelIndex& index, int role) const
     case Value:
         return logLineText(q.entry.Valor);
     case Reason:
-        return logLineText(q.code != CodeErr::Grabado
+        return logLineText(q.code != CodeErr::Recorded
                                ? QString::number(static_cast<int>(q.code)) + QStringLiteral(": ") +
-                                     q.reason.descripcion
-                               : QString::number(q.reason.numero) + QStringLiteral(".- ") +
-                                     q.reason.descripcion);
+                                     q.reason.description
+                               : QString::number(q.reason.number) + QStringLiteral(".- ") +
+                                     q.reason.description);
     default:
         return {};
     }

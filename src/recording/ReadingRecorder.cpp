@@ -3,8 +3,8 @@
 #include "acquisition/MarkerLimits.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/NumericValue.h"
 #include "common/TrimBlanks.h"
-#include "common/ValorNumerico.h"
 #include "config/ConfigLookup.h"
 #include "recording/GrabaQLTR.h"
 #include "recording/ReadingsModel.h"
@@ -53,32 +53,32 @@ Status ReadingRecorder::LabelLee(const PortReading& reading)
         return {};
     }
 
-    const QString formato = overridden(reading.markers.formato, row->Forma);
-    const QString maquina = overridden(reading.markers.maquina, row->Maqui);
-    const QString producto = overridden(reading.markers.producto, row->Produ);
+    const QString format = overridden(reading.markers.format, row->Forma);
+    const QString machine = overridden(reading.markers.machine, row->Maqui);
+    const QString product = overridden(reading.markers.product, row->Produ);
     // A page that names its machine or product is checked against the
     // limits of what it named, never against none.
-    Limites limites = reading.limites;
+    Limits limits = reading.limits;
     if (m_markerLimits &&
-        (!reading.markers.maquina.isEmpty() || !reading.markers.producto.isEmpty())) {
-        const Result<Limites> named = m_markerLimits->limitsFor(
-            trimBlanks(maquina), trimBlanks(producto), trimBlanks(row->Carac), reading.limites);
+        (!reading.markers.machine.isEmpty() || !reading.markers.product.isEmpty())) {
+        const Result<Limits> named = m_markerLimits->limitsFor(
+            trimBlanks(machine), trimBlanks(product), trimBlanks(row->Carac), reading.limits);
         if (!named)
             return named.error();
-        limites = named.value();
+        limits = named.value();
     }
-    const double value = valorNumerico(reading.reading);
-    const bool within = limites.LimInf <= value && value <= limites.LimSup;
+    const double value = numericValue(reading.reading);
+    const bool within = limits.LimInf <= value && value <= limits.LimSup;
     if (!within)
         m_ui.beep();
-    m_readings.addReading(ReadingRow{tag, date + QLatin1Char(' ') + time, row->Opera, formato,
-                                     maquina, producto, row->Carac, reading.reading,
+    m_readings.addReading(ReadingRow{tag, date + QLatin1Char(' ') + time, row->Opera, format,
+                                     machine, product, row->Carac, reading.reading,
                                      within ? QString() : QStringLiteral("?")});
     if (!within || m_programMustEnd)
         return {};
 
     Result<OutboxEntry> entry = GrabaQLTR::entryFor(
-        m_m, LecturaAGrabar{formato, maquina, producto, row->Carac, row->Opera, reading.reading},
+        m_m, ReadingToRecord{format, machine, product, row->Carac, row->Opera, reading.reading},
         stamp);
     if (!entry) {
         // The data database cannot be named: the program ends after the box.

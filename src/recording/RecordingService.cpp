@@ -36,7 +36,7 @@ RecordingService::RecordingService(const Modulo1& m, Interaccion& ui, const Cloc
       m_outboxPath(std::move(outboxPath))
 {
     qRegisterMetaType<telvar::BatchOutcome>();
-    qRegisterMetaType<telvar::RuntimeError>();
+    qRegisterMetaType<telvar::Error>();
     qRegisterMetaType<QList<qint64>>();
 }
 
@@ -209,13 +209,13 @@ void RecordingService::flush()
     emit statusChanged();
 }
 
-void RecordingService::appendFailed(const QList<OutboxEntry>& entries, const RuntimeError& error)
+void RecordingService::appendFailed(const QList<OutboxEntry>& entries, const Error& error)
 {
     m_waiting = std::max<qint64>(0, m_waiting - entries.size());
     m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), error), BoxKind::Critical,
                   kReportSeconds);
     for (const OutboxEntry& e : entries)
-        unrecorded(e, error.descripcion);
+        unrecorded(e, error.description);
     emit statusChanged();
 }
 
@@ -252,8 +252,8 @@ void RecordingService::batchDone(const BatchOutcome& outcome)
     if (outcome.startedFailing)
         logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
                 ownText(OwnText::TableFailing, m_m.Idioma)
-                    .arg(outcome.place, QString::number(outcome.lastError.numero) +
-                                            QStringLiteral(".- ") + outcome.lastError.descripcion));
+                    .arg(outcome.place, QString::number(outcome.lastError.number) +
+                                            QStringLiteral(".- ") + outcome.lastError.description));
     if (outcome.recovered)
         logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
                 ownText(OwnText::TableBack, m_m.Idioma)
@@ -271,29 +271,29 @@ void RecordingService::logQuarantined(const QuarantinedEntry& q)
 {
     const OutboxEntry& e = q.entry;
     switch (q.code) {
-    case CodeErr::SinDirectorioFormato:
-    case CodeErr::SinDirectorioMaquina:
-        unrecorded(e, m_m.Mensajes(76, 9) + QLatin1Char(' ') + q.reason.descripcion);
+    case CodeErr::NoFormatDirectory:
+    case CodeErr::NoMachineDirectory:
+        unrecorded(e, m_m.Mensajes(76, 9) + QLatin1Char(' ') + q.reason.description);
         return;
-    case CodeErr::SinArchivoDatos:
-        unrecorded(e, m_m.Mensajes(76, 10) + QLatin1Char(' ') + q.reason.descripcion);
+    case CodeErr::NoDataFile:
+        unrecorded(e, m_m.Mensajes(76, 10) + QLatin1Char(' ') + q.reason.description);
         return;
-    case CodeErr::Grabado:
+    case CodeErr::Recorded:
         break;
     }
-    unrecorded(e, q.reason.descripcion);
+    unrecorded(e, q.reason.description);
     // An engine without data tables is reported once; its readings are
     // still logged one by one.
-    if (q.reason.numero == ErrorNumber::NotSupported && !m_notSupportedShown) {
+    if (q.reason.number == ErrorNumber::NotSupported && !m_notSupportedShown) {
         m_notSupportedShown = true;
         m_ui.mensaBox(errorReport(QStringLiteral("Telvar. GrabaQLTR."), q.reason),
                       BoxKind::Exclamation, kReportSeconds);
     }
 }
 
-void RecordingService::outboxFailed(const RuntimeError& error)
+void RecordingService::outboxFailed(const Error& error)
 {
-    logLine(hhmmss(m_clock.now()) + QStringLiteral(" ") + error.descripcion);
+    logLine(hhmmss(m_clock.now()) + QStringLiteral(" ") + error.description);
     emit statusChanged();
 }
 

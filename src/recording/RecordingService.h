@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "recording/OutboxEntry.h"
 #include "recording/QuarantineModel.h"
 #include "recording/RecordingWriter.h"
@@ -43,7 +43,7 @@ struct DestinationStatus {
     QString place;
     // Invalid while the table is reachable.
     QDateTime failingSince;
-    RuntimeError lastError;
+    Error lastError;
     qint64 recordedToday = 0;
     qint64 quarantinedToday = 0;
 };
@@ -121,8 +121,8 @@ signals:
 
 private:
     void batchDone(const BatchOutcome& outcome);
-    void appendFailed(const QList<OutboxEntry>& entries, const RuntimeError& error);
-    void outboxFailed(const RuntimeError& error);
+    void appendFailed(const QList<OutboxEntry>& entries, const Error& error);
+    void outboxFailed(const Error& error);
     void logQuarantined(const QuarantinedEntry& q);
     void logLine(const QString& line);
     void unrecorded(const OutboxEntry& entry, const QString& cause);

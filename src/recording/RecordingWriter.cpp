@@ -7,7 +7,7 @@
 namespace telvar {
 
 RecordingWriter::RecordingWriter(Modulo1 installation, QString outboxPath, QObject* parent)
-    : QObject(parent), m_graba(std::move(installation), m_clock),
+    : QObject(parent), m_recorder(std::move(installation), m_clock),
       m_outboxPath(std::move(outboxPath)), m_timer(new QTimer(this))
 {
     m_timer->setSingleShot(true);
@@ -61,7 +61,7 @@ void RecordingWriter::rescan()
 void RecordingWriter::close()
 {
     m_timer->stop();
-    m_graba.closeConnections();
+    m_recorder.closeConnections();
     m_outbox.reset();
 }
 
@@ -152,7 +152,7 @@ bool RecordingWriter::writeBatch(const QString& destination)
         step(Step::AfterMark);
         return marked;
     };
-    const BatchResult result = m_graba.recordBatch(entries, beforeCommit);
+    const BatchResult result = m_recorder.recordBatch(entries, beforeCommit);
     if (!result.recorded.isEmpty())
         step(Step::AfterCommit);
 

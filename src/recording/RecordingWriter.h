@@ -1,8 +1,8 @@
 #pragma once
 
 #include "acquisition/Clock.h"
+#include "common/Error.h"
 #include "common/Modulo1.h"
-#include "common/RuntimeError.h"
 #include "recording/GrabaQLTR.h"
 #include "recording/OutboxEntry.h"
 
@@ -39,7 +39,7 @@ struct BatchOutcome {
     // it is not failing), with the last error, and how long until the
     // next try.
     QDateTime failingSince;
-    RuntimeError lastError;
+    Error lastError;
     std::chrono::milliseconds nextTryIn{0};
     // True for the batch at which the table started failing, and for the
     // batch at which a failing table recorded again.
@@ -85,7 +85,7 @@ public:
     static int shardOf(const QString& destination, int count);
 
     void setStepHook(StepHook hook) { m_hook = std::move(hook); }
-    void setLockWait(std::chrono::milliseconds wait) { m_graba.setLockWait(wait); }
+    void setLockWait(std::chrono::milliseconds wait) { m_recorder.setLockWait(wait); }
     // Asks a drain under way to end after its current batch (any thread).
     void requestStop() { m_stopping = true; }
 
@@ -108,19 +108,19 @@ public slots:
     // Closes the connections and the outbox.
     void close();
     // The database password the person typed at a prompt of the window's.
-    void setPassBD(const QString& passBD) { m_graba.setPassBD(passBD); }
+    void setPassBD(const QString& passBD) { m_recorder.setPassBD(passBD); }
 
 signals:
     void batchDone(const telvar::BatchOutcome& outcome);
     // The outbox itself failed (the readings stay where they are).
-    void outboxFailed(const telvar::RuntimeError& error);
+    void outboxFailed(const telvar::Error& error);
     // Readings were sent again from the quarantine.
     void resent(qsizetype count);
 
 private:
     struct Table {
         QDateTime failingSince;
-        RuntimeError lastError;
+        Error lastError;
         std::chrono::milliseconds backoff{0};
         qint64 nextTry = 0; // on m_time's scale, in ms
     };
@@ -131,7 +131,7 @@ private:
     void step(Step s) const;
 
     SystemClock m_clock;
-    GrabaQLTR m_graba;
+    GrabaQLTR m_recorder;
     QString m_outboxPath;
     std::unique_ptr<Outbox> m_outbox;
     StepHook m_hook;

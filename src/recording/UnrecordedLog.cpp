@@ -14,13 +14,13 @@ UnrecordedLog::UnrecordedLog(QString path, QString fallbackPath)
 {
 }
 
-UnrecordedLog UnrecordedLog::forInstallation(const QString& rutaApp)
+UnrecordedLog UnrecordedLog::forInstallation(const QString& appPath)
 {
     const QString name = QStringLiteral("TelvarNoGrabadas.log");
     QString fallbackDir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
     if (fallbackDir.isEmpty())
         fallbackDir = QDir::tempPath();
-    return UnrecordedLog(QDir(rutaApp).filePath(name), QDir(fallbackDir).filePath(name));
+    return UnrecordedLog(QDir(appPath).filePath(name), QDir(fallbackDir).filePath(name));
 }
 
 bool UnrecordedLog::append(const QString& line)

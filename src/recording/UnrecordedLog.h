@@ -20,7 +20,7 @@ public:
 
     // The file of Telvar's installation, with its fallback in the user's
     // data directory.
-    static UnrecordedLog forInstallation(const QString& rutaApp);
+    static UnrecordedLog forInstallation(const QString& appPath);
 
     // Appends the line; false when neither file could be written.
     bool append(const QString& line);

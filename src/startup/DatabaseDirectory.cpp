@@ -44,21 +44,20 @@ Result<DatabaseDirectory> DatabaseDirectory::read(const QString& path)
         for (QString* field : fields) {
             Result<QString> value = input.next();
             if (!value) {
-                RuntimeError error = value.error();
-                error.descripcion += QStringLiteral(" (the ") + entry.TipoBD +
+                Error error = value.error();
+                error.description += QStringLiteral(" (the ") + entry.TipoBD +
                                      QStringLiteral(" entry is incomplete)");
                 return error;
             }
             *field = value.value();
         }
         if (directory.m_entries.size() == kMaxEntries)
-            return RuntimeError{ErrorNumber::SubscriptOutOfRange, QStringLiteral("Telvar"),
-                                QStringLiteral("Subscript out of range: ") + path +
-                                    QStringLiteral(" lists more than ") +
-                                    QString::number(kMaxEntries) +
-                                    QStringLiteral(" databases (entry ") +
-                                    QString::number(kMaxEntries + 1) + QStringLiteral(" at line ") +
-                                    QString::number(input.lineNumber()) + QStringLiteral(")")};
+            return Error{ErrorNumber::SubscriptOutOfRange, QStringLiteral("Telvar"),
+                         QStringLiteral("Subscript out of range: ") + path +
+                             QStringLiteral(" lists more than ") + QString::number(kMaxEntries) +
+                             QStringLiteral(" databases (entry ") +
+                             QString::number(kMaxEntries + 1) + QStringLiteral(" at line ") +
+                             QString::number(input.lineNumber()) + QStringLiteral(")")};
         directory.m_entries.append(entry);
     }
     return directory;

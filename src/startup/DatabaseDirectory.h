@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
 #include "common/Interaccion.h"
-#include "common/RuntimeError.h"
 
 #include <QList>
 #include <QString>

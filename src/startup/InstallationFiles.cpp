@@ -36,11 +36,10 @@ Status checkFileSize(const QString& path, const QString& displayName, qint64 max
     const QFileInfo info(path);
     if (!info.isFile() || info.size() <= maxBytes)
         return {};
-    return RuntimeError{ErrorNumber::FileTooLarge, QStringLiteral("Telvar"),
-                        QStringLiteral("File too large: ") + displayName +
-                            QStringLiteral(" holds ") + QString::number(info.size()) +
-                            QStringLiteral(" bytes; at most ") + QString::number(maxBytes) +
-                            QStringLiteral(" are allowed for it")};
+    return Error{ErrorNumber::FileTooLarge, QStringLiteral("Telvar"),
+                 QStringLiteral("File too large: ") + displayName + QStringLiteral(" holds ") +
+                     QString::number(info.size()) + QStringLiteral(" bytes; at most ") +
+                     QString::number(maxBytes) + QStringLiteral(" are allowed for it")};
 }
 
 } // namespace telvar

@@ -38,9 +38,9 @@ public:
 
     int line() const { return m_line; }
 
-    RuntimeError failure(const QString& what, long long number = 0) const
+    Error failure(const QString& what, long long number = 0) const
     {
-        return RuntimeError{number, m_displayName, m_displayName + QStringLiteral("\n\n") + what};
+        return Error{number, m_displayName, m_displayName + QStringLiteral("\n\n") + what};
     }
 
     // Lines 1 to 4: whole 16-bit numbers.
@@ -84,7 +84,7 @@ QString sectionAt(int section, int line)
 
 } // namespace
 
-double numericValue(const QString& text)
+double classicVal(const QString& text)
 {
     qsizetype i = 0;
     const qsizetype n = text.size();
@@ -132,9 +132,9 @@ Result<LanguageTable> readLanguageFile(const QString& path, const QString& RutaI
     const QString displayName = RutaIAU + QStringLiteral("QLLang.IAU");
     LanguageFileReader reader(displayName);
     if (const Status size = checkFileSize(path, displayName, kMaxLanguageFileBytes); !size)
-        return reader.failure(size.error().descripcion + QStringLiteral("."), size.error().numero);
+        return reader.failure(size.error().description + QStringLiteral("."), size.error().number);
     if (reader.open(path) != QLatin1String("OK"))
-        return RuntimeError{0, displayName, displayName + QStringLiteral(" must be Unicode")};
+        return Error{0, displayName, displayName + QStringLiteral(" must be Unicode")};
 
     const Result<qint16> language = reader.readHeaderNumber(QStringLiteral("the language in use"));
     if (!language)
@@ -184,10 +184,10 @@ Result<LanguageTable> readLanguageFile(const QString& path, const QString& RutaI
             return reader.failure(
                 QStringLiteral("The file ends at line ") + QString::number(reader.line()) +
                 QStringLiteral(", before section ") + QString::number(k) + QStringLiteral("."));
-        if (numericValue(header) != k)
-            return RuntimeError{0, displayName,
-                                RutaIAU + QStringLiteral("QLLANG.IAU Incorrecto\n\n") +
-                                    QString::number(k) + QStringLiteral(" <> ") + header};
+        if (classicVal(header) != k)
+            return Error{0, displayName,
+                         RutaIAU + QStringLiteral("QLLANG.IAU Incorrecto\n\n") +
+                             QString::number(k) + QStringLiteral(" <> ") + header};
 
         int m = 0;
         for (;;) {
@@ -237,11 +237,11 @@ bool InitIdioma(Modulo1& m, Interaccion& ui)
     Result<LanguageTable> table = readLanguageFile(
         findInstallationFile(m.RutaIAU, QStringLiteral("QLLang.IAU")), m.RutaIAU, m.CodProducto);
     if (!table) {
-        ui.messageBox(table.error().descripcion, BoxKind::Critical);
+        ui.messageBox(table.error().description, BoxKind::Critical);
         return false;
     }
     m.Idioma = table.value().Idioma;
-    m.TablaMensajes = std::move(table.value().Mensajes);
+    m.messageTable = std::move(table.value().Mensajes);
     return true;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
 #include "common/MessageTable.h"
-#include "common/RuntimeError.h"
 
 #include <QString>
 
@@ -25,11 +25,11 @@ inline constexpr qint64 kMaxLanguageTableEntries = 1000000;
 // Reads the language file at path; reports name it RutaIAU + "QLLang.IAU". CodProducto chooses the
 // message variant: a code beginning "QL" keeps only the groups tagged QL; any other code keeps
 // every group and lets an RV group replace the one before it. A file above kMaxLanguageFileBytes
-// is refused unread. On failure the error's descripcion is the complete text of the report to show.
+// is refused unread. On failure the error's description is the complete text of the report to show.
 Result<LanguageTable> readLanguageFile(const QString& path, const QString& RutaIAU,
                                        const QString& CodProducto);
 
-// Loads RutaIAU + "QLLang.IAU" into m.Idioma and m.TablaMensajes. A file that
+// Loads RutaIAU + "QLLang.IAU" into m.Idioma and m.messageTable. A file that
 // cannot be used is reported as a critical box through ui; the result is then
 // false and m is left unchanged.
 bool InitIdioma(Modulo1& m, Interaccion& ui);
@@ -37,6 +37,6 @@ bool InitIdioma(Modulo1& m, Interaccion& ui);
 // The numeric value of a text as the classic Val reads it: leading blanks
 // skipped, then the longest leading decimal number (sign, digits, fraction,
 // exponent); 0 when the text does not begin with a number.
-double numericValue(const QString& text);
+double classicVal(const QString& text);
 
 } // namespace telvar

@@ -23,9 +23,9 @@ bool isValidUtf8(const QByteArray& data)
     return !decoder.hasError();
 }
 
-RuntimeError inputError(long long number, const QString& description)
+Error inputError(long long number, const QString& description)
 {
-    return RuntimeError{number, QStringLiteral("Telvar"), description};
+    return Error{number, QStringLiteral("Telvar"), description};
 }
 
 } // namespace

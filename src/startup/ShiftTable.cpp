@@ -16,10 +16,10 @@ Result<ShiftTable> readShiftTable(const QString& path)
     if (!count)
         return count.error();
     if (count.value() < 0 || count.value() > kMaxShifts)
-        return RuntimeError{ErrorNumber::SubscriptOutOfRange, QStringLiteral("Telvar"),
-                            QStringLiteral("Subscript out of range: the shift count in ") + path +
-                                QStringLiteral(" is ") + QString::number(count.value()) +
-                                QStringLiteral(", outside 0..") + QString::number(kMaxShifts)};
+        return Error{ErrorNumber::SubscriptOutOfRange, QStringLiteral("Telvar"),
+                     QStringLiteral("Subscript out of range: the shift count in ") + path +
+                         QStringLiteral(" is ") + QString::number(count.value()) +
+                         QStringLiteral(", outside 0..") + QString::number(kMaxShifts)};
 
     ShiftTable table;
     table.NumTurnos = count.value();

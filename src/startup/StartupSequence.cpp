@@ -43,7 +43,7 @@ bool isReadOnly(const QFileInfo& file)
 
 } // namespace
 
-QString startupErrorReport(const RuntimeError& error)
+QString startupErrorReport(const Error& error)
 {
     return errorReport(coverFormName() + QStringLiteral(". Form_Load."), error);
 }
@@ -63,7 +63,7 @@ bool StartupSequence::run()
     return readDatabaseDirectory() && readShifts() && ensureSingleInstance() && findCoverPicture();
 }
 
-bool StartupSequence::fail(const RuntimeError& error)
+bool StartupSequence::fail(const Error& error)
 {
     m_ui.messageBox(startupErrorReport(error), BoxKind::Critical);
     return false;
@@ -106,8 +106,8 @@ bool StartupSequence::readPasswordFile()
         return fail(size.error());
     const std::optional<QByteArray> line = readFirstLine(path, kMaxInstallationFileBytes);
     if (!line)
-        return fail(RuntimeError{ErrorNumber::PathFileAccess, QStringLiteral("Telvar"),
-                                 QStringLiteral("Path/File access error: ") + path});
+        return fail(Error{ErrorNumber::PathFileAccess, QStringLiteral("Telvar"),
+                          QStringLiteral("Path/File access error: ") + path});
     const PasswordDecoding decoded = decodePassword(*line, displayName);
     for (const QString& warning : decoded.warnings)
         m_ui.messageBox(warning, BoxKind::Plain);
@@ -202,8 +202,7 @@ bool StartupSequence::ensureSingleInstance()
     case InstanceLockAttempt::Outcome::Failed:
         break;
     }
-    return fail(
-        RuntimeError{ErrorNumber::PermissionDenied, QStringLiteral("Telvar"), attempt.error});
+    return fail(Error{ErrorNumber::PermissionDenied, QStringLiteral("Telvar"), attempt.error});
 }
 
 bool StartupSequence::findCoverPicture()
@@ -212,8 +211,8 @@ bool StartupSequence::findCoverPicture()
         findInstallationFile(m_m.RutaIAU, QStringLiteral("CARATULA") + QString::number(m_m.Idioma) +
                                               QStringLiteral(".JPG"));
     if (!QFileInfo(path).isFile())
-        return fail(RuntimeError{ErrorNumber::FileNotFound, QStringLiteral("Telvar"),
-                                 QStringLiteral("File not found: the cover picture ") + path});
+        return fail(Error{ErrorNumber::FileNotFound, QStringLiteral("Telvar"),
+                          QStringLiteral("File not found: the cover picture ") + path});
     m_coverPicturePath = path;
     return true;
 }

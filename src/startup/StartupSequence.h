@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QLockFile>
 #include <QString>
@@ -16,7 +16,7 @@ inline constexpr const char* kCoverFormName = "TelvarCarat";
 
 // The report of a run-time error during start-up: the window's name and
 // ". Form_Load.", two line feeds, the error number, ".- " and the description.
-QString startupErrorReport(const RuntimeError& error);
+QString startupErrorReport(const Error& error);
 
 // The start-up sequence that runs while the cover is loaded: it reads the
 // installation files of the program directory into the program-wide state
@@ -50,7 +50,7 @@ private:
     bool readShifts();
     bool ensureSingleInstance();
     bool findCoverPicture();
-    bool fail(const RuntimeError& error);
+    bool fail(const Error& error);
 
     Modulo1& m_m;
     Interaccion& m_ui;

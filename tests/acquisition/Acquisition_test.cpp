@@ -154,15 +154,15 @@ TEST_F(AcquisitionTest, StartBuildsThePortsAndLimitsAndArmsTheClocksInUse)
     EXPECT_TRUE(puertos[4].WebPg.isEmpty());
     EXPECT_EQ(puertos[5].Puert, 9);
     // M1/P1/C1 has its own row; "@MAQ:" as machine falls back to "***".
-    EXPECT_EQ(m_acquisition.limites(1), (Limites{10, 20}));
-    EXPECT_EQ(m_acquisition.limites(2), (Limites{1, 2}));
+    EXPECT_EQ(m_acquisition.limits(1), (Limits{10, 20}));
+    EXPECT_EQ(m_acquisition.limits(2), (Limits{1, 2}));
 
     for (int reloj = 1; reloj <= 10; ++reloj) {
         SCOPED_TRACE(reloj);
-        EXPECT_EQ(m_acquisition.isRelojButtonEnabled(reloj), reloj <= 2);
+        EXPECT_EQ(m_acquisition.isClockButtonEnabled(reloj), reloj <= 2);
         EXPECT_EQ(m_acquisition.clocks().isEnabled(reloj), reloj == 1);
     }
-    EXPECT_EQ(m_acquisition.clocks().intervalo(1), 1);
+    EXPECT_EQ(m_acquisition.clocks().interval(1), 1);
     // The grid shows the active ports only, and cannot be edited.
     EXPECT_EQ(m_config.RsConf().rowCount(), 4);
     EXPECT_TRUE(m_config.RsConf().isLocked());
@@ -172,7 +172,7 @@ TEST_F(AcquisitionTest, StartBuildsThePortsAndLimitsAndArmsTheClocksInUse)
     EXPECT_FALSE(m_acquisition.isRunning());
     EXPECT_EQ(m_acquisition.puertos().size(), 1);
     for (int reloj = 1; reloj <= 10; ++reloj) {
-        EXPECT_FALSE(m_acquisition.isRelojButtonEnabled(reloj));
+        EXPECT_FALSE(m_acquisition.isClockButtonEnabled(reloj));
         EXPECT_FALSE(m_acquisition.clocks().isEnabled(reloj));
     }
     EXPECT_EQ(m_config.RsConf().rowCount(), 5);
@@ -209,7 +209,7 @@ TEST_F(AcquisitionTest, AnEmptyConfigurationStartsWithoutClocks)
     EXPECT_TRUE(ui.boxes.isEmpty());
     EXPECT_TRUE(m_acquisition.isRunning());
     for (int reloj = 1; reloj <= 10; ++reloj)
-        EXPECT_FALSE(m_acquisition.isRelojButtonEnabled(reloj));
+        EXPECT_FALSE(m_acquisition.isClockButtonEnabled(reloj));
 }
 
 TEST_F(AcquisitionTest, AClockPollsItsPortsAfterItsIntervalAndHandsOnTheirReadings)
@@ -228,9 +228,9 @@ TEST_F(AcquisitionTest, AClockPollsItsPortsAfterItsIntervalAndHandsOnTheirReadin
     EXPECT_EQ(m_check.readings[0].reading, QStringLiteral("2.0 "));
     EXPECT_EQ(m_check.readings[1].Puert, 5);
     EXPECT_EQ(m_check.readings[1].element, 2);
-    EXPECT_EQ(m_check.readings[1].limites, (Limites{1, 2}));
-    EXPECT_EQ(m_check.readings[1].markers.maquina, QStringLiteral("MX02"));
-    EXPECT_EQ(m_check.readings[1].markers.formato, QStringLiteral("F9"));
+    EXPECT_EQ(m_check.readings[1].limits, (Limits{1, 2}));
+    EXPECT_EQ(m_check.readings[1].markers.machine, QStringLiteral("MX02"));
+    EXPECT_EQ(m_check.readings[1].markers.format, QStringLiteral("F9"));
     EXPECT_EQ(m_check.readings[2].Puert, 9);
     EXPECT_EQ(m_acquisition.cyclesRunning(), 0);
     EXPECT_TRUE(m_acquisition.clocks().isEnabled(1));

@@ -68,8 +68,8 @@ TEST_P(ReadingTest, CutsTheReadingAsThePollingCycleDoes)
         EXPECT_TRUE(e.statusText.isEmpty());
     if (c.status == ReadingStatus::Failed) {
         ASSERT_EQ(e.errors.size(), 1);
-        EXPECT_EQ(e.errors[0].numero, telvar::ErrorNumber::InvalidProcedureCall);
-        EXPECT_EQ(e.errors[0].descripcion, u"Invalid procedure call or argument"_s);
+        EXPECT_EQ(e.errors[0].number, telvar::ErrorNumber::InvalidProcedureCall);
+        EXPECT_EQ(e.errors[0].description, u"Invalid procedure call or argument"_s);
     } else {
         EXPECT_TRUE(e.errors.isEmpty());
     }
@@ -147,12 +147,12 @@ TEST_P(MarkerTest, ReadsEachMarkerAtTheReadingsOffsetAndLength)
     p.Produ = c.produ;
     const Extraction e = telvar::extractReading(c.page, p);
     EXPECT_STREQ(statusName(e.status), statusName(c.status));
-    EXPECT_EQ(e.markers.formato, c.markers.formato);
-    EXPECT_EQ(e.markers.maquina, c.markers.maquina);
-    EXPECT_EQ(e.markers.producto, c.markers.producto);
+    EXPECT_EQ(e.markers.format, c.markers.format);
+    EXPECT_EQ(e.markers.machine, c.markers.machine);
+    EXPECT_EQ(e.markers.product, c.markers.product);
     ASSERT_EQ(e.errors.size(), c.errors);
-    for (const telvar::RuntimeError& error : e.errors)
-        EXPECT_EQ(error.numero, telvar::ErrorNumber::InvalidProcedureCall);
+    for (const telvar::Error& error : e.errors)
+        EXPECT_EQ(error.number, telvar::ErrorNumber::InvalidProcedureCall);
 }
 
 const QString station = u"F=F01;M=M07;P=P22;T=1.5;"_s;
@@ -243,7 +243,7 @@ TEST(ExtractionTest, TheReadingStandsWhenAMarkerCannotBeCut)
     const Extraction e = telvar::extractReading(u"M=M07;T=1.5"_s, p);
     EXPECT_EQ(e.status, ReadingStatus::Read);
     EXPECT_EQ(e.reading, u";T="_s);
-    EXPECT_TRUE(e.markers.maquina.isEmpty());
+    EXPECT_TRUE(e.markers.machine.isEmpty());
     ASSERT_EQ(e.errors.size(), 1);
 }
 

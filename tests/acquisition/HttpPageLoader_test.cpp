@@ -299,12 +299,12 @@ TEST_P(FaultPages, EndWithTheirOutcomeAndNoText)
     EXPECT_EQ(page.url, address);
     EXPECT_TRUE(page.text.isEmpty()) << page.text.left(200).toStdString();
     if (c.errorNumber == 0) {
-        EXPECT_FALSE(page.error) << page.error->descripcion.toStdString();
+        EXPECT_FALSE(page.error) << page.error->description.toStdString();
     } else {
         ASSERT_TRUE(page.error);
-        EXPECT_EQ(page.error->numero, c.errorNumber);
-        EXPECT_EQ(page.error->fuente, QStringLiteral("libcurl"));
-        EXPECT_FALSE(page.error->descripcion.isEmpty());
+        EXPECT_EQ(page.error->number, c.errorNumber);
+        EXPECT_EQ(page.error->source, QStringLiteral("libcurl"));
+        EXPECT_FALSE(page.error->description.isEmpty());
     }
 }
 
@@ -359,9 +359,9 @@ TEST_P(RefusedAddresses, FailFromTheEventLoopWithLibcurlsError)
     EXPECT_TRUE(page.text.isEmpty());
     EXPECT_EQ(page.httpStatus, 0);
     ASSERT_TRUE(page.error);
-    EXPECT_EQ(page.error->numero, c.errorNumber);
-    EXPECT_EQ(page.error->fuente, QStringLiteral("libcurl"));
-    EXPECT_FALSE(page.error->descripcion.isEmpty());
+    EXPECT_EQ(page.error->number, c.errorNumber);
+    EXPECT_EQ(page.error->source, QStringLiteral("libcurl"));
+    EXPECT_FALSE(page.error->description.isEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(HttpPageLoader, RefusedAddresses,
@@ -383,7 +383,7 @@ TEST_F(HttpPageLoaderTest, NeverReadsAFile)
     EXPECT_EQ(page.outcome, PageOutcome::Failed);
     EXPECT_FALSE(page.text.contains(QStringLiteral("root")));
     ASSERT_TRUE(page.error);
-    EXPECT_FALSE(page.error->descripcion.contains(QStringLiteral("root:")));
+    EXPECT_FALSE(page.error->description.contains(QStringLiteral("root:")));
 }
 
 TEST_F(HttpPageLoaderTest, CutsABodyLargerThanTheBoundThere)
@@ -409,10 +409,10 @@ TEST_F(HttpPageLoaderTest, CutsABodyLargerThanTheBoundThere)
         EXPECT_EQ(page.text, QString::fromLatin1(expectedStart));
         if (c.outcome == PageOutcome::Truncated) {
             ASSERT_TRUE(page.error);
-            EXPECT_EQ(page.error->numero, ErrorNumber::PageTooLarge);
-            EXPECT_EQ(page.error->fuente, QStringLiteral("Telvar"));
-            EXPECT_TRUE(page.error->descripcion.contains(QStringLiteral("4194304")))
-                << page.error->descripcion.toStdString();
+            EXPECT_EQ(page.error->number, ErrorNumber::PageTooLarge);
+            EXPECT_EQ(page.error->source, QStringLiteral("Telvar"));
+            EXPECT_TRUE(page.error->description.contains(QStringLiteral("4194304")))
+                << page.error->description.toStdString();
         } else {
             EXPECT_FALSE(page.error);
         }
@@ -428,7 +428,7 @@ TEST_F(HttpPageLoaderTest, ASmallerBoundIsKeptExactly)
     EXPECT_EQ(page.outcome, PageOutcome::Truncated);
     EXPECT_EQ(page.text.size(), 1000);
     ASSERT_TRUE(page.error);
-    EXPECT_TRUE(page.error->descripcion.contains(QStringLiteral("1000")));
+    EXPECT_TRUE(page.error->description.contains(QStringLiteral("1000")));
 }
 
 TEST_F(HttpPageLoaderTest, DecodesTheCharsetTheServerDeclares)
@@ -562,7 +562,7 @@ TEST_P(DeadHosts, EndAllLoadsOfTheHostInAboutOneLimit)
         EXPECT_EQ(page.url, dead);
         EXPECT_TRUE(page.text.isEmpty());
         EXPECT_EQ(page.httpStatus, 0);
-        EXPECT_FALSE(page.error) << page.error->descripcion.toStdString();
+        EXPECT_FALSE(page.error) << page.error->description.toStdString();
     }
     EXPECT_EQ(collector.pages.value(live).outcome, PageOutcome::Complete);
     // About one limit: without giving up, the 40 loads over 2 connections
@@ -946,10 +946,10 @@ TEST_P(RawReplies, EndAsTheirKindOfFault)
     EXPECT_EQ(page.outcome, c.outcome);
     EXPECT_EQ(page.text, c.text);
     if (c.errorNumber == 0) {
-        EXPECT_FALSE(page.error) << page.error->descripcion.toStdString();
+        EXPECT_FALSE(page.error) << page.error->description.toStdString();
     } else {
         ASSERT_TRUE(page.error);
-        EXPECT_EQ(page.error->numero, c.errorNumber);
+        EXPECT_EQ(page.error->number, c.errorNumber);
     }
 }
 

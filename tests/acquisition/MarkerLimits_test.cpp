@@ -16,7 +16,7 @@ namespace telvar {
 
 // Shared by the test files that compare limits (one definition each,
 // the same).
-inline void PrintTo(const Limites& l, std::ostream* os)
+inline void PrintTo(const Limits& l, std::ostream* os)
 {
     *os << '{' << l.LimInf << ", " << l.LimSup << '}';
 }
@@ -32,13 +32,13 @@ std::string engineName(const ::testing::TestParamInfo<Engine>& info)
     return info.param == Engine::Sqlite ? "Sqlite" : "PostgreSql";
 }
 
-QString describe(const RuntimeError& e)
+QString describe(const Error& e)
 {
-    return QString::number(e.numero) + u" ("_s + e.fuente + u") "_s + e.descripcion;
+    return QString::number(e.number) + u" ("_s + e.source + u") "_s + e.description;
 }
 
 // The limits a port was given at the start, as the lookups' fallback.
-const Limites kConfigured{7, 8};
+const Limits kConfigured{7, 8};
 
 // An SPC database on the engine with a CXP table, the program-wide state
 // that names it, and a connection of the test's own to change its rows.
@@ -86,18 +86,18 @@ protected:
             "PRIMARY KEY (CXPMAQUI, CXPPRODU, CXPCARAC))"_s);
     }
 
-    void insert(const QString& maquina, const QString& producto, const QString& caracteristica,
+    void insert(const QString& machine, const QString& product, const QString& characteristic,
                 double inf, double sup)
     {
         run(u"INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, CXPLINFC, CXPLSUPC) "
             "VALUES (?, ?, ?, ?, ?)"_s,
-            {maquina, producto, caracteristica, inf, sup});
+            {machine, product, characteristic, inf, sup});
     }
 
-    static Limites expectLimits(const Result<Limites>& got)
+    static Limits expectLimits(const Result<Limits>& got)
     {
         EXPECT_TRUE(got.ok()) << describe(got.error()).toStdString();
-        return got.ok() ? got.value() : Limites{0, 0};
+        return got.ok() ? got.value() : Limits{0, 0};
     }
 
     QTemporaryDir m_dir;
@@ -119,10 +119,10 @@ TEST_P(MarkerLimitsTest, GivesTheLimitsOfWhatThePageNamed)
     insert(u"M5"_s, u"P5"_s, u"C5"_s, -999999, 999999);
     struct Case {
         const char* what;
-        QString maquina;
-        QString producto;
-        QString caracteristica;
-        Limites expected;
+        QString machine;
+        QString product;
+        QString characteristic;
+        Limits expected;
     };
     const Case cases[] = {
         {"the triple's own row", u"M1"_s, u"P1"_s, u"C1"_s, {1, 11}},
@@ -143,9 +143,9 @@ TEST_P(MarkerLimitsTest, GivesTheLimitsOfWhatThePageNamed)
     for (int round = 1; round <= 2; ++round) {
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.what) + ", round " + std::to_string(round));
-            EXPECT_EQ(expectLimits(
-                          limits.limitsFor(c.maquina, c.producto, c.caracteristica, kConfigured)),
-                      c.expected);
+            EXPECT_EQ(
+                expectLimits(limits.limitsFor(c.machine, c.product, c.characteristic, kConfigured)),
+                c.expected);
         }
     }
     EXPECT_TRUE(ui.boxes.isEmpty());
@@ -157,7 +157,7 @@ TEST_P(MarkerLimitsTest, AsksEachTripleOnceUntilReset)
     insert(u"M1"_s, u"P1"_s, u"C1"_s, 1, 11);
     MarkerLimits limits(m, ui);
     EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)),
-              (Limites{1, 11}));
+              (Limits{1, 11}));
     EXPECT_EQ(expectLimits(limits.limitsFor(u"M2"_s, u"P2"_s, u"C1"_s, kConfigured)), kConfigured);
 
     // The rows change: the answers already given stay, trimmed keys being
@@ -166,8 +166,8 @@ TEST_P(MarkerLimitsTest, AsksEachTripleOnceUntilReset)
     run(u"DELETE FROM CXP"_s);
     insert(u"M2"_s, u"P2"_s, u"C1"_s, 2, 12);
     EXPECT_EQ(expectLimits(limits.limitsFor(u"M1 "_s, u" P1"_s, u"C1"_s, kConfigured)),
-              (Limites{1, 11}));
-    EXPECT_EQ(expectLimits(limits.limitsFor(u"M2"_s, u"P2"_s, u"C1"_s, {5, 6})), (Limites{5, 6}));
+              (Limits{1, 11}));
+    EXPECT_EQ(expectLimits(limits.limitsFor(u"M2"_s, u"P2"_s, u"C1"_s, {5, 6})), (Limits{5, 6}));
     // A new triple is asked of the database as it is now.
     EXPECT_EQ(expectLimits(limits.limitsFor(u"***"_s, u"P2"_s, u"C1"_s, kConfigured)), kConfigured);
 
@@ -175,7 +175,7 @@ TEST_P(MarkerLimitsTest, AsksEachTripleOnceUntilReset)
     limits.reset();
     EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)), kConfigured);
     EXPECT_EQ(expectLimits(limits.limitsFor(u"M2"_s, u"P2"_s, u"C1"_s, kConfigured)),
-              (Limites{2, 12}));
+              (Limits{2, 12}));
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
@@ -187,7 +187,7 @@ TEST_P(MarkerLimitsTest, OpensTheDatabaseAtTheFirstLookupAndKeepsItUntilReset)
     MarkerLimits limits(m, ui);
     EXPECT_FALSE(limits.isOpen());
     EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)),
-              (Limites{1, 11}));
+              (Limits{1, 11}));
     EXPECT_TRUE(limits.isOpen());
 
     // The connection is kept: a database that could not be opened now is
@@ -195,21 +195,21 @@ TEST_P(MarkerLimitsTest, OpensTheDatabaseAtTheFirstLookupAndKeepsItUntilReset)
     const QString reachable = m.CadConexion;
     m.CadConexion = m_missing;
     EXPECT_EQ(expectLimits(limits.limitsFor(u"M2"_s, u"P2"_s, u"C2"_s, kConfigured)),
-              (Limites{2, 12}));
+              (Limits{2, 12}));
     EXPECT_TRUE(ui.boxes.isEmpty());
 
     // After a reset the next lookup opens it again: its failure is the
     // opening's error, reported by the opening, and not remembered.
     limits.reset();
     EXPECT_FALSE(limits.isOpen());
-    const Result<Limites> failed = limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured);
+    const Result<Limits> failed = limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured);
     ASSERT_FALSE(failed.ok());
-    EXPECT_FALSE(failed.error().descripcion.isEmpty());
+    EXPECT_FALSE(failed.error().description.isEmpty());
     EXPECT_FALSE(ui.boxes.isEmpty());
     EXPECT_FALSE(limits.isOpen());
     m.CadConexion = reachable;
     EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)),
-              (Limites{1, 11}));
+              (Limits{1, 11}));
     EXPECT_TRUE(limits.isOpen());
 }
 
@@ -218,14 +218,14 @@ TEST_P(MarkerLimitsTest, AFailingLookupIsTheEnginesErrorAndNotRemembered)
     // The engine's own error for a statement on the missing table.
     const auto plain = m_cn->exec(u"Select CXPLINFC from CXP"_s);
     ASSERT_FALSE(plain.ok());
-    const RuntimeError expected = plain.error();
+    const Error expected = plain.error();
 
     MarkerLimits limits(m, ui);
-    const Result<Limites> missing = limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured);
+    const Result<Limits> missing = limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured);
     ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().numero, expected.numero);
-    EXPECT_EQ(missing.error().fuente, expected.fuente);
-    EXPECT_TRUE(missing.error().descripcion.contains(u"cxp"_s, Qt::CaseInsensitive))
+    EXPECT_EQ(missing.error().number, expected.number);
+    EXPECT_EQ(missing.error().source, expected.source);
+    EXPECT_TRUE(missing.error().description.contains(u"cxp"_s, Qt::CaseInsensitive))
         << describe(missing.error()).toStdString();
     // A lookup's error is the caller's to report.
     EXPECT_TRUE(ui.boxes.isEmpty());
@@ -234,7 +234,7 @@ TEST_P(MarkerLimitsTest, AFailingLookupIsTheEnginesErrorAndNotRemembered)
     createCxp();
     insert(u"M1"_s, u"P1"_s, u"C1"_s, 1, 11);
     EXPECT_EQ(expectLimits(limits.limitsFor(u"M1"_s, u"P1"_s, u"C1"_s, kConfigured)),
-              (Limites{1, 11}));
+              (Limits{1, 11}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, MarkerLimitsTest,

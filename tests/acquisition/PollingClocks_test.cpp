@@ -50,9 +50,9 @@ public:
         }
     }
 
-    void start(int reloj, int intervalo)
+    void start(int reloj, int interval)
     {
-        m_clocks.setIntervalo(reloj, intervalo);
+        m_clocks.setInterval(reloj, interval);
         m_clocks.enable(reloj);
     }
 
@@ -63,14 +63,14 @@ public:
 };
 
 struct IntervalCase {
-    int intervalo;
+    int interval;
     milliseconds runFor;
     std::vector<milliseconds> dueAt;
 };
 
 void PrintTo(const IntervalCase& c, std::ostream* os)
 {
-    *os << "interval " << c.intervalo;
+    *os << "interval " << c.interval;
 }
 
 class IntervalTest : public testing::TestWithParam<IntervalCase> {};
@@ -78,9 +78,9 @@ class IntervalTest : public testing::TestWithParam<IntervalCase> {};
 TEST_P(IntervalTest, ClockIsDueEveryIntervalFromItsStart)
 {
     const IntervalCase& c = GetParam();
-    for (int reloj = PollingClocks::FirstReloj; reloj <= PollingClocks::LastReloj; ++reloj) {
+    for (int reloj = PollingClocks::FirstClock; reloj <= PollingClocks::LastClock; ++reloj) {
         Harness h;
-        h.start(reloj, c.intervalo);
+        h.start(reloj, c.interval);
         h.run(c.runFor);
         std::vector<Cycle> expected;
         for (milliseconds at : c.dueAt)
@@ -115,7 +115,7 @@ TEST(PollingClocksTest, ButtonOfAClockWithIntervalZeroPollsAndSwitchesItsTimerOn
 {
     Harness h;
     h.m_finishAtOnce[3] = false;
-    h.m_clocks.setIntervalo(3, 0);
+    h.m_clocks.setInterval(3, 0);
     h.run(20s);
     h.m_clocks.press(3);
     EXPECT_EQ(h.m_cycles, (std::vector<Cycle>{{20s, 3}}));
@@ -215,14 +215,14 @@ TEST(PollingClocksTest, StartAgainWhileAnOldCycleRunsKeepsTheNewMinute)
 TEST(PollingClocksTest, DisableAllSwitchesEveryTimerOff)
 {
     Harness h;
-    for (int reloj = PollingClocks::FirstReloj; reloj <= PollingClocks::LastReloj; ++reloj)
+    for (int reloj = PollingClocks::FirstClock; reloj <= PollingClocks::LastClock; ++reloj)
         h.start(reloj, 1);
     h.run(30s);
     h.m_clocks.disableAll();
     h.run(5min);
     EXPECT_TRUE(h.m_cycles.empty());
     EXPECT_FALSE(h.m_clocks.nextTickAt().has_value());
-    for (int reloj = PollingClocks::FirstReloj; reloj <= PollingClocks::LastReloj; ++reloj)
+    for (int reloj = PollingClocks::FirstClock; reloj <= PollingClocks::LastClock; ++reloj)
         EXPECT_FALSE(h.m_clocks.isEnabled(reloj));
 }
 
@@ -252,9 +252,9 @@ TEST(PollingClocksTest, AnHourAtOnceGivesWhatMinuteByMinuteGives)
     const std::array<std::pair<int, int>, 4> setup{{{1, 7}, {2, 3}, {3, 1}, {10, 0}}};
     Harness stepped;
     Harness atOnce;
-    for (const auto& [reloj, intervalo] : setup) {
-        stepped.start(reloj, intervalo);
-        atOnce.start(reloj, intervalo);
+    for (const auto& [reloj, interval] : setup) {
+        stepped.start(reloj, interval);
+        atOnce.start(reloj, interval);
     }
     stepped.run(60min, 1min);
     atOnce.run(60min, 60min);
@@ -266,7 +266,7 @@ TEST(PollingClocksTest, AnHourAtOnceGivesWhatMinuteByMinuteGives)
         atOnceOrder.push_back(c.reloj);
     EXPECT_EQ(atOnceOrder, steppedOrder);
     EXPECT_EQ(steppedOrder.size(), 8u + 20u + 60u);
-    for (const auto& [reloj, intervalo] : setup)
+    for (const auto& [reloj, interval] : setup)
         EXPECT_EQ(atOnce.m_clocks.cuenta(reloj), stepped.m_clocks.cuenta(reloj));
     EXPECT_EQ(atOnce.m_clocks.cuenta(1), 4);
     EXPECT_EQ(atOnce.m_clocks.nextTickAt(), 61min);
@@ -276,12 +276,12 @@ TEST(PollingClocksTest, NumbersOutsideOneToTenAreIgnored)
 {
     Harness h;
     for (int reloj : {0, 11, -1}) {
-        h.m_clocks.setIntervalo(reloj, 1);
+        h.m_clocks.setInterval(reloj, 1);
         h.m_clocks.enable(reloj);
         h.m_clocks.press(reloj);
         h.m_clocks.cycleFinished(reloj);
         EXPECT_FALSE(h.m_clocks.isEnabled(reloj));
-        EXPECT_EQ(h.m_clocks.intervalo(reloj), 0);
+        EXPECT_EQ(h.m_clocks.interval(reloj), 0);
     }
     h.run(3min);
     EXPECT_TRUE(h.m_cycles.empty());
@@ -291,7 +291,7 @@ TEST(PollingClocksTest, NumbersOutsideOneToTenAreIgnored)
 TEST(PollingClocksTest, EndOfACycleThatNeverBeganIsIgnored)
 {
     Harness h;
-    h.m_clocks.setIntervalo(2, 1);
+    h.m_clocks.setInterval(2, 1);
     h.m_clocks.cycleFinished(2);
     EXPECT_FALSE(h.m_clocks.isEnabled(2));
     h.run(3min);
@@ -320,8 +320,8 @@ TEST(PollingClocksTest, ItsTimerKeepsTickingThroughTicksThatStartNoCycle)
     // clock past the tick, the next firing handles it. A tick that does not
     // reach the interval must leave the timer armed too, or a clock of two
     // minutes or more counts once and never polls.
-    for (const int intervalo : {2, 3, 5}) {
-        SCOPED_TRACE("interval " + std::to_string(intervalo));
+    for (const int interval : {2, 3, 5}) {
+        SCOPED_TRACE("interval " + std::to_string(interval));
         ManualClock time;
         PollingClocks clocks(time);
         int cycles = 0;
@@ -329,18 +329,18 @@ TEST(PollingClocksTest, ItsTimerKeepsTickingThroughTicksThatStartNoCycle)
             ++cycles;
             clocks.cycleFinished(reloj);
         });
-        clocks.setIntervalo(4, intervalo);
+        clocks.setInterval(4, interval);
         clocks.enable(4); // ticks at 1:00, 2:00, ...
         time.advance(2min - 1ms);
         // Switching on a timer that is on keeps its minute; the timer is
         // armed again, for the tick of 1:00 that is due.
         clocks.enable(4);
-        for (int tick = 1; tick <= 2 * intervalo; ++tick) {
+        for (int tick = 1; tick <= 2 * interval; ++tick) {
             const bool handled =
-                QTest::qWaitFor([&] { return cycles * intervalo + clocks.cuenta(4) >= tick; });
+                QTest::qWaitFor([&] { return cycles * interval + clocks.cuenta(4) >= tick; });
             ASSERT_TRUE(handled) << "tick " << tick << " was never handled";
-            EXPECT_EQ(cycles, tick / intervalo) << "after tick " << tick;
-            EXPECT_EQ(clocks.cuenta(4), tick % intervalo) << "after tick " << tick;
+            EXPECT_EQ(cycles, tick / interval) << "after tick " << tick;
+            EXPECT_EQ(clocks.cuenta(4), tick % interval) << "after tick " << tick;
             EXPECT_TRUE(clocks.isEnabled(4));
             time.advance(1min);
         }

@@ -13,11 +13,11 @@
 #include <vector>
 
 using telvar::AcquisitionDisplay;
+using telvar::Error;
 using telvar::LoadedPage;
 using telvar::PageOutcome;
 using telvar::PollingCycle;
 using telvar::PortReading;
-using telvar::RuntimeError;
 using telvar::Status;
 using telvar::TPuerto;
 using telvar::test::RecordingInteraccion;
@@ -34,7 +34,7 @@ public:
     {
         readings.append(reading);
         if (failFor == reading.Puert)
-            return RuntimeError{3265, QStringLiteral("DAO"), QStringLiteral("Item not found")};
+            return Error{3265, QStringLiteral("DAO"), QStringLiteral("Item not found")};
         return {};
     }
 
@@ -80,8 +80,8 @@ protected:
     PollingCycleTest()
     {
         m.Idioma = 1;
-        m.TablaMensajes = telvar::MessageTable(80, 40, 2);
-        m.TablaMensajes.setText(76, 13, 1, QStringLiteral("Puerto"));
+        m.messageTable = telvar::MessageTable(80, 40, 2);
+        m.messageTable.setText(76, 13, 1, QStringLiteral("Puerto"));
     }
 
     // A cycle of clock 3 over ports, element numbers from 1 (or as given).
@@ -192,8 +192,8 @@ TEST_F(PollingCycleTest, ReadingsGoOnInPortOrderWhateverOrderPagesArriveIn)
     EXPECT_EQ(check.readings[0].reading, QStringLiteral("11.1"));
     EXPECT_EQ(check.readings[1].element, 4);
     EXPECT_EQ(check.readings[1].reloj, 3);
-    EXPECT_EQ(check.readings[2].limites.LimInf, -7.0);
-    EXPECT_EQ(check.readings[2].limites.LimSup, 70.0);
+    EXPECT_EQ(check.readings[2].limits.LimInf, -7.0);
+    EXPECT_EQ(check.readings[2].limits.LimSup, 70.0);
     EXPECT_EQ(finished, 1);
     // The window shows the page last read and the last reading.
     EXPECT_EQ(display.text(Field::txtSource), QStringLiteral("x T=33.3 kg"));
@@ -287,8 +287,8 @@ TEST_F(PollingCycleTest, AnAddressThatStaysEmptyIsAskedForOncePerPortAndTheCycle
             EXPECT_EQ(ended, 0) << "the cycle ended before the load of round " << round;
             LoadedPage empty = page(QString(), c.outcome);
             if (c.outcome == PageOutcome::Failed)
-                empty.error = RuntimeError{1, QStringLiteral("libcurl"),
-                                           QStringLiteral("Unsupported protocol")};
+                empty.error =
+                    Error{1, QStringLiteral("libcurl"), QStringLiteral("Unsupported protocol")};
             for (const auto& r : waiting)
                 fresh.complete(r.ticket, empty);
         }
@@ -336,9 +336,9 @@ TEST_F(PollingCycleTest, MarkersNameFormatMachineAndProduct)
     c->begin();
     serve("http://a/", "T=12.50 M=MAQ02 P=XY");
     ASSERT_EQ(check.readings.size(), 1);
-    EXPECT_EQ(check.readings[0].markers.maquina, QStringLiteral("MAQ02"));
-    EXPECT_EQ(check.readings[0].markers.producto, QStringLiteral("XY"));
-    EXPECT_EQ(check.readings[0].markers.formato, QString());
+    EXPECT_EQ(check.readings[0].markers.machine, QStringLiteral("MAQ02"));
+    EXPECT_EQ(check.readings[0].markers.product, QStringLiteral("XY"));
+    EXPECT_EQ(check.readings[0].markers.format, QString());
     EXPECT_EQ(display.text(Field::lblMaquina), QStringLiteral("MAQ02"));
     EXPECT_EQ(display.text(Field::lblProducto), QStringLiteral("XY"));
 }
@@ -378,10 +378,9 @@ TEST_F(PollingCycleTest, PageProblemsAndCheckErrorsAreReported)
     c->begin();
     const auto tickets = loader.pending();
     LoadedPage refused = page(QString(), PageOutcome::Failed);
-    refused.error =
-        RuntimeError{1, QStringLiteral("libcurl"), QStringLiteral("Unsupported protocol")};
+    refused.error = Error{1, QStringLiteral("libcurl"), QStringLiteral("Unsupported protocol")};
     LoadedPage cut = page(QStringLiteral("T=9.99 ..."), PageOutcome::Truncated);
-    cut.error = RuntimeError{7, QStringLiteral("Telvar"), QStringLiteral("Page cut")};
+    cut.error = Error{7, QStringLiteral("Telvar"), QStringLiteral("Page cut")};
     loader.complete(tickets[0].ticket, refused);
     loader.complete(tickets[1].ticket, cut);
     serve("http://c/", "T=3.33");
@@ -409,7 +408,7 @@ TEST_F(PollingCycleTest, APageCutAtTheBoundIsReportedOnceAndItsReadingsKeepTheir
     const QDateTime arrival = clock.now();
     LoadedPage cut =
         page(QStringLiteral("T=1.25") + QString(200000, QLatin1Char('x')), PageOutcome::Truncated);
-    cut.error = RuntimeError{7, QStringLiteral("Telvar"), QStringLiteral("Page cut")};
+    cut.error = Error{7, QStringLiteral("Telvar"), QStringLiteral("Page cut")};
     loader.complete(loader.pending()[0].ticket, cut);
     clock.advance(std::chrono::minutes(5));
 

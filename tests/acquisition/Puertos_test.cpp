@@ -63,7 +63,7 @@ TEST(PuertosTest, ElementsFollowTheRowsAndKeepTheirOwnPortNumbers)
     EXPECT_EQ(puertos[1].Inici, 1);
     EXPECT_EQ(puertos[1].Longi, 4);
     EXPECT_EQ(puertos[1].Reloj, u"1"_s);
-    EXPECT_EQ(puertos[1].relojNumber(), 1);
+    EXPECT_EQ(puertos[1].clockNumber(), 1);
     // A port without a clock keeps its element, empty.
     EXPECT_TRUE(isEmptyElement(puertos[2]));
     EXPECT_EQ(puertos[3].Puert, 12);
@@ -145,7 +145,7 @@ TEST_P(RangeTest, StartAndLengthMustFitSixteenBits)
         EXPECT_EQ(puertos.value()[2].Inici, c.reloj > 0 ? c.inici : 0);
         EXPECT_EQ(puertos.value()[2].Longi, c.reloj > 0 ? c.longi : 0);
     } else {
-        EXPECT_EQ(puertos.error().numero, telvar::ErrorNumber::Overflow);
+        EXPECT_EQ(puertos.error().number, telvar::ErrorNumber::Overflow);
     }
 }
 
@@ -167,7 +167,7 @@ TEST(PuertosTest, MoreRowsThanASixteenBitCountHoldsIsAnOverflow)
     rows.append(row(2, 0));
     const Result<Puertos> puertos = telvar::buildPuertos(rows);
     ASSERT_FALSE(puertos.ok());
-    EXPECT_EQ(puertos.error().numero, telvar::ErrorNumber::Overflow);
+    EXPECT_EQ(puertos.error().number, telvar::ErrorNumber::Overflow);
 }
 
 TEST(PuertosTest, ClockNumberOfTheElementReadsItsText)
@@ -177,7 +177,7 @@ TEST(PuertosTest, ClockNumberOfTheElementReadsItsText)
     for (const auto& [text, number] : cases) {
         TPuerto p;
         p.Reloj = text;
-        EXPECT_EQ(p.relojNumber(), number) << text.toStdString();
+        EXPECT_EQ(p.clockNumber(), number) << text.toStdString();
     }
 }
 
@@ -190,19 +190,19 @@ TEST(ClockPlanTest, UsedClocksWithTheirIntervals)
         const auto i = static_cast<std::size_t>(r);
         EXPECT_EQ(plan.used[i], r == 2 || r == 4 || r == 10) << r;
     }
-    EXPECT_EQ(plan.intervalo[2], 5);
-    EXPECT_EQ(plan.intervalo[10], 0);
+    EXPECT_EQ(plan.interval[2], 5);
+    EXPECT_EQ(plan.interval[10], 0);
     // A clock without its HTMRELOJ row counts as interval 0: button only.
-    EXPECT_EQ(plan.intervalo[4], 0);
+    EXPECT_EQ(plan.interval[4], 0);
 }
 
 TEST(ClockPlanTest, ClockAboveTenStopsThePlanAndKeepsTheClocksBeforeIt)
 {
     const telvar::ClockPlan plan = telvar::planClocks({row(1, 3, 2), row(2, 11, 1), row(3, 5, 4)});
     ASSERT_TRUE(plan.error.has_value());
-    EXPECT_EQ(plan.error->numero, 340);
+    EXPECT_EQ(plan.error->number, 340);
     EXPECT_TRUE(plan.used[3]);
-    EXPECT_EQ(plan.intervalo[3], 2);
+    EXPECT_EQ(plan.interval[3], 2);
     EXPECT_FALSE(plan.used[5]);
 }
 

@@ -105,12 +105,12 @@ protected:
     }
 
     // The report's text as it must read, built from its parts.
-    static QString expectedReport(const QString& shownUrl, const RuntimeError& error,
-                                  int readyState, int status)
+    static QString expectedReport(const QString& shownUrl, const Error& error, int readyState,
+                                  int status)
     {
         return QStringLiteral("Telvar. SendRequest(") + shownUrl + QStringLiteral(")\n\n") +
-               error.fuente + u'\n' + QString::number(error.numero) + QStringLiteral(".- ") +
-               error.descripcion + QStringLiteral("\nreadyState: ") + QString::number(readyState) +
+               error.source + u'\n' + QString::number(error.number) + QStringLiteral(".- ") +
+               error.description + QStringLiteral("\nreadyState: ") + QString::number(readyState) +
                QStringLiteral("\nStatus:") + QString::number(status);
     }
 
@@ -213,9 +213,9 @@ TEST_P(SendRequestFailures, GiveAnEmptyTextAndOneReport)
     EXPECT_EQ(m_progress, allSteps());
     EXPECT_TRUE(result.text.isEmpty()) << result.text.left(100).toStdString();
     ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->numero, c.errorNumber);
-    EXPECT_EQ(result.error->fuente, QStringLiteral("libcurl"));
-    EXPECT_FALSE(result.error->descripcion.isEmpty());
+    EXPECT_EQ(result.error->number, c.errorNumber);
+    EXPECT_EQ(result.error->source, QStringLiteral("libcurl"));
+    EXPECT_FALSE(result.error->description.isEmpty());
     EXPECT_EQ(result.readyState, c.readyState);
     EXPECT_EQ(result.status, c.status);
     EXPECT_EQ(sendRequestReport(address, result),
@@ -250,8 +250,8 @@ TEST_F(SendRequestTest, CutsALargePageAtTheBound)
     const SendRequestResult result = fetch(url("/large/5M"));
     EXPECT_EQ(result.text.size(), qsizetype(4) * 1024 * 1024);
     ASSERT_TRUE(result.error);
-    EXPECT_EQ(result.error->numero, ErrorNumber::PageTooLarge);
-    EXPECT_EQ(result.error->fuente, QStringLiteral("Telvar"));
+    EXPECT_EQ(result.error->number, ErrorNumber::PageTooLarge);
+    EXPECT_EQ(result.error->source, QStringLiteral("Telvar"));
     EXPECT_EQ(result.readyState, 3);
     EXPECT_EQ(result.status, 200);
 }
@@ -264,7 +264,7 @@ TEST_F(SendRequestTest, TheReportNeverShowsThePassword)
     ASSERT_TRUE(result.error);
     // Even if libcurl's text quoted the address.
     SendRequestResult quoting = result;
-    quoting.error->descripcion += QStringLiteral(" (") + address + QStringLiteral(")");
+    quoting.error->description += QStringLiteral(" (") + address + QStringLiteral(")");
     for (const SendRequestResult& r : {result, quoting}) {
         const QString report = sendRequestReport(address, r);
         EXPECT_FALSE(report.contains(QStringLiteral("s3cr"))) << report.toStdString();

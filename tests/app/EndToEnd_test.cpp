@@ -43,10 +43,10 @@ void PrintTo(Engine engine, std::ostream* os)
     *os << (engine == Engine::Jet ? "Jet" : "PostgreSql");
 }
 
-std::string describe(const RuntimeError& e)
+std::string describe(const Error& e)
 {
-    return (QString::number(e.numero) + QStringLiteral(" (") + e.fuente + QStringLiteral(") ") +
-            e.descripcion)
+    return (QString::number(e.number) + QStringLiteral(" (") + e.source + QStringLiteral(") ") +
+            e.description)
         .toStdString();
 }
 

@@ -54,8 +54,8 @@ TEST(WithColumnWidth, AMissingColumnIsNamed)
         QStringLiteral("CREATE TABLE t (a TEXT(6), b CHECK (b > 'Estac'))"),
         QStringLiteral("Estac"), 8);
     ASSERT_FALSE(newValue.ok());
-    EXPECT_EQ(newValue.error().numero, 3265);
-    EXPECT_TRUE(newValue.error().descripcion.contains(QStringLiteral("Estac")));
+    EXPECT_EQ(newValue.error().number, 3265);
+    EXPECT_TRUE(newValue.error().description.contains(QStringLiteral("Estac")));
 }
 
 class AmpliarTextoTest : public ::testing::Test, protected test::ConfigFixture {
@@ -116,7 +116,7 @@ TEST_F(AmpliarTextoTest, WidensANarrowColumnKeepingRowsIndexesAndViews)
 
     const Status widened =
         AmpliarTexto(*cn, QStringLiteral("HTMCONFI"), QStringLiteral("ESTAC"), 8);
-    ASSERT_TRUE(widened.ok()) << widened.error().descripcion.toStdString();
+    ASSERT_TRUE(widened.ok()) << widened.error().description.toStdString();
 
     EXPECT_EQ(declared(*cn, QStringLiteral("Estac")), QStringLiteral("VARCHAR(8)"));
     EXPECT_EQ(cn->definedSize(QStringLiteral("HTMCONFI"), QStringLiteral("Estac")).value(), 8);
@@ -169,10 +169,10 @@ TEST_F(AmpliarTextoTest, AMissingColumnOrTableIsAnErrorAndChangesNothing)
     const Status noColumn =
         AmpliarTexto(*cn, QStringLiteral("HTMCONFI"), QStringLiteral("NoHay"), 8);
     ASSERT_FALSE(noColumn.ok());
-    EXPECT_TRUE(noColumn.error().descripcion.contains(QStringLiteral("NoHay")));
+    EXPECT_TRUE(noColumn.error().description.contains(QStringLiteral("NoHay")));
     const Status noTable = AmpliarTexto(*cn, QStringLiteral("NOHAY"), QStringLiteral("Estac"), 8);
     ASSERT_FALSE(noTable.ok());
-    EXPECT_TRUE(noTable.error().descripcion.contains(QStringLiteral("NOHAY")));
+    EXPECT_TRUE(noTable.error().description.contains(QStringLiteral("NOHAY")));
     EXPECT_EQ(objects(*cn), before);
 }
 
@@ -214,7 +214,7 @@ TEST_F(AmpliarTextoTest, TriggersAndViewsElsewhereThatNameTheTableStayAndWork)
 
     const Status widened =
         AmpliarTexto(*cn, QStringLiteral("HTMCONFI"), QStringLiteral("ESTAC"), 8);
-    ASSERT_TRUE(widened.ok()) << widened.error().descripcion.toStdString();
+    ASSERT_TRUE(widened.ok()) << widened.error().description.toStdString();
     EXPECT_EQ(declared(*cn, QStringLiteral("Estac")), QStringLiteral("VARCHAR(8)"));
     EXPECT_EQ(rows(*cn), rowsBefore);
     EXPECT_EQ(definitions(), before);
@@ -343,8 +343,8 @@ TEST_F(AmpliarTextoTest, ARebuildThatFailsHalfwayLeavesEverythingAsItWas)
         const Status widened =
             AmpliarTexto(*cn, QStringLiteral("HTMCONFI"), QStringLiteral("ESTAC"), 8);
         ASSERT_FALSE(widened.ok());
-        EXPECT_TRUE(widened.error().descripcion.contains(QLatin1String(c.mentions)))
-            << widened.error().descripcion.toStdString();
+        EXPECT_TRUE(widened.error().description.contains(QLatin1String(c.mentions)))
+            << widened.error().description.toStdString();
 
         EXPECT_EQ(list(schema), schemaBefore);
         EXPECT_EQ(rows(*cn), rowsBefore);

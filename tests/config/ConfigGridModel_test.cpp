@@ -180,7 +180,7 @@ TEST_F(ConfigGridModelTest, WritingAFieldFromCodeReadsTheRowsAgainAtOnce)
     const Status tooLong =
         model().writeField(5, QStringLiteral("Opera"), QStringLiteral("OPERADOR9"));
     ASSERT_FALSE(tooLong.ok());
-    EXPECT_EQ(tooLong.error().numero, 3163);
+    EXPECT_EQ(tooLong.error().number, 3163);
     EXPECT_FALSE(model().writeField(5, QStringLiteral("Puert"), 6).ok());
     EXPECT_FALSE(model().writeField(99, QStringLiteral("Descr"), QStringLiteral("x")).ok());
     EXPECT_TRUE(ui.boxes.isEmpty());
@@ -211,7 +211,7 @@ TEST_F(ConfigGridModelTest, ANarrowerRecordSourceAndBack)
     EXPECT_EQ(m_conf.RsConfBusca().count(), 3);
     const Status bad = model().setRecordSource(QStringLiteral("Select * from NOHAY"));
     ASSERT_FALSE(bad.ok());
-    EXPECT_TRUE(bad.error().descripcion.contains(QStringLiteral("NOHAY")));
+    EXPECT_TRUE(bad.error().description.contains(QStringLiteral("NOHAY")));
 }
 
 // A configuration file without a primary key: Puert may repeat or be empty,
@@ -286,9 +286,9 @@ TEST_F(ConfigGridWithoutKeyTest, RowsWithoutAPortNumberOfTheirOwnAreReadOnly)
     // Writing from code is refused as well, with the reason.
     const Status repeated = model().writeField(3, QStringLiteral("Descr"), QStringLiteral("x"));
     ASSERT_FALSE(repeated.ok());
-    EXPECT_EQ(repeated.error().numero, 3027);
-    EXPECT_TRUE(repeated.error().descripcion.contains(QStringLiteral("port 3")))
-        << repeated.error().descripcion.toStdString();
+    EXPECT_EQ(repeated.error().number, 3027);
+    EXPECT_TRUE(repeated.error().description.contains(QStringLiteral("port 3")))
+        << repeated.error().description.toStdString();
     // An empty port number is no port 0.
     EXPECT_FALSE(model().writeField(0, QStringLiteral("Descr"), QStringLiteral("x")).ok());
     EXPECT_FALSE(m_conf.RsConfBusca().find(0));

@@ -62,7 +62,7 @@ TEST(KeyWidthStopMessage, NamesTheWindowRoutineAndFile)
 
 TEST(ReiniciaReport, FollowsTheConventionAndMasksThePassword)
 {
-    const RuntimeError error{53, QStringLiteral("Telvar"), QStringLiteral("File not found")};
+    const Error error{53, QStringLiteral("Telvar"), QStringLiteral("File not found")};
     const QString report = reiniciaReport(
         error, configConnectionString(QStringLiteral("/d/TLVConf.mdb"), QStringLiteral("Secreta")));
     EXPECT_EQ(report, QStringLiteral("Telvar. Reinicia.\n\nTelvar\n53.- File not found\n\n"

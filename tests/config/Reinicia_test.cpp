@@ -204,7 +204,7 @@ protected:
         m_path = createConfig(QStringLiteral("TLVConf.mdb"));
         writeTLVDirec({m_path});
     }
-    void failFirst(const QList<RuntimeError>& errors)
+    void failFirst(const QList<Error>& errors)
     {
         m_errors = errors;
         m_conf.setData1Opener(
@@ -217,7 +217,7 @@ protected:
     }
 
     QString m_path;
-    QList<RuntimeError> m_errors;
+    QList<Error> m_errors;
     QStringList m_requested;
     ConfigDatabase m_conf{m, ui};
 };

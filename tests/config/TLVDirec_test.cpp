@@ -26,7 +26,7 @@ TEST_F(TLVDirecTest, FirstFieldFollowsTheSequentialInputRule)
         ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
         file.write(c.contents);
         file.close();
-        const Result<QString> path = readRutaConf(m);
+        const Result<QString> path = readConfigPath(m);
         ASSERT_TRUE(path.ok()) << c.contents;
         EXPECT_EQ(path.value(), QString::fromUtf8(c.firstPath));
     }
@@ -38,7 +38,7 @@ TEST_F(TLVDirecTest, FileNameMatchesInAnyCase)
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
     file.write("/x/TLVConf.mdb\r\n");
     file.close();
-    const Result<QString> path = readRutaConf(m);
+    const Result<QString> path = readConfigPath(m);
     ASSERT_TRUE(path.ok());
     EXPECT_EQ(path.value(), QStringLiteral("/x/TLVConf.mdb"));
     EXPECT_EQ(tlvDirecPath(m), m.RutaIAU + QStringLiteral("tlvdirec.iau"));
@@ -46,16 +46,16 @@ TEST_F(TLVDirecTest, FileNameMatchesInAnyCase)
     // Rewriting keeps the file's own spelling instead of adding a second file.
     ASSERT_TRUE(writeConfigPaths(m, {QStringLiteral("/y/TLVConf.mdb")}).ok());
     EXPECT_FALSE(QFileInfo::exists(m.RutaIAU + QStringLiteral("TLVDirec.IAU")));
-    EXPECT_EQ(readRutaConf(m).value(), QStringLiteral("/y/TLVConf.mdb"));
+    EXPECT_EQ(readConfigPath(m).value(), QStringLiteral("/y/TLVConf.mdb"));
 }
 
 TEST_F(TLVDirecTest, MissingFileIsErrorFiftyThree)
 {
-    const Result<QString> path = readRutaConf(m);
+    const Result<QString> path = readConfigPath(m);
     ASSERT_FALSE(path.ok());
-    EXPECT_EQ(path.error().numero, 53);
-    EXPECT_TRUE(path.error().descripcion.contains(QStringLiteral("TLVDirec.IAU")));
-    EXPECT_EQ(readConfigPaths(m).error().numero, 53);
+    EXPECT_EQ(path.error().number, 53);
+    EXPECT_TRUE(path.error().description.contains(QStringLiteral("TLVDirec.IAU")));
+    EXPECT_EQ(readConfigPaths(m).error().number, 53);
 }
 
 TEST_F(TLVDirecTest, ListHoldsEveryPathInFileOrderWithoutBlankLines)
@@ -91,7 +91,7 @@ TEST_F(TLVDirecTest, PathsThatWouldNotReadBackAreRefusedAndTheFileKept)
         EXPECT_FALSE(unstorablePathReason(path).isEmpty()) << bad;
         const Status written = writeConfigPaths(m, {path, QStringLiteral("/a/TLVConf.mdb")});
         ASSERT_FALSE(written.ok()) << bad;
-        EXPECT_TRUE(written.error().descripcion.contains(path));
+        EXPECT_TRUE(written.error().description.contains(path));
         EXPECT_EQ(readTLVDirec(), before);
     }
     EXPECT_TRUE(unstorablePathReason(QStringLiteral("D:\\Datos\\TLVConf.mdb")).isEmpty());
@@ -102,8 +102,8 @@ TEST_F(TLVDirecTest, AFileThatCannotBeWrittenIsErrorSeventyFive)
     m.RutaIAU = m.RutaApp + QStringLiteral("NoExiste/");
     const Status written = writeConfigPaths(m, {QStringLiteral("/b/TLVConf.mdb")});
     ASSERT_FALSE(written.ok());
-    EXPECT_EQ(written.error().numero, 75);
-    EXPECT_TRUE(written.error().descripcion.contains(QStringLiteral("NoExiste")));
+    EXPECT_EQ(written.error().number, 75);
+    EXPECT_TRUE(written.error().description.contains(QStringLiteral("NoExiste")));
 }
 
 TEST_F(TLVDirecTest, OlderPathsAreWrittenSoThatTheyReadBackWhole)
@@ -125,7 +125,7 @@ TEST_F(TLVDirecTest, OlderPathsAreWrittenSoThatTheyReadBackWhole)
                                          "/datos/x\"y\".mdb\r\n"
                                          "\"/datos/dos\r\nlineas.mdb\"\r\n"));
     EXPECT_EQ(readConfigPaths(m).value(), paths);
-    EXPECT_EQ(readRutaConf(m).value(), paths.first());
+    EXPECT_EQ(readConfigPath(m).value(), paths.first());
 }
 
 TEST_F(TLVDirecTest, AnOlderPathNoFormCanHoldIsRefusedAndTheFileKept)
@@ -137,7 +137,7 @@ TEST_F(TLVDirecTest, AnOlderPathNoFormCanHoldIsRefusedAndTheFileKept)
     const QString impossible = QStringLiteral("\"x,y.mdb");
     const Status written = writeConfigPaths(m, {QStringLiteral("/b/TLVConf.mdb"), impossible});
     ASSERT_FALSE(written.ok());
-    EXPECT_TRUE(written.error().descripcion.contains(impossible));
+    EXPECT_TRUE(written.error().description.contains(impossible));
     EXPECT_EQ(readTLVDirec(), before);
 }
 

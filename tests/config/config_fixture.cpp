@@ -15,7 +15,7 @@ std::unique_ptr<Connection> openFile(const QString& path, const QString& passBD)
 {
     auto opened = EngineLayer::open(configConnectionString(path, passBD));
     if (!opened) {
-        ADD_FAILURE() << path.toStdString() << ": " << opened.error().descripcion.toStdString();
+        ADD_FAILURE() << path.toStdString() << ": " << opened.error().description.toStdString();
         return nullptr;
     }
     return std::move(opened.value());
@@ -25,7 +25,7 @@ bool run(const Connection& cn, const QString& statement, const QVariantList& val
 {
     auto done = cn.exec(statement, values);
     if (!done)
-        ADD_FAILURE() << statement.toStdString() << ": " << done.error().descripcion.toStdString();
+        ADD_FAILURE() << statement.toStdString() << ": " << done.error().description.toStdString();
     return done.ok();
 }
 
@@ -137,7 +137,7 @@ KeyWidths ConfigFixture::fixtureKeyWidths()
 void ConfigFixture::fillMessages(Modulo1& m)
 {
     m.Idioma = 1;
-    m.TablaMensajes = MessageTable(80, 90, 2);
+    m.messageTable = MessageTable(80, 90, 2);
     const struct {
         int section;
         int number;
@@ -179,14 +179,14 @@ void ConfigFixture::fillMessages(Modulo1& m)
         {76, 28, "Lectura"},
     };
     for (const auto& t : texts)
-        m.TablaMensajes.setText(t.section, t.number, m.Idioma, QString::fromUtf8(t.text));
+        m.messageTable.setText(t.section, t.number, m.Idioma, QString::fromUtf8(t.text));
 }
 
 QString ConfigFixture::createEmptyDatabase(const QString& name)
 {
     const QString path = m.RutaApp + name;
     const Status created = EngineLayer::createFileDatabase(path, m.PassBD);
-    EXPECT_TRUE(created.ok()) << created.error().descripcion.toStdString();
+    EXPECT_TRUE(created.ok()) << created.error().description.toStdString();
     return path;
 }
 
@@ -220,7 +220,7 @@ QString ConfigFixture::createConfigWithoutKeys(const QString& name,
         auto done = cn->exec(QStringLiteral("INSERT INTO HTMCONFI (Puert, Descr, Estac, Reloj) "
                                             "VALUES (?, ?, 'EST01', 1)"),
                              {puert, descr});
-        EXPECT_TRUE(done.ok()) << done.error().descripcion.toStdString();
+        EXPECT_TRUE(done.ok()) << done.error().description.toStdString();
     }
     return path;
 }
@@ -243,7 +243,7 @@ QString ConfigFixture::createConfig(const QString& name, const KeyWidths& widths
     if (!cn)
         return path;
     const Status tables = createConfigTables(*cn, widths);
-    EXPECT_TRUE(tables.ok()) << tables.error().descripcion.toStdString();
+    EXPECT_TRUE(tables.ok()) << tables.error().description.toStdString();
     for (int key = 1; key <= 10; ++key)
         EXPECT_TRUE(
             cn->exec(QStringLiteral("INSERT INTO HTMRELOJ VALUES (?, ?)"), {key, key}).ok());
@@ -255,7 +255,7 @@ QString ConfigFixture::createConfig(const QString& name, const KeyWidths& widths
                            "'OPER01', ?)"),
             {p.puert, p.descr, QStringLiteral("http://127.0.0.1:8088/estacion%1.html").arg(p.puert),
              QStringLiteral("DIAM="), p.estac, p.clock});
-        EXPECT_TRUE(done.ok()) << done.error().descripcion.toStdString();
+        EXPECT_TRUE(done.ok()) << done.error().description.toStdString();
     }
     return path;
 }
@@ -287,7 +287,7 @@ QByteArray ConfigFixture::readTLVDirec() const
 std::unique_ptr<Connection> ConfigFixture::openDatabase(const QString& path) const
 {
     auto opened = EngineLayer::open(configConnectionString(path, m.PassBD));
-    EXPECT_TRUE(opened.ok()) << opened.error().descripcion.toStdString();
+    EXPECT_TRUE(opened.ok()) << opened.error().description.toStdString();
     if (!opened)
         return nullptr;
     return std::move(opened.value());

@@ -1,5 +1,5 @@
 // Every wait on a connection of the engine layer is bounded, and the errors
-// that waiting can mend say so (RuntimeError::retryable): engine errors of
+// that waiting can mend say so (Error::retryable): engine errors of
 // each kind, a SQLite file locked by another connection, a PostgreSQL server
 // that stops answering.
 
@@ -38,25 +38,25 @@ using telvar::test::PostgresSettings;
 using telvar::test::PostgresTestDatabase;
 using telvar::test::PostgresTestServer;
 
-std::string describe(const RuntimeError& e)
+std::string describe(const Error& e)
 {
-    return std::to_string(e.numero) + " " + e.descripcion.toStdString() +
+    return std::to_string(e.number) + " " + e.description.toStdString() +
            (e.retryable ? " [retryable]" : " [not retryable]");
 }
 
 // The error of a statement that was meant to fail.
-RuntimeError failureOf(const Result<QSqlQuery>& run)
+Error failureOf(const Result<QSqlQuery>& run)
 {
     if (run.ok())
-        return RuntimeError{0, QString(), QStringLiteral("(the statement succeeded)")};
+        return Error{0, QString(), QStringLiteral("(the statement succeeded)")};
     return run.error();
 }
 
-RuntimeError openFailure(const QString& connectionString)
+Error openFailure(const QString& connectionString)
 {
     auto opened = EngineLayer::open(connectionString);
     if (opened.ok())
-        return RuntimeError{0, QString(), QStringLiteral("(the connection opened)")};
+        return Error{0, QString(), QStringLiteral("(the connection opened)")};
     return opened.error();
 }
 
@@ -65,7 +65,7 @@ RuntimeError openFailure(const QString& connectionString)
 // can mend it.
 struct RealError {
     const char* name;
-    std::function<RuntimeError()> produce;
+    std::function<Error()> produce;
     const char* text;
     bool retryable;
 };
@@ -74,8 +74,8 @@ void expectCases(const std::vector<RealError>& cases)
 {
     for (const RealError& c : cases) {
         SCOPED_TRACE(c.name);
-        const RuntimeError error = c.produce();
-        EXPECT_TRUE(error.descripcion.contains(QLatin1String(c.text), Qt::CaseInsensitive))
+        const Error error = c.produce();
+        EXPECT_TRUE(error.description.contains(QLatin1String(c.text), Qt::CaseInsensitive))
             << describe(error);
         EXPECT_EQ(error.retryable, c.retryable) << describe(error);
     }
@@ -86,7 +86,7 @@ void expectCases(const std::vector<RealError>& cases)
 // conditions): the native code and text as Qt's drivers report them.
 struct NativeError {
     const char* name;
-    Dialecto dialecto;
+    SqlDialect dialect;
     ErrorPhase phase;
     const char* nativeCode;
     const char* text;
@@ -95,80 +95,82 @@ struct NativeError {
 
 const NativeError kNativeErrors[] = {
     // SQLite: primary and extended codes.
-    {"SqliteBusy", Dialecto::Sqlite, ErrorPhase::Statement, "5", "database is locked", true},
-    {"SqliteBusySnapshot", Dialecto::Sqlite, ErrorPhase::Statement, "517", "database is locked",
+    {"SqliteBusy", SqlDialect::Sqlite, ErrorPhase::Statement, "5", "database is locked", true},
+    {"SqliteBusySnapshot", SqlDialect::Sqlite, ErrorPhase::Statement, "517", "database is locked",
      true},
-    {"SqliteLockedSharedCache", Dialecto::Sqlite, ErrorPhase::Statement, "262",
+    {"SqliteLockedSharedCache", SqlDialect::Sqlite, ErrorPhase::Statement, "262",
      "database table is locked", true},
-    {"SqliteBusyAtOpening", Dialecto::Sqlite, ErrorPhase::Connect, "5", "database is locked", true},
-    {"SqliteCantOpen", Dialecto::Sqlite, ErrorPhase::Connect, "14", "unable to open database file",
-     false},
-    {"SqliteCorrupt", Dialecto::Sqlite, ErrorPhase::Statement, "11", "malformed", false},
-    {"SqliteConstraint", Dialecto::Sqlite, ErrorPhase::Statement, "1299",
+    {"SqliteBusyAtOpening", SqlDialect::Sqlite, ErrorPhase::Connect, "5", "database is locked",
+     true},
+    {"SqliteCantOpen", SqlDialect::Sqlite, ErrorPhase::Connect, "14",
+     "unable to open database file", false},
+    {"SqliteCorrupt", SqlDialect::Sqlite, ErrorPhase::Statement, "11", "malformed", false},
+    {"SqliteConstraint", SqlDialect::Sqlite, ErrorPhase::Statement, "1299",
      "NOT NULL constraint failed", false},
     // PostgreSQL: SQLSTATEs of statements, texts of connections.
-    {"PostgresDeadlock", Dialecto::PostgreSql, ErrorPhase::Statement, "40P01", "deadlock detected",
-     true},
-    {"PostgresConnectionFailure", Dialecto::PostgreSql, ErrorPhase::Statement, "08006",
+    {"PostgresDeadlock", SqlDialect::PostgreSql, ErrorPhase::Statement, "40P01",
+     "deadlock detected", true},
+    {"PostgresConnectionFailure", SqlDialect::PostgreSql, ErrorPhase::Statement, "08006",
      "connection failure", true},
-    {"PostgresTooManyConnections", Dialecto::PostgreSql, ErrorPhase::Statement, "53300",
+    {"PostgresTooManyConnections", SqlDialect::PostgreSql, ErrorPhase::Statement, "53300",
      "too many connections", true},
-    {"PostgresDiskFull", Dialecto::PostgreSql, ErrorPhase::Statement, "53100",
+    {"PostgresDiskFull", SqlDialect::PostgreSql, ErrorPhase::Statement, "53100",
      "could not extend file", true},
-    {"PostgresShuttingDown", Dialecto::PostgreSql, ErrorPhase::Statement, "57P01",
+    {"PostgresShuttingDown", SqlDialect::PostgreSql, ErrorPhase::Statement, "57P01",
      "terminating connection due to administrator command", true},
-    {"PostgresCannotConnectNow", Dialecto::PostgreSql, ErrorPhase::Statement, "57P03",
+    {"PostgresCannotConnectNow", SqlDialect::PostgreSql, ErrorPhase::Statement, "57P03",
      "the database system is starting up", true},
-    {"PostgresLostConnection", Dialecto::PostgreSql, ErrorPhase::Statement, "",
+    {"PostgresLostConnection", SqlDialect::PostgreSql, ErrorPhase::Statement, "",
      "server closed the connection unexpectedly", true},
-    {"PostgresSslLost", Dialecto::PostgreSql, ErrorPhase::Statement, "",
+    {"PostgresSslLost", SqlDialect::PostgreSql, ErrorPhase::Statement, "",
      "SSL SYSCALL error: EOF detected", true},
-    {"PostgresConnectionLost", Dialecto::PostgreSql, ErrorPhase::Statement, "",
+    {"PostgresConnectionLost", SqlDialect::PostgreSql, ErrorPhase::Statement, "",
      "connection to server was lost", true},
-    {"PostgresStartingUp", Dialecto::PostgreSql, ErrorPhase::Connect, "",
+    {"PostgresStartingUp", SqlDialect::PostgreSql, ErrorPhase::Connect, "",
      "FATAL:  the database system is starting up", true},
-    {"PostgresConnectTimeout", Dialecto::PostgreSql, ErrorPhase::Connect, "", "timeout expired",
+    {"PostgresConnectTimeout", SqlDialect::PostgreSql, ErrorPhase::Connect, "", "timeout expired",
      true},
-    {"PostgresSyntax", Dialecto::PostgreSql, ErrorPhase::Statement, "42601", "syntax error", false},
-    {"PostgresDriverWithoutState", Dialecto::PostgreSql, ErrorPhase::Statement, "",
+    {"PostgresSyntax", SqlDialect::PostgreSql, ErrorPhase::Statement, "42601", "syntax error",
+     false},
+    {"PostgresDriverWithoutState", SqlDialect::PostgreSql, ErrorPhase::Statement, "",
      "Unable to prepare statement", false},
-    {"PostgresAuthentication", Dialecto::PostgreSql, ErrorPhase::Connect, "",
+    {"PostgresAuthentication", SqlDialect::PostgreSql, ErrorPhase::Connect, "",
      "FATAL:  password authentication failed for user \"x\"", false},
-    {"PostgresInvalidOption", Dialecto::PostgreSql, ErrorPhase::Connect, "",
+    {"PostgresInvalidOption", SqlDialect::PostgreSql, ErrorPhase::Connect, "",
      "invalid connection option \"x\"", false},
     // ODBC: native codes, and SQLSTATEs at the end of the text where Qt's
     // driver puts them.
-    {"SqlServerLockTimeout", Dialecto::SqlServer, ErrorPhase::Statement, "1222",
+    {"SqlServerLockTimeout", SqlDialect::SqlServer, ErrorPhase::Statement, "1222",
      "[FreeTDS][SQL Server]Lock request time out period exceeded.", true},
-    {"SqlServerDeadlockVictim", Dialecto::SqlServer, ErrorPhase::Statement, "1205",
+    {"SqlServerDeadlockVictim", SqlDialect::SqlServer, ErrorPhase::Statement, "1205",
      "[FreeTDS][SQL Server]Transaction was deadlocked", true},
-    {"FreeTdsUnableToConnect", Dialecto::SqlServer, ErrorPhase::Connect, "20009",
+    {"FreeTdsUnableToConnect", SqlDialect::SqlServer, ErrorPhase::Connect, "20009",
      "[FreeTDS][SQL Server]Unable to connect: Adaptive Server is unavailable", true},
-    {"FreeTdsReadFailed", Dialecto::SqlServer, ErrorPhase::Statement, "20004",
+    {"FreeTdsReadFailed", SqlDialect::SqlServer, ErrorPhase::Statement, "20004",
      "[FreeTDS][SQL Server]Read from the server failed", true},
-    {"OdbcCommunicationLink", Dialecto::SqlServer, ErrorPhase::Statement, "0",
+    {"OdbcCommunicationLink", SqlDialect::SqlServer, ErrorPhase::Statement, "0",
      "[Microsoft][ODBC Driver 18 for SQL Server]TCP Provider: Error code 0x68, 08S01", true},
-    {"OdbcQueryTimeout", Dialecto::SqlServer, ErrorPhase::Statement, "0",
+    {"OdbcQueryTimeout", SqlDialect::SqlServer, ErrorPhase::Statement, "0",
      "[Microsoft][ODBC Driver 18 for SQL Server]Query timeout expired, HYT00", true},
-    {"OdbcConnectionTimeout", Dialecto::SqlServer, ErrorPhase::Statement, "0",
+    {"OdbcConnectionTimeout", SqlDialect::SqlServer, ErrorPhase::Statement, "0",
      "[Microsoft][ODBC Driver 18 for SQL Server]Connection timeout, HYT01", true},
-    {"OdbcSerialization", Dialecto::SqlAnywhere, ErrorPhase::Statement, "0",
+    {"OdbcSerialization", SqlDialect::SqlAnywhere, ErrorPhase::Statement, "0",
      "[SAP][ODBC Driver]Serialization failure, 40001", true},
-    {"SqlAnywhereServerNotFound", Dialecto::SqlAnywhere, ErrorPhase::Connect, "-100",
+    {"SqlAnywhereServerNotFound", SqlDialect::SqlAnywhere, ErrorPhase::Connect, "-100",
      "[SAP][ODBC Driver]Database server not found", true},
-    {"InformixConnectFailed", Dialecto::Informix, ErrorPhase::Connect, "-908",
+    {"InformixConnectFailed", SqlDialect::Informix, ErrorPhase::Connect, "-908",
      "[Informix][Informix ODBC Driver]Attempt to connect to database server failed", true},
-    {"SqlServerLoginFailed", Dialecto::SqlServer, ErrorPhase::Connect, "18456",
+    {"SqlServerLoginFailed", SqlDialect::SqlServer, ErrorPhase::Connect, "18456",
      "[FreeTDS][SQL Server]Login failed for user 'qlt'., 28000;08001", false},
-    {"SqlServerNoDatabase", Dialecto::SqlServer, ErrorPhase::Connect, "4060",
+    {"SqlServerNoDatabase", SqlDialect::SqlServer, ErrorPhase::Connect, "4060",
      "[FreeTDS][SQL Server]Cannot open database \"q\" requested by the login", false},
-    {"SqlServerMissingTable", Dialecto::SqlServer, ErrorPhase::Statement, "208",
+    {"SqlServerMissingTable", SqlDialect::SqlServer, ErrorPhase::Statement, "208",
      "[FreeTDS][SQL Server]Invalid object name 'T'., 42S02", false},
-    {"SqlServerValueTooLong", Dialecto::SqlServer, ErrorPhase::Statement, "8152",
+    {"SqlServerValueTooLong", SqlDialect::SqlServer, ErrorPhase::Statement, "8152",
      "[FreeTDS][SQL Server]String or binary data would be truncated., 22001", false},
-    {"OdbcDriverMissing", Dialecto::Informix, ErrorPhase::Connect, "0",
+    {"OdbcDriverMissing", SqlDialect::Informix, ErrorPhase::Connect, "0",
      "[unixODBC][Driver Manager]Can't open lib 'iclit09b.so' : file not found, 01000", false},
-    {"InformixNoDatabase", Dialecto::Informix, ErrorPhase::Connect, "-329",
+    {"InformixNoDatabase", SqlDialect::Informix, ErrorPhase::Connect, "-329",
      "[Informix][Informix ODBC Driver]Database not found or no system permission.", false},
 };
 
@@ -186,10 +188,10 @@ TEST_P(NativeErrors, SayWhetherWaitingCanMendThem)
                           c.phase == ErrorPhase::Connect ? QSqlError::ConnectionError
                                                          : QSqlError::StatementError,
                           QString::fromLatin1(c.nativeCode));
-    const RuntimeError mapped = engineError(c.dialecto, error, c.phase);
+    const Error mapped = engineError(c.dialect, error, c.phase);
     EXPECT_EQ(mapped.retryable, c.retryable) << describe(mapped);
     // The description stays the engine's own text.
-    EXPECT_EQ(mapped.descripcion, QString::fromUtf8(c.text));
+    EXPECT_EQ(mapped.description, QString::fromUtf8(c.text));
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, NativeErrors, ::testing::ValuesIn(kNativeErrors),
@@ -285,12 +287,12 @@ TEST_F(SqliteWaits, AFileLockedByAnotherConnectionFailsRetryablyAfterTheBusyTime
 
         QElapsedTimer clock;
         clock.start();
-        const RuntimeError error = failureOf(cn->exec(QStringLiteral("SELECT count(*) FROM T")));
+        const Error error = failureOf(cn->exec(QStringLiteral("SELECT count(*) FROM T")));
         const auto waited = std::chrono::milliseconds(clock.elapsed());
         std::cout << "[ measured ] a statement on the locked file failed after " << waited.count()
                   << " ms\n";
         EXPECT_TRUE(error.retryable) << describe(error);
-        EXPECT_TRUE(error.descripcion.contains(QLatin1String("locked"))) << describe(error);
+        EXPECT_TRUE(error.description.contains(QLatin1String("locked"))) << describe(error);
         EXPECT_LT(waited, std::chrono::seconds(30));
 
         // The lock gone, the same connection goes on.
@@ -354,7 +356,7 @@ TEST(PostgresWaits, ErrorsOfARealServerSayWhetherWaitingCanMendThem)
          [&] {
              // The session default gives way to the caller's own bound.
              EXPECT_TRUE(a->exec(QStringLiteral("SET statement_timeout = 50")).ok());
-             RuntimeError e = failureOf(a->exec(QStringLiteral("SELECT pg_sleep(5)")));
+             Error e = failureOf(a->exec(QStringLiteral("SELECT pg_sleep(5)")));
              EXPECT_TRUE(a->exec(QStringLiteral("RESET statement_timeout")).ok());
              return e;
          },
@@ -365,7 +367,7 @@ TEST(PostgresWaits, ErrorsOfARealServerSayWhetherWaitingCanMendThem)
              EXPECT_TRUE(b->exec(QStringLiteral("LOCK TABLE t IN ACCESS EXCLUSIVE MODE")).ok());
              EXPECT_TRUE(a->transaction().ok());
              EXPECT_TRUE(a->exec(QStringLiteral("SET LOCAL lock_timeout = 50")).ok());
-             RuntimeError e = failureOf(a->exec(QStringLiteral("SELECT * FROM t")));
+             Error e = failureOf(a->exec(QStringLiteral("SELECT * FROM t")));
              EXPECT_TRUE(a->rollback().ok());
              EXPECT_TRUE(b->rollback().ok());
              return e;
@@ -378,7 +380,7 @@ TEST(PostgresWaits, ErrorsOfARealServerSayWhetherWaitingCanMendThem)
                  a->exec(QStringLiteral("SET TRANSACTION ISOLATION LEVEL REPEATABLE READ")).ok());
              EXPECT_TRUE(a->exec(QStringLiteral("SELECT v FROM t")).ok());
              EXPECT_TRUE(b->exec(QStringLiteral("UPDATE t SET v = v + 1")).ok());
-             RuntimeError e = failureOf(a->exec(QStringLiteral("UPDATE t SET v = v + 10")));
+             Error e = failureOf(a->exec(QStringLiteral("UPDATE t SET v = v + 10")));
              EXPECT_TRUE(a->rollback().ok());
              return e;
          },
@@ -609,15 +611,15 @@ TEST(PostgresWaits, AServerThatStopsAnsweringFailsTheStatementRetryablyWithinThe
     proxy.stall();
     QElapsedTimer clock;
     clock.start();
-    const RuntimeError error = failureOf(cn->exec(QStringLiteral("SELECT 1")));
+    const Error error = failureOf(cn->exec(QStringLiteral("SELECT 1")));
     const auto waited = std::chrono::milliseconds(clock.elapsed());
     std::cout << "[ measured ] the statement to the stalled server failed after " << waited.count()
               << " ms\n";
     EXPECT_TRUE(error.retryable) << describe(error);
-    EXPECT_TRUE(error.descripcion.contains(QLatin1String("gave no answer"))) << describe(error);
+    EXPECT_TRUE(error.description.contains(QLatin1String("gave no answer"))) << describe(error);
     EXPECT_LT(waited, std::chrono::seconds(40));
 
-    const RuntimeError next = failureOf(cn->exec(QStringLiteral("SELECT 1")));
+    const Error next = failureOf(cn->exec(QStringLiteral("SELECT 1")));
     EXPECT_TRUE(next.retryable) << describe(next);
 }
 
@@ -646,7 +648,7 @@ TEST_P(TransactionSteps, CommitAndRollBack)
     cn->close();
     const Status closed = cn->transaction();
     ASSERT_FALSE(closed.ok());
-    EXPECT_EQ(closed.error().numero, ErrorNumber::ObjectClosed);
+    EXPECT_EQ(closed.error().number, ErrorNumber::ObjectClosed);
     EXPECT_FALSE(closed.error().retryable);
 }
 

@@ -43,17 +43,17 @@ TEST_F(CompactRepairTest, FileThatLostItsFreeSpaceIsRebuiltWhole)
     const QString file = path("PROD-A.MDB");
     DamagedFiles::makeFileWithLostFreeSpace(file, kPass, 300);
     const QByteArray damaged = DamagedFiles::contents(file);
-    ASSERT_EQ(EngineLayer::open(jet(file)).error().numero, ErrorNumber::DamagedFile);
+    ASSERT_EQ(EngineLayer::open(jet(file)).error().number, ErrorNumber::DamagedFile);
 
     auto repaired = compactAndRepair(file);
-    ASSERT_TRUE(repaired.ok()) << repaired.error().descripcion.toStdString();
+    ASSERT_TRUE(repaired.ok()) << repaired.error().description.toStdString();
     EXPECT_EQ(repaired.value(), file + QStringLiteral(".bak"));
     EXPECT_EQ(DamagedFiles::contents(repaired.value()), damaged);
     EXPECT_EQ(files(),
               (QStringList{QStringLiteral("PROD-A.MDB"), QStringLiteral("PROD-A.MDB.bak")}));
 
     auto cn = EngineLayer::open(jet(file));
-    ASSERT_TRUE(cn.ok()) << cn.error().descripcion.toStdString();
+    ASSERT_TRUE(cn.ok()) << cn.error().description.toStdString();
     auto check = cn.value()->exec(QStringLiteral("PRAGMA integrity_check"));
     ASSERT_TRUE(check.ok());
     ASSERT_TRUE(check.value().next());
@@ -116,15 +116,15 @@ TEST_F(CompactRepairTest, CorruptIndexIsRebuiltFromTheRows)
         auto byDate = cn.value()->exec(
             QStringLiteral("SELECT count(*) FROM Datos WHERE Fecha > '2026-03-05 7:00100'"));
         ASSERT_FALSE(byDate.ok());
-        EXPECT_EQ(byDate.error().numero, ErrorNumber::DamagedFile);
+        EXPECT_EQ(byDate.error().number, ErrorNumber::DamagedFile);
     }
     auto repaired = compactAndRepair(file);
-    ASSERT_TRUE(repaired.ok()) << repaired.error().descripcion.toStdString();
+    ASSERT_TRUE(repaired.ok()) << repaired.error().description.toStdString();
     auto cn = EngineLayer::open(jet(file));
     ASSERT_TRUE(cn.ok());
     auto byDate = cn.value()->exec(
         QStringLiteral("SELECT count(*) FROM Datos WHERE Fecha > '2026-03-05 7:00100'"));
-    ASSERT_TRUE(byDate.ok()) << byDate.error().descripcion.toStdString();
+    ASSERT_TRUE(byDate.ok()) << byDate.error().description.toStdString();
     ASSERT_TRUE(byDate.value().next());
     EXPECT_EQ(byDate.value().value(0).toInt(), 2900);
 }
@@ -138,13 +138,13 @@ TEST_F(CompactRepairTest, FilesThatCannotBeReadWholeAreLeftUntouched)
         const QByteArray before = DamagedFiles::contents(path(name));
         auto repaired = compactAndRepair(path(name));
         ASSERT_FALSE(repaired.ok());
-        EXPECT_FALSE(repaired.error().descripcion.isEmpty());
+        EXPECT_FALSE(repaired.error().description.isEmpty());
         EXPECT_EQ(DamagedFiles::contents(path(name)), before);
     }
     EXPECT_EQ(files(), (QStringList{QStringLiteral("Informe.MDB"), QStringLiteral("Mitad.MDB")}));
     auto half = compactAndRepair(path("Mitad.MDB"));
-    EXPECT_TRUE(half.error().descripcion.contains(QLatin1String("Datos")))
-        << half.error().descripcion.toStdString();
+    EXPECT_TRUE(half.error().description.contains(QLatin1String("Datos")))
+        << half.error().description.toStdString();
 }
 
 TEST_F(CompactRepairTest, ThroughALinkTheFileItPointsToIsRepaired)
@@ -157,7 +157,7 @@ TEST_F(CompactRepairTest, ThroughALinkTheFileItPointsToIsRepaired)
     ASSERT_TRUE(QFile::link(QStringLiteral("datos/Qualitra.MDB"), link));
 
     auto repaired = compactAndRepair(link);
-    ASSERT_TRUE(repaired.ok()) << repaired.error().descripcion.toStdString();
+    ASSERT_TRUE(repaired.ok()) << repaired.error().description.toStdString();
     EXPECT_EQ(repaired.value(), QFileInfo(real).canonicalFilePath() + QStringLiteral(".bak"));
     EXPECT_EQ(DamagedFiles::contents(repaired.value()), damaged);
     // The link is still the link, now to the repaired file.
@@ -193,7 +193,7 @@ TEST_F(CompactRepairTest, RepairedFileAndBackupKeepTheOriginalsPermissionsAndOwn
             continue; // not this user's to repair: see the next test
 
         auto repaired = compactAndRepair(file);
-        ASSERT_TRUE(repaired.ok()) << repaired.error().descripcion.toStdString();
+        ASSERT_TRUE(repaired.ok()) << repaired.error().description.toStdString();
         for (const QString& result : {file, repaired.value()}) {
             SCOPED_TRACE(result.toStdString());
             struct stat after {};
@@ -222,10 +222,10 @@ TEST_F(CompactRepairTest, FileTheUserMayNotWriteIsReportedNotRepaired)
         auto repaired = compactAndRepair(file);
         if (repaired.ok())
             return 1;
-        if (repaired.error().numero != ErrorNumber::DamagedFile)
+        if (repaired.error().number != ErrorNumber::DamagedFile)
             return 2;
-        if (!repaired.error().descripcion.contains(QLatin1String("may not write")) ||
-            !repaired.error().descripcion.contains(file))
+        if (!repaired.error().description.contains(QLatin1String("may not write")) ||
+            !repaired.error().description.contains(file))
             return 3;
         return 0;
     };
@@ -277,7 +277,7 @@ TEST_F(CompactRepairTest, LeftoversOfAnInterruptedRepairAreRemovedByTheNext)
         QFile(dir.filePath(other)).open(QIODevice::WriteOnly);
 
     auto repaired = compactAndRepair(file);
-    ASSERT_TRUE(repaired.ok()) << repaired.error().descripcion.toStdString();
+    ASSERT_TRUE(repaired.ok()) << repaired.error().description.toStdString();
     // The stray side file keeps the first backup name from being used.
     EXPECT_EQ(repaired.value(), file + QStringLiteral(".1.bak"));
     QStringList expected = others;

@@ -25,19 +25,19 @@ bool run(const Connection& cn, const QString& statement, const QVariantList& val
 {
     auto done = cn.exec(statement, values);
     if (!done)
-        ADD_FAILURE() << statement.toStdString() << ": " << done.error().descripcion.toStdString();
+        ADD_FAILURE() << statement.toStdString() << ": " << done.error().description.toStdString();
     return done.ok();
 }
 
 std::unique_ptr<Connection> fillDataFile(const QString& path, const QString& passBD, int rows)
 {
     if (Status made = EngineLayer::createFileDatabase(path, passBD); !made) {
-        ADD_FAILURE() << made.error().descripcion.toStdString();
+        ADD_FAILURE() << made.error().description.toStdString();
         return nullptr;
     }
     auto opened = EngineLayer::open(jet(path, passBD));
     if (!opened) {
-        ADD_FAILURE() << opened.error().descripcion.toStdString();
+        ADD_FAILURE() << opened.error().description.toStdString();
         return nullptr;
     }
     auto cn = std::move(opened.value());
@@ -88,7 +88,7 @@ void makeHalfFile(const QString& path, const QString& passBD, int rows)
 void makeConfigWithLostIndexPage(const QString& path, const QString& passBD)
 {
     if (Status built = demo::buildDemoConfigDatabase(path, passBD); !built) {
-        ADD_FAILURE() << built.error().descripcion.toStdString();
+        ADD_FAILURE() << built.error().description.toStdString();
         return;
     }
     truncateTo(path, 16384);

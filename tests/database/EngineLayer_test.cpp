@@ -37,8 +37,8 @@ long long openError(const QString& connectionString, QString* description = null
     if (opened.ok())
         return 0;
     if (description)
-        *description = opened.error().descripcion;
-    return opened.error().numero;
+        *description = opened.error().description;
+    return opened.error().number;
 }
 
 class SqliteFiles : public ::testing::Test {
@@ -93,14 +93,14 @@ TEST_F(SqliteFiles, CreationRefusesExistingFilesAndMissingDirectories)
 
     auto again = EngineLayer::createFileDatabase(file, QStringLiteral("dos"));
     ASSERT_FALSE(again.ok());
-    EXPECT_EQ(again.error().numero, ErrorNumber::DatabaseExists);
+    EXPECT_EQ(again.error().number, ErrorNumber::DatabaseExists);
     EXPECT_EQ(DamagedFiles::contents(file), before);
     EXPECT_EQ(openError(jet(file, QStringLiteral("uno"))), 0);
 
     auto nowhere =
         EngineLayer::createFileDatabase(path("no/existe/Qualitra.MDB"), QStringLiteral("x"));
     ASSERT_FALSE(nowhere.ok());
-    EXPECT_EQ(nowhere.error().numero, ErrorNumber::UnspecifiedFailure);
+    EXPECT_EQ(nowhere.error().number, ErrorNumber::UnspecifiedFailure);
 
     // No temporary file is left beside the databases.
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
@@ -144,7 +144,7 @@ TEST_F(SqliteFiles, PasswordsWithAnyPrintableCharacterOpenTheirFile)
 
 struct BadFileCase {
     const char* name;
-    long long numero;
+    long long number;
 };
 
 TEST_F(SqliteFiles, EachKindOfBadFileHasItsNumber)
@@ -166,7 +166,7 @@ TEST_F(SqliteFiles, EachKindOfBadFileHasItsNumber)
     for (const BadFileCase& c : cases) {
         SCOPED_TRACE(c.name);
         QString description;
-        EXPECT_EQ(openError(jet(path(c.name), QStringLiteral("p")), &description), c.numero);
+        EXPECT_EQ(openError(jet(path(c.name), QStringLiteral("p")), &description), c.number);
         EXPECT_FALSE(description.isEmpty());
     }
     EXPECT_FALSE(QFileInfo::exists(path("NoEsta.MDB")));
@@ -236,7 +236,7 @@ TEST(FilePassword, HashesAreSaltedAndVerify)
 struct LayerCase {
     const char* name;
     const char* connectionString;
-    long long numero;
+    long long number;
 };
 
 void PrintTo(const LayerCase& c, std::ostream* os)
@@ -262,7 +262,7 @@ TEST_P(LayerErrors, HaveTheirNumbers)
 {
     QString description;
     EXPECT_EQ(openError(QString::fromUtf8(GetParam().connectionString), &description),
-              GetParam().numero);
+              GetParam().number);
     EXPECT_FALSE(description.isEmpty());
 }
 

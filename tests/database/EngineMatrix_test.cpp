@@ -24,8 +24,8 @@ TEST_P(EngineMatrix, OpensWithItsDialectAndIsRemovedWhenDestroyed)
     {
         auto cn = db->open();
         ASSERT_TRUE(cn);
-        EXPECT_EQ(cn->dialecto(),
-                  GetParam() == Engine::Sqlite ? Dialecto::Sqlite : Dialecto::PostgreSql);
+        EXPECT_EQ(cn->dialect(),
+                  GetParam() == Engine::Sqlite ? SqlDialect::Sqlite : SqlDialect::PostgreSql);
         EXPECT_EQ(cn->connectionString(), db->connectionString());
         EXPECT_TRUE(cn->database().isOpen());
         qtName = cn->database().connectionName();
@@ -44,7 +44,7 @@ TEST_P(EngineMatrix, ExecAfterCloseIsAnError)
     EXPECT_FALSE(QSqlDatabase::contains(qtName));
     auto run = cn->exec(QStringLiteral("Select 1"));
     ASSERT_FALSE(run.ok());
-    EXPECT_EQ(run.error().numero, ErrorNumber::ObjectClosed);
+    EXPECT_EQ(run.error().number, ErrorNumber::ObjectClosed);
     cn->close(); // twice is harmless
 }
 
@@ -60,7 +60,7 @@ TEST_P(EngineMatrix, RunsTheProgramsStatementFormWithBoundValues)
     for (int n = 1; n <= 3; ++n) {
         auto done = cn->exec(insert, {n, QStringLiteral("2026-03-05 7:04:0%1").arg(n), 10.5 + n,
                                       QStringLiteral("it's [%1]").arg(n)});
-        ASSERT_TRUE(done.ok()) << done.error().descripcion.toStdString();
+        ASSERT_TRUE(done.ok()) << done.error().description.toStdString();
     }
     // A null binds as NULL.
     ASSERT_TRUE(cn->exec(insert, {4, QVariant(), QVariant(), QVariant()}).ok());
@@ -69,7 +69,7 @@ TEST_P(EngineMatrix, RunsTheProgramsStatementFormWithBoundValues)
         QStringLiteral(
             "Select Top 1 N,Fecha,[DIAM],Nota from [Datos_F_M_P-1] where N < ? order by N Desc"),
         {4});
-    ASSERT_TRUE(last.ok()) << last.error().descripcion.toStdString();
+    ASSERT_TRUE(last.ok()) << last.error().description.toStdString();
     QSqlQuery& q = last.value();
     ASSERT_TRUE(q.next());
     EXPECT_EQ(q.value(0).toInt(), 3);
@@ -102,7 +102,7 @@ TEST_P(EngineMatrix, BracketedNamesReachTablesWithAnyName)
                          {1, 2.5, QStringLiteral("[a] \"b\"")})
                     .ok());
     auto read = cn->exec(QStringLiteral("Select Top 1 [Nota]]X], [DIAM] from [Datos_F1_M1_P-A]"));
-    ASSERT_TRUE(read.ok()) << read.error().descripcion.toStdString();
+    ASSERT_TRUE(read.ok()) << read.error().description.toStdString();
     ASSERT_TRUE(read.value().next());
     EXPECT_EQ(read.value().value(0).toString(), QStringLiteral("[a] \"b\""));
     EXPECT_DOUBLE_EQ(read.value().value(1).toDouble(), 2.5);
@@ -113,12 +113,12 @@ TEST_P(EngineMatrix, BracketedNamesReachTablesWithAnyName)
     auto missing = cn->exec(QStringLiteral("Select [NOHAY] from [Datos_F1_M1_P-A]"));
     ASSERT_FALSE(missing.ok()) << missing.value().next() << " "
                                << missing.value().value(0).toString().toStdString();
-    EXPECT_TRUE(missing.error().descripcion.contains(QLatin1String("nohay"), Qt::CaseInsensitive))
-        << missing.error().descripcion.toStdString();
+    EXPECT_TRUE(missing.error().description.contains(QLatin1String("nohay"), Qt::CaseInsensitive))
+        << missing.error().description.toStdString();
 
     // The key sizes of such a table are read as of any other.
     auto size = cn->definedSize(QStringLiteral("Datos_F1_M1_P-A"), QStringLiteral("Nota]X"));
-    ASSERT_TRUE(size.ok()) << size.error().descripcion.toStdString();
+    ASSERT_TRUE(size.ok()) << size.error().description.toStdString();
     EXPECT_EQ(size.value(), 20);
 }
 
@@ -128,10 +128,10 @@ TEST_P(EngineMatrix, StatementErrorsCarryTheEngineText)
     ASSERT_TRUE(cn);
     auto run = cn->exec(QStringLiteral("Select Top 1 * from NOSUCHTABLE"));
     ASSERT_FALSE(run.ok());
-    EXPECT_TRUE(run.error().descripcion.contains(QLatin1String("nosuchtable"), Qt::CaseInsensitive))
-        << run.error().descripcion.toStdString();
-    EXPECT_EQ(run.error().fuente, errorSource(cn->dialecto()));
-    EXPECT_NE(run.error().numero, 0);
+    EXPECT_TRUE(run.error().description.contains(QLatin1String("nosuchtable"), Qt::CaseInsensitive))
+        << run.error().description.toStdString();
+    EXPECT_EQ(run.error().source, errorSource(cn->dialect()));
+    EXPECT_NE(run.error().number, 0);
 }
 
 struct SizeCase {
@@ -168,15 +168,15 @@ TEST_P(EngineMatrix, DefinedSizesComeFromTheDeclarations)
         SCOPED_TRACE(c.column);
         auto size = cn->definedSize(QStringLiteral("MEDIDAS"), QLatin1String(c.column));
         if (c.size >= 0) {
-            ASSERT_TRUE(size.ok()) << size.error().descripcion.toStdString();
+            ASSERT_TRUE(size.ok()) << size.error().description.toStdString();
             EXPECT_EQ(size.value(), c.size);
         } else {
             ASSERT_FALSE(size.ok());
-            EXPECT_EQ(size.error().numero, c.errorNumber);
-            EXPECT_TRUE(size.error().descripcion.contains(QLatin1String(c.column)))
-                << size.error().descripcion.toStdString();
-            EXPECT_TRUE(size.error().descripcion.contains(QLatin1String("MEDIDAS")))
-                << size.error().descripcion.toStdString();
+            EXPECT_EQ(size.error().number, c.errorNumber);
+            EXPECT_TRUE(size.error().description.contains(QLatin1String(c.column)))
+                << size.error().description.toStdString();
+            EXPECT_TRUE(size.error().description.contains(QLatin1String("MEDIDAS")))
+                << size.error().description.toStdString();
         }
     }
     // Column names are matched without regard to case, as the engines do.
@@ -186,8 +186,8 @@ TEST_P(EngineMatrix, DefinedSizesComeFromTheDeclarations)
 
     auto missingTable = cn->definedSize(QStringLiteral("NOHAY"), QStringLiteral("X"));
     ASSERT_FALSE(missingTable.ok());
-    EXPECT_TRUE(missingTable.error().descripcion.startsWith(QLatin1String("NOHAY: ")))
-        << missingTable.error().descripcion.toStdString();
+    EXPECT_TRUE(missingTable.error().description.startsWith(QLatin1String("NOHAY: ")))
+        << missingTable.error().description.toStdString();
 }
 
 TEST_P(EngineMatrix, ColumnInfoTellsTextFromNumbers)
@@ -212,15 +212,15 @@ TEST_P(EngineMatrix, WrongPasswordIsRefused)
 {
     auto opened = EngineLayer::open(db->connectionStringWithPassword(QStringLiteral("wrong")));
     ASSERT_FALSE(opened.ok());
-    EXPECT_EQ(opened.error().numero, db->wrongPasswordNumber());
-    EXPECT_FALSE(opened.error().descripcion.isEmpty());
+    EXPECT_EQ(opened.error().number, db->wrongPasswordNumber());
+    EXPECT_FALSE(opened.error().description.isEmpty());
 }
 
 TEST_P(EngineMatrix, MissingDatabaseIsAnOpeningErrorAndIsNotCreated)
 {
     auto opened = EngineLayer::open(db->missingDatabaseString());
     ASSERT_FALSE(opened.ok());
-    EXPECT_EQ(opened.error().numero, ErrorNumber::UnspecifiedFailure);
+    EXPECT_EQ(opened.error().number, ErrorNumber::UnspecifiedFailure);
     if (GetParam() == Engine::Sqlite) {
         EXPECT_FALSE(QFileInfo::exists(db->dir().filePath(QStringLiteral("Missing.MDB"))));
     }

@@ -18,10 +18,10 @@ void PrintTo(Engine engine, std::ostream* os)
 
 void setTestMessages(Modulo1& m)
 {
-    m.TablaMensajes = MessageTable(5, 100, 2);
+    m.messageTable = MessageTable(5, 100, 2);
     m.Idioma = 1;
-    m.TablaMensajes.setText(0, 81, 1, QStringLiteral("Contraseña de la base de datos:"));
-    m.TablaMensajes.setText(4, 13, 1, QStringLiteral("Reinstale el proveedor de datos."));
+    m.messageTable.setText(0, 81, 1, QStringLiteral("Contraseña de la base de datos:"));
+    m.messageTable.setText(4, 13, 1, QStringLiteral("Reinstale el proveedor de datos."));
 }
 
 std::unique_ptr<EngineDatabase> EngineDatabase::create(Engine engine, QString* error)
@@ -38,7 +38,7 @@ std::unique_ptr<EngineDatabase> EngineDatabase::create(Engine engine, QString* e
         m.PassBD = sqlitePassword();
         m.RutaBD = db->m_dir.filePath(QStringLiteral("Qualitra.MDB"));
         if (Status made = EngineLayer::createFileDatabase(m.RutaBD, m.PassBD); !made) {
-            *error = made.error().descripcion;
+            *error = made.error().description;
             return nullptr;
         }
         m.CadConexion = ArmaConexion(db->m_target, m.RutaBD);
@@ -79,7 +79,7 @@ std::unique_ptr<Connection> EngineDatabase::open() const
 {
     auto opened = EngineLayer::open(connectionString());
     EXPECT_TRUE(opened.ok()) << (opened.ok() ? std::string()
-                                             : opened.error().descripcion.toStdString());
+                                             : opened.error().description.toStdString());
     if (!opened)
         return nullptr;
     return std::move(opened.value());

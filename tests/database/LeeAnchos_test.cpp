@@ -23,7 +23,7 @@ protected:
         auto cn = db->open();
         ASSERT_TRUE(cn);
         Status loaded = demo::loadQualitraDemo(*cn);
-        ASSERT_TRUE(loaded.ok()) << loaded.error().descripcion.toStdString();
+        ASSERT_TRUE(loaded.ok()) << loaded.error().description.toStdString();
     }
     void run(const QString& statement)
     {
@@ -31,7 +31,7 @@ protected:
         ASSERT_TRUE(cn);
         auto done = cn->exec(statement);
         ASSERT_TRUE(done.ok()) << statement.toStdString() << ": "
-                               << done.error().descripcion.toStdString();
+                               << done.error().description.toStdString();
     }
     std::array<qint16, 6> widths() const
     {
@@ -79,7 +79,7 @@ struct BrokenSchema {
     const char* table;
     const char* replacement; // CREATE TABLE statement, or nullptr to leave the table out
     const char* where;       // what the report names
-    long long numero;        // 0: the engine's own number
+    long long number;        // 0: the engine's own number
     bool fileOnly = false;   // a declaration only SQLite accepts
 };
 
@@ -127,8 +127,8 @@ TEST_P(LeeAnchosTest, UnreadableSchemaStopsStartUpNamingTableAndColumn)
         EXPECT_TRUE(box.text.endsWith(QStringLiteral("\n\n") + QLatin1String(c.where) +
                                       QStringLiteral("\n\n")))
             << box.text.toStdString();
-        if (c.numero != 0) {
-            EXPECT_TRUE(box.text.contains(QStringLiteral("\n") + QString::number(c.numero) +
+        if (c.number != 0) {
+            EXPECT_TRUE(box.text.contains(QStringLiteral("\n") + QString::number(c.number) +
                                           QStringLiteral(".- ")))
                 << box.text.toStdString();
         }

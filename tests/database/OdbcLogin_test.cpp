@@ -86,7 +86,7 @@ TEST_P(OdbcLoginTest, AttributesAndCredentials)
         entryFields(c.tipo, QString::fromUtf8(c.servidor), QString::fromUtf8(c.usuario),
                     QString::fromUtf8(c.password), QStringLiteral("PLANTA"));
     auto login = odbcLogin(c.engine, QString::fromUtf8(c.driver), fields);
-    ASSERT_TRUE(login.ok()) << login.error().descripcion.toStdString();
+    ASSERT_TRUE(login.ok()) << login.error().description.toStdString();
     EXPECT_EQ(login.value().attributes, QString::fromUtf8(c.attributes));
     EXPECT_EQ(login.value().hasCredentials, c.hasCredentials);
     if (c.hasCredentials) {
@@ -106,11 +106,11 @@ TEST(OdbcLogin, FreeTdsCannotBeGivenAPasswordHoldingBraceSemicolon)
                                     QStringLiteral("a};b"), QStringLiteral("PLANTA"));
     auto login = odbcLogin(OdbcEngine::SqlServer, QStringLiteral("FreeTDS"), fields);
     ASSERT_FALSE(login.ok());
-    EXPECT_EQ(login.error().numero, ErrorNumber::InvalidArgument);
-    EXPECT_EQ(login.error().fuente, errorSource(Dialecto::SqlServer));
-    EXPECT_TRUE(login.error().descripcion.startsWith(QLatin1String("PWD: ")))
-        << login.error().descripcion.toStdString();
-    EXPECT_FALSE(login.error().descripcion.contains(QLatin1String("a};b")));
+    EXPECT_EQ(login.error().number, ErrorNumber::InvalidArgument);
+    EXPECT_EQ(login.error().source, errorSource(SqlDialect::SqlServer));
+    EXPECT_TRUE(login.error().description.startsWith(QLatin1String("PWD: ")))
+        << login.error().description.toStdString();
+    EXPECT_FALSE(login.error().description.contains(QLatin1String("a};b")));
     // A driver that reads braces as ODBC does takes it.
     EXPECT_TRUE(
         odbcLogin(OdbcEngine::SqlServer, QStringLiteral("ODBC Driver 18 for SQL Server"), fields)
@@ -143,9 +143,9 @@ TEST(OdbcLogin, NamesHoldingDsnAreRefusedAsSuch)
                                         QStringLiteral("p"), QString::fromUtf8(c.ruta));
         auto login = odbcLogin(c.engine, QStringLiteral("ODBC Driver 18 for SQL Server"), fields);
         ASSERT_FALSE(login.ok());
-        EXPECT_EQ(login.error().numero, ErrorNumber::InvalidArgument);
-        EXPECT_TRUE(login.error().descripcion.contains(QLatin1String(".dsn")))
-            << login.error().descripcion.toStdString();
+        EXPECT_EQ(login.error().number, ErrorNumber::InvalidArgument);
+        EXPECT_TRUE(login.error().description.contains(QLatin1String(".dsn")))
+            << login.error().description.toStdString();
     }
 }
 
@@ -292,7 +292,7 @@ TEST(OdbcLogin, PasswordsReachFreeTdsIntact)
             "[SQLSERVER]", QStringLiteral("127.0.0.1,") + QString::number(server.port()), user,
             QString::fromUtf8(typed), QStringLiteral("PLANTA"));
         auto login = odbcLogin(OdbcEngine::SqlServer, QStringLiteral("FreeTDS"), fields);
-        ASSERT_TRUE(login.ok()) << login.error().descripcion.toStdString();
+        ASSERT_TRUE(login.ok()) << login.error().description.toStdString();
         login.value().attributes += QStringLiteral(";TDS_Version=5.0");
         EXPECT_FALSE(openOdbc(login.value()).isEmpty());
         const QByteArray packet = server.received();

@@ -31,11 +31,11 @@ using Box = RecordingInteraccion::Box;
 const QString LF = QStringLiteral("\n");
 const QString CRLF = QStringLiteral("\r\n");
 
-QString report(const QString& fuente, long long numero, const QString& descripcion,
+QString report(const QString& source, long long number, const QString& description,
                const QString& masked)
 {
-    return QStringLiteral("Module1. OpenDBOK.") + LF + LF + fuente + LF + QString::number(numero) +
-           QStringLiteral(".- ") + descripcion + LF + LF + masked + LF + LF;
+    return QStringLiteral("Module1. OpenDBOK.") + LF + LF + source + LF + QString::number(number) +
+           QStringLiteral(".- ") + description + LF + LF + masked + LF + LF;
 }
 
 class OpenDBOKTest : public ::testing::Test {
@@ -225,15 +225,15 @@ TEST(OpenDBOKReport, SslSecurityErrorGetsTheTlsHint)
 {
     Modulo1 m;
     RecordingInteraccion ui;
-    const RuntimeError error{-2147467259, QStringLiteral("ODBC (SQL Server)"),
-                             QStringLiteral("[DBNETLIB]SSL Security error")};
+    const Error error{-2147467259, QStringLiteral("ODBC (SQL Server)"),
+                      QStringLiteral("[DBNETLIB]SSL Security error")};
     const QString R = openFailureReport(error, QStringLiteral("Provider=SQLOLEDB.1;Password=***;"));
-    showOpenFailure(m, ui, error.numero, R, true);
+    showOpenFailure(m, ui, error.number, R, true);
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_EQ(ui.boxes.first().text,
               R + QStringLiteral("If using TLS please enable version 1.0") + CRLF + CRLF);
     EXPECT_EQ(ui.boxes.first().duracion, 8);
-    showOpenFailure(m, ui, error.numero, R, false);
+    showOpenFailure(m, ui, error.number, R, false);
     EXPECT_EQ(ui.boxes.size(), 1);
 }
 
@@ -315,13 +315,13 @@ TEST_F(OpenDBOKTest, DamagedJetFileIsRepairedInPlaceSilently)
     // Still protected by the same password.
     auto wrong = EngineLayer::open(jetConnectionString(file, QStringLiteral("otra")));
     ASSERT_FALSE(wrong.ok());
-    EXPECT_EQ(wrong.error().numero, ErrorNumber::WrongPassword);
+    EXPECT_EQ(wrong.error().number, ErrorNumber::WrongPassword);
 }
 
 struct UnrepairableCase {
     const char* name;
     void (*make)(const QString& path, const QString& pass);
-    long long numero;
+    long long number;
 };
 
 const UnrepairableCase kUnrepairable[] = {
@@ -347,7 +347,7 @@ TEST_F(OpenDBOKTest, UnrepairableFilesAreReportedAndLeftAsTheyWere)
         EXPECT_EQ(box.type, Box::Type::MensaBox);
         EXPECT_EQ(box.icono, BoxKind::Exclamation);
         EXPECT_EQ(box.duracion, 5);
-        EXPECT_TRUE(box.text.contains(LF + QString::number(c.numero) + QStringLiteral(".- ")))
+        EXPECT_TRUE(box.text.contains(LF + QString::number(c.number) + QStringLiteral(".- ")))
             << box.text.toStdString();
         EXPECT_TRUE(box.text.contains(QLatin1String("Compact and repair")))
             << box.text.toStdString();
@@ -390,7 +390,7 @@ TEST_F(OpenDBOKTest, ConfigFileThatLostAnIndexPageIsRepairedWithEveryRow)
 {
     const QString file = path("TLVConf.mdb");
     DamagedFiles::makeConfigWithLostIndexPage(file, m.PassBD);
-    ASSERT_EQ(EngineLayer::open(jet(file)).error().numero, ErrorNumber::DamagedFile);
+    ASSERT_EQ(EngineLayer::open(jet(file)).error().number, ErrorNumber::DamagedFile);
     QString conexion = jet(file);
     ASSERT_TRUE(open(conexion));
     EXPECT_TRUE(ui.boxes.isEmpty()) << ui.boxes.value(0).text.toStdString();

@@ -49,7 +49,7 @@ QList<QStringList> rows(const Connection& cn, const QString& statement, int colu
     QList<QStringList> result;
     auto q = cn.exec(statement);
     EXPECT_TRUE(q.ok()) << statement.toStdString() << ": "
-                        << (q.ok() ? std::string() : q.error().descripcion.toStdString());
+                        << (q.ok() ? std::string() : q.error().description.toStdString());
     if (!q)
         return result;
     while (q.value().next()) {
@@ -71,7 +71,7 @@ protected:
         cn = db->open();
         ASSERT_TRUE(cn);
         Status loaded = demo::loadQualitraDemo(*cn);
-        ASSERT_TRUE(loaded.ok()) << loaded.error().descripcion.toStdString();
+        ASSERT_TRUE(loaded.ok()) << loaded.error().description.toStdString();
     }
     std::unique_ptr<Connection> cn;
 };
@@ -227,12 +227,12 @@ TEST_P(QualitraDemoTest, ConfiguratorPasswordsInTheirThreeForms)
 TEST_P(QualitraDemoTest, ServerDataTablesFollowTheChain)
 {
     Status made = demo::createDemoDataTables(*cn, *cn);
-    ASSERT_TRUE(made.ok()) << made.error().descripcion.toStdString();
+    ASSERT_TRUE(made.ok()) << made.error().description.toStdString();
     auto insert = cn->exec(QStringLiteral("INSERT INTO [Datos_FRM02_MAQ02_PROD-B] (Fecha, Turno, "
                                           "Operador, [PESO], [TEMP]) VALUES (?, ?, ?, ?, ?)"),
                            {QStringLiteral("2026-03-05 7:04:09"), QStringLiteral("1"),
                             QStringLiteral("OPER02"), 50.5, QStringLiteral("71,5")});
-    ASSERT_TRUE(insert.ok()) << insert.error().descripcion.toStdString();
+    ASSERT_TRUE(insert.ok()) << insert.error().description.toStdString();
     EXPECT_EQ(rows(*cn,
                    QStringLiteral(
                        "Select Top 1 N,[TEMP] from [Datos_FRM02_MAQ02_PROD-B] order by N Desc"),
@@ -252,19 +252,19 @@ TEST(QualitraDemoFiles, DemoFileIsProtectedAndNeverReplaced)
     ASSERT_TRUE(demo::createQualitraDemoFile(path, QStringLiteral("pass")).ok());
     auto cn = EngineLayer::open(jetConnectionString(path, QStringLiteral("pass")));
     ASSERT_TRUE(cn.ok());
-    EXPECT_EQ(EngineLayer::open(jetConnectionString(path, QStringLiteral("otra"))).error().numero,
+    EXPECT_EQ(EngineLayer::open(jetConnectionString(path, QStringLiteral("otra"))).error().number,
               ErrorNumber::WrongPassword);
     auto again = demo::createQualitraDemoFile(path, QStringLiteral("pass"));
     ASSERT_FALSE(again.ok());
-    EXPECT_EQ(again.error().numero, ErrorNumber::DatabaseExists);
+    EXPECT_EQ(again.error().number, ErrorNumber::DatabaseExists);
 }
 
 TEST(QualitraDemoFiles, DataFilesPerFormatMachineAndProduct)
 {
     QTemporaryDir dir;
-    const QString rutaDatos = dir.filePath(QStringLiteral("Datos"));
-    Status made = demo::createDemoDataFiles(rutaDatos, QStringLiteral("pass"));
-    ASSERT_TRUE(made.ok()) << made.error().descripcion.toStdString();
+    const QString dataPath = dir.filePath(QStringLiteral("Datos"));
+    Status made = demo::createDemoDataFiles(dataPath, QStringLiteral("pass"));
+    ASSERT_TRUE(made.ok()) << made.error().description.toStdString();
 
     struct Expected {
         const char* file;
@@ -280,11 +280,11 @@ TEST(QualitraDemoFiles, DataFilesPerFormatMachineAndProduct)
         {"FRM02/MAQ02/PROD-B.MDB", {QStringLiteral("PESO")}, {QStringLiteral("TEMP")}},
     };
     QStringList all;
-    for (const QString& f : QDir(rutaDatos).entryList(QStringList{QStringLiteral("*")},
-                                                      QDir::Dirs | QDir::NoDotAndDotDot))
+    for (const QString& f : QDir(dataPath).entryList(QStringList{QStringLiteral("*")},
+                                                     QDir::Dirs | QDir::NoDotAndDotDot))
         for (const QString& g :
-             QDir(rutaDatos + QLatin1Char('/') + f).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
-            for (const QString& h : QDir(rutaDatos + QLatin1Char('/') + f + QLatin1Char('/') + g)
+             QDir(dataPath + QLatin1Char('/') + f).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            for (const QString& h : QDir(dataPath + QLatin1Char('/') + f + QLatin1Char('/') + g)
                                         .entryList(QDir::Files))
                 all.append(f + QLatin1Char('/') + g + QLatin1Char('/') + h);
     all.sort();
@@ -295,9 +295,9 @@ TEST(QualitraDemoFiles, DataFilesPerFormatMachineAndProduct)
 
     for (const Expected& e : expected) {
         SCOPED_TRACE(e.file);
-        const QString path = QDir(rutaDatos).filePath(QString::fromLatin1(e.file));
+        const QString path = QDir(dataPath).filePath(QString::fromLatin1(e.file));
         auto cn = EngineLayer::open(jetConnectionString(path, QStringLiteral("pass")));
-        ASSERT_TRUE(cn.ok()) << cn.error().descripcion.toStdString();
+        ASSERT_TRUE(cn.ok()) << cn.error().description.toStdString();
         for (const QString& column : e.numeric) {
             auto info = cn.value()->columnInfo(QStringLiteral("Datos"), column);
             ASSERT_TRUE(info.ok()) << column.toStdString();
@@ -326,13 +326,13 @@ TEST(QualitraDemoFiles, DataFilesPerFormatMachineAndProduct)
         EXPECT_EQ(last.value().value(0).toInt(), 2);
     }
     EXPECT_EQ(EngineLayer::open(jetConnectionString(
-                                    QDir(rutaDatos).filePath(QString::fromLatin1(expected[0].file)),
+                                    QDir(dataPath).filePath(QString::fromLatin1(expected[0].file)),
                                     QStringLiteral("otra")))
                   .error()
-                  .numero,
+                  .number,
               ErrorNumber::WrongPassword);
     // A second run refuses to replace what exists.
-    EXPECT_FALSE(demo::createDemoDataFiles(rutaDatos, QStringLiteral("pass")).ok());
+    EXPECT_FALSE(demo::createDemoDataFiles(dataPath, QStringLiteral("pass")).ok());
 }
 
 } // namespace

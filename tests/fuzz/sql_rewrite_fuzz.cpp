@@ -7,8 +7,8 @@ TELVAR_FUZZ_TARGET(sql_rewrite)
 {
     const QString statement = QString::fromUtf8(telvar::fuzz::bytes(data, size));
     for (const auto dialect :
-         {telvar::Dialecto::Sqlite, telvar::Dialecto::PostgreSql, telvar::Dialecto::SqlServer,
-          telvar::Dialecto::Informix, telvar::Dialecto::SqlAnywhere})
+         {telvar::SqlDialect::Sqlite, telvar::SqlDialect::PostgreSql, telvar::SqlDialect::SqlServer,
+          telvar::SqlDialect::Informix, telvar::SqlDialect::SqlAnywhere})
         (void)telvar::rewriteSql(dialect, statement);
     (void)telvar::bracketName(statement);
     return 0;

@@ -43,7 +43,7 @@ TELVAR_FUZZ_TARGET(station_page)
     const QString url = QString::fromUtf8(input);
     const QString masked = telvar::maskUrlPassword(url);
     (void)telvar::cycleReport(1, QStringLiteral("Puerto"), 1, port,
-                              telvar::RuntimeError{1, QStringLiteral("x"), masked});
+                              telvar::Error{1, QStringLiteral("x"), masked});
     if (url.startsWith(QLatin1String("http://u:secretpw@")) &&
         masked.contains(QLatin1String("secretpw")))
         std::abort();

@@ -43,12 +43,12 @@ protected:
         m.AnchoPRO = 20;
         m.AnchoFRM = 8;
         m.AnchoCAR = 8;
-        m.TablaMensajes = MessageTable(200, 200, 2);
+        m.messageTable = MessageTable(200, 200, 2);
         for (const demo::DemoMessage& message : demo::demoMessages()) {
-            m.TablaMensajes.setText(message.section, message.number, 1,
-                                    QString::fromUtf8(message.spanish));
-            m.TablaMensajes.setText(message.section, message.number, 2,
-                                    QString::fromUtf8(message.english));
+            m.messageTable.setText(message.section, message.number, 1,
+                                   QString::fromUtf8(message.spanish));
+            m.messageTable.setText(message.section, message.number, 2,
+                                   QString::fromUtf8(message.english));
         }
         m.Idioma = 1;
     }
@@ -108,7 +108,7 @@ TEST_F(MasterPickersTest, EachPickerListsWhatItsParentAllowsOnPostgreSql)
     m.CadConexion = ArmaConexion(m, m.BaseDatos);
     {
         auto cn = EngineLayer::open(m.CadConexion);
-        ASSERT_TRUE(cn.ok()) << cn.error().descripcion.toStdString();
+        ASSERT_TRUE(cn.ok()) << cn.error().description.toStdString();
         ASSERT_TRUE(demo::loadQualitraDemo(*cn.value()).ok());
     }
     checkTheChain();

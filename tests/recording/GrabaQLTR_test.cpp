@@ -62,9 +62,9 @@ void PrintTo(Engine engine, std::ostream* os)
     *os << (engine == Engine::Sqlite ? "Sqlite" : "PostgreSql");
 }
 
-QString describe(const RuntimeError& e)
+QString describe(const Error& e)
 {
-    return QString::number(e.numero) + u" ("_s + e.fuente + u") "_s + e.descripcion;
+    return QString::number(e.number) + u" ("_s + e.source + u") "_s + e.description;
 }
 
 std::string describe(const Result<CodeErr>& r)
@@ -326,13 +326,13 @@ protected:
                            const QString& opera = u"OPER01"_s)
     {
         // One reading stamped now, with the standard window.
-        return graba->grabar(LecturaAGrabar{t.forma, t.maqui, t.produ, carac, opera, valor});
+        return graba->recordOne(ReadingToRecord{t.forma, t.maqui, t.produ, carac, opera, valor});
     }
 
     void expectRecorded(const Result<CodeErr>& r)
     {
         ASSERT_TRUE(r.ok()) << describe(r);
-        EXPECT_EQ(r.value(), CodeErr::Grabado);
+        EXPECT_EQ(r.value(), CodeErr::Recorded);
     }
 
     QTemporaryDir dir;
@@ -433,15 +433,15 @@ TEST_P(GrabaQLTRTest, ReadingsCloseTogetherGatherInOneRow)
 TEST_P(GrabaQLTRTest, TheWindowIsTheCallersToChoose)
 {
     createTable();
-    const auto lectura = [](const char* carac) {
-        return LecturaAGrabar{u"F1"_s,     u"M1"_s, u"P1"_s, QString::fromLatin1(carac),
-                              u"OPER01"_s, u"1"_s};
+    const auto toRecord = [](const char* carac) {
+        return ReadingToRecord{u"F1"_s,     u"M1"_s, u"P1"_s, QString::fromLatin1(carac),
+                               u"OPER01"_s, u"1"_s};
     };
-    expectRecorded(graba->grabar(lectura("C1"), 60));
+    expectRecorded(graba->recordOne(toRecord("C1"), 60));
     clock.advance(60s);
-    expectRecorded(graba->grabar(lectura("C2"), 60));
+    expectRecorded(graba->recordOne(toRecord("C2"), 60));
     clock.advance(1s);
-    expectRecorded(graba->grabar(lectura("T1"), 60));
+    expectRecorded(graba->recordOne(toRecord("T1"), 60));
     const auto got = rows();
     ASSERT_EQ(got.size(), 2);
     EXPECT_FALSE(got[0][u"c2"_s].isNull());
@@ -573,7 +573,7 @@ TEST_P(GrabaQLTRTest, EachPageMarkerNamesItsOwnPartOfWhereAReadingIsRecorded)
         test::ScriptedPageLoader loader;
         AcquisitionDisplay display;
         auto cycle = std::make_shared<PollingCycle>(
-            1, QList<PollingCycle::Port>{{puert, port.value(), Limites{0, 100}}},
+            1, QList<PollingCycle::Port>{{puert, port.value(), Limits{0, 100}}},
             PollingCycle::Services{m, ui, loader, display, check, clock}, nullptr);
         QObject::connect(&loader, &PageLoader::pageLoaded, &loader,
                          [&](PageLoader::Ticket ticket, const LoadedPage& page) {
@@ -633,7 +633,7 @@ TEST_P(GrabaQLTRTest, AReadingBeyondTheRangeOfANumberIsRefusedForANumericColumn)
     createTable();
     const auto r = record(u"C1"_s, u"1e999"_s);
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().numero, ErrorNumber::Overflow);
+    EXPECT_EQ(r.error().number, ErrorNumber::Overflow);
     EXPECT_TRUE(rows().isEmpty());
     expectRecorded(record(u"T1"_s, u"1e999"_s));
 }
@@ -740,10 +740,10 @@ TEST_P(GrabaQLTRTest, AMissingColumnOrTableIsAnErrorAndNothingIsWritten)
 
     const auto missingColumn = record(u"C9"_s, u"2"_s);
     ASSERT_FALSE(missingColumn.ok());
-    EXPECT_EQ(missingColumn.error().numero, ErrorNumber::ItemNotFound);
-    EXPECT_TRUE(missingColumn.error().descripcion.contains(u"C9"_s))
+    EXPECT_EQ(missingColumn.error().number, ErrorNumber::ItemNotFound);
+    EXPECT_TRUE(missingColumn.error().description.contains(u"C9"_s))
         << describe(missingColumn.error()).toStdString();
-    EXPECT_TRUE(missingColumn.error().descripcion.contains(table()))
+    EXPECT_TRUE(missingColumn.error().description.contains(table()))
         << describe(missingColumn.error()).toStdString();
     EXPECT_FALSE(missingColumn.error().retryable);
     EXPECT_EQ(rows(), before);
@@ -753,7 +753,7 @@ TEST_P(GrabaQLTRTest, AMissingColumnOrTableIsAnErrorAndNothingIsWritten)
     const auto missingTable = record(u"C1"_s, u"3"_s, withoutTable);
     ASSERT_FALSE(missingTable.ok());
     const QString where = sqlite() ? dataFile(withoutTable) : table(withoutTable);
-    EXPECT_TRUE(missingTable.error().descripcion.contains(where))
+    EXPECT_TRUE(missingTable.error().description.contains(where))
         << describe(missingTable.error()).toStdString();
     EXPECT_FALSE(missingTable.error().retryable);
     EXPECT_EQ(rows(), before);
@@ -810,15 +810,15 @@ TEST_P(GrabaQLTRTest, AReadingThatWaitedSeesTheRowTheOtherWriterCommitted)
     std::optional<LockWaitWatch> watch;
     if (sqlite())
         watch.emplace();
-    Result<CodeErr> result = RuntimeError{};
+    Result<CodeErr> result = Error{};
     std::thread router([&] {
         if (watch)
             LockWaitWatch::watchThisThread();
         {
             GrabaQLTR second(m, clock);
             second.setLockWait(60s);
-            result = second.grabar(
-                LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C2"_s, u"OPER01"_s, u"7"_s});
+            result = second.recordOne(
+                ReadingToRecord{u"F1"_s, u"M1"_s, u"P1"_s, u"C2"_s, u"OPER01"_s, u"7"_s});
         }
         if (watch)
             watch->threadDone();
@@ -863,8 +863,8 @@ TEST_P(GrabaQLTRTest, TwoRoutersRecordingIntoOneTableNeverLoseAReading)
             const QString carac = i % 2 == 0 ? u"C1"_s : u"C2"_s;
             const QString valor = QString::number((which + 1) * 1000 + i);
             const auto r =
-                g.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, carac, u"OPER01"_s, valor});
-            if (!r.ok() || r.value() != CodeErr::Grabado)
+                g.recordOne(ReadingToRecord{u"F1"_s, u"M1"_s, u"P1"_s, carac, u"OPER01"_s, valor});
+            if (!r.ok() || r.value() != CodeErr::Recorded)
                 failures[which].append(valor + u": "_s + QString::fromStdString(describe(r)));
         }
     };
@@ -923,7 +923,7 @@ TEST_P(GrabaQLTRTest, AFailedOpeningIsAValueWithoutABoxAndIsNotCached)
     graba = std::make_unique<GrabaQLTR>(m, clock);
     const auto r = record(u"C1"_s, u"1"_s);
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().numero,
+    EXPECT_EQ(r.error().number,
               sqlite() ? ErrorNumber::WrongPassword : ErrorNumber::UnspecifiedFailure);
     EXPECT_EQ(r.error().retryable, !sqlite());
     EXPECT_TRUE(ui.boxes.isEmpty());
@@ -952,47 +952,41 @@ TEST_P(GrabaQLTRFilesTest, MissingDirectoriesAndFilesGiveTheirCodesAndWriteNothi
     plainFile.close();
 
     const PathCase cases[] = {
-        {"no format directory", {u"F9"_s, u"M1"_s, u"P1"_s}, CodeErr::SinDirectorioFormato, "F9"},
-        {"the format is a file", {u"F2"_s, u"M1"_s, u"P1"_s}, CodeErr::SinDirectorioFormato, "F2"},
-        {"no format", {u""_s, u"M1"_s, u"P1"_s}, CodeErr::SinDirectorioFormato, ""},
-        {"no machine directory",
-         {u"F1"_s, u"M9"_s, u"P1"_s},
-         CodeErr::SinDirectorioMaquina,
-         "F1/M9"},
-        {"no data file", {u"F1"_s, u"M1"_s, u"P9"_s}, CodeErr::SinArchivoDatos, "F1/M1/P9.MDB"},
+        {"no format directory", {u"F9"_s, u"M1"_s, u"P1"_s}, CodeErr::NoFormatDirectory, "F9"},
+        {"the format is a file", {u"F2"_s, u"M1"_s, u"P1"_s}, CodeErr::NoFormatDirectory, "F2"},
+        {"no format", {u""_s, u"M1"_s, u"P1"_s}, CodeErr::NoFormatDirectory, ""},
+        {"no machine directory", {u"F1"_s, u"M9"_s, u"P1"_s}, CodeErr::NoMachineDirectory, "F1/M9"},
+        {"no data file", {u"F1"_s, u"M1"_s, u"P9"_s}, CodeErr::NoDataFile, "F1/M1/P9.MDB"},
         {"the data file is a directory",
          {u"F1"_s, u"M1"_s, u"P3"_s},
-         CodeErr::SinArchivoDatos,
+         CodeErr::NoDataFile,
          "F1/M1/P3.MDB"},
-        {"a format that climbs out",
-         {u".."_s, u"M1"_s, u"P1"_s},
-         CodeErr::SinDirectorioFormato,
-         ".."},
+        {"a format that climbs out", {u".."_s, u"M1"_s, u"P1"_s}, CodeErr::NoFormatDirectory, ".."},
         {"a format holding a path",
          {u"F1/M1"_s, u"M1"_s, u"P1"_s},
-         CodeErr::SinDirectorioFormato,
+         CodeErr::NoFormatDirectory,
          "F1/M1"},
         {"a machine holding a path",
          {u"F1"_s, u"../F1/M1"_s, u"P1"_s},
-         CodeErr::SinDirectorioMaquina,
+         CodeErr::NoMachineDirectory,
          "F1/../F1/M1"},
         {"a product holding a path",
          {u"F1"_s, u"M1"_s, u"../M1/P1"_s},
-         CodeErr::SinArchivoDatos,
+         CodeErr::NoDataFile,
          "F1/M1/../M1/P1.MDB"},
         {"names in another case and with blanks",
          {u" f1 "_s, u"m1  "_s, u" p1"_s},
-         CodeErr::Grabado,
+         CodeErr::Recorded,
          ""},
     };
     for (const PathCase& c : cases) {
         SCOPED_TRACE(c.what);
         const auto before = rows();
-        const auto r = graba->grabar(LecturaAGrabar{c.target.forma, c.target.maqui, c.target.produ,
-                                                    u"C1"_s, u"OPER01"_s, u"1"_s});
+        const auto r = graba->recordOne(ReadingToRecord{
+            c.target.forma, c.target.maqui, c.target.produ, u"C1"_s, u"OPER01"_s, u"1"_s});
         ASSERT_TRUE(r.ok()) << describe(r);
         EXPECT_EQ(r.value(), c.code);
-        if (c.code == CodeErr::Grabado) {
+        if (c.code == CodeErr::Recorded) {
             EXPECT_EQ(rows().size(), before.size() + 1);
         } else {
             EXPECT_EQ(rows(), before);
@@ -1015,8 +1009,8 @@ TEST_P(GrabaQLTRFilesTest, AReadOnlyDataFileIsNotWrittenEvenThroughAnOpenConnect
     ASSERT_TRUE(QFile::setPermissions(dataFile(), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
     const auto refused = record(u"C2"_s, u"2"_s);
     ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error().numero, ErrorNumber::CannotUpdate);
-    EXPECT_TRUE(refused.error().descripcion.contains(dataFile()))
+    EXPECT_EQ(refused.error().number, ErrorNumber::CannotUpdate);
+    EXPECT_TRUE(refused.error().description.contains(dataFile()))
         << describe(refused.error()).toStdString();
     EXPECT_FALSE(refused.error().retryable);
 
@@ -1050,7 +1044,7 @@ TEST_P(GrabaQLTRFilesTest, AReplacedOrRemovedDataFileIsNeverWrittenThroughAStale
     ASSERT_TRUE(QFile::remove(dataFile()));
     const auto removed = record(u"C1"_s, u"3"_s);
     ASSERT_TRUE(removed.ok()) << describe(removed);
-    EXPECT_EQ(removed.value(), CodeErr::SinArchivoDatos);
+    EXPECT_EQ(removed.value(), CodeErr::NoDataFile);
 }
 
 TEST_P(GrabaQLTRFilesTest, AtMostSixteenConnectionsStayOpen)
@@ -1106,11 +1100,11 @@ TEST(GrabaQLTR, InformixHasNoDataTablesAndEveryReadingSaysSo)
     ManualClock clock{kStart};
     GrabaQLTR graba(m, clock);
     for (int i = 0; i < 2; ++i) {
-        const auto r =
-            graba.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s});
+        const auto r = graba.recordOne(
+            ReadingToRecord{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s});
         ASSERT_FALSE(r.ok());
-        EXPECT_EQ(r.error().numero, ErrorNumber::NotSupported);
-        EXPECT_TRUE(r.error().descripcion.contains(u"Informix"_s));
+        EXPECT_EQ(r.error().number, ErrorNumber::NotSupported);
+        EXPECT_TRUE(r.error().description.contains(u"Informix"_s));
         EXPECT_FALSE(r.error().retryable);
     }
     EXPECT_EQ(graba.openConnections(), 0u);
@@ -1123,12 +1117,12 @@ TEST(GrabaQLTR, ADataDatabaseNameThatCannotBeGivesNoEntry)
     m.Servidor = u"127.0.0.1:1"_s;
     m.Empresa = u"KORVEXIA"_s;
     m.BaseDatos = u"PLANT1X"_s;
-    const LecturaAGrabar lectura{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s};
-    const auto entry = GrabaQLTR::entryFor(m, lectura, kStart);
+    const ReadingToRecord toRecord{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s};
+    const auto entry = GrabaQLTR::entryFor(m, toRecord, kStart);
     ASSERT_FALSE(entry.ok());
-    EXPECT_EQ(entry.error().descripcion, u"El sexto caracter de PLANT1X no puede ser 1"_s);
+    EXPECT_EQ(entry.error().description, u"El sexto caracter de PLANT1X no puede ser 1"_s);
     m.BaseDatos = u"PLANTA"_s;
-    const auto named = GrabaQLTR::entryFor(m, lectura, kStart);
+    const auto named = GrabaQLTR::entryFor(m, toRecord, kStart);
     ASSERT_TRUE(named.ok());
     EXPECT_EQ(named.value().base, u"PLANT1"_s);
 }
@@ -1139,9 +1133,9 @@ TEST(GrabaQLTR, AnUnknownEngineHasNoDataTables)
     ManualClock clock{kStart};
     GrabaQLTR graba(m, clock);
     const auto r =
-        graba.grabar(LecturaAGrabar{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s});
+        graba.recordOne(ReadingToRecord{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s});
     ASSERT_FALSE(r.ok());
-    EXPECT_EQ(r.error().numero, ErrorNumber::NotSupported);
+    EXPECT_EQ(r.error().number, ErrorNumber::NotSupported);
 }
 
 } // namespace

@@ -27,9 +27,9 @@ class ReadingRecorderTest : public ::testing::Test, protected test::ConfigFixtur
 protected:
     void SetUp() override
     {
-        m.TablaMensajes.setText(76, 1, m.Idioma, QStringLiteral("No grabado, puerto"));
-        m.TablaMensajes.setText(76, 9, m.Idioma, QStringLiteral("no existe el directorio"));
-        m.TablaMensajes.setText(76, 10, m.Idioma, QStringLiteral("no existe el archivo"));
+        m.messageTable.setText(76, 1, m.Idioma, QStringLiteral("No grabado, puerto"));
+        m.messageTable.setText(76, 9, m.Idioma, QStringLiteral("no existe el directorio"));
+        m.messageTable.setText(76, 10, m.Idioma, QStringLiteral("no existe el archivo"));
         m.RutaDatos = QStringLiteral("/datos/");
         const QString path = createConfig(QStringLiteral("TLVConf.mdb"), fixtureKeyWidths(),
                                           {{4, QStringLiteral("A"), QStringLiteral("E1"), 3},
@@ -48,10 +48,10 @@ protected:
     }
 
     // A reading of port puert whose page arrived at 7:04:09.250.
-    PortReading reading(const QString& text, Limites limites = {10, 20}, int puert = 4)
+    PortReading reading(const QString& text, Limits limits = {10, 20}, int puert = 4)
     {
         return PortReading{
-            3, 1, puert, limites, text, {}, QDateTime(QDate(2026, 3, 5), QTime(7, 4, 9, 250))};
+            3, 1, puert, limits, text, {}, QDateTime(QDate(2026, 3, 5), QTime(7, 4, 9, 250))};
     }
 
     ConfigDatabase m_config{m, ui};
@@ -65,7 +65,7 @@ protected:
 TEST_F(ReadingRecorderTest, AReadingWithinItsLimitsIsShownAndRecorded)
 {
     PortReading r = reading(QStringLiteral("20.0 "));
-    r.markers.maquina = QStringLiteral("MX9");
+    r.markers.machine = QStringLiteral("MX9");
     ASSERT_TRUE(m_recorder.LabelLee(r).ok());
 
     ASSERT_EQ(m_readings.rowCount(), 1);
@@ -103,7 +103,7 @@ TEST_F(ReadingRecorderTest, TheLimitsAreInclusiveAndTheValueIsTheLeadingNumber)
 {
     const struct {
         const char* text;
-        Limites limites;
+        Limits limits;
         bool within;
     } cases[] = {
         {"10", {10, 20}, true},     {"20", {10, 20}, true},       {"9.99", {10, 20}, false},
@@ -114,7 +114,7 @@ TEST_F(ReadingRecorderTest, TheLimitsAreInclusiveAndTheValueIsTheLeadingNumber)
         SCOPED_TRACE(c.text);
         const int recordedBefore = static_cast<int>(m_recorded.size());
         const int beepsBefore = ui.beeps;
-        ASSERT_TRUE(m_recorder.LabelLee(reading(QString::fromUtf8(c.text), c.limites)).ok());
+        ASSERT_TRUE(m_recorder.LabelLee(reading(QString::fromUtf8(c.text), c.limits)).ok());
         EXPECT_EQ(m_readings.reading(0).Marca, c.within ? QString() : QStringLiteral("?"));
         EXPECT_EQ(m_recorded.size() - recordedBefore, c.within ? 1 : 0);
         EXPECT_EQ(ui.beeps - beepsBefore, c.within ? 0 : 1);

@@ -27,9 +27,9 @@ protected:
     void SetUp() override
     {
         m.Idioma = 1;
-        m.TablaMensajes = MessageTable(76, 30, 1);
-        m.TablaMensajes.setText(76, 7, 1, QStringLiteral("Puerto"));
-        m.TablaMensajes.setText(0, 21, 1, QStringLiteral("Característica"));
+        m.messageTable = MessageTable(76, 30, 1);
+        m.messageTable.setText(76, 7, 1, QStringLiteral("Puerto"));
+        m.messageTable.setText(0, 21, 1, QStringLiteral("Característica"));
     }
 
     Modulo1 m;
@@ -82,7 +82,7 @@ TEST_F(ReadingsModelTest, HeadersComeFromTheMessageTableAndFollowItsChanges)
     EXPECT_EQ(model.headerData(8, Qt::Horizontal).toString(), QStringLiteral("D"));
 
     QSignalSpy changed(&model, &QAbstractItemModel::headerDataChanged);
-    m.TablaMensajes.setText(76, 7, 1, QStringLiteral("Port"));
+    m.messageTable.setText(76, 7, 1, QStringLiteral("Port"));
     model.refreshHeaders();
     EXPECT_EQ(changed.size(), 1);
     EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), QStringLiteral("Port"));

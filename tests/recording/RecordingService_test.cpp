@@ -30,11 +30,11 @@ protected:
         ASSERT_TRUE(dir.isValid());
         m.TipoBD = u"[JET4]"_s;
         m.Idioma = 1;
-        m.TablaMensajes = MessageTable(80, 30, 2);
+        m.messageTable = MessageTable(80, 30, 2);
         m.RutaDatos = QDir::toNativeSeparators(dir.filePath(u"datos"_s)) + QDir::separator();
-        m.TablaMensajes.setText(76, 1, m.Idioma, u"No grabado, puerto"_s);
-        m.TablaMensajes.setText(76, 9, m.Idioma, u"no existe el directorio"_s);
-        m.TablaMensajes.setText(76, 10, m.Idioma, u"no existe el archivo"_s);
+        m.messageTable.setText(76, 1, m.Idioma, u"No grabado, puerto"_s);
+        m.messageTable.setText(76, 9, m.Idioma, u"no existe el directorio"_s);
+        m.messageTable.setText(76, 10, m.Idioma, u"no existe el archivo"_s);
         ASSERT_TRUE(QDir().mkpath(m.RutaDatos + u"F1/M1"_s));
         ASSERT_TRUE(EngineLayer::createFileDatabase(dataFile(), QString()).ok());
         auto cn = EngineLayer::open(jetConnectionString(dataFile(), QString()));
@@ -54,7 +54,7 @@ protected:
         auto s = std::make_unique<RecordingService>(m, ui, clock, log, file,
                                                     dir.filePath(u"outbox.sqlite"_s));
         const Status opened = s->open();
-        EXPECT_TRUE(opened.ok()) << opened.error().descripcion.toStdString();
+        EXPECT_TRUE(opened.ok()) << opened.error().description.toStdString();
         return s;
     }
 
@@ -62,7 +62,7 @@ protected:
                       int puert = 4) const
     {
         auto e = GrabaQLTR::entryFor(
-            m, LecturaAGrabar{forma, maqui, u"P1"_s, u"C1"_s, u"OP1"_s, valor}, kStart);
+            m, ReadingToRecord{forma, maqui, u"P1"_s, u"C1"_s, u"OP1"_s, valor}, kStart);
         EXPECT_TRUE(e.ok());
         e.value().Puert = puert;
         return e.value();

@@ -25,9 +25,9 @@ namespace {
 
 const QDateTime kStart(QDate(2026, 3, 2), QTime(7, 4, 9));
 
-QString describe(const RuntimeError& e)
+QString describe(const Error& e)
 {
-    return QString::number(e.numero) + u" "_s + e.descripcion;
+    return QString::number(e.number) + u" "_s + e.description;
 }
 
 // An installation with one data file, F1/M1/P1.MDB, whose table Datos has
@@ -86,7 +86,7 @@ protected:
                       const QString& produ = u"P1"_s) const
     {
         auto e = GrabaQLTR::entryFor(
-            m, LecturaAGrabar{u"F1"_s, u"M1"_s, produ, carac, u"OPER01"_s, valor},
+            m, ReadingToRecord{u"F1"_s, u"M1"_s, produ, carac, u"OPER01"_s, valor},
             kStart.addSecs(secondsAfterStart));
         EXPECT_TRUE(e.ok());
         return e.value();
@@ -273,12 +273,12 @@ TEST_F(RecordingWriterTest, WhatWaitingCannotMendIsQuarantinedAndCanBeSentAgain)
         std::find_if(quarantined.cbegin(), quarantined.cend(),
                      [](const QuarantinedEntry& q) { return q.entry.Carac == u"C9"_s; });
     ASSERT_NE(missingColumn, quarantined.cend());
-    EXPECT_EQ(missingColumn->reason.numero, ErrorNumber::ItemNotFound);
+    EXPECT_EQ(missingColumn->reason.number, ErrorNumber::ItemNotFound);
     const auto missingFile =
         std::find_if(quarantined.cbegin(), quarantined.cend(),
                      [](const QuarantinedEntry& q) { return q.entry.Produ == u"P2"_s; });
     ASSERT_NE(missingFile, quarantined.cend());
-    EXPECT_EQ(missingFile->code, CodeErr::SinArchivoDatos);
+    EXPECT_EQ(missingFile->code, CodeErr::NoDataFile);
     EXPECT_EQ(pendingCount(), 0);
 
     // The engineer adds the column and sends the quarantine again.

@@ -21,7 +21,7 @@ Modulo1 withShifts(const QStringList& claves, const QList<qint16>& hasta)
 }
 
 struct TurnoCase {
-    const char* hora;
+    const char* hours;
     const char* turno;
 };
 
@@ -33,8 +33,8 @@ TEST(TurnoDeHora, TheFirstShiftThatEndsAfterTheTimeWins)
         {"1400", "3"}, {"2159", "3"}, {"2200", " "}, {"2230", " "},
     };
     for (const TurnoCase& c : cases) {
-        SCOPED_TRACE(c.hora);
-        EXPECT_EQ(TurnoDeHora(m, QString::fromLatin1(c.hora)), QString::fromLatin1(c.turno));
+        SCOPED_TRACE(c.hours);
+        EXPECT_EQ(TurnoDeHora(m, QString::fromLatin1(c.hours)), QString::fromLatin1(c.turno));
     }
 }
 
@@ -62,7 +62,7 @@ TEST(TurnoDeHora, WithoutShiftsOrWithATableShorterThanItsCountGivesABlank)
 struct SqlFileDatCase {
     const char* empresa;
     const char* base;
-    const char* nombre; // nullptr: the program must end
+    const char* name; // nullptr: the program must end
 };
 
 TEST(SQLFileDat, NamesTheDataDatabaseOrEndsTheProgram)
@@ -88,15 +88,15 @@ TEST(SQLFileDat, NamesTheDataDatabaseOrEndsTheProgram)
         test::RecordingInteraccion ui;
         const QString base = QString::fromLatin1(c.base);
         const SqlFileDatResult result = SQLFileDat(m, ui, base);
-        EXPECT_EQ(dataDatabaseName(m.Empresa, base).has_value(), c.nombre != nullptr);
-        if (c.nombre) {
-            EXPECT_FALSE(result.terminarPrograma);
-            EXPECT_EQ(result.nombre, QString::fromLatin1(c.nombre));
+        EXPECT_EQ(dataDatabaseName(m.Empresa, base).has_value(), c.name != nullptr);
+        if (c.name) {
+            EXPECT_FALSE(result.endProgram);
+            EXPECT_EQ(result.name, QString::fromLatin1(c.name));
             EXPECT_TRUE(ui.boxes.isEmpty());
             continue;
         }
-        EXPECT_TRUE(result.terminarPrograma);
-        EXPECT_TRUE(result.nombre.isEmpty());
+        EXPECT_TRUE(result.endProgram);
+        EXPECT_TRUE(result.name.isEmpty());
         ASSERT_EQ(ui.boxes.size(), 1);
         EXPECT_EQ(ui.boxes[0].type, test::RecordingInteraccion::Box::Type::MessageBox);
         EXPECT_EQ(ui.boxes[0].icono, BoxKind::Critical);

@@ -112,8 +112,8 @@ TEST_F(DatabaseDirectoryTest, EntryCutShortByTheEndOfTheFile)
     const QString path = m_install.writeBytes(u"QLDirec.iau"_s, "[IMAGE],x,[SQLSERVER],srv,db");
     const Result<DatabaseDirectory> directory = DatabaseDirectory::read(path);
     ASSERT_FALSE(directory.ok());
-    EXPECT_EQ(directory.error().numero, 62);
-    EXPECT_EQ(directory.error().descripcion, u"Input past end of file: "_s + path +
+    EXPECT_EQ(directory.error().number, 62);
+    EXPECT_EQ(directory.error().description, u"Input past end of file: "_s + path +
                                                  u" has no field 6 (the [SQLSERVER] entry is "
                                                  "incomplete)"_s);
 }
@@ -123,8 +123,8 @@ TEST_F(DatabaseDirectoryTest, MissingFile)
     const QString path = m_install.iauDir() + u"QLDirec.iau"_s;
     const Result<DatabaseDirectory> directory = DatabaseDirectory::read(path);
     ASSERT_FALSE(directory.ok());
-    EXPECT_EQ(directory.error().numero, 53);
-    EXPECT_EQ(directory.error().descripcion, u"File not found: "_s + path);
+    EXPECT_EQ(directory.error().number, 53);
+    EXPECT_EQ(directory.error().description, u"File not found: "_s + path);
 }
 
 TEST_F(DatabaseDirectoryTest, NoJetEntryGivesNoDataDirectory)

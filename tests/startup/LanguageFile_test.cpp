@@ -44,7 +44,7 @@ LanguageFileBuilder mixedSection()
 TEST_F(LanguageFileTest, QualitraProductSkipsReplacementGroups)
 {
     const Result<LanguageTable> table = load(mixedSection().lines(), u"QLTR"_s);
-    ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
+    ASSERT_TRUE(table.ok()) << table.error().description.toStdString();
     EXPECT_EQ(table.value().Mensajes.text(0, 0, 1), u"first"_s);
     EXPECT_EQ(table.value().Mensajes.text(0, 1, 1), u"second"_s);
     EXPECT_EQ(table.value().Mensajes.text(0, 1, 2), u"segundo"_s);
@@ -54,7 +54,7 @@ TEST_F(LanguageFileTest, QualitraProductSkipsReplacementGroups)
 TEST_F(LanguageFileTest, OtherProductLetsReplacementOverwriteThePreviousGroup)
 {
     const Result<LanguageTable> table = load(mixedSection().lines(), u"RVTR"_s);
-    ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
+    ASSERT_TRUE(table.ok()) << table.error().description.toStdString();
     EXPECT_EQ(table.value().Mensajes.text(0, 0, 1), u"replacement"_s);
     EXPECT_EQ(table.value().Mensajes.text(0, 0, 2), u"reemplazo"_s);
     EXPECT_EQ(table.value().Mensajes.text(0, 1, 1), u"second"_s);
@@ -91,7 +91,7 @@ TEST_F(LanguageFileTest, HeaderLinesCountByTheirLeadingNumber)
     const Result<LanguageTable> table =
         load({u" 1 "_s, u"3"_s, u"0"_s, u"1"_s, u"0 general"_s, u"END"_s, u"  1"_s, u"ENDING"_s,
               u"2.0"_s, u"END"_s, u"3 foo"_s, u"000QL001three"_s, u"END"_s});
-    ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
+    ASSERT_TRUE(table.ok()) << table.error().description.toStdString();
     EXPECT_EQ(table.value().Idioma, 1);
     EXPECT_EQ(table.value().Mensajes.text(3, 0, 1), u"three"_s);
 }
@@ -102,7 +102,7 @@ TEST_F(LanguageFileTest, LastLineWithoutLineFeedAndCrLfMix)
         u"QLLang.IAU"_s, {u"1"_s, u"0"_s, u"0"_s, u"1"_s, u"0"_s, u"000QL001x\ry"_s, u"END"_s},
         false);
     const Result<LanguageTable> table = telvar::readLanguageFile(path, m_install.iauDir(), u"QL"_s);
-    ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
+    ASSERT_TRUE(table.ok()) << table.error().description.toStdString();
     EXPECT_EQ(table.value().Mensajes.text(0, 0, 1), u"xy"_s);
 }
 
@@ -120,10 +120,10 @@ TEST_F(LanguageFileTest, InitIdiomaUsesTheChosenLanguageColumn)
     EXPECT_TRUE(ui.boxes.isEmpty());
     EXPECT_EQ(m.Idioma, 2);
     EXPECT_EQ(m.Mensajes(1, 4), u"two"_s);
-    EXPECT_EQ(m.TablaMensajes.text(1, 4, 0), QString());
-    EXPECT_EQ(m.TablaMensajes.maxSection(), 1);
-    EXPECT_EQ(m.TablaMensajes.maxNumber(), 4);
-    EXPECT_EQ(m.TablaMensajes.languages(), 3);
+    EXPECT_EQ(m.messageTable.text(1, 4, 0), QString());
+    EXPECT_EQ(m.messageTable.maxSection(), 1);
+    EXPECT_EQ(m.messageTable.maxNumber(), 4);
+    EXPECT_EQ(m.messageTable.languages(), 3);
 }
 
 TEST_F(LanguageFileTest, InitIdiomaReportsAndLeavesTheStateAlone)
@@ -143,16 +143,16 @@ TEST_F(LanguageFileTest, InitIdiomaReportsAndLeavesTheStateAlone)
 
 TEST(LanguageFile, ValorNumericoReadsTheLeadingNumber)
 {
-    EXPECT_EQ(telvar::numericValue(u"3 foo"_s), 3);
-    EXPECT_EQ(telvar::numericValue(u"  \t12abc"_s), 12);
-    EXPECT_EQ(telvar::numericValue(u"-4"_s), -4);
-    EXPECT_EQ(telvar::numericValue(u"2.5x"_s), 2.5);
-    EXPECT_EQ(telvar::numericValue(u"1e2"_s), 100);
-    EXPECT_EQ(telvar::numericValue(u"7e"_s), 7);
-    EXPECT_EQ(telvar::numericValue(u"3 4"_s), 3);
-    EXPECT_EQ(telvar::numericValue(u"Section 3"_s), 0);
-    EXPECT_EQ(telvar::numericValue(QString()), 0);
-    EXPECT_EQ(telvar::numericValue(u"-"_s), 0);
+    EXPECT_EQ(telvar::classicVal(u"3 foo"_s), 3);
+    EXPECT_EQ(telvar::classicVal(u"  \t12abc"_s), 12);
+    EXPECT_EQ(telvar::classicVal(u"-4"_s), -4);
+    EXPECT_EQ(telvar::classicVal(u"2.5x"_s), 2.5);
+    EXPECT_EQ(telvar::classicVal(u"1e2"_s), 100);
+    EXPECT_EQ(telvar::classicVal(u"7e"_s), 7);
+    EXPECT_EQ(telvar::classicVal(u"3 4"_s), 3);
+    EXPECT_EQ(telvar::classicVal(u"Section 3"_s), 0);
+    EXPECT_EQ(telvar::classicVal(QString()), 0);
+    EXPECT_EQ(telvar::classicVal(u"-"_s), 0);
 }
 
 struct FailureCase {
@@ -179,7 +179,7 @@ TEST_P(LanguageFileFailures, AreRejectedWithTheFileSectionAndLine)
     const QString expected = c.full.isEmpty()
                                  ? displayName() + u"\n\n"_s + c.report
                                  : QString(c.full).replace(u"$IAU"_s, m_install.iauDir());
-    EXPECT_EQ(table.error().descripcion, expected);
+    EXPECT_EQ(table.error().description, expected);
 }
 
 const FailureCase kFailureCases[] = {
@@ -289,7 +289,7 @@ TEST_F(LanguageFileTest, MissingOrEmptyOrBigEndianFilesMustBeUnicode)
     Result<LanguageTable> missing =
         telvar::readLanguageFile(displayName(), m_install.iauDir(), u"QL"_s);
     ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().descripcion, mustBeUnicode);
+    EXPECT_EQ(missing.error().description, mustBeUnicode);
     for (const QByteArray& bytes : {QByteArray(),
                                     QByteArrayLiteral("\xFE\xFF\0"
                                                       "1"),
@@ -298,7 +298,7 @@ TEST_F(LanguageFileTest, MissingOrEmptyOrBigEndianFilesMustBeUnicode)
         const Result<LanguageTable> table = telvar::readLanguageFile(
             m_install.writeBytes(u"QLLang.IAU"_s, bytes), m_install.iauDir(), u"QL"_s);
         ASSERT_FALSE(table.ok());
-        EXPECT_EQ(table.error().descripcion, mustBeUnicode);
+        EXPECT_EQ(table.error().description, mustBeUnicode);
     }
 }
 

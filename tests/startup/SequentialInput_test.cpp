@@ -92,17 +92,17 @@ TEST(SequentialInput, ReadingPastTheEndIsAnErrorNamingTheFile)
     ASSERT_TRUE(input.next().ok());
     const Result<QString> past = input.next();
     ASSERT_FALSE(past.ok());
-    EXPECT_EQ(past.error().numero, 62);
-    EXPECT_EQ(past.error().descripcion,
+    EXPECT_EQ(past.error().number, 62);
+    EXPECT_EQ(past.error().description,
               QStringLiteral("Input past end of file: /inst/IAu/QLTurn.IAU has no field 2"));
 }
 
 struct IntegerCase {
     const char* name;
     QByteArray bytes;
-    long long numero; // 0: converts to value
+    long long number; // 0: converts to value
     int value;
-    const char* descripcion;
+    const char* description;
 };
 
 void PrintTo(const IntegerCase& c, std::ostream* os)
@@ -118,13 +118,13 @@ TEST_P(SequentialInputIntegers, ConvertsSecondFieldAsDecimalWholeNumber)
     SequentialInput input(c.bytes, QStringLiteral("/i/QLTurn.IAU"));
     ASSERT_TRUE(input.next().ok());
     const Result<qint16> value = input.nextInteger();
-    if (c.numero == 0) {
-        ASSERT_TRUE(value.ok()) << value.error().descripcion.toStdString();
+    if (c.number == 0) {
+        ASSERT_TRUE(value.ok()) << value.error().description.toStdString();
         EXPECT_EQ(value.value(), c.value);
     } else {
         ASSERT_FALSE(value.ok());
-        EXPECT_EQ(value.error().numero, c.numero);
-        EXPECT_EQ(value.error().descripcion, QString::fromUtf8(c.descripcion));
+        EXPECT_EQ(value.error().number, c.number);
+        EXPECT_EQ(value.error().description, QString::fromUtf8(c.description));
     }
 }
 
@@ -163,8 +163,8 @@ TEST(SequentialInput, OpenReadsTheFileAndReportsAMissingOne)
     const QString path = dir.filePath(QStringLiteral("QLTurn.IAU"));
     const Result<SequentialInput> missing = SequentialInput::open(path);
     ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().numero, 53);
-    EXPECT_EQ(missing.error().descripcion, QStringLiteral("File not found: ") + path);
+    EXPECT_EQ(missing.error().number, 53);
+    EXPECT_EQ(missing.error().description, QStringLiteral("File not found: ") + path);
 
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));

@@ -25,7 +25,7 @@ TEST_F(ShiftTableTest, ReadsTheCountAndThePairsWithAnEmptyElementZero)
 {
     const Result<ShiftTable> table = telvar::readShiftTable(
         m_install.writeShifts({{u"M"_s, 600}, {u"Tarde"_s, 1400}, {u"N"_s, 2400}}));
-    ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
+    ASSERT_TRUE(table.ok()) << table.error().description.toStdString();
     EXPECT_EQ(table.value().NumTurnos, 3);
     EXPECT_EQ(table.value().TurnoClave, (QStringList{QString(), u"M"_s, u"Tarde"_s, u"N"_s}));
     EXPECT_EQ(table.value().TurnoHasta, (QList<qint16>{0, 600, 1400, 2400}));
@@ -46,7 +46,7 @@ TEST_F(ShiftTableTest, OneShiftPerMinuteIsTheLargestTable)
     for (int i = 1; i <= 1440; ++i)
         bytes += "S," + QByteArray::number(i) + "\r\n";
     const Result<ShiftTable> table = telvar::readShiftTable(write(bytes));
-    ASSERT_TRUE(table.ok()) << table.error().descripcion.toStdString();
+    ASSERT_TRUE(table.ok()) << table.error().description.toStdString();
     EXPECT_EQ(table.value().NumTurnos, 1440);
     EXPECT_EQ(table.value().TurnoHasta.last(), 1440);
 }
@@ -80,8 +80,8 @@ TEST_P(ShiftTableFailures, NameTheFileAndTheField)
     const QString path = write(GetParam().bytes);
     const Result<ShiftTable> table = telvar::readShiftTable(path);
     ASSERT_FALSE(table.ok());
-    EXPECT_EQ(table.error().numero, GetParam().number);
-    EXPECT_EQ(table.error().descripcion, QString(GetParam().description).replace(u"$F"_s, path));
+    EXPECT_EQ(table.error().number, GetParam().number);
+    EXPECT_EQ(table.error().description, QString(GetParam().description).replace(u"$F"_s, path));
 }
 
 const ShiftFailure kShiftFailures[] = {
@@ -111,8 +111,8 @@ TEST_F(ShiftTableTest, MissingFile)
     const QString path = m_install.iauDir() + u"QLTurn.IAU"_s;
     const Result<ShiftTable> table = telvar::readShiftTable(path);
     ASSERT_FALSE(table.ok());
-    EXPECT_EQ(table.error().numero, 53);
-    EXPECT_EQ(table.error().descripcion, u"File not found: "_s + path);
+    EXPECT_EQ(table.error().number, 53);
+    EXPECT_EQ(table.error().description, u"File not found: "_s + path);
 }
 
 } // namespace

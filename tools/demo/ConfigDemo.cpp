@@ -75,9 +75,9 @@ Status build(const QString& path, const QString& passBD, const std::vector<DemoP
 
     QSqlDatabase db = cn.database();
     if (!db.transaction())
-        return RuntimeError{-1, QStringLiteral("ConfigDemo"),
+        return Error{-1, QStringLiteral("ConfigDemo"),
                             QStringLiteral("cannot start a transaction in ") + path};
-    const auto fail = [&](const RuntimeError& error) {
+    const auto fail = [&](const Error& error) {
         db.rollback();
         return Status(error);
     };
@@ -112,7 +112,7 @@ Status build(const QString& path, const QString& passBD, const std::vector<DemoP
             return fail(done.error());
     }
     if (!db.commit())
-        return fail(RuntimeError{-1, QStringLiteral("ConfigDemo"),
+        return fail(Error{-1, QStringLiteral("ConfigDemo"),
                                  QStringLiteral("cannot save the demo configuration in ") + path});
     return {};
 }

@@ -22,9 +22,9 @@ namespace telvar::demo {
 
 namespace {
 
-RuntimeError fileError(const QString& path, const QString& what)
+Error fileError(const QString& path, const QString& what)
 {
-    return RuntimeError{75, QStringLiteral("telvar_demo_install"),
+    return Error{75, QStringLiteral("telvar_demo_install"),
                         what + QStringLiteral(": ") + path};
 }
 
@@ -158,7 +158,7 @@ Status buildDemoInstallation(const DemoInstallationOptions& options)
 
     const std::optional<QByteArray> password = encodePassword(options.passBD);
     if (!password)
-        return RuntimeError{5, QStringLiteral("telvar_demo_install"),
+        return Error{5, QStringLiteral("telvar_demo_install"),
                             QStringLiteral("the database password cannot be encoded: each "
                                            "character must have a code in 33..126")};
     if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLTRPASS.IAU")), *password + "\r\n");

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 #include "database/Connection.h"
 
 #include <QString>
@@ -48,15 +48,15 @@ Status loadQualitraDemo(const Connection& cn);
 // demo's Qualitra database. Refuses to replace an existing file.
 Status createQualitraDemoFile(const QString& mdbPath, const QString& passBD);
 
-// The Jet data files of the demo: <rutaDatos>/<FRM>/<MAQ>/<PRO>.MDB for
+// The Jet data files of the demo: <dataPath>/<FRM>/<MAQ>/<PRO>.MDB for
 // every format, machine and product the assignment chain links (machine ->
 // product in PXM, product -> format in FXP), each a SQLite file protected by
 // passBD with the table Datos (N, Fecha, Turno, Operador and one column per
 // characteristic of the format, numeric or text by CAR.CARTIPO).
 // Refuses to replace an existing file.
-Status createDemoDataFiles(const QString& rutaDatos, const QString& passBD);
+Status createDemoDataFiles(const QString& dataPath, const QString& passBD);
 // The same, following the chain of an already loaded Qualitra database.
-Status createDemoDataFiles(const Connection& qualitra, const QString& rutaDatos,
+Status createDemoDataFiles(const Connection& qualitra, const QString& dataPath,
                            const QString& passBD);
 
 // The server engines' data tables in the data database `data`:

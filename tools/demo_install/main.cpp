@@ -40,7 +40,7 @@ int main(int argc, char** argv)
 
     const telvar::Status status = telvar::demo::buildDemoInstallation(options);
     if (!status) {
-        err << "demo installation failed: " << status.error().descripcion << Qt::endl;
+        err << "demo installation failed: " << status.error().description << Qt::endl;
         return 1;
     }
     QTextStream(stdout) << "demo installation ready in " << options.programDir << Qt::endl;

@@ -286,7 +286,7 @@ void Telvar::connectAcquisition()
     connect(&acquisition, &Acquisition::runningChanged, this, &Telvar::showRunning);
     connect(&acquisition, &Acquisition::startCompleted, this,
             [this] { m_SSTab1->setCurrentIndex(1); });
-    connect(&acquisition, &Acquisition::relojButtonChanged, this,
+    connect(&acquisition, &Acquisition::clockButtonChanged, this,
             [this](int reloj, bool enabled) { m_bReloj[std::size_t(reloj)]->setEnabled(enabled); });
     for (int i = 1; i <= 10; ++i)
         connect(m_bReloj[std::size_t(i)], &QPushButton::clicked, &acquisition,
@@ -303,7 +303,7 @@ void Telvar::connectAcquisition()
 void Telvar::showRunning(bool running)
 {
     m_cmdAbre->setText(
-        m_m.Mensajes(running ? Mensaje::DetenerAdquisicion : Mensaje::IniciarAdquisicion));
+        m_m.Mensajes(running ? Message::StopAcquisition : Message::StartAcquisition));
     m_cmdAbre->setEnabled(true);
     m_cmdConf->setEnabled(!running);
     // Another configuration chosen while running would show ports that are
@@ -350,7 +350,7 @@ void Telvar::showRecordingStatus()
         if (d.failingSince.isValid())
             failing.append(ownText(OwnText::FailingSince, idioma)
                                .arg(d.place, d.failingSince.toString(QStringLiteral("HH:mm:ss")),
-                                    d.lastError.descripcion));
+                                    d.lastError.description));
     QString text = ownText(OwnText::OutboxStatus, idioma)
                        .arg(recording.waiting())
                        .arg(recording.quarantinedCount());
@@ -422,12 +422,11 @@ void Telvar::cmdConf_Click()
     ConfigGridModel& grid = configDatabase().RsConf();
     const QModelIndex current = m_DBGrid1->currentIndex();
     if (!current.isValid()) {
-        m_ui.mensaBox(
-            errorReport(QStringLiteral("Telvar. cmdConf."),
-                        RuntimeError{ErrorNumber::NoCurrentRecord, QStringLiteral("Telvar"),
-                                     QStringLiteral("No current record: no port is "
-                                                    "selected in the configuration")}),
-            BoxKind::Exclamation, 5);
+        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. cmdConf."),
+                                  Error{ErrorNumber::NoCurrentRecord, QStringLiteral("Telvar"),
+                                        QStringLiteral("No current record: no port is "
+                                                       "selected in the configuration")}),
+                      BoxKind::Exclamation, 5);
         return;
     }
     {
@@ -531,8 +530,8 @@ void Telvar::bArchConf_Click()
 
 void Telvar::setCaptions()
 {
-    m_cmdAbre->setText(m_m.Mensajes(acquisition().isRunning() ? Mensaje::DetenerAdquisicion
-                                                              : Mensaje::IniciarAdquisicion));
+    m_cmdAbre->setText(m_m.Mensajes(acquisition().isRunning() ? Message::StopAcquisition
+                                                              : Message::StartAcquisition));
     m_cmdConf->setText(m_m.Mensajes(76, 4));
     m_SSTab1->setTabText(0, m_m.Mensajes(76, 5));
     m_SSTab1->setTabText(1, m_m.Mensajes(76, 6));

@@ -180,15 +180,14 @@ void HtmlCanal::setCaptions()
 bool HtmlCanal::Form_Load()
 {
     if (!m_rsConf.rowOfPuert(PuertoConf)) {
-        m_ui.mensaBox(
-            errorReport(QStringLiteral("HtmlCanal. Form_Load."),
-                        RuntimeError{ErrorNumber::NoCurrentRecord, QStringLiteral("Telvar"),
-                                     QStringLiteral("No current record: there is no "
-                                                    "port ") +
-                                         QString::number(PuertoConf) +
-                                         QStringLiteral(" in the configuration to "
-                                                        "edit")}),
-            BoxKind::Exclamation, 5);
+        m_ui.mensaBox(errorReport(QStringLiteral("HtmlCanal. Form_Load."),
+                                  Error{ErrorNumber::NoCurrentRecord, QStringLiteral("Telvar"),
+                                        QStringLiteral("No current record: there is no "
+                                                       "port ") +
+                                            QString::number(PuertoConf) +
+                                            QStringLiteral(" in the configuration to "
+                                                           "edit")}),
+                      BoxKind::Exclamation, 5);
         return false;
     }
     setCaptions();

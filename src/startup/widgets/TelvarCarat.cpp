@@ -36,9 +36,9 @@ Status TelvarCarat::loadCoverPicture(const QString& path)
     QImageReader reader(path);
     const QImage image = reader.read();
     if (image.isNull())
-        return RuntimeError{ErrorNumber::InvalidPicture, QStringLiteral("Telvar"),
-                            QStringLiteral("Invalid picture: ") + path + QStringLiteral(" (") +
-                                reader.errorString() + QStringLiteral(")")};
+        return Error{ErrorNumber::InvalidPicture, QStringLiteral("Telvar"),
+                     QStringLiteral("Invalid picture: ") + path + QStringLiteral(" (") +
+                         reader.errorString() + QStringLiteral(")")};
     const QPixmap picture = QPixmap::fromImage(image);
     m_image1->setPixmap(picture);
 

@@ -27,7 +27,7 @@ protected:
         demo::DemoInstallationOptions options;
         options.programDir = m_dir.path();
         const Status built = demo::buildDemoInstallation(options);
-        ASSERT_TRUE(built.ok()) << built.error().descripcion.toStdString();
+        ASSERT_TRUE(built.ok()) << built.error().description.toStdString();
     }
 
     QString iau(const char* name) const
@@ -60,7 +60,7 @@ TEST_F(DemoInstallationTest, StartsLoadsTheGridAndShowsNoBox)
     // Every message the program uses has a text in both languages.
     for (const demo::DemoMessage& message : demo::demoMessages())
         for (int language = 1; language <= 2; ++language)
-            EXPECT_FALSE(m.TablaMensajes.text(message.section, message.number, language).isEmpty())
+            EXPECT_FALSE(m.messageTable.text(message.section, message.number, language).isEmpty())
                 << message.section << "," << message.number << " language " << language;
     // The product is Qualitra, so the "RV" replacement is skipped.
     EXPECT_EQ(m.Mensajes(76, 0), QStringLiteral("Ruteador Html -> Qualitra"));
@@ -82,10 +82,10 @@ TEST_F(DemoInstallationTest, RebuildingKeepsTheDatabasesUnlessAsked)
     const QString config = QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
                            QDir(m_dir.path()).filePath(QStringLiteral("TLVConf.mdb")) +
                            QStringLiteral(";Jet OLEDB:Database Password=Telvar26;");
-    const auto descripcion = [&]() -> QString {
+    const auto description = [&]() -> QString {
         auto cn = EngineLayer::open(config);
         if (!cn)
-            return QStringLiteral("open failed: ") + cn.error().descripcion;
+            return QStringLiteral("open failed: ") + cn.error().description;
         auto q = cn.value()->exec(QStringLiteral("Select Descr from HTMCONFI where Puert = 1"));
         if (!q || !q.value().next())
             return QStringLiteral("no port 1");
@@ -103,12 +103,12 @@ TEST_F(DemoInstallationTest, RebuildingKeepsTheDatabasesUnlessAsked)
     demo::DemoInstallationOptions options;
     options.programDir = m_dir.path();
     ASSERT_TRUE(demo::buildDemoInstallation(options).ok());
-    EXPECT_EQ(descripcion(), QStringLiteral("edited by hand"));
+    EXPECT_EQ(description(), QStringLiteral("edited by hand"));
 
     options.recreateDatabases = true;
     ASSERT_TRUE(demo::buildDemoInstallation(options).ok());
-    EXPECT_NE(descripcion(), QStringLiteral("edited by hand"));
-    EXPECT_FALSE(descripcion().startsWith(QStringLiteral("open failed")));
+    EXPECT_NE(description(), QStringLiteral("edited by hand"));
+    EXPECT_FALSE(description().startsWith(QStringLiteral("open failed")));
 }
 
 } // namespace

@@ -27,7 +27,7 @@ protected:
         ASSERT_TRUE(demo::createQualitraDemoFile(qualitra, m.PassBD).ok());
         m.TipoBD = QStringLiteral("[JET4]");
         m.CadConexion = jetConnectionString(qualitra, m.PassBD);
-        m.TablaMensajes.setText(43, 28, m.Idioma, QStringLiteral("Contraseña de configurador:"));
+        m.messageTable.setText(43, 28, m.Idioma, QStringLiteral("Contraseña de configurador:"));
         ASSERT_EQ(m_window.Reinicia(), ReiniciaOutcome::Done);
     }
     // The person types password and presses OK (or Cancel when empty).

@@ -20,9 +20,9 @@ protected:
     SuperListBoxTest()
     {
         m_modulo.Idioma = 1;
-        m_modulo.TablaMensajes = MessageTable(2, 4, 1);
-        m_modulo.TablaMensajes.setText(2, 0, 1, QStringLiteral("Aceptar"));
-        m_modulo.TablaMensajes.setText(2, 4, 1, QStringLiteral("Cancelar"));
+        m_modulo.messageTable = MessageTable(2, 4, 1);
+        m_modulo.messageTable.setText(2, 0, 1, QStringLiteral("Aceptar"));
+        m_modulo.messageTable.setText(2, 4, 1, QStringLiteral("Cancelar"));
         m_box = std::make_unique<SuperListBox>(m_modulo);
     }
 

@@ -44,8 +44,8 @@ protected:
         for (const demo::DemoMessage& message : demo::demoMessages()) {
             if (message.section == 0 || message.section == 2 || message.section == 43 ||
                 message.section == 44 || message.section == 76)
-                m.TablaMensajes.setText(message.section, message.number, 1,
-                                        QString::fromUtf8(message.spanish));
+                m.messageTable.setText(message.section, message.number, 1,
+                                       QString::fromUtf8(message.spanish));
         }
         ASSERT_EQ(m_conf.Reinicia(), ReiniciaOutcome::Done);
     }

@@ -32,7 +32,7 @@ TEST_F(TelvarCaratTest, WindowIsThePictureWithNinetyTwipsEachWay)
 {
     TelvarCarat cover;
     const telvar::Status loaded = cover.loadCoverPicture(m_install.writeCover(1, 320, 200));
-    ASSERT_TRUE(loaded.ok()) << loaded.error().descripcion.toStdString();
+    ASSERT_TRUE(loaded.ok()) << loaded.error().description.toStdString();
     const double dpi = cover.screen()->logicalDotsPerInch();
     const int margin = telvar::twipsToPixels(90, dpi);
     EXPECT_GT(margin, 0);

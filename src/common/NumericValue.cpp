@@ -1,4 +1,4 @@
-#include "common/ValorNumerico.h"
+#include "common/NumericValue.h"
 
 #include <charconv>
 #include <limits>
@@ -15,12 +15,12 @@ bool isAsciiDigit(QChar c)
     return c >= QLatin1Char('0') && c <= QLatin1Char('9');
 }
 
-// The ASCII digits of texto from i on; i moves past them.
-std::string digitsFrom(const QString& texto, qsizetype& i)
+// The ASCII digits of text from i on; i moves past them.
+std::string digitsFrom(const QString& text, qsizetype& i)
 {
     std::string digits;
-    while (i < texto.size() && isAsciiDigit(texto.at(i)))
-        digits += texto.at(i++).toLatin1();
+    while (i < text.size() && isAsciiDigit(text.at(i)))
+        digits += text.at(i++).toLatin1();
     return digits;
 }
 
@@ -39,24 +39,24 @@ std::optional<long long> leadingPower(const std::string& integer, const std::str
 
 } // namespace
 
-double valorNumerico(const QString& texto)
+double numericValue(const QString& text)
 {
-    const qsizetype size = texto.size();
+    const qsizetype size = text.size();
     qsizetype i = 0;
-    while (i < size && texto.at(i).isSpace())
+    while (i < size && text.at(i).isSpace())
         ++i;
 
     bool negative = false;
-    if (i < size && (texto.at(i) == QLatin1Char('+') || texto.at(i) == QLatin1Char('-'))) {
-        negative = texto.at(i) == QLatin1Char('-');
+    if (i < size && (text.at(i) == QLatin1Char('+') || text.at(i) == QLatin1Char('-'))) {
+        negative = text.at(i) == QLatin1Char('-');
         ++i;
     }
 
-    const std::string integer = digitsFrom(texto, i);
+    const std::string integer = digitsFrom(text, i);
     std::string fraction;
-    if (i < size && texto.at(i) == QLatin1Char('.')) {
+    if (i < size && text.at(i) == QLatin1Char('.')) {
         ++i;
-        fraction = digitsFrom(texto, i);
+        fraction = digitsFrom(text, i);
     }
     if (integer.empty() && fraction.empty())
         return 0;
@@ -65,14 +65,14 @@ double valorNumerico(const QString& texto)
         return 0;
 
     long long exponent = 0;
-    if (i < size && (texto.at(i) == QLatin1Char('e') || texto.at(i) == QLatin1Char('E'))) {
+    if (i < size && (text.at(i) == QLatin1Char('e') || text.at(i) == QLatin1Char('E'))) {
         qsizetype j = i + 1;
         bool exponentNegative = false;
-        if (j < size && (texto.at(j) == QLatin1Char('+') || texto.at(j) == QLatin1Char('-'))) {
-            exponentNegative = texto.at(j) == QLatin1Char('-');
+        if (j < size && (text.at(j) == QLatin1Char('+') || text.at(j) == QLatin1Char('-'))) {
+            exponentNegative = text.at(j) == QLatin1Char('-');
             ++j;
         }
-        const std::string digits = digitsFrom(texto, j);
+        const std::string digits = digitsFrom(text, j);
         if (!digits.empty()) {
             // Beyond twelve digits the value is 0 or infinite anyway.
             const auto significant = digits.find_first_not_of('0');

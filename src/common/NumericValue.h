@@ -18,6 +18,6 @@ namespace telvar {
 // A number beyond the range of a double gives plus or minus infinity (one
 // too small for it gives 0): callers that store the value refuse an
 // infinite one.
-double valorNumerico(const QString& texto);
+double numericValue(const QString& text);
 
 } // namespace telvar

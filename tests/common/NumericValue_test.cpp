@@ -1,4 +1,4 @@
-#include "common/ValorNumerico.h"
+#include "common/NumericValue.h"
 
 #include <QString>
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@ struct ValorCase {
     double valor;
 };
 
-TEST(ValorNumerico, TakesTheNumberTheTextBeginsWith)
+TEST(NumericValue, TakesTheNumberTheTextBeginsWith)
 {
     const double inf = std::numeric_limits<double>::infinity();
     const ValorCase cases[] = {
@@ -58,16 +58,16 @@ TEST(ValorNumerico, TakesTheNumberTheTextBeginsWith)
     };
     for (const ValorCase& c : cases) {
         SCOPED_TRACE(c.texto);
-        EXPECT_EQ(valorNumerico(QString::fromUtf8(c.texto)), c.valor);
+        EXPECT_EQ(numericValue(QString::fromUtf8(c.texto)), c.valor);
     }
 }
 
-TEST(ValorNumerico, AVeryLongNumberIsReadWhole)
+TEST(NumericValue, AVeryLongNumberIsReadWhole)
 {
-    EXPECT_EQ(valorNumerico(QString(400, QLatin1Char('9'))),
+    EXPECT_EQ(numericValue(QString(400, QLatin1Char('9'))),
               std::numeric_limits<double>::infinity());
-    EXPECT_EQ(valorNumerico(QStringLiteral("0.") + QString(5000, QLatin1Char('0')) +
-                            QStringLiteral("1e5000")),
+    EXPECT_EQ(numericValue(QStringLiteral("0.") + QString(5000, QLatin1Char('0')) +
+                           QStringLiteral("1e5000")),
               1e-1);
 }
 

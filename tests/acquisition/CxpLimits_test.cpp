@@ -1,4 +1,4 @@
-#include "acquisition/LimitesCxp.h"
+#include "acquisition/CxpLimits.h"
 #include "common/ErrorNumbers.h"
 #include "database/ArmaConexion.h"
 #include "database/Connection.h"
@@ -15,16 +15,16 @@
 
 using namespace Qt::Literals::StringLiterals;
 using telvar::Connection;
-using telvar::Limites;
-using telvar::LimitesCxp;
+using telvar::CxpLimits;
+using telvar::Error;
+using telvar::Limits;
 using telvar::Result;
-using telvar::RuntimeError;
 namespace ErrorNumber = telvar::ErrorNumber;
 
 namespace telvar {
 // Shared by the test files that compare limits (one definition each,
 // the same).
-inline void PrintTo(const Limites& l, std::ostream* os)
+inline void PrintTo(const Limits& l, std::ostream* os)
 {
     *os << '{' << l.LimInf << ", " << l.LimSup << '}';
 }
@@ -44,13 +44,13 @@ void PrintTo(Engine engine, std::ostream* os)
     *os << (engine == Engine::Sqlite ? "Sqlite" : "PostgreSql");
 }
 
-const Limites kNoLimits{-999999, 999999};
+const Limits kNoLimits{-999999, 999999};
 
 // A CXP row; a null QVariant is a NULL limit.
 struct CxpRow {
-    QString maquina;
-    QString producto;
-    QString caracteristica;
+    QString machine;
+    QString product;
+    QString characteristic;
     QVariant inf;
     QVariant sup;
 };
@@ -59,16 +59,16 @@ struct CxpRow {
 // description of the run-time's own errors is checked too).
 struct LookupCase {
     const char* what;
-    QString maquina;
-    QString producto;
-    QString caracteristica;
-    Limites expected;
+    QString machine;
+    QString product;
+    QString characteristic;
+    Limits expected;
     long long error = 0;
 };
 
-QString describe(const RuntimeError& e)
+QString describe(const Error& e)
 {
-    return QString::number(e.numero) + u" ("_s + e.fuente + u") "_s + e.descripcion;
+    return QString::number(e.number) + u" ("_s + e.source + u") "_s + e.description;
 }
 
 // The rows of the lookup-order table: every way the four lookups can win,
@@ -155,7 +155,7 @@ std::vector<LookupCase> lookupOrderCases()
 // A fresh Qualitra database on the engine, with one connection open on it:
 // a SQLite file in a temporary directory, or a new database on the test
 // PostgreSQL cluster.
-class LimitesCxpTest : public ::testing::TestWithParam<Engine> {
+class CxpLimitsTest : public ::testing::TestWithParam<Engine> {
 protected:
     void SetUp() override
     {
@@ -202,10 +202,10 @@ protected:
         for (const CxpRow& r : rows)
             run(u"INSERT INTO CXP (CXPMAQUI, CXPPRODU, CXPCARAC, CXPLINFC, CXPLSUPC) "
                 "VALUES (?, ?, ?, ?, ?)"_s,
-                {r.maquina, r.producto, r.caracteristica, r.inf, r.sup});
+                {r.machine, r.product, r.characteristic, r.inf, r.sup});
     }
 
-    static void expectCase(const LookupCase& c, const Result<Limites>& got)
+    static void expectCase(const LookupCase& c, const Result<Limits>& got)
     {
         if (c.error == 0) {
             ASSERT_TRUE(got.ok()) << describe(got.error()).toStdString();
@@ -213,13 +213,13 @@ protected:
             return;
         }
         ASSERT_FALSE(got.ok()) << "limits " << got.value().LimInf << ", " << got.value().LimSup;
-        EXPECT_EQ(got.error().numero, c.error);
-        EXPECT_EQ(got.error().fuente, u"Telvar"_s);
+        EXPECT_EQ(got.error().number, c.error);
+        EXPECT_EQ(got.error().source, u"Telvar"_s);
         const QString description = c.error == ErrorNumber::InvalidUseOfNull
                                         ? u"Invalid use of Null"_s
                                     : c.error == ErrorNumber::TypeMismatch ? u"Type mismatch"_s
                                                                            : u"Overflow"_s;
-        EXPECT_EQ(got.error().descripcion, description);
+        EXPECT_EQ(got.error().description, description);
     }
 
     QTemporaryDir m_dir;
@@ -227,7 +227,7 @@ protected:
     std::unique_ptr<Connection> cn;
 };
 
-TEST_P(LimitesCxpTest, GivesWhatTheFourLookupsGiveInTheirOrder)
+TEST_P(CxpLimitsTest, GivesWhatTheFourLookupsGiveInTheirOrder)
 {
     createCxp();
     insert(lookupOrderRows());
@@ -237,51 +237,51 @@ TEST_P(LimitesCxpTest, GivesWhatTheFourLookupsGiveInTheirOrder)
     // memory, and an error leaves the next lookups unharmed.
     for (const LookupCase& c : cases) {
         SCOPED_TRACE(c.what);
-        LimitesCxp limits(*cn);
-        expectCase(c, limits.limites(c.maquina, c.producto, c.caracteristica));
+        CxpLimits limits(*cn);
+        expectCase(c, limits.limits(c.machine, c.product, c.characteristic));
     }
-    LimitesCxp shared(*cn);
+    CxpLimits shared(*cn);
     for (int round = 1; round <= 2; ++round) {
         for (const LookupCase& c : cases) {
             SCOPED_TRACE(std::string(c.what) + ", shared, round " + std::to_string(round));
-            expectCase(c, shared.limites(c.maquina, c.producto, c.caracteristica));
+            expectCase(c, shared.limits(c.machine, c.product, c.characteristic));
         }
     }
 }
 
-TEST_P(LimitesCxpTest, PrefetchGivesWhatEachTriplesOwnLookupGives)
+TEST_P(CxpLimitsTest, PrefetchGivesWhatEachTriplesOwnLookupGives)
 {
     createCxp();
     insert(lookupOrderRows());
     const std::vector<LookupCase> cases = lookupOrderCases();
-    LimitesCxp oneByOne(*cn);
-    std::vector<Result<Limites>> alone;
-    QList<LimitesCxp::Triple> triples;
+    CxpLimits oneByOne(*cn);
+    std::vector<Result<Limits>> alone;
+    QList<CxpLimits::Triple> triples;
     for (const LookupCase& c : cases) {
-        alone.push_back(oneByOne.limites(c.maquina, c.producto, c.caracteristica));
-        triples.append({c.maquina, c.producto, c.caracteristica});
+        alone.push_back(oneByOne.limits(c.machine, c.product, c.characteristic));
+        triples.append({c.machine, c.product, c.characteristic});
     }
-    LimitesCxp limits(*cn);
+    CxpLimits limits(*cn);
     limits.prefetch(triples);
     // Every answer comes from the prefetch now.
     run(u"DROP TABLE CXP"_s);
     for (std::size_t i = 0; i < cases.size(); ++i) {
         const LookupCase& c = cases[i];
         SCOPED_TRACE(c.what);
-        const Result<Limites> got = limits.limites(c.maquina, c.producto, c.caracteristica);
+        const Result<Limits> got = limits.limits(c.machine, c.product, c.characteristic);
         expectCase(c, got);
         ASSERT_EQ(got.ok(), alone[i].ok());
         if (got.ok()) {
             EXPECT_EQ(got.value(), alone[i].value());
         } else {
-            EXPECT_EQ(got.error().numero, alone[i].error().numero);
-            EXPECT_EQ(got.error().fuente, alone[i].error().fuente);
-            EXPECT_EQ(got.error().descripcion, alone[i].error().descripcion);
+            EXPECT_EQ(got.error().number, alone[i].error().number);
+            EXPECT_EQ(got.error().source, alone[i].error().source);
+            EXPECT_EQ(got.error().description, alone[i].error().description);
         }
     }
 }
 
-TEST_P(LimitesCxpTest, PrefetchAsksManyTriplesOverSeveralStatements)
+TEST_P(CxpLimitsTest, PrefetchAsksManyTriplesOverSeveralStatements)
 {
     // 125 triples, a dozen statements and part of one. Even triples have their
     // own row, odd multiples of 3 only the row of any machine, the others no
@@ -289,89 +289,89 @@ TEST_P(LimitesCxpTest, PrefetchAsksManyTriplesOverSeveralStatements)
     constexpr int kTriples = 125;
     constexpr int kNullTriple = 77;
     const auto triple = [](int i) {
-        return LimitesCxp::Triple{u"M"_s + QString::number(i), u"P"_s + QString::number(i),
-                                  u"C"_s + QString::number(i % 7)};
+        return CxpLimits::Triple{u"M"_s + QString::number(i), u"P"_s + QString::number(i),
+                                 u"C"_s + QString::number(i % 7)};
     };
     createCxp();
     QList<CxpRow> rows;
     for (int i = 0; i < kTriples; ++i) {
-        const LimitesCxp::Triple t = triple(i);
+        const CxpLimits::Triple t = triple(i);
         if (i % 2 == 0)
-            rows.append({t.maquina, t.producto, t.caracteristica, i, i + 1000});
+            rows.append({t.machine, t.product, t.characteristic, i, i + 1000});
         if (i % 3 == 0)
-            rows.append({u"***"_s, t.producto, t.caracteristica, -i, 1 - i});
+            rows.append({u"***"_s, t.product, t.characteristic, -i, 1 - i});
         if (i == kNullTriple)
-            rows.append({t.maquina, t.producto, t.caracteristica, QVariant(), 5});
+            rows.append({t.machine, t.product, t.characteristic, QVariant(), 5});
     }
     ASSERT_TRUE(cn->database().transaction());
     insert(rows);
     ASSERT_TRUE(cn->database().commit());
 
-    QList<LimitesCxp::Triple> triples;
+    QList<CxpLimits::Triple> triples;
     for (int i = 0; i < kTriples; ++i)
         triples.append(triple(i));
     // Repeated triples are asked once.
     for (int i = 0; i < 10; ++i)
         triples.append(triple(i));
-    LimitesCxp limits(*cn);
+    CxpLimits limits(*cn);
     limits.prefetch(triples);
     run(u"DROP TABLE CXP"_s);
 
     for (int i = 0; i < kTriples; ++i) {
         SCOPED_TRACE(i);
-        const LimitesCxp::Triple t = triple(i);
-        LookupCase expected{"", t.maquina, t.producto, t.caracteristica, kNoLimits};
+        const CxpLimits::Triple t = triple(i);
+        LookupCase expected{"", t.machine, t.product, t.characteristic, kNoLimits};
         if (i == kNullTriple)
             expected.error = ErrorNumber::InvalidUseOfNull;
         else if (i % 2 == 0)
             expected.expected = {double(i), double(i + 1000)};
         else if (i % 3 == 0)
             expected.expected = {double(-i), double(1 - i)};
-        expectCase(expected, limits.limites(t.maquina, t.producto, t.caracteristica));
+        expectCase(expected, limits.limits(t.machine, t.product, t.characteristic));
     }
     // The error was given once, as a lookup's error is: asked again, the
     // triple is looked up afresh, in a table that is gone.
-    const LimitesCxp::Triple t = triple(kNullTriple);
-    const auto again = limits.limites(t.maquina, t.producto, t.caracteristica);
+    const CxpLimits::Triple t = triple(kNullTriple);
+    const auto again = limits.limits(t.machine, t.product, t.characteristic);
     ASSERT_FALSE(again.ok());
-    EXPECT_NE(again.error().numero, ErrorNumber::InvalidUseOfNull);
+    EXPECT_NE(again.error().number, ErrorNumber::InvalidUseOfNull);
 }
 
-TEST_P(LimitesCxpTest, AFailedPrefetchLeavesTheLookupsAndTheirErrorsToLimites)
+TEST_P(CxpLimitsTest, AFailedPrefetchLeavesTheLookupsAndTheirErrorsToLimits)
 {
     // The engine's own error for a statement on the missing table.
     const auto plain = cn->exec(u"Select CXPLINFC from CXP"_s);
     ASSERT_FALSE(plain.ok());
-    const RuntimeError expected = plain.error();
+    const Error expected = plain.error();
 
-    LimitesCxp limits(*cn);
+    CxpLimits limits(*cn);
     limits.prefetch({{u"M1"_s, u"P1"_s, u"C1"_s}, {u"M2"_s, u"P1"_s, u"C1"_s}});
     // The first triple asked reports the engine's error, as without the
     // prefetch...
-    const auto missing = limits.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    const auto missing = limits.limits(u"M1"_s, u"P1"_s, u"C1"_s);
     ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().numero, expected.numero);
-    EXPECT_EQ(missing.error().fuente, expected.fuente);
-    EXPECT_TRUE(missing.error().descripcion.contains(u"cxp"_s, Qt::CaseInsensitive))
+    EXPECT_EQ(missing.error().number, expected.number);
+    EXPECT_EQ(missing.error().source, expected.source);
+    EXPECT_TRUE(missing.error().description.contains(u"cxp"_s, Qt::CaseInsensitive))
         << describe(missing.error()).toStdString();
 
     // ...and nothing was remembered for the others.
     createCxp();
     insert({{u"M1"_s, u"P1"_s, u"C1"_s, 1, 2}, {u"***"_s, u"P1"_s, u"C1"_s, 3, 4}});
-    EXPECT_EQ(limits.limites(u"M2"_s, u"P1"_s, u"C1"_s).value(), (Limites{3, 4}));
-    EXPECT_EQ(limits.limites(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limites{1, 2}));
+    EXPECT_EQ(limits.limits(u"M2"_s, u"P1"_s, u"C1"_s).value(), (Limits{3, 4}));
+    EXPECT_EQ(limits.limits(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limits{1, 2}));
 
-    // On a closed connection a prefetch finds nothing, and limites() answers
+    // On a closed connection a prefetch finds nothing, and limits() answers
     // as the connection does.
     cn->close();
-    LimitesCxp closed(*cn);
+    CxpLimits closed(*cn);
     closed.prefetch({{u"M1"_s, u"P1"_s, u"C1"_s}});
-    const auto notOpen = closed.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    const auto notOpen = closed.limits(u"M1"_s, u"P1"_s, u"C1"_s);
     ASSERT_FALSE(notOpen.ok());
-    EXPECT_EQ(notOpen.error().numero, ErrorNumber::ObjectClosed);
+    EXPECT_EQ(notOpen.error().number, ErrorNumber::ObjectClosed);
 }
 
-TEST_P(LimitesCxpTest, LimitsReadAsADoubleVariableTakesThem)
+TEST_P(CxpLimitsTest, LimitsReadAsADoubleVariableTakesThem)
 {
     struct ValueCase {
         const char* what;
@@ -398,47 +398,47 @@ TEST_P(LimitesCxpTest, LimitsReadAsADoubleVariableTakesThem)
         createCxp(c.columnType);
         insert({{u"M1"_s, u"P1"_s, u"C1"_s, c.stored, c.stored}});
         const LookupCase expected{c.what, {}, {}, {}, {c.expected, c.expected}, c.error};
-        LimitesCxp limits(*cn);
-        LimitesCxp prefetched(*cn);
+        CxpLimits limits(*cn);
+        CxpLimits prefetched(*cn);
         prefetched.prefetch({{u"M1"_s, u"P1"_s, u"C1"_s}});
-        expectCase(expected, limits.limites(u"M1"_s, u"P1"_s, u"C1"_s));
+        expectCase(expected, limits.limits(u"M1"_s, u"P1"_s, u"C1"_s));
         run(u"DROP TABLE CXP"_s);
         // The prefetch read the value the same way (the table is gone now).
-        expectCase(expected, prefetched.limites(u"M1"_s, u"P1"_s, u"C1"_s));
+        expectCase(expected, prefetched.limits(u"M1"_s, u"P1"_s, u"C1"_s));
     }
 }
 
-TEST_P(LimitesCxpTest, AsksEachTripleOnce)
+TEST_P(CxpLimitsTest, AsksEachTripleOnce)
 {
     createCxp();
     insert({{u"M1"_s, u"P1"_s, u"C1"_s, 1, 2}});
-    LimitesCxp limits(*cn);
-    ASSERT_EQ(limits.limites(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limites{1, 2}));
-    ASSERT_EQ(limits.limites(u"M2"_s, u"P1"_s, u"C1"_s).value(), kNoLimits);
+    CxpLimits limits(*cn);
+    ASSERT_EQ(limits.limits(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limits{1, 2}));
+    ASSERT_EQ(limits.limits(u"M2"_s, u"P1"_s, u"C1"_s).value(), kNoLimits);
 
     run(u"DROP TABLE CXP"_s);
     // Both triples come from memory, the missing limits too...
-    const auto again = limits.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    const auto again = limits.limits(u"M1"_s, u"P1"_s, u"C1"_s);
     ASSERT_TRUE(again.ok()) << describe(again.error()).toStdString();
-    EXPECT_EQ(again.value(), (Limites{1, 2}));
-    const auto missingAgain = limits.limites(u"M2"_s, u"P1"_s, u"C1"_s);
+    EXPECT_EQ(again.value(), (Limits{1, 2}));
+    const auto missingAgain = limits.limits(u"M2"_s, u"P1"_s, u"C1"_s);
     ASSERT_TRUE(missingAgain.ok()) << describe(missingAgain.error()).toStdString();
     EXPECT_EQ(missingAgain.value(), kNoLimits);
     // ...and a triple that differs in nothing but the split of its keys is
     // another triple, asked of the (now missing) table.
-    EXPECT_FALSE(limits.limites(u"M"_s, u"1P1"_s, u"C1"_s).ok());
+    EXPECT_FALSE(limits.limits(u"M"_s, u"1P1"_s, u"C1"_s).ok());
 }
 
-TEST_P(LimitesCxpTest, FindTellsNoRowFromARowHoldingTheDefaultLimits)
+TEST_P(CxpLimitsTest, FindTellsNoRowFromARowHoldingTheDefaultLimits)
 {
     createCxp();
     insert({{u"M1"_s, u"P1"_s, u"C1"_s, -999999, 999999}, {u"***"_s, u"P2"_s, u"C1"_s, 1, 2}});
-    const QList<LimitesCxp::Triple> triples = {
+    const QList<CxpLimits::Triple> triples = {
         {u"M1"_s, u"P1"_s, u"C1"_s}, {u"M9"_s, u"P9"_s, u"C1"_s}, {u"M9"_s, u"P2"_s, u"C1"_s}};
     // Looked up one at a time, then from a prefetch alone (the table gone).
     for (const bool prefetched : {false, true}) {
         SCOPED_TRACE(prefetched ? "prefetched" : "one at a time");
-        LimitesCxp limits(*cn);
+        CxpLimits limits(*cn);
         if (prefetched) {
             limits.prefetch(triples);
             run(u"DROP TABLE CXP"_s);
@@ -452,52 +452,52 @@ TEST_P(LimitesCxpTest, FindTellsNoRowFromARowHoldingTheDefaultLimits)
         EXPECT_FALSE(none.value().has_value());
         const auto wildcard = limits.find(u"M9"_s, u"P2"_s, u"C1"_s);
         ASSERT_TRUE(wildcard.ok()) << describe(wildcard.error()).toStdString();
-        EXPECT_EQ(wildcard.value(), std::optional<Limites>(Limites{1, 2}));
-        // limites() gives the defaults for both, as it always has.
-        EXPECT_EQ(limits.limites(u"M1"_s, u"P1"_s, u"C1"_s).value(), kNoLimits);
-        EXPECT_EQ(limits.limites(u"M9"_s, u"P9"_s, u"C1"_s).value(), kNoLimits);
+        EXPECT_EQ(wildcard.value(), std::optional<Limits>(Limits{1, 2}));
+        // limits() gives the defaults for both, as it always has.
+        EXPECT_EQ(limits.limits(u"M1"_s, u"P1"_s, u"C1"_s).value(), kNoLimits);
+        EXPECT_EQ(limits.limits(u"M9"_s, u"P9"_s, u"C1"_s).value(), kNoLimits);
     }
 }
 
-TEST_P(LimitesCxpTest, FailingQueryIsTheEnginesError)
+TEST_P(CxpLimitsTest, FailingQueryIsTheEnginesError)
 {
     // The engine's own error for a statement on the missing table.
     const auto plain = cn->exec(u"Select CXPLINFC from CXP"_s);
     ASSERT_FALSE(plain.ok());
-    const RuntimeError expected = plain.error();
+    const Error expected = plain.error();
 
-    LimitesCxp limits(*cn);
-    const auto missing = limits.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    CxpLimits limits(*cn);
+    const auto missing = limits.limits(u"M1"_s, u"P1"_s, u"C1"_s);
     ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().numero, expected.numero);
-    EXPECT_EQ(missing.error().fuente, expected.fuente);
-    EXPECT_TRUE(missing.error().descripcion.contains(u"cxp"_s, Qt::CaseInsensitive))
+    EXPECT_EQ(missing.error().number, expected.number);
+    EXPECT_EQ(missing.error().source, expected.source);
+    EXPECT_TRUE(missing.error().description.contains(u"cxp"_s, Qt::CaseInsensitive))
         << describe(missing.error()).toStdString();
 
     // An error is not remembered: once the table exists the same triple
     // finds its row.
     createCxp();
     insert({{u"M1"_s, u"P1"_s, u"C1"_s, 1, 2}});
-    const auto found = limits.limites(u"M1"_s, u"P1"_s, u"C1"_s);
+    const auto found = limits.limits(u"M1"_s, u"P1"_s, u"C1"_s);
     ASSERT_TRUE(found.ok()) << describe(found.error()).toStdString();
-    EXPECT_EQ(found.value(), (Limites{1, 2}));
+    EXPECT_EQ(found.value(), (Limits{1, 2}));
 
     // The prepared lookup fails when its table goes away under it.
     run(u"DROP TABLE CXP"_s);
-    const auto dropped = limits.limites(u"M2"_s, u"P2"_s, u"C2"_s);
+    const auto dropped = limits.limits(u"M2"_s, u"P2"_s, u"C2"_s);
     ASSERT_FALSE(dropped.ok());
-    EXPECT_EQ(dropped.error().numero, expected.numero);
-    EXPECT_EQ(dropped.error().fuente, expected.fuente);
+    EXPECT_EQ(dropped.error().number, expected.number);
+    EXPECT_EQ(dropped.error().source, expected.source);
 
     // A closed connection answers as the connection does.
     cn->close();
-    const auto closed = limits.limites(u"M3"_s, u"P3"_s, u"C3"_s);
+    const auto closed = limits.limits(u"M3"_s, u"P3"_s, u"C3"_s);
     ASSERT_FALSE(closed.ok());
-    EXPECT_EQ(closed.error().numero, ErrorNumber::ObjectClosed);
-    EXPECT_EQ(limits.limites(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limites{1, 2}));
+    EXPECT_EQ(closed.error().number, ErrorNumber::ObjectClosed);
+    EXPECT_EQ(limits.limits(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limits{1, 2}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, LimitesCxpTest,
+INSTANTIATE_TEST_SUITE_P(Engines, CxpLimitsTest,
                          ::testing::Values(Engine::Sqlite, Engine::PostgreSql), engineName);
 
 } // namespace

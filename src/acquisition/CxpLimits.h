@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/RuntimeError.h"
+#include "common/Error.h"
 
 #include <QHash>
 #include <QList>
@@ -14,11 +14,11 @@ namespace telvar {
 class Connection;
 
 // The lower and upper limits of one port's characteristic.
-struct Limites {
+struct Limits {
     double LimInf = -999999;
     double LimSup = 999999;
 
-    bool operator==(const Limites&) const = default;
+    bool operator==(const Limits&) const = default;
 };
 
 // The limits of the CXP table for a machine, product and characteristic, as
@@ -35,23 +35,23 @@ struct Limites {
 //
 // The connection must outlive this object; the lookup statement is prepared
 // on it once and reused.
-class LimitesCxp final {
+class CxpLimits final {
 public:
-    // A machine, product and characteristic, as limites() takes them.
+    // A machine, product and characteristic, as limits() takes them.
     struct Triple {
-        QString maquina;
-        QString producto;
-        QString caracteristica;
+        QString machine;
+        QString product;
+        QString characteristic;
     };
 
-    explicit LimitesCxp(const Connection& cn);
+    explicit CxpLimits(const Connection& cn);
 
     // Asks the limits of many triples at once, ten per statement
     // (each triple's four lookups in it, the engine comparing the keys as in
-    // limites()), so that limites() then answers them from memory: the
+    // limits()), so that limits() then answers them from memory: the
     // limits, or the error it would have given for the triple (errors stay
-    // until limites() has given them once). A statement that fails leaves
-    // its triples and the later ones to limites(), which asks them one at a
+    // until limits() has given them once). A statement that fails leaves
+    // its triples and the later ones to limits(), which asks them one at a
     // time and reports its error as it does without this.
     void prefetch(const QList<Triple>& triples);
 
@@ -60,15 +60,15 @@ public:
     // no number is the run-time's type-mismatch error (beyond a Double, its
     // overflow); a failing query is the engine's error. Answers are
     // remembered, the default limits too; errors are not.
-    Result<Limites> limites(const QString& maquina, const QString& producto,
-                            const QString& caracteristica);
+    Result<Limits> limits(const QString& machine, const QString& product,
+                          const QString& characteristic);
 
     // The same lookup, telling a triple for which none of the four lookups
     // finds a row (std::nullopt) from one whose row holds limits, whatever
-    // they are (-999999 and 999999 included). It shares limites()'s memory,
+    // they are (-999999 and 999999 included). It shares limits()'s memory,
     // statements and errors.
-    Result<std::optional<Limites>> find(const QString& maquina, const QString& producto,
-                                        const QString& caracteristica);
+    Result<std::optional<Limits>> find(const QString& machine, const QString& product,
+                                       const QString& characteristic);
 
 private:
     // Prefetches triples (at most kBatchTriples of them, none known) in one
@@ -77,9 +77,9 @@ private:
 
     const Connection& m_cn;
     // The answers so far: a row's limits, or std::nullopt for no row.
-    QHash<QString, std::optional<Limites>> m_known;
-    // Errors found by prefetch(), until limites() gives them.
-    QHash<QString, RuntimeError> m_prefetchedErrors;
+    QHash<QString, std::optional<Limits>> m_known;
+    // Errors found by prefetch(), until limits() gives them.
+    QHash<QString, Error> m_prefetchedErrors;
     // The prepared lookup, once a lookup has prepared it.
     std::optional<QSqlQuery> m_lookup;
     // The prepared lookup of m_batchTriples triples, once prefetch() has

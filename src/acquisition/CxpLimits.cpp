@@ -1,4 +1,4 @@
-#include "acquisition/LimitesCxp.h"
+#include "acquisition/CxpLimits.h"
 
 #include "common/ErrorNumbers.h"
 #include "database/Connection.h"
@@ -81,16 +81,16 @@ QString batchLookup(qsizetype triples)
     return statement + QStringLiteral(" order by 3, 4");
 }
 
-RuntimeError runtimeError(long long numero, const QString& descripcion)
+Error runtimeError(long long number, const QString& description)
 {
-    return RuntimeError{numero, QStringLiteral("Telvar"), descripcion};
+    return Error{number, QStringLiteral("Telvar"), description};
 }
 
 // The three keys as one unambiguous text: each is preceded by its length.
-QString tripleKey(const QString& maquina, const QString& producto, const QString& caracteristica)
+QString tripleKey(const QString& machine, const QString& product, const QString& characteristic)
 {
     QString key;
-    for (const QString* text : {&maquina, &producto, &caracteristica}) {
+    for (const QString* text : {&machine, &product, &characteristic}) {
         key += QString::number(text->size());
         key += QLatin1Char(':');
         key += *text;
@@ -124,12 +124,12 @@ Result<double> numberFromText(const QString& text)
 }
 
 // The values of one triple's four branches, in their order.
-std::array<QVariant, 8> lookupValues(const QString& maquina, const QString& producto,
-                                     const QString& caracteristica)
+std::array<QVariant, 8> lookupValues(const QString& machine, const QString& product,
+                                     const QString& characteristic)
 {
-    const QVariant m = keyValue(maquina);
-    const QVariant p = keyValue(producto);
-    const QVariant c = keyValue(caracteristica);
+    const QVariant m = keyValue(machine);
+    const QVariant p = keyValue(product);
+    const QVariant c = keyValue(characteristic);
     return {m, p, c, p, c, m, c, c};
 }
 
@@ -169,25 +169,25 @@ Result<double> asDouble(const QSqlQuery& query, int index)
 
 } // namespace
 
-LimitesCxp::LimitesCxp(const Connection& cn) : m_cn(cn) {}
+CxpLimits::CxpLimits(const Connection& cn) : m_cn(cn) {}
 
-Result<Limites> LimitesCxp::limites(const QString& maquina, const QString& producto,
-                                    const QString& caracteristica)
+Result<Limits> CxpLimits::limits(const QString& machine, const QString& product,
+                                 const QString& characteristic)
 {
-    Result<std::optional<Limites>> found = find(maquina, producto, caracteristica);
+    Result<std::optional<Limits>> found = find(machine, product, characteristic);
     if (!found)
         return found.error();
-    return found.value().value_or(Limites{});
+    return found.value().value_or(Limits{});
 }
 
-Result<std::optional<Limites>> LimitesCxp::find(const QString& maquina, const QString& producto,
-                                                const QString& caracteristica)
+Result<std::optional<Limits>> CxpLimits::find(const QString& machine, const QString& product,
+                                              const QString& characteristic)
 {
-    const QString key = tripleKey(maquina, producto, caracteristica);
+    const QString key = tripleKey(machine, product, characteristic);
     if (const auto known = m_known.constFind(key); known != m_known.cend())
         return known.value();
     if (const auto failed = m_prefetchedErrors.find(key); failed != m_prefetchedErrors.end()) {
-        RuntimeError error = std::move(failed.value());
+        Error error = std::move(failed.value());
         m_prefetchedErrors.erase(failed);
         return error;
     }
@@ -199,25 +199,24 @@ Result<std::optional<Limites>> LimitesCxp::find(const QString& maquina, const QS
         QSqlQuery prepared(m_cn.database());
         prepared.setForwardOnly(true);
         if (!prepared.prepare(m_cn.sql(kLookup)))
-            return engineError(m_cn.dialecto(), prepared.lastError(), ErrorPhase::Statement);
+            return engineError(m_cn.dialect(), prepared.lastError(), ErrorPhase::Statement);
         m_lookup.emplace(std::move(prepared));
     }
     QSqlQuery& query = *m_lookup;
 
     int position = 0;
-    for (const QVariant& value : lookupValues(maquina, producto, caracteristica))
+    for (const QVariant& value : lookupValues(machine, product, characteristic))
         query.bindValue(position++, value);
     // A server that stops answering costs the connection, not the thread.
     const auto wait = m_cn.answerWait();
     if (!query.exec()) {
-        const RuntimeError error =
-            engineError(m_cn.dialecto(), query.lastError(), ErrorPhase::Statement);
+        const Error error = engineError(m_cn.dialect(), query.lastError(), ErrorPhase::Statement);
         // Prepared afresh next time, in case the table comes back changed.
         m_lookup.reset();
         return error;
     }
 
-    std::optional<Limites> found;
+    std::optional<Limits> found;
     if (query.next()) {
         const Result<double> inf = asDouble(query, 0);
         const Result<double> sup = inf ? asDouble(query, 1) : inf;
@@ -228,26 +227,26 @@ Result<std::optional<Limites>> LimitesCxp::find(const QString& maquina, const QS
             return inf.error();
         if (!sup)
             return sup.error();
-        found = Limites{inf.value(), sup.value()};
+        found = Limits{inf.value(), sup.value()};
     } else {
         const QSqlError failed = query.lastError();
         query.finish();
         if (failed.type() != QSqlError::NoError) {
             m_lookup.reset();
-            return engineError(m_cn.dialecto(), failed, ErrorPhase::Statement);
+            return engineError(m_cn.dialect(), failed, ErrorPhase::Statement);
         }
     }
     m_known.insert(key, found);
-    return Result<std::optional<Limites>>(found);
+    return Result<std::optional<Limits>>(found);
 }
 
-void LimitesCxp::prefetch(const QList<Triple>& triples)
+void CxpLimits::prefetch(const QList<Triple>& triples)
 {
     QList<const Triple*> batch;
     QStringList keys;
     QSet<QString> asked;
     for (const Triple& triple : triples) {
-        QString key = tripleKey(triple.maquina, triple.producto, triple.caracteristica);
+        QString key = tripleKey(triple.machine, triple.product, triple.characteristic);
         if (m_known.contains(key) || m_prefetchedErrors.contains(key) || asked.contains(key))
             continue;
         asked.insert(key);
@@ -264,9 +263,9 @@ void LimitesCxp::prefetch(const QList<Triple>& triples)
         prefetchBatch(batch, keys);
 }
 
-bool LimitesCxp::prefetchBatch(const QList<const Triple*>& triples, const QStringList& keys)
+bool CxpLimits::prefetchBatch(const QList<const Triple*>& triples, const QStringList& keys)
 {
-    // limites() answers as the connection does.
+    // limits() answers as the connection does.
     if (!m_cn.isOpen())
         return false;
     if (!m_batch || m_batchTriples != triples.size()) {
@@ -282,7 +281,7 @@ bool LimitesCxp::prefetchBatch(const QList<const Triple*>& triples, const QStrin
     int position = 0;
     for (const Triple* triple : triples) {
         for (const QVariant& value :
-             lookupValues(triple->maquina, triple->producto, triple->caracteristica))
+             lookupValues(triple->machine, triple->product, triple->characteristic))
             query.bindValue(position++, value);
     }
     const auto wait = m_cn.answerWait();
@@ -293,7 +292,7 @@ bool LimitesCxp::prefetchBatch(const QList<const Triple*>& triples, const QStrin
 
     // The first row of each triple, in tag order, is the one its own lookup
     // would have found first; a triple without rows has the default limits.
-    QList<std::optional<Result<Limites>>> found(triples.size());
+    QList<std::optional<Result<Limits>>> found(triples.size());
     while (query.next()) {
         bool isIndex = false;
         const qsizetype index = query.value(2).toLongLong(&isIndex);
@@ -306,10 +305,10 @@ bool LimitesCxp::prefetchBatch(const QList<const Triple*>& triples, const QStrin
         else if (!sup)
             found[index] = sup.error();
         else
-            found[index] = Limites{inf.value(), sup.value()};
+            found[index] = Limits{inf.value(), sup.value()};
     }
     const QSqlError failed = query.lastError();
-    // Done with the rows, as in limites().
+    // Done with the rows, as in limits().
     query.finish();
     if (failed.type() != QSqlError::NoError) {
         m_batch.reset();
