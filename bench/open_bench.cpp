@@ -62,7 +62,7 @@ void benchOpenAndInsert(const char* engine, const ConnectionTarget& target,
     m.PassBD = target.PassBD;
     m.CadConexion = ArmaConexion(target, spcDatabase);
     measure(engine, "OpenDBOK + close", rounds, [&] {
-        OpenDBOKResult opened = OpenDBOK(m, ui, m.PassBD, {m.CadConexion, target.TipoBD});
+        OpenDBOKResult opened = OpenDBOK(m, ui, {m.CadConexion, target.TipoBD});
         if (!opened)
             die(QStringLiteral("OpenDBOK failed"));
         opened.cn->close();
@@ -71,7 +71,7 @@ void benchOpenAndInsert(const char* engine, const ConnectionTarget& target,
     const QString insert = QStringLiteral("INSERT INTO [") + table +
                            QStringLiteral("] (Fecha, Turno, Operador, [DIAM]) VALUES (?, ?, ?, ?)");
     measure(engine, "OpenDBOK + insert + close", rounds, [&] {
-        OpenDBOKResult opened = OpenDBOK(m, ui, m.PassBD, {data, target.TipoBD});
+        OpenDBOKResult opened = OpenDBOK(m, ui, {data, target.TipoBD});
         if (!opened)
             die(QStringLiteral("OpenDBOK failed"));
         const std::unique_ptr<Connection>& cn = opened.cn;

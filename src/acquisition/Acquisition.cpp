@@ -135,9 +135,11 @@ Status Acquisition::loadPuertos()
         limits.append(Limits{});
         if (config.Reloj <= 0)
             continue;
-        if (!qualitra)
-            qualitra = OpenDBOK(m_m, m_ui, m_m.PassBD,
-                                OpenRequest{m_m.CadConexion, m_m.TipoBD, /*Avisa=*/true});
+        if (!qualitra) {
+            qualitra =
+                OpenDBOK(m_m, m_ui, OpenRequest{m_m.CadConexion, m_m.TipoBD, /*Avisa=*/true});
+            keepTypedPassword(m_m, *qualitra);
+        }
         if (!qualitra->ok())
             return connectionNotOpen();
         if (!cxp) {
@@ -157,9 +159,11 @@ Status Acquisition::loadPuertos()
 
 Status Acquisition::enableClocks()
 {
-    const OpenDBOKResult cn = OpenDBOK(m_m, m_ui, m_m.PassBD,
+    const OpenDBOKResult cn = OpenDBOK(m_m, m_ui,
                                        OpenRequest{jetConnectionString(m_m.RutaConf, m_m.PassBD),
-                                                   QStringLiteral("[JET4]"), /*Avisa=*/true});
+                                                   QStringLiteral("[JET4]"),
+                                                   /*Avisa=*/true});
+    keepTypedPassword(m_m, cn);
     if (!cn)
         return connectionNotOpen();
     Result<QSqlQuery> query = cn.cn->exec(activeRecordSource());
@@ -240,9 +244,8 @@ void Acquisition::runCycle(int reloj)
     }
     auto cycle = std::make_shared<PollingCycle>(
         reloj, std::move(ports),
-        PollingCycle::Services{m_m, m_ui, m_loader, m_display, m_check, m_clock}, nullptr);
-    PollingCycle* raw = cycle.get();
-    cycle->setFinishedHandler([this, raw] { cycleFinished(raw); });
+        PollingCycle::Services{m_m, m_ui, m_loader, m_display, m_check, m_clock},
+        [this](PollingCycle& ended) { cycleFinished(&ended); });
     m_cycles.push_back(cycle);
     if (m_cycles.size() == 1)
         m_ui.setMousePointer(PointerShape::Hourglass);

@@ -75,7 +75,8 @@ std::optional<Error> MarkerLimits::open()
     if (m_cxp)
         return std::nullopt;
     OpenDBOKResult opened =
-        OpenDBOK(m_m, m_ui, m_m.PassBD, OpenRequest{m_m.CadConexion, m_m.TipoBD, /*Avisa=*/true});
+        OpenDBOK(m_m, m_ui, OpenRequest{m_m.CadConexion, m_m.TipoBD, /*Avisa=*/true});
+    keepTypedPassword(m_m, opened);
     if (!opened)
         return opened.error ? *opened.error : connectionNotOpen();
     m_cn = std::move(opened.cn);

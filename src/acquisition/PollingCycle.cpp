@@ -18,7 +18,7 @@ constexpr double kReportSeconds = 5;
 } // namespace
 
 PollingCycle::PollingCycle(int reloj, QList<Port> ports, Services services,
-                           std::function<void()> finished)
+                           FinishedHandler finished)
     : m_reloj(reloj), m_ports(std::move(ports)), m_services(services),
       m_onFinished(std::move(finished))
 {
@@ -97,7 +97,7 @@ void PollingCycle::advance()
         m_finished = true;
         m_loads.clear();
         if (m_onFinished)
-            m_onFinished();
+            m_onFinished(*this);
     }
 }
 

@@ -51,10 +51,11 @@ public:
         const Clock& clock;
     };
 
-    // finished is called once, after the last port, unless the cycle is
-    // cancelled first.
-    PollingCycle(int reloj, QList<Port> ports, Services services, std::function<void()> finished);
-    void setFinishedHandler(std::function<void()> finished) { m_onFinished = std::move(finished); }
+    // Called once with the cycle that ended, after its last port, unless
+    // the cycle is cancelled first.
+    using FinishedHandler = std::function<void(PollingCycle&)>;
+
+    PollingCycle(int reloj, QList<Port> ports, Services services, FinishedHandler finished);
     ~PollingCycle();
     PollingCycle(const PollingCycle&) = delete;
     PollingCycle& operator=(const PollingCycle&) = delete;
@@ -88,7 +89,7 @@ private:
     const int m_reloj;
     const QList<Port> m_ports;
     Services m_services;
-    std::function<void()> m_onFinished;
+    FinishedHandler m_onFinished;
 
     QList<Load> m_loads;
     // The loads still awaited, by ticket.

@@ -8,7 +8,9 @@ namespace telvar {
 OpenDBOKResult openConfigDatabase(Modulo1& m, Interaccion& ui, const QString& connectionString,
                                   bool Avisa)
 {
-    return OpenDBOK(m, ui, m.PassBD, {connectionString, QLatin1String(kJetTag), Avisa});
+    OpenDBOKResult opened = OpenDBOK(m, ui, {connectionString, QLatin1String(kJetTag), Avisa});
+    keepTypedPassword(m, opened);
+    return opened;
 }
 
 } // namespace telvar

@@ -45,7 +45,8 @@ bool stop(Interaccion& ui, const Error& error, const QString& where)
 
 bool LeeAnchos(Modulo1& m, Interaccion& ui)
 {
-    OpenDBOKResult opened = OpenDBOK(m, ui, m.PassBD, {m.CadConexion, m.TipoBD});
+    OpenDBOKResult opened = OpenDBOK(m, ui, {m.CadConexion, m.TipoBD});
+    keepTypedPassword(m, opened);
     if (!opened)
         return false;
     // A password typed at the prompt stays in the connection string (and

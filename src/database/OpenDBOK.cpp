@@ -77,8 +77,7 @@ void showOpenFailure(const Modulo1& m, Interaccion& ui, long long number, QStrin
     ui.mensaBox(R, BoxKind::Exclamation, 5);
 }
 
-OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, QString& PassBD,
-                        const OpenRequest& request)
+OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, const OpenRequest& request)
 {
     OpenDBOKResult result;
     result.Conexion = request.Conexion;
@@ -107,8 +106,9 @@ OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, QString& PassBD,
                 return result;
             }
             // The typed password reaches the repeated attempt through the
-            // string being opened, and later openings through PassBD.
-            PassBD = *answer;
+            // string being opened, and the caller's later openings through
+            // the result.
+            result.typedPassword = *answer;
             result.Conexion = replacePasswordField(result.Conexion, *answer);
             continue;
         }
@@ -143,6 +143,12 @@ OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, QString& PassBD,
         result.error = error;
         return result;
     }
+}
+
+void keepTypedPassword(Modulo1& m, const OpenDBOKResult& opened)
+{
+    if (opened.typedPassword)
+        m.PassBD = *opened.typedPassword;
 }
 
 } // namespace telvar

@@ -37,6 +37,9 @@ struct OpenDBOKResult {
     std::optional<Error> error;
     // True when the password prompt was left empty or cancelled.
     bool abandoned = false;
+    // The password typed at the prompt, when one was: later openings of the
+    // program should use it (keepTypedPassword).
+    std::optional<QString> typedPassword;
 
     bool ok() const { return cn != nullptr; }
     explicit operator bool() const { return ok(); }
@@ -47,11 +50,13 @@ struct OpenDBOKResult {
 // repair of a damaged file database ("[JET4]" only), and one masked report
 // per failure. m gives the messages' texts.
 //
-// A password typed at the prompt replaces PassBD (normally m.PassBD): the
-// program's later openings use it. That is this routine's only lasting
-// effect besides a repaired file.
-OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, QString& PassBD,
-                        const OpenRequest& request);
+// A password typed at the prompt comes back in the result's typedPassword;
+// besides a repaired file, the routine changes nothing that lasts.
+OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, const OpenRequest& request);
+
+// Makes the password typed at opened's prompt, if one was, the database
+// password of the program's later openings (m.PassBD).
+void keepTypedPassword(Modulo1& m, const OpenDBOKResult& opened);
 
 // Conexion with its first password field ("Password=", or
 // "Jet OLEDB:Database Password=" whose prefix stays) shown as

@@ -14,7 +14,8 @@ namespace telvar {
 
 bool configuratorPasswordMatches(Modulo1& m, Interaccion& ui, const QString& typed)
 {
-    OpenDBOKResult opened = OpenDBOK(m, ui, m.PassBD, OpenRequest{m.CadConexion, m.TipoBD, true});
+    OpenDBOKResult opened = OpenDBOK(m, ui, OpenRequest{m.CadConexion, m.TipoBD, true});
+    keepTypedPassword(m, opened);
     if (!opened)
         return false;
     bool matched = false;

@@ -314,8 +314,8 @@ const Connection* MasterPickers::connection()
 {
     if (m_cn && m_cn->isOpen())
         return m_cn.get();
-    OpenDBOKResult opened =
-        OpenDBOK(m_m, m_ui, m_m.PassBD, OpenRequest{m_m.CadConexion, m_m.TipoBD, true});
+    OpenDBOKResult opened = OpenDBOK(m_m, m_ui, OpenRequest{m_m.CadConexion, m_m.TipoBD, true});
+    keepTypedPassword(m_m, opened);
     m_cn = std::move(opened.cn);
     return m_cn.get();
 }

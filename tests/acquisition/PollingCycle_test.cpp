@@ -94,7 +94,7 @@ protected:
         }
         auto c = std::make_shared<PollingCycle>(
             3, list, PollingCycle::Services{m, ui, loader, display, check, clock},
-            [this] { ++finished; });
+            [this](PollingCycle&) { ++finished; });
         wire(loader, c);
         return c;
     }
@@ -252,7 +252,8 @@ TEST_F(PollingCycleTest, AnAddressThatStaysEmptyIsAskedForOncePerPortAndTheCycle
                                              {3, port(3, dead), {}},
                                              {4, port(4, live), {}}};
         auto run = std::make_shared<PollingCycle>(
-            3, list, PollingCycle::Services{m, boxes, fresh, shown, seen, clock}, [&] { ++ended; });
+            3, list, PollingCycle::Services{m, boxes, fresh, shown, seen, clock},
+            [&](PollingCycle&) { ++ended; });
         wire(fresh, run);
         run->begin();
 
@@ -467,7 +468,7 @@ TEST_F(PollingCycleTest, ACancelledCycleEndsQuietly)
         };
         auto run = std::make_shared<PollingCycle>(
             3, list, PollingCycle::Services{m, boxes, fresh, display, seen, clock},
-            [&] { ++ended; });
+            [&](PollingCycle&) { ++ended; });
         wire(fresh, run);
         boxes.whileBoxOpen = [&](const RecordingInteraccion::Box&) {
             if (k.duringBox)

@@ -61,7 +61,8 @@ protected:
     // when the result is true. conexion becomes the string last tried.
     bool open(QString& conexion, bool avisa = true)
     {
-        OpenDBOKResult result = OpenDBOK(m, ui, m.PassBD, {conexion, target.TipoBD, avisa});
+        OpenDBOKResult result = OpenDBOK(m, ui, {conexion, target.TipoBD, avisa});
+        keepTypedPassword(m, result);
         const bool ok = result.ok();
         EXPECT_EQ(ok, !result.error.has_value());
         conexion = result.Conexion;

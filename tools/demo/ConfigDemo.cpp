@@ -76,7 +76,7 @@ Status build(const QString& path, const QString& passBD, const std::vector<DemoP
     QSqlDatabase db = cn.database();
     if (!db.transaction())
         return Error{-1, QStringLiteral("ConfigDemo"),
-                            QStringLiteral("cannot start a transaction in ") + path};
+                     QStringLiteral("cannot start a transaction in ") + path};
     const auto fail = [&](const Error& error) {
         db.rollback();
         return Status(error);
@@ -113,7 +113,7 @@ Status build(const QString& path, const QString& passBD, const std::vector<DemoP
     }
     if (!db.commit())
         return fail(Error{-1, QStringLiteral("ConfigDemo"),
-                                 QStringLiteral("cannot save the demo configuration in ") + path});
+                          QStringLiteral("cannot save the demo configuration in ") + path});
     return {};
 }
 

@@ -24,8 +24,7 @@ namespace {
 
 Error fileError(const QString& path, const QString& what)
 {
-    return Error{75, QStringLiteral("telvar_demo_install"),
-                        what + QStringLiteral(": ") + path};
+    return Error{75, QStringLiteral("telvar_demo_install"), what + QStringLiteral(": ") + path};
 }
 
 Status writeFile(const QString& path, const QByteArray& bytes)
@@ -159,8 +158,8 @@ Status buildDemoInstallation(const DemoInstallationOptions& options)
     const std::optional<QByteArray> password = encodePassword(options.passBD);
     if (!password)
         return Error{5, QStringLiteral("telvar_demo_install"),
-                            QStringLiteral("the database password cannot be encoded: each "
-                                           "character must have a code in 33..126")};
+                     QStringLiteral("the database password cannot be encoded: each "
+                                    "character must have a code in 33..126")};
     if (Status s = writeFile(iauDir.filePath(QStringLiteral("QLTRPASS.IAU")), *password + "\r\n");
         !s)
         return s;

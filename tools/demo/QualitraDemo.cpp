@@ -223,8 +223,8 @@ Status createDemoDataFiles(const Connection& qualitra, const QString& dataPath,
         auto data = EngineLayer::open(jetConnectionString(path, passBD));
         if (!data)
             return data.error();
-        auto made = data.value()->exec(
-            dataTableStatement(SqlDialect::Sqlite, QStringLiteral("Datos"), characteristics.value()));
+        auto made = data.value()->exec(dataTableStatement(
+            SqlDialect::Sqlite, QStringLiteral("Datos"), characteristics.value()));
         if (!made)
             return withContext(made.error(), path);
     }
