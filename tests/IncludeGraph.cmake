@@ -89,7 +89,7 @@ foreach(sub IN LISTS subsystems)
     endforeach()
 endforeach()
 
-file(GLOB router_files "${SOURCE_DIR}/src/app/Router.h" "${SOURCE_DIR}/src/app/Router.cpp")
+file(GLOB router_files "${SOURCE_DIR}/src/app/Router.*" "${SOURCE_DIR}/src/app/RunState.*")
 foreach(file IN LISTS router_files)
     check_file("${file}" "${subsystems};app" "" FALSE)
 endforeach()

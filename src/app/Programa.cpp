@@ -57,6 +57,8 @@ void Programa::openMainWindow()
     m_router->open();
     m_mainWindow->show();
     QApplication::setQuitOnLastWindowClosed(true);
+    // A router that ended while acquiring acquires again by itself.
+    m_router->resumeAcquisition();
 }
 
 void Programa::end()

@@ -8,7 +8,26 @@
 #include "common/Modulo1.h"
 #include "recording/Outbox.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 namespace telvar {
+
+namespace {
+
+constexpr std::chrono::seconds kFirstResumeDelay{30};
+constexpr std::chrono::seconds kLongestResumeDelay{300};
+
+// The run state sits beside the outbox: both belong to the installation
+// (tests give an outbox of their own, and so a run state of their own).
+QString runStatePath(const Modulo1& m, const QString& outboxPath)
+{
+    if (outboxPath.isEmpty())
+        return RunState::pathForInstallation(m.RutaApp);
+    return QFileInfo(outboxPath).dir().filePath(QStringLiteral("TelvarRun.state"));
+}
+
+} // namespace
 
 Router::Router(Modulo1& m, Interaccion& ui, QObject* parent)
     : Router(m, ui, std::make_unique<HttpPageLoader>(), std::make_unique<SystemClock>(), nullptr,
@@ -28,8 +47,11 @@ Router::Router(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoade
     : QObject(parent), m_m(m), m_ui(ui), m_ownLoader(std::move(ownLoader)),
       m_ownClock(std::move(ownClock)), m_loader(loader ? loader : m_ownLoader.get()),
       m_clock(clock ? clock : m_ownClock.get()), m_configDatabase(m, ui), m_readings(m),
-      m_unrecorded(UnrecordedLog::forInstallation(m.RutaApp))
+      m_unrecorded(UnrecordedLog::forInstallation(m.RutaApp)),
+      m_runState(runStatePath(m, outboxPath)), m_resumeDelay(kFirstResumeDelay)
 {
+    m_resumeTimer.setSingleShot(true);
+    connect(&m_resumeTimer, &QTimer::timeout, this, &Router::resumeAcquisition);
     if (outboxPath.isEmpty())
         outboxPath = Outbox::pathForInstallation(m.RutaApp);
     m_recording = std::make_unique<RecordingService>(m, ui, *m_clock, m_recordingLog, m_unrecorded,
@@ -61,6 +83,40 @@ void Router::open()
     if (const Status opened = m_recording->open(); !opened)
         m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), opened.error()),
                       BoxKind::Critical, 5);
+}
+
+void Router::pressStartStop()
+{
+    m_resumeTimer.stop();
+    m_resumeDelay = kFirstResumeDelay;
+    m_acquisition->cmdAbre_Click();
+    if (const Status saved = m_runState.save(m_acquisition->isRunning()); !saved)
+        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. cmdAbre."), saved.error()),
+                      BoxKind::Exclamation, 5);
+}
+
+void Router::resumeAcquisition()
+{
+    if (m_acquisition->isRunning())
+        return;
+    const Result<bool> wasAcquiring = m_runState.wasAcquiring();
+    if (!wasAcquiring) {
+        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Run state."), wasAcquiring.error()),
+                      BoxKind::Exclamation, 5);
+        return;
+    }
+    if (!wasAcquiring.value())
+        return;
+    m_acquisition->cmdAbre_Click();
+    if (m_acquisition->isRunning()) {
+        m_resumeTimer.stop();
+        m_resumeDelay = kFirstResumeDelay;
+        emit acquisitionResumed();
+        return;
+    }
+    // The start's failure has been reported; the state stays "acquiring".
+    m_resumeTimer.start(m_resumeDelay);
+    m_resumeDelay = std::min(m_resumeDelay * 2, kLongestResumeDelay);
 }
 
 } // namespace telvar

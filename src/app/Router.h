@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/Acquisition.h"
+#include "app/RunState.h"
 #include "config/ConfigDatabase.h"
 #include "recording/ReadingRecorder.h"
 #include "recording/ReadingsModel.h"
@@ -9,6 +10,8 @@
 #include "recording/UnrecordedLog.h"
 
 #include <QObject>
+#include <QTimer>
+#include <chrono>
 #include <memory>
 
 namespace telvar {
@@ -40,6 +43,21 @@ public:
     // still runs, and each reading it cannot keep is logged with its value.
     void open();
 
+    // A person's press of Start/Stop: starts or stops the acquisition and
+    // keeps the outcome as the installation's run state, so the next start
+    // of the program acquires again only if this one was left acquiring.
+    // Cancels a pending resumption.
+    void pressStartStop();
+    // When the run state says the router was acquiring when it last ended,
+    // starts acquiring. A start that fails is tried again, after 30 s and
+    // then twice as long each time up to 5 minutes, until it succeeds or a
+    // person presses Start/Stop (a database server that boots later than
+    // this computer must not leave the plant unrecorded).
+    void resumeAcquisition();
+    // Whether a resumption is waiting to try again.
+    bool resumptionPending() const { return m_resumeTimer.isActive(); }
+    const RunState& runState() const { return m_runState; }
+
     ConfigDatabase& configDatabase() { return m_configDatabase; }
     Acquisition& acquisition() { return *m_acquisition; }
     RecordingService& recording() { return *m_recording; }
@@ -52,6 +70,8 @@ public:
 signals:
     // The program must end now (its reason has been shown).
     void programMustEnd();
+    // The acquisition was started by the run state, not by a person.
+    void acquisitionResumed();
 
 private:
     Router(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
@@ -72,6 +92,9 @@ private:
     std::unique_ptr<MarkerLimits> m_markerLimits;
     std::unique_ptr<ReadingRecorder> m_readingRecorder;
     std::unique_ptr<Acquisition> m_acquisition;
+    RunState m_runState;
+    QTimer m_resumeTimer;
+    std::chrono::seconds m_resumeDelay;
 };
 
 } // namespace telvar

@@ -5,6 +5,7 @@
 // and the SPC program reads them.
 #include "acquisition/HttpPageLoader.h"
 #include "app/Router.h"
+#include "app/RunState.h"
 #include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
@@ -551,6 +552,75 @@ TEST_P(EndToEndTest, APageThatNamesItsMachineIsCheckedAgainstThatMachinesLimits)
     ASSERT_TRUE(shown);
     EXPECT_EQ(shown->Marca, QStringLiteral("?"));
     expectRows(kPageMachine, {QStringLiteral("PESO"), QStringLiteral("TEMP")}, {});
+}
+
+TEST_P(EndToEndTest, ARouterLeftAcquiringAcquiresAgainAtItsNextStartAndOneAPersonStoppedDoesNot)
+{
+    // The router behind each start of the program: a new one over the same
+    // installation, the one before gone as after a crash or a reboot.
+    const auto started = [&] {
+        auto w = std::make_unique<Router>(m, ui, m_loader, m_clock);
+        w->open();
+        EXPECT_EQ(w->configDatabase().Reinicia(), ReiniciaOutcome::Done);
+        return w;
+    };
+    {
+        const auto w = started();
+        w->resumeAcquisition(); // nothing kept yet: stays stopped
+        EXPECT_FALSE(w->acquisition().isRunning());
+        w->pressStartStop();
+        ASSERT_TRUE(w->acquisition().isRunning());
+    }
+    {
+        const auto w = started();
+        QSignalSpy resumed(w.get(), &Router::acquisitionResumed);
+        w->resumeAcquisition();
+        EXPECT_TRUE(w->acquisition().isRunning());
+        EXPECT_EQ(resumed.size(), 1);
+        // Its readings are recorded as a person's start would have them.
+        EXPECT_EQ(tick(*w, 60s), QList<int>{1});
+        EXPECT_TRUE(newestReading(*w, "DIAM"));
+        w->pressStartStop();
+        EXPECT_FALSE(w->acquisition().isRunning());
+    }
+    {
+        const auto w = started();
+        w->resumeAcquisition();
+        EXPECT_FALSE(w->acquisition().isRunning());
+        EXPECT_FALSE(w->resumptionPending());
+    }
+}
+
+TEST_P(EndToEndTest, AResumptionThatCannotStartTriesAgainUntilAPersonDecides)
+{
+    ASSERT_TRUE(RunState(RunState::pathForInstallation(m.RutaApp)).save(true).ok());
+    const auto w = std::make_unique<Router>(m, ui, m_loader, m_clock);
+    w->open();
+    ASSERT_EQ(w->configDatabase().Reinicia(), ReiniciaOutcome::Done);
+
+    // The SPC database is not there yet (its server still booting): the
+    // start fails, is reported, and waits to be tried again.
+    const QString reachable = m.CadConexion;
+    m.CadConexion = GetParam() == Engine::Jet
+                        ? jetConnectionString(m.RutaApp + QStringLiteral("Absent.MDB"), m.PassBD)
+                        : QString(reachable).replace(m.BaseDatos, QStringLiteral("absent_db"));
+    const qsizetype boxesBefore = ui.boxes.size();
+    w->resumeAcquisition();
+    EXPECT_FALSE(w->acquisition().isRunning());
+    EXPECT_GT(ui.boxes.size(), boxesBefore);
+    EXPECT_TRUE(w->resumptionPending());
+    EXPECT_TRUE(RunState(RunState::pathForInstallation(m.RutaApp)).wasAcquiring().value());
+
+    // Once it is there, the next try starts the acquisition.
+    m.CadConexion = reachable;
+    w->resumeAcquisition();
+    EXPECT_TRUE(w->acquisition().isRunning());
+
+    // A person's Stop ends any waiting, and is kept.
+    w->pressStartStop();
+    EXPECT_FALSE(w->acquisition().isRunning());
+    EXPECT_FALSE(w->resumptionPending());
+    EXPECT_FALSE(RunState(RunState::pathForInstallation(m.RutaApp)).wasAcquiring().value());
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, EndToEndTest, ::testing::Values(Engine::Jet, Engine::PostgreSql),

@@ -282,7 +282,7 @@ QWidget* Telvar::buildReadingsTab()
 void Telvar::connectAcquisition()
 {
     Acquisition& acquisition = m_router.acquisition();
-    connect(m_cmdAbre, &QPushButton::clicked, &acquisition, &Acquisition::cmdAbre_Click);
+    connect(m_cmdAbre, &QPushButton::clicked, &m_router, &Router::pressStartStop);
     connect(&acquisition, &Acquisition::runningChanged, this, &Telvar::showRunning);
     connect(&acquisition, &Acquisition::startCompleted, this,
             [this] { m_SSTab1->setCurrentIndex(1); });
