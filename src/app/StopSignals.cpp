@@ -1,0 +1,69 @@
+#include "app/StopSignals.h"
+
+#include <QSocketNotifier>
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace telvar {
+
+namespace {
+
+// The write end of the pair, for the handler (which may touch nothing else).
+volatile std::sig_atomic_t g_writeEnd = -1;
+
+void onSignal(int number)
+{
+    const int fd = g_writeEnd;
+    if (fd < 0)
+        return;
+    const unsigned char byte = static_cast<unsigned char>(number);
+    // A full pair means a stop is already waiting to be read.
+    [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+}
+
+const int kStopSignals[] = {SIGTERM, SIGINT};
+
+} // namespace
+
+StopSignals::StopSignals(QObject* parent) : QObject(parent)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, m_sockets) != 0)
+        return;
+    g_writeEnd = m_sockets[0];
+    m_notifier = std::make_unique<QSocketNotifier>(m_sockets[1], QSocketNotifier::Read);
+    connect(m_notifier.get(), &QSocketNotifier::activated, this, &StopSignals::readSignal);
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    bool all = true;
+    for (const int number : kStopSignals)
+        all = ::sigaction(number, &action, nullptr) == 0 && all;
+    m_installed = all;
+}
+
+StopSignals::~StopSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = SIG_DFL;
+    sigemptyset(&action.sa_mask);
+    for (const int number : kStopSignals)
+        ::sigaction(number, &action, nullptr);
+    g_writeEnd = -1;
+    m_notifier.reset();
+    for (int& fd : m_sockets) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+}
+
+void StopSignals::readSignal()
+{
+    unsigned char byte = 0;
+    while (::read(m_sockets[1], &byte, 1) == 1)
+        emit stopRequested(byte);
+}
+
+} // namespace telvar

@@ -1,0 +1,226 @@
+#include "app/HeadlessInteraccion.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+using telvar::BoxKind;
+using telvar::HeadlessInteraccion;
+
+namespace {
+
+struct BoxLine {
+    const char* name;
+    BoxKind kind;
+    QString text;
+    QString line;
+};
+
+const BoxLine kBoxLines[] = {
+    {"OneLine", BoxKind::Exclamation, QStringLiteral("Telvar. cmdAbre."),
+     QStringLiteral("Telvar warning: Telvar. cmdAbre.")},
+    {"ReportWithBlankLines", BoxKind::Critical,
+     QStringLiteral("Module1. OpenDBOK.\n\nSQLite\n14.- unable to open\n\n"),
+     QStringLiteral("Telvar critical: Module1. OpenDBOK. | SQLite | 14.- unable to open")},
+    {"CarriageReturnLineFeed", BoxKind::Information, QStringLiteral("one\r\ntwo"),
+     QStringLiteral("Telvar information: one | two")},
+    {"PageTextCannotStartALine", BoxKind::Plain, QStringLiteral("value 1\u2028FAKE line\x1b[2J"),
+     QStringLiteral("Telvar message: value 1\uFFFDFAKE line\uFFFD[2J")},
+};
+
+class HeadlessBoxLine : public ::testing::TestWithParam<BoxLine> {};
+
+TEST_P(HeadlessBoxLine, IsOneLineWithTheBoxsKindAndText)
+{
+    EXPECT_EQ(HeadlessInteraccion::lineFor(GetParam().kind, GetParam().text), GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boxes, HeadlessBoxLine, ::testing::ValuesIn(kBoxLines),
+                         [](const auto& box) { return std::string(box.param.name); });
+
+TEST(HeadlessInteraccion, QuestionsThatNeedAPersonAreCancelledAndSaySo)
+{
+    QStringList lines;
+    HeadlessInteraccion ui([&](const QString& line) { lines.append(line); });
+    EXPECT_EQ(ui.inputBox(QStringLiteral("Password=***;\nType the password"),
+                          telvar::InputEcho::Password),
+              std::nullopt);
+    EXPECT_FALSE(ui.questionBox(QStringLiteral("Record anyway?")));
+    EXPECT_EQ(ui.superListBox({QStringLiteral("Operators"), QStringLiteral("A\nB\n")}), QString());
+    ASSERT_EQ(lines.size(), 6);
+    EXPECT_EQ(lines[0], QStringLiteral("Telvar question: Password=***; | Type the password"));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("nobody can answer the password")));
+    EXPECT_TRUE(lines[3].contains(QStringLiteral("nobody can answer")));
+    EXPECT_TRUE(lines[5].contains(QStringLiteral("nobody can answer")));
+}
+
+// The built program, without a screen, on a demo installation of its own.
+class HeadlessRun : public ::testing::Test {
+protected:
+    static constexpr int kWaitMs = 30000;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        QProcess install;
+        install.start(QStringLiteral(TELVAR_DEMO_INSTALL), {m_dir.path()});
+        ASSERT_TRUE(install.waitForFinished(120000));
+        ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
+    }
+
+    // Starts the program; its standard error is gathered in m_errors.
+    std::unique_ptr<QProcess>
+    run(QStringList extra = {},
+        const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment())
+    {
+        auto process = std::make_unique<QProcess>();
+        process->setProcessEnvironment(environment);
+        m_errors.clear();
+        QProcess* raw = process.get();
+        QObject::connect(raw, &QProcess::readyReadStandardError, raw, [this, raw] {
+            m_errors += QString::fromUtf8(raw->readAllStandardError());
+        });
+        process->start(QStringLiteral(TELVAR_PROGRAM),
+                       QStringList{QStringLiteral("--headless"), QStringLiteral("--installation"),
+                                   m_dir.path()} +
+                           extra);
+        EXPECT_TRUE(process->waitForStarted());
+        return process;
+    }
+
+    bool said(const QString& text)
+    {
+        return QTest::qWaitFor([&] { return m_errors.contains(text); }, kWaitMs);
+    }
+
+    static int endWith(QProcess& process, int signalNumber)
+    {
+        ::kill(static_cast<pid_t>(process.processId()), signalNumber);
+        EXPECT_TRUE(process.waitForFinished(kWaitMs));
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+
+    QByteArray runState() const
+    {
+        QFile file(m_dir.filePath(QStringLiteral("TelvarRun.state")));
+        return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
+    }
+
+    QTemporaryDir m_dir;
+    QString m_errors;
+};
+
+TEST_F(HeadlessRun, AcquiresAgainByItselfAfterACrashUntilAPersonStopsIt)
+{
+    {
+        // Never started here: it waits for a person.
+        const auto first = run();
+        ASSERT_TRUE(said(QStringLiteral("not acquiring"))) << m_errors.toStdString();
+        EXPECT_EQ(endWith(*first, SIGTERM), 0) << m_errors.toStdString();
+    }
+    {
+        const auto started = run({QStringLiteral("--start")});
+        ASSERT_TRUE(said(QStringLiteral("Telvar: acquiring"))) << m_errors.toStdString();
+        EXPECT_EQ(runState(), QByteArrayLiteral("acquiring"));
+        endWith(*started, SIGKILL);
+    }
+    {
+        // After the crash it acquires again with nobody there, and a
+        // service stop ends it cleanly without forgetting that.
+        const auto again = run();
+        ASSERT_TRUE(said(QStringLiteral("Telvar: acquiring"))) << m_errors.toStdString();
+        EXPECT_EQ(endWith(*again, SIGTERM), 0) << m_errors.toStdString();
+        EXPECT_TRUE(m_errors.contains(QStringLiteral("acquisition stopped")));
+        EXPECT_EQ(runState(), QByteArrayLiteral("acquiring"));
+    }
+    {
+        const auto interrupted = run();
+        ASSERT_TRUE(said(QStringLiteral("Telvar: acquiring"))) << m_errors.toStdString();
+        EXPECT_EQ(endWith(*interrupted, SIGINT), 0) << m_errors.toStdString();
+    }
+}
+
+TEST_F(HeadlessRun, AnInstallationItCannotUseEndsItWithTheReason)
+{
+    ASSERT_TRUE(QFile::remove(m_dir.filePath(QStringLiteral("IAu/QLDirec.iau"))));
+    const auto process = run();
+    ASSERT_TRUE(process->waitForFinished(kWaitMs));
+    EXPECT_EQ(process->exitCode(), 1);
+    EXPECT_TRUE(m_errors.contains(QStringLiteral("Telvar critical:"))) << m_errors.toStdString();
+    EXPECT_TRUE(m_errors.contains(QStringLiteral("QLDirec"), Qt::CaseInsensitive))
+        << m_errors.toStdString();
+}
+
+// A service manager's notification socket, as systemd offers it.
+class NotifySocket {
+public:
+    explicit NotifySocket(const QString& path) : m_path(path.toUtf8())
+    {
+        m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, m_path.constData(),
+                    std::min<std::size_t>(static_cast<std::size_t>(m_path.size()),
+                                          sizeof(address.sun_path) - 1));
+        m_bound = m_fd >= 0 &&
+                  ::bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    }
+    ~NotifySocket()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    NotifySocket(const NotifySocket&) = delete;
+    NotifySocket& operator=(const NotifySocket&) = delete;
+
+    bool bound() const { return m_bound; }
+    // Every datagram received so far, one after the other.
+    QString received()
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                break;
+            m_received += QString::fromUtf8(buffer, n) + QLatin1Char('\n');
+        }
+        return m_received;
+    }
+
+private:
+    QByteArray m_path;
+    int m_fd = -1;
+    bool m_bound = false;
+    QString m_received;
+};
+
+TEST_F(HeadlessRun, TellsTheServiceManagerItIsReadyAndFeedsItsWatchdog)
+{
+    NotifySocket manager(m_dir.filePath(QStringLiteral("notify")));
+    ASSERT_TRUE(manager.bound());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NOTIFY_SOCKET"), m_dir.filePath(QStringLiteral("notify")));
+    // A watchdog of 0.4 s: the keep-alive comes every 0.2 s.
+    environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+    const auto process = run({QStringLiteral("--start")}, environment);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return manager.received().contains(QStringLiteral("READY=1\nSTATUS=acquiring")); },
+        kWaitMs))
+        << manager.received().toStdString() << m_errors.toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return manager.received().count(QStringLiteral("WATCHDOG=1")) >= 3; }, kWaitMs))
+        << manager.received().toStdString();
+    EXPECT_EQ(endWith(*process, SIGTERM), 0);
+    EXPECT_TRUE(manager.received().contains(QStringLiteral("STOPPING=1")));
+}
+
+} // namespace
