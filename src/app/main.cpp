@@ -14,15 +14,20 @@
 #include <QDir>
 #include <QFileInfo>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 
 namespace {
 
-bool asksForHeadless(int argc, char** argv)
+// True when the command line names one of options (a window needs none of
+// them: they run without a screen, or only print).
+bool asksFor(int argc, char** argv, std::initializer_list<const char*> options)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0)
-            return true;
+        for (const char* option : options) {
+            if (std::strcmp(argv[i], option) == 0)
+                return true;
+        }
     }
     return false;
 }
@@ -51,9 +56,9 @@ int runHeadless(const QString& installation, bool personStarts)
 int main(int argc, char** argv)
 {
     // Without a screen no window system is needed at all.
-    const bool headless = asksForHeadless(argc, argv);
+    const bool headless = asksFor(argc, argv, {"--headless"});
     std::unique_ptr<QCoreApplication> app;
-    if (headless)
+    if (headless || asksFor(argc, argv, {"--version", "-v", "--help", "-h", "--help-all"}))
         app = std::make_unique<QCoreApplication>(argc, argv);
     else
         app = std::make_unique<QApplication>(argc, argv);
