@@ -13,6 +13,7 @@
 
 #include <QSqlRecord>
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 namespace telvar {
@@ -70,6 +71,14 @@ Limits Acquisition::limits(int element) const
     if (element < 0 || element >= m_limits.size())
         return Limits{};
     return m_limits[element];
+}
+
+qint64 Acquisition::retriedPages() const
+{
+    qint64 total = m_endedCycleRetries;
+    for (const std::shared_ptr<PollingCycle>& cycle : m_cycles)
+        total += cycle->retries();
+    return total;
 }
 
 void Acquisition::cmdAbre_Click()
@@ -197,6 +206,7 @@ void Acquisition::stop()
     m_cycles.clear();
     for (const std::shared_ptr<PollingCycle>& cycle : cycles) {
         cycle->cancel();
+        m_endedCycleRetries += cycle->retries();
         m_clocks.cycleFinished(cycle->reloj());
         emit cycleEnded(cycle->reloj());
     }
@@ -242,10 +252,15 @@ void Acquisition::runCycle(int reloj)
             ports.append(
                 PollingCycle::Port{static_cast<int>(i), m_puertos[i], limits(static_cast<int>(i))});
     }
+    // The cycle is to end before the clock's next one is due; a clock
+    // without an interval (only its button) gets the shortest a clock has.
+    const int minutes = m_clocks.interval(reloj);
+    const std::chrono::milliseconds span =
+        minutes > 0 ? std::chrono::minutes(minutes) : PollingClocks::TickInterval;
+    PollingCycle::Services services{m_m, m_ui, m_loader, m_display, m_check, m_clock};
+    services.deadline = m_clock.elapsed() + span;
     auto cycle = std::make_shared<PollingCycle>(
-        reloj, std::move(ports),
-        PollingCycle::Services{m_m, m_ui, m_loader, m_display, m_check, m_clock},
-        [this](PollingCycle& ended) { cycleFinished(&ended); });
+        reloj, std::move(ports), services, [this](PollingCycle& ended) { cycleFinished(&ended); });
     m_cycles.push_back(cycle);
     if (m_cycles.size() == 1)
         m_ui.setMousePointer(PointerShape::Hourglass);
@@ -259,6 +274,7 @@ void Acquisition::cycleFinished(PollingCycle* cycle)
     if (it == m_cycles.end())
         return;
     const int reloj = cycle->reloj();
+    m_endedCycleRetries += cycle->retries();
     m_cycles.erase(it);
     m_clocks.cycleFinished(reloj);
     if (m_cycles.empty())

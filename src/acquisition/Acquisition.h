@@ -59,6 +59,9 @@ public:
     AcquisitionDisplay& display() { return m_display; }
     // The number of cycles under way.
     int cyclesRunning() const { return static_cast<int>(m_cycles.size()); }
+    // The pages the cycles have asked for again since the acquisition was
+    // built, those of the cycles under way included.
+    qint64 retriedPages() const;
 
 signals:
     // The button's state: running (caption "stop") or stopped.
@@ -93,6 +96,8 @@ private:
     Puertos m_puertos{TPuerto{}};
     QList<Limits> m_limits{Limits{}};
     std::vector<std::shared_ptr<PollingCycle>> m_cycles;
+    // The retries of the cycles that have ended.
+    qint64 m_endedCycleRetries = 0;
 };
 
 } // namespace telvar

@@ -224,7 +224,10 @@ pagefetch::Fetched Request::finish(CURLcode code) const
     fetched.transferError = error;
     if (code == CURLE_OPERATION_TIMEDOUT)
         page.outcome = PageOutcome::TimedOut;
-    else if (isUnreachable(code) || (code == CURLE_UNSUPPORTED_PROTOCOL && !leftHttp()))
+    else if (code == CURLE_COULDNT_CONNECT) {
+        page.outcome = PageOutcome::Unreachable;
+        page.noAnswer = NoAnswer::Refused;
+    } else if (isUnreachable(code) || (code == CURLE_UNSUPPORTED_PROTOCOL && !leftHttp()))
         page.outcome = PageOutcome::Unreachable;
     else {
         page.outcome = PageOutcome::Failed;

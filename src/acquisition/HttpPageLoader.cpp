@@ -371,6 +371,8 @@ struct HttpPageLoader::Impl {
             (code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT);
         const bool silent = ownHost && entry->connected && code == CURLE_OPERATION_TIMEDOUT &&
                             !entry->request->responseStarted();
+        if (connectFailed && code == CURLE_OPERATION_TIMEDOUT)
+            page.noAnswer = NoAnswer::HostDown;
         Host& host = *entry->host;
         finish(entry->ticket, std::move(page));
         if (connectFailed)
@@ -403,8 +405,11 @@ struct HttpPageLoader::Impl {
             }
         }
         refresh(host);
-        for (const auto& [ticket, url] : ending)
-            finish(ticket, emptyPage(url, outcome));
+        for (const auto& [ticket, url] : ending) {
+            LoadedPage page = emptyPage(url, outcome);
+            page.noAnswer = NoAnswer::HostGivenUp;
+            finish(ticket, std::move(page));
+        }
     }
 
     // Takes the transfers libcurl has ended, then lets waiting loads start.

@@ -68,7 +68,9 @@ struct HttpPageLoaderOptions {
 // time-out); when a page of a host times out without a byte of answer (a
 // station that accepts connections and stays silent), the loads of that
 // host still waiting for a connection end as TimedOut. Loads made after
-// that try the host again.
+// that try the host again. Each such page says why (LoadedPage::noAnswer):
+// a refused connection Refused, a connection attempt that timed out
+// HostDown, and the loads given up with them HostGivenUp.
 //
 // The loader keeps the page limit itself rather than leaving it to libcurl:
 // when the thread was busy beyond a limit, whatever has arrived in the

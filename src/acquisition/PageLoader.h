@@ -25,6 +25,23 @@ enum class PageOutcome {
     Failed,
 };
 
+// What the loader knows of why a TimedOut or Unreachable page got no
+// answer, beyond its outcome: whether asking again may help.
+enum class NoAnswer {
+    // Nothing more: the page had an answer, or timed out once connected, or
+    // its answer was not HTTP (reset, garbage, an unknown host, TLS).
+    Unknown,
+    // The connection was refused (or could not be made): nothing listened
+    // on the station's port at that moment.
+    Refused,
+    // The connection attempt timed out: the host is down.
+    HostDown,
+    // The page was not tried on its own: another load of its host found
+    // the host refusing, down or silent, and the loader gave this one up
+    // with it.
+    HostGivenUp,
+};
+
 // One loaded page.
 struct LoadedPage {
     QString url;
@@ -36,6 +53,8 @@ struct LoadedPage {
     int httpStatus = 0;
     // What to report for Truncated and Failed; empty otherwise.
     std::optional<Error> error;
+    // For TimedOut and Unreachable: why no answer came, when known.
+    NoAnswer noAnswer = NoAnswer::Unknown;
 };
 
 // Loads pages asynchronously on the thread's event loop. Every load that is

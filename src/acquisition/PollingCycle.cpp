@@ -8,12 +8,52 @@
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 
+#include <QUrl>
+#include <algorithm>
+#include <utility>
+
 namespace telvar {
 
 namespace {
 
 // The report box of a cycle: an exclamation that closes itself after 5 s.
 constexpr double kReportSeconds = 5;
+
+// Whether a try's page is a failure that another try may mend: a time-out,
+// a refused connection or an HTTP error status. A page the loader ended
+// because its host is down, or gave up with such a host, is not.
+bool mendable(const LoadedPage& page)
+{
+    switch (page.outcome) {
+    case PageOutcome::Complete:
+        return page.httpStatus >= 400;
+    case PageOutcome::TimedOut:
+        return page.noAnswer == NoAnswer::Unknown;
+    case PageOutcome::Unreachable:
+        return page.noAnswer == NoAnswer::Refused;
+    case PageOutcome::Truncated:
+    case PageOutcome::Failed:
+        break;
+    }
+    return false;
+}
+
+// Whether the station sent nothing back: no connection, or no answer on it.
+bool unanswered(const LoadedPage& page)
+{
+    return page.outcome == PageOutcome::TimedOut || page.outcome == PageOutcome::Unreachable;
+}
+
+// The host (name and port) of an address, as the loader groups its loads;
+// empty when the address names none.
+QString hostOf(const QString& url)
+{
+    const QUrl address(url.trimmed());
+    if (address.host().isEmpty())
+        return {};
+    const bool https = address.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    return address.host().toLower() + u':' + QString::number(address.port(https ? 443 : 80));
+}
 
 } // namespace
 
@@ -22,6 +62,10 @@ PollingCycle::PollingCycle(int reloj, QList<Port> ports, Services services,
     : m_reloj(reloj), m_ports(std::move(ports)), m_services(services),
       m_onFinished(std::move(finished))
 {
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&m_retryTimer, &QTimer::timeout, &m_retryTimer,
+                     [this] { processDueRetries(); });
 }
 
 PollingCycle::~PollingCycle()
@@ -44,7 +88,11 @@ void PollingCycle::begin()
 std::size_t PollingCycle::startLoad(const QString& url)
 {
     const std::size_t index = static_cast<std::size_t>(m_loads.size());
-    m_loads.append(Load{m_services.loader.load(url), std::nullopt, {}});
+    Load load;
+    load.ticket = m_services.loader.load(url);
+    load.url = url;
+    load.host = hostOf(url);
+    m_loads.append(std::move(load));
     m_loadByTicket.insert(m_loads.back().ticket, index);
     return index;
 }
@@ -56,9 +104,101 @@ void PollingCycle::pageLoaded(PageLoader::Ticket ticket, const LoadedPage& page)
         return;
     Load& load = m_loads[static_cast<qsizetype>(*it)];
     m_loadByTicket.erase(it);
-    load.page = page;
     load.arrivedAt = m_services.clock.now();
+    if (planRetry(load, page))
+        return;
+    // A host that took no connection, or that left a page unanswered to
+    // its last try, is not asked again this cycle.
+    const QString host = load.host;
+    const bool hostDead = page.noAnswer == NoAnswer::HostDown ||
+                          (load.tries == MaxTries && mendable(page) && unanswered(page));
+    settle(load, page);
+    if (hostDead)
+        giveUpHost(host);
     advance();
+}
+
+bool PollingCycle::planRetry(Load& load, const LoadedPage& page)
+{
+    if (load.tries >= MaxTries || !mendable(page) || m_deadHosts.contains(load.host))
+        return false;
+    const std::chrono::milliseconds at =
+        m_services.clock.elapsed() + RetryDelays[static_cast<std::size_t>(load.tries - 1)];
+    if (!fitsDeadline(at))
+        return false;
+    load.retryAt = at;
+    load.failed = page;
+    armRetryTimer();
+    return true;
+}
+
+bool PollingCycle::fitsDeadline(std::chrono::milliseconds at) const
+{
+    return m_services.deadline && at + m_services.tryLimit <= *m_services.deadline;
+}
+
+void PollingCycle::giveUpHost(const QString& host)
+{
+    if (host.isEmpty())
+        return;
+    m_deadHosts.insert(host);
+    for (Load& load : m_loads) {
+        if (load.retryAt && load.host == host)
+            settle(load, *std::exchange(load.failed, std::nullopt));
+    }
+    armRetryTimer();
+}
+
+void PollingCycle::settle(Load& load, LoadedPage page)
+{
+    load.retryAt.reset();
+    load.failed.reset();
+    load.page = std::move(page);
+}
+
+void PollingCycle::processDueRetries()
+{
+    if (m_cancelled || m_finished)
+        return;
+    const std::shared_ptr<PollingCycle> keepAlive = shared_from_this();
+    const std::chrono::milliseconds now = m_services.clock.elapsed();
+    bool settled = false;
+    for (qsizetype index = 0; index < m_loads.size(); ++index) {
+        Load& load = m_loads[index];
+        if (!load.retryAt || *load.retryAt > now)
+            continue;
+        // A report box may have held the cycle up beyond the retry's time:
+        // the retry is made only if it can still end by the deadline.
+        if (!fitsDeadline(now)) {
+            settle(load, *std::exchange(load.failed, std::nullopt));
+            settled = true;
+            continue;
+        }
+        load.retryAt.reset();
+        load.failed.reset();
+        ++load.tries;
+        ++m_retries;
+        load.ticket = m_services.loader.load(load.url);
+        m_loadByTicket.insert(load.ticket, static_cast<std::size_t>(index));
+    }
+    armRetryTimer();
+    if (settled)
+        advance();
+}
+
+void PollingCycle::armRetryTimer()
+{
+    std::optional<std::chrono::milliseconds> earliest;
+    for (const Load& load : std::as_const(m_loads)) {
+        if (load.retryAt && (!earliest || *load.retryAt < *earliest))
+            earliest = load.retryAt;
+    }
+    if (!earliest || m_cancelled || m_finished) {
+        m_retryTimer.stop();
+        return;
+    }
+    m_retryTimer.start(
+        std::max(std::chrono::milliseconds{0}, *earliest - m_services.clock.elapsed()));
 }
 
 void PollingCycle::advance()
@@ -95,6 +235,7 @@ void PollingCycle::advance()
     m_processing = false;
     if (!m_cancelled && !m_finished && m_next == m_ports.size()) {
         m_finished = true;
+        m_retryTimer.stop();
         m_loads.clear();
         if (m_onFinished)
             m_onFinished(*this);
@@ -161,6 +302,7 @@ void PollingCycle::cancel()
     if (m_cancelled || m_finished)
         return;
     m_cancelled = true;
+    m_retryTimer.stop();
     for (auto it = m_loadByTicket.cbegin(); it != m_loadByTicket.cend(); ++it)
         m_services.loader.cancel(it.key());
     m_loadByTicket.clear();

@@ -1,13 +1,18 @@
 #pragma once
 
 #include "acquisition/CxpLimits.h"
+#include "acquisition/HttpPageLoader.h"
 #include "acquisition/PageLoader.h"
 #include "acquisition/TPuerto.h"
 
 #include <QDateTime>
 #include <QHash>
 #include <QList>
+#include <QSet>
 #include <QString>
+#include <QTimer>
+#include <array>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -33,6 +38,22 @@ class ReadingCheck;
 // pages. While a report box of the cycle is open the cycle does not go on:
 // pages that arrive meanwhile wait, and are handled in port order once the
 // box has closed.
+//
+// A page that failed (it timed out, its connection was refused, or it
+// answered an HTTP error status) is asked for again within the cycle: a
+// second time 0.5 s after the first try failed, a third time 2 s after the
+// second. A retry is made only when it could end by the cycle's deadline,
+// and never for a host given up as dead: by the loader (its connection
+// attempt timed out, or another load of it made the loader give this one
+// up), or by the cycle once a page of that host got no answer to its last
+// try. Meanwhile the port, and the ports after it, wait as for a late page;
+// only the page of the last try is handled, so a failure that a retry mends
+// leaves no trace but the count of retries. An empty page is no failure: it
+// has the rule above.
+//
+// Retries wait on the injected Clock: one timer wakes the cycle when the
+// earliest is due, and processDueRetries() (which that timer calls) makes
+// every retry due by the Clock's time. Tests move a manual clock and call it.
 class PollingCycle final : public std::enable_shared_from_this<PollingCycle> {
 public:
     struct Port {
@@ -47,9 +68,22 @@ public:
         PageLoader& loader;
         AcquisitionDisplay& display;
         ReadingCheck& check;
-        // Stamps each page with the moment it arrived.
+        // Stamps each page with the moment it arrived, and times retries.
         const Clock& clock;
+        // The Clock's elapsed time by which the cycle is to have ended (its
+        // clock's interval after it began). A failed page is asked for again
+        // only when that try can end by then; a cycle without a deadline
+        // asks for each page once (the empty-page rule aside).
+        std::optional<std::chrono::milliseconds> deadline = std::nullopt;
+        // The longest one try of a page may take: the loader's page limit.
+        std::chrono::milliseconds tryLimit{kPageTimeLimitMs};
     };
+
+    // The tries of a page at most, and the waits before the second and the
+    // third.
+    static constexpr int MaxTries = 3;
+    static constexpr std::array<std::chrono::milliseconds, MaxTries - 1> RetryDelays{
+        std::chrono::milliseconds(500), std::chrono::milliseconds(2000)};
 
     // Called once with the cycle that ended, after its last port, unless
     // the cycle is cancelled first.
@@ -71,10 +105,23 @@ public:
     void cancel();
     bool isCancelled() const { return m_cancelled; }
     bool isFinished() const { return m_finished; }
+    // Asks again for every page whose retry is due by the Clock's time.
+    void processDueRetries();
+    // The pages asked for again so far.
+    int retries() const { return m_retries; }
 
 private:
     struct Load {
         PageLoader::Ticket ticket = 0;
+        QString url;
+        // Its host's name and port, empty when the address names none.
+        QString host;
+        // Tries asked for so far.
+        int tries = 1;
+        // While it waits to be asked for again: when, and its last page.
+        std::optional<std::chrono::milliseconds> retryAt;
+        std::optional<LoadedPage> failed;
+        // The page its ports read, once no further try follows.
         std::optional<LoadedPage> page;
         QDateTime arrivedAt;
     };
@@ -82,6 +129,16 @@ private:
     // The load that gives port k its page: its own, or the previous port's
     // when both have one address.
     std::size_t startLoad(const QString& url);
+    // Sets the retry of a load whose try failed with page, when one is to
+    // be made; false otherwise.
+    bool planRetry(Load& load, const LoadedPage& page);
+    // Whether a try asked for at `at` can end by the deadline.
+    bool fitsDeadline(std::chrono::milliseconds at) const;
+    // No page of host is asked for again: the loads waiting for a retry
+    // keep the page of their last try.
+    void giveUpHost(const QString& host);
+    void settle(Load& load, LoadedPage page);
+    void armRetryTimer();
     void advance();
     void handle(qsizetype k, const LoadedPage& page, const QDateTime& arrivedAt, bool freshPage);
     void report(const Port& port, const Error& error);
@@ -98,6 +155,10 @@ private:
     QList<std::size_t> m_loadOfPort;
     // Whether a port shares the load of the port before it.
     QList<bool> m_sharesPrevious;
+    // The hosts no page of which is asked for again.
+    QSet<QString> m_deadHosts;
+    QTimer m_retryTimer;
+    int m_retries = 0;
     qsizetype m_next = 0;
     bool m_processing = false;
     bool m_cancelled = false;

@@ -9,6 +9,7 @@
 #include "support/ScriptedPageLoader.h"
 
 #include <QSignalSpy>
+#include <QTest>
 #include <gtest/gtest.h>
 
 namespace telvar {
@@ -267,6 +268,57 @@ TEST_F(AcquisitionTest, AStopDuringACycleEndsItQuietlyAndLeavesItsClockOff)
     tickMinutes(3);
     EXPECT_FALSE(m_acquisition.clocks().isEnabled(1));
     EXPECT_TRUE(m_check.readings.isEmpty());
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_F(AcquisitionTest, AFailedPageIsAskedForAgainWithinItsClocksIntervalAndTheRetriesAreCounted)
+{
+    const auto serve = [&](const QString& url, const LoadedPage& page) {
+        for (const auto& r : m_loader.pending()) {
+            if (r.url == url) {
+                m_loader.complete(r.ticket, page);
+                return;
+            }
+        }
+        ADD_FAILURE() << "no pending load of " << url.toStdString();
+    };
+    const QString port5 = QStringLiteral("http://st/5.html");
+    m_acquisition.cmdAbre_Click();
+    EXPECT_EQ(m_acquisition.retriedPages(), 0);
+
+    // Port 5's station answers an error status: the reading of port 9
+    // waits for port 5's second try, which the cycle's own timer makes
+    // half a second later.
+    tickMinutes(1);
+    serve(port5, LoadedPage{port5, PageOutcome::Complete, QStringLiteral("<h1>500</h1>"), 500,
+                            std::nullopt});
+    servePending();
+    ASSERT_EQ(m_check.readings.size(), 1);
+    EXPECT_EQ(m_check.readings[0].Puert, 2);
+    m_clock.advance(500ms);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !m_loader.pending().isEmpty(); }, 10000));
+    EXPECT_EQ(m_loader.pending()[0].url, port5);
+    EXPECT_EQ(m_acquisition.retriedPages(), 1);
+    servePending();
+    ASSERT_EQ(m_check.readings.size(), 3);
+    EXPECT_EQ(m_check.readings[1].Puert, 5);
+    EXPECT_EQ(m_check.readings[2].Puert, 9);
+    EXPECT_EQ(m_acquisition.cyclesRunning(), 0);
+
+    // Next cycle: port 5's page times out 53 s into the clock's minute; a
+    // second try could end after the minute, so none is made and the cycle
+    // ends at once.
+    tickMinutes(1);
+    serve(QStringLiteral("http://st/2.html"),
+          LoadedPage{{}, PageOutcome::Complete, QStringLiteral("T=2.0"), 200, std::nullopt});
+    serve(QStringLiteral("http://st/9.html"),
+          LoadedPage{{}, PageOutcome::Complete, QStringLiteral("T=9.0"), 200, std::nullopt});
+    m_clock.advance(53s);
+    serve(port5, LoadedPage{port5, PageOutcome::TimedOut, QString(), 0, std::nullopt});
+    EXPECT_EQ(m_acquisition.cyclesRunning(), 0);
+    EXPECT_TRUE(m_loader.pending().isEmpty());
+    EXPECT_EQ(m_check.readings.size(), 5);
+    EXPECT_EQ(m_acquisition.retriedPages(), 1);
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 

@@ -279,6 +279,7 @@ struct FaultCase {
     QString path; // empty: a port where nothing listens
     PageOutcome outcome;
     long long errorNumber; // 0: no error expected
+    NoAnswer noAnswer = NoAnswer::Unknown;
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os)
@@ -298,6 +299,7 @@ TEST_P(FaultPages, EndWithTheirOutcomeAndNoText)
     EXPECT_EQ(page.outcome, c.outcome);
     EXPECT_EQ(page.url, address);
     EXPECT_TRUE(page.text.isEmpty()) << page.text.left(200).toStdString();
+    EXPECT_EQ(page.noAnswer, c.noAnswer);
     if (c.errorNumber == 0) {
         EXPECT_FALSE(page.error) << page.error->description.toStdString();
     } else {
@@ -313,7 +315,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FaultCase{"slow_beyond_limit", QStringLiteral("/slow/5000.html"), PageOutcome::TimedOut, 0},
         FaultCase{"silent", QStringLiteral("/silent"), PageOutcome::TimedOut, 0},
-        FaultCase{"refused", QString(), PageOutcome::Unreachable, 0},
+        FaultCase{"refused", QString(), PageOutcome::Unreachable, 0, NoAnswer::Refused},
         FaultCase{"closed_at_once", QStringLiteral("/close"), PageOutcome::Unreachable, 0},
         FaultCase{"garbage", QStringLiteral("/garbage"), PageOutcome::Unreachable, 0},
         FaultCase{"redirect_loop", QStringLiteral("/loop/a.html"), PageOutcome::Failed,
@@ -490,6 +492,9 @@ struct DeadHostCase {
     // The longest one load of the host can take: its connection attempt's
     // limit or its page's.
     int oneLimitMs;
+    // Why a load that tried the host itself got no answer; the loads given
+    // up with it say HostGivenUp.
+    NoAnswer ownNoAnswer;
 };
 
 void PrintTo(const DeadHostCase& c, std::ostream* os)
@@ -556,6 +561,7 @@ TEST_P(DeadHosts, EndAllLoadsOfTheHostInAboutOneLimit)
     std::vector<Ticket> sorted = collector.order;
     std::sort(sorted.begin(), sorted.end());
     EXPECT_EQ(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    int triedThemselves = 0;
     for (const Ticket ticket : deadLoads) {
         const LoadedPage page = collector.pages.value(ticket);
         EXPECT_EQ(page.outcome, c.outcome) << ticket;
@@ -563,7 +569,14 @@ TEST_P(DeadHosts, EndAllLoadsOfTheHostInAboutOneLimit)
         EXPECT_TRUE(page.text.isEmpty());
         EXPECT_EQ(page.httpStatus, 0);
         EXPECT_FALSE(page.error) << page.error->description.toStdString();
+        if (page.noAnswer == c.ownNoAnswer)
+            ++triedThemselves;
+        else
+            EXPECT_EQ(page.noAnswer, NoAnswer::HostGivenUp) << ticket;
     }
+    // Only the loads that had a connection slot tried the host.
+    EXPECT_GE(triedThemselves, 1);
+    EXPECT_LE(triedThemselves, 2);
     EXPECT_EQ(collector.pages.value(live).outcome, PageOutcome::Complete);
     // About one limit: without giving up, the 40 loads over 2 connections
     // would take 20 limits.
@@ -580,6 +593,7 @@ TEST_P(DeadHosts, EndAllLoadsOfTheHostInAboutOneLimit)
     EXPECT_EQ(loader.runningCount(), 1);
     ASSERT_TRUE(collector.waitFor(again));
     EXPECT_EQ(collector.pages.value(again).outcome, c.outcome);
+    EXPECT_EQ(collector.pages.value(again).noAnswer, c.ownNoAnswer);
     if (c.kind == DeadHost::Silent) {
         EXPECT_EQ(silentAccepts, 3);
     }
@@ -596,11 +610,12 @@ PageLimits limitsOf(int timeLimitMs, int connectTimeoutMs)
 INSTANTIATE_TEST_SUITE_P(
     HttpPageLoader, DeadHosts,
     ::testing::Values(DeadHostCase{"refused", DeadHost::Refused, PageOutcome::Unreachable,
-                                   limitsOf(10000, 500), 500},
+                                   limitsOf(10000, 500), 500, NoAnswer::Refused},
                       DeadHostCase{"accepts_no_connection", DeadHost::AcceptsNoConnection,
-                                   PageOutcome::TimedOut, limitsOf(10000, 500), 500},
+                                   PageOutcome::TimedOut, limitsOf(10000, 500), 500,
+                                   NoAnswer::HostDown},
                       DeadHostCase{"silent", DeadHost::Silent, PageOutcome::TimedOut,
-                                   limitsOf(500, 500), 500}),
+                                   limitsOf(500, 500), 500, NoAnswer::Unknown}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 TEST_F(HttpPageLoaderTest, AHostThatRefusedIsTriedAgainOnceItListens)

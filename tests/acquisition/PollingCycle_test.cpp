@@ -8,6 +8,8 @@
 
 #include <QStringList>
 #include <algorithm>
+#include <chrono>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -15,6 +17,7 @@
 using telvar::AcquisitionDisplay;
 using telvar::Error;
 using telvar::LoadedPage;
+using telvar::NoAnswer;
 using telvar::PageOutcome;
 using telvar::PollingCycle;
 using telvar::PortReading;
@@ -33,6 +36,8 @@ public:
     Status LabelLee(const PortReading& reading) override
     {
         readings.append(reading);
+        if (onReading)
+            onReading(reading);
         if (failFor == reading.Puert)
             return Error{3265, QStringLiteral("DAO"), QStringLiteral("Item not found")};
         return {};
@@ -40,6 +45,7 @@ public:
 
     QList<PortReading> readings;
     int failFor = 0;
+    std::function<void(const PortReading&)> onReading;
 };
 
 TPuerto port(int puert, const QString& url, const QString& ident = QStringLiteral("T="),
@@ -487,6 +493,268 @@ TEST_F(PollingCycleTest, ACancelledCycleEndsQuietly)
         // The loads still awaited were given up.
         EXPECT_FALSE(fresh.cancelled().isEmpty());
         EXPECT_TRUE(fresh.pending().isEmpty());
+    }
+}
+
+// What a station gives one try of a page.
+enum class Answer {
+    Reading,     // a page with every port's reading
+    Empty,       // a page without a byte
+    TimedOut,    // no answer within the page's limit
+    Refused,     // the connection refused
+    ServerError, // HTTP 500 with its error page
+    HostDown,    // the connection attempt timed out
+    GivenUp,     // ended by the loader with its host, without a try of its own
+};
+
+LoadedPage answer(Answer kind)
+{
+    switch (kind) {
+    case Answer::Reading:
+        return page(QStringLiteral("P1=1.00 P2=2.00 P3=3.00 P4=4.00"));
+    case Answer::Empty:
+        return page(QString());
+    case Answer::TimedOut:
+        return page(QString(), PageOutcome::TimedOut);
+    case Answer::Refused: {
+        LoadedPage p = page(QString(), PageOutcome::Unreachable);
+        p.noAnswer = NoAnswer::Refused;
+        return p;
+    }
+    case Answer::ServerError: {
+        LoadedPage p = page(QStringLiteral("<h1>500 Internal Server Error</h1>"));
+        p.httpStatus = 500;
+        return p;
+    }
+    case Answer::HostDown: {
+        LoadedPage p = page(QString(), PageOutcome::TimedOut);
+        p.noAnswer = NoAnswer::HostDown;
+        return p;
+    }
+    case Answer::GivenUp: {
+        LoadedPage p = page(QString(), PageOutcome::Unreachable);
+        p.noAnswer = NoAnswer::HostGivenUp;
+        return p;
+    }
+    }
+    return {};
+}
+
+// At atMs on the cycle's clock: the oldest pending load of url gets its
+// answer, or (without url) the cycle is cancelled.
+struct Step {
+    int atMs;
+    const char* url;
+    Answer answer;
+};
+
+Step cancelAt(int atMs)
+{
+    return {atMs, nullptr, Answer::Reading};
+}
+
+TEST_F(PollingCycleTest, AFailedPageIsAskedForAgainWithBackoffWithinTheCycle)
+{
+    // Port k reads urls[k - 1] with the identifier "Pk=". The cycle's clock
+    // moves in steps of 50 ms, and every step makes the retries due; each
+    // load and each thing the cycle shows or hands on is stamped with the
+    // time it happened.
+    struct Case {
+        const char* name;
+        std::vector<const char*> urls;
+        // The Clock's time by which the cycle is to end; negative: none.
+        int deadlineMs;
+        std::vector<Step> steps;
+        // "<ms> <url>" for each load asked for, in order.
+        std::vector<const char*> loads;
+        // "<ms> read <port>" for a reading handed on, "<ms> <status>" for
+        // the status line.
+        std::vector<const char*> events;
+        int retries;
+        bool finished;
+    };
+    const QList<Case> cases{
+        {"a time-out mended by the second try holds back the port after it",
+         {"http://a/", "http://b/"},
+         60000,
+         {{0, "http://a/", Answer::TimedOut},
+          {0, "http://b/", Answer::Reading},
+          {500, "http://a/", Answer::Reading}},
+         {"0 http://a/", "0 http://b/", "500 http://a/"},
+         {"500 read 1", "500 read 2"},
+         1,
+         true},
+        {"refused twice, mended by the third try, each retry timed from the failure",
+         {"http://a/"},
+         60000,
+         {{100, "http://a/", Answer::Refused},
+          {700, "http://a/", Answer::Refused},
+          {2800, "http://a/", Answer::Reading}},
+         {"0 http://a/", "600 http://a/", "2700 http://a/"},
+         {"2800 read 1"},
+         2,
+         true},
+        {"an HTTP error status three times is handled once, after the third try",
+         {"http://a/", "http://b/"},
+         60000,
+         {{0, "http://a/", Answer::ServerError},
+          {0, "http://b/", Answer::Reading},
+          {500, "http://a/", Answer::ServerError},
+          {2500, "http://a/", Answer::ServerError}},
+         {"0 http://a/", "0 http://b/", "500 http://a/", "2500 http://a/"},
+         {"2500 P1= not found", "2500 read 2"},
+         2,
+         true},
+        {"a host found down is not asked again, neither for a retry waiting nor for the next "
+         "port on its page",
+         {"http://dead/1", "http://dead/1", "http://dead/2", "http://live/"},
+         60000,
+         {{0, "http://dead/2", Answer::TimedOut},
+          {0, "http://live/", Answer::Reading},
+          {100, "http://dead/1", Answer::HostDown},
+          {200, "http://dead/1", Answer::TimedOut}},
+         {"0 http://dead/1", "0 http://dead/2", "0 http://live/", "100 http://dead/1"},
+         {"100 P1= not found", "200 P2= not found", "200 P3= not found", "200 read 4"},
+         0,
+         true},
+        {"a page the loader gave up with its host is not retried, the refused one is",
+         {"http://h/1", "http://h/2"},
+         60000,
+         {{0, "http://h/1", Answer::Refused},
+          {0, "http://h/2", Answer::GivenUp},
+          {500, "http://h/1", Answer::Reading}},
+         {"0 http://h/1", "0 http://h/2", "500 http://h/1"},
+         {"500 read 1", "500 P2= not found"},
+         1,
+         true},
+        {"once a page's last try is unanswered, its host's other pages are not retried",
+         {"http://h/1", "http://h/2"},
+         60000,
+         {{0, "http://h/1", Answer::Refused},
+          {500, "http://h/1", Answer::Refused},
+          {2500, "http://h/1", Answer::Refused},
+          {3000, "http://h/2", Answer::TimedOut}},
+         {"0 http://h/1", "0 http://h/2", "500 http://h/1", "2500 http://h/1"},
+         {"2500 P1= not found", "3000 P2= not found"},
+         2,
+         true},
+        {"a try that could end past the deadline is not made and the page is handled at once",
+         {"http://a/"},
+         9000,
+         {{0, "http://a/", Answer::TimedOut}, {500, "http://a/", Answer::TimedOut}},
+         {"0 http://a/", "500 http://a/"},
+         {"500 P1= not found"},
+         1,
+         true},
+        {"a cycle without a deadline asks for each page once",
+         {"http://a/"},
+         -1,
+         {{0, "http://a/", Answer::TimedOut}},
+         {"0 http://a/"},
+         {"0 P1= not found"},
+         0,
+         true},
+        {"an empty page is asked for by the next port on it, never retried",
+         {"http://a/", "http://a/"},
+         60000,
+         {{0, "http://a/", Answer::Empty}, {0, "http://a/", Answer::Reading}},
+         {"0 http://a/", "0 http://a/"},
+         {"0 P1= not found", "0 read 2"},
+         0,
+         true},
+        {"cancelled while a retry waits, nothing more is asked or handled",
+         {"http://a/", "http://b/"},
+         60000,
+         {{0, "http://a/", Answer::TimedOut}, {0, "http://b/", Answer::Reading}, cancelAt(100)},
+         {"0 http://a/", "0 http://b/"},
+         {},
+         0,
+         false},
+    };
+    using std::chrono::milliseconds;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPageLoader fresh;
+        RecordingCheck seen;
+        RecordingInteraccion boxes;
+        AcquisitionDisplay shown;
+        telvar::test::ManualClock cycleClock;
+        int ended = 0;
+        QStringList loads;
+        QStringList events;
+        const auto stamp = [&] { return QString::number(cycleClock.elapsed().count()) + u' '; };
+        seen.onReading = [&](const PortReading& r) {
+            events.append(stamp() + QStringLiteral("read %1").arg(r.Puert));
+        };
+        QObject::connect(&shown, &AcquisitionDisplay::textChanged, &shown,
+                         [&](Field field, const QString& text) {
+                             if (field == Field::lblStatus)
+                                 events.append(stamp() + text);
+                         });
+
+        QList<PollingCycle::Port> list;
+        for (std::size_t k = 0; k < c.urls.size(); ++k) {
+            const int puert = static_cast<int>(k + 1);
+            list.append({puert,
+                         port(puert, QLatin1String(c.urls[k]), QStringLiteral("P%1=").arg(puert)),
+                         {}});
+        }
+        PollingCycle::Services services{m, boxes, fresh, shown, seen, cycleClock};
+        if (c.deadlineMs >= 0)
+            services.deadline = milliseconds(c.deadlineMs);
+        auto run =
+            std::make_shared<PollingCycle>(3, list, services, [&](PollingCycle&) { ++ended; });
+        wire(fresh, run);
+        const auto noteLoads = [&] {
+            const QList<ScriptedPageLoader::Request> made = fresh.requests();
+            for (qsizetype k = loads.size(); k < made.size(); ++k)
+                loads.append(stamp() + made[k].url);
+        };
+        const auto moveTo = [&](milliseconds until) {
+            while (cycleClock.elapsed() < until) {
+                cycleClock.advance(std::min(milliseconds(50), until - cycleClock.elapsed()));
+                run->processDueRetries();
+                noteLoads();
+            }
+        };
+        run->begin();
+        noteLoads();
+        for (const Step& step : c.steps) {
+            moveTo(milliseconds(step.atMs));
+            if (!step.url) {
+                run->cancel();
+                continue;
+            }
+            const QString url = QLatin1String(step.url);
+            const QList<ScriptedPageLoader::Request> pending = fresh.pending();
+            const auto found = std::find_if(pending.cbegin(), pending.cend(),
+                                            [&](const auto& r) { return r.url == url; });
+            if (found == pending.cend()) {
+                ADD_FAILURE() << "no pending load of " << step.url << " at " << step.atMs;
+                continue;
+            }
+            fresh.complete(found->ticket, answer(step.answer));
+            noteLoads();
+        }
+        // Long after the last step nothing more happens.
+        moveTo(cycleClock.elapsed() + milliseconds(15000));
+
+        QStringList expectedLoads;
+        for (const char* load : c.loads)
+            expectedLoads.append(QLatin1String(load));
+        QStringList expectedEvents;
+        for (const char* event : c.events)
+            expectedEvents.append(QLatin1String(event));
+        // Compared as lines, so that a failure shows them.
+        const auto lines = [](const QStringList& items) { return items.join(u'\n').toStdString(); };
+        EXPECT_EQ(lines(loads), lines(expectedLoads));
+        EXPECT_EQ(lines(events), lines(expectedEvents));
+        EXPECT_EQ(run->retries(), c.retries);
+        EXPECT_EQ(ended, c.finished ? 1 : 0);
+        EXPECT_EQ(run->isFinished(), c.finished);
+        EXPECT_TRUE(fresh.pending().isEmpty());
+        // Failures of pages give no report box, whatever their tries.
+        EXPECT_TRUE(boxes.boxes.isEmpty());
     }
 }
 
