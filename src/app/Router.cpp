@@ -69,10 +69,15 @@ Router::Router(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoade
     });
     connect(m_acquisition.get(), &Acquisition::runningChanged, this,
             [this] { m_markerLimits->reset(); });
+    m_status = std::make_unique<StatusService>(m, ui, *m_clock, *m_acquisition, *m_recording,
+                                               m_configDatabase.RsConf(),
+                                               QFileInfo(outboxPath).absolutePath());
 }
 
 Router::~Router()
 {
+    // The status writes its last word while what it tells of is still there.
+    m_status.reset();
     // The cycles end before the recording they hand readings to.
     m_acquisition.reset();
     m_recording->shutdown();
@@ -83,6 +88,7 @@ void Router::open()
     if (const Status opened = m_recording->open(); !opened)
         m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), opened.error()),
                       BoxKind::Critical, 5);
+    m_status->open();
 }
 
 void Router::pressStartStop()

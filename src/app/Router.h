@@ -8,6 +8,7 @@
 #include "recording/RecordingLog.h"
 #include "recording/RecordingService.h"
 #include "recording/UnrecordedLog.h"
+#include "status/StatusService.h"
 
 #include <QObject>
 #include <QTimer>
@@ -66,6 +67,8 @@ public:
     ReadingsModel& readings() { return m_readings; }
     RecordingLog& recordingLog() { return m_recordingLog; }
     const UnrecordedLog& unrecordedLog() const { return m_unrecorded; }
+    // How the router is: the ports' state, the status file, the status server.
+    StatusService& status() { return *m_status; }
 
 signals:
     // The program must end now (its reason has been shown).
@@ -93,6 +96,7 @@ private:
     std::unique_ptr<ReadingRecorder> m_readingRecorder;
     std::unique_ptr<Acquisition> m_acquisition;
     RunState m_runState;
+    std::unique_ptr<StatusService> m_status;
     QTimer m_resumeTimer;
     std::chrono::seconds m_resumeDelay;
 };

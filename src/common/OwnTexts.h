@@ -46,6 +46,37 @@ enum class OwnText {
     OutboxFullCause,  // %1 the bound
     OutboxFullBox,    // %1 the outbox, %2 the cause
     LogUnwritableBox, // %1 the file, %2 its fallback
+    // The ports' status: the grid's column, its tooltip, the causes of a
+    // poll without a reading.
+    StatusColumn,
+    PortStateOk,
+    PortStateLate,
+    PortStateFailing,
+    PortStateStopped,
+    StatusPortClock,       // %1 the port, %2 the clock, %3 its minutes
+    StatusPortButtonClock, // %1 the port, %2 the clock
+    StatusPortNoClock,     // %1 the port
+    StatusState,           // %1 the state
+    StatusNotAcquiring,
+    StatusLateFor,     // %1 minutes
+    StatusLastReading, // %1 the reading, %2 when
+    StatusNoReading,
+    StatusLastSuccess,    // %1 when
+    StatusFailuresInARow, // %1 how many
+    StatusLastFailure,    // %1 when, %2 why
+    StatusRecordedToday,  // %1 how many
+    PortPageTimedOut,
+    PortStationSilent,
+    PortBlankReading,
+    // The status server's setting (TelvarService.ini) and the status file.
+    SettingUnreadable,  // %1 the file, %2 why
+    SettingTooLarge,    // %1 the file, %2 the bound in bytes
+    SettingNotKeyValue, // %1 the file, %2 the line
+    SettingBadPort,     // %1 the file, %2 the line, %3 the value
+    SettingPortTwice,   // %1 the file, %2 the line, %3 the earlier line
+    StatusServerStaysOff,
+    StatusServerCannotListen, // %1 the port, %2 why, %3 the status file
+    StatusFileUnwritable,     // %1 the file, %2 why
 };
 
 QString ownText(OwnText text, int idioma);

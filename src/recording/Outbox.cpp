@@ -367,6 +367,34 @@ Result<qint64> Outbox::pendingCount() const
     return q.value(0).toLongLong();
 }
 
+Result<QList<Outbox::TableCount>> Outbox::countsByTable(Part part) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+    q.setForwardOnly(true);
+    // The waiting entries are grouped by their key, through its index;
+    // every entry of a group names the same table.
+    const QString statement =
+        part == Part::Pending
+            ? QStringLiteral("SELECT engine, base, forma, maqui, produ, count(*) FROM pending "
+                             "GROUP BY destination")
+            : QStringLiteral("SELECT engine, base, forma, maqui, produ, count(*) FROM quarantine "
+                             "GROUP BY engine, base, forma, maqui, produ");
+    if (!q.exec(statement))
+        return sqlError(QStringLiteral("count"), q.lastError());
+    QList<TableCount> counts;
+    while (q.next()) {
+        TableCount c;
+        c.table.engine = text(q, 0);
+        c.table.base = text(q, 1);
+        c.table.Forma = text(q, 2);
+        c.table.Maqui = text(q, 3);
+        c.table.Produ = text(q, 4);
+        c.count = q.value(5).toLongLong();
+        counts.append(std::move(c));
+    }
+    return counts;
+}
+
 Result<qint64> Outbox::quarantinedCount() const
 {
     QSqlQuery q(QSqlDatabase::database(m_connectionName, false));

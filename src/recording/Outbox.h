@@ -65,6 +65,15 @@ public:
     Result<qint64> pendingCount() const;
     Result<qint64> quarantinedCount() const;
 
+    // The entries of each data table, waiting or in the quarantine: one
+    // entry (only the columns that name its table) and how many it has.
+    enum class Part { Pending, Quarantine };
+    struct TableCount {
+        OutboxEntry table;
+        qint64 count = 0;
+    };
+    Result<QList<TableCount>> countsByTable(Part part) const;
+
 private:
     Outbox(QString path, QString connectionName);
     Status exec(const QString& statement) const;

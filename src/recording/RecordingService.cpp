@@ -63,10 +63,20 @@ Status RecordingService::open()
     auto listed = box.quarantined(QuarantineModel::kMaxShown);
     if (!listed)
         return listed.error();
+    auto waitingByTable = box.countsByTable(Outbox::Part::Pending);
+    if (!waitingByTable)
+        return waitingByTable.error();
+    auto quarantinedByTable = box.countsByTable(Outbox::Part::Quarantine);
+    if (!quarantinedByTable)
+        return quarantinedByTable.error();
     m_outbox = std::move(opened.value());
     m_waiting = waiting.value();
     m_quarantined = quarantined.value();
     m_quarantine.setEntries(listed.value());
+    for (const Outbox::TableCount& t : waitingByTable.value())
+        destination(GrabaQLTR::place(t.table)).waiting += t.count;
+    for (const Outbox::TableCount& t : quarantinedByTable.value())
+        destination(GrabaQLTR::place(t.table)).quarantined += t.count;
 
     // The writers are made on this thread with a copy of the start-up
     // values and then handed to their own.
@@ -86,6 +96,10 @@ Status RecordingService::open()
             m_waiting += moved;
             m_quarantined = 0;
             m_quarantine.setEntries({});
+            for (DestinationStatus& d : m_destinations) {
+                d.waiting += d.quarantined;
+                d.quarantined = 0;
+            }
             for (RecordingWriter* w : m_writers)
                 QMetaObject::invokeMethod(w, &RecordingWriter::rescan);
             emit statusChanged();
@@ -185,6 +199,8 @@ void RecordingService::flush()
     }
     if (!batch.isEmpty()) {
         m_waiting += batch.size();
+        for (const OutboxEntry& e : std::as_const(batch))
+            ++destination(GrabaQLTR::place(e)).waiting;
         if (m_m.PassBD != m_writerPassBD) {
             m_writerPassBD = m_m.PassBD;
             for (RecordingWriter* writer : m_writers)
@@ -212,6 +228,10 @@ void RecordingService::flush()
 void RecordingService::appendFailed(const QList<OutboxEntry>& entries, const Error& error)
 {
     m_waiting = std::max<qint64>(0, m_waiting - entries.size());
+    for (const OutboxEntry& e : entries) {
+        DestinationStatus& d = destination(GrabaQLTR::place(e));
+        d.waiting = std::max<qint64>(0, d.waiting - 1);
+    }
     m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), error), BoxKind::Critical,
                   kReportSeconds);
     for (const OutboxEntry& e : entries)
@@ -226,22 +246,56 @@ void RecordingService::resendQuarantined()
     QMetaObject::invokeMethod(m_writers.front(), &RecordingWriter::resend);
 }
 
-void RecordingService::batchDone(const BatchOutcome& outcome)
+DestinationStatus& RecordingService::destination(const QString& place)
+{
+    auto it = m_destinations.find(place);
+    if (it == m_destinations.end()) {
+        it = m_destinations.insert(place, DestinationStatus{});
+        it->place = place;
+    }
+    return *it;
+}
+
+void RecordingService::rollOverDay()
 {
     const QDate today = m_clock.now().date();
-    if (today != m_today) {
-        m_today = today;
-        for (DestinationStatus& d : m_destinations) {
+    if (today == m_today)
+        return;
+    m_today = today;
+    for (DestinationStatus& d : m_destinations) {
+        d.recordedToday = 0;
+        d.quarantinedToday = 0;
+    }
+}
+
+QList<DestinationStatus> RecordingService::destinations() const
+{
+    QList<DestinationStatus> list = m_destinations.values();
+    // Nothing written since midnight: yesterday's counts are not today's.
+    if (m_clock.now().date() != m_today) {
+        for (DestinationStatus& d : list) {
             d.recordedToday = 0;
             d.quarantinedToday = 0;
         }
     }
-    DestinationStatus& status = m_destinations[outcome.place];
-    status.place = outcome.place;
+    return list;
+}
+
+void RecordingService::batchDone(const BatchOutcome& outcome)
+{
+    rollOverDay();
+    DestinationStatus& status = destination(outcome.place);
+    const bool failing = outcome.failingSince.isValid();
+    if (!status.tried || failing != status.failingSince.isValid())
+        status.since = m_clock.now();
+    status.tried = true;
     status.failingSince = outcome.failingSince;
     status.lastError = outcome.lastError;
     status.recordedToday += outcome.recorded.size();
     status.quarantinedToday += outcome.quarantined.size();
+    status.waiting =
+        std::max<qint64>(0, status.waiting - outcome.recorded.size() - outcome.quarantined.size());
+    status.quarantined += outcome.quarantined.size();
     m_recordedTotal += outcome.recorded.size();
     m_waiting -= outcome.recorded.size() + outcome.quarantined.size();
     if (m_waiting < 0)

@@ -44,8 +44,18 @@ struct DestinationStatus {
     // Invalid while the table is reachable.
     QDateTime failingSince;
     Error lastError;
+    // Since the last local midnight (by the service's clock).
     qint64 recordedToday = 0;
     qint64 quarantinedToday = 0;
+    // The table's readings waiting in the outbox, and in its quarantine.
+    qint64 waiting = 0;
+    qint64 quarantined = 0;
+    // Whether a batch of it has been written or tried since the start:
+    // until then nobody knows whether it is reachable.
+    bool tried = false;
+    // Since when (by the service's clock) it is reachable or failing: its
+    // first batch, or the batch at which it started failing or recovered.
+    QDateTime since;
 };
 
 // The recording as the window thread sees it: readings are kept in the
@@ -96,9 +106,11 @@ public:
     // has committed (kept: from then on they survive a crash).
     qint64 handedOver() const { return m_handedOver; }
     qint64 keptTotal() const { return m_keptTotal; }
-    // Readings recorded since the start, and per table.
+    // Readings recorded since the start, and per table (every table with
+    // readings waiting or quarantined, and every table written or tried
+    // since the start; the counts of today as of the clock's date).
     qint64 recordedTotal() const { return m_recordedTotal; }
-    QList<DestinationStatus> destinations() const { return m_destinations.values(); }
+    QList<DestinationStatus> destinations() const;
 
     QuarantineModel& quarantine() { return m_quarantine; }
     // Sends every quarantined reading again (once the engineer has mended
@@ -128,6 +140,10 @@ private:
     void unrecorded(const OutboxEntry& entry, const QString& cause);
     // Writes a line into the file of unrecorded readings, or raises the alarm.
     void fileLine(const QString& line);
+    // The table's entry, made when it is first met.
+    DestinationStatus& destination(const QString& place);
+    // Zeroes the counts of today when the clock's date has changed.
+    void rollOverDay();
 
     const Modulo1& m_m;
     Interaccion& m_ui;

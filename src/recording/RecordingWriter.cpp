@@ -168,6 +168,13 @@ bool RecordingWriter::writeBatch(const QString& destination)
     Table& table = m_tables[destination];
     outcome.recorded = result.recorded;
     outcome.quarantined = result.refused;
+    QHash<qint64, int> puertOf;
+    puertOf.reserve(entries.size());
+    for (const OutboxEntry& e : entries)
+        puertOf.insert(e.id, e.Puert);
+    outcome.recordedPuert.reserve(result.recorded.size());
+    for (qint64 id : result.recorded)
+        outcome.recordedPuert.append(puertOf.value(id));
     if (result.retry) {
         outcome.startedFailing = !table.failingSince.isValid();
         if (outcome.startedFailing)

@@ -30,6 +30,8 @@ struct BatchOutcome {
     QString place;
     // Readings committed by the batch (found committed already among them).
     QList<qint64> recorded;
+    // The port (Puert) of each of them, in the same order.
+    QList<int> recordedPuert;
     // Readings moved to the quarantine, with why.
     QList<QuarantinedEntry> quarantined;
     // How many of the recorded readings had waited for the table to come

@@ -2,6 +2,7 @@
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
 #include "recording/GrabaQLTR.h"
+#include "recording/Outbox.h"
 #include "recording/RecordingLog.h"
 #include "recording/RecordingService.h"
 #include "recording/UnrecordedLog.h"
@@ -12,6 +13,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 using namespace Qt::Literals::StringLiterals;
@@ -209,6 +211,76 @@ TEST_F(RecordingServiceTest, ALogLineThatCanBeWrittenNowhereRaisesTheAlarmOnce)
     EXPECT_TRUE(ui.boxes[0].text.contains(u"/proc/telvar-no/no.log"_s));
     // The log box still has every reading.
     EXPECT_EQ(log.lines().size(), 2);
+}
+
+TEST_F(RecordingServiceTest, EachTableTellsItsReadingsWaitingQuarantinedAndRecordedToday)
+{
+    const QString good = GrabaQLTR::place(entry(u"F1"_s, u"M1"_s, u"0"_s));
+    const QString missing = GrabaQLTR::place(entry(u"F9"_s, u"M1"_s, u"0"_s));
+    const auto table = [](const RecordingService& s, const QString& place) {
+        for (const DestinationStatus& d : s.destinations())
+            if (d.place == place)
+                return d;
+        ADD_FAILURE() << "no table " << place.toStdString();
+        return DestinationStatus{};
+    };
+    {
+        auto s = service(unrecorded);
+        QList<int> recordedPuert;
+        QObject::connect(s.get(), &RecordingService::batchWritten, s.get(),
+                         [&](const BatchOutcome& o) { recordedPuert += o.recordedPuert; });
+        s->keep(entry(u"F1"_s, u"M1"_s, u"1"_s, 4));
+        s->keep(entry(u"F1"_s, u"M1"_s, u"2"_s, 5));
+        s->keep(entry(u"F9"_s, u"M1"_s, u"3"_s, 6));
+        s->flush();
+        // Handed over, not yet tried: nobody knows yet whether they are
+        // reachable.
+        EXPECT_EQ(table(*s, good).waiting, 2);
+        EXPECT_FALSE(table(*s, good).tried);
+        EXPECT_EQ(table(*s, missing).waiting, 1);
+
+        clock.advance(std::chrono::seconds(5));
+        ASSERT_TRUE(dealtWith(*s, 3));
+        const DestinationStatus written = table(*s, good);
+        EXPECT_TRUE(written.tried);
+        EXPECT_FALSE(written.failingSince.isValid());
+        EXPECT_EQ(written.since, kStart.addSecs(5));
+        EXPECT_EQ(written.waiting, 0);
+        EXPECT_EQ(written.recordedToday, 2);
+        const DestinationStatus refused = table(*s, missing);
+        EXPECT_EQ(refused.waiting, 0);
+        EXPECT_EQ(refused.quarantined, 1);
+        EXPECT_EQ(refused.quarantinedToday, 1);
+        // Each recorded reading with its port.
+        std::sort(recordedPuert.begin(), recordedPuert.end());
+        EXPECT_EQ(recordedPuert, (QList<int>{4, 5}));
+
+        // After midnight, with nothing written since, today's counts are 0.
+        clock.advance(std::chrono::hours(17));
+        EXPECT_EQ(table(*s, good).recordedToday, 0);
+        EXPECT_EQ(table(*s, missing).quarantinedToday, 0);
+        EXPECT_EQ(table(*s, missing).quarantined, 1);
+    }
+
+    // What an earlier run left is counted per table at the next opening.
+    {
+        auto box = Outbox::open(dir.filePath(u"outbox.sqlite"_s));
+        ASSERT_TRUE(box.ok());
+        QList<OutboxEntry> left{entry(u"F1"_s, u"M1"_s, u"7"_s), entry(u"F1"_s, u"M1"_s, u"8"_s)};
+        ASSERT_TRUE(box.value()->append(left).ok());
+    }
+    auto s = service(unrecorded);
+    EXPECT_EQ(table(*s, good).waiting, 2);
+    EXPECT_EQ(table(*s, missing).quarantined, 1);
+    EXPECT_EQ(table(*s, missing).waiting, 0);
+    // Sent again, the quarantined reading is tried once more and goes back
+    // to the quarantine; the two left are recorded.
+    s->resendQuarantined();
+    ASSERT_TRUE(dealtWith(*s, 3));
+    EXPECT_EQ(table(*s, missing).quarantined, 1);
+    EXPECT_EQ(table(*s, missing).waiting, 0);
+    EXPECT_EQ(table(*s, good).waiting, 0);
+    EXPECT_EQ(table(*s, good).recordedToday, 2);
 }
 
 } // namespace
