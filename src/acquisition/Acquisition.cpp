@@ -259,6 +259,7 @@ void Acquisition::runCycle(int reloj)
         minutes > 0 ? std::chrono::minutes(minutes) : PollingClocks::TickInterval;
     PollingCycle::Services services{m_m, m_ui, m_loader, m_display, m_check, m_clock};
     services.deadline = m_clock.elapsed() + span;
+    services.portHandled = [this](const PortOutcome& outcome) { emit portHandled(outcome); };
     auto cycle = std::make_shared<PollingCycle>(
         reloj, std::move(ports), services, [this](PollingCycle& ended) { cycleFinished(&ended); });
     m_cycles.push_back(cycle);

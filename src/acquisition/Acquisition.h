@@ -3,6 +3,7 @@
 #include "acquisition/AcquisitionDisplay.h"
 #include "acquisition/CxpLimits.h"
 #include "acquisition/PollingClocks.h"
+#include "acquisition/PortOutcome.h"
 #include "acquisition/Puertos.h"
 #include "common/Error.h"
 
@@ -71,6 +72,8 @@ signals:
     void startCompleted();
     // A cycle has ended (after its last port, or quietly after a stop).
     void cycleEnded(int reloj);
+    // A cycle has finished a port: its reading, or why there was none.
+    void portHandled(const telvar::PortOutcome& outcome);
 
 private:
     Status start();

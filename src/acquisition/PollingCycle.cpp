@@ -256,18 +256,27 @@ void PollingCycle::handle(qsizetype k, const LoadedPage& page, const QDateTime& 
         if (m_cancelled)
             return;
     }
-    if (page.outcome == PageOutcome::Failed)
+    using Result = PortOutcome::Result;
+    if (page.outcome == PageOutcome::Failed) {
+        tell(port, Result::PageFailed, page, arrivedAt, {},
+             page.error ? page.error->description : QString());
         return;
+    }
 
     const Extraction extraction = extractReading(page.text, port.puerto);
     switch (extraction.status) {
     case ReadingStatus::NotFound:
         display.setText(AcquisitionDisplay::Field::lblStatus, extraction.statusText);
+        tell(port, Result::NotFound, page, arrivedAt, {}, extraction.statusText);
         return;
     case ReadingStatus::Blank:
+        tell(port, Result::Blank, page, arrivedAt, {}, {});
         return;
     case ReadingStatus::Failed:
         report(port, extraction.errors.front());
+        if (!m_cancelled)
+            tell(port, Result::CutFailed, page, arrivedAt, {},
+                 extraction.errors.front().description);
         return;
     case ReadingStatus::Read:
         break;
@@ -288,6 +297,19 @@ void PollingCycle::handle(qsizetype k, const LoadedPage& page, const QDateTime& 
     const Status checked = m_services.check.LabelLee(reading);
     if (!checked && !m_cancelled)
         report(port, checked.error());
+    if (!m_cancelled)
+        tell(port, checked ? Result::Read : Result::CheckFailed, page, arrivedAt,
+             extraction.reading, checked ? QString() : checked.error().description);
+}
+
+void PollingCycle::tell(const Port& port, PortOutcome::Result result, const LoadedPage& page,
+                        const QDateTime& arrivedAt, const QString& reading,
+                        const QString& detail) const
+{
+    if (!m_services.portHandled)
+        return;
+    m_services.portHandled(PortOutcome{m_reloj, port.element, port.puerto.Puert, result, reading,
+                                       detail, page.outcome, arrivedAt});
 }
 
 void PollingCycle::report(const Port& port, const Error& error)

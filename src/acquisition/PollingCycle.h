@@ -3,6 +3,7 @@
 #include "acquisition/CxpLimits.h"
 #include "acquisition/HttpPageLoader.h"
 #include "acquisition/PageLoader.h"
+#include "acquisition/PortOutcome.h"
 #include "acquisition/TPuerto.h"
 
 #include <QDateTime>
@@ -77,6 +78,8 @@ public:
         std::optional<std::chrono::milliseconds> deadline = std::nullopt;
         // The longest one try of a page may take: the loader's page limit.
         std::chrono::milliseconds tryLimit{kPageTimeLimitMs};
+        // Told how each port ended (not for the ports a cancel leaves).
+        std::function<void(const PortOutcome&)> portHandled = nullptr;
     };
 
     // The tries of a page at most, and the waits before the second and the
@@ -141,6 +144,8 @@ private:
     void armRetryTimer();
     void advance();
     void handle(qsizetype k, const LoadedPage& page, const QDateTime& arrivedAt, bool freshPage);
+    void tell(const Port& port, PortOutcome::Result result, const LoadedPage& page,
+              const QDateTime& arrivedAt, const QString& reading, const QString& detail) const;
     void report(const Port& port, const Error& error);
 
     const int m_reloj;

@@ -42,6 +42,7 @@ StatusService::StatusService(const Modulo1& m, Interaccion& ui, const Clock& clo
         m_ports.review();
         scheduleWrite();
     });
+    connect(&m_acquisition, &Acquisition::portHandled, &m_ports, &RouterStatus::portHandled);
     connect(&m_acquisition, &Acquisition::cycleEnded, this, [this] {
         readClockIntervals();
         scheduleWrite();
@@ -142,8 +143,7 @@ StatusSnapshot StatusService::snapshot() const
     box.kept = m_recording.keptTotal();
     box.recorded = m_recording.recordedTotal();
     box.logUnwritable = m_recording.logUnwritable();
-    if (m_pagesRetried)
-        s.pagesRetried = m_pagesRetried();
+    s.pagesRetried = m_acquisition.retriedPages();
     s.server.port = m_wantedPort;
     s.server.listening = m_server.isListening();
     s.server.error = m_serverError;

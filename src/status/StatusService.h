@@ -9,7 +9,6 @@
 #include <QString>
 #include <QTimer>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -71,10 +70,6 @@ public:
     // The server's port while it listens, 0 otherwise.
     quint16 serverPort() const { return m_server.port(); }
 
-    // Where the acquisition's count of pages retried comes from, when it
-    // keeps one.
-    void setPagesRetried(std::function<qint64()> count) { m_pagesRetried = std::move(count); }
-
 private:
     void acquisitionStarted();
     void readClockIntervals();
@@ -93,7 +88,6 @@ private:
     QString m_serverError;
     bool m_writeScheduled = false;
     QTimer m_soon;
-    std::function<qint64()> m_pagesRetried;
 };
 
 } // namespace telvar
