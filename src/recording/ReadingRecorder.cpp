@@ -73,7 +73,8 @@ Status ReadingRecorder::LabelLee(const PortReading& reading)
         m_ui.beep();
     m_readings.addReading(ReadingRow{tag, date + QLatin1Char(' ') + time, row->Opera, format,
                                      machine, product, row->Carac, reading.reading,
-                                     within ? QString() : QStringLiteral("?")});
+                                     within ? QString() : QStringLiteral("?"), value, limits.LimInf,
+                                     limits.LimSup, stamp});
     if (!within || m_programMustEnd)
         return {};
 

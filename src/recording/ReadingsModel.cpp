@@ -54,6 +54,7 @@ void ReadingsModel::addReading(const ReadingRow& row)
         m_rows.removeLast();
         endRemoveRows();
     }
+    emit readingAdded(row);
 }
 
 void ReadingsModel::refreshHeaders()

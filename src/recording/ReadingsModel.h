@@ -3,6 +3,7 @@
 #include "common/MessageId.h"
 
 #include <QAbstractTableModel>
+#include <QDateTime>
 #include <QList>
 #include <QString>
 #include <array>
@@ -22,6 +23,12 @@ struct ReadingRow {
     QString Carac;
     QString reading; // the text cut out of the page
     QString Marca;   // "?" outside the limits, else empty
+    // For the port's chart: the reading's numeric value, the limits it was
+    // checked against, and when its page arrived.
+    double value = 0;
+    double LimInf = 0;
+    double LimSup = 0;
+    QDateTime arrivedAt;
 };
 
 // A column of the readings grid: its header (a message, or a fixed text when
@@ -60,6 +67,11 @@ public:
     // The headers are read again from the message table.
     void refreshHeaders();
 
+signals:
+    // A reading was put on top (also when it pushed the oldest out).
+    void readingAdded(const telvar::ReadingRow& row);
+
+public:
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;

@@ -1,0 +1,126 @@
+// The readings tab's cost per reading at 1000 ports per cycle: the readings
+// grid's model, each port's history and the chart of the selected port, in a
+// shown window (offscreen platform), readings delivered the way the cycle
+// delivers them (in one turn of the event loop per page that arrives, with
+// many pages arriving together). Prints, for each delivery (pages per turn),
+// the cost per reading and the longest busy stretch of the window thread,
+// with the selected port getting one reading per cycle.
+//
+// Options: --cycles N (default 20), --ports N (default 1000).
+
+#include "BenchFigures.h"
+#include "app/widgets/ReadingChart.h"
+#include "common/Modulo1.h"
+#include "recording/ReadingHistory.h"
+#include "recording/ReadingsModel.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QSplitter>
+#include <QTableView>
+#include <QTextStream>
+#include <QTimer>
+
+using namespace telvar;
+
+namespace {
+
+ReadingRow readingFor(int port, int cycle)
+{
+    ReadingRow row;
+    row.tag = QStringLiteral("%1/%2").arg(1 + port % 10, 2).arg(port + 1, 3, 10, QLatin1Char('0'));
+    row.dateTime = QStringLiteral("2026/03/02 06:00:00");
+    row.Carac = QStringLiteral("DIAM");
+    // A drifting station with, now and then, a reading cut one digit too far.
+    row.value = 15 + 0.01 * cycle + ((cycle + port) % 37 == 0 ? 135 : 0);
+    row.reading = QString::number(row.value);
+    row.LimInf = 10;
+    row.LimSup = 20;
+    row.Marca = row.value > row.LimSup ? QStringLiteral("?") : QString();
+    row.arrivedAt = QDateTime(QDate(2026, 3, 2), QTime(6, 0), Qt::UTC).addSecs(60LL * cycle);
+    return row;
+}
+
+struct Figures {
+    double perReadingUs = 0;
+    double longestMs = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption cyclesOption(QStringLiteral("cycles"), QStringLiteral("cycles"),
+                                          QStringLiteral("N"), QStringLiteral("20"));
+    const QCommandLineOption portsOption(QStringLiteral("ports"), QStringLiteral("ports"),
+                                         QStringLiteral("N"), QStringLiteral("1000"));
+    parser.addOption(cyclesOption);
+    parser.addOption(portsOption);
+    parser.process(app);
+    const int cycles = parser.value(cyclesOption).toInt();
+    const int ports = parser.value(portsOption).toInt();
+    QTextStream out(stdout);
+
+    Modulo1 m;
+    ReadingsModel model(m);
+    ReadingHistory history(model);
+    QSplitter window;
+    auto* grid = new QTableView(&window);
+    grid->setModel(&model);
+    grid->verticalHeader()->hide();
+    auto* chart = new ReadingChart(history, &window);
+    window.resize(1200, 700);
+    window.show();
+    const QString selected = readingFor(7, 0).tag;
+    chart->showPort(selected, QStringLiteral("DIAM"));
+
+    out << "readings tab: " << ports << " ports per cycle, " << cycles
+        << " cycles, the chart showing one port; load " << bench::loadAverage() << "\n";
+    // One cycle first, so that fonts, caches and the first paint are behind.
+    for (int p = 0; p < ports; ++p)
+        model.addReading(readingFor(p, 0));
+    QCoreApplication::processEvents();
+
+    out << "chart | pages per turn | per reading (model, history, grid, chart) | longest busy "
+           "stretch\n";
+    int cycle = 1;
+    for (const bool withChart : {false, true}) {
+        chart->setVisible(withChart);
+        for (const int perTurn : {1, 50, 1000}) {
+            Figures figures;
+            qint64 readings = 0;
+            double spent = 0;
+            for (int c = 0; c < cycles; ++c, ++cycle) {
+                for (int first = 0; first < ports; first += perTurn) {
+                    QElapsedTimer turn;
+                    turn.start();
+                    for (int p = first; p < std::min(ports, first + perTurn); ++p) {
+                        model.addReading(readingFor(p, cycle));
+                        ++readings;
+                    }
+                    // The repaints the turn asked for run before the next turn.
+                    QCoreApplication::processEvents();
+                    const double ms = bench::millis(turn);
+                    spent += ms;
+                    figures.longestMs = std::max(figures.longestMs, ms);
+                }
+            }
+            figures.perReadingUs = spent * 1000 / double(std::max<qint64>(readings, 1));
+            out << QStringLiteral("%1 | %2 | %3 us | %4 ms\n")
+                       .arg(withChart ? QStringLiteral("shown") : QStringLiteral("hidden"), 6)
+                       .arg(perTurn, 14)
+                       .arg(figures.perReadingUs, 0, 'f', 1)
+                       .arg(figures.longestMs, 0, 'f', 1);
+            out.flush();
+        }
+    }
+    out << "points kept for the chart's port: " << history.points(selected).size()
+        << ", ports in the history: " << history.portCount() << "\n";
+    return 0;
+}
