@@ -95,8 +95,19 @@ void Router::pressStartStop()
 {
     m_resumeTimer.stop();
     m_resumeDelay = kFirstResumeDelay;
+    // The person's choice is kept before it takes effect: once the
+    // acquisition says it is running, a crash at any moment brings it back.
+    // A start that fails is then kept as stopped.
+    const bool wanted = !m_acquisition->isRunning();
+    keepRunState(wanted);
     m_acquisition->cmdAbre_Click();
-    if (const Status saved = m_runState.save(m_acquisition->isRunning()); !saved)
+    if (m_acquisition->isRunning() != wanted)
+        keepRunState(m_acquisition->isRunning());
+}
+
+void Router::keepRunState(bool acquiring)
+{
+    if (const Status saved = m_runState.save(acquiring); !saved)
         m_ui.mensaBox(errorReport(QStringLiteral("Telvar. cmdAbre."), saved.error()),
                       BoxKind::Exclamation, 5);
 }

@@ -77,6 +77,8 @@ signals:
     void acquisitionResumed();
 
 private:
+    void keepRunState(bool acquiring);
+
     Router(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
            std::unique_ptr<Clock> ownClock, PageLoader* loader, const Clock* clock,
            QString outboxPath, QObject* parent);
