@@ -2,9 +2,9 @@
 #include "acquisition/PollingCycle.h"
 #include "acquisition/ReadingCheck.h"
 #include "config/ConfigDatabase.h"
-#include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
+#include "support/ConfigFixture.h"
 #include "support/ManualClock.h"
 #include "support/ScriptedPageLoader.h"
 

@@ -1,16 +1,14 @@
 #include "acquisition/CxpLimits.h"
 #include "common/ErrorNumbers.h"
-#include "database/ArmaConexion.h"
 #include "database/Connection.h"
 #include "database/EngineLayer.h"
-#include "support/PostgresTestServer.h"
+#include "support/EngineDatabase.h"
+#include "support/LimitsPrinting.h"
 
-#include <QTemporaryDir>
 #include <QVariant>
 #include <gtest/gtest.h>
 #include <memory>
 #include <optional>
-#include <ostream>
 #include <vector>
 
 using namespace Qt::Literals::StringLiterals;
@@ -21,28 +19,9 @@ using telvar::Limits;
 using telvar::Result;
 namespace ErrorNumber = telvar::ErrorNumber;
 
-namespace telvar {
-// Shared by the test files that compare limits (one definition each,
-// the same).
-inline void PrintTo(const Limits& l, std::ostream* os)
-{
-    *os << '{' << l.LimInf << ", " << l.LimSup << '}';
-}
-} // namespace telvar
-
 namespace {
 
-enum class Engine { Sqlite, PostgreSql };
-
-std::string engineName(const ::testing::TestParamInfo<Engine>& info)
-{
-    return info.param == Engine::Sqlite ? "Sqlite" : "PostgreSql";
-}
-
-void PrintTo(Engine engine, std::ostream* os)
-{
-    *os << (engine == Engine::Sqlite ? "Sqlite" : "PostgreSql");
-}
+using telvar::test::Engine;
 
 const Limits kNoLimits{-999999, 999999};
 
@@ -153,29 +132,19 @@ std::vector<LookupCase> lookupOrderCases()
 }
 
 // A fresh Qualitra database on the engine, with one connection open on it:
-// a SQLite file in a temporary directory, or a new database on the test
+// a SQLite file without a password, or a new database on the test
 // PostgreSQL cluster.
 class CxpLimitsTest : public ::testing::TestWithParam<Engine> {
 protected:
     void SetUp() override
     {
-        QString connectionString;
-        if (GetParam() == Engine::Sqlite) {
-            ASSERT_TRUE(m_dir.isValid());
-            const QString path = m_dir.filePath(u"Qualitra.MDB"_s);
-            const telvar::Status made = telvar::EngineLayer::createFileDatabase(path, {});
-            ASSERT_TRUE(made.ok()) << describe(made.error()).toStdString();
-            connectionString = telvar::jetConnectionString(path, {});
-        } else {
-            TELVAR_REQUIRE_POSTGRES();
-            QString error;
-            m_pg = telvar::test::PostgresTestDatabase::create(&error);
-            ASSERT_TRUE(m_pg) << error.toStdString();
-            const auto& s = m_pg->settings();
-            connectionString = telvar::ArmaConexion(
-                {u"[POSTGRESQL]"_s, s.servidor(), s.user, s.password}, m_pg->name());
-        }
-        auto opened = telvar::EngineLayer::open(connectionString);
+        TELVAR_REQUIRE_ENGINE(GetParam());
+        telvar::test::EngineDatabaseOptions options;
+        options.sqlitePassword.clear();
+        QString error;
+        m_db = telvar::test::EngineDatabase::create(GetParam(), &error, options);
+        ASSERT_TRUE(m_db) << error.toStdString();
+        auto opened = telvar::EngineLayer::open(m_db->connectionString());
         ASSERT_TRUE(opened.ok()) << describe(opened.error()).toStdString();
         cn = std::move(opened.value());
     }
@@ -222,8 +191,7 @@ protected:
         EXPECT_EQ(got.error().description, description);
     }
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<telvar::test::PostgresTestDatabase> m_pg;
+    std::unique_ptr<telvar::test::EngineDatabase> m_db;
     std::unique_ptr<Connection> cn;
 };
 
@@ -497,7 +465,6 @@ TEST_P(CxpLimitsTest, FailingQueryIsTheEnginesError)
     EXPECT_EQ(limits.limits(u"M1"_s, u"P1"_s, u"C1"_s).value(), (Limits{1, 2}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, CxpLimitsTest,
-                         ::testing::Values(Engine::Sqlite, Engine::PostgreSql), engineName);
+TELVAR_INSTANTIATE_ENGINES(CxpLimitsTest);
 
 } // namespace

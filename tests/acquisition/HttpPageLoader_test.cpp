@@ -2,7 +2,9 @@
 #include "common/ErrorNumbers.h"
 #include "simulator/StationPages.h"
 #include "simulator/StationServer.h"
+#include "support/LocalPorts.h"
 #include "support/ServerThread.h"
+#include "support/TestStation.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -81,19 +83,18 @@ class HttpPageLoaderTest : public ::testing::Test {
 protected:
     void SetUp() override { startServer(); }
 
-    void startServer(ServerOptions options = {})
+    void startServer(const ServerOptions& options = {})
     {
-        options.port = 0;
-        m_server = std::make_unique<StationServer>(options);
-        QString error;
-        ASSERT_TRUE(m_server->start(&error)) << error.toStdString();
+        m_station = std::make_unique<test::TestStation>(options);
+        ASSERT_TRUE(m_station->started()) << m_station->error().toStdString();
+        m_server = &m_station->server();
     }
 
-    quint16 port(int index = 0) const { return m_server->ports().at(index); }
+    quint16 port(int index = 0) const { return m_station->port(index); }
 
     QString url(const QString& path, int portIndex = 0) const
     {
-        return QStringLiteral("http://127.0.0.1:%1%2").arg(port(portIndex)).arg(path);
+        return m_station->url(path, portIndex);
     }
 
     static LoadedPage loadOne(PageLoader& loader, const QString& address)
@@ -117,26 +118,16 @@ protected:
     void countAccepts(int* accepted, std::function<void()> probe = {})
     {
         for (QTcpServer* listener : m_server->findChildren<QTcpServer*>())
-            QObject::connect(listener, &QTcpServer::newConnection, m_server.get(),
-                             [accepted, probe] {
-                                 ++*accepted;
-                                 if (probe)
-                                     probe();
-                             });
+            QObject::connect(listener, &QTcpServer::newConnection, m_server, [accepted, probe] {
+                ++*accepted;
+                if (probe)
+                    probe();
+            });
     }
 
-    std::unique_ptr<StationServer> m_server;
+    std::unique_ptr<test::TestStation> m_station;
+    StationServer* m_server = nullptr;
 };
-
-// A port on which nothing listens.
-quint16 refusedPort()
-{
-    QTcpServer probe;
-    probe.listen(QHostAddress::LocalHost, 0);
-    const quint16 port = probe.serverPort();
-    probe.close();
-    return port;
-}
 
 // A port on 127.0.0.1 that takes no connection: its listener's queue holds
 // one connection, which is never taken from it, so the system leaves every
@@ -294,7 +285,8 @@ TEST_P(FaultPages, EndWithTheirOutcomeAndNoText)
     const FaultCase& c = GetParam();
     HttpPageLoader loader(shortLimit(500));
     const QString address =
-        c.path.isEmpty() ? QStringLiteral("http://127.0.0.1:%1/").arg(refusedPort()) : url(c.path);
+        c.path.isEmpty() ? QStringLiteral("http://127.0.0.1:%1/").arg(test::unusedLocalPort())
+                         : url(c.path);
     const LoadedPage page = loadOne(loader, address);
     EXPECT_EQ(page.outcome, c.outcome);
     EXPECT_EQ(page.url, address);
@@ -517,7 +509,7 @@ TEST_P(DeadHosts, EndAllLoadsOfTheHostInAboutOneLimit)
     QString dead;
     switch (c.kind) {
     case DeadHost::Refused:
-        dead = QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(refusedPort());
+        dead = QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(test::unusedLocalPort());
         break;
     case DeadHost::AcceptsNoConnection:
         unanswered.emplace();
@@ -535,7 +527,7 @@ TEST_P(DeadHosts, EndAllLoadsOfTheHostInAboutOneLimit)
     int silentAccepts = 0;
     for (QTcpServer* listener : m_server->findChildren<QTcpServer*>()) {
         if (listener->serverPort() == port(1))
-            QObject::connect(listener, &QTcpServer::newConnection, m_server.get(),
+            QObject::connect(listener, &QTcpServer::newConnection, m_server,
                              [&silentAccepts] { ++silentAccepts; });
     }
 
@@ -620,7 +612,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(HttpPageLoaderTest, AHostThatRefusedIsTriedAgainOnceItListens)
 {
-    const quint16 deadPort = refusedPort();
+    const quint16 deadPort = test::unusedLocalPort();
     const QString address = QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(deadPort);
     HttpPageLoader loader;
     Collector collector(loader);

@@ -1,36 +1,20 @@
 #include "acquisition/MarkerLimits.h"
 #include "common/Modulo1.h"
-#include "database/ArmaConexion.h"
 #include "database/Connection.h"
 #include "database/EngineLayer.h"
-#include "support/PostgresTestServer.h"
+#include "support/EngineDatabase.h"
+#include "support/LimitsPrinting.h"
 #include "support/RecordingInteraccion.h"
 
-#include <QTemporaryDir>
 #include <QVariant>
 #include <gtest/gtest.h>
 #include <memory>
-#include <ostream>
 
 namespace telvar {
-
-// Shared by the test files that compare limits (one definition each,
-// the same).
-inline void PrintTo(const Limits& l, std::ostream* os)
-{
-    *os << '{' << l.LimInf << ", " << l.LimSup << '}';
-}
-
 namespace {
 
 using namespace Qt::Literals::StringLiterals;
-
-enum class Engine { Sqlite, PostgreSql };
-
-std::string engineName(const ::testing::TestParamInfo<Engine>& info)
-{
-    return info.param == Engine::Sqlite ? "Sqlite" : "PostgreSql";
-}
+using test::Engine;
 
 QString describe(const Error& e)
 {
@@ -46,27 +30,14 @@ class MarkerLimitsTest : public ::testing::TestWithParam<Engine> {
 protected:
     void SetUp() override
     {
-        if (GetParam() == Engine::Sqlite) {
-            ASSERT_TRUE(m_dir.isValid());
-            const QString path = m_dir.filePath(u"Qualitra.MDB"_s);
-            const Status made = EngineLayer::createFileDatabase(path, {});
-            ASSERT_TRUE(made.ok()) << describe(made.error()).toStdString();
-            m.TipoBD = u"[JET4]"_s;
-            m.CadConexion = jetConnectionString(path, {});
-            m_missing = jetConnectionString(m_dir.filePath(u"NoHay.MDB"_s), {});
-        } else {
-            TELVAR_REQUIRE_POSTGRES();
-            QString error;
-            m_pg = test::PostgresTestDatabase::create(&error);
-            ASSERT_TRUE(m_pg) << error.toStdString();
-            const auto& s = m_pg->settings();
-            m.TipoBD = u"[POSTGRESQL]"_s;
-            m.PassBD = s.password;
-            m.CadConexion = ArmaConexion(
-                ConnectionTarget{m.TipoBD, s.servidor(), s.user, s.password}, m_pg->name());
-            m_missing = ArmaConexion(ConnectionTarget{m.TipoBD, s.servidor(), s.user, s.password},
-                                     m_pg->name() + u"_missing"_s);
-        }
+        TELVAR_REQUIRE_ENGINE(GetParam());
+        test::EngineDatabaseOptions options;
+        options.sqlitePassword.clear();
+        QString error;
+        m_db = test::EngineDatabase::create(GetParam(), &error, options);
+        ASSERT_TRUE(m_db) << error.toStdString();
+        m_db->describeIn(m);
+        m_missing = m_db->missingDatabaseString();
         auto opened = EngineLayer::open(m.CadConexion);
         ASSERT_TRUE(opened.ok()) << describe(opened.error()).toStdString();
         m_cn = std::move(opened.value());
@@ -100,8 +71,7 @@ protected:
         return got.ok() ? got.value() : Limits{0, 0};
     }
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<test::PostgresTestDatabase> m_pg;
+    std::unique_ptr<test::EngineDatabase> m_db;
     Modulo1 m;
     test::RecordingInteraccion ui;
     std::unique_ptr<Connection> m_cn;
@@ -237,8 +207,7 @@ TEST_P(MarkerLimitsTest, AFailingLookupIsTheEnginesErrorAndNotRemembered)
               (Limits{1, 11}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, MarkerLimitsTest,
-                         ::testing::Values(Engine::Sqlite, Engine::PostgreSql), engineName);
+TELVAR_INSTANTIATE_ENGINES(MarkerLimitsTest);
 
 } // namespace
 } // namespace telvar

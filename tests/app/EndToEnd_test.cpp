@@ -6,14 +6,14 @@
 #include "acquisition/HttpPageLoader.h"
 #include "app/Router.h"
 #include "app/RunState.h"
-#include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
 #include "database/SqlDialect.h"
 #include "demo/QualitraDemo.h"
-#include "simulator/StationServer.h"
+#include "support/ConfigFixture.h"
+#include "support/EngineDatabase.h"
 #include "support/ManualClock.h"
-#include "support/PostgresTestServer.h"
+#include "support/TestStation.h"
 
 #include <QDir>
 #include <QHash>
@@ -25,23 +25,19 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
-#include <ostream>
 
 namespace telvar {
 namespace {
 
 using namespace std::chrono_literals;
 
-enum class Engine { Jet, PostgreSql };
+using test::Engine;
 
-std::string engineName(const ::testing::TestParamInfo<Engine>& info)
+// The runs are named after the installation's engine entries: Jet and
+// PostgreSql.
+std::string runName(const ::testing::TestParamInfo<Engine>& info)
 {
-    return info.param == Engine::Jet ? "Jet" : "PostgreSql";
-}
-
-void PrintTo(Engine engine, std::ostream* os)
-{
-    *os << (engine == Engine::Jet ? "Jet" : "PostgreSql");
+    return info.param == Engine::Sqlite ? "Jet" : test::engineName(info);
 }
 
 std::string describe(const Error& e)
@@ -131,31 +127,19 @@ protected:
         m.TurnoClave = {QString(), QStringLiteral("A"), QStringLiteral("B"), QStringLiteral("C")};
         m.TurnoHasta = {0, 600, 1400, 2200};
 
-        simulator::ServerOptions options;
-        options.port = 0;
-        m_server = std::make_unique<simulator::StationServer>(options);
-        QString error;
-        ASSERT_TRUE(m_server->start(&error)) << error.toStdString();
-        m_base = QStringLiteral("http://127.0.0.1:") + QString::number(m_server->ports().value(0));
+        ASSERT_TRUE(m_station.started()) << m_station.error().toStdString();
+        m_base = m_station.url();
 
-        if (GetParam() == Engine::Jet) {
+        TELVAR_REQUIRE_ENGINE(GetParam());
+        if (GetParam() == Engine::Sqlite)
             ASSERT_NO_FATAL_FAILURE(createJetDatabases());
-        } else {
-            TELVAR_REQUIRE_POSTGRES();
+        else
             ASSERT_NO_FATAL_FAILURE(createServerDatabases());
-        }
         // The configuration is protected by the installation's password,
         // which the server engine's entry gives.
         ASSERT_NO_FATAL_FAILURE(createConfiguration());
         ASSERT_NO_FATAL_FAILURE(readPages());
         ASSERT_NO_FATAL_FAILURE(setLimits());
-    }
-
-    void TearDown() override
-    {
-        if (m_dataDatabaseCreated)
-            admin(QStringLiteral("DROP DATABASE IF EXISTS \"") + dataDatabase() +
-                  QStringLiteral("\" WITH (FORCE)"));
     }
 
     std::unique_ptr<Connection> open(const QString& conexion) const
@@ -171,13 +155,21 @@ protected:
         ASSERT_TRUE(done.ok()) << statement.toStdString() << ": " << describe(done.error());
     }
 
+    // The SPC database, named in m as the installation's entry names it.
+    void createDatabase(const test::EngineDatabaseOptions& options)
+    {
+        QString error;
+        m_db = test::EngineDatabase::create(GetParam(), &error, options);
+        ASSERT_TRUE(m_db) << error.toStdString();
+        m_db->describeIn(m);
+    }
+
     void createJetDatabases()
     {
-        m.TipoBD = QStringLiteral("[JET4]");
-        const QString qualitra = m.RutaApp + QStringLiteral("Qualitra.MDB");
-        const Status made = EngineLayer::createFileDatabase(qualitra, m.PassBD);
-        ASSERT_TRUE(made.ok()) << describe(made.error());
-        m.CadConexion = jetConnectionString(qualitra, m.PassBD);
+        test::EngineDatabaseOptions options;
+        options.sqliteFile = m.RutaApp + QStringLiteral("Qualitra.MDB");
+        options.sqlitePassword = m.PassBD;
+        ASSERT_NO_FATAL_FAILURE(createDatabase(options));
         m.RutaDatos =
             QDir::toNativeSeparators(m.RutaApp + QStringLiteral("Datos")) + QDir::separator();
         auto spc = open(m.CadConexion);
@@ -190,19 +182,9 @@ protected:
 
     void createServerDatabases()
     {
-        QString error;
-        m_pg = test::PostgresTestDatabase::create(&error);
-        ASSERT_TRUE(m_pg) << error.toStdString();
-        const test::PostgresSettings& s = m_pg->settings();
-        m.TipoBD = QStringLiteral("[POSTGRESQL]");
-        m.Servidor = s.servidor();
-        m.UsuarioBD = s.user;
-        m.PassBD = s.password;
-        m.BaseDatos = m_pg->name();
-        m.CadConexion = ArmaConexion(m, m.BaseDatos);
-        ASSERT_TRUE(
-            admin(QStringLiteral("CREATE DATABASE \"") + dataDatabase() + QStringLiteral("\"")));
-        m_dataDatabaseCreated = true;
+        test::EngineDatabaseOptions options;
+        options.dataDatabase = true;
+        ASSERT_NO_FATAL_FAILURE(createDatabase(options));
         auto spc = open(m.CadConexion);
         auto data = open(ArmaConexion(m, dataDatabase()));
         ASSERT_TRUE(spc && data);
@@ -214,20 +196,6 @@ protected:
 
     // The data database the recording derives from the SPC database's name.
     QString dataDatabase() const { return m.BaseDatos + QStringLiteral("DATA"); }
-
-    // Runs a statement on the test cluster's maintenance database.
-    bool admin(const QString& statement) const
-    {
-        const test::PostgresSettings& s = m_pg->settings();
-        auto cn = open(ArmaConexion(
-            ConnectionTarget{QStringLiteral("[POSTGRESQL]"), s.servidor(), s.user, s.password},
-            s.maintenanceDatabase));
-        if (!cn)
-            return false;
-        auto done = cn->exec(statement);
-        EXPECT_TRUE(done.ok()) << statement.toStdString() << ": " << describe(done.error());
-        return done.ok();
-    }
 
     void createConfiguration()
     {
@@ -341,7 +309,7 @@ protected:
     {
         QString conexion;
         QString table;
-        if (GetParam() == Engine::Jet) {
+        if (GetParam() == Engine::Sqlite) {
             const QString file = QDir::toNativeSeparators(
                 m.RutaDatos + QLatin1String(t.forma) + QLatin1Char('/') + QLatin1String(t.maqui) +
                 QLatin1Char('/') + QLatin1String(t.produ) + QStringLiteral(".MDB"));
@@ -424,12 +392,11 @@ protected:
             << w.recordingLog().lines().join(QLatin1Char('\n')).toStdString();
     }
 
-    std::unique_ptr<simulator::StationServer> m_server;
+    test::TestStation m_station;
     QString m_base;
     // The pages by their path and query.
     QHash<QString, QString> m_pages;
-    std::unique_ptr<test::PostgresTestDatabase> m_pg;
-    bool m_dataDatabaseCreated = false;
+    std::unique_ptr<test::EngineDatabase> m_db;
     HttpPageLoader m_loader;
     test::ManualClock m_clock{kStart};
 };
@@ -601,7 +568,7 @@ TEST_P(EndToEndTest, AResumptionThatCannotStartTriesAgainUntilAPersonDecides)
     // The SPC database is not there yet (its server still booting): the
     // start fails, is reported, and waits to be tried again.
     const QString reachable = m.CadConexion;
-    m.CadConexion = GetParam() == Engine::Jet
+    m.CadConexion = GetParam() == Engine::Sqlite
                         ? jetConnectionString(m.RutaApp + QStringLiteral("Absent.MDB"), m.PassBD)
                         : QString(reachable).replace(m.BaseDatos, QStringLiteral("absent_db"));
     const qsizetype boxesBefore = ui.boxes.size();
@@ -623,8 +590,8 @@ TEST_P(EndToEndTest, AResumptionThatCannotStartTriesAgainUntilAPersonDecides)
     EXPECT_FALSE(RunState(RunState::pathForInstallation(m.RutaApp)).wasAcquiring().value());
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, EndToEndTest, ::testing::Values(Engine::Jet, Engine::PostgreSql),
-                         engineName);
+INSTANTIATE_TEST_SUITE_P(Engines, EndToEndTest,
+                         ::testing::Values(Engine::Sqlite, Engine::PostgreSql), runName);
 
 } // namespace
 } // namespace telvar

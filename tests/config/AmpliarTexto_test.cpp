@@ -1,6 +1,6 @@
 #include "config/AmpliarTexto.h"
-#include "config/config_fixture.h"
 #include "database/SqliteSql.h"
+#include "support/ConfigFixture.h"
 
 #include <QSqlQuery>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "config/ConfigChooser.h"
 #include "config/ConfigDatabase.h"
-#include "config/config_fixture.h"
+#include "support/ConfigFixture.h"
 
 #include <QFile>
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 #include "config/ConfigDatabase.h"
 #include "config/ConfigGridModel.h"
-#include "config/config_fixture.h"
+#include "support/ConfigFixture.h"
 
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>

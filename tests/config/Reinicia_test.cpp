@@ -1,7 +1,8 @@
 #include "config/ConfigDatabase.h"
 #include "config/ConfigTexts.h"
-#include "config/config_fixture.h"
 #include "database/EngineLayer.h"
+#include "support/ConfigFixture.h"
+#include "support/DamagedFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -369,7 +370,7 @@ TEST_F(ReiniciaTest, AFileThatCannotBeRepairedIsReportedAndLeft)
     // tried (even with a server SPC database), its failure reported, and
     // the file left in place.
     const QString path = m.RutaApp + QStringLiteral("Danada.mdb");
-    test::Damage::writeTextFile(path);
+    test::DamagedFiles::makeTextFile(path);
     writeTLVDirec({path});
     ConfigDatabase conf(m, ui);
     EXPECT_EQ(conf.Reinicia(), ReiniciaOutcome::Abandoned);

@@ -1,5 +1,5 @@
 #include "config/TLVDirec.h"
-#include "config/config_fixture.h"
+#include "support/ConfigFixture.h"
 
 #include <QFile>
 #include <QFileInfo>

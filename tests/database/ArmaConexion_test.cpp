@@ -1,6 +1,6 @@
-#include "Engines_fixture.h"
 #include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
+#include "support/EngineDatabase.h"
 
 #include <gtest/gtest.h>
 

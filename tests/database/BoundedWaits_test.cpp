@@ -3,11 +3,12 @@
 // each kind, a SQLite file locked by another connection, a PostgreSQL server
 // that stops answering.
 
-#include "Engines_fixture.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineErrors.h"
 #include "database/EngineLayer.h"
 #include "database/WaitBounds.h"
+#include "support/EngineDatabase.h"
+#include "support/LocalPorts.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -33,9 +34,9 @@
 namespace {
 
 using namespace telvar;
+using telvar::test::EngineDatabase;
 using telvar::test::EngineTest;
 using telvar::test::PostgresSettings;
-using telvar::test::PostgresTestDatabase;
 using telvar::test::PostgresTestServer;
 
 std::string describe(const Error& e)
@@ -323,11 +324,11 @@ TEST(PostgresWaits, ErrorsOfARealServerSayWhetherWaitingCanMendThem)
 {
     TELVAR_REQUIRE_POSTGRES();
     QString why;
-    const auto database = PostgresTestDatabase::create(&why);
+    const auto database = EngineDatabase::create(telvar::test::Engine::PostgreSql, &why);
     ASSERT_TRUE(database) << why.toStdString();
-    const PostgresSettings& s = database->settings();
-    auto a = openPostgres(s, database->name(), s.servidor());
-    auto b = openPostgres(s, database->name(), s.servidor());
+    const PostgresSettings& s = database->server();
+    auto a = openPostgres(s, database->location(), s.servidor());
+    auto b = openPostgres(s, database->location(), s.servidor());
     ASSERT_TRUE(a && b);
     ASSERT_TRUE(a->exec(QStringLiteral("CREATE TABLE t (id INTEGER PRIMARY KEY, v INTEGER, "
                                        "nota VARCHAR(3))"))
@@ -347,7 +348,7 @@ TEST(PostgresWaits, ErrorsOfARealServerSayWhetherWaitingCanMendThem)
                                    s.password + QStringLiteral("x")};
     ConnectionTarget nobodyListening{QStringLiteral("[POSTGRESQL]"),
                                      QStringLiteral("127.0.0.1:") +
-                                         QString::number(PostgresTestServer::unusedPort()),
+                                         QString::number(telvar::test::unusedLocalPort()),
                                      s.user, s.password};
     ConnectionTarget right{QStringLiteral("[POSTGRESQL]"), s.servidor(), s.user, s.password};
 
@@ -395,16 +396,17 @@ TEST(PostgresWaits, ErrorsOfARealServerSayWhetherWaitingCanMendThem)
          [&] { return failureOf(a->exec(QStringLiteral("UPDATE t SET nota = 'abcdef'"))); },
          "too long", false},
         {"AuthenticationRefused",
-         [&] { return openFailure(ArmaConexion(wrongPassword, database->name())); },
+         [&] { return openFailure(ArmaConexion(wrongPassword, database->location())); },
          "password authentication failed", false},
         {"MissingDatabase",
          [&] {
-             return openFailure(ArmaConexion(right, database->name() + QStringLiteral("_nada")));
+             return openFailure(
+                 ArmaConexion(right, database->location() + QStringLiteral("_nada")));
          },
          "does not exist", false},
         {"NobodyListening",
-         [&] { return openFailure(ArmaConexion(nobodyListening, database->name())); }, "refused",
-         true},
+         [&] { return openFailure(ArmaConexion(nobodyListening, database->location())); },
+         "refused", true},
         {"SessionEndedByTheServer",
          [&] {
              auto pid = a->exec(QStringLiteral("SELECT pg_backend_pid()"));

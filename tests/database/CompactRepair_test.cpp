@@ -1,10 +1,10 @@
-#include "DamagedFiles_fixture.h"
-#include "Engines_fixture.h"
 #include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
 #include "database/CompactRepair.h"
 #include "database/EngineErrors.h"
 #include "database/EngineLayer.h"
+#include "support/DamagedFiles.h"
+#include "support/EngineDatabase.h"
 
 #include <QDir>
 #include <QFile>

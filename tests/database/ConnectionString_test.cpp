@@ -1,8 +1,8 @@
-#include "Engines_fixture.h"
 #include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
 #include "database/ConnectionString.h"
 #include "database/OpenDBOK.h"
+#include "support/EngineDatabase.h"
 
 #include <gtest/gtest.h>
 

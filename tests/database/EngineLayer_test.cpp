@@ -2,14 +2,15 @@
 // Jet databases (creation, the database password, damaged files), the
 // PostgreSQL server string, the ODBC engines and the provider errors.
 
-#include "DamagedFiles_fixture.h"
-#include "Engines_fixture.h"
-#include "Odbc_fixture.h"
 #include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineErrors.h"
 #include "database/EngineLayer.h"
 #include "database/FilePassword.h"
+#include "support/DamagedFiles.h"
+#include "support/EngineDatabase.h"
+#include "support/LocalPorts.h"
+#include "support/OdbcConfiguration.h"
 
 #include <QDir>
 #include <QFile>
@@ -275,7 +276,7 @@ TEST(PostgresServer, NobodyListeningIsAnUnreachableServer)
 {
     const ConnectionTarget m{QStringLiteral("[POSTGRESQL]"),
                              QStringLiteral("127.0.0.1:") +
-                                 QString::number(PostgresTestServer::unusedPort()),
+                                 QString::number(telvar::test::unusedLocalPort()),
                              QStringLiteral("telvar"), QStringLiteral("x")};
     QString description;
     EXPECT_EQ(openError(ArmaConexion(m, QStringLiteral("qualitra")), &description),
@@ -338,7 +339,7 @@ TEST_F(OdbcEngines, SqlServerThroughFreeTdsReportsAnUnreachableServer)
         GTEST_SKIP() << "no FreeTDS driver in /etc/odbcinst.ini (Debian package tdsodbc)";
     OdbcConfiguration::write(true);
     const QString server =
-        QStringLiteral("127.0.0.1,") + QString::number(PostgresTestServer::unusedPort());
+        QStringLiteral("127.0.0.1,") + QString::number(telvar::test::unusedLocalPort());
     for (const char* tipo : {"[SQLSERVER]", "[MSOLEDBSQL]"}) {
         // With a user, and with integrated security (blank user).
         for (const char* usuario : {"qlt", "  "}) {

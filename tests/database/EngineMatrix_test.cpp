@@ -2,9 +2,9 @@
 // statements with bound values, reads declared sizes and maps its errors
 // alike on SQLite and PostgreSQL.
 
-#include "Engines_fixture.h"
 #include "database/EngineErrors.h"
 #include "database/EngineLayer.h"
+#include "support/EngineDatabase.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

@@ -1,8 +1,8 @@
-#include "Engines_fixture.h"
 #include "common/Modulo1.h"
 #include "database/EngineErrors.h"
 #include "database/LeeAnchos.h"
 #include "demo/QualitraDemo.h"
+#include "support/EngineDatabase.h"
 #include "support/RecordingInteraccion.h"
 
 #include <QSqlDatabase>

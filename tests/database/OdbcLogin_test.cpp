@@ -1,13 +1,13 @@
 // The ODBC side of the server engines: the attribute string each engine's
 // driver gets, and the credentials reaching real drivers intact.
 
-#include "Engines_fixture.h"
-#include "Odbc_fixture.h"
 #include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
 #include "database/ConnectionFactory.h"
 #include "database/EngineErrors.h"
 #include "database/OdbcConnectionString.h"
+#include "support/EngineDatabase.h"
+#include "support/OdbcConfiguration.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>

@@ -1,9 +1,6 @@
 // OpenDBOK: every row of its error table caused for real, the password
 // prompt, compact and repair, the hourglass and the Avisa rule.
 
-#include "DamagedFiles_fixture.h"
-#include "Engines_fixture.h"
-#include "Odbc_fixture.h"
 #include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineErrors.h"
@@ -11,6 +8,10 @@
 #include "database/OpenDBOK.h"
 #include "database/OpenDBOKReport.h"
 #include "demo/QualitraDemo.h"
+#include "support/DamagedFiles.h"
+#include "support/EngineDatabase.h"
+#include "support/LocalPorts.h"
+#include "support/OdbcConfiguration.h"
 #include "support/RecordingInteraccion.h"
 
 #include <QDir>
@@ -208,7 +209,7 @@ TEST_F(OpenDBOKTest, StoppedServerIsAnUnspecifiedFailure)
 {
     target = ConnectionTarget{QStringLiteral("[POSTGRESQL]"),
                               QStringLiteral("127.0.0.1:") +
-                                  QString::number(PostgresTestServer::unusedPort()),
+                                  QString::number(telvar::test::unusedLocalPort()),
                               QStringLiteral("telvar"),
                               {}};
     QString conexion = arma(QStringLiteral("qualitra"));

@@ -1,13 +1,13 @@
 // The demo's Qualitra database, loaded from its one definition into every
 // engine, and the demo's data files.
 
-#include "Engines_fixture.h"
 #include "common/Modulo1.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineErrors.h"
 #include "database/EngineLayer.h"
 #include "demo/DemoKeys.h"
 #include "demo/QualitraDemo.h"
+#include "support/EngineDatabase.h"
 
 #include <QDir>
 #include <QSet>

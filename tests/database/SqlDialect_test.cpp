@@ -1,5 +1,5 @@
-#include "Engines_fixture.h"
 #include "database/SqlDialect.h"
+#include "support/EngineDatabase.h"
 
 #include <gtest/gtest.h>
 

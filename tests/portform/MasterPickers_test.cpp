@@ -7,7 +7,7 @@
 #include "demo/DemoTexts.h"
 #include "demo/QualitraDemo.h"
 #include "portform/MasterPickers.h"
-#include "support/PostgresTestServer.h"
+#include "support/EngineDatabase.h"
 #include "support/RecordingInteraccion.h"
 
 #include <QTemporaryDir>
@@ -79,7 +79,7 @@ protected:
     void checkTheChain();
 
     QTemporaryDir m_dir;
-    std::unique_ptr<test::PostgresTestDatabase> m_pg;
+    std::unique_ptr<test::EngineDatabase> m_pg;
     QString m_qualitra;
     Modulo1 m;
     test::RecordingInteraccion ui;
@@ -97,15 +97,9 @@ TEST_F(MasterPickersTest, EachPickerListsWhatItsParentAllowsOnPostgreSql)
 {
     TELVAR_REQUIRE_POSTGRES();
     QString error;
-    m_pg = test::PostgresTestDatabase::create(&error);
+    m_pg = test::EngineDatabase::create(test::Engine::PostgreSql, &error);
     ASSERT_TRUE(m_pg) << error.toStdString();
-    const test::PostgresSettings& s = m_pg->settings();
-    m.TipoBD = QStringLiteral("[POSTGRESQL]");
-    m.Servidor = s.servidor();
-    m.UsuarioBD = s.user;
-    m.PassBD = s.password;
-    m.BaseDatos = m_pg->name();
-    m.CadConexion = ArmaConexion(m, m.BaseDatos);
+    m_pg->describeIn(m);
     {
         auto cn = EngineLayer::open(m.CadConexion);
         ASSERT_TRUE(cn.ok()) << cn.error().description.toStdString();

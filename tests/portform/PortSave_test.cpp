@@ -3,8 +3,8 @@
 // reports of a failed save.
 #include "common/TrimBlanks.h"
 #include "config/ConfigDatabase.h"
-#include "config/config_fixture.h"
 #include "portform/PortSave.h"
+#include "support/ConfigFixture.h"
 
 #include <QSqlQuery>
 #include <gtest/gtest.h>

@@ -4,7 +4,6 @@
 #include "common/ErrorNumbers.h"
 #include "common/Modulo1.h"
 #include "config/ConfigDatabase.h"
-#include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "database/Connection.h"
 #include "database/EngineLayer.h"
@@ -14,18 +13,17 @@
 #include "recording/ReadingsModel.h"
 #include "recording/RecordingLog.h"
 #include "recording/RecordingService.h"
+#include "support/ConfigFixture.h"
+#include "support/EngineDatabase.h"
+#include "support/LocalPorts.h"
 #include "support/ManualClock.h"
-#include "support/PostgresTestServer.h"
 #include "support/RecordingInteraccion.h"
 #include "support/ScriptedPageLoader.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QTemporaryDir>
 #include <QThread>
 #include <QVariant>
 #include <chrono>
@@ -36,7 +34,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <ostream>
 #include <sqlite3.h>
 #include <thread>
 
@@ -50,17 +47,8 @@ using test::ManualClock;
 using test::RecordingInteraccion;
 using Box = RecordingInteraccion::Box;
 
-enum class Engine { Sqlite, PostgreSql };
-
-std::string engineName(const ::testing::TestParamInfo<Engine>& info)
-{
-    return info.param == Engine::Sqlite ? "Sqlite" : "PostgreSql";
-}
-
-void PrintTo(Engine engine, std::ostream* os)
-{
-    *os << (engine == Engine::Sqlite ? "Sqlite" : "PostgreSql");
-}
+using test::Engine;
+using test::engineName;
 
 QString describe(const Error& e)
 {
@@ -81,62 +69,6 @@ QString stamp(const QDateTime& t)
 {
     return t.toString(u"yyyy-MM-dd H:mm:ss"_s);
 }
-
-// A data database on the test PostgreSQL cluster named as the recording
-// derives it from the SPC database's name (that name + "DATA"), dropped
-// again with any connection still open to it.
-class PostgresDataDatabase final {
-public:
-    static std::unique_ptr<PostgresDataDatabase> create(QString* error)
-    {
-        const auto s = test::PostgresTestServer::settings();
-        if (!s) {
-            *error = test::PostgresTestServer::skipReason();
-            return nullptr;
-        }
-        std::unique_ptr<PostgresDataDatabase> db(new PostgresDataDatabase);
-        db->m_settings = *s;
-        db->m_base = u"telvar_g_"_s + QString::number(QCoreApplication::applicationPid()) + u"_"_s +
-                     QString::number(QRandomGenerator::global()->generate(), 16);
-        const QString failure = db->admin(u"CREATE DATABASE \""_s + db->dataName() + u"\""_s);
-        if (!failure.isEmpty()) {
-            *error = failure;
-            return nullptr;
-        }
-        db->m_created = true;
-        return db;
-    }
-
-    ~PostgresDataDatabase()
-    {
-        if (m_created)
-            admin(u"DROP DATABASE IF EXISTS \""_s + dataName() + u"\" WITH (FORCE)"_s);
-    }
-
-    const test::PostgresSettings& settings() const { return m_settings; }
-    const QString& base() const { return m_base; }
-    QString dataName() const { return m_base + u"DATA"_s; }
-
-private:
-    PostgresDataDatabase() = default;
-
-    // Runs a statement on the maintenance database; "" or the failure.
-    QString admin(const QString& statement) const
-    {
-        auto cn = EngineLayer::open(
-            ArmaConexion(ConnectionTarget{u"[POSTGRESQL]"_s, m_settings.servidor(), m_settings.user,
-                                          m_settings.password},
-                         m_settings.maintenanceDatabase));
-        if (!cn)
-            return describe(cn.error());
-        auto done = cn.value()->exec(statement);
-        return done ? QString() : statement + u": "_s + describe(done.error());
-    }
-
-    test::PostgresSettings m_settings;
-    QString m_base;
-    bool m_created = false;
-};
 
 // Shows when a thread of the test's waits for a lock that another connection
 // holds on an SQLite file. SQLite shows no waiter from outside, but a
@@ -211,7 +143,8 @@ struct Target {
 };
 
 // A fresh installation per test on one engine: data files under a temporary
-// RutaDatos ("[JET4]"), or a data database on the test PostgreSQL cluster.
+// RutaDatos ("[JET4]"), or a data database on the test PostgreSQL cluster
+// named as the recording derives it from the SPC database's name.
 // Every data table has the columns N, Fecha, Turno, Operador and the
 // characteristics C1, C2 (numeric) and T1 (text).
 class GrabaQLTRTest : public ::testing::TestWithParam<Engine> {
@@ -222,25 +155,21 @@ protected:
         m.NumTurnos = 3;
         m.TurnoClave = {QString(), u"A"_s, u"B"_s, u"C"_s};
         m.TurnoHasta = {0, 600, 1400, 2200};
-        if (GetParam() == Engine::Sqlite) {
-            ASSERT_TRUE(dir.isValid());
-            m.TipoBD = u"[JET4]"_s;
-            m.RutaDatos = QDir::toNativeSeparators(dir.path()) + QDir::separator();
-            // No database password: a protected file costs a bcrypt
-            // verification at every opening of the test's own connections.
-            m.PassBD.clear();
-        } else {
-            TELVAR_REQUIRE_POSTGRES();
-            QString error;
-            pg = PostgresDataDatabase::create(&error);
-            ASSERT_TRUE(pg) << error.toStdString();
-            const auto& s = pg->settings();
-            m.TipoBD = u"[POSTGRESQL]"_s;
-            m.Servidor = s.servidor();
-            m.UsuarioBD = s.user;
-            m.PassBD = s.password;
-            m.BaseDatos = pg->base();
-        }
+        TELVAR_REQUIRE_ENGINE(GetParam());
+        // The data files and the data database are the installation's;
+        // the SPC database itself is not used here.
+        test::EngineDatabaseOptions options;
+        options.database = false;
+        options.dataDatabase = true;
+        // No database password: a protected file costs a bcrypt
+        // verification at every opening of the test's own connections.
+        options.sqlitePassword.clear();
+        QString error;
+        db = test::EngineDatabase::create(GetParam(), &error, options);
+        ASSERT_TRUE(db) << error.toStdString();
+        db->describeIn(m);
+        if (GetParam() == Engine::Sqlite)
+            m.RutaDatos = QDir::toNativeSeparators(db->dir().path()) + QDir::separator();
         graba = std::make_unique<GrabaQLTR>(m, clock);
     }
 
@@ -264,7 +193,7 @@ protected:
         const QString conexion =
             sqlite() ? jetConnectionString(dataFile(t), m.PassBD)
                      : ArmaConexion(ConnectionTarget{m.TipoBD, m.Servidor, m.UsuarioBD, m.PassBD},
-                                    pg->dataName());
+                                    db->dataDatabaseName());
         auto cn = EngineLayer::open(conexion);
         EXPECT_TRUE(cn.ok()) << describe(cn.error()).toStdString();
         return cn ? std::move(cn.value()) : nullptr;
@@ -335,8 +264,7 @@ protected:
         EXPECT_EQ(r.value(), CodeErr::Recorded);
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<PostgresDataDatabase> pg;
+    std::unique_ptr<test::EngineDatabase> db;
     Modulo1 m;
     RecordingInteraccion ui;
     ManualClock clock{kStart};
@@ -918,7 +846,7 @@ TEST_P(GrabaQLTRTest, AFailedOpeningIsAValueWithoutABoxAndIsNotCached)
     } else {
         // A server that does not answer may come back.
         createTable();
-        m.Servidor = u"127.0.0.1:"_s + QString::number(test::PostgresTestServer::unusedPort());
+        m.Servidor = u"127.0.0.1:"_s + QString::number(test::unusedLocalPort());
     }
     graba = std::make_unique<GrabaQLTR>(m, clock);
     const auto r = record(u"C1"_s, u"1"_s);

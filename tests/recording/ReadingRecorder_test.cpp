@@ -1,11 +1,11 @@
 #include "acquisition/ReadingCheck.h"
 #include "config/ConfigDatabase.h"
-#include "config/config_fixture.h"
 #include "recording/ReadingRecorder.h"
 #include "recording/ReadingsModel.h"
 #include "recording/RecordingLog.h"
 #include "recording/RecordingService.h"
 #include "recording/UnrecordedLog.h"
+#include "support/ConfigFixture.h"
 
 #include <QDir>
 #include <QFile>

@@ -6,7 +6,7 @@
 #include "recording/GrabaQLTR.h"
 #include "recording/Outbox.h"
 #include "recording/RecordingWriter.h"
-#include "support/PostgresTestServer.h"
+#include "support/EngineDatabase.h"
 
 #include <QDir>
 #include <QHash>
@@ -304,12 +304,7 @@ TEST_F(RecordingWriterTest, WhatWaitingCannotMendIsQuarantinedAndCanBeSentAgain)
     EXPECT_TRUE(c9Written);
 }
 
-enum class Engine { Sqlite, PostgreSql };
-
-std::string engineName(const ::testing::TestParamInfo<Engine>& info)
-{
-    return info.param == Engine::Sqlite ? "Sqlite" : "PostgreSql";
-}
+using test::Engine;
 
 // The writer ended at each moment of a batch, on each engine: a data file
 // with its rollback journal, or a table of a PostgreSQL data database.
@@ -317,31 +312,23 @@ class WriterCrashTest : public ::testing::TestWithParam<Engine> {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        outboxPath = dir.filePath(u"outbox.sqlite"_s);
+        TELVAR_REQUIRE_ENGINE(GetParam());
+        test::EngineDatabaseOptions options;
+        options.sqliteFile = u"F1/M1/P1.MDB"_s;
+        options.sqlitePassword.clear();
+        QString error;
+        db = test::EngineDatabase::create(GetParam(), &error, options);
+        ASSERT_TRUE(db) << error.toStdString();
+        outboxPath = db->dir().filePath(u"outbox.sqlite"_s);
         m.NumTurnos = 1;
         m.TurnoClave = {QString(), u"A"_s};
         m.TurnoHasta = {0, 2400};
+        db->describeIn(m);
+        conexion = db->connectionString();
         if (GetParam() == Engine::Sqlite) {
-            m.TipoBD = u"[JET4]"_s;
-            m.RutaDatos = QDir::toNativeSeparators(dir.path()) + QDir::separator();
-            ASSERT_TRUE(QDir().mkpath(m.RutaDatos + u"F1/M1"_s));
-            const QString file = m.RutaDatos + u"F1/M1/P1.MDB"_s;
-            ASSERT_TRUE(EngineLayer::createFileDatabase(file, QString()).ok());
-            conexion = jetConnectionString(file, QString());
+            m.RutaDatos = QDir::toNativeSeparators(db->dir().path()) + QDir::separator();
             table = u"Datos"_s;
         } else {
-            TELVAR_REQUIRE_POSTGRES();
-            QString error;
-            pg = test::PostgresTestDatabase::create(&error);
-            ASSERT_TRUE(pg) << error.toStdString();
-            const test::PostgresSettings& s = pg->settings();
-            m.TipoBD = u"[POSTGRESQL]"_s;
-            m.Servidor = s.servidor();
-            m.UsuarioBD = s.user;
-            m.PassBD = s.password;
-            conexion = ArmaConexion(ConnectionTarget{m.TipoBD, m.Servidor, m.UsuarioBD, m.PassBD},
-                                    pg->name());
             table = u"Datos_F1_M1_P1"_s;
         }
         const QString n = GetParam() == Engine::Sqlite
@@ -382,7 +369,7 @@ protected:
     {
         OutboxEntry e;
         e.engine = m.TipoBD;
-        e.base = GetParam() == Engine::Sqlite ? m.RutaDatos : pg->name();
+        e.base = GetParam() == Engine::Sqlite ? m.RutaDatos : db->location();
         e.Forma = u"F1"_s;
         e.Maqui = u"M1"_s;
         e.Produ = u"P1"_s;
@@ -403,8 +390,7 @@ protected:
         writer.drain();
     }
 
-    QTemporaryDir dir;
-    std::unique_ptr<test::PostgresTestDatabase> pg;
+    std::unique_ptr<test::EngineDatabase> db;
     Modulo1 m;
     QString outboxPath;
     QString conexion;
@@ -452,8 +438,7 @@ TEST_P(WriterCrashTest, ACrashAtAnyMomentNeitherLosesNorRepeatsAReading)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, WriterCrashTest,
-                         ::testing::Values(Engine::Sqlite, Engine::PostgreSql), engineName);
+TELVAR_INSTANTIATE_ENGINES(WriterCrashTest);
 
 } // namespace
 } // namespace telvar

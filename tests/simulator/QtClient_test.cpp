@@ -1,4 +1,4 @@
-#include "simulator/StationServer.h"
+#include "support/TestStation.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -18,16 +18,13 @@ class QtClientTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ServerOptions options;
-        options.port = 0;
-        m_server = std::make_unique<StationServer>(options);
-        ASSERT_TRUE(m_server->start());
+        ASSERT_TRUE(m_station.started());
         m_manager.setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
     }
 
     std::unique_ptr<QNetworkReply> fetch(const QByteArray& path)
     {
-        const QUrl url(QStringLiteral("http://127.0.0.1:%1").arg(m_server->ports().front()) +
+        const QUrl url(QStringLiteral("http://127.0.0.1:%1").arg(m_station.port()) +
                        QString::fromLatin1(path));
         QNetworkRequest request(url);
         request.setMaximumRedirectsAllowed(5);
@@ -36,7 +33,7 @@ protected:
         return reply;
     }
 
-    std::unique_ptr<StationServer> m_server;
+    telvar::test::TestStation m_station;
     QNetworkAccessManager m_manager;
 };
 

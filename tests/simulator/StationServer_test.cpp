@@ -1,6 +1,7 @@
-#include "SimulatorClient.h"
 #include "simulator/StationPages.h"
 #include "simulator/StationServer.h"
+#include "support/SimulatorClient.h"
+#include "support/TestStation.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -22,16 +23,14 @@ class StationServerTest : public ::testing::Test {
 protected:
     void SetUp() override { startServer(); }
 
-    void startServer(ServerOptions options = {})
+    void startServer(const ServerOptions& options = {})
     {
-        options.port = 0;
-        m_server = std::make_unique<StationServer>(options);
-        QString error;
-        ASSERT_TRUE(m_server->start(&error)) << error.toStdString();
-        m_port = m_server->ports().front();
+        m_station = std::make_unique<telvar::test::TestStation>(options);
+        ASSERT_TRUE(m_station->started()) << m_station->error().toStdString();
+        m_port = m_station->port();
     }
 
-    std::unique_ptr<StationServer> m_server;
+    std::unique_ptr<telvar::test::TestStation> m_station;
     quint16 m_port = 0;
 };
 
@@ -437,7 +436,8 @@ TEST_F(StationServerTest, IdleAndExcessConnectionsAreClosed)
     EXPECT_TRUE(excess.waitClosed()) << "over the connection limit";
     EXPECT_TRUE(idle.waitClosed());
     EXPECT_TRUE(partial.waitClosed()) << "a head that never ends";
-    EXPECT_TRUE(QTest::qWaitFor([this] { return m_server->connectionCount() == 0; }, 5000));
+    EXPECT_TRUE(
+        QTest::qWaitFor([this] { return m_station->server().connectionCount() == 0; }, 5000));
     EXPECT_EQ(get(m_port, "/estacion1.html")->status, 200);
 }
 
@@ -461,7 +461,7 @@ TEST_F(StationServerTest, HundredsOfConnectionsAtOnce)
         ASSERT_TRUE(response) << i;
         EXPECT_EQ(response->status, 200);
     }
-    EXPECT_EQ(m_server->connectionCount(), kSilent + kBusy);
+    EXPECT_EQ(m_station->server().connectionCount(), kSilent + kBusy);
     for (const auto& client : silent)
         EXPECT_TRUE(client->received().isEmpty());
 }

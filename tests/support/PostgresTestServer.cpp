@@ -5,7 +5,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTcpServer>
 #include <atomic>
 
 namespace telvar::test {
@@ -67,19 +66,14 @@ QString PostgresTestServer::skipReason()
                           "start)\" before the tests, scripts/pg-cluster stop after them)");
 }
 
-int PostgresTestServer::unusedPort()
+QString PostgresTestDatabase::uniqueName()
 {
-    // A port the system just handed out and that is free again at once.
-    QTcpServer probe;
-    if (probe.listen(QHostAddress::LocalHost, 0)) {
-        const int port = probe.serverPort();
-        probe.close();
-        return port;
-    }
-    return 1; // tcpmux: nothing listens there on a test machine
+    return QStringLiteral("telvar_t_") + QString::number(QCoreApplication::applicationPid()) +
+           QLatin1Char('_') + QString::number(QRandomGenerator::global()->generate(), 16);
 }
 
-std::unique_ptr<PostgresTestDatabase> PostgresTestDatabase::create(QString* error)
+std::unique_ptr<PostgresTestDatabase> PostgresTestDatabase::create(QString* error,
+                                                                   const QString& name)
 {
     const auto s = PostgresTestServer::settings();
     if (!s) {
@@ -87,16 +81,17 @@ std::unique_ptr<PostgresTestDatabase> PostgresTestDatabase::create(QString* erro
             *error = PostgresTestServer::skipReason();
         return nullptr;
     }
-    const QString name = QStringLiteral("telvar_t_") +
-                         QString::number(QCoreApplication::applicationPid()) + QLatin1Char('_') +
-                         QString::number(QRandomGenerator::global()->generate(), 16);
-    const QString failure = runAdmin(*s, QStringLiteral("CREATE DATABASE ") + name);
+    const QString database = name.isEmpty() ? uniqueName() : name;
+    // Quoted: a name keeps its case (the recording's data databases end in
+    // "DATA").
+    const QString statement = QStringLiteral("CREATE DATABASE \"") + database + QLatin1Char('"');
+    const QString failure = runAdmin(*s, statement);
     if (!failure.isEmpty()) {
         if (error)
-            *error = QStringLiteral("CREATE DATABASE ") + name + QStringLiteral(": ") + failure;
+            *error = statement + QStringLiteral(": ") + failure;
         return nullptr;
     }
-    return std::unique_ptr<PostgresTestDatabase>(new PostgresTestDatabase(*s, name));
+    return std::unique_ptr<PostgresTestDatabase>(new PostgresTestDatabase(*s, database));
 }
 
 PostgresTestDatabase::PostgresTestDatabase(PostgresSettings settings, QString name)
@@ -141,8 +136,8 @@ PostgresTestRole::~PostgresTestRole()
 
 PostgresTestDatabase::~PostgresTestDatabase()
 {
-    runAdmin(m_settings,
-             QStringLiteral("DROP DATABASE IF EXISTS ") + m_name + QStringLiteral(" WITH (FORCE)"));
+    runAdmin(m_settings, QStringLiteral("DROP DATABASE IF EXISTS \"") + m_name +
+                             QStringLiteral("\" WITH (FORCE)"));
 }
 
 } // namespace telvar::test

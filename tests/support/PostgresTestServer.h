@@ -29,17 +29,19 @@ public:
     // scripts/test reported in TELVAR_PG_SKIP_REASON, or that the tests ran
     // without a cluster.
     static QString skipReason();
-    // A TCP port on 127.0.0.1 that nothing listens on at the moment.
-    static int unusedPort();
 };
 
-// A fresh database on the test cluster with a unique name, dropped again
-// (with any connection still open to it) when destroyed. Tests running in
-// parallel each get their own.
+// A fresh database on the test cluster, dropped again (with any connection
+// still open to it) when destroyed. Tests running in parallel each get their
+// own.
 class PostgresTestDatabase final {
 public:
-    // The new database, or nullptr with *error set.
-    static std::unique_ptr<PostgresTestDatabase> create(QString* error);
+    // The new database named name (a uniqueName() when empty), or nullptr
+    // with *error set.
+    static std::unique_ptr<PostgresTestDatabase> create(QString* error,
+                                                        const QString& name = QString());
+    // A database name no other test uses: telvar_t_<process>_<random>.
+    static QString uniqueName();
     ~PostgresTestDatabase();
     PostgresTestDatabase(const PostgresTestDatabase&) = delete;
     PostgresTestDatabase& operator=(const PostgresTestDatabase&) = delete;

@@ -3,6 +3,7 @@
 #include "common/Error.h"
 
 #include <QString>
+#include <functional>
 
 namespace telvar::demo {
 
@@ -17,7 +18,13 @@ struct DemoInstallationOptions {
     bool recreateDatabases = false;
 };
 
-// Lays out a complete demo installation beside the program.
-Status buildDemoInstallation(const DemoInstallationOptions& options);
+// Draws a cover picture with its title and subtitle into path (the demo's
+// own is drawDemoCover, in telvar_demo_covers: drawing needs QtGui).
+using CoverPainter =
+    std::function<Status(const QString& path, const QString& title, const QString& subtitle)>;
+
+// Lays out a complete demo installation beside the program, its cover
+// pictures drawn by drawCover.
+Status buildDemoInstallation(const DemoInstallationOptions& options, const CoverPainter& drawCover);
 
 } // namespace telvar::demo

@@ -1,6 +1,7 @@
 // Lays out the demo installation beside the built program:
 //   telvar_demo_install <program directory> [--recreate-databases]
 #include "demo/DemoInstallation.h"
+#include "demo/covers/DemoCovers.h"
 
 #include <QDir>
 #include <QGuiApplication>
@@ -38,7 +39,8 @@ int main(int argc, char** argv)
         return 2;
     }
 
-    const telvar::Status status = telvar::demo::buildDemoInstallation(options);
+    const telvar::Status status =
+        telvar::demo::buildDemoInstallation(options, telvar::demo::drawDemoCover);
     if (!status) {
         err << "demo installation failed: " << status.error().description << Qt::endl;
         return 1;

@@ -6,9 +6,10 @@
 #include "database/EngineLayer.h"
 #include "demo/DemoInstallation.h"
 #include "demo/DemoTexts.h"
+#include "demo/covers/DemoCovers.h"
 #include "startup/StartupSequence.h"
 #include "support/RecordingInteraccion.h"
-#include "support/WidgetLookup.h"
+#include "support/widgets/WidgetLookup.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,7 +27,7 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         demo::DemoInstallationOptions options;
         options.programDir = m_dir.path();
-        const Status built = demo::buildDemoInstallation(options);
+        const Status built = demo::buildDemoInstallation(options, demo::drawDemoCover);
         ASSERT_TRUE(built.ok()) << built.error().description.toStdString();
     }
 
@@ -102,11 +103,11 @@ TEST_F(DemoInstallationTest, RebuildingKeepsTheDatabasesUnlessAsked)
 
     demo::DemoInstallationOptions options;
     options.programDir = m_dir.path();
-    ASSERT_TRUE(demo::buildDemoInstallation(options).ok());
+    ASSERT_TRUE(demo::buildDemoInstallation(options, demo::drawDemoCover).ok());
     EXPECT_EQ(description(), QStringLiteral("edited by hand"));
 
     options.recreateDatabases = true;
-    ASSERT_TRUE(demo::buildDemoInstallation(options).ok());
+    ASSERT_TRUE(demo::buildDemoInstallation(options, demo::drawDemoCover).ok());
     EXPECT_NE(description(), QStringLiteral("edited by hand"));
     EXPECT_FALSE(description().startsWith(QStringLiteral("open failed")));
 }

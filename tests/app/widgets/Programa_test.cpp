@@ -4,9 +4,10 @@
 #include "common/Modulo1.h"
 #include "database/EngineLayer.h"
 #include "demo/DemoInstallation.h"
+#include "demo/covers/DemoCovers.h"
 #include "startup/widgets/TelvarCarat.h"
 #include "support/RecordingInteraccion.h"
-#include "support/WidgetLookup.h"
+#include "support/widgets/WidgetLookup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,7 +26,7 @@ protected:
         ASSERT_TRUE(m_dir.isValid());
         demo::DemoInstallationOptions options;
         options.programDir = m_dir.path();
-        ASSERT_TRUE(demo::buildDemoInstallation(options).ok());
+        ASSERT_TRUE(demo::buildDemoInstallation(options, demo::drawDemoCover).ok());
     }
     void TearDown() override { QApplication::setQuitOnLastWindowClosed(true); }
 

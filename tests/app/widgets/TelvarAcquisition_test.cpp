@@ -1,12 +1,11 @@
 #include "app/widgets/Telvar.h"
-#include "config/config_fixture.h"
+#include "support/ConfigFixture.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
-#include "simulator/StationServer.h"
 #include "support/ManualClock.h"
 #include "support/ScriptedPageLoader.h"
-#include "support/ServerThread.h"
-#include "support/WidgetLookup.h"
+#include "support/TestStation.h"
+#include "support/widgets/WidgetLookup.h"
 
 #include <QDir>
 #include <QLabel>
@@ -241,16 +240,8 @@ TEST_F(TelvarAcquisitionTest, EditingACellHoldsTheButtonsUntilAnotherRowIsChosen
 TEST_F(TelvarAcquisitionTest, TheHtmlButtonFetchesTheCurrentPortsPage)
 {
     // The fetch blocks the window's thread: the station answers from its own.
-    test::ServerThread thread;
-    std::unique_ptr<simulator::StationServer> server;
-    quint16 port = 0;
-    thread.run([&] {
-        simulator::ServerOptions options;
-        options.port = 0;
-        server = std::make_unique<simulator::StationServer>(options);
-        if (server->start())
-            port = server->ports().value(0);
-    });
+    test::TestStation station({}, test::TestStation::Thread::Own);
+    const quint16 port = station.port();
     ASSERT_NE(port, 0);
     ASSERT_TRUE(openDatabase(path)
                     ->exec(QStringLiteral("update HTMCONFI set WebPg = ? where Puert = 1"),
@@ -306,7 +297,6 @@ TEST_F(TelvarAcquisitionTest, TheHtmlButtonFetchesTheCurrentPortsPage)
     EXPECT_EQ(status->text(), QStringLiteral("Done"));
     missEveryPage();
     EXPECT_EQ(status->text(), QStringLiteral("T= not found"));
-    thread.run([&] { server.reset(); });
 }
 
 } // namespace

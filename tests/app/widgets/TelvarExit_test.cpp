@@ -1,11 +1,11 @@
 // Closing the main window: a close by the person needs a configurator's
 // password; the program's own closes are not guarded.
 #include "app/widgets/Telvar.h"
-#include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "demo/QualitraDemo.h"
 #include "dialogs/widgets/Salir.h"
-#include "support/WidgetLookup.h"
+#include "support/ConfigFixture.h"
+#include "support/widgets/WidgetLookup.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 // The main window's port configuration button: the form opens on the grid's
 // port, and the grid is read again and returns to that port afterwards.
 #include "app/widgets/Telvar.h"
-#include "config/config_fixture.h"
 #include "portform/widgets/HtmlCanal.h"
-#include "support/WidgetLookup.h"
+#include "support/ConfigFixture.h"
+#include "support/widgets/WidgetLookup.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -2,11 +2,11 @@
 #include "app/widgets/Telvar.h"
 #include "common/Twips.h"
 #include "common/Version.h"
-#include "config/config_fixture.h"
 #include "config/widgets/TelvarConfig.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
-#include "support/WidgetLookup.h"
+#include "support/ConfigFixture.h"
+#include "support/widgets/WidgetLookup.h"
 
 #include <QComboBox>
 #include <QFontMetrics>

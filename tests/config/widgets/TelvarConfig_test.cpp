@@ -1,5 +1,5 @@
-#include "config/config_fixture.h"
 #include "config/widgets/TelvarConfig.h"
+#include "support/ConfigFixture.h"
 
 #include <QComboBox>
 #include <QFile>

@@ -1,7 +1,7 @@
-#include "ModalDriver_fixture.h"
 #include "common/Modulo1.h"
 #include "dialogs/widgets/GuiInteraccion.h"
 #include "dialogs/widgets/MensaBox.h"
+#include "support/widgets/ModalDriver.h"
 
 #include <QApplication>
 #include <QCursor>

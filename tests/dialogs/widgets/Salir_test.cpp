@@ -1,6 +1,6 @@
 // The exit dialog: masked entry, its text selected on focus, OK and Cancel.
 #include "dialogs/widgets/Salir.h"
-#include "support/WidgetLookup.h"
+#include "support/widgets/WidgetLookup.h"
 
 #include <QApplication>
 #include <QLabel>

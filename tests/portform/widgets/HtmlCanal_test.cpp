@@ -2,13 +2,13 @@
 // as a person uses them, saving and cancelling, and the preview.
 #include "common/Twips.h"
 #include "config/ConfigDatabase.h"
-#include "config/config_fixture.h"
 #include "database/ArmaConexion.h"
 #include "demo/DemoTexts.h"
 #include "demo/QualitraDemo.h"
 #include "portform/widgets/HtmlCanal.h"
+#include "support/ConfigFixture.h"
 #include "support/ScriptedPageLoader.h"
-#include "support/WidgetLookup.h"
+#include "support/widgets/WidgetLookup.h"
 
 #include <QApplication>
 #include <QLabel>

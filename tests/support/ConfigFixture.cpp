@@ -1,117 +1,14 @@
-#include "config/config_fixture.h"
+#include "support/ConfigFixture.h"
 
 #include "config/ConfigTexts.h"
 #include "database/EngineLayer.h"
+#include "support/DamagedFiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <gtest/gtest.h>
 
 namespace telvar::test {
-
-namespace {
-
-std::unique_ptr<Connection> openFile(const QString& path, const QString& passBD)
-{
-    auto opened = EngineLayer::open(configConnectionString(path, passBD));
-    if (!opened) {
-        ADD_FAILURE() << path.toStdString() << ": " << opened.error().description.toStdString();
-        return nullptr;
-    }
-    return std::move(opened.value());
-}
-
-bool run(const Connection& cn, const QString& statement, const QVariantList& values = {})
-{
-    auto done = cn.exec(statement, values);
-    if (!done)
-        ADD_FAILURE() << statement.toStdString() << ": " << done.error().description.toStdString();
-    return done.ok();
-}
-
-// The file's page size, -1 when it cannot be read.
-int pageSizeOf(const Connection& cn)
-{
-    auto size = cn.exec(QStringLiteral("PRAGMA page_size"));
-    if (!size || !size.value().next()) {
-        ADD_FAILURE() << "cannot read the page size";
-        return -1;
-    }
-    return size.value().value(0).toInt();
-}
-
-} // namespace
-
-namespace Damage {
-
-void loseTrailingFreePages(const QString& path, const QString& passBD)
-{
-    int pageSize = -1;
-    {
-        auto cn = openFile(path, passBD);
-        if (!cn)
-            return;
-        pageSize = pageSizeOf(*cn);
-        if (pageSize <= 0)
-            return;
-        // A large table at the end of the file, dropped again: its pages
-        // stay in the file as free pages.
-        if (!run(*cn, QStringLiteral("CREATE TABLE Borrador (Texto VARCHAR(200))")))
-            return;
-        cn->database().transaction();
-        for (int i = 0; i < 2000; ++i) {
-            if (!run(*cn, QStringLiteral("INSERT INTO Borrador (Texto) VALUES (?)"),
-                     {QString(150, QLatin1Char('x'))}))
-                return;
-        }
-        cn->database().commit();
-        if (!run(*cn, QStringLiteral("DROP TABLE Borrador")))
-            return;
-    }
-    // Well inside the dropped table's pages.
-    QFile file(path);
-    if (!file.resize(file.size() - 40 * qint64(pageSize)))
-        ADD_FAILURE() << "cannot cut " << path.toStdString();
-}
-
-void overwriteIndexRoot(const QString& path, const QString& passBD, const QString& indexName)
-{
-    int rootPage = 0;
-    int pageSize = -1;
-    {
-        auto cn = openFile(path, passBD);
-        if (!cn)
-            return;
-        auto root = cn->exec(QStringLiteral("SELECT rootpage FROM sqlite_master WHERE name = ?"),
-                             {indexName});
-        if (!root || !root.value().next()) {
-            ADD_FAILURE() << "no index " << indexName.toStdString() << " in " << path.toStdString();
-            return;
-        }
-        rootPage = root.value().value(0).toInt();
-        root.value().finish();
-        pageSize = pageSizeOf(*cn);
-        if (pageSize <= 0)
-            return;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadWrite) || !file.seek(qint64(rootPage - 1) * pageSize) ||
-        file.write(QByteArray(pageSize, '\x5a')) != pageSize)
-        ADD_FAILURE() << "cannot overwrite the index root page of " << path.toStdString();
-}
-
-void writeTextFile(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        ADD_FAILURE() << "cannot write " << path.toStdString();
-        return;
-    }
-    for (int i = 0; i < 200; ++i)
-        file.write("Informe de turno: lecturas 2026-03-05, maquina MAQ01, producto PROD-A\r\n");
-}
-
-} // namespace Damage
 
 ConfigFixture::ConfigFixture()
 {
@@ -227,12 +124,12 @@ QString ConfigFixture::createConfigWithoutKeys(const QString& name,
 
 void ConfigFixture::loseFreeSpace(const QString& path) const
 {
-    Damage::loseTrailingFreePages(path, m.PassBD);
+    DamagedFiles::loseTrailingFreePages(path, m.PassBD);
 }
 
 void ConfigFixture::damageIndex(const QString& path, const QString& indexName) const
 {
-    Damage::overwriteIndexRoot(path, m.PassBD, indexName);
+    DamagedFiles::overwriteIndexRoot(path, m.PassBD, indexName);
 }
 
 QString ConfigFixture::createConfig(const QString& name, const KeyWidths& widths,

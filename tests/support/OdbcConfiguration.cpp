@@ -1,4 +1,4 @@
-#include "Odbc_fixture.h"
+#include "support/OdbcConfiguration.h"
 
 #include <QDir>
 #include <QFile>

@@ -8,14 +8,17 @@ namespace telvar::test {
 
 // SQLite "Jet" files in the states a real installation meets them. Each
 // function fails the current test (gtest ADD_FAILURE) when it cannot build
-// the file.
+// the file. The database's tests make whole files with these; the
+// configuration's tests damage their own configuration databases with the
+// recipes at the end.
 namespace DamagedFiles {
 
 // A password-protected data file with the table Datos (N AUTOINCREMENT,
 // Fecha, Operador, DIAM) holding rows 1..rows, and an index on Fecha.
 void makeDataFile(const QString& path, const QString& passBD, int rows);
 
-// A text file with the database's name (a report renamed to .MDB).
+// A text file under a database's name (a report saved as .MDB): not a
+// database at all, and nothing in it to repair.
 void makeTextFile(const QString& path);
 
 // A data file (as makeDataFile) whose last pages were lost, where those
@@ -48,6 +51,20 @@ void makeFileWithPlantedSchema(const QString& path, const QString& passBD,
 int countRows(const QString& path, const QString& passBD);
 
 QByteArray contents(const QString& path);
+
+// Recipes for a file database that exists, protected by passBD. Its rows
+// stay intact and only SQLite's bookkeeping breaks, so that the compact and
+// repair can mend it.
+
+// The free pages at the end of the file are lost: a large table is added
+// and dropped again, and the file is cut inside the pages it leaves free.
+// The header then counts more pages than the file has, and SQLite refuses
+// to open it.
+void loseTrailingFreePages(const QString& path, const QString& passBD);
+
+// Garbage over the root page of the index indexName: the file opens, and a
+// statement that reads through the index fails as damaged.
+void overwriteIndexRoot(const QString& path, const QString& passBD, const QString& indexName);
 
 } // namespace DamagedFiles
 

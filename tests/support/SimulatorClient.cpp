@@ -1,4 +1,4 @@
-#include "SimulatorClient.h"
+#include "support/SimulatorClient.h"
 
 #include "simulator/HttpRequest.h"
 

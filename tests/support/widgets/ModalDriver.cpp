@@ -1,4 +1,4 @@
-#include "ModalDriver_fixture.h"
+#include "support/widgets/ModalDriver.h"
 
 #include <QApplication>
 #include <QDialog>

@@ -21,29 +21,6 @@ struct FixturePort {
     int clock;
 };
 
-// File databases damaged the ways a real installation meets them, with
-// their rows intact and only SQLite's bookkeeping broken, so that the
-// compact and repair can mend them. The configuration tests and the
-// database tests (DamagedFiles) build their damaged files with these; each
-// fails the current test (ADD_FAILURE) when it cannot do its part.
-namespace Damage {
-
-// The free pages at the end of the file are lost: a large table is added
-// and dropped again, and the file is cut inside the pages it leaves free.
-// The header then counts more pages than the file has, and SQLite refuses
-// to open it.
-void loseTrailingFreePages(const QString& path, const QString& passBD);
-
-// Garbage over the root page of the index indexName: the file opens, and a
-// statement that reads through the index fails as damaged.
-void overwriteIndexRoot(const QString& path, const QString& passBD, const QString& indexName);
-
-// A text file under a database's name (a report saved as .MDB): not a
-// database at all, and nothing in it to repair.
-void writeTextFile(const QString& path);
-
-} // namespace Damage
-
 // A temporary installation for the configuration tests: a program directory
 // with its IAu folder, the program-wide state pointing at it (with a small
 // message table and the key widths 8, 8, 8, 20, 8, 8), and helpers that
@@ -73,7 +50,8 @@ public:
     QString createConfigWithoutKeys(const QString& name,
                                     const QList<std::pair<QVariant, QString>>& rows);
 
-    // The shared damage recipes below, on a file database of the fixture.
+    // The damage recipes of DamagedFiles, on a file database of the
+    // fixture.
     void loseFreeSpace(const QString& path) const;
     void damageIndex(const QString& path, const QString& indexName) const;
 
