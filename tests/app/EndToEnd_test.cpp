@@ -535,8 +535,17 @@ TEST_P(EndToEndTest, ARouterLeftAcquiringAcquiresAgainAtItsNextStartAndOneAPerso
         const auto w = started();
         w->resumeAcquisition(); // nothing kept yet: stays stopped
         EXPECT_FALSE(w->acquisition().isRunning());
+        // Kept before the acquisition says it runs: a crash right after
+        // that brings it back.
+        std::optional<bool> keptWhenRunning;
+        QObject::connect(&w->acquisition(), &Acquisition::runningChanged, w.get(),
+                         [&](bool running) {
+                             if (running)
+                                 keptWhenRunning = w->runState().wasAcquiring().value();
+                         });
         w->pressStartStop();
         ASSERT_TRUE(w->acquisition().isRunning());
+        EXPECT_EQ(keptWhenRunning, std::optional<bool>(true));
     }
     {
         const auto w = started();
