@@ -16,6 +16,7 @@
 #include "dialogs/ExitAuthorization.h"
 #include "dialogs/widgets/Salir.h"
 #include "portform/widgets/HtmlCanal.h"
+#include "status/widgets/PortStatusColumn.h"
 
 #include <QCloseEvent>
 #include <QEvent>
@@ -152,7 +153,9 @@ void Telvar::buildControls()
     // Tab 0: the configuration grid.
     m_DBGrid1 = new QTableView;
     m_DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
-    m_DBGrid1->setModel(&configDatabase().RsConf());
+    m_statusColumn =
+        new PortStatusColumn(m_m, m_router.status().ports(), configDatabase().RsConf(), this);
+    m_DBGrid1->setModel(m_statusColumn);
     m_DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
     m_DBGrid1->setAlternatingRowColors(true);
@@ -561,6 +564,22 @@ void Telvar::layOutDBGrid1()
         header->moveSection(header->visualIndex(logical), visual++);
         m_DBGrid1->setColumnWidth(logical, columnWidth(*header, logical, column.widthTwips));
     }
+    // The port's status right after its number.
+    const int status = m_statusColumn->statusColumn();
+    m_DBGrid1->setColumnHidden(status, false);
+    header->moveSection(header->visualIndex(status), std::min(1, visual));
+    m_DBGrid1->setColumnWidth(status, statusColumnWidth());
+}
+
+int Telvar::statusColumnWidth() const
+{
+    // Wide enough for its caption and for the longest state's name.
+    const QFontMetrics metrics = m_DBGrid1->fontMetrics();
+    int width = m_DBGrid1->horizontalHeader()->fontMetrics().horizontalAdvance(
+        ownText(OwnText::StatusColumn, m_m.Idioma));
+    for (PortState state : {PortState::Ok, PortState::Late, PortState::Failing, PortState::Stopped})
+        width = std::max(width, metrics.horizontalAdvance(portStateText(state, m_m.Idioma)));
+    return width + 24;
 }
 
 void Telvar::layOutDatoFlexGrid()
@@ -618,7 +637,7 @@ void Telvar::restoreCurrentPort()
         return;
     const std::optional<int> row = grid.rowOfPuert(*m_currentPuert);
     if (row)
-        m_DBGrid1->setCurrentIndex(grid.index(*row, m_currentColumn));
+        m_DBGrid1->setCurrentIndex(m_statusColumn->index(*row, m_currentColumn));
     m_currentPuert.reset();
 }
 
@@ -635,6 +654,7 @@ void Telvar::fitToScreen()
             header->fontMetrics().horizontalAdvance(m_m.Mensajes(column.caption)) + headerMargin;
         width += std::max(twipsToPixels(column.widthTwips, logicalDpiX()), caption);
     }
+    width += statusColumnWidth();
     // The grid's frame and the window's margins around the tab page.
     width += 2 * m_DBGrid1->frameWidth() + 2 * 4 + 2 * 6 + 6;
     int height = 720;

@@ -23,6 +23,7 @@ class Clock;
 class Interaccion;
 class PageLoader;
 class TelvarConfig;
+class PortStatusColumn;
 class HtmlCanal;
 class Salir;
 
@@ -116,6 +117,7 @@ private:
     QWidget* buildReadingsTab();
     void setCaptions();
     void layOutDBGrid1();
+    int statusColumnWidth() const;
     void layOutDatoFlexGrid();
     void showRecordingLog();
     void fitRecordingLogTo(int heightPixels);
@@ -135,6 +137,8 @@ private:
 
     QTabWidget* m_SSTab1 = nullptr;
     QTableView* m_DBGrid1 = nullptr;
+    // What DBGrid1 shows: the configuration's rows with the ports' status.
+    PortStatusColumn* m_statusColumn = nullptr;
     QTableView* m_DatoFlexGrid = nullptr;
     QPlainTextEdit* m_txtGraba = nullptr;
     QPlainTextEdit* m_txtSource = nullptr;
