@@ -3,6 +3,7 @@
 #include "acquisition/HttpPageLoader.h"
 #include "acquisition/SendRequest.h"
 #include "app/widgets/GridLayouts.h"
+#include "app/widgets/ReadingChart.h"
 #include "common/ErrorNumbers.h"
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
@@ -96,7 +97,7 @@ private:
 } // namespace
 
 Telvar::Telvar(Modulo1& m, Interaccion& ui, Router& router, QWidget* parent)
-    : QMainWindow(parent), m_m(m), m_ui(ui), m_router(router),
+    : QMainWindow(parent), m_m(m), m_ui(ui), m_router(router), m_history(router.readings()),
       m_runChooser([](TelvarConfig& chooser) { chooser.exec(); }),
       m_runPortForm([](HtmlCanal& form) { form.exec(); }),
       m_runExitDialog([](Salir& dialog) { dialog.exec(); })
@@ -265,8 +266,25 @@ QWidget* Telvar::buildReadingsTab()
     quarantineLayout->addWidget(m_quarantine, 1);
     quarantineLayout->addWidget(m_resend, 0, Qt::AlignTop);
 
+    // The chart of a port's readings beside the grid: a person's click (or
+    // Enter) on a reading picks its port.
+    m_chart = new ReadingChart(m_history, tab);
+    m_chart->setMinimumWidth(280);
+    connect(m_DatoFlexGrid, &QAbstractItemView::pressed, this, &Telvar::chartPortOf);
+    connect(m_DatoFlexGrid, &QAbstractItemView::activated, this, &Telvar::chartPortOf);
+    connect(&readings(), &ReadingsModel::readingAdded, m_chart, [this] {
+        if (m_chart->port().isEmpty())
+            chartPortOf(readings().index(0, 0));
+    });
+    auto* readingsAndChart = new QSplitter(Qt::Horizontal, tab);
+    readingsAndChart->addWidget(m_DatoFlexGrid);
+    readingsAndChart->addWidget(m_chart);
+    readingsAndChart->setStretchFactor(0, 3);
+    readingsAndChart->setStretchFactor(1, 2);
+    readingsAndChart->setChildrenCollapsible(false);
+
     auto* splitter = new QSplitter(Qt::Vertical, tab);
-    splitter->addWidget(m_DatoFlexGrid);
+    splitter->addWidget(readingsAndChart);
     splitter->addWidget(m_txtGraba);
     splitter->addWidget(quarantineBox);
     splitter->addWidget(m_txtSource);
@@ -280,6 +298,16 @@ QWidget* Telvar::buildReadingsTab()
     layout->addLayout(values);
     layout->addWidget(splitter, 1);
     return tab;
+}
+
+void Telvar::chartPortOf(const QModelIndex& reading)
+{
+    if (!reading.isValid())
+        return;
+    const ReadingRow& row = readings().reading(reading.row());
+    m_chart->showPort(row.tag, row.tag.trimmed() + QStringLiteral("  ") + row.Carac.trimmed() +
+                                   QStringLiteral("  ") + row.Maquina.trimmed() +
+                                   QStringLiteral(" / ") + row.Producto.trimmed());
 }
 
 void Telvar::connectAcquisition()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/Router.h"
+#include "recording/ReadingHistory.h"
 
 #include <QMainWindow>
 #include <array>
@@ -24,6 +25,7 @@ class Interaccion;
 class PageLoader;
 class TelvarConfig;
 class PortStatusColumn;
+class ReadingChart;
 class HtmlCanal;
 class Salir;
 
@@ -96,6 +98,9 @@ public:
     RecordingLog& recordingLog() { return m_router.recordingLog(); }
     // Where readings that could not be recorded are written down.
     const UnrecordedLog& unrecordedLog() const { return m_router.unrecordedLog(); }
+    // The chart of the port a person picked in the readings grid (until one
+    // is picked, the port of the first reading that arrived).
+    ReadingChart& readingChart() { return *m_chart; }
 
 signals:
     // The program must end now (its reason has been shown); main quits.
@@ -124,10 +129,14 @@ private:
     void rememberCurrentPort();
     void restoreCurrentPort();
     void fitToScreen();
+    void chartPortOf(const QModelIndex& reading);
 
     Modulo1& m_m;
     Interaccion& m_ui;
     Router& m_router;
+    // Each port's last readings, for the chart.
+    ReadingHistory m_history;
+    ReadingChart* m_chart = nullptr;
     ChooserRunner m_runChooser;
     PortFormRunner m_runPortForm;
     ExitDialogRunner m_runExitDialog;
