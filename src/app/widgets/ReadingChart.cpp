@@ -53,7 +53,7 @@ ReadingChart::ReadingChart(const ReadingHistory& history, QWidget* parent)
          std::initializer_list<QAbstractSeries*>{m_lower, m_upper, m_values, m_outside})
         chart->addSeries(series);
     m_time->setFormat(QStringLiteral("HH:mm"));
-    m_time->setTickCount(6);
+    m_time->setTickCount(4);
     chart->addAxis(m_time, Qt::AlignBottom);
     chart->addAxis(m_axisValue, Qt::AlignLeft);
     for (QAbstractSeries* series :
@@ -107,6 +107,15 @@ void ReadingChart::redraw()
             widen(p.LimSup);
         }
     }
+    // The limits in force reach the chart's right edge, so a single reading
+    // already shows them as lines.
+    const qint64 first = points.empty() ? 0 : points.front().at.toMSecsSinceEpoch();
+    const qint64 right =
+        points.empty() ? 0 : std::max(points.back().at.toMSecsSinceEpoch(), first + 60 * 1000);
+    for (QList<QPointF>* limit : {&lower, &upper}) {
+        if (!limit->isEmpty() && limit->last().x() < double(right))
+            limit->append({double(right), limit->last().y()});
+    }
     m_values->replace(values);
     m_outside->replace(outside);
     m_lower->replace(lower);
@@ -117,10 +126,7 @@ void ReadingChart::redraw()
     }
     const double margin = high > low ? (high - low) * 0.08 : std::max(std::abs(high) * 0.1, 1.0);
     m_axisValue->setRange(low - margin, high + margin);
-    const qint64 first = points.front().at.toMSecsSinceEpoch();
-    const qint64 last = points.back().at.toMSecsSinceEpoch();
-    m_time->setRange(QDateTime::fromMSecsSinceEpoch(first),
-                     QDateTime::fromMSecsSinceEpoch(std::max(last, first + 60 * 1000)));
+    m_time->setRange(QDateTime::fromMSecsSinceEpoch(first), QDateTime::fromMSecsSinceEpoch(right));
 }
 
 } // namespace telvar

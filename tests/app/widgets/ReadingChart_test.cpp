@@ -62,6 +62,17 @@ TEST_F(ReadingChartTest, DrawsTheSelectedPortsReadingsLimitsAndThoseOutside)
     EXPECT_EQ(chart.values().count(), 0);
 }
 
+TEST_F(ReadingChartTest, ASingleReadingAlreadyShowsItsLimitsAsLines)
+{
+    const QString port = QStringLiteral(" 4/004");
+    model.addReading(reading(port, 0, 15));
+    chart.showPort(port, QStringLiteral("DIAM"));
+    ASSERT_EQ(chart.lowerLimit().count(), 2);
+    EXPECT_GT(chart.lowerLimit().at(1).x(), chart.lowerLimit().at(0).x());
+    EXPECT_EQ(chart.lowerLimit().at(1).y(), 10);
+    EXPECT_EQ(chart.upperLimit().count(), 2);
+}
+
 TEST_F(ReadingChartTest, APortWithoutLimitsDrawsNoLimitLines)
 {
     const QString port = QStringLiteral(" 3/003");
