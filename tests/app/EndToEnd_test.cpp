@@ -599,6 +599,60 @@ TEST_P(EndToEndTest, AResumptionThatCannotStartTriesAgainUntilAPersonDecides)
     EXPECT_FALSE(RunState(RunState::pathForInstallation(m.RutaApp)).wasAcquiring().value());
 }
 
+TEST_P(EndToEndTest, TheStatusCountsWhatEachPortAndTableRecordedToday)
+{
+    const auto w = startedRouter();
+    ASSERT_TRUE(w);
+    EXPECT_EQ(tick(*w, 60s), QList<int>{1});
+    QList<int> both = tick(*w, 60s);
+    std::sort(both.begin(), both.end());
+    ASSERT_EQ(both, (QList<int>{1, 2}));
+
+    const StatusSnapshot status = w->status().snapshot();
+    EXPECT_TRUE(status.acquiring);
+    QHash<int, PortStatus> ports;
+    for (const PortStatus& p : status.ports)
+        ports.insert(p.Puert, p);
+    ASSERT_EQ(ports.size(), 4);
+    // DIAM twice, LARGO and TEMP once; PESO lies outside its limits: read,
+    // not recorded.
+    const struct {
+        StationPort port;
+        qint64 recorded;
+    } expected[] = {{kDiam, 2}, {kLargo, 1}, {kPeso, 0}, {kTemp, 1}};
+    for (const auto& e : expected) {
+        SCOPED_TRACE(e.port.carac);
+        const PortStatus& p = ports[e.port.puert];
+        EXPECT_EQ(p.state, PortState::Ok);
+        EXPECT_EQ(p.failuresInARow, 0);
+        EXPECT_EQ(p.lastReading, onPage(e.port));
+        EXPECT_EQ(p.lastSuccessAt, m_clock.now());
+        EXPECT_EQ(p.recordedToday, e.recorded);
+    }
+    // Every table written was reachable; nothing waits.
+    const auto table = [&](const Target& t) {
+        for (const DestinationStatus& d : status.destinations)
+            if (d.place.contains(QLatin1String(t.forma)) &&
+                d.place.contains(QLatin1String(t.maqui)) &&
+                d.place.contains(QLatin1String(t.produ)))
+                return d;
+        ADD_FAILURE() << "no table " << t.forma << "/" << t.maqui << "/" << t.produ;
+        return DestinationStatus{};
+    };
+    for (const auto& [target, recorded] :
+         {std::pair{kDimensional, 3}, std::pair{kPageMachine, 1}}) {
+        const DestinationStatus d = table(target);
+        EXPECT_TRUE(d.tried);
+        EXPECT_FALSE(d.failingSince.isValid());
+        EXPECT_EQ(d.waiting, 0);
+        EXPECT_EQ(d.quarantined, 0);
+        EXPECT_EQ(d.recordedToday, recorded);
+    }
+    EXPECT_EQ(status.outbox.recorded, 4);
+    EXPECT_EQ(status.outbox.waiting, 0);
+    expectQuiet(*w);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, EndToEndTest,
                          ::testing::Values(Engine::Sqlite, Engine::PostgreSql), runName);
 
