@@ -1,9 +1,11 @@
 #pragma once
 
 #include "common/Error.h"
+#include "import/JetImport.h"
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace telvar {
@@ -39,8 +41,29 @@ public:
     // failure (TLVDirec.IAU is then unchanged).
     std::optional<QString> accept(const QString& text, const QStringList& items);
 
+    // What importJet runs to convert a Jet file (importJetFile; tests give
+    // their own).
+    using JetImporter = std::function<Result<ImportSummary>(const ImportRequest&)>;
+    void setJetImporter(JetImporter importer) { m_importer = std::move(importer); }
+
+    // "Import a Jet file...": asks for the Jet file of an existing
+    // installation and for the configuration database to write (ending in
+    // ".mdb", as chosenPath takes it, and a path TLVDirec.IAU can keep),
+    // asks before an existing file is replaced (it is kept as a backup),
+    // converts it protected by the program's database password m.PassBD,
+    // and offers the new file: taking it is accept() with its path. The
+    // accepted path, or nothing after a cancel or a reported failure
+    // (TLVDirec.IAU is then unchanged; a converted file stays).
+    std::optional<QString> importJet(const QStringList& items);
+
+    // The caption of the entry that imports a Jet file, in the language
+    // idioma (2 English, any other Spanish).
+    static QString importCaption(int idioma);
+
     // The report of a failure while accepting.
     static QString acceptReport(const Error& error);
+    // The report of a failed import.
+    static QString importReport(const Error& error);
     // The report of a file that fails the width check: where, the file, and
     // the width check's lines.
     static QString acceptWidthReport(const QString& path, const QString& report);
@@ -52,6 +75,7 @@ private:
 
     Modulo1& m_m;
     Interaccion& m_ui;
+    JetImporter m_importer = importJetFile;
 };
 
 } // namespace telvar

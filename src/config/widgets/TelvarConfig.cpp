@@ -18,12 +18,13 @@ TelvarConfig::TelvarConfig(Modulo1& m, Interaccion& ui, QWidget* parent)
           return QFileDialog::getOpenFileName(owner, QString(), QString(), filter);
       }),
       m_cboDBConf(new QComboBox(this)), m_cmdRuta(new QPushButton(this)),
-      m_bAceptar(new QPushButton(this))
+      m_cmdImportar(new QPushButton(this)), m_bAceptar(new QPushButton(this))
 {
     setObjectName(QStringLiteral("TelvarConfig"));
     setModal(true);
     m_cboDBConf->setObjectName(QStringLiteral("cboDBConf"));
     m_cmdRuta->setObjectName(QStringLiteral("cmdRuta"));
+    m_cmdImportar->setObjectName(QStringLiteral("cmdImportar"));
     m_bAceptar->setObjectName(QStringLiteral("bAceptar"));
 
     m_cboDBConf->setEditable(true);
@@ -33,11 +34,13 @@ TelvarConfig::TelvarConfig(Modulo1& m, Interaccion& ui, QWidget* parent)
     m_cboDBConf->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_bAceptar->setDefault(true);
     m_cmdRuta->setAutoDefault(false);
+    m_cmdImportar->setAutoDefault(false);
 
     auto* pathRow = new QHBoxLayout;
     pathRow->addWidget(m_cboDBConf, 1);
     pathRow->addWidget(m_cmdRuta);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_cmdImportar);
     buttons->addStretch(1);
     buttons->addWidget(m_bAceptar);
     auto* mainLayout = new QVBoxLayout(this);
@@ -46,6 +49,7 @@ TelvarConfig::TelvarConfig(Modulo1& m, Interaccion& ui, QWidget* parent)
     mainLayout->addLayout(buttons);
 
     connect(m_cmdRuta, &QPushButton::clicked, this, &TelvarConfig::cmdRuta_Click);
+    connect(m_cmdImportar, &QPushButton::clicked, this, &TelvarConfig::cmdImportar_Click);
     connect(m_bAceptar, &QPushButton::clicked, this, &TelvarConfig::bAceptar_Click);
 
     Form_Load();
@@ -56,10 +60,16 @@ void TelvarConfig::setFilePicker(FilePicker picker)
     m_filePicker = std::move(picker);
 }
 
+void TelvarConfig::setJetImporter(ConfigChooser::JetImporter importer)
+{
+    m_chooser.setJetImporter(std::move(importer));
+}
+
 void TelvarConfig::Form_Load()
 {
     setWindowTitle(m_m.Mensajes(43, 13));
     m_cmdRuta->setText(m_m.Mensajes(2, 11));
+    m_cmdImportar->setText(ConfigChooser::importCaption(m_m.Idioma));
     m_bAceptar->setText(m_m.Mensajes(2, 0));
 
     m_cboDBConf->clear();
@@ -81,16 +91,30 @@ void TelvarConfig::cmdRuta_Click()
     m_cboDBConf->setFocus();
 }
 
+void TelvarConfig::cmdImportar_Click()
+{
+    if (const std::optional<QString> path = m_chooser.importJet(items()))
+        acceptPath(*path);
+}
+
 void TelvarConfig::bAceptar_Click()
 {
-    QStringList items;
+    if (const std::optional<QString> path = m_chooser.accept(m_cboDBConf->currentText(), items()))
+        acceptPath(*path);
+}
+
+QStringList TelvarConfig::items() const
+{
+    QStringList list;
     for (int i = 0; i < m_cboDBConf->count(); ++i)
-        items.append(m_cboDBConf->itemText(i));
-    const std::optional<QString> path = m_chooser.accept(m_cboDBConf->currentText(), items);
-    if (!path)
-        return;
-    m_acceptedPath = *path;
-    m_cboDBConf->setEditText(*path);
+        list.append(m_cboDBConf->itemText(i));
+    return list;
+}
+
+void TelvarConfig::acceptPath(const QString& path)
+{
+    m_acceptedPath = path;
+    m_cboDBConf->setEditText(path);
     accept();
 }
 

@@ -1,0 +1,156 @@
+// Converts a Jet database (.mdb, .accdb) of an existing installation into
+// the SQLite file Telvar opens:
+//   telvar-import SOURCE.mdb TARGET [options]
+// It is also the reader the import runs libmdb in (the program and the
+// configuration chooser start it with the reader's arguments).
+#include "import/JetImport.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTextStream>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+namespace {
+
+const char* const kDescription =
+    "Converts the Jet database SOURCE (an .mdb of Jet 3 or Jet 4, or an .accdb as far as "
+    "mdbtools' library reads it) into the SQLite file TARGET that Telvar opens: every user "
+    "table with its rows, column types and text sizes, primary key and indexes. TARGET "
+    "appears only when everything was converted.";
+
+bool readNumber(const QString& text, qint64 low, qint64 high, qint64& value)
+{
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok);
+    if (!ok || n < low || n > high)
+        return false;
+    value = n;
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (const std::optional<int> code = telvar::runImportReaderIfAsked(app.arguments()))
+        return *code;
+    QCoreApplication::setApplicationName(QStringLiteral("telvar-import"));
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(kDescription));
+    parser.addHelpOption();
+    parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("the Jet file"));
+    parser.addPositionalArgument(QStringLiteral("TARGET"),
+                                 QStringLiteral("the SQLite file to write (Telvar's file "
+                                                "databases keep the .mdb name)"));
+    const QCommandLineOption password(
+        QStringLiteral("password"),
+        QStringLiteral("Protect TARGET with this database password, as Telvar's own file "
+                       "databases are (it shows in the list of processes: "
+                       "--password-stdin does not)."),
+        QStringLiteral("text"));
+    const QCommandLineOption passwordStdin(
+        QStringLiteral("password-stdin"),
+        QStringLiteral("Read the database password from the first line of standard input."));
+    const QCommandLineOption replace(
+        QStringLiteral("replace"),
+        QStringLiteral("Replace an existing TARGET (the old file is kept as TARGET.bak)."));
+    const QCommandLineOption charset(
+        QStringLiteral("jet3-charset"),
+        QStringLiteral("The code page of a Jet 3 file's text, as iconv names it (CP1251, "
+                       "CP1250, ...), when the file's own is wrong."),
+        QStringLiteral("name"));
+    const QCommandLineOption timeLimit(
+        QStringLiteral("time-limit"),
+        QStringLiteral("Stop an import that takes longer (default 3600)."),
+        QStringLiteral("seconds"));
+    const QCommandLineOption memoryLimit(
+        QStringLiteral("memory-limit"),
+        QStringLiteral("The address space of the process that reads the Jet file (default "
+                       "2048; 0 unbounded)."),
+        QStringLiteral("MiB"));
+    const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
+                                   QStringLiteral("Print only errors."));
+    parser.addOptions({password, passwordStdin, replace, charset, timeLimit, memoryLimit, quiet});
+    parser.process(app);
+
+    const auto usage = [&](const QString& why) {
+        err << "telvar-import: " << why << Qt::endl << Qt::endl << parser.helpText();
+        return 2;
+    };
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() != 2)
+        return usage(QStringLiteral("give the Jet file and the file to write."));
+
+    telvar::ImportRequest request;
+    request.source = positional[0];
+    request.target = positional[1];
+    request.replaceExisting = parser.isSet(replace);
+    request.jet3Charset = parser.value(charset);
+    request.helper = QCoreApplication::applicationFilePath();
+    if (parser.isSet(password) && parser.isSet(passwordStdin))
+        return usage(QStringLiteral("--password and --password-stdin exclude each other."));
+    if (parser.isSet(password))
+        request.password = parser.value(password);
+    if (parser.isSet(passwordStdin)) {
+        std::string line;
+        std::getline(std::cin, line);
+        request.password = QString::fromStdString(line);
+        if (request.password.endsWith(QLatin1Char('\r')))
+            request.password.chop(1);
+    }
+    if (parser.isSet(timeLimit)) {
+        qint64 seconds = 0;
+        if (!readNumber(parser.value(timeLimit), 1, 7 * 24 * 3600, seconds))
+            return usage(QStringLiteral("--time-limit takes a number of seconds."));
+        request.limits.wallSeconds = int(seconds);
+        request.limits.readerCpuSeconds = int(seconds);
+    }
+    if (parser.isSet(memoryLimit)) {
+        qint64 mebibytes = 0;
+        if (!readNumber(parser.value(memoryLimit), 0, qint64(1) << 30, mebibytes))
+            return usage(QStringLiteral("--memory-limit takes a number of MiB."));
+        request.limits.readerMemoryBytes = mebibytes * 1024 * 1024;
+    }
+    const bool talk = !parser.isSet(quiet);
+    if (talk) {
+        request.progress = [&out](const telvar::ConversionEvent& e) {
+            if (e.kind == telvar::ConversionEvent::Kind::Format)
+                out << "Format: " << e.text << Qt::endl;
+            else if (e.kind == telvar::ConversionEvent::Kind::TableDone)
+                out << "  " << e.table.name << ": " << e.table.rows << " rows, " << e.table.columns
+                    << " columns, " << e.table.indexes << " indexes" << Qt::endl;
+        };
+    }
+
+    QElapsedTimer timer;
+    timer.start();
+    const telvar::Result<telvar::ImportSummary> imported = telvar::importJetFile(request);
+    if (!imported) {
+        const telvar::Error& e = imported.error();
+        err << "telvar-import: error " << e.number << " (" << e.source << "): " << e.description
+            << Qt::endl;
+        return 1;
+    }
+    const telvar::ImportSummary& summary = imported.value();
+    if (talk) {
+        out << "Imported " << summary.tables.size() << " tables, " << summary.rows()
+            << " rows from " << summary.source << " into " << summary.target << " in "
+            << QString::number(double(timer.elapsed()) / 1000.0, 'f', 2) << " s." << Qt::endl;
+        if (!summary.backup.isEmpty())
+            out << "The file it replaced is kept as " << summary.backup << Qt::endl;
+        if (!summary.notes.isEmpty()) {
+            out << "Not converted:" << Qt::endl;
+            for (const QString& note : summary.notes)
+                out << "  - " << note << Qt::endl;
+        }
+    }
+    return 0;
+}
