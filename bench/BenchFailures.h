@@ -7,6 +7,7 @@
 #include "common/Interaccion.h"
 
 #include <QString>
+#include <QStringList>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -64,9 +65,12 @@ private:
 };
 
 // Counts the boxes core code shows, for benchmarks that go on after one; a
-// run should show none. The first few are printed.
+// run should show none. The first few are kept, and printed as they come
+// unless the benchmark prints them itself.
 class CountingInteraccion final : public Interaccion {
 public:
+    explicit CountingInteraccion(bool printFirst = true) : m_printFirst(printFirst) {}
+
     void messageBox(const QString& text, BoxKind) override { record(text); }
     void mensaBox(const QString& text, BoxKind, double) override { record(text); }
     bool questionBox(const QString& text) override
@@ -88,13 +92,19 @@ public:
     void beep() override {}
 
     int boxes = 0;
+    QStringList first;
 
 private:
     void record(const QString& text)
     {
-        if (++boxes <= 3)
+        if (++boxes > 3)
+            return;
+        first.append(text);
+        if (m_printFirst)
             std::fprintf(stderr, "box shown:\n%s\n", qPrintable(text));
     }
+
+    bool m_printFirst;
 };
 
 } // namespace telvar::bench

@@ -197,43 +197,6 @@ ProcessFigures processFigures()
     return figures;
 }
 
-// ---- The boxes ---------------------------------------------------------------
-
-// The router's boxes, counted (none should come); the first few are kept to
-// be printed.
-class BoxCounter final : public Interaccion {
-public:
-    void messageBox(const QString& text, BoxKind) override { record(text); }
-    void mensaBox(const QString& text, BoxKind, double) override { record(text); }
-    bool questionBox(const QString& text) override
-    {
-        record(text);
-        return false;
-    }
-    std::optional<QString> inputBox(const QString& prompt, InputEcho) override
-    {
-        record(prompt);
-        return std::nullopt;
-    }
-    QString superListBox(const ListPickerRequest& request) override
-    {
-        record(request.Title);
-        return {};
-    }
-    void setMousePointer(PointerShape) override {}
-    void beep() override {}
-
-    int boxes = 0;
-    QStringList first;
-
-private:
-    void record(const QString& text)
-    {
-        if (++boxes <= 3)
-            first.append(text);
-    }
-};
-
 // ---- The pages ---------------------------------------------------------------
 
 enum class Fault { None, Slow, Empty, ServerError, Unavailable, Refused, Hung };
@@ -937,7 +900,9 @@ SoakResult runSoak(Installation& installation, HttpPageLoader& loader, DatabaseO
 {
     SoakResult result;
     SoakClock clock;
-    BoxCounter ui;
+    // The router's boxes, counted (none should come); the first few are
+    // printed with the figures.
+    CountingInteraccion ui(/*printFirst=*/false);
     Router router(installation.m, ui, loader, clock);
     RecordingService& recording = router.recording();
     Acquisition& acquisition = router.acquisition();
