@@ -6,6 +6,7 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/OwnTexts.h"
 #include "recording/Outbox.h"
 
 #include <QDir>
@@ -86,9 +87,26 @@ Router::~Router()
 void Router::open()
 {
     if (const Status opened = m_recording->open(); !opened)
-        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), opened.error()),
-                      BoxKind::Critical, 5);
+        showOutboxRefused(opened.error());
     m_status->open();
+}
+
+void Router::showOutboxRefused(const Error& why)
+{
+    Error error = why;
+    error.description = ownText(OwnText::OutboxInUseBox, m_m.Idioma).arg(why.description);
+    m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), error), BoxKind::Critical, 5);
+}
+
+bool Router::holdsOutbox()
+{
+    if (m_recording->isClaimed())
+        return true;
+    // The router that held it may have ended since.
+    const Status opened = m_recording->open();
+    if (!opened)
+        showOutboxRefused(opened.error());
+    return opened.ok();
 }
 
 void Router::pressStartStop()
@@ -99,6 +117,10 @@ void Router::pressStartStop()
     // acquisition says it is running, a crash at any moment brings it back.
     // A start that fails is then kept as stopped.
     const bool wanted = !m_acquisition->isRunning();
+    // Only the router that holds the installation's outbox acquires, and
+    // only it keeps the installation's run state.
+    if (wanted && !holdsOutbox())
+        return;
     keepRunState(wanted);
     m_acquisition->cmdAbre_Click();
     if (m_acquisition->isRunning() != wanted)
@@ -124,7 +146,8 @@ void Router::resumeAcquisition()
     }
     if (!wasAcquiring.value())
         return;
-    m_acquisition->cmdAbre_Click();
+    if (holdsOutbox())
+        m_acquisition->cmdAbre_Click();
     if (m_acquisition->isRunning()) {
         m_resumeTimer.stop();
         m_resumeDelay = kFirstResumeDelay;

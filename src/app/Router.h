@@ -39,9 +39,11 @@ public:
            QString outboxPath = QString(), QObject* parent = nullptr);
     ~Router() override;
 
-    // Opens the outbox and starts the writer, which first records what an
-    // earlier run left. A failure is reported in a box; the acquisition
-    // still runs, and each reading it cannot keep is logged with its value.
+    // Claims the installation's outbox and starts the recording (the
+    // appender opens the outbox, trying again while it cannot; the writers
+    // then record what an earlier run left). When another router holds the
+    // outbox, a box names it, and the acquisition does not start until this
+    // router can claim it.
     void open();
 
     // A person's press of Start/Stop: starts or stops the acquisition and
@@ -78,6 +80,10 @@ signals:
 
 private:
     void keepRunState(bool acquiring);
+    // Whether this router holds the installation's outbox, claiming it when
+    // it does not yet; when another router holds it, says so in a box.
+    bool holdsOutbox();
+    void showOutboxRefused(const Error& why);
 
     Router(Modulo1& m, Interaccion& ui, std::unique_ptr<PageLoader> ownLoader,
            std::unique_ptr<Clock> ownClock, PageLoader* loader, const Clock* clock,

@@ -1,12 +1,12 @@
 #include "app/RunState.h"
 
 #include "common/ErrorNumbers.h"
+#include "common/InstallationFolder.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QStandardPaths>
 
 namespace telvar {
 
@@ -28,15 +28,7 @@ Error stateError(const QString& path, const QString& what)
 
 QString RunState::pathForInstallation(const QString& appPath)
 {
-    const QString name = QStringLiteral("TelvarRun.state");
-    const QFileInfo folder(appPath);
-    if (!appPath.isEmpty() && folder.isDir() && folder.isWritable())
-        return QDir(appPath).filePath(name);
-    QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (dataDir.isEmpty())
-        dataDir = QDir::homePath() + QStringLiteral("/.local/share/Telvar");
-    QDir().mkpath(dataDir);
-    return QDir(dataDir).filePath(name);
+    return QDir(installationFolder(appPath)).filePath(QStringLiteral("TelvarRun.state"));
 }
 
 Result<bool> RunState::wasAcquiring() const

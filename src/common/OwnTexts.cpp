@@ -82,6 +82,29 @@ constexpr Texts kTexts[] = {
      "solo quedan en el cuadro del registro.",
      "Neither %1 nor %2 can be written: readings that are not recorded are only listed in the "
      "log box."},
+    {OwnText::OutboxFailing,
+     "la bandeja de salida no toma lecturas ahora; esperan en memoria y se vuelve a probar (%1)",
+     "the outbox takes no readings now; they wait in memory and it is tried again (%1)"},
+    {OwnText::OutboxBack, "%1: la bandeja de salida toma lecturas otra vez",
+     "%1: the outbox takes readings again"},
+    {OwnText::OutboxSetAsideBox,
+     "La bandeja de salida %1 estaba dañada. Se ha apartado como %2 (no se borra) y se ha "
+     "hecho una nueva con lo que se pudo leer de ella: %3 lecturas en espera y %4 en "
+     "cuarentena.",
+     "The outbox %1 was damaged. It has been set aside as %2 (it is not deleted) and a new one "
+     "made with what could be read of it: %3 readings waiting and %4 in quarantine."},
+    {OwnText::OutboxSalvageIncomplete, "No todo se pudo leer: %1",
+     "Not all of it could be read: %1"},
+    {OwnText::OutboxHeldBox,
+     "%1: la bandeja de salida no puede tomar más lecturas ahora (%2). Las lecturas nuevas no "
+     "se guardan hasta que la bandeja vuelva a funcionar.",
+     "%1: the outbox cannot take more readings now (%2). New readings are not kept until it "
+     "works again."},
+    {OwnText::OutboxEndedCause,
+     "el programa terminó antes de que la bandeja de salida pudiera guardarla",
+     "the program ended before the outbox could keep it"},
+    {OwnText::OutboxInUseBox, "%1 La adquisición no se inicia.",
+     "%1 The acquisition does not start."},
     {OwnText::StatusColumn, "Estado", "Status"},
     {OwnText::PortStateOk, "Bien", "OK"},
     {OwnText::PortStateLate, "Atrasado", "Late"},

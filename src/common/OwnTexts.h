@@ -46,6 +46,14 @@ enum class OwnText {
     OutboxFullCause,  // %1 the bound
     OutboxFullBox,    // %1 the outbox, %2 the cause
     LogUnwritableBox, // %1 the file, %2 its fallback
+    // The outbox's own trouble.
+    OutboxFailing,           // %1 why
+    OutboxBack,              // %1 the outbox
+    OutboxSetAsideBox,       // %1 the outbox, %2 where it lies now, %3 waiting, %4 quarantined
+    OutboxSalvageIncomplete, // %1 why
+    OutboxHeldBox,           // %1 the outbox, %2 why
+    OutboxEndedCause,
+    OutboxInUseBox, // %1 why
     // The ports' status: the grid's column, its tooltip, the causes of a
     // poll without a reading.
     StatusColumn,

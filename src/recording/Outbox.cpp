@@ -1,14 +1,14 @@
 #include "recording/Outbox.h"
 
 #include "common/ErrorNumbers.h"
+#include "common/InstallationFolder.h"
 #include "database/ConnectionFactory.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStandardPaths>
+#include <QSqlRecord>
 #include <QVariant>
 #include <algorithm>
 
@@ -18,17 +18,52 @@ namespace {
 
 const QString kSource = QStringLiteral("Telvar outbox");
 
-// The columns of a reading, in the order bound and read below.
-const QString kColumns = QStringLiteral(
-    "reloj, puert, engine, base, forma, maqui, produ, carac, valor, opera, stamp_ms, turno");
-const int kColumnCount = 12;
+// The columns of a reading, in the order valuesOf binds them and entryOf
+// reads them: stated once for every statement below.
+const QStringList kEntryColumns = {
+    QStringLiteral("reloj"), QStringLiteral("puert"),    QStringLiteral("engine"),
+    QStringLiteral("base"),  QStringLiteral("forma"),    QStringLiteral("maqui"),
+    QStringLiteral("produ"), QStringLiteral("carac"),    QStringLiteral("valor"),
+    QStringLiteral("opera"), QStringLiteral("stamp_ms"), QStringLiteral("turno")};
 // Text columns take null too: Qt binds an empty text that was never set as
 // null, and it is read back as empty.
 const QString kColumnDefinitions = QStringLiteral(
     "reloj INTEGER NOT NULL, puert INTEGER NOT NULL, engine TEXT, base TEXT, forma TEXT, "
     "maqui TEXT, produ TEXT, carac TEXT, valor TEXT, opera TEXT, stamp_ms INTEGER NOT NULL, "
-    "turno TEXT");
+    "turno TEXT, destination TEXT, prepared_row INTEGER, prepared_new INTEGER NOT NULL "
+    "DEFAULT 0");
+// What a reading carries besides its columns: its table's key and its note.
+const QStringList kTrailingColumns = {QStringLiteral("destination"), QStringLiteral("prepared_row"),
+                                      QStringLiteral("prepared_new")};
 
+// SQLite's primary result codes that the outbox tells apart.
+enum SqliteCode {
+    Busy = 5,
+    Locked = 6,
+    ReadOnly = 8,
+    IoError = 10,
+    Corrupt = 11,
+    Full = 13,
+    CantOpen = 14,
+    Protocol = 15,
+    NotADb = 26,
+};
+
+QString columnList(const QStringList& columns)
+{
+    return columns.join(QStringLiteral(", "));
+}
+
+QString placeholders(qsizetype count)
+{
+    QStringList marks;
+    for (qsizetype i = 0; i < count; ++i)
+        marks.append(QStringLiteral("?"));
+    return marks.join(QStringLiteral(", "));
+}
+
+// Every column of an entry with its key and note, in kEntryColumns then
+// kTrailingColumns order.
 QVariantList valuesOf(const OutboxEntry& e)
 {
     return {e.reloj,
@@ -42,43 +77,108 @@ QVariantList valuesOf(const OutboxEntry& e)
             e.Valor,
             e.Opera,
             e.stamp.toMSecsSinceEpoch(),
-            e.Turno};
+            e.Turno,
+            e.destinationKey(),
+            e.preparedRow ? QVariant(*e.preparedRow) : QVariant(),
+            e.preparedNewRow ? 1 : 0};
 }
 
 // Text columns hold "" rather than null, so that a value read back equals
 // the one appended.
-QString text(const QSqlQuery& q, int column)
+QString text(const QSqlQuery& q, const QString& column)
 {
     const QVariant value = q.value(column);
     return value.isNull() ? QString() : value.toString();
 }
 
-// The reading whose columns start at column first of q (its id before them).
-OutboxEntry entryAt(const QSqlQuery& q, int first)
+// The entry on q's current row, read by column name (the id, the
+// reading's columns and its note).
+OutboxEntry entryOf(const QSqlQuery& q)
 {
     OutboxEntry e;
-    e.id = q.value(first - 1).toLongLong();
-    e.reloj = q.value(first).toInt();
-    e.Puert = q.value(first + 1).toInt();
-    e.engine = text(q, first + 2);
-    e.base = text(q, first + 3);
-    e.Forma = text(q, first + 4);
-    e.Maqui = text(q, first + 5);
-    e.Produ = text(q, first + 6);
-    e.Carac = text(q, first + 7);
-    e.Valor = text(q, first + 8);
-    e.Opera = text(q, first + 9);
-    e.stamp = QDateTime::fromMSecsSinceEpoch(q.value(first + 10).toLongLong());
-    e.Turno = text(q, first + 11);
+    e.id = q.value(QStringLiteral("id")).toLongLong();
+    e.reloj = q.value(QStringLiteral("reloj")).toInt();
+    e.Puert = q.value(QStringLiteral("puert")).toInt();
+    e.engine = text(q, QStringLiteral("engine"));
+    e.base = text(q, QStringLiteral("base"));
+    e.Forma = text(q, QStringLiteral("forma"));
+    e.Maqui = text(q, QStringLiteral("maqui"));
+    e.Produ = text(q, QStringLiteral("produ"));
+    e.Carac = text(q, QStringLiteral("carac"));
+    e.Valor = text(q, QStringLiteral("valor"));
+    e.Opera = text(q, QStringLiteral("opera"));
+    e.stamp = QDateTime::fromMSecsSinceEpoch(q.value(QStringLiteral("stamp_ms")).toLongLong());
+    e.Turno = text(q, QStringLiteral("turno"));
+    const QVariant row = q.value(QStringLiteral("prepared_row"));
+    if (!row.isNull())
+        e.preparedRow = row.toLongLong();
+    e.preparedNewRow = q.value(QStringLiteral("prepared_new")).toInt() != 0;
     return e;
 }
 
-QString placeholders(int count)
+QuarantinedEntry quarantinedEntryOf(const QSqlQuery& q)
 {
-    QString text;
-    for (int i = 0; i < count; ++i)
-        text += i == 0 ? QStringLiteral("?") : QStringLiteral(", ?");
-    return text;
+    QuarantinedEntry e;
+    e.entry = entryOf(q);
+    e.code = static_cast<CodeErr>(q.value(QStringLiteral("code")).toInt());
+    e.reason = Error{q.value(QStringLiteral("reason_number")).toLongLong(),
+                     text(q, QStringLiteral("reason_source")), text(q, QStringLiteral("reason"))};
+    e.since = QDateTime::fromMSecsSinceEpoch(q.value(QStringLiteral("since_ms")).toLongLong());
+    return e;
+}
+
+const QString kEveryColumn = QStringLiteral("id, ") + columnList(kEntryColumns) +
+                             QStringLiteral(", ") + columnList(kTrailingColumns);
+const QString kInsertPending =
+    QStringLiteral("INSERT INTO pending (") + columnList(kEntryColumns + kTrailingColumns) +
+    QStringLiteral(") VALUES (") + placeholders(kEntryColumns.size() + kTrailingColumns.size()) +
+    QStringLiteral(")");
+const QStringList kReasonColumns = {QStringLiteral("code"), QStringLiteral("reason_number"),
+                                    QStringLiteral("reason_source"), QStringLiteral("reason"),
+                                    QStringLiteral("since_ms")};
+const QString kInsertQuarantine =
+    QStringLiteral("INSERT OR REPLACE INTO quarantine (id, ") +
+    columnList(kEntryColumns + kTrailingColumns + kReasonColumns) + QStringLiteral(") VALUES (") +
+    placeholders(1 + kEntryColumns.size() + kTrailingColumns.size() + kReasonColumns.size()) +
+    QStringLiteral(")");
+const QString kQuarantineColumns = kEveryColumn + QStringLiteral(", ") + columnList(kReasonColumns);
+
+// The tally: per part (0 waiting, 1 quarantined) and data table, how many
+// entries the file holds, kept by triggers in the commits that change it.
+const QString kTallyTable = QStringLiteral(
+    "CREATE TABLE tally (part INTEGER NOT NULL, destination TEXT NOT NULL, engine TEXT, "
+    "base TEXT, forma TEXT, maqui TEXT, produ TEXT, n INTEGER NOT NULL, "
+    "PRIMARY KEY (part, destination)) WITHOUT ROWID");
+
+QStringList tallyTriggers()
+{
+    QStringList triggers;
+    const QList<std::pair<QString, int>> parts = {{QStringLiteral("pending"), 0},
+                                                  {QStringLiteral("quarantine"), 1}};
+    for (const auto& [table, part] : parts) {
+        const QString p = QString::number(part);
+        triggers.append(QStringLiteral("CREATE TRIGGER IF NOT EXISTS ") + table +
+                        QStringLiteral("_in AFTER INSERT ON ") + table +
+                        QStringLiteral(" BEGIN INSERT INTO tally VALUES (") + p +
+                        QStringLiteral(", NEW.destination, NEW.engine, NEW.base, NEW.forma, "
+                                       "NEW.maqui, NEW.produ, 1) ON CONFLICT (part, destination) "
+                                       "DO UPDATE SET n = n + 1; END"));
+        triggers.append(QStringLiteral("CREATE TRIGGER IF NOT EXISTS ") + table +
+                        QStringLiteral("_out AFTER DELETE ON ") + table +
+                        QStringLiteral(" BEGIN UPDATE tally SET n = n - 1 WHERE part = ") + p +
+                        QStringLiteral(" AND destination = OLD.destination; DELETE FROM tally "
+                                       "WHERE part = ") +
+                        p + QStringLiteral(" AND destination = OLD.destination AND n <= 0; END"));
+    }
+    return triggers;
+}
+
+QString codeList(const QList<CodeErr>& codes)
+{
+    QStringList numbers;
+    for (const CodeErr code : codes)
+        numbers.append(QString::number(static_cast<int>(code)));
+    return numbers.join(QStringLiteral(", "));
 }
 
 } // namespace
@@ -100,28 +200,55 @@ Outbox::~Outbox()
 
 QString Outbox::pathForInstallation(const QString& appPath)
 {
-    const QString name = QStringLiteral("TelvarOutbox.sqlite");
-    const QFileInfo folder(appPath);
-    if (!appPath.isEmpty() && folder.isDir() && folder.isWritable())
-        return QDir(appPath).filePath(name);
-    QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (dataDir.isEmpty())
-        dataDir = QDir::homePath() + QStringLiteral("/.local/share/Telvar");
-    QDir().mkpath(dataDir);
-    return QDir(dataDir).filePath(name);
+    return QDir(installationFolder(appPath)).filePath(QStringLiteral("TelvarOutbox.sqlite"));
+}
+
+bool Outbox::isDamage(const Error& error)
+{
+    return error.number == ErrorNumber::DamagedFile || error.number == ErrorNumber::NotADatabase;
 }
 
 Error Outbox::sqlError(const QString& what, const QSqlError& error) const
 {
     Error e{ErrorNumber::UnspecifiedFailure, kSource,
             m_path + QStringLiteral(": ") + what + QStringLiteral(": ") + error.text()};
-    // A busy file (the other connection's commit) clears by itself.
-    const QString native = error.nativeErrorCode();
-    e.retryable = native == QLatin1String("5") || native == QLatin1String("6");
+    bool known = false;
+    const int code = error.nativeErrorCode().toInt(&known) & 0xff;
+    switch (known ? code : 0) {
+    case Corrupt:
+        e.number = ErrorNumber::DamagedFile;
+        break;
+    case NotADb:
+        e.number = ErrorNumber::NotADatabase;
+        break;
+    // Another connection's transaction, a full disk, an I/O error, a file
+    // or file system made read-only, a file that cannot be opened now: all
+    // of these clear by themselves or by a hand outside, and the readings
+    // wait for it.
+    case Busy:
+    case Locked:
+    case ReadOnly:
+    case IoError:
+    case Full:
+    case CantOpen:
+    case Protocol:
+        e.retryable = true;
+        break;
+    default:
+        // Qt gives no code when the file cannot be opened at all.
+        e.retryable = !known;
+        break;
+    }
     return e;
 }
 
-Result<std::unique_ptr<Outbox>> Outbox::open(const QString& path, bool checkpoints)
+Error Outbox::queryError(const QString& what, const QSqlQuery& query) const
+{
+    return sqlError(what, query.lastError());
+}
+
+Result<std::unique_ptr<Outbox>> Outbox::open(const QString& path, bool checkpoints,
+                                             int busyTimeoutMs)
 {
     std::unique_ptr<Outbox> box(new Outbox(path, ConnectionFactory::newName()));
     {
@@ -129,46 +256,134 @@ Result<std::unique_ptr<Outbox>> Outbox::open(const QString& path, bool checkpoin
             QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), box->m_connectionName);
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=") +
-                             QString::number(kBusyTimeoutMs));
+                             QString::number(busyTimeoutMs));
         if (!db.open())
             return box->sqlError(QStringLiteral("cannot open"), db.lastError());
     }
-    const QStringList setup = {
+    if (Status ready = box->setUp(checkpoints); !ready)
+        return ready.error();
+    return box;
+}
+
+Status Outbox::setUp(bool checkpoints)
+{
+    const QStringList pragmas = {
         QStringLiteral("PRAGMA journal_mode = WAL"),
         QStringLiteral("PRAGMA synchronous = FULL"),
         checkpoints ? QStringLiteral("PRAGMA wal_autocheckpoint = 1000")
                     : QStringLiteral("PRAGMA wal_autocheckpoint = 0"),
+    };
+    for (const QString& statement : pragmas) {
+        if (Status done = exec(statement); !done)
+            return done;
+    }
+    // The tables are made, or brought up to date, in one transaction: the
+    // appender and the writers open the file at the same moment.
+    return transaction([this] { return bringUpToDate(); });
+}
+
+Status Outbox::bringUpToDate()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
+    const auto has = [&db](const QString& table) { return db.tables().contains(table); };
+    const bool hadTally = has(QStringLiteral("tally"));
+    QStringList statements = {
         QStringLiteral("CREATE TABLE IF NOT EXISTS pending (id INTEGER PRIMARY KEY "
                        "AUTOINCREMENT, ") +
-            kColumnDefinitions +
-            QStringLiteral(", destination TEXT, prepared_row INTEGER, prepared_new "
-                           "INTEGER NOT NULL DEFAULT 0)"),
+            kColumnDefinitions + QStringLiteral(")"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS pending_destination ON pending "
                        "(destination, id)"),
         QStringLiteral("CREATE TABLE IF NOT EXISTS quarantine (id INTEGER PRIMARY KEY, ") +
             kColumnDefinitions +
             QStringLiteral(", code INTEGER NOT NULL, reason_number INTEGER NOT NULL, "
-                           "reason_source TEXT, reason TEXT, "
-                           "since_ms INTEGER NOT NULL)"),
+                           "reason_source TEXT, reason TEXT, since_ms INTEGER NOT NULL)"),
     };
-    for (const QString& statement : setup) {
-        if (Status done = box->exec(statement); !done)
-            return done.error();
+    for (const QString& statement : statements) {
+        if (Status done = exec(statement); !done)
+            return done;
     }
-    return box;
+    // A quarantine of an earlier version has neither its entries' keys nor
+    // their notes: the columns are added, and the keys worked out.
+    const QSqlRecord quarantine = db.record(QStringLiteral("quarantine"));
+    for (const QString& column : kTrailingColumns) {
+        if (quarantine.contains(column))
+            continue;
+        const QString type = column == QLatin1String("destination") ? QStringLiteral("TEXT")
+                             : column == QLatin1String("prepared_row")
+                                 ? QStringLiteral("INTEGER")
+                                 : QStringLiteral("INTEGER NOT NULL "
+                                                  "DEFAULT 0");
+        if (Status done = exec(QStringLiteral("ALTER TABLE quarantine ADD COLUMN ") + column +
+                               QLatin1Char(' ') + type);
+            !done)
+            return done;
+    }
+    {
+        QSqlQuery read(db);
+        read.setForwardOnly(true);
+        if (!read.exec(QStringLiteral("SELECT ") + kQuarantineColumns +
+                       QStringLiteral(" FROM quarantine WHERE destination IS NULL")))
+            return queryError(QStringLiteral("bring up to date"), read);
+        QList<std::pair<qint64, QString>> keys;
+        while (read.next()) {
+            const OutboxEntry e = entryOf(read);
+            keys.append({e.id, e.destinationKey()});
+        }
+        read.finish();
+        QSqlQuery update(db);
+        if (!update.prepare(QStringLiteral("UPDATE quarantine SET destination = ? WHERE id = ?")))
+            return queryError(QStringLiteral("bring up to date"), update);
+        for (const auto& [id, key] : keys) {
+            update.bindValue(0, key);
+            update.bindValue(1, id);
+            if (!update.exec())
+                return queryError(QStringLiteral("bring up to date"), update);
+        }
+    }
+    statements = {QStringLiteral("CREATE INDEX IF NOT EXISTS quarantine_destination ON "
+                                 "quarantine (destination, code, id)")};
+    if (!hadTally) {
+        statements.append(kTallyTable);
+        for (const auto& [table, part] :
+             {std::pair{QStringLiteral("pending"), 0}, std::pair{QStringLiteral("quarantine"), 1}})
+            statements.append(QStringLiteral("INSERT INTO tally SELECT ") + QString::number(part) +
+                              QStringLiteral(", destination, engine, base, forma, maqui, produ, "
+                                             "count(*) FROM ") +
+                              table + QStringLiteral(" GROUP BY destination"));
+    }
+    statements += tallyTriggers();
+    for (const QString& statement : statements) {
+        if (Status done = exec(statement); !done)
+            return done;
+    }
+    return {};
 }
 
 Status Outbox::exec(const QString& statement) const
 {
     QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
     if (!q.exec(statement))
-        return sqlError(statement, q.lastError());
+        return queryError(statement, q);
     return {};
+}
+
+Status Outbox::check() const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("PRAGMA quick_check(1)")))
+        return queryError(QStringLiteral("check"), q);
+    if (!q.next())
+        return queryError(QStringLiteral("check"), q);
+    const QString verdict = q.value(0).toString();
+    if (verdict == QLatin1String("ok"))
+        return {};
+    return Error{ErrorNumber::DamagedFile, kSource,
+                 m_path + QStringLiteral(": the file is damaged: ") + verdict.left(200)};
 }
 
 Status Outbox::transaction(const std::function<Status()>& work)
 {
-    QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
     // Immediate: the write lock is taken at once, so that the transaction
     // cannot fail half-way for want of it.
     if (Status begun = exec(QStringLiteral("BEGIN IMMEDIATE")); !begun)
@@ -189,30 +404,37 @@ Status Outbox::append(QList<OutboxEntry>& entries)
 {
     if (entries.isEmpty())
         return {};
-    return transaction([&]() -> Status {
+    QList<qint64> ids;
+    ids.reserve(entries.size());
+    const Status done = transaction([&]() -> Status {
         QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
-        if (!q.prepare(QStringLiteral("INSERT INTO pending (") + kColumns +
-                       QStringLiteral(", destination) VALUES (") + placeholders(kColumnCount + 1) +
-                       QStringLiteral(")")))
-            return sqlError(QStringLiteral("append"), q.lastError());
-        for (OutboxEntry& e : entries) {
-            const QVariantList values = valuesOf(e) + QVariantList{e.destinationKey()};
+        if (!q.prepare(kInsertPending))
+            return queryError(QStringLiteral("append"), q);
+        for (const OutboxEntry& e : std::as_const(entries)) {
+            const QVariantList values = valuesOf(e);
             for (int i = 0; i < values.size(); ++i)
                 q.bindValue(i, values[i]);
             if (!q.exec())
-                return sqlError(QStringLiteral("append"), q.lastError());
-            e.id = q.lastInsertId().toLongLong();
+                return queryError(QStringLiteral("append"), q);
+            ids.append(q.lastInsertId().toLongLong());
         }
         return {};
     });
+    // The ids are the entries' only once the commit stands: a batch tried
+    // again after a failed commit gets new ones.
+    if (done) {
+        for (qsizetype i = 0; i < entries.size(); ++i)
+            entries[i].id = ids[i];
+    }
+    return done;
 }
 
 Result<QStringList> Outbox::destinations() const
 {
     QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT DISTINCT destination FROM pending")))
-        return sqlError(QStringLiteral("read"), q.lastError());
+    if (!q.exec(QStringLiteral("SELECT destination FROM tally WHERE part = 0")))
+        return queryError(QStringLiteral("read"), q);
     QStringList keys;
     while (q.next())
         keys.append(q.value(0).toString());
@@ -223,22 +445,33 @@ Result<QList<OutboxEntry>> Outbox::pending(const QString& destination, qsizetype
 {
     QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
     q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT id, ") + kColumns +
-                   QStringLiteral(", prepared_row, prepared_new FROM pending WHERE destination "
-                                  "= ? ORDER BY id LIMIT ") +
+    if (!q.prepare(QStringLiteral("SELECT ") + kEveryColumn +
+                   QStringLiteral(" FROM pending WHERE destination = ? ORDER BY id LIMIT ") +
                    QString::number(limit)))
-        return sqlError(QStringLiteral("read"), q.lastError());
+        return queryError(QStringLiteral("read"), q);
     q.bindValue(0, destination);
     if (!q.exec())
-        return sqlError(QStringLiteral("read"), q.lastError());
+        return queryError(QStringLiteral("read"), q);
     QList<OutboxEntry> entries;
-    while (q.next()) {
-        OutboxEntry e = entryAt(q, 1);
-        if (!q.value(13).isNull())
-            e.preparedRow = q.value(13).toLongLong();
-        e.preparedNewRow = q.value(14).toInt() != 0;
-        entries.append(std::move(e));
-    }
+    while (q.next())
+        entries.append(entryOf(q));
+    return entries;
+}
+
+Result<QList<OutboxEntry>> Outbox::pendingAfter(qint64 afterId, qsizetype limit) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT ") + kEveryColumn +
+                   QStringLiteral(" FROM pending WHERE id > ? ORDER BY id LIMIT ") +
+                   QString::number(limit)))
+        return queryError(QStringLiteral("read"), q);
+    q.bindValue(0, afterId);
+    if (!q.exec())
+        return queryError(QStringLiteral("read"), q);
+    QList<OutboxEntry> entries;
+    while (q.next())
+        entries.append(entryOf(q));
     return entries;
 }
 
@@ -248,13 +481,13 @@ Status Outbox::markPrepared(const QList<OutboxEntry>& entries)
         QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
         if (!q.prepare(QStringLiteral(
                 "UPDATE pending SET prepared_row = ?, prepared_new = ? WHERE id = ?")))
-            return sqlError(QStringLiteral("mark"), q.lastError());
+            return queryError(QStringLiteral("note"), q);
         for (const OutboxEntry& e : entries) {
             q.bindValue(0, e.preparedRow ? QVariant(*e.preparedRow) : QVariant());
             q.bindValue(1, e.preparedNewRow ? 1 : 0);
             q.bindValue(2, e.id);
             if (!q.exec())
-                return sqlError(QStringLiteral("mark"), q.lastError());
+                return queryError(QStringLiteral("note"), q);
         }
         return {};
     });
@@ -267,11 +500,11 @@ Status Outbox::remove(const QList<qint64>& ids)
     return transaction([&]() -> Status {
         QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
         if (!q.prepare(QStringLiteral("DELETE FROM pending WHERE id = ?")))
-            return sqlError(QStringLiteral("remove"), q.lastError());
+            return queryError(QStringLiteral("remove"), q);
         for (const qint64 id : ids) {
             q.bindValue(0, id);
             if (!q.exec())
-                return sqlError(QStringLiteral("remove"), q.lastError());
+                return queryError(QStringLiteral("remove"), q);
         }
         return {};
     });
@@ -283,13 +516,11 @@ Status Outbox::quarantine(const QList<QuarantinedEntry>& entries)
         return {};
     return transaction([&]() -> Status {
         QSqlQuery insert(QSqlDatabase::database(m_connectionName, false));
+        if (!insert.prepare(kInsertQuarantine))
+            return queryError(QStringLiteral("quarantine"), insert);
         QSqlQuery remove(QSqlDatabase::database(m_connectionName, false));
-        if (!insert.prepare(QStringLiteral("INSERT OR REPLACE INTO quarantine (id, ") + kColumns +
-                            QStringLiteral(", code, reason_number, reason_source, reason, "
-                                           "since_ms) VALUES (") +
-                            placeholders(kColumnCount + 6) + QStringLiteral(")")) ||
-            !remove.prepare(QStringLiteral("DELETE FROM pending WHERE id = ?")))
-            return sqlError(QStringLiteral("quarantine"), insert.lastError());
+        if (!remove.prepare(QStringLiteral("DELETE FROM pending WHERE id = ?")))
+            return queryError(QStringLiteral("quarantine"), remove);
         for (const QuarantinedEntry& q : entries) {
             QVariantList values{q.entry.id};
             values += valuesOf(q.entry);
@@ -298,10 +529,10 @@ Status Outbox::quarantine(const QList<QuarantinedEntry>& entries)
             for (int i = 0; i < values.size(); ++i)
                 insert.bindValue(i, values[i]);
             if (!insert.exec())
-                return sqlError(QStringLiteral("quarantine"), insert.lastError());
+                return queryError(QStringLiteral("quarantine"), insert);
             remove.bindValue(0, q.entry.id);
             if (!remove.exec())
-                return sqlError(QStringLiteral("quarantine"), remove.lastError());
+                return queryError(QStringLiteral("quarantine"), remove);
         }
         return {};
     });
@@ -311,96 +542,185 @@ Result<QList<QuarantinedEntry>> Outbox::quarantined(qsizetype limit) const
 {
     QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT id, ") + kColumns +
-                QStringLiteral(", code, reason_number, reason_source, reason, since_ms FROM "
-                               "quarantine ORDER BY id DESC LIMIT ") +
+    if (!q.exec(QStringLiteral("SELECT ") + kQuarantineColumns +
+                QStringLiteral(" FROM quarantine ORDER BY id DESC LIMIT ") +
                 QString::number(limit)))
-        return sqlError(QStringLiteral("read the quarantine"), q.lastError());
+        return queryError(QStringLiteral("read the quarantine"), q);
     QList<QuarantinedEntry> entries;
-    while (q.next()) {
-        QuarantinedEntry e;
-        e.entry = entryAt(q, 1);
-        e.code = static_cast<CodeErr>(q.value(13).toInt());
-        e.reason = Error{q.value(14).toLongLong(), text(q, 15), text(q, 16)};
-        e.since = QDateTime::fromMSecsSinceEpoch(q.value(17).toLongLong());
-        entries.append(std::move(e));
-    }
+    while (q.next())
+        entries.append(quarantinedEntryOf(q));
     return entries;
 }
 
-Result<qsizetype> Outbox::requeueAll()
+Result<QList<QuarantinedEntry>> Outbox::quarantinedAfter(qint64 afterId, qsizetype limit) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT ") + kQuarantineColumns +
+                   QStringLiteral(" FROM quarantine WHERE id > ? ORDER BY id LIMIT ") +
+                   QString::number(limit)))
+        return queryError(QStringLiteral("read the quarantine"), q);
+    q.bindValue(0, afterId);
+    if (!q.exec())
+        return queryError(QStringLiteral("read the quarantine"), q);
+    QList<QuarantinedEntry> entries;
+    while (q.next())
+        entries.append(quarantinedEntryOf(q));
+    return entries;
+}
+
+Result<QList<QuarantinedEntry>> Outbox::quarantinedOf(const QString& destination,
+                                                      qsizetype limit) const
+{
+    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT ") + kQuarantineColumns +
+                   QStringLiteral(" FROM quarantine WHERE destination = ? ORDER BY id LIMIT ") +
+                   QString::number(limit)))
+        return queryError(QStringLiteral("read the quarantine"), q);
+    q.bindValue(0, destination);
+    if (!q.exec())
+        return queryError(QStringLiteral("read the quarantine"), q);
+    QList<QuarantinedEntry> entries;
+    while (q.next())
+        entries.append(quarantinedEntryOf(q));
+    return entries;
+}
+
+Result<qsizetype> Outbox::requeueSelected(const QString& where, const QVariantList& values,
+                                          qsizetype limit)
 {
     qsizetype moved = 0;
     const Status done = transaction([&]() -> Status {
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         QSqlQuery read(db);
         read.setForwardOnly(true);
-        QSqlQuery insert(db);
-        if (!read.exec(QStringLiteral("SELECT id, ") + kColumns +
-                       QStringLiteral(" FROM quarantine ORDER BY id")) ||
-            !insert.prepare(QStringLiteral("INSERT INTO pending (") + kColumns +
-                            QStringLiteral(", destination) VALUES (") +
-                            placeholders(kColumnCount + 1) + QStringLiteral(")")))
-            return sqlError(QStringLiteral("send again"), read.lastError());
-        while (read.next()) {
-            const OutboxEntry e = entryAt(read, 1);
-            const QVariantList values = valuesOf(e) + QVariantList{e.destinationKey()};
-            for (int i = 0; i < values.size(); ++i)
-                insert.bindValue(i, values[i]);
-            if (!insert.exec())
-                return sqlError(QStringLiteral("send again"), insert.lastError());
-            ++moved;
-        }
+        if (!read.prepare(QStringLiteral("SELECT ") + kEveryColumn +
+                          QStringLiteral(" FROM quarantine ") + where +
+                          QStringLiteral(" ORDER BY id LIMIT ") + QString::number(limit)))
+            return queryError(QStringLiteral("send again"), read);
+        for (int i = 0; i < values.size(); ++i)
+            read.bindValue(i, values[i]);
+        if (!read.exec())
+            return queryError(QStringLiteral("send again"), read);
+        QList<OutboxEntry> entries;
+        while (read.next())
+            entries.append(entryOf(read));
         read.finish();
-        return exec(QStringLiteral("DELETE FROM quarantine"));
+        QSqlQuery insert(db);
+        if (!insert.prepare(kInsertPending))
+            return queryError(QStringLiteral("send again"), insert);
+        QSqlQuery remove(db);
+        if (!remove.prepare(QStringLiteral("DELETE FROM quarantine WHERE id = ?")))
+            return queryError(QStringLiteral("send again"), remove);
+        for (const OutboxEntry& e : std::as_const(entries)) {
+            const QVariantList row = valuesOf(e);
+            for (int i = 0; i < row.size(); ++i)
+                insert.bindValue(i, row[i]);
+            if (!insert.exec())
+                return queryError(QStringLiteral("send again"), insert);
+            remove.bindValue(0, e.id);
+            if (!remove.exec())
+                return queryError(QStringLiteral("send again"), remove);
+        }
+        moved = entries.size();
+        return {};
     });
     if (!done)
         return done.error();
     return moved;
 }
 
-Result<qint64> Outbox::pendingCount() const
+Result<qsizetype> Outbox::requeue(qsizetype limit)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM pending")) || !q.next())
-        return sqlError(QStringLiteral("count"), q.lastError());
-    return q.value(0).toLongLong();
+    return requeueSelected(QString(), {}, limit);
 }
 
-Result<QList<Outbox::TableCount>> Outbox::countsByTable(Part part) const
+Result<qsizetype> Outbox::requeueTable(const QString& destination, const QList<CodeErr>& codes,
+                                       qsizetype limit)
+{
+    return requeueSelected(QStringLiteral("WHERE destination = ? AND code IN (") + codeList(codes) +
+                               QStringLiteral(")"),
+                           {destination}, limit);
+}
+
+Result<qsizetype> Outbox::requeueAll()
+{
+    constexpr qsizetype kSlice = 1000;
+    qsizetype moved = 0;
+    for (;;) {
+        auto slice = requeue(kSlice);
+        if (!slice)
+            return slice.error();
+        moved += slice.value();
+        if (slice.value() < kSlice)
+            return moved;
+    }
+}
+
+Result<Outbox::Counts> Outbox::counts() const
 {
     QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
     q.setForwardOnly(true);
-    // The waiting entries are grouped by their key, through its index;
-    // every entry of a group names the same table.
-    const QString statement =
-        part == Part::Pending
-            ? QStringLiteral("SELECT engine, base, forma, maqui, produ, count(*) FROM pending "
-                             "GROUP BY destination")
-            : QStringLiteral("SELECT engine, base, forma, maqui, produ, count(*) FROM quarantine "
-                             "GROUP BY engine, base, forma, maqui, produ");
-    if (!q.exec(statement))
-        return sqlError(QStringLiteral("count"), q.lastError());
-    QList<TableCount> counts;
+    if (!q.exec(QStringLiteral(
+            "SELECT part, destination, engine, base, forma, maqui, produ, n FROM tally")))
+        return queryError(QStringLiteral("count"), q);
+    Counts counts;
     while (q.next()) {
         TableCount c;
-        c.table.engine = text(q, 0);
-        c.table.base = text(q, 1);
-        c.table.Forma = text(q, 2);
-        c.table.Maqui = text(q, 3);
-        c.table.Produ = text(q, 4);
-        c.count = q.value(5).toLongLong();
-        counts.append(std::move(c));
+        c.destination = text(q, QStringLiteral("destination"));
+        c.table.engine = text(q, QStringLiteral("engine"));
+        c.table.base = text(q, QStringLiteral("base"));
+        c.table.Forma = text(q, QStringLiteral("forma"));
+        c.table.Maqui = text(q, QStringLiteral("maqui"));
+        c.table.Produ = text(q, QStringLiteral("produ"));
+        c.count = q.value(QStringLiteral("n")).toLongLong();
+        if (q.value(QStringLiteral("part")).toInt() == static_cast<int>(Part::Pending)) {
+            counts.pending += c.count;
+            counts.pendingByTable.append(std::move(c));
+        } else {
+            counts.quarantined += c.count;
+            counts.quarantinedByTable.append(std::move(c));
+        }
     }
     return counts;
 }
 
+Result<QList<Outbox::TableCount>> Outbox::countsByTable(Part part) const
+{
+    auto all = counts();
+    if (!all)
+        return all.error();
+    return part == Part::Pending ? all.value().pendingByTable : all.value().quarantinedByTable;
+}
+
+Result<qint64> Outbox::pendingCount() const
+{
+    auto all = counts();
+    if (!all)
+        return all.error();
+    return all.value().pending;
+}
+
 Result<qint64> Outbox::quarantinedCount() const
 {
+    auto all = counts();
+    if (!all)
+        return all.error();
+    return all.value().quarantined;
+}
+
+Result<QStringList> Outbox::quarantinedDestinations(const QList<CodeErr>& codes) const
+{
     QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM quarantine")) || !q.next())
-        return sqlError(QStringLiteral("count"), q.lastError());
-    return q.value(0).toLongLong();
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT DISTINCT destination FROM quarantine WHERE code IN (") +
+                codeList(codes) + QStringLiteral(")")))
+        return queryError(QStringLiteral("read the quarantine"), q);
+    QStringList keys;
+    while (q.next())
+        keys.append(q.value(0).toString());
+    return keys;
 }
 
 } // namespace telvar

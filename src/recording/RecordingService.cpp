@@ -7,8 +7,6 @@
 #include "common/Modulo1.h"
 #include "common/OwnTexts.h"
 #include "recording/GrabaQLTR.h"
-#include "recording/Outbox.h"
-#include "recording/OutboxAppender.h"
 #include "recording/RecordingLog.h"
 #include "recording/UnrecordedLog.h"
 
@@ -33,11 +31,14 @@ RecordingService::RecordingService(const Modulo1& m, Interaccion& ui, const Cloc
                                    RecordingLog& log, UnrecordedLog& unrecorded, QString outboxPath,
                                    QObject* parent)
     : QObject(parent), m_m(m), m_ui(ui), m_clock(clock), m_log(log), m_unrecordedLog(unrecorded),
-      m_outboxPath(std::move(outboxPath))
+      m_outboxPath(std::move(outboxPath)), m_recountTimer(new QTimer(this))
 {
     qRegisterMetaType<telvar::BatchOutcome>();
     qRegisterMetaType<telvar::Error>();
     qRegisterMetaType<QList<qint64>>();
+    qRegisterMetaType<telvar::OutboxOpened>();
+    qRegisterMetaType<telvar::Outbox::Counts>();
+    connect(m_recountTimer, &QTimer::timeout, this, &RecordingService::recount);
 }
 
 RecordingService::~RecordingService()
@@ -47,39 +48,18 @@ RecordingService::~RecordingService()
 
 Status RecordingService::open()
 {
-    if (m_outbox)
+    if (m_lock)
         return {};
-    auto opened = Outbox::open(m_outboxPath, /*checkpoints=*/false);
-    if (!opened)
-        return opened.error();
-    // What an earlier run left: the readings waiting, and the quarantine.
-    const Outbox& box = *opened.value();
-    auto waiting = box.pendingCount();
-    if (!waiting)
-        return waiting.error();
-    auto quarantined = box.quarantinedCount();
-    if (!quarantined)
-        return quarantined.error();
-    auto listed = box.quarantined(QuarantineModel::kMaxShown);
-    if (!listed)
-        return listed.error();
-    auto waitingByTable = box.countsByTable(Outbox::Part::Pending);
-    if (!waitingByTable)
-        return waitingByTable.error();
-    auto quarantinedByTable = box.countsByTable(Outbox::Part::Quarantine);
-    if (!quarantinedByTable)
-        return quarantinedByTable.error();
-    m_outbox = std::move(opened.value());
-    m_waiting = waiting.value();
-    m_quarantined = quarantined.value();
-    m_quarantine.setEntries(listed.value());
-    for (const Outbox::TableCount& t : waitingByTable.value())
-        destination(GrabaQLTR::place(t.table)).waiting += t.count;
-    for (const Outbox::TableCount& t : quarantinedByTable.value())
-        destination(GrabaQLTR::place(t.table)).quarantined += t.count;
+    auto claimed = OutboxLock::claim(m_outboxPath, m_m.RutaApp);
+    if (!claimed) {
+        m_claimError = claimed.error().description;
+        return claimed.error();
+    }
+    m_claimError.clear();
+    m_lock = std::move(claimed.value());
 
     // The writers are made on this thread with a copy of the start-up
-    // values and then handed to their own.
+    // values and handed to their own; they start once the outbox is open.
     m_writerPassBD = m_m.PassBD;
     for (int shard = 0; shard < kWriters; ++shard) {
         auto thread = std::make_unique<QThread>();
@@ -90,25 +70,19 @@ Status RecordingService::open()
         connect(thread.get(), &QThread::finished, writer, &QObject::deleteLater);
         connect(writer, &RecordingWriter::batchDone, this, &RecordingService::batchDone);
         connect(writer, &RecordingWriter::outboxFailed, this, &RecordingService::outboxFailed);
-        connect(writer, &RecordingWriter::resent, this, [this](qsizetype moved) {
-            // Every quarantined reading is back among those waiting; each
-            // writer looks for its own.
-            m_waiting += moved;
-            m_quarantined = 0;
-            m_quarantine.setEntries({});
-            for (DestinationStatus& d : m_destinations) {
-                d.waiting += d.quarantined;
-                d.quarantined = 0;
-            }
+        connect(writer, &RecordingWriter::resent, this, [this](qsizetype, bool more) {
+            // Each writer looks for its own among those moved back.
             for (RecordingWriter* w : m_writers)
                 QMetaObject::invokeMethod(w, &RecordingWriter::rescan);
-            emit statusChanged();
+            recount();
+            if (!more)
+                m_quarantine.setEntries({});
+        });
+        connect(writer, &RecordingWriter::letGoDone, this, [this] {
+            if (--m_writersLettingGo == 0 && m_appender)
+                QMetaObject::invokeMethod(m_appender, &OutboxAppender::setAside);
         });
         thread->start();
-        QMetaObject::invokeMethod(writer, [writer] {
-            if (const Status ready = writer->open(); !ready)
-                emit writer->outboxFailed(ready.error());
-        });
         m_threads.push_back(std::move(thread));
         m_writers.push_back(writer);
     }
@@ -117,33 +91,136 @@ Status RecordingService::open()
     m_appender = new OutboxAppender(m_outboxPath, m_writers);
     m_appender->moveToThread(m_appenderThread.get());
     connect(m_appenderThread.get(), &QThread::finished, m_appender, &QObject::deleteLater);
-    connect(m_appender, &OutboxAppender::appendFailed, this, &RecordingService::appendFailed);
+    connect(m_appender, &OutboxAppender::opened, this, &RecordingService::opened);
+    connect(m_appender, &OutboxAppender::counted, this, &RecordingService::counted);
+    connect(m_appender, &OutboxAppender::dropped, this, &RecordingService::dropped);
     connect(m_appender, &OutboxAppender::appended, this, [this](qsizetype count) {
+        m_onTheirWay = std::max<qint64>(0, m_onTheirWay - count);
         m_keptTotal += count;
+        updateFull();
         emit kept();
+        emit statusChanged();
     });
+    connect(m_appender, &OutboxAppender::failing, this, [this](const Error& error) {
+        m_outboxOpen = false;
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
+                ownText(OwnText::OutboxFailing, m_m.Idioma).arg(error.description));
+        emit statusChanged();
+    });
+    connect(m_appender, &OutboxAppender::recovered, this, [this] {
+        m_outboxOpen = true;
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
+                ownText(OwnText::OutboxBack, m_m.Idioma).arg(m_outboxPath));
+        emit statusChanged();
+    });
+    connect(m_appender, &OutboxAppender::damaged, this, &RecordingService::outboxDamaged);
     m_appenderThread->start();
-    QMetaObject::invokeMethod(m_appender, [this, appender = m_appender] {
-        if (const Status ready = appender->open(); !ready)
-            QMetaObject::invokeMethod(this, [this, error = ready.error()] { outboxFailed(error); });
-    });
+    QMetaObject::invokeMethod(m_appender, &OutboxAppender::start);
+    m_recountTimer->start(kRecountEveryMs);
     emit statusChanged();
     return {};
 }
 
+void RecordingService::opened(const OutboxOpened& what)
+{
+    m_outboxOpen = true;
+    m_quarantine.setEntries(what.newest);
+    counted(what.counts);
+    if (what.salvage) {
+        const OutboxSalvage& s = *what.salvage;
+        QString text = ownText(OwnText::OutboxSetAsideBox, m_m.Idioma)
+                           .arg(m_outboxPath, s.asidePath, QString::number(s.pending),
+                                QString::number(s.quarantined));
+        if (!s.incomplete.isEmpty())
+            text += QLatin1Char(' ') +
+                    ownText(OwnText::OutboxSalvageIncomplete, m_m.Idioma).arg(s.incomplete);
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + what.damage.description);
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + text);
+        m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\n") + text, BoxKind::Critical,
+                      kReportSeconds);
+    }
+    if (!m_writersStarted) {
+        startWriters();
+    } else {
+        for (RecordingWriter* writer : m_writers)
+            QMetaObject::invokeMethod(writer, &RecordingWriter::resume);
+    }
+    emit outboxOpened();
+    emit statusChanged();
+}
+
+void RecordingService::startWriters()
+{
+    m_writersStarted = true;
+    for (RecordingWriter* writer : m_writers)
+        QMetaObject::invokeMethod(writer, [writer] { (void)writer->open(); });
+}
+
+void RecordingService::outboxDamaged()
+{
+    m_outboxOpen = false;
+    // The writers let go of the file first; the last of them to do so
+    // hands it to the appender to be set aside.
+    if (!m_writersStarted || m_writers.empty()) {
+        QMetaObject::invokeMethod(m_appender, &OutboxAppender::setAside);
+        return;
+    }
+    m_writersLettingGo = static_cast<int>(m_writers.size());
+    for (RecordingWriter* writer : m_writers)
+        QMetaObject::invokeMethod(writer, &RecordingWriter::letGo);
+    emit statusChanged();
+}
+
+void RecordingService::counted(const Outbox::Counts& counts)
+{
+    m_counts = counts;
+    for (DestinationStatus& d : m_destinations) {
+        d.waiting = 0;
+        d.quarantined = 0;
+    }
+    for (const Outbox::TableCount& t : counts.pendingByTable)
+        destination(GrabaQLTR::place(t.table)).waiting += t.count;
+    for (const Outbox::TableCount& t : counts.quarantinedByTable)
+        destination(GrabaQLTR::place(t.table)).quarantined += t.count;
+    updateFull();
+    emit statusChanged();
+}
+
+void RecordingService::recount()
+{
+    m_recountScheduled = false;
+    if (m_appender)
+        QMetaObject::invokeMethod(m_appender, &OutboxAppender::refreshCounts);
+}
+
+void RecordingService::updateFull()
+{
+    if (m_full && m_counts.pending + m_counts.quarantined + m_onTheirWay < m_capacity)
+        m_full = false;
+}
+
 void RecordingService::shutdown()
 {
-    if (m_writers.empty())
+    m_recountTimer->stop();
+    if (m_writers.empty() && !m_appender) {
+        m_lock.reset();
         return;
+    }
     flush();
     // The batches handed over are appended first (the appender's events run
     // in order, this one last), then it ends; the writers after it, each
-    // after its current batch. What is left waits for the next start.
-    QMetaObject::invokeMethod(m_appender, &OutboxAppender::close, Qt::BlockingQueuedConnection);
+    // after its current batch. What is left waits for the next start; what
+    // the appender could not keep is logged with its value.
+    QList<OutboxEntry> left;
+    QMetaObject::invokeMethod(
+        m_appender, [&left, appender = m_appender] { left = appender->closeAndHandBack(); },
+        Qt::BlockingQueuedConnection);
     m_appenderThread->quit();
     m_appenderThread->wait();
     m_appender = nullptr;
     m_appenderThread.reset();
+    for (const OutboxEntry& e : std::as_const(left))
+        unrecorded(e, ownText(OwnText::OutboxEndedCause, m_m.Idioma));
     for (RecordingWriter* writer : m_writers)
         writer->requestStop();
     for (std::size_t i = 0; i < m_writers.size(); ++i) {
@@ -154,6 +231,7 @@ void RecordingService::shutdown()
     }
     m_writers.clear();
     m_threads.clear();
+    m_lock.reset();
 }
 
 void RecordingService::setLockWait(std::chrono::milliseconds wait)
@@ -178,12 +256,14 @@ void RecordingService::flush()
         return;
     QList<OutboxEntry> batch = std::move(m_batch);
     m_batch.clear();
-    if (!m_outbox) {
+    if (!m_appender) {
         if (!m_openFailureShown) {
             m_openFailureShown = true;
-            m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\n") +
-                              ownText(OwnText::OutboxCannotOpenBox, m_m.Idioma).arg(m_outboxPath),
-                          BoxKind::Critical, kReportSeconds);
+            m_ui.mensaBox(
+                QStringLiteral("Telvar. Outbox.\n\n") +
+                    ownText(OwnText::OutboxCannotOpenBox, m_m.Idioma).arg(m_outboxPath) +
+                    (m_claimError.isEmpty() ? QString() : QStringLiteral("\n\n") + m_claimError),
+                BoxKind::Critical, kReportSeconds);
         }
         for (const OutboxEntry& e : std::as_const(batch))
             unrecorded(e, ownText(OwnText::OutboxCannotOpenCause, m_m.Idioma));
@@ -191,16 +271,15 @@ void RecordingService::flush()
     }
 
     // Beyond the bound nothing is kept, and each reading says so.
-    const qint64 room = std::max<qint64>(0, m_capacity - m_waiting - quarantinedCount());
+    const qint64 room =
+        std::max<qint64>(0, m_capacity - m_counts.pending - m_counts.quarantined - m_onTheirWay);
     QList<OutboxEntry> refused;
     if (batch.size() > room) {
         refused = batch.mid(room);
         batch.resize(room);
     }
     if (!batch.isEmpty()) {
-        m_waiting += batch.size();
-        for (const OutboxEntry& e : std::as_const(batch))
-            ++destination(GrabaQLTR::place(e)).waiting;
+        m_onTheirWay += batch.size();
         if (m_m.PassBD != m_writerPassBD) {
             m_writerPassBD = m_m.PassBD;
             for (RecordingWriter* writer : m_writers)
@@ -225,15 +304,16 @@ void RecordingService::flush()
     emit statusChanged();
 }
 
-void RecordingService::appendFailed(const QList<OutboxEntry>& entries, const Error& error)
+void RecordingService::dropped(const QList<OutboxEntry>& entries, const Error& error)
 {
-    m_waiting = std::max<qint64>(0, m_waiting - entries.size());
-    for (const OutboxEntry& e : entries) {
-        DestinationStatus& d = destination(GrabaQLTR::place(e));
-        d.waiting = std::max<qint64>(0, d.waiting - 1);
+    m_onTheirWay = std::max<qint64>(0, m_onTheirWay - entries.size());
+    if (!m_heldBoxShown) {
+        m_heldBoxShown = true;
+        m_ui.mensaBox(
+            QStringLiteral("Telvar. Outbox.\n\n") +
+                ownText(OwnText::OutboxHeldBox, m_m.Idioma).arg(m_outboxPath, error.description),
+            BoxKind::Critical, kReportSeconds);
     }
-    m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), error), BoxKind::Critical,
-                  kReportSeconds);
     for (const OutboxEntry& e : entries)
         unrecorded(e, error.description);
     emit statusChanged();
@@ -241,7 +321,7 @@ void RecordingService::appendFailed(const QList<OutboxEntry>& entries, const Err
 
 void RecordingService::resendQuarantined()
 {
-    if (m_writers.empty() || m_quarantined == 0)
+    if (m_writers.empty() || m_counts.quarantined == 0)
         return;
     QMetaObject::invokeMethod(m_writers.front(), &RecordingWriter::resend);
 }
@@ -293,15 +373,7 @@ void RecordingService::batchDone(const BatchOutcome& outcome)
     status.lastError = outcome.lastError;
     status.recordedToday += outcome.recorded.size();
     status.quarantinedToday += outcome.quarantined.size();
-    status.waiting =
-        std::max<qint64>(0, status.waiting - outcome.recorded.size() - outcome.quarantined.size());
-    status.quarantined += outcome.quarantined.size();
     m_recordedTotal += outcome.recorded.size();
-    m_waiting -= outcome.recorded.size() + outcome.quarantined.size();
-    if (m_waiting < 0)
-        m_waiting = 0;
-    if (m_full && m_waiting + m_quarantined + outcome.quarantined.size() < m_capacity)
-        m_full = false;
 
     if (outcome.startedFailing)
         logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
@@ -315,8 +387,13 @@ void RecordingService::batchDone(const BatchOutcome& outcome)
     for (const QuarantinedEntry& q : outcome.quarantined)
         logQuarantined(q);
     // The list takes the new ones on top, without reading the outbox again.
-    m_quarantined += outcome.quarantined.size();
     m_quarantine.addEntries(outcome.quarantined);
+    // The counts as the outbox holds them after the batch, once a turn of
+    // the event loop however many batches end in it.
+    if (!m_recountScheduled) {
+        m_recountScheduled = true;
+        QTimer::singleShot(0, this, &RecordingService::recount);
+    }
     emit statusChanged();
     emit batchWritten(outcome);
 }

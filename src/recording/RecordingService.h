@@ -1,7 +1,10 @@
 #pragma once
 
 #include "common/Error.h"
+#include "recording/Outbox.h"
+#include "recording/OutboxAppender.h"
 #include "recording/OutboxEntry.h"
+#include "recording/OutboxLock.h"
 #include "recording/QuarantineModel.h"
 #include "recording/RecordingWriter.h"
 
@@ -12,6 +15,7 @@
 #include <QObject>
 #include <QString>
 #include <QThread>
+#include <QTimer>
 #include <memory>
 #include <vector>
 
@@ -20,8 +24,6 @@ namespace telvar {
 struct Modulo1;
 class Clock;
 class Interaccion;
-class Outbox;
-class OutboxAppender;
 class RecordingLog;
 class UnrecordedLog;
 
@@ -61,15 +63,24 @@ struct DestinationStatus {
 // The recording as the window thread sees it: readings are kept in the
 // durable outbox (those handed on in one turn of the event loop in one
 // commit, made by the appender's thread) and written into their data tables
-// by the writer threads, whose outcomes come back here as values and become
-// the log lines, the quarantine list and the status. Nothing here waits on
-// a data table or on the outbox's disk.
+// by the writer threads (kWriters of them, each with its share of the
+// tables), whose outcomes come back here as values and become the log
+// lines, the quarantine list and the status. Nothing here waits on a data
+// table or on the outbox's disk.
 //
-// The outbox holds at most capacity() readings (waiting and quarantined
-// together). A reading beyond that is not kept: it gets its line in the log
-// box and in the file of unrecorded readings with its value, and the first
-// such reading shows a box; the status says the outbox is full until it has
-// room again.
+// One router per outbox: open() claims it (OutboxLock) and refuses when
+// another router holds it. The outbox itself is opened by the appender,
+// which tries again until it can; the readings handed over meanwhile wait
+// in its memory.
+//
+// Every count of the outbox (waiting, quarantined, per table) is what the
+// file holds, as the appender last read it. The outbox holds at most
+// capacity() readings (waiting, quarantined and on their way together). A
+// reading beyond that is not kept: it gets its line in the log box and in
+// the file of unrecorded readings with its value, and the first such
+// reading shows a box; the status says the outbox is full until it has
+// room again. A reading is called unrecorded only once it is in the
+// quarantine, beyond a bound, or left when the program ends.
 class RecordingService final : public QObject, public ReadingSink {
     Q_OBJECT
 public:
@@ -77,16 +88,27 @@ public:
     // How many writers share the data tables: a data file's commit waits on
     // its disk, so tables written side by side take less time in all.
     static constexpr int kWriters = 4;
+    // How often the counts are read again from the outbox, whatever else
+    // happens (readings put back by the quarantine command).
+    static constexpr int kRecountEveryMs = 5000;
 
     RecordingService(const Modulo1& m, Interaccion& ui, const Clock& clock, RecordingLog& log,
                      UnrecordedLog& unrecorded, QString outboxPath, QObject* parent = nullptr);
     ~RecordingService() override;
 
-    // Opens the outbox and starts the writer thread, which records whatever
-    // an earlier run left. Gives the outbox's error when it cannot be
-    // opened; the service then keeps nothing, and says so for each reading.
+    // Claims the outbox and starts the appender, which opens it (trying
+    // again while it cannot), then the writers, which record whatever an
+    // earlier run left. Gives an error naming the router that holds the
+    // outbox when another one does; the service then keeps nothing, and
+    // says so for each reading.
     Status open();
-    bool isOpen() const { return m_outbox != nullptr; }
+    // Whether the outbox is open and taking readings.
+    bool isOpen() const { return m_outboxOpen; }
+    // Whether this router holds its outbox (open() succeeded).
+    bool isClaimed() const { return m_lock != nullptr; }
+    // Why the outbox could not be claimed (empty when it was, or was not
+    // tried).
+    const QString& claimError() const { return m_claimError; }
     const QString& outboxPath() const { return m_outboxPath; }
 
     void keep(OutboxEntry entry) override;
@@ -96,9 +118,11 @@ public:
 
     void setCapacity(qint64 capacity) { m_capacity = capacity; }
     qint64 capacity() const { return m_capacity; }
-    // Readings kept and not yet committed by their table, and quarantined.
-    qint64 waiting() const { return m_waiting; }
-    qint64 quarantinedCount() const { return m_quarantined; }
+    // Readings the outbox holds waiting for their table, and quarantined.
+    qint64 waiting() const { return m_counts.pending; }
+    qint64 quarantinedCount() const { return m_counts.quarantined; }
+    // Readings handed to the appender and not yet kept or given back.
+    qint64 onTheirWay() const { return m_onTheirWay; }
     bool isFull() const { return m_full; }
     // True once a log line could be written nowhere (the alarm stays).
     bool logUnwritable() const { return m_logUnwritable; }
@@ -130,11 +154,18 @@ signals:
     void kept();
     // A batch was written (tests and benchmarks wait on it).
     void batchWritten(const telvar::BatchOutcome& outcome);
+    // The outbox is open (at start, or again after it was set aside).
+    void outboxOpened();
 
 private:
+    void startWriters();
+    void opened(const OutboxOpened& what);
+    void counted(const Outbox::Counts& counts);
     void batchDone(const BatchOutcome& outcome);
-    void appendFailed(const QList<OutboxEntry>& entries, const Error& error);
+    void dropped(const QList<OutboxEntry>& entries, const Error& error);
     void outboxFailed(const Error& error);
+    void outboxDamaged();
+    void recount();
     void logQuarantined(const QuarantinedEntry& q);
     void logLine(const QString& line);
     void unrecorded(const OutboxEntry& entry, const QString& cause);
@@ -144,6 +175,7 @@ private:
     DestinationStatus& destination(const QString& place);
     // Zeroes the counts of today when the clock's date has changed.
     void rollOverDay();
+    void updateFull();
 
     const Modulo1& m_m;
     Interaccion& m_ui;
@@ -151,26 +183,33 @@ private:
     RecordingLog& m_log;
     UnrecordedLog& m_unrecordedLog;
     QString m_outboxPath;
-    std::unique_ptr<Outbox> m_outbox;
+    std::unique_ptr<OutboxLock> m_lock;
+    QString m_claimError;
     // The writers, each on its own thread, each writing its share of the
     // data tables.
     std::vector<std::unique_ptr<QThread>> m_threads;
     std::vector<RecordingWriter*> m_writers;
+    bool m_writersStarted = false;
+    int m_writersLettingGo = 0;
     // Appends on a thread of its own.
     std::unique_ptr<QThread> m_appenderThread;
     OutboxAppender* m_appender = nullptr;
     QList<OutboxEntry> m_batch;
     bool m_flushScheduled = false;
+    bool m_recountScheduled = false;
+    QTimer* m_recountTimer;
     // The database password the writer opens with: the installation's, or
     // one typed at a prompt since.
     QString m_writerPassBD;
     qint64 m_capacity = kDefaultCapacity;
-    qint64 m_waiting = 0;
-    qint64 m_quarantined = 0;
+    Outbox::Counts m_counts;
+    qint64 m_onTheirWay = 0;
     qint64 m_recordedTotal = 0;
     qint64 m_handedOver = 0;
     qint64 m_keptTotal = 0;
+    bool m_outboxOpen = false;
     bool m_full = false;
+    bool m_heldBoxShown = false;
     bool m_logUnwritable = false;
     bool m_openFailureShown = false;
     bool m_notSupportedShown = false;

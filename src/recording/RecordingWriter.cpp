@@ -2,16 +2,29 @@
 
 #include "recording/Outbox.h"
 
+#include <QFileInfo>
 #include <algorithm>
 
 namespace telvar {
 
+namespace {
+
+// The quarantine's codes whose cause a hand outside may mend: a missing
+// format or machine folder, a missing data file.
+const QList<CodeErr> kMendableCodes = {CodeErr::NoFormatDirectory, CodeErr::NoMachineDirectory,
+                                       CodeErr::NoDataFile};
+
+} // namespace
+
 RecordingWriter::RecordingWriter(Modulo1 installation, QString outboxPath, QObject* parent)
     : QObject(parent), m_recorder(std::move(installation), m_clock),
-      m_outboxPath(std::move(outboxPath)), m_timer(new QTimer(this))
+      m_outboxPath(std::move(outboxPath)), m_timer(new QTimer(this)),
+      m_rescanTimer(new QTimer(this)), m_mendedTimer(new QTimer(this))
 {
     m_timer->setSingleShot(true);
     connect(m_timer, &QTimer::timeout, this, &RecordingWriter::drain);
+    connect(m_rescanTimer, &QTimer::timeout, this, &RecordingWriter::rescan);
+    connect(m_mendedTimer, &QTimer::timeout, this, &RecordingWriter::retryMended);
 }
 
 RecordingWriter::~RecordingWriter() = default;
@@ -31,25 +44,72 @@ int RecordingWriter::shardOf(const QString& destination, int count)
 
 Status RecordingWriter::open()
 {
+    m_lettingGo = false;
+    m_rescanTimer->start(kRescanEvery);
+    // One writer looks after the quarantine's mendable readings.
+    if (m_shard == 0)
+        m_mendedTimer->start(kMendedCheckEvery);
     auto opened = Outbox::open(m_outboxPath, /*checkpoints=*/true);
-    if (!opened)
+    if (!opened) {
+        outboxTrouble(opened.error());
         return opened.error();
+    }
     m_outbox = std::move(opened.value());
+    outboxWorks();
     rescan();
     return {};
 }
 
+bool RecordingWriter::ensureOpen()
+{
+    if (m_outbox)
+        return true;
+    if (m_lettingGo || m_stopping)
+        return false;
+    if (m_outboxNextTry > m_clock.elapsed().count()) {
+        scheduleDrain(std::chrono::milliseconds(m_outboxNextTry - m_clock.elapsed().count()));
+        return false;
+    }
+    return open().ok();
+}
+
+void RecordingWriter::outboxTrouble(const Error& error)
+{
+    if (!m_outboxFailing) {
+        m_outboxFailing = true;
+        emit outboxFailed(error);
+    }
+    // A damaged file may be set aside and a new one made: the next try
+    // opens the path again.
+    if (Outbox::isDamage(error))
+        m_outbox.reset();
+    m_outboxBackoff =
+        m_outboxBackoff.count() == 0 ? kFirstBackoff : std::min(m_outboxBackoff * 2, kLastBackoff);
+    m_outboxNextTry = m_clock.elapsed().count() + m_outboxBackoff.count();
+    scheduleDrain(m_outboxBackoff);
+}
+
+void RecordingWriter::outboxWorks()
+{
+    m_outboxBackoff = std::chrono::milliseconds(0);
+    m_outboxNextTry = 0;
+    if (m_outboxFailing) {
+        m_outboxFailing = false;
+        emit outboxRecovered();
+    }
+}
+
 void RecordingWriter::rescan()
 {
-    if (!m_outbox)
+    if (!ensureOpen())
         return;
     auto keys = m_outbox->destinations();
     if (!keys) {
-        emit outboxFailed(keys.error());
+        outboxTrouble(keys.error());
         return;
     }
     for (const QString& key : std::as_const(keys.value())) {
-        if (shardOf(key, m_shards) != m_shard)
+        if (shardOf(key, m_shards) != m_shard || m_waiting.contains(key))
             continue;
         m_waiting.insert(key);
         // A table sent again is tried at once, whatever its backoff.
@@ -58,9 +118,27 @@ void RecordingWriter::rescan()
     scheduleDrain(std::chrono::milliseconds(0));
 }
 
+void RecordingWriter::letGo()
+{
+    m_lettingGo = true;
+    m_timer->stop();
+    m_outbox.reset();
+    emit letGoDone();
+}
+
+void RecordingWriter::resume()
+{
+    m_lettingGo = false;
+    m_outboxNextTry = 0;
+    if (!m_outbox)
+        (void)open();
+}
+
 void RecordingWriter::close()
 {
     m_timer->stop();
+    m_rescanTimer->stop();
+    m_mendedTimer->stop();
     m_recorder.closeConnections();
     m_outbox.reset();
 }
@@ -75,34 +153,83 @@ void RecordingWriter::wake(const QStringList& destinations)
 
 void RecordingWriter::resend()
 {
-    if (!m_outbox)
+    resendSlice();
+}
+
+void RecordingWriter::resendSlice()
+{
+    if (m_stopping || !ensureOpen())
         return;
-    auto moved = m_outbox->requeueAll();
+    auto moved = m_outbox->requeue(kResendSlice);
     if (!moved) {
-        emit outboxFailed(moved.error());
+        outboxTrouble(moved.error());
         return;
     }
-    emit resent(moved.value());
+    outboxWorks();
+    const bool more = moved.value() == kResendSlice;
+    emit resent(moved.value(), more);
     rescan();
+    // The next slice after the event loop's turn: the outbox's write lock
+    // is free in between, for the appender and the other writers.
+    if (more)
+        QMetaObject::invokeMethod(this, &RecordingWriter::resendSlice, Qt::QueuedConnection);
+}
+
+void RecordingWriter::retryMended()
+{
+    if (m_stopping || !ensureOpen())
+        return;
+    auto tables = m_outbox->quarantinedDestinations(kMendableCodes);
+    if (!tables) {
+        outboxTrouble(tables.error());
+        return;
+    }
+    qsizetype movedAll = 0;
+    for (const QString& table : std::as_const(tables.value())) {
+        // One of its readings tells where the table is; only a table whose
+        // data file is there now (as its name is spelled) is sent again.
+        auto probe = m_outbox->quarantinedOf(table, 1);
+        if (!probe) {
+            outboxTrouble(probe.error());
+            return;
+        }
+        if (probe.value().isEmpty())
+            continue;
+        const OutboxEntry& e = probe.value().first().entry;
+        if (!QFileInfo(GrabaQLTR::dataFilePath(e.base, e.Forma, e.Maqui, e.Produ)).isFile())
+            continue;
+        for (;;) {
+            auto moved = m_outbox->requeueTable(table, kMendableCodes, kResendSlice);
+            if (!moved) {
+                outboxTrouble(moved.error());
+                return;
+            }
+            movedAll += moved.value();
+            emit resent(moved.value(), false);
+            if (moved.value() < kResendSlice)
+                break;
+        }
+    }
+    if (movedAll > 0)
+        rescan();
 }
 
 void RecordingWriter::scheduleDrain(std::chrono::milliseconds in)
 {
-    if (m_stopping)
+    if (m_stopping || m_lettingGo)
         return;
     if (!m_timer->isActive() || m_timer->remainingTimeAsDuration() > in)
         m_timer->start(in);
 }
 
-void RecordingWriter::step(Step s) const
+Status RecordingWriter::step(Step s) const
 {
-    if (m_hook)
-        m_hook(s);
+    return m_hook ? m_hook(s) : Status();
 }
 
 void RecordingWriter::drain()
 {
-    if (!m_outbox || m_stopping)
+    if (m_stopping || !ensureOpen())
         return;
     const qint64 now = m_clock.elapsed().count();
     // Tables in a stable order, so that a busy one cannot starve another.
@@ -110,7 +237,7 @@ void RecordingWriter::drain()
     std::sort(keys.begin(), keys.end());
     qint64 nextTry = -1;
     for (const QString& key : std::as_const(keys)) {
-        if (m_stopping)
+        if (m_stopping || !m_outbox)
             return;
         const Table& table = m_tables[key];
         if (table.nextTry > now) {
@@ -118,6 +245,8 @@ void RecordingWriter::drain()
             continue;
         }
         if (writeBatch(key)) {
+            if (m_outboxFailing)
+                return; // outboxTrouble has scheduled the next try
             const Table& after = m_tables.value(key);
             if (after.nextTry > m_clock.elapsed().count())
                 nextTry = nextTry < 0 ? after.nextTry : std::min(nextTry, after.nextTry);
@@ -135,9 +264,7 @@ bool RecordingWriter::writeBatch(const QString& destination)
 {
     auto pending = m_outbox->pending(destination, kBatchLimit);
     if (!pending) {
-        emit outboxFailed(pending.error());
-        Table& table = m_tables[destination];
-        table.nextTry = m_clock.elapsed().count() + kFirstBackoff.count();
+        outboxTrouble(pending.error());
         return true;
     }
     const QList<OutboxEntry>& entries = pending.value();
@@ -146,34 +273,71 @@ bool RecordingWriter::writeBatch(const QString& destination)
 
     BatchOutcome outcome;
     outcome.place = GrabaQLTR::place(entries.first());
-    const auto beforeCommit = [this](const QList<OutboxEntry>& prepared) -> Status {
-        step(Step::BeforeMark);
-        const Status marked = m_outbox->markPrepared(prepared);
-        step(Step::AfterMark);
-        return marked;
+    // The note is the outbox's: its failure is told apart from the table's.
+    std::optional<Error> noteFailed;
+    const auto beforeCommit = [this, &noteFailed](const QList<OutboxEntry>& prepared) -> Status {
+        Status marked = step(Step::BeforeMark);
+        if (marked)
+            marked = m_outbox->markPrepared(prepared);
+        if (!marked) {
+            noteFailed = marked.error();
+            Error error = marked.error();
+            error.retryable = true;
+            return error;
+        }
+        if (Status committing = step(Step::AfterMark); !committing)
+            return committing;
+        return {};
     };
     const BatchResult result = m_recorder.recordBatch(entries, beforeCommit);
-    if (!result.recorded.isEmpty())
-        step(Step::AfterCommit);
+    if (noteFailed) {
+        // Nothing of the batch was committed; the table is not to blame.
+        outboxTrouble(*noteFailed);
+        return true;
+    }
 
     // The outbox hears of the commit; should that fail, the entries stay
-    // with their rows noted and the next batch finds them recorded.
-    if (const Status removed = m_outbox->remove(result.recorded); !removed)
-        emit outboxFailed(removed.error());
-    else if (!result.recorded.isEmpty())
-        step(Step::AfterRemove);
-    if (const Status moved = m_outbox->quarantine(result.refused); !moved)
-        emit outboxFailed(moved.error());
+    // with their rows noted, the next batch finds them recorded, and they
+    // are not counted twice.
+    Status removed;
+    if (!result.recorded.isEmpty()) {
+        removed = step(Step::AfterCommit);
+        if (removed)
+            removed = m_outbox->remove(result.recorded);
+    }
+    QList<qint64> newlyRecorded;
+    for (const qint64 id : result.recorded) {
+        if (!m_recordedNotRemoved.contains(id))
+            newlyRecorded.append(id);
+    }
+    if (!removed) {
+        for (const qint64 id : result.recorded)
+            m_recordedNotRemoved.insert(id);
+        outboxTrouble(removed.error());
+    } else {
+        for (const qint64 id : result.recorded)
+            m_recordedNotRemoved.remove(id);
+        if (!result.recorded.isEmpty())
+            (void)step(Step::AfterRemove);
+    }
+    // A reading counts as quarantined only once it is there.
+    QList<QuarantinedEntry> quarantined = result.refused;
+    if (Status moved = m_outbox->quarantine(quarantined); !moved) {
+        quarantined.clear();
+        outboxTrouble(moved.error());
+    }
+    if (removed && (result.refused.isEmpty() || !quarantined.isEmpty()))
+        outboxWorks();
 
     Table& table = m_tables[destination];
-    outcome.recorded = result.recorded;
-    outcome.quarantined = result.refused;
+    outcome.recorded = newlyRecorded;
+    outcome.quarantined = quarantined;
     QHash<qint64, int> puertOf;
     puertOf.reserve(entries.size());
     for (const OutboxEntry& e : entries)
         puertOf.insert(e.id, e.Puert);
-    outcome.recordedPuert.reserve(result.recorded.size());
-    for (qint64 id : result.recorded)
+    outcome.recordedPuert.reserve(newlyRecorded.size());
+    for (qint64 id : std::as_const(newlyRecorded))
         outcome.recordedPuert.append(puertOf.value(id));
     if (result.retry) {
         outcome.startedFailing = !table.failingSince.isValid();
@@ -186,13 +350,13 @@ bool RecordingWriter::writeBatch(const QString& destination)
         outcome.nextTryIn = table.backoff;
     } else if (table.failingSince.isValid()) {
         outcome.recovered = true;
-        outcome.late = result.recorded.size();
+        outcome.late = newlyRecorded.size();
         table = Table{};
     }
     outcome.failingSince = table.failingSince;
     outcome.lastError = table.lastError;
     emit batchDone(outcome);
-    if (result.retry)
+    if (result.retry || m_outboxFailing)
         return true;
     return entries.size() == kBatchLimit;
 }

@@ -1,11 +1,11 @@
 #include "recording/UnrecordedLog.h"
 
+#include "common/InstallationFolder.h"
 #include "common/LogText.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 
 namespace telvar {
 
@@ -17,10 +17,10 @@ UnrecordedLog::UnrecordedLog(QString path, QString fallbackPath)
 UnrecordedLog UnrecordedLog::forInstallation(const QString& appPath)
 {
     const QString name = QStringLiteral("TelvarNoGrabadas.log");
-    QString fallbackDir = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (fallbackDir.isEmpty())
-        fallbackDir = QDir::tempPath();
-    return UnrecordedLog(QDir(appPath).filePath(name), QDir(fallbackDir).filePath(name));
+    // The fallback carries the installation's identity: two installations
+    // run by one user never mix their lines.
+    return UnrecordedLog(QDir(appPath).filePath(name),
+                         QDir(installationDataFolder(appPath)).filePath(name));
 }
 
 bool UnrecordedLog::append(const QString& line)

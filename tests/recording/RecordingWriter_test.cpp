@@ -419,9 +419,10 @@ TEST_P(WriterCrashTest, ACrashAtAnyMomentNeitherLosesNorRepeatsAReading)
         ASSERT_GE(child, 0);
         if (child == 0) {
             // The program ends at the chosen moment, as a kill would end it.
-            drainOnce([step](RecordingWriter::Step reached) {
+            drainOnce([step](RecordingWriter::Step reached) -> Status {
                 if (reached == step)
                     ::_exit(42);
+                return {};
             });
             ::_exit(1);
         }
