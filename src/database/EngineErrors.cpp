@@ -134,20 +134,29 @@ long long odbcNumber(const QSqlError& error, ErrorPhase phase)
     return ErrorNumber::ErrorsInCommand;
 }
 
-// SQLite: the file is locked by another connection or process
-// (SQLITE_BUSY, once the busy timeout has run out) or a table is locked
-// within this one (SQLITE_LOCKED); the extended codes of both carry them in
-// the low byte. SQLITE_CANTOPEN is not among them: it means a missing file or
-// directory, or one this process may not open, which waiting does not mend
-// (a file that is merely locked opens and then reports SQLITE_BUSY).
+// SQLite: what waiting may mend. The file is locked by another connection
+// or process (SQLITE_BUSY, once the busy timeout has run out) or a table is
+// locked within this one (SQLITE_LOCKED); the disk is full (SQLITE_FULL); an
+// I/O error (SQLITE_IOERR: a network share that went away, a failing
+// disk); the file or its file system is read-only (SQLITE_READONLY: someone
+// set it so, or the system remounted it after an error); the file cannot be
+// opened (SQLITE_CANTOPEN: its permissions, its directory, a share not
+// mounted now). A missing file never reaches the engine: the engine layer
+// answers for it before opening ("Could not find file"), so a CANTOPEN is an
+// existing file's, or its journal's beside it. The extended codes carry
+// the primary code in their low byte.
 bool sqliteRetryable(const QSqlError& error)
 {
     const auto native = firstNumber(error.nativeErrorCode());
     if (!native)
         return false;
     switch (*native & 0xff) {
-    case 5: // SQLITE_BUSY
-    case 6: // SQLITE_LOCKED
+    case 5:  // SQLITE_BUSY
+    case 6:  // SQLITE_LOCKED
+    case 8:  // SQLITE_READONLY
+    case 10: // SQLITE_IOERR
+    case 13: // SQLITE_FULL
+    case 14: // SQLITE_CANTOPEN
         return true;
     default:
         return false;
@@ -194,6 +203,8 @@ bool postgresRetryable(const QSqlError& error, ErrorPhase phase, long long numbe
         "55P03", // lock_not_available: lock_timeout, NOWAIT
         "40001", // serialization_failure
         "40P01", // deadlock_detected
+        "25006", // read_only_sql_transaction: a standby, or a primary turned
+                 // read-only, until a failover ends
     };
     for (const char* retryableState : retryableStates) {
         if (state == QLatin1String(retryableState))

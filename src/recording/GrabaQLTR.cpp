@@ -9,6 +9,8 @@
 #include "database/EngineErrors.h"
 #include "database/EngineLayer.h"
 #include "database/SqlDialect.h"
+#include "recording/ColumnStorage.h"
+#include "recording/WallTime.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,11 +20,13 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QStringList>
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
 #include <sys/stat.h>
+#include <vector>
 
 namespace telvar {
 
@@ -30,8 +34,6 @@ namespace {
 
 const QString kSource = QStringLiteral("Telvar");
 const QString kJetTable = QStringLiteral("Datos");
-// The stamp of a new row: the hour without a leading zero.
-const QString kDateFormat = QStringLiteral("yyyy-MM-dd H:mm:ss");
 
 QString separator()
 {
@@ -103,58 +105,28 @@ Error atPlace(Error error, const QString& place)
     return error;
 }
 
-// The time stamp of a row, from the text "yyyy-mm-dd h:nn:ss" (or with a
-// two-digit hour, or in ISO form) or from a date-time value; nullopt when
-// it cannot be read.
-std::optional<QDateTime> rowStamp(const QVariant& value)
+// The value of Fecha for a new row: the reading's wall time. A text column
+// (and every column on SQLite, where the text is the value) gets its text.
+// PostgreSQL gets the text with the offset the local clock had at the
+// reading's instant: a timestamp column keeps the wall time as written and
+// ignores the offset, a timestamp with time zone keeps the instant; both
+// are right in the hour that occurs twice, for the offset is the instant's
+// own. Other servers get a date-time whose fields are the wall time.
+QVariant stampForColumn(SqlDialect dialect, bool textColumn, const QDateTime& stamp)
 {
-    if (!value.isValid() || value.isNull())
-        return std::nullopt;
-    const int type = value.metaType().id();
-    if (type == QMetaType::QDateTime) {
-        const QDateTime stamp = value.toDateTime();
-        if (!stamp.isValid())
-            return std::nullopt;
-        return stamp.timeSpec() == Qt::LocalTime ? stamp : stamp.toLocalTime();
-    }
-    if (type == QMetaType::QDate) {
-        const QDate day = value.toDate();
-        return day.isValid() ? std::optional<QDateTime>(day.startOfDay()) : std::nullopt;
-    }
-    if (type != QMetaType::QString && type != QMetaType::QByteArray)
-        return std::nullopt;
-    const QString text = value.toString().trimmed();
-    for (const QString& format :
-         {kDateFormat, QStringLiteral("yyyy-MM-dd H:mm:ss.z"), QStringLiteral("yyyy-MM-dd H:mm")}) {
-        const QDateTime stamp = QDateTime::fromString(text, format);
-        if (stamp.isValid())
-            return stamp;
-    }
-    const QDateTime iso = QDateTime::fromString(text, Qt::ISODateWithMs);
-    if (!iso.isValid())
-        return std::nullopt;
-    return iso.timeSpec() == Qt::LocalTime ? iso : iso.toLocalTime();
-}
-
-// The value of Fecha for a new row: the text of the stamp for a text column
-// (and always on SQLite, where the text is the value); a date and time for
-// a date-time column of a server. PostgreSQL gets it as text with the local
-// offset: a timestamp column takes the local time from it and a timestamp
-// with time zone the instant, whatever the server's own time zone.
-QVariant stampForColumn(SqlDialect dialect, bool textColumn, const QDateTime& now)
-{
+    const WallTime wall = WallTime::at(stamp);
     if (textColumn || dialect == SqlDialect::Sqlite)
-        return now.toString(kDateFormat);
+        return wall.toText();
+    const QDateTime local = stamp.toLocalTime();
     if (dialect == SqlDialect::PostgreSql) {
-        const int offset = now.offsetFromUtc();
+        const int offset = local.offsetFromUtc();
         const int minutes = std::abs(offset) / 60;
-        return now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
-               (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
+        return wall.toIsoText() + (offset < 0 ? QLatin1Char('-') : QLatin1Char('+')) +
                QStringLiteral("%1:%2")
                    .arg(minutes / 60, 2, 10, QLatin1Char('0'))
                    .arg(minutes % 60, 2, 10, QLatin1Char('0'));
     }
-    return now;
+    return local;
 }
 
 // The statements, after the transaction's start, that keep every other
@@ -194,12 +166,14 @@ struct Failure {
     QList<qsizetype> entries;
 };
 
-// The row a reading chose: the table's last row as the batch leaves it, or
-// a row before it that a reading recorded late looked back to.
-struct CandidateRow {
+// A row of the table as the batch sees it: one of the rows read when the
+// batch began (the last row and those before it that a reading may look
+// back to), or one the batch added.
+struct SeenRow {
     qint64 n = 0;
-    std::optional<QDateTime> stamp;
-    // The characteristics' columns whose cell in the row is filled.
+    // Its stamp; none when it cannot be read.
+    std::optional<WallTime> stamp;
+    // The batch's characteristics whose cell in the row is filled.
     QSet<QString> filled;
 };
 
@@ -295,6 +269,17 @@ private:
         return found;
     }
 
+    // Fecha as the batch selects it. PostgreSQL gives a timestamp column's
+    // wall time as its text; read as a value, the driver would place it in
+    // the local time zone, which picks one instant for a time of the hour
+    // that occurs twice and moves one of the hour skipped.
+    QString stampColumn() const
+    {
+        if (m_cn.dialect() == SqlDialect::PostgreSql && !m_textStamps)
+            return QStringLiteral("CAST(Fecha AS TEXT)");
+        return QStringLiteral("Fecha");
+    }
+
     std::optional<Failure> write(const QList<OutboxEntry>& entries, double DTMP,
                                  QList<OutboxEntry>& prepared)
     {
@@ -316,6 +301,9 @@ private:
                                    : QList<qsizetype>{}};
             columns.append(e.Carac);
             m_textColumn.insert(e.Carac, column.value().isText);
+            if (isSqlite())
+                m_storage.insert(e.Carac, ColumnStorage::fromDeclaredType(
+                                              column.value().declaredType, column.value().isText));
         }
         if (!isSqlite()) {
             auto stamp = m_cn.columnInfo(m_table, QStringLiteral("Fecha"));
@@ -323,35 +311,25 @@ private:
                 return Failure{stamp.error(), false, {}};
             m_textStamps = stamp.value().isText;
         }
-
-        // The last row, read once: the batch keeps it up to date as it
-        // writes, for it holds every other writer off.
-        QString cells;
-        for (const QString& c : columns)
-            cells += QLatin1Char(',') + bracketName(c);
-        auto last =
-            m_cn.exec(QStringLiteral("Select Top 1 N,Fecha") + cells + QStringLiteral(" from ") +
-                      bracketName(m_table) + QStringLiteral(" order by N Desc"));
-        if (!last)
-            return Failure{last.error(), false, {}};
-        if (last.value().next()) {
-            CandidateRow candidate{
-                last.value().value(0).toLongLong(), rowStamp(last.value().value(1)), {}};
-            for (qsizetype c = 0; c < columns.size(); ++c)
-                if (!last.value().value(static_cast<int>(c) + 2).isNull())
-                    candidate.filled.insert(columns[c]);
-            m_last = std::move(candidate);
-        }
-        last.value().finish();
+        if (auto failed = readRows(columns))
+            return Failure{*failed, false, {}};
 
         prepared.clear();
         for (qsizetype k = 0; k < entries.size(); ++k) {
             OutboxEntry entry = entries[k];
+            if (!entry.stamp.isValid())
+                return Failure{Error{ErrorNumber::InvalidArgument, kSource,
+                                     QStringLiteral("The reading has no valid date and time.")},
+                               false,
+                               {k}};
+            // The reading's wall time, once: every comparison with the rows'
+            // stamps is between wall times.
+            const WallTime wall = WallTime::at(entry.stamp);
             auto cellValue = valueFor(entry);
             if (!cellValue)
                 return Failure{cellValue.error(), false, {k}};
             if (entry.preparedRow) {
-                auto there = alreadyThere(entry, cellValue.value());
+                auto there = alreadyThere(entry, wall, cellValue.value());
                 if (!there)
                     return Failure{there.error(), false, {}};
                 if (there.value()) {
@@ -359,12 +337,50 @@ private:
                     continue;
                 }
             }
-            auto row = writeOne(entry, cellValue.value(), DTMP);
+            auto row = writeOne(entry, wall, cellValue.value(), DTMP);
+            // A failure that waiting may mend (a lock, a full disk, an
+            // I/O error, a read-only file or server) is the table's: it
+            // stops the batch, to be tried again whole.
             if (!row)
                 return Failure{row.error(), false,
                                row.error().retryable ? QList<qsizetype>{} : QList<qsizetype>{k}};
             prepared.append(row.value());
         }
+        return std::nullopt;
+    }
+
+    // Reads the last row and up to kMaxRowsLookedBack rows before it, once:
+    // the batch keeps them up to date as it writes, for it holds every
+    // other writer off.
+    std::optional<Error> readRows(const QStringList& columns)
+    {
+        QString cells;
+        for (const QString& c : columns)
+            cells += QLatin1Char(',') + bracketName(c);
+        auto rows = m_cn.exec(
+            QStringLiteral("Select Top ") + QString::number(GrabaQLTR::kMaxRowsLookedBack + 1) +
+            QStringLiteral(" N,") + stampColumn() + cells + QStringLiteral(" from ") +
+            bracketName(m_table) + QStringLiteral(" order by N Desc"));
+        if (!rows)
+            return rows.error();
+        QSqlQuery& q = rows.value();
+        if (!isSqlite()) {
+            const QSqlRecord record = q.record();
+            for (qsizetype c = 0; c < columns.size(); ++c)
+                m_storage.insert(columns[c],
+                                 ColumnStorage::fromField(m_cn.dialect(),
+                                                          record.field(static_cast<int>(c) + 2)));
+        }
+        while (q.next()) {
+            SeenRow row{q.value(0).toLongLong(), WallTime::fromValue(q.value(1)), {}};
+            for (qsizetype c = 0; c < columns.size(); ++c)
+                if (!q.value(static_cast<int>(c) + 2).isNull())
+                    row.filled.insert(columns[c]);
+            m_rows.push_back(std::move(row));
+        }
+        if (q.lastError().isValid())
+            return engineError(m_cn.dialect(), q.lastError(), ErrorPhase::Statement);
+        q.finish();
         return std::nullopt;
     }
 
@@ -381,101 +397,113 @@ private:
         return CellValue{number, false};
     }
 
-    // Whether a cell holds what the reading wrote: a text column keeps the
-    // text as it was; a numeric column may have rounded the number to its
-    // own scale (NUMERIC(8,2)), so any value there is the reading's: a
-    // reading only ever fills an empty cell, with every other writer held
-    // off.
-    static bool sameValue(const QVariant& cell, const CellValue& cellValue)
+    // How the column keeps what is written into it: SQLite's from its
+    // declared type, a server's from the field of the query that read it.
+    Result<ColumnStorage> storageOf(const QString& column, const QSqlField& field)
     {
-        if (cell.isNull())
-            return false;
-        if (cellValue.text)
-            return cell.toString() == cellValue.value.toString();
-        return true;
+        if (!isSqlite())
+            return ColumnStorage::fromField(m_cn.dialect(), field);
+        if (const auto known = m_storage.constFind(column); known != m_storage.cend())
+            return *known;
+        auto info = m_cn.columnInfo(m_table, column);
+        if (!info)
+            return info.error();
+        const ColumnStorage storage =
+            ColumnStorage::fromDeclaredType(info.value().declaredType, info.value().isText);
+        m_storage.insert(column, storage);
+        return storage;
     }
 
     // Whether a reading written before a crash is in the row it went to:
-    // its cell holds its value and, for a row it made, the row has its
-    // stamp and operator.
-    Result<bool> alreadyThere(const OutboxEntry& entry, const CellValue& cellValue)
+    // that row's cell holds the reading's own value as its column keeps it
+    // (the same text, right-trimmed in a fixed-width column; a number within
+    // the column's own rounding) and, for a row the reading made, the row
+    // has the reading's wall time and operator.
+    //
+    // One case stays that this cannot tell apart: the attempt never
+    // committed, and another writer has since put the very same value into
+    // that same cell (and, for a row the reading made, made that row with
+    // the same stamp to the second and the same operator). The reading then
+    // counts as recorded by that other value. It takes a crash between the
+    // writes and the outbox hearing of the commit, and then an identical
+    // reading of the same characteristic landing in the same cell; the cell
+    // holds the reading's value either way.
+    Result<bool> alreadyThere(const OutboxEntry& entry, const WallTime& wall,
+                              const CellValue& cellValue)
     {
-        auto row = m_cn.exec(QStringLiteral("Select Fecha,Operador,") + bracketName(entry.Carac) +
-                                 QStringLiteral(" from ") + bracketName(m_table) +
-                                 QStringLiteral(" where N = ?"),
-                             {*entry.preparedRow});
+        auto row =
+            m_cn.exec(QStringLiteral("Select ") + stampColumn() + QStringLiteral(",Operador,") +
+                          bracketName(entry.Carac) + QStringLiteral(" from ") +
+                          bracketName(m_table) + QStringLiteral(" where N = ?"),
+                      {*entry.preparedRow});
         if (!row)
             return row.error();
         QSqlQuery& q = row.value();
+        const QSqlRecord record = q.record();
         if (!q.next())
             return false;
-        if (!sameValue(q.value(2), cellValue))
+        auto cell = storageOf(entry.Carac, record.field(2));
+        if (!cell)
+            return cell.error();
+        if (!cell.value().holds(q.value(2), cellValue.value))
             return false;
-        if (entry.preparedNewRow) {
-            const auto stamp = rowStamp(q.value(0));
-            if (!stamp || *stamp != entry.stamp || q.value(1).toString() != entry.Opera)
-                return false;
-        }
-        return true;
+        if (!entry.preparedNewRow)
+            return true;
+        const auto stamp = WallTime::fromValue(q.value(0));
+        if (!stamp || *stamp != wall)
+            return false;
+        auto operador = storageOf(QStringLiteral("Operador"), record.field(1));
+        if (!operador)
+            return operador.error();
+        return operador.value().holds(q.value(1), QVariant(entry.Opera));
     }
 
-    // The row a reading stamped t chooses: the last row unless it is more
-    // than the window later than t (rows another writer added while the
-    // reading waited), else the last row before it that is not.
-    Result<std::optional<CandidateRow>> chosenRow(const OutboxEntry& entry, double DTMP)
+    // The row a reading at wall time t fills, if any: the row with the
+    // latest stamp not later than t (of two with the same stamp, the one
+    // with the higher N), among the rows the batch sees, when that stamp
+    // is at most DTMP seconds before t and the reading's cell there is
+    // empty. A reading on time (no row is later than it) so looks at the
+    // last row; a reading recorded late finds the row its own time chooses,
+    // and a row a reading recorded late has made is found by its stamp, not
+    // as the last row. A last row whose stamp cannot be read gives every
+    // reading a row of its own, as a row of unknown time may be the
+    // reading's.
+    SeenRow* chosenRow(const WallTime& t, const QString& carac, double DTMP)
     {
-        if (!m_last)
-            return std::optional<CandidateRow>{};
-        const QDateTime t = entry.stamp.addMSecs(static_cast<qint64>(DTMP * 1000));
-        if (!m_last->stamp || *m_last->stamp <= t)
-            return m_last;
-        auto rows = m_cn.exec(QStringLiteral("Select N,Fecha,") + bracketName(entry.Carac) +
-                              QStringLiteral(" from ") + bracketName(m_table) +
-                              QStringLiteral(" order by N Desc"));
-        if (!rows)
-            return rows.error();
-        QSqlQuery& q = rows.value();
-        for (int looked = 0; looked <= GrabaQLTR::kMaxRowsLookedBack && q.next(); ++looked) {
-            const auto stamp = rowStamp(q.value(1));
-            // A stamp that cannot be read ends the search: the reading
-            // starts a row of its own rather than join one of unknown time.
-            if (!stamp)
-                break;
-            if (*stamp <= t) {
-                CandidateRow candidate{q.value(0).toLongLong(), stamp, {}};
-                if (!q.value(2).isNull())
-                    candidate.filled.insert(entry.Carac);
-                return std::optional<CandidateRow>(std::move(candidate));
-            }
+        const auto last =
+            std::max_element(m_rows.begin(), m_rows.end(),
+                             [](const SeenRow& a, const SeenRow& b) { return a.n < b.n; });
+        if (last == m_rows.end() || !last->stamp)
+            return nullptr;
+        SeenRow* best = nullptr;
+        for (SeenRow& row : m_rows) {
+            if (!row.stamp || *row.stamp > t)
+                continue;
+            if (!best || *row.stamp > *best->stamp ||
+                (*row.stamp == *best->stamp && row.n > best->n))
+                best = &row;
         }
-        return std::optional<CandidateRow>{};
+        if (!best || best->stamp->secsTo(t) > DTMP || best->filled.contains(carac))
+            return nullptr;
+        return best;
     }
 
     // Writes one reading; gives it with the row it went to.
-    Result<OutboxEntry> writeOne(OutboxEntry entry, const CellValue& cellValue, double DTMP)
+    Result<OutboxEntry> writeOne(OutboxEntry entry, const WallTime& wall,
+                                 const CellValue& cellValue, double DTMP)
     {
-        auto chosen = chosenRow(entry, DTMP);
-        if (!chosen)
-            return chosen.error();
-        const std::optional<CandidateRow>& candidate = chosen.value();
-        // A time stamp that cannot be read counts as older than the
-        // window: the reading starts a row of its own.
-        const bool withinWindow =
-            candidate && candidate->stamp &&
-            static_cast<double>(candidate->stamp->msecsTo(entry.stamp)) / 1000.0 <= DTMP;
-        if (withinWindow && !candidate->filled.contains(entry.Carac)) {
-            if (auto failed = fillRow(candidate->n, entry.Carac, cellValue))
+        if (SeenRow* chosen = chosenRow(wall, entry.Carac, DTMP)) {
+            if (auto failed = fillRow(chosen->n, entry.Carac, cellValue))
                 return *failed;
-            if (m_last && m_last->n == candidate->n)
-                m_last->filled.insert(entry.Carac);
-            entry.preparedRow = candidate->n;
+            chosen->filled.insert(entry.Carac);
+            entry.preparedRow = chosen->n;
             entry.preparedNewRow = false;
             return entry;
         }
         auto n = addRow(entry, cellValue);
         if (!n)
             return n.error();
-        m_last = CandidateRow{n.value(), entry.stamp, {entry.Carac}};
+        m_rows.push_back(SeenRow{n.value(), wall, {entry.Carac}});
         entry.preparedRow = n.value();
         entry.preparedNewRow = true;
         return entry;
@@ -528,8 +556,10 @@ private:
     const QString& m_table;
     std::chrono::milliseconds m_wait;
     QHash<QString, bool> m_textColumn;
+    // How each column keeps a value, as far as the batch has asked.
+    QHash<QString, ColumnStorage> m_storage;
     bool m_textStamps = true;
-    std::optional<CandidateRow> m_last;
+    std::vector<SeenRow> m_rows;
 };
 
 } // namespace
@@ -626,10 +656,16 @@ Result<OutboxEntry> GrabaQLTR::entryFor(const Modulo1& m, const ReadingToRecord&
     entry.Valor = toRecord.Valor;
     entry.Opera = toRecord.Opera;
     // Whole seconds, as the rows' stamps have, so that the window is
-    // measured between like values.
-    entry.stamp = stamp;
-    entry.stamp.setTime(QTime(stamp.time().hour(), stamp.time().minute(), stamp.time().second()));
-    entry.Turno = TurnoDeHora(m, entry.stamp.toString(QStringLiteral("HHmm")));
+    // measured between like values. The instant is kept: setting the time
+    // of day again would take the first of the two instants a wall time of
+    // the hour that occurs twice has.
+    // Counted on the instant: QDateTime's arithmetic in local time works on
+    // the wall time and would do the same.
+    const qint64 msecs = stamp.toMSecsSinceEpoch();
+    entry.stamp = stamp.isValid()
+                      ? QDateTime::fromMSecsSinceEpoch(msecs - (msecs % 1000 + 1000) % 1000)
+                      : QDateTime();
+    entry.Turno = TurnoDeHora(m, WallTime::at(entry.stamp).time().toString(QStringLiteral("HHmm")));
     return entry;
 }
 
@@ -681,10 +717,13 @@ GrabaQLTR::Resolved GrabaQLTR::jetDestination(const OutboxEntry& first) const
     Destination destination;
     destination.place = *file + QStringLiteral(" (table ") + kJetTable + QStringLiteral(")");
     if (isReadOnly(QFileInfo(*file))) {
-        resolved.error =
-            Error{ErrorNumber::CannotUpdate, kSource,
-                  destination.place +
-                      QStringLiteral(": Cannot update. Database or object is read-only.")};
+        // Someone set it so, or its file system went read-only: either is
+        // mended without the reading, which waits for it.
+        Error readOnly{ErrorNumber::CannotUpdate, kSource,
+                       destination.place +
+                           QStringLiteral(": Cannot update. Database or object is read-only.")};
+        readOnly.retryable = true;
+        resolved.error = std::move(readOnly);
         return resolved;
     }
     // Taken before the connection is opened: should the file be replaced
@@ -782,7 +821,10 @@ BatchResult GrabaQLTR::recordBatch(QList<OutboxEntry> entries, const BeforeCommi
         return result;
     }
     if (resolved.error) {
-        refuseAll(CodeErr::Recorded, *resolved.error);
+        if (resolved.error->retryable)
+            result.retry = *resolved.error;
+        else
+            refuseAll(CodeErr::Recorded, *resolved.error);
         return result;
     }
     const Destination& destination = *resolved.destination;

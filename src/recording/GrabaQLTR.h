@@ -61,8 +61,9 @@ struct BatchResult {
     // written.
     QList<QuarantinedEntry> refused;
     // Set when the table could not be written for a reason that waiting may
-    // mend (server unreachable, file locked, a timeout): the readings
-    // neither recorded nor refused stay to be tried again.
+    // mend (server unreachable or read-only, file locked or read-only, disk
+    // full, an I/O error, a timeout): the readings neither recorded nor
+    // refused stay to be tried again.
     std::optional<Error> retry;
 };
 
@@ -72,16 +73,46 @@ struct BatchResult {
 // table Datos_<format>_<machine>_<product> of the data database on the same
 // server. "[INFORMIX10]" has no data location: every reading is refused.
 //
-// A reading fills the characteristic's empty cell in the row its own time
-// chooses (the last row whose stamp is not later than the reading's) when
-// that row is at most DTMP seconds older than the reading; otherwise it
-// starts a new row stamped with the reading's date and time, shift and
-// operator. So a reading recorded late, after an outage, lands where it
-// would have landed at once.
+// Stamps are wall times (WallTime): the data tables keep the local date and
+// time without an offset, the rows' stamps are read as such, and a
+// reading's own instant is turned into the wall time the local clock showed
+// then, once. Times are compared and the window is measured on the wall
+// clock, never through the time zone.
+//
+// Gathering. A reading fills its characteristic's empty cell in the row
+// with the latest stamp not later than the reading's wall time (of two with
+// the same stamp, the one with the higher N) when that stamp is at most DTMP
+// seconds before it; otherwise it starts a new row stamped with its wall
+// time, shift and operator. A reading never joins a row whose stamp is
+// later than its own or more than DTMP earlier, nor a row whose cell for it
+// is filled (it does not look further back then).
+// - A reading on time (no row is later than it) so fills the last row when
+//   that row is at most DTMP older and its cell is empty, and otherwise
+//   starts a new row.
+// - A reading recorded late (after an outage, or one that waited while
+//   another writer added rows) finds the row its own time chooses among the
+//   last row and the kMaxRowsLookedBack rows before it. A row it starts
+//   gets the next N but is found by its stamp: the late readings after it,
+//   in the same batch or a later one, gather into it as readings on time
+//   would have, rather than each making a row of its own.
+// - A last row whose stamp cannot be read gives the reading a row of its
+//   own; older rows whose stamps cannot be read are passed over.
+// - The hour that occurs twice when the clocks go back (in Europe/Madrid,
+//   02:00 to 03:00 on the last Sunday of October) shows each wall time
+//   twice. A reading in the second pass of the hour compares by wall time:
+//   after a row stamped at the first 02:50, a reading at the second 02:10 is
+//   earlier than that row, so it looks back by its own time; it joins a row
+//   of the first pass stamped at most DTMP before 02:10 whose cell is empty,
+//   else starts a row of its own, which the second pass's readings after it
+//   then gather into. A reading of the second pass at 02:52 may likewise
+//   fill an empty cell of the first pass's 02:50 row. In spring the skipped
+//   hour shows no wall time: a row at 01:58 and a reading at 03:01, three
+//   minutes later by the clock's instants, are 63 minutes apart, and the
+//   reading starts a new row.
 //
 // The readings of one table are written in one transaction that holds off
 // every other writer of the table (another router, or the SPC program) from
-// before the last row is read until the commit, so two writers can never
+// before the rows are read until the commit, so two writers can never
 // both take the same empty cell or both miss the other's row:
 // - SQLite: BEGIN IMMEDIATE takes the file's write lock at once; a second
 //   writer waits for it (busy timeout).
@@ -93,13 +124,26 @@ struct BatchResult {
 //   SQL Anywhere: LOCK TABLE ... IN EXCLUSIVE MODE. (Not run here: no such
 //   server is available to the tests.)
 // Any failure rolls the whole transaction back: nothing is written in part.
-// A reading that fails on its own (its column is missing, its value does not
-// fit) is refused and the others are written in a new transaction.
+// A failure that waiting may mend is the table's: a lock held too long, a
+// server unreachable or read-only (a failover), a disk full, an I/O error,
+// a read-only file system or data file, a data file that exists but cannot
+// be opened now. The batch then stops and its readings wait to be tried
+// again (BatchResult::retry). A reading that fails on its own in a way
+// waiting cannot mend (its column is missing, its value does not fit) is
+// refused and the others are written in a new transaction; a table that
+// is missing, a missing directory or data file, an engine without data
+// tables refuse the batch.
 //
 // Exactly once: after the writes and before the commit, beforeCommit hears
 // which row each reading went to (the outbox keeps that); a reading that
 // arrives with such a row from an earlier attempt is looked for in that row
-// and cell first, and written again only when it is not there.
+// first, and written again only when it is not there. It is there when that
+// row's cell holds the reading's own value as its column keeps it (the same
+// text, right-trimmed of blanks in a fixed-width CHAR(n) column; a number
+// within the column's own rounding: a NUMERIC(p,s) column's s decimals, a
+// REAL column's float precision) and, when the reading made the row, the
+// row has the reading's wall time and operator. See alreadyThere in the
+// source for the one case this cannot tell apart.
 //
 // Connections stay open between batches, at most kMaxConnections of them
 // (the least recently used goes first), keyed by their connection string.
@@ -118,8 +162,8 @@ public:
     static constexpr double kDTMP = 300;
     // How many connections stay open at most.
     static constexpr std::size_t kMaxConnections = 16;
-    // How many rows before the last one a reading recorded late looks
-    // through for the row its time chooses.
+    // How many rows before the last one a reading looks through for the
+    // row its time chooses.
     static constexpr int kMaxRowsLookedBack = 1000;
 
     // Hears the readings of a batch with the rows they were written into,
@@ -135,8 +179,8 @@ public:
     GrabaQLTR(const GrabaQLTR&) = delete;
     GrabaQLTR& operator=(const GrabaQLTR&) = delete;
 
-    // The outbox entry of a reading stamped at stamp (whole seconds are
-    // kept), with its data location and shift; an error when the server
+    // The outbox entry of a reading stamped at stamp (the instant, in local
+    // time, to the whole second), with its data location and shift; an error when the server
     // engine's data database cannot be named (sixthCharacterMessage).
     static Result<OutboxEntry> entryFor(const Modulo1& m, const ReadingToRecord& toRecord,
                                         const QDateTime& stamp);

@@ -9,10 +9,12 @@
 #include "database/EngineLayer.h"
 #include "database/SqlDialect.h"
 #include "recording/GrabaQLTR.h"
+#include "recording/LocalTimeZone_fixture.h"
 #include "recording/ReadingRecorder.h"
 #include "recording/ReadingsModel.h"
 #include "recording/RecordingLog.h"
 #include "recording/RecordingService.h"
+#include "recording/WallTime.h"
 #include "support/ConfigFixture.h"
 #include "support/EngineDatabase.h"
 #include "support/LocalPorts.h"
@@ -22,10 +24,12 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThread>
 #include <QVariant>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <gtest/gtest.h>
@@ -135,6 +139,161 @@ private:
     static inline thread_local bool t_watched = false;
 };
 
+// Stands in for a file system that fails under one data file while it
+// lives: the default VFS is then one that hands every call to the usual
+// one, except those for that file and its journal, which fail as asked.
+// SQLite gives the same codes when the real file system fails so. A
+// connection keeps the VFS it was opened with: only connections opened while
+// the failure lives see it, and its files work again once it is gone.
+class FailingFileSystem final {
+public:
+    enum class Failure {
+        DiskFull,   // writes fail with SQLITE_FULL (ENOSPC)
+        IoError,    // writes fail with SQLITE_IOERR_WRITE (EIO)
+        ReadOnly,   // the file opens only for reading (EROFS)
+        CannotOpen, // the file does not open (SQLITE_CANTOPEN)
+    };
+
+    FailingFileSystem(const QString& path, Failure failure)
+    {
+        const std::lock_guard lock(s_mutex);
+        const QFileInfo file(path);
+        s_paths = {QFile::encodeName(file.absoluteFilePath()),
+                   QFile::encodeName(file.canonicalFilePath())};
+        s_failure = failure;
+        s_armed = true;
+        if (!s_base) {
+            s_base = sqlite3_vfs_find(nullptr);
+            s_vfs = *s_base;
+            s_vfs.pNext = nullptr;
+            s_vfs.zName = "telvar-test-failing-file-system";
+            s_vfs.szOsFile = static_cast<int>(sizeof(WrappedFile)) + s_base->szOsFile;
+            s_vfs.xOpen = &FailingFileSystem::open;
+        }
+        EXPECT_EQ(sqlite3_vfs_register(&s_vfs, 1), SQLITE_OK);
+    }
+    ~FailingFileSystem()
+    {
+        sqlite3_vfs_unregister(&s_vfs);
+        const std::lock_guard lock(s_mutex);
+        s_armed = false;
+    }
+    FailingFileSystem(const FailingFileSystem&) = delete;
+    FailingFileSystem& operator=(const FailingFileSystem&) = delete;
+
+private:
+    // A file of the usual VFS, kept right after this header.
+    struct WrappedFile {
+        sqlite3_file base;
+        sqlite3_file* real;
+        bool watched;
+    };
+
+    static sqlite3_file* real(sqlite3_file* f) { return reinterpret_cast<WrappedFile*>(f)->real; }
+
+    static bool isWatched(const char* name)
+    {
+        if (!name || !s_armed)
+            return false;
+        const QByteArray path(name);
+        return std::any_of(s_paths.begin(), s_paths.end(), [&](const QByteArray& watched) {
+            return !watched.isEmpty() && path.startsWith(watched);
+        });
+    }
+
+    static int open(sqlite3_vfs*, sqlite3_filename name, sqlite3_file* file, int flags,
+                    int* outFlags)
+    {
+        auto* wrapped = reinterpret_cast<WrappedFile*>(file);
+        wrapped->real = reinterpret_cast<sqlite3_file*>(wrapped + 1);
+        wrapped->real->pMethods = nullptr;
+        file->pMethods = nullptr;
+        bool watched = false;
+        Failure failure = Failure::DiskFull;
+        {
+            const std::lock_guard lock(s_mutex);
+            watched = isWatched(name);
+            failure = s_failure;
+        }
+        const bool mainFile = (flags & SQLITE_OPEN_MAIN_DB) != 0;
+        if (watched && mainFile && failure == Failure::CannotOpen)
+            return SQLITE_CANTOPEN;
+        if (watched && mainFile && failure == Failure::ReadOnly)
+            flags = (flags & ~(SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE)) | SQLITE_OPEN_READONLY;
+        const int opened = s_base->xOpen(s_base, name, wrapped->real, flags, outFlags);
+        if (opened != SQLITE_OK) {
+            if (wrapped->real->pMethods)
+                wrapped->real->pMethods->xClose(wrapped->real);
+            return opened;
+        }
+        wrapped->watched = watched;
+        file->pMethods = &kMethods;
+        return SQLITE_OK;
+    }
+
+    static int write(sqlite3_file* f, const void* data, int amount, sqlite3_int64 offset)
+    {
+        if (reinterpret_cast<WrappedFile*>(f)->watched) {
+            const std::lock_guard lock(s_mutex);
+            if (s_armed && s_failure == Failure::DiskFull)
+                return SQLITE_FULL;
+            if (s_armed && s_failure == Failure::IoError)
+                return SQLITE_IOERR_WRITE;
+        }
+        return real(f)->pMethods->xWrite(real(f), data, amount, offset);
+    }
+
+    static inline const sqlite3_io_methods kMethods = {
+        3,
+        [](sqlite3_file* f) { return real(f)->pMethods->xClose(real(f)); },
+        [](sqlite3_file* f, void* data, int amount, sqlite3_int64 offset) {
+            return real(f)->pMethods->xRead(real(f), data, amount, offset);
+        },
+        &FailingFileSystem::write,
+        [](sqlite3_file* f, sqlite3_int64 size) {
+            return real(f)->pMethods->xTruncate(real(f), size);
+        },
+        [](sqlite3_file* f, int flags) { return real(f)->pMethods->xSync(real(f), flags); },
+        [](sqlite3_file* f, sqlite3_int64* size) {
+            return real(f)->pMethods->xFileSize(real(f), size);
+        },
+        [](sqlite3_file* f, int level) { return real(f)->pMethods->xLock(real(f), level); },
+        [](sqlite3_file* f, int level) { return real(f)->pMethods->xUnlock(real(f), level); },
+        [](sqlite3_file* f, int* reserved) {
+            return real(f)->pMethods->xCheckReservedLock(real(f), reserved);
+        },
+        [](sqlite3_file* f, int op, void* arg) {
+            return real(f)->pMethods->xFileControl(real(f), op, arg);
+        },
+        [](sqlite3_file* f) { return real(f)->pMethods->xSectorSize(real(f)); },
+        [](sqlite3_file* f) { return real(f)->pMethods->xDeviceCharacteristics(real(f)); },
+        [](sqlite3_file* f, int region, int size, int extend, void volatile** memory) {
+            return real(f)->pMethods->xShmMap(real(f), region, size, extend, memory);
+        },
+        [](sqlite3_file* f, int offset, int n, int flags) {
+            return real(f)->pMethods->xShmLock(real(f), offset, n, flags);
+        },
+        [](sqlite3_file* f) { real(f)->pMethods->xShmBarrier(real(f)); },
+        [](sqlite3_file* f, int deleteFlag) {
+            return real(f)->pMethods->xShmUnmap(real(f), deleteFlag);
+        },
+        [](sqlite3_file* f, sqlite3_int64 offset, int amount, void** page) {
+            return real(f)->pMethods->xFetch(real(f), offset, amount, page);
+        },
+        [](sqlite3_file* f, sqlite3_int64 offset, void* page) {
+            return real(f)->pMethods->xUnfetch(real(f), offset, page);
+        },
+    };
+
+    static inline std::mutex s_mutex;
+    static inline QList<QByteArray> s_paths;
+    static inline Failure s_failure = Failure::DiskFull;
+    static inline bool s_armed = false;
+    // Kept for the whole run: a connection keeps its VFS to its end.
+    static inline sqlite3_vfs* s_base = nullptr;
+    static inline sqlite3_vfs s_vfs{};
+};
+
 // Where a reading goes in the tests.
 struct Target {
     QString forma = u"F1"_s;
@@ -202,7 +361,8 @@ protected:
     // The data file (SQLite) and the table, with the standard columns and
     // extra ones ("[X] VARCHAR(5)").
     void createTable(const Target& t = {}, const QString& fechaType = u"VARCHAR(20)"_s,
-                     const QString& extraColumns = {}, bool withTable = true)
+                     const QString& extraColumns = {}, bool withTable = true,
+                     const QString& operadorType = u"VARCHAR(8)"_s)
     {
         if (sqlite()) {
             ASSERT_TRUE(QDir().mkpath(m.RutaDatos + t.forma + u"/"_s + t.maqui));
@@ -214,10 +374,9 @@ protected:
         const QString n = sqlite() ? u"N INTEGER PRIMARY KEY AUTOINCREMENT"_s
                                    : u"N INTEGER GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY"_s;
         run(t, u"CREATE TABLE "_s + bracketName(table(t)) + u" ("_s + n + u", Fecha "_s +
-                   fechaType +
-                   u", Turno VARCHAR(10), Operador VARCHAR(8), C1 DOUBLE PRECISION, "
-                   "C2 DOUBLE PRECISION, T1 VARCHAR(20)"_s +
-                   extraColumns + u")"_s);
+                   fechaType + u", Turno VARCHAR(10), Operador "_s + operadorType +
+                   u", C1 DOUBLE PRECISION, C2 DOUBLE PRECISION, T1 VARCHAR(20)"_s + extraColumns +
+                   u")"_s);
     }
 
     void run(const Target& t, const QString& statement, const QVariantList& values = {}) const
@@ -256,6 +415,18 @@ protected:
     {
         // One reading stamped now, with the standard window.
         return graba->recordOne(ReadingToRecord{t.forma, t.maqui, t.produ, carac, opera, valor});
+    }
+
+    // The outbox entry of a reading stamped at, numbered id.
+    OutboxEntry entryAt(const QDateTime& at, const QString& carac, const QString& valor, qint64 id,
+                        const Target& t = {}, const QString& opera = u"OPER01"_s) const
+    {
+        auto entry = GrabaQLTR::entryFor(
+            m, ReadingToRecord{t.forma, t.maqui, t.produ, carac, opera, valor}, at);
+        EXPECT_TRUE(entry.ok());
+        OutboxEntry e = entry ? entry.value() : OutboxEntry{};
+        e.id = id;
+        return e;
     }
 
     void expectRecorded(const Result<CodeErr>& r)
@@ -582,10 +753,10 @@ TEST_P(GrabaQLTRTest, TheLastRowsStampIsReadInEveryFormItMayHave)
         {"exactly 300 s old", u"2026-03-02 6:59:09"_s, true},
         {"301 s old", u"2026-03-02 6:59:08"_s, false},
         {"yesterday", u"2026-03-01 7:04:09"_s, false},
-        // A row later than the reading, within the window (a reading that
-        // waited while another writer added a row, or a clock set back).
-        {"later than now, within the window", u"2026-03-02 7:09:00"_s, true},
-        // More than the window later: the reading starts its own row.
+        // A row later than the reading (a reading that waited while another
+        // writer added a row, or a clock set back) is outside its window,
+        // however close: the reading starts its own row.
+        {"a second later than now", u"2026-03-02 7:04:10"_s, false},
         {"later than now by more than the window", u"2026-03-02 9:00:00"_s, false},
         // Unreadable stamps count as older than the window.
         {"not a date", u"ayer"_s, false},
@@ -858,6 +1029,373 @@ TEST_P(GrabaQLTRTest, AFailedOpeningIsAValueWithoutABoxAndIsNotCached)
     EXPECT_EQ(graba->openConnections(), 0u);
 }
 
+TEST_P(GrabaQLTRTest, LateReadingsGatherIntoTheRowsTheirOwnTimesChoose)
+{
+    const QDateTime base(kStart.date(), QTime(10, 0));
+    // Rows every four minutes; the station of C1 was down from the second
+    // on, and someone typed C1 into the third by hand.
+    struct Fila {
+        int segundos;
+        QVariant c1;
+        QVariant c2;
+    };
+    const QVariant none(QMetaType::fromType<double>());
+    const Fila existing[] = {{0, 1.0, 1.0},    {240, none, 2.0}, {480, 99.0, 3.0},
+                             {720, none, 4.0}, {960, none, 5.0}, {1200, none, 6.0}};
+    // The readings recorded late, each stamped this many seconds after the
+    // first row.
+    const Paso late[] = {
+        {270, "C1", "11"},  // row 2
+        {510, "C1", "12"},  // row 3's C1 is taken: a new row 7 stamped +510
+        {540, "T1", "x"},   // row 7, found by its stamp
+        {750, "C1", "13"},  // row 4
+        {600, "C2", "22"},  // row 7 again: the latest stamp not later than +600
+        {990, "C1", "14"},  // row 5
+        {1230, "C1", "15"}, // row 6
+        {230, "T1", "y"},   // row 1, not row 2, which is later than the reading
+        {1560, "T1", "z"},  // later than every row, 360 s after row 6: a new row
+    };
+    const QList<FilaEsperada> expected = {
+        {0, {{u"c1"_s, 1.0}, {u"c2"_s, 1.0}, {u"t1"_s, u"y"_s}}},
+        {240, {{u"c1"_s, 11.0}, {u"c2"_s, 2.0}}},
+        {480, {{u"c1"_s, 99.0}, {u"c2"_s, 3.0}}},
+        {720, {{u"c1"_s, 13.0}, {u"c2"_s, 4.0}}},
+        {960, {{u"c1"_s, 14.0}, {u"c2"_s, 5.0}}},
+        {1200, {{u"c1"_s, 15.0}, {u"c2"_s, 6.0}}},
+        {510, {{u"c1"_s, 12.0}, {u"c2"_s, 22.0}, {u"t1"_s, u"x"_s}}},
+        {1560, {{u"t1"_s, u"z"_s}}},
+    };
+    for (const bool oneBatch : {true, false}) {
+        SCOPED_TRACE(oneBatch ? "in one batch" : "each in a batch of its own");
+        const Target t{u"F1"_s, u"M1"_s, oneBatch ? u"L1"_s : u"L2"_s};
+        createTable(t);
+        for (const Fila& fila : existing)
+            run(t,
+                u"INSERT INTO "_s + bracketName(table(t)) +
+                    u" (Fecha, Turno, Operador, C1, C2) VALUES (?, 'B', 'OPER09', ?, ?)"_s,
+                {stamp(base.addSecs(fila.segundos)), fila.c1, fila.c2});
+        clock.setNow(base.addSecs(3600));
+        QList<OutboxEntry> entries;
+        for (const Paso& paso : late)
+            entries.append(entryAt(base.addSecs(paso.segundos), QString::fromLatin1(paso.carac),
+                                   QString::fromLatin1(paso.valor), entries.size() + 1, t));
+        if (oneBatch) {
+            const BatchResult done = graba->recordBatch(entries);
+            EXPECT_EQ(done.recorded.size(), entries.size());
+            EXPECT_FALSE(done.retry.has_value());
+        } else {
+            for (const OutboxEntry& e : std::as_const(entries))
+                EXPECT_EQ(graba->recordBatch({e}).recorded, QList<qint64>{e.id});
+        }
+        const auto got = rows(t);
+        ASSERT_EQ(got.size(), expected.size());
+        for (qsizetype i = 0; i < got.size(); ++i) {
+            SCOPED_TRACE("row " + std::to_string(i + 1));
+            EXPECT_EQ(got[i][u"fecha"_s].toString(), stamp(base.addSecs(expected[i].segundos)));
+            for (const QString& column : {u"c1"_s, u"c2"_s, u"t1"_s}) {
+                if (expected[i].celdas.contains(column)) {
+                    EXPECT_EQ(got[i][column], expected[i].celdas[column]) << column.toStdString();
+                } else {
+                    EXPECT_TRUE(got[i][column].isNull()) << column.toStdString();
+                }
+            }
+        }
+    }
+}
+
+// A reading written before a crash, tried again with the row the outbox
+// noted for it.
+struct RecoveryCase {
+    const char* what;
+    const char* columnType; // of the characteristic X
+    const char* operadorType;
+    const char* valor;
+    // The reading fills a row that is there already, rather than make one.
+    bool fillsARow;
+    // The attempt committed before the crash.
+    bool committed;
+    // When it did not: what another writer then put in the noted row's
+    // cell X; for a row the reading would have made, that writer made the
+    // row in its place, with this operator and stamped this many seconds
+    // after the reading.
+    QVariant other;
+    const char* otherOperador;
+    int otherSeconds;
+    // The reading is written again (a row of its own, as its cell in the
+    // noted row is taken).
+    bool writtenAgain;
+};
+
+TEST_P(GrabaQLTRTest, AReadingNotedBeforeACrashIsWrittenAgainOnlyWhenItsOwnValueIsNotThere)
+{
+    const RecoveryCase cases[] = {
+        {"a number, committed",
+         "DOUBLE PRECISION",
+         "VARCHAR(8)",
+         "12.5",
+         false,
+         true,
+         {},
+         "",
+         0,
+         false},
+        {"a number filling a row, committed",
+         "DOUBLE PRECISION",
+         "VARCHAR(8)",
+         "12.5",
+         true,
+         true,
+         {},
+         "",
+         0,
+         false},
+        {"not committed, and another writer's number put in its cell since", "DOUBLE PRECISION",
+         "VARCHAR(8)", "12.5", true, false, 13.0, "", 0, true},
+        {"not committed, and another writer's row with another number in its place",
+         "DOUBLE PRECISION", "VARCHAR(8)", "12.5", false, false, 13.0, "OPER01", 0, true},
+        {"NUMERIC(8,2) rounded it, committed",
+         "NUMERIC(8,2)",
+         "VARCHAR(8)",
+         "12.345",
+         false,
+         true,
+         {},
+         "",
+         0,
+         false},
+        {"NUMERIC(8,2), not committed, another number there", "NUMERIC(8,2)", "VARCHAR(8)",
+         "12.345", true, false, 12.36, "", 0, true},
+        {"REAL rounded it, committed",
+         "REAL",
+         "VARCHAR(8)",
+         "12.3456789",
+         false,
+         true,
+         {},
+         "",
+         0,
+         false},
+        {"REAL, not committed, another number there", "REAL", "VARCHAR(8)", "12.3456789", true,
+         false, 12.3457, "", 0, true},
+        {"CHAR(10) padded it, committed",
+         "CHAR(10)",
+         "VARCHAR(8)",
+         "abc",
+         false,
+         true,
+         {},
+         "",
+         0,
+         false},
+        {"CHAR(10), not committed, other text there", "CHAR(10)", "VARCHAR(8)", "abc", true, false,
+         u"abd"_s, "", 0, true},
+        {"an Operador CHAR(10) padded the row's operator, committed",
+         "DOUBLE PRECISION",
+         "CHAR(10)",
+         "12.5",
+         false,
+         true,
+         {},
+         "",
+         0,
+         false},
+        {"not committed, the same number in another operator's row", "DOUBLE PRECISION",
+         "VARCHAR(8)", "12.5", false, false, 12.5, "OPER02", 0, true},
+        {"not committed, the same number and operator a second later", "DOUBLE PRECISION",
+         "VARCHAR(8)", "12.5", false, false, 12.5, "OPER01", 1, true},
+        // What cannot be told apart: the very same value, operator and
+        // stamp, written by another writer into the noted row.
+        {"not committed, the same number, operator and stamp", "DOUBLE PRECISION", "VARCHAR(8)",
+         "12.5", false, false, 12.5, "OPER01", 0, false},
+    };
+    int k = 0;
+    for (const RecoveryCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Target t{u"F1"_s, u"M1"_s, u"R"_s + QString::number(++k)};
+        createTable(t, u"VARCHAR(20)"_s, u", X "_s + QString::fromLatin1(c.columnType), true,
+                    QString::fromLatin1(c.operadorType));
+        const QDateTime at = clock.now();
+        if (c.fillsARow)
+            run(t,
+                u"INSERT INTO "_s + bracketName(table(t)) +
+                    u" (Fecha, Turno, Operador, C1) VALUES (?, 'B', 'OPER09', 5)"_s,
+                {stamp(at)});
+        const QString valor = QString::fromLatin1(c.valor);
+        QList<OutboxEntry> noted;
+        const BatchResult first = graba->recordBatch(
+            {entryAt(at, u"X"_s, valor, 7, t)}, [&](const QList<OutboxEntry>& prepared) -> Status {
+                noted = prepared;
+                if (c.committed)
+                    return {};
+                Error stopped{0, u"test"_s, u"the router stopped before the commit"_s};
+                stopped.retryable = true;
+                return stopped;
+            });
+        ASSERT_EQ(noted.size(), 1);
+        ASSERT_TRUE(noted[0].preparedRow.has_value());
+        EXPECT_EQ(noted[0].preparedNewRow, !c.fillsARow);
+        EXPECT_EQ(first.recorded, c.committed ? QList<qint64>{7} : QList<qint64>{});
+        const qint64 n = *noted[0].preparedRow;
+        if (!c.committed && c.fillsARow) {
+            run(t, u"UPDATE "_s + bracketName(table(t)) + u" SET X = ? WHERE N = ?"_s,
+                {c.other, n});
+        } else if (!c.committed) {
+            run(t,
+                u"INSERT INTO "_s + bracketName(table(t)) +
+                    u" (N, Fecha, Turno, Operador, X) VALUES (?, ?, 'B', ?, ?)"_s,
+                {n, stamp(at.addSecs(c.otherSeconds)), QString::fromLatin1(c.otherOperador),
+                 c.other});
+        }
+        const auto before = rows(t);
+
+        const BatchResult again = graba->recordBatch(noted);
+        EXPECT_EQ(again.recorded, QList<qint64>{7});
+        EXPECT_TRUE(again.refused.isEmpty());
+        EXPECT_FALSE(again.retry.has_value());
+        const auto after = rows(t);
+        ASSERT_EQ(after.size(), before.size() + (c.writtenAgain ? 1 : 0));
+        if (c.writtenAgain) {
+            const QVariant written = after.last()[u"x"_s];
+            if (QString::fromLatin1(c.columnType).startsWith(u"CHAR"_s))
+                EXPECT_EQ(written.toString().trimmed(), valor);
+            else
+                EXPECT_NEAR(written.toDouble(), valor.toDouble(), 0.01);
+            EXPECT_EQ(after.last()[u"operador"_s].toString().trimmed(), u"OPER01"_s);
+        }
+        clock.advance(1h);
+    }
+}
+
+// The wall time of each row's stamp, in order, as "yyyy-mm-dd h:nn:ss".
+QStringList wallStamps(Connection& cn, const QString& tableName)
+{
+    const QString fecha =
+        cn.dialect() == SqlDialect::PostgreSql ? u"CAST(Fecha AS TEXT)"_s : u"Fecha"_s;
+    QStringList stamps;
+    auto selected =
+        cn.exec(u"SELECT "_s + fecha + u" FROM "_s + bracketName(tableName) + u" ORDER BY N"_s);
+    EXPECT_TRUE(selected.ok());
+    if (!selected)
+        return stamps;
+    while (selected.value().next()) {
+        const auto wall = WallTime::fromValue(selected.value().value(0));
+        stamps.append(wall ? wall->toText() : u"?"_s);
+    }
+    return stamps;
+}
+
+TEST_P(GrabaQLTRTest, StampsAreWallTimesAcrossTheClockChanges)
+{
+    test::LocalTimeZone zone("Europe/Madrid");
+    ASSERT_TRUE(test::LocalTimeZone::isMadrid());
+    const QDate autumn(2026, 10, 25);
+    const QDate spring(2026, 3, 29);
+    // The two passes of the hour that occurs twice, at summer time (+2)
+    // and then at winter time (+1); spring's change leaves summer time from
+    // 3:00.
+    const auto firstPass = [&](int h, int mi) {
+        return test::LocalTimeZone::wallAtOffset(autumn, QTime(h, mi), 2);
+    };
+    const auto secondPass = [&](int h, int mi) {
+        return test::LocalTimeZone::wallAtOffset(autumn, QTime(h, mi), 1);
+    };
+    const auto springAt = [&](int h, int mi) {
+        return test::LocalTimeZone::wallAtOffset(spring, QTime(h, mi), h < 2 ? 1 : 2);
+    };
+    ASSERT_EQ(firstPass(2, 30).offsetFromUtc(), 7200);
+    ASSERT_EQ(secondPass(2, 30).offsetFromUtc(), 3600);
+    ASSERT_EQ(firstPass(2, 30).time(), QTime(2, 30));
+    ASSERT_EQ(secondPass(2, 30).time(), QTime(2, 30));
+    ASSERT_EQ(firstPass(2, 30).secsTo(secondPass(2, 30)), 3600);
+    ASSERT_EQ(springAt(1, 58).secsTo(springAt(3, 1)), 180);
+
+    // A reading's entry keeps its instant, to the whole second.
+    const auto entry = GrabaQLTR::entryFor(
+        m, ReadingToRecord{u"F1"_s, u"M1"_s, u"P1"_s, u"C1"_s, u"OPER01"_s, u"1"_s},
+        QDateTime::fromMSecsSinceEpoch(secondPass(2, 30).toMSecsSinceEpoch() + 700));
+    ASSERT_TRUE(entry.ok());
+    EXPECT_EQ(entry.value().stamp.toMSecsSinceEpoch(), secondPass(2, 30).toMSecsSinceEpoch());
+    EXPECT_EQ(entry.value().Turno, u"A"_s);
+
+    const auto recordAt = [&](const Target& t, const QDateTime& at, const char* carac) {
+        clock.setNow(at);
+        expectRecorded(record(QString::fromLatin1(carac), u"1"_s, t));
+    };
+    const QStringList fechaTypes =
+        sqlite() ? QStringList{u"VARCHAR(20)"_s}
+                 : QStringList{u"VARCHAR(20)"_s, u"TIMESTAMP"_s, u"TIMESTAMP WITH TIME ZONE"_s};
+    int k = 0;
+    for (const QString& fechaType : fechaTypes) {
+        SCOPED_TRACE(fechaType.toStdString());
+        {
+            SCOPED_TRACE("two readings a minute apart in the second pass share a row");
+            const Target t{u"F1"_s, u"M1"_s, u"D"_s + QString::number(++k)};
+            createTable(t, fechaType);
+            recordAt(t, secondPass(2, 30), "C1");
+            recordAt(t, secondPass(2, 31), "C2");
+            auto cn = openData(t);
+            ASSERT_TRUE(cn);
+            EXPECT_EQ(wallStamps(*cn, table(t)), QStringList{u"2026-10-25 2:30:00"_s});
+            EXPECT_EQ(rows(t)[0][u"c2"_s].toDouble(), 1.0);
+            if (!sqlite() && fechaType.contains(u"ZONE"_s)) {
+                // A timestamp with time zone keeps the second pass's instant.
+                auto q = cn->exec(u"SELECT count(*) FROM "_s + bracketName(table(t)) +
+                                  u" WHERE Fecha = '2026-10-25 01:30:00+00'"_s);
+                ASSERT_TRUE(q.ok() && q.value().next());
+                EXPECT_EQ(q.value().value(0).toInt(), 1);
+            }
+        }
+        {
+            SCOPED_TRACE("a reading of the second pass committed before a crash is found");
+            const Target t{u"F1"_s, u"M1"_s, u"D"_s + QString::number(++k)};
+            createTable(t, fechaType);
+            QList<OutboxEntry> noted;
+            const BatchResult first =
+                graba->recordBatch({entryAt(secondPass(2, 30), u"C1"_s, u"4.5"_s, 1, t)},
+                                   [&](const QList<OutboxEntry>& prepared) {
+                                       noted = prepared;
+                                       return Status();
+                                   });
+            ASSERT_EQ(first.recorded, QList<qint64>{1});
+            ASSERT_EQ(noted.size(), 1);
+            EXPECT_EQ(graba->recordBatch(noted).recorded, QList<qint64>{1});
+            EXPECT_EQ(rows(t).size(), 1);
+        }
+        {
+            SCOPED_TRACE("the second pass after a row of the first pass's end");
+            const Target t{u"F1"_s, u"M1"_s, u"D"_s + QString::number(++k)};
+            createTable(t, fechaType);
+            recordAt(t, firstPass(2, 50), "C1");
+            // Earlier on the wall than the last row: a row of its own, which
+            // the next reading of the second pass finds by its stamp.
+            recordAt(t, secondPass(2, 10), "C1");
+            recordAt(t, secondPass(2, 11), "C2");
+            // Two minutes after the first pass's 2:50 on the wall: its
+            // empty cell is filled.
+            recordAt(t, secondPass(2, 52), "C2");
+            auto cn = openData(t);
+            ASSERT_TRUE(cn);
+            EXPECT_EQ(wallStamps(*cn, table(t)),
+                      (QStringList{u"2026-10-25 2:50:00"_s, u"2026-10-25 2:10:00"_s}));
+            const auto got = rows(t);
+            ASSERT_EQ(got.size(), 2);
+            EXPECT_FALSE(got[0][u"c2"_s].isNull());
+            EXPECT_FALSE(got[1][u"c2"_s].isNull());
+        }
+        {
+            SCOPED_TRACE("in spring, three minutes across the skipped hour are 63 on the wall");
+            const Target t{u"F1"_s, u"M1"_s, u"D"_s + QString::number(++k)};
+            createTable(t, fechaType);
+            recordAt(t, springAt(1, 58), "C1");
+            recordAt(t, springAt(3, 1), "C2");
+            auto cn = openData(t);
+            ASSERT_TRUE(cn);
+            EXPECT_EQ(wallStamps(*cn, table(t)),
+                      (QStringList{u"2026-03-29 1:58:00"_s, u"2026-03-29 3:01:00"_s}));
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, GrabaQLTRTest,
                          ::testing::Values(Engine::Sqlite, Engine::PostgreSql), engineName);
 
@@ -930,25 +1468,73 @@ TEST_P(GrabaQLTRFilesTest, MissingDirectoriesAndFilesGiveTheirCodesAndWriteNothi
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
-TEST_P(GrabaQLTRFilesTest, AReadOnlyDataFileIsNotWrittenEvenThroughAnOpenConnection)
+TEST_P(GrabaQLTRFilesTest, AReadOnlyDataFileIsWaitedForAndNotWrittenEvenThroughAnOpenConnection)
 {
     createTable();
     expectRecorded(record(u"C1"_s, u"1"_s));
     ASSERT_TRUE(QFile::setPermissions(dataFile(), QFileDevice::ReadOwner | QFileDevice::ReadGroup));
-    const auto refused = record(u"C2"_s, u"2"_s);
-    ASSERT_FALSE(refused.ok());
-    EXPECT_EQ(refused.error().number, ErrorNumber::CannotUpdate);
-    EXPECT_TRUE(refused.error().description.contains(dataFile()))
-        << describe(refused.error()).toStdString();
-    EXPECT_FALSE(refused.error().retryable);
+    const OutboxEntry reading = entryAt(clock.now(), u"C2"_s, u"2"_s, 1);
+    const BatchResult waiting = graba->recordBatch({reading});
+    ASSERT_TRUE(waiting.retry.has_value());
+    EXPECT_EQ(waiting.retry->number, ErrorNumber::CannotUpdate);
+    EXPECT_TRUE(waiting.retry->description.contains(dataFile()))
+        << describe(*waiting.retry).toStdString();
+    EXPECT_TRUE(waiting.retry->retryable);
+    EXPECT_TRUE(waiting.recorded.isEmpty());
+    EXPECT_TRUE(waiting.refused.isEmpty());
 
     ASSERT_TRUE(
         QFile::setPermissions(dataFile(), QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     const auto got = rows();
     ASSERT_EQ(got.size(), 1);
     EXPECT_TRUE(got[0][u"c2"_s].isNull());
-    expectRecorded(record(u"C2"_s, u"2"_s));
+    EXPECT_EQ(graba->recordBatch({reading}).recorded, QList<qint64>{1});
     EXPECT_EQ(rows()[0][u"c2"_s].toDouble(), 2.0);
+}
+
+struct FileSystemCase {
+    const char* what;
+    FailingFileSystem::Failure failure;
+    const char* text; // SQLite's words for it
+};
+
+TEST_P(GrabaQLTRFilesTest, AFileSystemThatFailsIsWaitedForNotRefused)
+{
+    createTable();
+    expectRecorded(record(u"C1"_s, u"1"_s));
+    const auto before = rows();
+    const QList<OutboxEntry> readings = {entryAt(clock.now(), u"C2"_s, u"2"_s, 1),
+                                         entryAt(clock.now(), u"T1"_s, u"t"_s, 2)};
+    const FileSystemCase cases[] = {
+        {"the disk is full", FailingFileSystem::Failure::DiskFull, "full"},
+        {"an I/O error", FailingFileSystem::Failure::IoError, "I/O error"},
+        {"a read-only file system", FailingFileSystem::Failure::ReadOnly, "readonly"},
+        {"the data file cannot be opened", FailingFileSystem::Failure::CannotOpen,
+         "unable to open"},
+    };
+    for (const FileSystemCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        // The failure shows to a connection opened from now on.
+        graba->closeConnections();
+        BatchResult result;
+        {
+            FailingFileSystem failing(dataFile(), c.failure);
+            result = graba->recordBatch(readings);
+        }
+        ASSERT_TRUE(result.retry.has_value());
+        EXPECT_TRUE(result.retry->retryable) << describe(*result.retry).toStdString();
+        EXPECT_TRUE(result.retry->description.contains(QString::fromLatin1(c.text)))
+            << describe(*result.retry).toStdString();
+        EXPECT_TRUE(result.recorded.isEmpty());
+        EXPECT_TRUE(result.refused.isEmpty());
+        EXPECT_EQ(graba->openConnections(), 0u);
+        EXPECT_EQ(rows(), before);
+    }
+    EXPECT_EQ(graba->recordBatch(readings).recorded, (QList<qint64>{1, 2}));
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0][u"c2"_s].toDouble(), 2.0);
+    EXPECT_EQ(got[0][u"t1"_s].toString(), u"t"_s);
 }
 
 TEST_P(GrabaQLTRFilesTest, AReplacedOrRemovedDataFileIsNeverWrittenThroughAStaleConnection)
@@ -1014,6 +1600,37 @@ TEST_P(GrabaQLTRServerTest, AConnectionTheServerDroppedIsReplacedForTheNextReadi
     ASSERT_EQ(got.size(), 1);
     EXPECT_EQ(got[0][u"c2"_s].toDouble(), 2.0);
     EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+// After a failover the router may reach a server that takes no writes yet:
+// its readings wait for it.
+TEST_P(GrabaQLTRServerTest, AServerThatTakesNoWritesIsWaitedForNotRefused)
+{
+    createTable();
+    expectRecorded(record(u"C1"_s, u"1"_s));
+    auto admin = openData();
+    ASSERT_TRUE(admin);
+    const QString database = u"\""_s + db->dataDatabaseName() + u"\""_s;
+    ASSERT_TRUE(
+        admin->exec(u"ALTER DATABASE "_s + database + u" SET default_transaction_read_only = on"_s)
+            .ok());
+    graba->closeConnections();
+    const BatchResult waiting = graba->recordBatch({entryAt(clock.now(), u"C2"_s, u"2"_s, 1)});
+    ASSERT_TRUE(
+        admin->exec(u"ALTER DATABASE "_s + database + u" RESET default_transaction_read_only"_s)
+            .ok());
+    ASSERT_TRUE(waiting.retry.has_value());
+    EXPECT_TRUE(waiting.retry->retryable);
+    EXPECT_TRUE(waiting.retry->description.contains(u"read-only transaction"_s))
+        << describe(*waiting.retry).toStdString();
+    EXPECT_TRUE(waiting.recorded.isEmpty());
+    EXPECT_TRUE(waiting.refused.isEmpty());
+
+    EXPECT_EQ(graba->recordBatch({entryAt(clock.now(), u"C2"_s, u"2"_s, 1)}).recorded,
+              QList<qint64>{1});
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0][u"c2"_s].toDouble(), 2.0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Server, GrabaQLTRServerTest, ::testing::Values(Engine::PostgreSql),
