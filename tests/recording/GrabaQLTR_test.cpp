@@ -1633,6 +1633,27 @@ TEST_P(GrabaQLTRServerTest, AServerThatTakesNoWritesIsWaitedForNotRefused)
     EXPECT_EQ(got[0][u"c2"_s].toDouble(), 2.0);
 }
 
+// Waiting does not make a text fit its column: that reading alone is
+// refused, and the batch's others are written.
+TEST_P(GrabaQLTRServerTest, AValueThatDoesNotFitIsRefusedAloneAndTheOthersAreWritten)
+{
+    createTable();
+    const QList<OutboxEntry> readings = {
+        entryAt(clock.now(), u"C1"_s, u"1"_s, 1),
+        entryAt(clock.now(), u"T1"_s, u"a reading far too long for its column"_s, 2),
+        entryAt(clock.now(), u"C2"_s, u"2"_s, 3)};
+    const BatchResult done = graba->recordBatch(readings);
+    EXPECT_EQ(done.recorded, (QList<qint64>{1, 3}));
+    EXPECT_FALSE(done.retry.has_value());
+    ASSERT_EQ(done.refused.size(), 1);
+    EXPECT_EQ(done.refused[0].entry.id, 2);
+    EXPECT_FALSE(done.refused[0].reason.retryable);
+    const auto got = rows();
+    ASSERT_EQ(got.size(), 1);
+    EXPECT_EQ(got[0][u"c2"_s].toDouble(), 2.0);
+    EXPECT_TRUE(got[0][u"t1"_s].isNull());
+}
+
 INSTANTIATE_TEST_SUITE_P(Server, GrabaQLTRServerTest, ::testing::Values(Engine::PostgreSql),
                          engineName);
 
