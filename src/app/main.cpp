@@ -1,8 +1,10 @@
 // Telvar: start-up behind the cover window, then the main window; or, with
-// --headless, the same router without a screen, as a service.
+// --headless, the same router without a screen, as a service; or, with
+// --quarantine, the outbox's quarantine listed, exported or sent again.
 #include "app/HeadlessInteraccion.h"
 #include "app/HeadlessProgram.h"
 #include "app/Programa.h"
+#include "app/QuarantineCommand.h"
 #include "app/ServiceNotifier.h"
 #include "app/StopSignals.h"
 #include "common/Modulo1.h"
@@ -13,6 +15,8 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <QFileInfo>
+#include <QTextStream>
+#include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <memory>
@@ -30,6 +34,34 @@ bool asksFor(int argc, char** argv, std::initializer_list<const char*> options)
         }
     }
     return false;
+}
+
+// True when the command line asks for the quarantine (--quarantine WORD or
+// --quarantine=WORD).
+bool asksForQuarantine(int argc, char** argv)
+{
+    const char* const option = "--quarantine";
+    const std::size_t length = std::strlen(option);
+    for (int i = 1; i < argc; ++i) {
+        if (std::strncmp(argv[i], option, length) == 0 &&
+            (argv[i][length] == '\0' || argv[i][length] == '='))
+            return true;
+    }
+    return false;
+}
+
+int runQuarantine(const QString& installation, const QString& word, const QStringList& files)
+{
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const auto action = telvar::QuarantineCommand::actionNamed(word);
+    const qsizetype filesWanted = action == telvar::QuarantineCommand::Action::Export ? 1 : 0;
+    if (!action || files.size() != filesWanted) {
+        err << QStringLiteral("Telvar: --quarantine takes list, export FILE.csv or resend\n");
+        return 1;
+    }
+    const telvar::QuarantineCommand command(telvar::QuarantineCommand::outboxPathFor(installation));
+    return command.run(*action, files.value(0), out, err);
 }
 
 int runHeadless(const QString& installation, bool personStarts)
@@ -58,7 +90,8 @@ int main(int argc, char** argv)
     // Without a screen no window system is needed at all.
     const bool headless = asksFor(argc, argv, {"--headless"});
     std::unique_ptr<QCoreApplication> app;
-    if (headless || asksFor(argc, argv, {"--version", "-v", "--help", "-h", "--help-all"}))
+    if (headless || asksForQuarantine(argc, argv) ||
+        asksFor(argc, argv, {"--version", "-v", "--help", "-h", "--help-all"}))
         app = std::make_unique<QCoreApplication>(argc, argv);
     else
         app = std::make_unique<QApplication>(argc, argv);
@@ -86,9 +119,19 @@ int main(int argc, char** argv)
         QStringLiteral("start"),
         QStringLiteral("With --headless: start acquiring as a person's Start would; the "
                        "installation keeps it, so later starts acquire by themselves."));
+    const QCommandLineOption quarantineOption(
+        QStringLiteral("quarantine"),
+        QStringLiteral("The outbox's quarantine of the installation, beside a running router or "
+                       "without one: list prints it, export FILE.csv writes it to a new CSV "
+                       "file, resend sends every reading in it again."),
+        QStringLiteral("list|export|resend"));
     parser.addOption(headlessOption);
     parser.addOption(startOption);
     parser.addOption(installationOption);
+    parser.addOption(quarantineOption);
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("With --quarantine export: the CSV file to write."),
+                                 QStringLiteral("[file]"));
     parser.process(*app);
 
     QString installation = QCoreApplication::applicationDirPath();
@@ -100,6 +143,15 @@ int main(int argc, char** argv)
             return 1;
         }
         installation = QDir(folder.absoluteFilePath()).absolutePath();
+    }
+    if (parser.isSet(quarantineOption)) {
+        if (headless) {
+            telvar::writeStandardErrorLine(
+                QStringLiteral("Telvar: --quarantine and --headless cannot be combined"));
+            return 1;
+        }
+        return runQuarantine(installation, parser.value(quarantineOption),
+                             parser.positionalArguments());
     }
     if (headless)
         return runHeadless(installation, parser.isSet(startOption));
