@@ -5,6 +5,8 @@
 #include "database/ConnectionFactory.h"
 
 #include <QDir>
+#include <QFile>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -206,6 +208,108 @@ QString Outbox::pathForInstallation(const QString& appPath)
 bool Outbox::isDamage(const Error& error)
 {
     return error.number == ErrorNumber::DamagedFile || error.number == ErrorNumber::NotADatabase;
+}
+
+namespace {
+
+// Reads the rows of one table of a damaged file, by id from both ends,
+// until a page cannot be read; each row once. Gives why it stopped short.
+template <typename Row, typename Read, typename IdOf>
+QString readBothWays(const QSqlDatabase& db, const QString& select, Read read, IdOf idOf,
+                     QList<Row>& rows)
+{
+    QString stopped;
+    QSet<qint64> seen;
+    QList<Row> backward;
+    for (const QString& order :
+         {QStringLiteral(" ORDER BY id"), QStringLiteral(" ORDER BY id DESC")}) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        QList<Row>& into = order.endsWith(QLatin1String("DESC")) ? backward : rows;
+        if (!q.exec(select + order)) {
+            stopped = q.lastError().text();
+            continue;
+        }
+        while (q.next()) {
+            Row row = read(q);
+            if (seen.contains(idOf(row)))
+                break; // the two ends have met
+            seen.insert(idOf(row));
+            into.append(std::move(row));
+        }
+        if (q.lastError().isValid())
+            stopped = q.lastError().text();
+    }
+    std::reverse(backward.begin(), backward.end());
+    rows += backward;
+    return stopped;
+}
+
+Outbox::Readable readOpened(const QSqlDatabase& db)
+{
+    Outbox::Readable found;
+    QStringList stopped;
+    const QString pendingStop = readBothWays<OutboxEntry>(
+        db, QStringLiteral("SELECT ") + kEveryColumn + QStringLiteral(" FROM pending"), entryOf,
+        [](const OutboxEntry& e) { return e.id; }, found.pending);
+    if (!pendingStop.isEmpty())
+        stopped.append(QStringLiteral("waiting readings: ") + pendingStop);
+    const QString quarantineStop = readBothWays<QuarantinedEntry>(
+        db, QStringLiteral("SELECT ") + kQuarantineColumns + QStringLiteral(" FROM quarantine"),
+        quarantinedEntryOf, [](const QuarantinedEntry& e) { return e.entry.id; },
+        found.quarantined);
+    if (!quarantineStop.isEmpty())
+        stopped.append(QStringLiteral("quarantined readings: ") + quarantineStop);
+    found.incomplete = stopped.join(QStringLiteral("; "));
+    return found;
+}
+
+// Reads the file at path read-only, through a connection of its own.
+Outbox::Readable readFile(const QString& path)
+{
+    const QString name = ConnectionFactory::newName();
+    Outbox::Readable found;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        // SQLite reads a file whose header counts more pages than it holds
+        // (a file cut short) up to its real end only while the schema is
+        // writable; nothing is written through this connection.
+        if (db.open()) {
+            QSqlQuery(db).exec(QStringLiteral("PRAGMA writable_schema = ON"));
+            found = readOpened(db);
+        }
+        else
+            found.incomplete = db.lastError().text();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return found;
+}
+
+} // namespace
+
+Outbox::Readable Outbox::readDamaged(const QString& path)
+{
+    Readable found = readFile(path);
+    if (!found.pending.isEmpty() || !found.quarantined.isEmpty())
+        return found;
+    // A file whose first bytes were overwritten is not taken for a database
+    // at all: a copy with SQLite's own header string put back is tried.
+    const QString mended = path + QStringLiteral(".header-mended");
+    QFile::remove(mended);
+    if (QFile::copy(path, mended)) {
+        QFile copy(mended);
+        if (copy.open(QIODevice::ReadWrite) && copy.write("SQLite format 3", 16) == 16) {
+            copy.close();
+            Readable again = readFile(mended);
+            if (!again.pending.isEmpty() || !again.quarantined.isEmpty())
+                found = std::move(again);
+        }
+    }
+    QFile::remove(mended);
+    return found;
 }
 
 Error Outbox::sqlError(const QString& what, const QSqlError& error) const

@@ -59,6 +59,17 @@ public:
     // corrupt): waiting will not mend it.
     static bool isDamage(const Error& error);
 
+    // What can be read of a damaged outbox file, opened read-only: its
+    // waiting and quarantined entries, each table read forward from its
+    // first entry and backward from its last until a page cannot be read,
+    // and why not all could be.
+    struct Readable {
+        QList<OutboxEntry> pending;
+        QList<QuarantinedEntry> quarantined;
+        QString incomplete;
+    };
+    static Readable readDamaged(const QString& path);
+
     ~Outbox();
     Outbox(const Outbox&) = delete;
     Outbox& operator=(const Outbox&) = delete;

@@ -168,14 +168,14 @@ void OutboxAppender::succeeded()
 
 void OutboxAppender::keepWithinBound()
 {
-    if (m_held.size() <= kMostHeld)
+    if (m_held.size() <= m_mostHeld)
         return;
-    const QList<OutboxEntry> beyond = m_held.mid(kMostHeld);
-    m_held.resize(kMostHeld);
+    const QList<OutboxEntry> beyond = m_held.mid(m_mostHeld);
+    m_held.resize(m_mostHeld);
     emit dropped(beyond, Error{ErrorNumber::UnspecifiedFailure, QStringLiteral("Telvar outbox"),
                                m_outboxPath +
                                    QStringLiteral(": the outbox cannot take readings now, and ") +
-                                   QString::number(kMostHeld) +
+                                   QString::number(m_mostHeld) +
                                    QStringLiteral(" readings already wait in memory for it")});
 }
 
@@ -211,6 +211,8 @@ QList<OutboxEntry> OutboxAppender::closeAndHandBack()
 void OutboxAppender::wakeWriters(const QList<OutboxEntry>& entries) const
 {
     // Each writer hears of its own tables.
+    if (m_writers.empty())
+        return;
     const int shards = static_cast<int>(m_writers.size());
     std::vector<QSet<QString>> keys(m_writers.size());
     for (const OutboxEntry& e : entries) {

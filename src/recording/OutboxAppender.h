@@ -68,6 +68,8 @@ public:
     ~OutboxAppender() override;
 
     void setStepHook(StepHook hook) { m_hook = std::move(hook); }
+    // How many readings it holds in memory at most (kMostHeld unless set).
+    void setMostHeld(qsizetype most) { m_mostHeld = most; }
     bool isOpen() const { return m_outbox != nullptr; }
     qsizetype held() const { return m_held.size(); }
 
@@ -119,6 +121,7 @@ private:
     std::vector<RecordingWriter*> m_writers;
     std::unique_ptr<Outbox> m_outbox;
     QList<OutboxEntry> m_held;
+    qsizetype m_mostHeld = kMostHeld;
     StepHook m_hook;
     QTimer* m_retry;
     std::chrono::milliseconds m_backoff{0};

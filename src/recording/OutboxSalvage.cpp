@@ -1,7 +1,6 @@
 #include "recording/OutboxSalvage.h"
 
 #include "common/ErrorNumbers.h"
-#include "database/SqliteSalvage.h"
 #include "recording/Outbox.h"
 
 #include <QFile>
@@ -31,35 +30,6 @@ QString freeAsideName(const QString& path, const QDateTime& now)
     return name;
 }
 
-// Copies the salvaged file's readings into the new outbox, slice by slice.
-Status copyReadings(Outbox& from, Outbox& to, OutboxSalvage& report)
-{
-    for (qint64 after = 0;;) {
-        auto slice = from.pendingAfter(after, kSlice);
-        if (!slice)
-            return slice.error();
-        if (slice.value().isEmpty())
-            break;
-        after = slice.value().last().id;
-        QList<OutboxEntry> entries = slice.value();
-        if (Status kept = to.append(entries); !kept)
-            return kept;
-        report.pending += entries.size();
-    }
-    for (qint64 after = 0;;) {
-        auto slice = from.quarantinedAfter(after, kSlice);
-        if (!slice)
-            return slice.error();
-        if (slice.value().isEmpty())
-            break;
-        after = slice.value().last().entry.id;
-        if (Status kept = to.quarantine(slice.value()); !kept)
-            return kept;
-        report.quarantined += slice.value().size();
-    }
-    return {};
-}
-
 } // namespace
 
 Result<OutboxSalvage> setAsideDamagedOutbox(const QString& path, const QDateTime& now)
@@ -77,27 +47,25 @@ Result<OutboxSalvage> setAsideDamagedOutbox(const QString& path, const QDateTime
                                 report.asidePath + QStringLiteral("-wal"));
     QFile::remove(path + QStringLiteral("-shm"));
 
-    const QString copy = report.asidePath + QStringLiteral(".salvaged");
-    QFile::remove(copy);
-    report.incomplete = salvageSqliteFile(report.asidePath, copy);
-
+    const Outbox::Readable found = Outbox::readDamaged(report.asidePath);
+    report.incomplete = found.incomplete;
     auto fresh = Outbox::open(path, /*checkpoints=*/true);
     if (!fresh)
         return fresh.error();
-    // What the copy holds is kept even when not all could be read: each
-    // row is a whole reading with its note, and a reading already recorded
-    // is found in its noted row before it is written again.
-    if (QFileInfo::exists(copy)) {
-        auto salvaged = Outbox::open(copy, /*checkpoints=*/true);
-        const Status copied = salvaged ? copyReadings(*salvaged.value(), *fresh.value(), report)
-                                       : Status(salvaged.error());
-        if (!copied)
-            report.incomplete += (report.incomplete.isEmpty() ? QString() : QStringLiteral("; ")) +
-                                 copied.error().description;
+    // Each row read is a whole reading with its note: a reading already
+    // recorded is found in its noted row before it is written again.
+    for (qsizetype from = 0; from < found.pending.size(); from += kSlice) {
+        QList<OutboxEntry> slice = found.pending.mid(from, kSlice);
+        if (Status kept = fresh.value()->append(slice); !kept)
+            return kept.error();
+        report.pending += slice.size();
     }
-    for (const QString& suffix :
-         {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"), QStringLiteral("-journal")})
-        QFile::remove(copy + suffix);
+    for (qsizetype from = 0; from < found.quarantined.size(); from += kSlice) {
+        const QList<QuarantinedEntry> slice = found.quarantined.mid(from, kSlice);
+        if (Status kept = fresh.value()->quarantine(slice); !kept)
+            return kept.error();
+        report.quarantined += slice.size();
+    }
     return report;
 }
 

@@ -19,8 +19,8 @@ struct OutboxSalvage {
 };
 
 // Sets the damaged outbox at path aside, renaming it (with its write-ahead
-// log) to path + ".damaged-<yyyyMMdd-HHmmss>", copies what can be read of it
-// (with the project's SQLite salvage) and makes a new outbox at path holding
+// log) to path + ".damaged-<yyyyMMdd-HHmmss>", reads what can be read of it
+// (Outbox::readDamaged) and makes a new outbox at path holding
 // the salvaged readings, waiting and quarantined, with their notes. No
 // connection to path may be open. An error only when the file cannot be set
 // aside or the new outbox cannot be made; the damaged file is then where
