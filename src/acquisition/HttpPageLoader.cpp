@@ -12,6 +12,7 @@
 #include <deque>
 #include <list>
 #include <map>
+#include <optional>
 #include <poll.h>
 #include <set>
 #include <sys/resource.h>
@@ -96,9 +97,10 @@ struct HttpPageLoader::Impl {
         Address address;
         Host* host = nullptr;
         std::unique_ptr<Request> request;
-        // Once its transfer runs: when its time is up, and whether it has a
-        // connection to its host (a new or a kept one, its request about to
-        // be sent).
+        // Once its transfer runs: when it started (its limit began), when
+        // its time is up, and whether it has a connection to its host (a new
+        // or a kept one, its request about to be sent).
+        SteadyClock::time_point started;
         SteadyClock::time_point deadline;
         bool connected = false;
     };
@@ -110,6 +112,9 @@ struct HttpPageLoader::Impl {
     struct Host {
         LoadQueue waiting;
         std::unordered_set<Load*> transfers;
+        // When a load of it last ended with an answer of the host's (see
+        // answeredBy); empty while none has.
+        std::optional<SteadyClock::time_point> answeredAt;
         // Its key in `ready` while it is there, 0 otherwise.
         Ticket readyAs = 0;
     };
@@ -319,8 +324,8 @@ struct HttpPageLoader::Impl {
             finishWithError(entry->ticket, entry->url, multiError(added));
             return;
         }
-        entry->deadline =
-            SteadyClock::now() + std::chrono::milliseconds(options.limits.timeLimitMs);
+        entry->started = SteadyClock::now();
+        entry->deadline = entry->started + std::chrono::milliseconds(options.limits.timeLimitMs);
         deadlines.emplace(entry->deadline, entry->ticket);
         entry->host->transfers.insert(entry.get());
         const Ticket ticket = entry->ticket;
@@ -354,12 +359,46 @@ struct HttpPageLoader::Impl {
         scheduleDelivery();
     }
 
+    // Whether the host of a load that ended with page answered it: a whole
+    // response (or one cut at the bound) came from the host itself, or the
+    // host sent a redirect that the load followed elsewhere. A page that
+    // timed out half sent is no answer: the station may have died in it.
+    static bool answeredBy(const Load& entry, const LoadedPage& page)
+    {
+        if (redirectCount(entry.request->easy()) > 0)
+            return true;
+        return page.httpStatus > 0 &&
+               (page.outcome == PageOutcome::Complete || page.outcome == PageOutcome::Truncated);
+    }
+
+    // Whether a running load is receiving an answer of its host's: a byte
+    // of the host's response, or a redirect of the host's followed.
+    static bool answering(const Load& entry)
+    {
+        return entry.request->responseStarted() || redirectCount(entry.request->easy()) > 0;
+    }
+
+    // Whether host has answered a page lately: since `since` (the start of
+    // the limit of a load of it that timed out unanswered), a load of the
+    // host ended with the host's answer, or one of its running loads is
+    // receiving one now. A host that has not is silent.
+    bool answeredSince(const Host& host, SteadyClock::time_point since) const
+    {
+        if (host.answeredAt && *host.answeredAt >= since)
+            return true;
+        return std::any_of(host.transfers.begin(), host.transfers.end(),
+                           [](const Load* other) { return answering(*other); });
+    }
+
     // A running load ended as its transfer's end (or the loader's time
     // limit) made it, with what that says about its host: a connection
-    // attempt refused or timed out, or a page timed out without a byte of
-    // answer, gives up the host's other loads that would only wait for the
-    // same (see giveUpHost). A load that followed a redirect ended on
-    // another host and says nothing of its own.
+    // attempt refused or timed out gives up the host's other loads that
+    // would only wait for the same; a page that timed out without a byte of
+    // answer does so only when the host has answered no other page since
+    // that page's limit began (a silent station; a host that answers its
+    // other pages has one page that hangs, and keeps its queue). See
+    // giveUpHost. A load that followed a redirect ended on another host and
+    // says nothing of its own, except that its host answered.
     void ended(std::unique_ptr<Load> entry, CURLcode code)
     {
         LoadedPage page = entry->request->finish(code).page;
@@ -369,23 +408,27 @@ struct HttpPageLoader::Impl {
         const bool connectFailed =
             ownHost && !entry->connected &&
             (code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT);
-        const bool silent = ownHost && entry->connected && code == CURLE_OPERATION_TIMEDOUT &&
-                            !entry->request->responseStarted();
+        const bool unanswered = ownHost && entry->connected && code == CURLE_OPERATION_TIMEDOUT &&
+                                !entry->request->responseStarted();
         if (connectFailed && code == CURLE_OPERATION_TIMEDOUT)
             page.noAnswer = NoAnswer::HostDown;
         Host& host = *entry->host;
+        if (answeredBy(*entry, page))
+            host.answeredAt = SteadyClock::now();
+        // Judged once this load has left the host's transfers.
+        const bool silent = unanswered && !answeredSince(host, entry->started);
         finish(entry->ticket, std::move(page));
         if (connectFailed)
-            giveUpHost(host, outcome, /*connecting=*/true);
+            giveUpHost(host, outcome, NoAnswer::HostGivenUp, /*connecting=*/true);
         else if (silent)
-            giveUpHost(host, outcome, /*connecting=*/false);
+            giveUpHost(host, outcome, NoAnswer::HostSilent, /*connecting=*/false);
     }
 
-    // Ends, with an empty page of outcome, the loads of host that wait for
-    // a connection, and when `connecting` also those whose transfer has not
-    // got a connection yet, oldest first. Loads with a connection keep it
-    // and their own limit.
-    void giveUpHost(Host& host, PageOutcome outcome, bool connecting)
+    // Ends, with an empty page of outcome that says `why`, the loads of host
+    // that wait for a connection, and when `connecting` also those whose
+    // transfer has not got a connection yet, oldest first. Loads with a
+    // connection keep it and their own limit.
+    void giveUpHost(Host& host, PageOutcome outcome, NoAnswer why, bool connecting)
     {
         std::map<Ticket, QString> ending;
         for (const std::unique_ptr<Load>& entry : host.waiting) {
@@ -407,7 +450,7 @@ struct HttpPageLoader::Impl {
         refresh(host);
         for (const auto& [ticket, url] : ending) {
             LoadedPage page = emptyPage(url, outcome);
-            page.noAnswer = NoAnswer::HostGivenUp;
+            page.noAnswer = why;
             finish(ticket, std::move(page));
         }
     }

@@ -61,16 +61,34 @@ struct HttpPageLoaderOptions {
 // start and its time limit begin. Finished loads are reported one at a time
 // from the event loop, in the order they finished.
 //
-// A station that is down costs about one limit, not one per load: when a
-// connection attempt to a host is refused or times out, every other load of
-// that host that is still waiting for a connection or still connecting ends
-// at once, as that attempt did (Unreachable for a refusal, TimedOut for a
-// time-out); when a page of a host times out without a byte of answer (a
-// station that accepts connections and stays silent), the loads of that
-// host still waiting for a connection end as TimedOut. Loads made after
-// that try the host again. Each such page says why (LoadedPage::noAnswer):
-// a refused connection Refused, a connection attempt that timed out
-// HostDown, and the loads given up with them HostGivenUp.
+// A station that is down costs about one limit, not one per load, while a
+// page that hangs costs only its own load:
+//
+// - When a connection attempt to a host is refused or times out (the host
+//   takes no connection), every other load of that host that is still
+//   waiting for a connection or still connecting ends at once, as that
+//   attempt did (Unreachable for a refusal, TimedOut for a time-out).
+// - When a page of a host times out on its connection without a byte of
+//   answer, the loads of that host still waiting for a connection end as
+//   TimedOut only if the host is silent: it has not answered any page
+//   lately. "Lately" is since that page's own limit began: no load of the
+//   host ended with the host's answer (a whole response, one cut at the
+//   bound, or a redirect) after the page's transfer started, and none of
+//   its running loads is receiving an answer. A host that answered another
+//   page meanwhile (a gateway serving many stations' pages, one of which
+//   hangs) keeps its queue: each waiting load gets its connection and its
+//   own limit, and the hanging page alone times out. Answers from before
+//   the page's limit began do not count, so a station that dies in the
+//   middle of a cycle costs about two limits, not one per connection's
+//   worth of loads. Pages that hang on every connection of a host at once,
+//   with nothing else answered, look like a silent station.
+//
+// Loads made after that try the host again. Each such page says why
+// (LoadedPage::noAnswer): a refused connection Refused, a connection
+// attempt that timed out HostDown, the loads given up with them
+// HostGivenUp, and the loads given up with a silent host HostSilent (the
+// timed-out page itself says Unknown, as any page that timed out once
+// connected).
 //
 // The loader keeps the page limit itself rather than leaving it to libcurl:
 // when the thread was busy beyond a limit, whatever has arrived in the

@@ -37,9 +37,16 @@ enum class NoAnswer {
     // The connection attempt timed out: the host is down.
     HostDown,
     // The page was not tried on its own: another load of its host found
-    // the host refusing, down or silent, and the loader gave this one up
-    // with it.
+    // the host taking no connection (refused, or the attempt timed out),
+    // and the loader gave this one up with it.
     HostGivenUp,
+    // The page was not tried on its own: a page of its host got a
+    // connection and no answer within its limit while the host answered
+    // nothing else, and the loader gave this one up with it as a silent
+    // station's. The host did take connections: a later try may be
+    // answered, as when only the pages that held every connection to the
+    // host hang.
+    HostSilent,
 };
 
 // One loaded page.

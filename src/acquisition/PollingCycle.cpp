@@ -11,6 +11,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace telvar {
 
@@ -20,15 +21,17 @@ namespace {
 constexpr double kReportSeconds = 5;
 
 // Whether a try's page is a failure that another try may mend: a time-out,
-// a refused connection or an HTTP error status. A page the loader ended
-// because its host is down, or gave up with such a host, is not.
+// a refused connection, an HTTP error status, or a page the loader gave up
+// with a host it found silent (the host took connections; the silence may
+// have been one hanging page's). A page the loader ended because its host
+// took no connection (down), or gave up with such a host, is not.
 bool mendable(const LoadedPage& page)
 {
     switch (page.outcome) {
     case PageOutcome::Complete:
         return page.httpStatus >= 400;
     case PageOutcome::TimedOut:
-        return page.noAnswer == NoAnswer::Unknown;
+        return page.noAnswer == NoAnswer::Unknown || page.noAnswer == NoAnswer::HostSilent;
     case PageOutcome::Unreachable:
         return page.noAnswer == NoAnswer::Refused;
     case PageOutcome::Truncated:
@@ -42,6 +45,19 @@ bool mendable(const LoadedPage& page)
 bool unanswered(const LoadedPage& page)
 {
     return page.outcome == PageOutcome::TimedOut || page.outcome == PageOutcome::Unreachable;
+}
+
+// Whether the station answered the try, whatever the answer said.
+bool answered(const LoadedPage& page)
+{
+    return page.outcome == PageOutcome::Complete || page.outcome == PageOutcome::Truncated;
+}
+
+// Whether a try's page timed out on a try of its own (not given up with its
+// host): a page that may hang again and hold a connection of its host.
+bool timedOutItself(const LoadedPage& page)
+{
+    return page.outcome == PageOutcome::TimedOut && page.noAnswer == NoAnswer::Unknown;
 }
 
 // The host (name and port) of an address, as the loader groups its loads;
@@ -105,13 +121,17 @@ void PollingCycle::pageLoaded(PageLoader::Ticket ticket, const LoadedPage& page)
     Load& load = m_loads[static_cast<qsizetype>(*it)];
     m_loadByTicket.erase(it);
     load.arrivedAt = m_services.clock.now();
+    if (answered(page) && !load.host.isEmpty())
+        m_answeringHosts.insert(load.host);
     if (planRetry(load, page))
         return;
     // A host that took no connection, or that left a page unanswered to
-    // its last try, is not asked again this cycle.
+    // its last try without answering any page of the cycle, is not asked
+    // again this cycle.
     const QString host = load.host;
     const bool hostDead = page.noAnswer == NoAnswer::HostDown ||
-                          (load.tries == MaxTries && mendable(page) && unanswered(page));
+                          (load.tries == MaxTries && mendable(page) && unanswered(page) &&
+                           !m_answeringHosts.contains(host));
     settle(load, page);
     if (hostDead)
         giveUpHost(host);
@@ -162,11 +182,21 @@ void PollingCycle::processDueRetries()
         return;
     const std::shared_ptr<PollingCycle> keepAlive = shared_from_this();
     const std::chrono::milliseconds now = m_services.clock.elapsed();
-    bool settled = false;
+    // The pages that timed out on a try of their own are asked for after
+    // the others due: the loader starts its loads of a host in the order
+    // they were made, so a page that hangs again does not take a
+    // connection ahead of the pages given up because of it.
+    std::vector<qsizetype> due;
     for (qsizetype index = 0; index < m_loads.size(); ++index) {
+        if (m_loads[index].retryAt && *m_loads[index].retryAt <= now)
+            due.push_back(index);
+    }
+    std::stable_partition(due.begin(), due.end(), [this](qsizetype index) {
+        return !timedOutItself(*m_loads[index].failed);
+    });
+    bool settled = false;
+    for (const qsizetype index : due) {
         Load& load = m_loads[index];
-        if (!load.retryAt || *load.retryAt > now)
-            continue;
         // A report box may have held the cycle up beyond the retry's time:
         // the retry is made only if it can still end by the deadline.
         if (!fitsDeadline(now)) {

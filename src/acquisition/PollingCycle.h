@@ -40,17 +40,24 @@ class ReadingCheck;
 // pages that arrive meanwhile wait, and are handled in port order once the
 // box has closed.
 //
-// A page that failed (it timed out, its connection was refused, or it
-// answered an HTTP error status) is asked for again within the cycle: a
-// second time 0.5 s after the first try failed, a third time 2 s after the
-// second. A retry is made only when it could end by the cycle's deadline,
-// and never for a host given up as dead: by the loader (its connection
-// attempt timed out, or another load of it made the loader give this one
-// up), or by the cycle once a page of that host got no answer to its last
-// try. Meanwhile the port, and the ports after it, wait as for a late page;
-// only the page of the last try is handled, so a failure that a retry mends
-// leaves no trace but the count of retries. An empty page is no failure: it
-// has the rule above.
+// A page that failed (it timed out, its connection was refused, it answered
+// an HTTP error status, or the loader gave it up untried with a host it
+// found silent) is asked for again within the cycle: a second time 0.5 s
+// after the first try failed, a third time 2 s after the second. A retry is
+// made only when it could end by the cycle's deadline, and never for a host
+// given up as dead: by the loader (its connection attempt timed out, or the
+// loader gave this page up with a host that took no connection), or by the
+// cycle once a page of that host got no answer to its last try while no
+// page of the host was answered in the cycle. A host that answered some
+// page of the cycle (a gateway with one page that hangs) is not dead: its
+// other pages keep their retries. Retries due at once are asked for in the
+// order their pages were first asked for, except that pages that timed out
+// on a try of their own come last, so that a page that hangs again does not
+// hold a connection of its host ahead of the pages the loader gave up
+// because of it. Meanwhile the port, and the ports after it, wait as for a
+// late page; only the page of the last try is handled, so a failure that a
+// retry mends leaves no trace but the count of retries. An empty page is no
+// failure: it has the rule above.
 //
 // Retries wait on the injected Clock: one timer wakes the cycle when the
 // earliest is due, and processDueRetries() (which that timer calls) makes
@@ -162,6 +169,8 @@ private:
     QList<bool> m_sharesPrevious;
     // The hosts no page of which is asked for again.
     QSet<QString> m_deadHosts;
+    // The hosts that answered a try of the cycle (whatever its status).
+    QSet<QString> m_answeringHosts;
     QTimer m_retryTimer;
     int m_retries = 0;
     qsizetype m_next = 0;

@@ -484,9 +484,10 @@ struct DeadHostCase {
     // The longest one load of the host can take: its connection attempt's
     // limit or its page's.
     int oneLimitMs;
-    // Why a load that tried the host itself got no answer; the loads given
-    // up with it say HostGivenUp.
+    // Why a load that tried the host itself got no answer, and why the
+    // loads given up with it did.
     NoAnswer ownNoAnswer;
+    NoAnswer givenUpNoAnswer;
 };
 
 void PrintTo(const DeadHostCase& c, std::ostream* os)
@@ -564,7 +565,7 @@ TEST_P(DeadHosts, EndAllLoadsOfTheHostInAboutOneLimit)
         if (page.noAnswer == c.ownNoAnswer)
             ++triedThemselves;
         else
-            EXPECT_EQ(page.noAnswer, NoAnswer::HostGivenUp) << ticket;
+            EXPECT_EQ(page.noAnswer, c.givenUpNoAnswer) << ticket;
     }
     // Only the loads that had a connection slot tried the host.
     EXPECT_GE(triedThemselves, 1);
@@ -601,14 +602,119 @@ PageLimits limitsOf(int timeLimitMs, int connectTimeoutMs)
 
 INSTANTIATE_TEST_SUITE_P(
     HttpPageLoader, DeadHosts,
-    ::testing::Values(DeadHostCase{"refused", DeadHost::Refused, PageOutcome::Unreachable,
-                                   limitsOf(10000, 500), 500, NoAnswer::Refused},
-                      DeadHostCase{"accepts_no_connection", DeadHost::AcceptsNoConnection,
-                                   PageOutcome::TimedOut, limitsOf(10000, 500), 500,
-                                   NoAnswer::HostDown},
-                      DeadHostCase{"silent", DeadHost::Silent, PageOutcome::TimedOut,
-                                   limitsOf(500, 500), 500, NoAnswer::Unknown}),
+    ::testing::Values(
+        DeadHostCase{"refused", DeadHost::Refused, PageOutcome::Unreachable, limitsOf(10000, 500),
+                     500, NoAnswer::Refused, NoAnswer::HostGivenUp},
+        DeadHostCase{"accepts_no_connection", DeadHost::AcceptsNoConnection, PageOutcome::TimedOut,
+                     limitsOf(10000, 500), 500, NoAnswer::HostDown, NoAnswer::HostGivenUp},
+        DeadHostCase{"silent", DeadHost::Silent, PageOutcome::TimedOut, limitsOf(500, 500), 500,
+                     NoAnswer::Unknown, NoAnswer::HostSilent}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+// Where the page that hangs is among its host's loads.
+struct HangingCase {
+    const char* name;
+    int hangingAt;
+};
+
+void PrintTo(const HangingCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
+
+class HangingPages : public HttpPageLoaderTest,
+                     public ::testing::WithParamInterface<HangingCase> {};
+
+TEST_P(HangingPages, CostOnlyTheirOwnLoadOnAHostThatAnswersTheOthers)
+{
+    // One host (a gateway) serving many pages, one of which takes its
+    // connection and never answers. The others, 20 ms each, take several
+    // page limits on the one connection left: they are still waiting when
+    // the hanging page times out, and get their connection and their limit
+    // all the same.
+    const HangingCase& c = GetParam();
+    constexpr int kGoodPages = 40;
+    HttpPageLoader loader(shortLimit(300, 2));
+    Collector collector(loader);
+    int accepted = 0;
+    countAccepts(&accepted);
+    Ticket hanging = 0;
+    std::vector<Ticket> good;
+    for (int i = 0; i <= kGoodPages; ++i) {
+        if (i == c.hangingAt)
+            hanging = loader.load(url(QStringLiteral("/silent")));
+        else
+            good.push_back(loader.load(url(QStringLiteral("/station/%1.html?delay=20").arg(i))));
+    }
+    ASSERT_TRUE(collector.waitFor(qsizetype(kGoodPages + 1)));
+    QTest::qWait(20);
+    ASSERT_EQ(collector.order.size(), std::size_t(kGoodPages + 1));
+
+    const LoadedPage hung = collector.pages.value(hanging);
+    EXPECT_EQ(hung.outcome, PageOutcome::TimedOut);
+    EXPECT_EQ(hung.noAnswer, NoAnswer::Unknown);
+    for (const Ticket ticket : good) {
+        const LoadedPage page = collector.pages.value(ticket);
+        EXPECT_EQ(page.outcome, PageOutcome::Complete) << page.url.toStdString();
+        EXPECT_EQ(page.noAnswer, NoAnswer::Unknown) << page.url.toStdString();
+        EXPECT_TRUE(page.text.contains(QStringLiteral("DIAM="))) << page.url.toStdString();
+    }
+    // The good pages outlasted the hanging page's limit: it ended before
+    // the last of them, which were waiting for a connection when it did.
+    const auto position = std::find(collector.order.begin(), collector.order.end(), hanging);
+    EXPECT_GE(std::distance(position, collector.order.end()), 3);
+    // The host's two connections, and one more for the connection the
+    // hanging page left unusable.
+    EXPECT_LE(accepted, 3);
+    EXPECT_EQ(loader.runningCount(), 0);
+    EXPECT_EQ(loader.waitingCount(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(HttpPageLoader, HangingPages,
+                         ::testing::Values(HangingCase{"first", 0}, HangingCase{"middle", 20}),
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
+
+TEST_F(HttpPageLoaderTest, AHostWhosePagesHangOnEveryConnectionIsSilent)
+{
+    // The host answered a page, but before the hanging pages' limits began;
+    // since then both of its connections hang and nothing else is
+    // answered: the loads waiting behind them are given up with the host,
+    // as a silent station's, in one limit.
+    HttpPageLoader loader(shortLimit(300, 2));
+    Collector collector(loader);
+    const Ticket earlier = loader.load(url(QStringLiteral("/station/1.html")));
+    ASSERT_TRUE(collector.waitFor(earlier));
+    EXPECT_EQ(collector.pages.value(earlier).outcome, PageOutcome::Complete);
+
+    const Ticket hung1 = loader.load(url(QStringLiteral("/silent")));
+    const Ticket hung2 = loader.load(url(QStringLiteral("/silent")));
+    std::vector<Ticket> waiting;
+    for (int i = 0; i < 10; ++i)
+        waiting.push_back(loader.load(url(QStringLiteral("/station/%1.html").arg(i))));
+    EXPECT_EQ(loader.runningCount(), 2);
+    EXPECT_EQ(loader.waitingCount(), 10);
+    ASSERT_TRUE(collector.waitFor(qsizetype(13)));
+    for (const Ticket ticket : {hung1, hung2}) {
+        EXPECT_EQ(collector.pages.value(ticket).outcome, PageOutcome::TimedOut);
+        EXPECT_EQ(collector.pages.value(ticket).noAnswer, NoAnswer::Unknown);
+    }
+    for (const Ticket ticket : waiting) {
+        const LoadedPage page = collector.pages.value(ticket);
+        EXPECT_EQ(page.outcome, PageOutcome::TimedOut);
+        EXPECT_EQ(page.noAnswer, NoAnswer::HostSilent);
+        EXPECT_TRUE(page.text.isEmpty());
+    }
+    // Given up when the first hanging page timed out, before the second
+    // ended.
+    ASSERT_EQ(collector.order.size(), 13u);
+    const std::pair<Ticket, Ticket> ends{collector.order[1], collector.order.back()};
+    EXPECT_TRUE(ends == std::pair(hung1, hung2) || ends == std::pair(hung2, hung1));
+
+    // Loads made later try the host again, and get its pages.
+    const Ticket again = loader.load(url(QStringLiteral("/station/2.html")));
+    ASSERT_TRUE(collector.waitFor(again));
+    EXPECT_EQ(collector.pages.value(again).outcome, PageOutcome::Complete);
+}
 
 TEST_F(HttpPageLoaderTest, AHostThatRefusedIsTriedAgainOnceItListens)
 {

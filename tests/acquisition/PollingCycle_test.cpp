@@ -498,13 +498,14 @@ TEST_F(PollingCycleTest, ACancelledCycleEndsQuietly)
 
 // What a station gives one try of a page.
 enum class Answer {
-    Reading,     // a page with every port's reading
-    Empty,       // a page without a byte
-    TimedOut,    // no answer within the page's limit
-    Refused,     // the connection refused
-    ServerError, // HTTP 500 with its error page
-    HostDown,    // the connection attempt timed out
-    GivenUp,     // ended by the loader with its host, without a try of its own
+    Reading,       // a page with every port's reading
+    Empty,         // a page without a byte
+    TimedOut,      // no answer within the page's limit
+    Refused,       // the connection refused
+    ServerError,   // HTTP 500 with its error page
+    HostDown,      // the connection attempt timed out
+    GivenUp,       // ended by the loader with its host, without a try of its own
+    GivenUpSilent, // ended by the loader with a host it found silent, untried
 };
 
 LoadedPage answer(Answer kind)
@@ -534,6 +535,11 @@ LoadedPage answer(Answer kind)
     case Answer::GivenUp: {
         LoadedPage p = page(QString(), PageOutcome::Unreachable);
         p.noAnswer = NoAnswer::HostGivenUp;
+        return p;
+    }
+    case Answer::GivenUpSilent: {
+        LoadedPage p = page(QString(), PageOutcome::TimedOut);
+        p.noAnswer = NoAnswer::HostSilent;
         return p;
     }
     }
@@ -626,6 +632,49 @@ TEST_F(PollingCycleTest, AFailedPageIsAskedForAgainWithBackoffWithinTheCycle)
          {"0 http://h/1", "0 http://h/2", "500 http://h/1"},
          {"500 read 1", "500 P2= not found"},
          1,
+         true},
+        {"pages given up with a host found silent are retried, ahead of the page that timed "
+         "out on its own try",
+         {"http://h/1", "http://h/2", "http://h/3"},
+         60000,
+         {{0, "http://h/1", Answer::TimedOut},
+          {0, "http://h/2", Answer::GivenUpSilent},
+          {0, "http://h/3", Answer::GivenUpSilent},
+          {500, "http://h/2", Answer::Reading},
+          {500, "http://h/3", Answer::Reading},
+          {500, "http://h/1", Answer::Reading}},
+         {"0 http://h/1", "0 http://h/2", "0 http://h/3", "500 http://h/2", "500 http://h/3",
+          "500 http://h/1"},
+         {"500 read 1", "500 read 2", "500 read 3"},
+         3,
+         true},
+        {"a page given up with a host found silent is retried only while the try can end by "
+         "the deadline",
+         {"http://h/1", "http://h/2"},
+         9000,
+         {{0, "http://h/1", Answer::TimedOut},
+          {0, "http://h/2", Answer::GivenUpSilent},
+          {500, "http://h/2", Answer::GivenUpSilent},
+          {500, "http://h/1", Answer::TimedOut}},
+         {"0 http://h/1", "0 http://h/2", "500 http://h/2", "500 http://h/1"},
+         {"500 P1= not found", "500 P2= not found"},
+         2,
+         true},
+        {"a host that answered a page of the cycle keeps its other pages' retries when one "
+         "page's last try is unanswered",
+         {"http://h/1", "http://h/2", "http://h/3"},
+         60000,
+         {{0, "http://h/2", Answer::Reading},
+          {0, "http://h/1", Answer::TimedOut},
+          {500, "http://h/1", Answer::TimedOut},
+          {1000, "http://h/3", Answer::ServerError},
+          {1500, "http://h/3", Answer::ServerError},
+          {2500, "http://h/1", Answer::TimedOut},
+          {3500, "http://h/3", Answer::Reading}},
+         {"0 http://h/1", "0 http://h/2", "0 http://h/3", "500 http://h/1", "1500 http://h/3",
+          "2500 http://h/1", "3500 http://h/3"},
+         {"2500 P1= not found", "2500 read 2", "3500 read 3"},
+         4,
          true},
         {"once a page's last try is unanswered, its host's other pages are not retried",
          {"http://h/1", "http://h/2"},
