@@ -9,8 +9,8 @@
 // try again.
 //
 // The figures fit each other:
-// - The recording waits at most 5 s (its default) for another writer's
-//   table lock, through SET LOCAL lock_timeout or SQLite's busy timeout; the
+// - The recording waits at most 2 s (its writers' default lock wait) for
+//   another writer's table lock, through SET LOCAL lock_timeout or SQLite's busy timeout; the
 //   session defaults below are longer, so that wait is never cut short.
 // - A lock wait reports itself as such (55P03) because lock_timeout is
 //   shorter than statement_timeout.

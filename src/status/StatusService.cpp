@@ -157,7 +157,7 @@ void StatusService::scheduleWrite()
     m_writeScheduled = true;
     QTimer::singleShot(0, this, [this] {
         m_writeScheduled = false;
-        m_file.write(statusDocument());
+        writeFile();
     });
 }
 
@@ -170,8 +170,17 @@ void StatusService::scheduleWriteSoon()
 void StatusService::writeNow()
 {
     m_writeScheduled = false;
-    m_file.write(statusDocument());
+    writeFile();
     m_file.flush();
+}
+
+void StatusService::writeFile()
+{
+    // The status file belongs to the router that holds the outbox beside
+    // it: a router refused that outbox leaves the file to its holder.
+    if (!m_recording.isClaimed())
+        return;
+    m_file.write(statusDocument());
 }
 
 } // namespace telvar

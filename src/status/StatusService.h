@@ -66,6 +66,7 @@ public:
     static constexpr std::chrono::milliseconds kRecordingWriteDelay{1000};
     // Writes it now, and waits until it is on the disk (the end, tests).
     void writeNow();
+    void writeFile();
 
     // The server's port while it listens, 0 otherwise.
     quint16 serverPort() const { return m_server.port(); }
