@@ -118,8 +118,9 @@ public:
 
     void setCapacity(qint64 capacity) { m_capacity = capacity; }
     qint64 capacity() const { return m_capacity; }
-    // Readings the outbox holds waiting for their table, and quarantined.
-    qint64 waiting() const { return m_counts.pending; }
+    // Readings waiting for their table: those the outbox holds, and those
+    // handed to it and not yet kept; and the readings quarantined.
+    qint64 waiting() const { return m_counts.pending + m_onTheirWay; }
     qint64 quarantinedCount() const { return m_counts.quarantined; }
     // Readings handed to the appender and not yet kept or given back.
     qint64 onTheirWay() const { return m_onTheirWay; }

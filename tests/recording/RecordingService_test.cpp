@@ -104,6 +104,7 @@ TEST_F(RecordingServiceTest, KeptReadingsReachTheirTableThroughTheWriter)
     s->keep(entry(u"F1"_s, u"M1"_s, u"2"_s));
     s->flush();
     EXPECT_EQ(s->onTheirWay(), 2);
+    EXPECT_EQ(s->waiting(), 2);
     EXPECT_EQ(s->handedOver(), 2);
     // Kept once the outbox's thread has committed them.
     ASSERT_TRUE(QTest::qWaitFor([&] { return s->keptTotal() == 2; }, 20000));
