@@ -25,15 +25,39 @@
 //   d  the router run as a child process running cycles back to back,
 //      killed with SIGKILL at 20 random moments (most within a cycle, some
 //      within its start) and started again on the same outbox
+//   e  two `telvar --headless --start` programs on one installation, the
+//      second under another host name (unshare --uts, as root), both killed
+//      with SIGKILL and started again while readings wait in the outbox;
+//      the starts the outbox's claim refused are counted
+//   f  the outbox held by another process (BEGIN EXCLUSIVE) for 75 s while
+//      cycles run
+//   g  the outbox held for 15 s from before the router's start
+//   h  the outbox on a small tmpfs (mounted as root) filled for 60 s
+//   i  the data files read-only (0444, machine folders 0555) for 60 s; as
+//      root the row's threads go without CAP_DAC_OVERRIDE
+//   j  PostgreSQL turning every transaction read-only for 60 s (ALTER
+//      SYSTEM default_transaction_read_only, on the benchmark's own cluster)
+//   k  the router as a child process under TZ=Europe/Madrid with a wall
+//      clock (libfaketime) crossing the repeated hour of 25 Oct 2026,
+//      killed at 10 random moments and started again; the rows whose
+//      readings' wall times lie more than 300 s apart are counted
+//   l  one page of a host that takes the request and never answers beside
+//      100 ordinary pages of the same host: how many of the 100 each cycle
+//      records
 // The fault rows count, in the data tables, each reading the cycles
-// produced: recorded, duplicated (a value present more than once) and lost
-// (a kept reading absent at the end).
+// produced: recorded, duplicated (a value present more than once), lost
+// (a kept reading absent at the end), and misreported (a reading the file
+// of unrecorded readings names that is in a data table all the same).
 //
-// Options: --only LIST (1, a, b, c, d; comma-separated; all by default),
+// Options: --only LIST (1, a to l; comma-separated; all by default),
 // --rounds N (cycles timed after the first, default 5), --fault-ports N
 // (default 1000), --period-ms N (between cycles under a fault, default
 // 3000), --lock-seconds N (30), --outage-seconds N (60), --kills N
-// (20), --simulator PATH.
+// (20), --restarts N (e, 10), --outbox-lock-seconds N (f, 75),
+// --start-lock-seconds N (g, 15), --full-seconds N (h, 60),
+// --readonly-seconds N (i and j, 60), --dst-kills N (k, 10),
+// --hang-seconds N (l, 60), --telvar PATH and --demo-install PATH (e; the
+// programs built beside the benchmark by default), --simulator PATH.
 
 #include "BenchFailures.h"
 #include "BenchFigures.h"
@@ -58,9 +82,12 @@
 #include "recording/ReadingToRecord.h"
 #include "recording/RecordingService.h"
 #include "recording/RecordingWriter.h"
+#include "recording/UnrecordedLog.h"
+#include "startup/Password.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEvent>
@@ -87,8 +114,11 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <limits>
+#include <linux/capability.h>
 #include <memory>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -99,6 +129,7 @@
 #include <random>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
 #include <utility>
@@ -410,6 +441,8 @@ struct Cells {
     QHash<quint64, int> counts;
     qint64 total = 0;
     qint64 rows = 0;
+    // The readings each row gathers.
+    std::vector<std::vector<quint64>> rowKeys;
 };
 
 // A program directory with its IAu folder, a configuration database that
@@ -498,13 +531,17 @@ public:
             }
             while (q.next()) {
                 ++found.rows;
+                std::vector<quint64> keys;
                 for (const auto& [field, puert] : columns) {
                     const QVariant cell = q.value(field);
                     if (cell.isNull())
                         continue;
                     ++found.total;
-                    ++found.counts[readingKey(puert, std::llround(cell.toDouble()))];
+                    const quint64 key = readingKey(puert, std::llround(cell.toDouble()));
+                    ++found.counts[key];
+                    keys.push_back(key);
                 }
+                found.rowKeys.push_back(std::move(keys));
             }
         });
         return found;
@@ -515,6 +552,28 @@ public:
         const Destination to = destination(d);
         return m.RutaDatos + to.forma + QLatin1Char('/') + to.maqui + QLatin1Char('/') + to.produ +
                QStringLiteral(".MDB");
+    }
+
+    // The router's file of unrecorded readings, its fallback, and the
+    // earlier halves of both.
+    QStringList unrecordedLogs() const
+    {
+        const UnrecordedLog log = UnrecordedLog::forInstallation(m.RutaApp);
+        return {log.path(), log.path() + QStringLiteral(".old"), log.fallbackPath(),
+                log.fallbackPath() + QStringLiteral(".old")};
+    }
+
+    // Clock reloj's interval, in minutes.
+    void setClockMinutes(int reloj, int minutes)
+    {
+        run(*openConfig(), QStringLiteral("UPDATE HTMRELOJ SET INTER = ? WHERE CLAVE = ?"),
+            {minutes, reloj});
+    }
+
+    void clearUnrecorded() const
+    {
+        for (const QString& file : unrecordedLogs())
+            QFile::remove(file);
     }
 
     Modulo1 m;
@@ -654,6 +713,27 @@ Tally tally(const QSet<quint64>& expected, const Cells& cells)
     return t;
 }
 
+// The readings the files of unrecorded readings name: each line is
+// "<date> <time> <text>: <port> = <value> <cause>".
+QSet<quint64> unrecordedKeys(const QStringList& files)
+{
+    static const QRegularExpression reading(QStringLiteral(": (\\d+) = (\\S+)"));
+    QSet<quint64> keys;
+    for (const QString& path : files) {
+        QFile file(path);
+        if (!file.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const QRegularExpressionMatch match = reading.match(QString::fromUtf8(line));
+            bool number = false;
+            const double value = match.hasMatch() ? match.captured(2).toDouble(&number) : 0;
+            if (number)
+                keys.insert(readingKey(match.captured(1).toInt(), std::llround(value)));
+        }
+    }
+    return keys;
+}
+
 // ---- One router over an installation --------------------------------------
 
 class RouterRun final {
@@ -683,16 +763,27 @@ public:
     RouterRun(const RouterRun&) = delete;
     RouterRun& operator=(const RouterRun&) = delete;
 
-    void start()
+    // Starts the router and its acquisition; a start that does not open
+    // the outbox is fatal unless lenient, when it is said in the text
+    // returned.
+    QString start(bool lenient = false)
     {
         if (router->configDatabase().Reinicia() != ReiniciaOutcome::Done)
             die(QStringLiteral("Reinicia failed"));
         router->open();
-        if (!router->recording().isOpen())
-            die(QStringLiteral("the outbox did not open"));
+        // The outbox opens on a thread of its own.
+        if (!lenient)
+            waitUntil([this] { return router->recording().isOpen(); }, 30000);
+        QString said;
+        if (!router->recording().isOpen()) {
+            if (!lenient)
+                die(QStringLiteral("the outbox did not open"));
+            said = QStringLiteral("the outbox was not open when the acquisition started");
+        }
         router->acquisition().cmdAbre_Click();
         if (!router->acquisition().isRunning())
             die(QStringLiteral("the acquisition did not start"));
+        return said;
     }
 
     // Stops the acquisition and ends the router (its writer closes its
@@ -953,23 +1044,45 @@ struct FaultFigures {
     double drainSeconds = 0;
     // The most readings the outbox held at once (sampled every 100 ms).
     qint64 peakWaiting = 0;
+    // Readings the files of unrecorded readings name, and those of them
+    // found in a data table all the same.
+    qint64 unrecorded = 0;
+    qint64 misreported = 0;
+    Cells cells;
     QString note;
 };
 
+// The tables and the files of unrecorded readings against the readings
+// expected.
+void countTables(FaultFigures& f, const QSet<quint64>& expected, const Installation& installation)
+{
+    f.cells = installation.cells();
+    f.counted = tally(expected, f.cells);
+    const QSet<quint64> unrecorded = unrecordedKeys(installation.unrecordedLogs());
+    f.unrecorded = unrecorded.size();
+    f.misreported = 0;
+    for (const quint64 key : unrecorded) {
+        if (f.cells.counts.value(key) > 0)
+            ++f.misreported;
+    }
+}
+
 void printFaultHeader()
 {
-    std::printf("\n%-58s %6s %8s %8s %6s %5s %5s %9s %7s %6s %5s\n", "fault", "cycles", "produced",
-                "kept", "record", "late", "dup", "lost", "busy ms", "quar", "boxes");
+    std::printf("\n%-58s %6s %8s %8s %6s %5s %5s %9s %7s %6s %6s %6s %5s\n", "fault", "cycles",
+                "produced", "kept", "record", "late", "dup", "lost", "busy ms", "quar", "unrec",
+                "misrep", "boxes");
 }
 
 void printFaultRow(const QString& name, const FaultFigures& f)
 {
-    std::printf("%-58s %6d %8lld %8lld %6lld %5lld %5lld %9lld %7.1f %6lld %5d\n", qPrintable(name),
-                f.cycles, static_cast<long long>(f.produced), static_cast<long long>(f.kept),
-                static_cast<long long>(f.counted.recorded), static_cast<long long>(f.late),
-                static_cast<long long>(f.counted.duplicated),
+    std::printf("%-58s %6d %8lld %8lld %6lld %5lld %5lld %9lld %7.1f %6lld %6lld %6lld %5d\n",
+                qPrintable(name), f.cycles, static_cast<long long>(f.produced),
+                static_cast<long long>(f.kept), static_cast<long long>(f.counted.recorded),
+                static_cast<long long>(f.late), static_cast<long long>(f.counted.duplicated),
                 static_cast<long long>(f.counted.lost), f.worstBusyMs,
-                static_cast<long long>(f.quarantined), f.boxes);
+                static_cast<long long>(f.quarantined), static_cast<long long>(f.unrecorded),
+                static_cast<long long>(f.misreported), f.boxes);
     if (!f.note.isEmpty())
         std::printf("    %s\n", qPrintable(f.note));
     std::fflush(stdout);
@@ -989,6 +1102,15 @@ struct FaultPlan {
     int afterMs = 6000;
     std::function<void()> begin;
     std::function<void()> end;
+    // Before the router is made, and once it has ended (before the tables
+    // are counted).
+    std::function<void()> beforeStart;
+    std::function<void()> afterEnd;
+    // Once the router is acquiring.
+    std::function<void(RouterRun&)> started;
+    // The window thread watched from before the router's start (whose
+    // outbox may then not yet be open).
+    bool watchStart = false;
 };
 
 // Cycles of clock 1 every periodMs while the fault comes and goes; then
@@ -998,15 +1120,28 @@ FaultFigures runUnderFault(Installation& installation, const std::vector<PortRow
 {
     installation.setPorts(rows);
     installation.clearData();
+    installation.clearUnrecorded();
     FaultFigures figures;
     QSet<quint64> produced;
+    if (plan.beforeStart)
+        plan.beforeStart();
     {
-        RouterRun run(installation, rows, installation.path(outboxName));
-        run.start();
-        Acquisition& acquisition = run.router->acquisition();
+        RouterRun run(installation, rows,
+                      QDir::isAbsolutePath(outboxName) ? outboxName
+                                                       : installation.path(outboxName));
         LatenessProbe probe;
-        probe.start();
-        g_longestEvent = {};
+        if (plan.watchStart) {
+            probe.start();
+            g_longestEvent = {};
+        }
+        const QString startNote = run.start(plan.watchStart);
+        Acquisition& acquisition = run.router->acquisition();
+        if (!plan.watchStart) {
+            probe.start();
+            g_longestEvent = {};
+        }
+        if (plan.started)
+            plan.started(run);
         QTimer cycles;
         cycles.setInterval(plan.periodMs);
         QObject::connect(&cycles, &QTimer::timeout, [&] {
@@ -1047,14 +1182,20 @@ FaultFigures runUnderFault(Installation& installation, const std::vector<PortRow
         figures.quarantined = run.router->recording().quarantinedCount();
         figures.boxes = run.ui.boxes;
         produced = run.produced;
+        if (!startNote.isEmpty())
+            figures.note = startNote + (figures.note.isEmpty() ? QString() : QStringLiteral("; ")) +
+                           figures.note;
     }
+    if (plan.afterEnd)
+        plan.afterEnd();
     figures.produced = produced.size();
-    figures.counted = tally(produced, installation.cells());
-    if (figures.note.isEmpty())
-        figures.note = QStringLiteral("at most %1 readings waited in the outbox; it was empty %2 s "
-                                      "after the last cycle")
-                           .arg(figures.peakWaiting)
-                           .arg(figures.drainSeconds, 0, 'f', 1);
+    countTables(figures, produced, installation);
+    if (!figures.note.contains(QStringLiteral("still held")))
+        figures.note += (figures.note.isEmpty() ? QString() : QStringLiteral("; ")) +
+                        QStringLiteral("at most %1 readings waited in the outbox; it was empty "
+                                       "%2 s after the last cycle")
+                            .arg(figures.peakWaiting)
+                            .arg(figures.drainSeconds, 0, 'f', 1);
     figures.note += QStringLiteral("; ") + longestEventText();
     return figures;
 }
@@ -1088,13 +1229,25 @@ int holdLock(const QString& file, int seconds)
     return 0;
 }
 
-void faultLockedFile(Installation& installation, const std::vector<PortRow>& rows, int lockSeconds,
-                     int periodMs)
+// When the holder takes its lock: while cycles run, or before the router
+// starts (the window thread then watched from the start on).
+enum class LockWhen { DuringCycles, BeforeStart };
+
+void faultLockedFile(Installation& installation, const std::vector<PortRow>& rows,
+                     const QString& name, const QString& lockedFile, const QString& outboxName,
+                     int lockSeconds, int periodMs, LockWhen when)
 {
-    const QString name = QStringLiteral("a. SQLite: one data file locked %1 s").arg(lockSeconds);
+    const QString outboxPath = installation.path(outboxName);
+    if (when == LockWhen::BeforeStart) {
+        // The outbox the router will find: made by a start of its own.
+        installation.setPorts(rows);
+        RouterRun first(installation, rows, outboxPath);
+        first.start();
+        waitUntil([&] { return first.router->recording().isOpen(); }, 10000);
+    }
     QProcess holder;
     holder.setProgram(QCoreApplication::applicationFilePath());
-    holder.setArguments({QStringLiteral("--hold-lock"), installation.dataFile(0),
+    holder.setArguments({QStringLiteral("--hold-lock"), lockedFile,
                          QStringLiteral("--hold-seconds"), QString::number(lockSeconds)});
     holder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     QElapsedTimer lockedAt;
@@ -1112,10 +1265,23 @@ void faultLockedFile(Installation& installation, const std::vector<PortRow>& row
     plan.faultMs = lockSeconds * 1000;
     QObject::connect(&holder, &QProcess::started,
                      [&] { childPids().push_back(holder.processId()); });
-    // Started without waiting: the window thread is what is measured.
-    plan.begin = [&] { holder.start(); };
+    if (when == LockWhen::DuringCycles) {
+        // Started without waiting: the window thread is what is measured.
+        plan.begin = [&] { holder.start(); };
+    } else {
+        // The lock is held before the router is made; the fault's time runs
+        // from the router's start.
+        plan.beforeStart = [&] {
+            holder.start();
+            waitUntil([&] { return lockedAt.isValid() || holder.state() == QProcess::NotRunning; },
+                      30000);
+        };
+        plan.watchStart = true;
+        plan.faultStartMs = 0;
+        plan.begin = [] {};
+    }
     plan.end = [] {};
-    FaultFigures f = runUnderFault(installation, rows, QStringLiteral("outbox-lock.sqlite"), plan);
+    FaultFigures f = runUnderFault(installation, rows, outboxName, plan);
     const qint64 holderPid = holder.processId();
     if (holder.state() != QProcess::NotRunning)
         holder.waitForFinished(lockSeconds * 1000 + 10000);
@@ -1125,8 +1291,10 @@ void faultLockedFile(Installation& installation, const std::vector<PortRow>& row
         return;
     }
     f.note += QStringLiteral("; %1 held %2 s")
-                  .arg(QFileInfo(installation.dataFile(0)).fileName())
+                  .arg(QFileInfo(lockedFile).fileName())
                   .arg(static_cast<double>(lockedForMs) / 1000.0, 0, 'f', 1);
+    if (when == LockWhen::BeforeStart)
+        f.note += QStringLiteral(", taken before the router's start; busy from the start on");
     printFaultRow(name, f);
 }
 
@@ -1460,13 +1628,222 @@ void faultServerStalled(Installation& installation, const PgCluster& pg,
     printFaultRow(name, f);
 }
 
+// Runs a program to its end; false, with its output in output, when it
+// failed.
+bool runProgram(const QString& program, const QStringList& arguments, QString& output)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    const bool done = process.waitForStarted(10000) && process.waitForFinished(60000);
+    output = QString::fromLocal8Bit(process.readAll()).trimmed();
+    if (!done && output.isEmpty())
+        output = process.errorString();
+    return done && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// Writes path until its file system has no room left: the bytes written and
+// the errno of the write that failed.
+std::pair<qint64, int> fillFileSystem(const QString& path)
+{
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return {0, errno};
+    const std::vector<char> chunk(64 * 1024, 'x');
+    qint64 written = 0;
+    int why = 0;
+    for (;;) {
+        const ssize_t n = ::write(fd, chunk.data(), chunk.size());
+        if (n < 0) {
+            why = errno;
+            break;
+        }
+        written += n;
+    }
+    ::close(fd);
+    return {written, why};
+}
+
+// h. The outbox on a file system of its own, a small tmpfs the benchmark
+// mounts (as root), filled by a file of the benchmark's while the fault
+// lasts and emptied after it.
+void faultFullFileSystem(Installation& installation, const std::vector<PortRow>& rows,
+                         int fullSeconds, int periodMs)
+{
+    const QString name =
+        QStringLiteral("h. SQLite: the outbox's file system full %1 s").arg(fullSeconds);
+    if (::geteuid() != 0) {
+        printNotMeasured(name, QStringLiteral("mounting a tmpfs for the outbox needs root"));
+        return;
+    }
+    const QString dir = installation.path(QStringLiteral("outbox-fs"));
+    QDir().mkpath(dir);
+    QString output;
+    if (!runProgram(QStringLiteral("mount"),
+                    {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                     QStringLiteral("size=8M"), QStringLiteral("tmpfs"), dir},
+                    output)) {
+        printNotMeasured(name, QStringLiteral("mount -t tmpfs failed: ") + output);
+        return;
+    }
+    const QString filler = dir + QStringLiteral("/filler");
+    std::pair<qint64, int> filled{0, 0};
+    FaultPlan plan;
+    plan.periodMs = periodMs;
+    plan.faultMs = fullSeconds * 1000;
+    plan.begin = [&] { filled = fillFileSystem(filler); };
+    plan.end = [&] { QFile::remove(filler); };
+    FaultFigures f =
+        runUnderFault(installation, rows, dir + QStringLiteral("/TelvarOutbox.sqlite"), plan);
+    QFile::remove(filler);
+    if (!runProgram(QStringLiteral("umount"), {dir}, output))
+        runProgram(QStringLiteral("umount"), {QStringLiteral("-l"), dir}, output);
+    f.note += QStringLiteral("; an 8 MiB tmpfs, the filler wrote %1 KiB and then: %2")
+                  .arg(filled.first / 1024)
+                  .arg(QString::fromLocal8Bit(std::strerror(filled.second)));
+    printFaultRow(name, f);
+}
+
+// Root writes read-only files all the same: while it matters, the window
+// thread (and every thread made from it, the router's writers among them)
+// goes without the capabilities that let root pass over a file's
+// permissions. False when they cannot be changed.
+bool setPermissionOverride(bool on)
+{
+    __user_cap_header_struct header{};
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    header.pid = 0;
+    std::array<__user_cap_data_struct, 2> data{};
+    if (::syscall(SYS_capget, &header, data.data()) != 0)
+        return false;
+    const quint32 bits =
+        (1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH) | (1U << CAP_FOWNER);
+    if (on)
+        data[0].effective |= bits & data[0].permitted;
+    else
+        data[0].effective &= ~bits;
+    return ::syscall(SYS_capset, &header, data.data()) == 0;
+}
+
+// i. The data files read-only (0444) and their machine folders too (0555)
+// for a while, then as they were.
+void faultReadOnlyData(Installation& installation, const std::vector<PortRow>& rows,
+                       int readOnlySeconds, int periodMs)
+{
+    const QString name =
+        QStringLiteral("i. SQLite: the data folder read-only %1 s").arg(readOnlySeconds);
+    QStringList files;
+    QSet<QString> folders;
+    for (int d = 0; d < kTables; ++d) {
+        files.append(installation.dataFile(d));
+        folders.insert(QFileInfo(installation.dataFile(d)).path());
+    }
+    const auto setModes = [&](mode_t fileMode, mode_t folderMode) {
+        int failed = 0;
+        for (const QString& file : std::as_const(files))
+            failed += ::chmod(QFile::encodeName(file).constData(), fileMode) != 0;
+        for (const QString& folder : std::as_const(folders))
+            failed += ::chmod(QFile::encodeName(folder).constData(), folderMode) != 0;
+        return failed;
+    };
+    const bool root = ::geteuid() == 0;
+    bool withoutOverride = false;
+    int failed = 0;
+    FaultPlan plan;
+    plan.periodMs = periodMs;
+    plan.faultMs = readOnlySeconds * 1000;
+    if (root) {
+        plan.beforeStart = [&] { withoutOverride = setPermissionOverride(false); };
+        plan.afterEnd = [&] { setPermissionOverride(true); };
+    }
+    plan.begin = [&] { failed += setModes(0444, 0555); };
+    plan.end = [&] { failed += setModes(0644, 0755); };
+    FaultFigures f =
+        runUnderFault(installation, rows, QStringLiteral("outbox-readonly.sqlite"), plan);
+    if (root && !withoutOverride) {
+        printNotMeasured(name, QStringLiteral("run as root, and root's capabilities to pass over "
+                                              "file permissions cannot be dropped"));
+        return;
+    }
+    f.note +=
+        QStringLiteral("; %1 data files and %2 machine folders made read-only%3%4")
+            .arg(files.size())
+            .arg(folders.size())
+            .arg(root ? QStringLiteral(" (the benchmark runs as root: its threads, the "
+                                       "router's among them, went without "
+                                       "CAP_DAC_OVERRIDE for the row)")
+                      : QString())
+            .arg(failed > 0 ? QStringLiteral(", %1 chmod calls failed").arg(failed) : QString());
+    printFaultRow(name, f);
+}
+
+// j. The server turns every transaction read-only for a while
+// (default_transaction_read_only through ALTER SYSTEM and a reload; writes
+// fail with SQLSTATE 25006). The statements run on a thread of their own.
+void faultServerReadOnly(Installation& installation, const PgCluster& pg,
+                         const std::vector<PortRow>& rows, int readOnlySeconds, int periodMs)
+{
+    const QString name =
+        QStringLiteral("j. PostgreSQL read-only transactions %1 s").arg(readOnlySeconds);
+    QString why;
+    if (!PgControl::from(pg, why)) {
+        printNotMeasured(name, why + QStringLiteral(" (the row reconfigures the server: only the "
+                                                    "benchmark's own cluster)"));
+        return;
+    }
+    const auto admin = [&pg](const QString& statement) {
+        return runPostgresAdminStatement(pg.host, pg.port, pg.user, pg.password, statement);
+    };
+    QString errors;
+    std::thread worker;
+    const auto setReadOnly = [&](bool on) {
+        if (worker.joinable())
+            worker.join();
+        worker = std::thread([&admin, &errors, on] {
+            QString error =
+                admin(on ? QStringLiteral("ALTER SYSTEM SET default_transaction_read_only = on")
+                         : QStringLiteral("ALTER SYSTEM RESET default_transaction_read_only"));
+            if (error.isEmpty())
+                error = admin(QStringLiteral("SELECT pg_reload_conf()"));
+            if (!error.isEmpty())
+                errors += (on ? QStringLiteral("on: ") : QStringLiteral("off: ")) + error +
+                          QStringLiteral(" ");
+        });
+    };
+    FaultPlan plan;
+    plan.periodMs = periodMs;
+    plan.faultMs = readOnlySeconds * 1000;
+    plan.begin = [&] { setReadOnly(true); };
+    plan.end = [&] { setReadOnly(false); };
+    plan.afterEnd = [&] {
+        if (worker.joinable())
+            worker.join();
+    };
+    FaultFigures f =
+        runUnderFault(installation, rows, QStringLiteral("outbox-pgreadonly.sqlite"), plan);
+    if (worker.joinable())
+        worker.join();
+    if (!errors.isEmpty()) {
+        // The server must not stay read-only for the rows after.
+        (void)admin(QStringLiteral("ALTER SYSTEM RESET default_transaction_read_only"));
+        (void)admin(QStringLiteral("SELECT pg_reload_conf()"));
+        if (errors.startsWith(QStringLiteral("on: "))) {
+            printNotMeasured(name, errors.trimmed());
+            return;
+        }
+        f.note += QStringLiteral("; ") + errors.trimmed();
+    }
+    printFaultRow(name, f);
+}
+
 // d. The router as a child process ("--child DESCRIPTION --outbox PATH
 // --log PATH"): it runs clock 1's cycle again and again, and after each
 // cycle appends the readings the recording has kept (the outbox's commit of
 // the cycle's readings returned, no box shown) to the log, in one write
 // ending with an "end" line.
 int childRouter(const QString& description, const QString& outboxPath, const QString& logPath,
-                int periodMs)
+                int periodMs, bool drainOnly)
 {
     Modulo1 m;
     readDescription(description, m);
@@ -1481,24 +1858,57 @@ int childRouter(const QString& description, const QString& outboxPath, const QSt
     // tap needs only their addresses, which name the port.
     static const QRegularExpression station(QStringLiteral("/station/(\\d+)\\.html$"));
     CountingInteraccion ui;
-    QList<quint64> cycle;
+    // Each reading with the wall time at which its page came.
+    QList<std::pair<quint64, qint64>> cycle;
     TapLoader loader([&cycle](const QString& url, qint64 sample) {
         const QRegularExpressionMatch match = station.match(url);
         if (match.hasMatch())
-            cycle.append(readingKey(match.captured(1).toInt(), sample));
+            cycle.append({readingKey(match.captured(1).toInt(), sample),
+                          QDateTime::currentMSecsSinceEpoch()});
     });
     SystemClock clock;
     Router router(m, ui, loader, clock, outboxPath);
+    if (drainOnly) {
+        // Records what the outbox holds and ends once it has held nothing
+        // for a second (after its counts came), saying its longest busy
+        // stretch in the log.
+        router.open();
+        LatenessProbe probe;
+        probe.start();
+        QElapsedTimer since;
+        since.start();
+        QElapsedTimer empty;
+        QTimer check;
+        QObject::connect(&check, &QTimer::timeout, &check, [&] {
+            if (router.recording().waiting() > 0 || since.elapsed() < 2000) {
+                empty.invalidate();
+                return;
+            }
+            if (!empty.isValid())
+                empty.start();
+            else if (empty.elapsed() >= 1000)
+                QCoreApplication::exit(0);
+        });
+        check.start(100);
+        const int code = QCoreApplication::exec();
+        logFile.write("drain " + QByteArray::number(probe.worstMs(), 'f', 2) + '\n');
+        logFile.flush();
+        return code;
+    }
     if (router.configDatabase().Reinicia() != ReiniciaOutcome::Done)
         return fail("Reinicia failed");
     router.open();
+    // The outbox opens on a thread of its own.
+    waitUntil([&router] { return router.recording().isOpen(); }, 30000);
     if (!router.recording().isOpen())
         return fail("the outbox did not open");
     Acquisition& acquisition = router.acquisition();
     acquisition.cmdAbre_Click();
     if (!acquisition.isRunning())
         return fail("the acquisition did not start");
-    std::printf("running\n");
+    std::printf("running %s\n",
+                qPrintable(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd "
+                                                                                "hh:mm:ss t"))));
     std::fflush(stdout);
     LatenessProbe probe;
     probe.start();
@@ -1517,8 +1927,8 @@ int childRouter(const QString& description, const QString& outboxPath, const QSt
         recording.flush();
         QByteArray block;
         if (ui.boxes == 0) {
-            for (const quint64 key : std::as_const(cycle))
-                block += "v " + QByteArray::number(key) + '\n';
+            for (const auto& [key, ms] : std::as_const(cycle))
+                block += "v " + QByteArray::number(key) + ' ' + QByteArray::number(ms) + '\n';
         }
         block += "end " + QByteArray::number(probe.worstMs(), 'f', 2) + '\n';
         waitingBlocks.append({recording.handedOver(), block});
@@ -1533,6 +1943,8 @@ int childRouter(const QString& description, const QString& outboxPath, const QSt
 
 struct ChildLog {
     QSet<quint64> kept;
+    // When each kept reading's page came (the child's wall clock).
+    QHash<quint64, qint64> wallMs;
     int cycles = 0;
     double worstBusyMs = 0;
 };
@@ -1544,26 +1956,93 @@ ChildLog readChildLog(const QString& path)
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return parsed;
-    QList<quint64> block;
+    QList<std::pair<quint64, qint64>> block;
     for (const QByteArray& line : file.readAll().split('\n')) {
         if (line.startsWith("v ")) {
-            block.append(line.mid(2).toULongLong());
+            const QList<QByteArray> fields = line.split(' ');
+            block.append({fields.value(1).toULongLong(), fields.value(2).toLongLong()});
         } else if (line.startsWith("end ")) {
             ++parsed.cycles;
             parsed.worstBusyMs = std::max(parsed.worstBusyMs, line.mid(4).toDouble());
-            for (const quint64 key : std::as_const(block))
+            for (const auto& [key, ms] : std::as_const(block)) {
                 parsed.kept.insert(key);
+                parsed.wallMs.insert(key, ms);
+            }
             block.clear();
+        } else if (line.startsWith("drain ")) {
+            parsed.worstBusyMs = std::max(parsed.worstBusyMs, line.mid(6).toDouble());
         }
     }
     return parsed;
 }
 
-void faultKilled(Installation& installation, const std::vector<PortRow>& rows, int killCount)
+// The rows of one of an outbox file's tables, read without a router (-1
+// when it cannot be read).
+qint64 outboxCount(const QString& path, const QString& table)
 {
-    const QString name = QStringLiteral("d. %1: SIGKILL at %2 random moments of cycles")
-                             .arg(QLatin1String(engineName(installation.engine())))
-                             .arg(killCount);
+    const QString connection = QStringLiteral("outbox-count");
+    qint64 count = -1;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("SELECT count(*) FROM ") + table) && q.next())
+                count = q.value(0).toLongLong();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return count;
+}
+
+// How the children of a kill row run and die.
+struct KillPlan {
+    QString name;
+    int kills = 20;
+    // The children's environment (a time zone, a faked wall clock).
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // 0: d's moments; otherwise each child is killed at a random moment
+    // between runLowMs and runHighMs after its acquisition started.
+    int runLowMs = 0;
+    int runHighMs = 0;
+    // The last start, which records what the killed ones left, is a child
+    // too (in the children's environment) instead of the benchmark itself.
+    bool drainInChild = false;
+};
+
+// The rows of the data tables whose readings' wall times (as the children
+// logged them) lie more than spanMs apart; and the widest span found.
+std::pair<qint64, qint64> rowsSpanning(const Cells& cells, const QHash<quint64, qint64>& wallMs,
+                                       qint64 spanMs)
+{
+    qint64 wide = 0;
+    qint64 widest = 0;
+    for (const std::vector<quint64>& keys : cells.rowKeys) {
+        qint64 low = std::numeric_limits<qint64>::max();
+        qint64 high = std::numeric_limits<qint64>::min();
+        for (const quint64 key : keys) {
+            const auto it = wallMs.constFind(key);
+            if (it == wallMs.cend())
+                continue;
+            low = std::min(low, it.value());
+            high = std::max(high, it.value());
+        }
+        if (high < low)
+            continue;
+        widest = std::max(widest, high - low);
+        if (high - low > spanMs)
+            ++wide;
+    }
+    return {wide, widest};
+}
+
+void faultKilled(Installation& installation, const std::vector<PortRow>& rows,
+                 const KillPlan& killPlan)
+{
+    const QString& name = killPlan.name;
+    const int killCount = killPlan.kills;
     installation.setPorts(rows);
     installation.clearData();
     const QString description = installation.path(QStringLiteral("child.txt"));
@@ -1571,6 +2050,7 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows, i
     const QString logPath = installation.path(QStringLiteral("kill.log"));
     QFile::remove(outbox);
     QFile::remove(logPath);
+    installation.clearUnrecorded();
     writeDescription(installation.m, description);
 
     // Three kills in four land at a random moment of the second after the
@@ -1580,15 +2060,18 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows, i
     const unsigned seed = std::random_device{}();
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> afterRunning(0, 1000);
+    std::uniform_int_distribution<int> spread(killPlan.runLowMs, killPlan.runHighMs);
     qint64 startupMs = 300;
     int kills = 0;
     int exitedEarly = 0;
+    QStringList childClocks;
     for (int round = 0; round < killCount; ++round) {
         QProcess child;
         child.setProgram(QCoreApplication::applicationFilePath());
         child.setArguments({QStringLiteral("--child"), description, QStringLiteral("--outbox"),
                             outbox, QStringLiteral("--log"), logPath, QStringLiteral("--period-ms"),
                             QStringLiteral("100")});
+        child.setProcessEnvironment(killPlan.environment);
         child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         QElapsedTimer since;
         since.start();
@@ -1600,9 +2083,12 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows, i
         QEventLoop loop;
         bool running = false;
         QObject::connect(&child, &QProcess::readyReadStandardOutput, &loop, [&] {
-            if (!running && child.readAllStandardOutput().contains("running")) {
+            const QByteArray output = child.readAllStandardOutput();
+            if (!running && output.contains("running")) {
                 running = true;
                 startupMs = since.elapsed();
+                childClocks.append(QString::fromUtf8(output.mid(output.indexOf("running") + 8))
+                                       .section(QLatin1Char('\n'), 0, 0));
                 loop.quit();
             }
         });
@@ -1610,7 +2096,7 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows, i
         QTimer moment;
         moment.setSingleShot(true);
         QObject::connect(&moment, &QTimer::timeout, &loop, &QEventLoop::quit);
-        if (round % 4 == 3) {
+        if (killPlan.runHighMs == 0 && round % 4 == 3) {
             moment.start(
                 std::uniform_int_distribution<int>(0, static_cast<int>(startupMs))(random));
             loop.exec();
@@ -1618,7 +2104,7 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows, i
             moment.start(30000);
             loop.exec();
             if (running && child.state() != QProcess::NotRunning) {
-                moment.start(afterRunning(random));
+                moment.start(killPlan.runHighMs == 0 ? afterRunning(random) : spread(random));
                 loop.exec();
             }
         }
@@ -1634,11 +2120,46 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows, i
         }
         std::erase(childPids(), pid);
     }
-    const ChildLog childLog = readChildLog(logPath);
 
     // A last start records what the killed ones left in the outbox.
     FaultFigures f;
-    {
+    if (killPlan.drainInChild) {
+        QProcess child;
+        child.setProgram(QCoreApplication::applicationFilePath());
+        child.setArguments({QStringLiteral("--child"), description, QStringLiteral("--outbox"),
+                            outbox, QStringLiteral("--log"), logPath, QStringLiteral("--drain")});
+        child.setProcessEnvironment(killPlan.environment);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        QElapsedTimer drain;
+        drain.start();
+        child.start();
+        if (!child.waitForStarted(10000))
+            die(QStringLiteral("the draining child router did not start"));
+        childPids().push_back(child.processId());
+        const qint64 pid = child.processId();
+        const bool drained = child.waitForFinished(kDrainLimitMs) && child.exitCode() == 0;
+        if (child.state() != QProcess::NotRunning) {
+            child.kill();
+            child.waitForFinished(10000);
+        }
+        std::erase(childPids(), pid);
+        f.drainSeconds = millis(drain) / 1000.0;
+        // Its outbox's figures, read from the file once it ended.
+        const qint64 left = outboxCount(outbox, QStringLiteral("pending"));
+        f.quarantined = outboxCount(outbox, QStringLiteral("quarantine"));
+        f.note = drained ? QStringLiteral("%1 kills (%2 children ended by themselves), %3 "
+                                          "cycles completed between them, moments drawn with "
+                                          "seed %5; a last child emptied the outbox in %4 s")
+                               .arg(kills)
+                               .arg(exitedEarly)
+                               .arg(readChildLog(logPath).cycles)
+                               .arg(f.drainSeconds, 0, 'f', 1)
+                               .arg(seed)
+                         : QStringLiteral("the last child did not empty the outbox within %1 s "
+                                          "(%2 readings left)")
+                               .arg(kDrainLimitMs / 1000)
+                               .arg(left);
+    } else {
         RouterRun run(installation, rows, outbox);
         LatenessProbe probe;
         probe.start();
@@ -1651,26 +2172,140 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows, i
         f.quarantined = run.router->recording().quarantinedCount();
         f.late = run.late;
         f.boxes = run.ui.boxes;
-        f.worstBusyMs = std::max(childLog.worstBusyMs, probe.worstMs());
+        f.worstBusyMs = probe.worstMs();
         f.note = drained ? QStringLiteral("%1 kills (%2 children ended by themselves), %3 "
                                           "cycles completed between them, moments drawn with "
                                           "seed %5; the last start emptied the outbox in %4 s")
                                .arg(kills)
                                .arg(exitedEarly)
-                               .arg(childLog.cycles)
+                               .arg(readChildLog(logPath).cycles)
                                .arg(f.drainSeconds, 0, 'f', 1)
                                .arg(seed)
                          : QStringLiteral("the outbox still held %1 readings after %2 s")
                                .arg(run.router->recording().waiting())
                                .arg(kDrainLimitMs / 1000);
     }
+    const ChildLog childLog = readChildLog(logPath);
+    f.worstBusyMs = std::max(childLog.worstBusyMs, f.worstBusyMs);
     f.cycles = childLog.cycles;
     f.produced = childLog.kept.size();
     f.kept = childLog.kept.size();
-    f.counted = tally(childLog.kept, installation.cells());
+    countTables(f, childLog.kept, installation);
     f.note += QStringLiteral("; kept = readings the children logged as kept; %1 more readings "
                              "kept before a kill and not yet logged are in the tables too")
                   .arg(f.counted.unlisted);
+    if (killPlan.drainInChild) {
+        const auto [wide, widest] = rowsSpanning(f.cells, childLog.wallMs, 300000);
+        f.note += QStringLiteral("; %1 of %2 rows gather readings more than 300 s apart (the "
+                                 "widest %3 s); the children's clocks at their starts: %4")
+                      .arg(wide)
+                      .arg(f.cells.rows)
+                      .arg(static_cast<double>(widest) / 1000.0, 0, 'f', 1)
+                      .arg(childClocks.join(QStringLiteral(", ")));
+    }
+    printFaultRow(name, f);
+}
+
+// k. The children under TZ=Europe/Madrid with a wall clock (libfaketime)
+// that starts at 02:57 CEST on 25 Oct 2026 and runs on across the change
+// to 02:00 CET, the same offset for every child so that time flows on
+// across restarts; each killed at a random moment 10 to 40 s into its run.
+void faultRepeatedHour(Installation& installation, const std::vector<PortRow>& rows, int kills)
+{
+    const QString name =
+        QStringLiteral("k. SQLite: SIGKILL %1 times in the repeated hour (Madrid)").arg(kills);
+    QString library;
+    for (const char* candidate : {"/usr/lib/x86_64-linux-gnu/faketime/libfaketimeMT.so.1",
+                                  "/usr/lib/aarch64-linux-gnu/faketime/libfaketimeMT.so.1",
+                                  "/usr/lib/faketime/libfaketimeMT.so.1"}) {
+        if (QFileInfo::exists(QString::fromLatin1(candidate))) {
+            library = QString::fromLatin1(candidate);
+            break;
+        }
+    }
+    if (library.isEmpty()) {
+        printNotMeasured(name, QStringLiteral("libfaketime not installed (Debian package "
+                                              "faketime; scripts/deps installs it)"));
+        return;
+    }
+    const qint64 start = QDateTime(QDate(2026, 10, 25), QTime(0, 57), Qt::UTC).toSecsSinceEpoch();
+    const qint64 offset = start - QDateTime::currentSecsSinceEpoch();
+    KillPlan plan;
+    plan.name = name;
+    plan.kills = kills;
+    plan.environment.insert(QStringLiteral("TZ"), QStringLiteral("Europe/Madrid"));
+    plan.environment.insert(QStringLiteral("LD_PRELOAD"), library);
+    plan.environment.insert(QStringLiteral("FAKETIME"),
+                            (offset >= 0 ? QStringLiteral("+") : QString()) +
+                                QString::number(offset));
+    plan.environment.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+    plan.runLowMs = 10000;
+    plan.runHighMs = 40000;
+    plan.drainInChild = true;
+    faultKilled(installation, rows, plan);
+}
+
+// l. One station host whose one page takes the request and never answers,
+// beside 100 ordinary pages on the same host: how many of the 100 each
+// cycle records.
+void faultHangingPage(Installation& installation, const Simulator& simulator, int hangSeconds,
+                      int periodMs)
+{
+    const QString name =
+        QStringLiteral("l. SQLite: one silent page beside 100 on its host, %1 s").arg(hangSeconds);
+    constexpr int kOrdinary = 100;
+    std::vector<PortRow> rows;
+    rows.push_back({1, simulator.page(0, QStringLiteral("/silent"))});
+    // Pages of their own (their counters start afresh), all on host 0.
+    for (int puert = 2; puert <= kOrdinary + 1; ++puert)
+        rows.push_back(
+            {puert, simulator.page(0, QStringLiteral("/station/%1.html").arg(9000 + puert))});
+    std::vector<QList<quint64>> cycles;
+    std::vector<double> cycleSeconds;
+    QElapsedTimer cycleTime;
+    FaultPlan plan;
+    plan.periodMs = periodMs;
+    plan.faultStartMs = 0;
+    plan.faultMs = hangSeconds * 1000;
+    plan.begin = [] {};
+    plan.end = [] {};
+    plan.started = [&](RouterRun& run) {
+        cycleTime.start();
+        Acquisition& acquisition = run.router->acquisition();
+        QObject::connect(&acquisition, &Acquisition::cycleEnded, &acquisition, [&](int) {
+            cycles.push_back(run.cycleReadings);
+            run.cycleReadings.clear();
+            cycleSeconds.push_back(static_cast<double>(cycleTime.restart()) / 1000.0);
+        });
+    };
+    FaultFigures f = runUnderFault(installation, rows, QStringLiteral("outbox-hang.sqlite"), plan);
+    std::vector<int> recordedPerCycle;
+    for (const QList<quint64>& keys : cycles) {
+        int found = 0;
+        for (const quint64 key : keys) {
+            if (f.cells.counts.value(key) > 0)
+                ++found;
+        }
+        recordedPerCycle.push_back(found);
+    }
+    if (recordedPerCycle.empty()) {
+        f.note += QStringLiteral("; no cycle ended");
+    } else {
+        const double mean = std::accumulate(recordedPerCycle.begin(), recordedPerCycle.end(), 0.0) /
+                            static_cast<double>(recordedPerCycle.size());
+        QStringList each;
+        for (const int n : recordedPerCycle)
+            each.append(QString::number(n));
+        f.note += QStringLiteral("; of the %1 ordinary pages, recorded per cycle: min %2, mean "
+                                 "%3 over %4 cycles that ended (%5); the longest cycle took "
+                                 "%6 s")
+                      .arg(kOrdinary)
+                      .arg(*std::min_element(recordedPerCycle.begin(), recordedPerCycle.end()))
+                      .arg(mean, 0, 'f', 1)
+                      .arg(recordedPerCycle.size())
+                      .arg(each.join(QLatin1Char(' ')))
+                      .arg(worst(cycleSeconds), 0, 'f', 1);
+    }
     printFaultRow(name, f);
 }
 
@@ -1684,6 +2319,15 @@ struct Options {
     int lockSeconds = 30;
     int outageSeconds = 60;
     int kills = 20;
+    int restarts = 10;
+    int outboxLockSeconds = 75;
+    int startLockSeconds = 15;
+    int fullSeconds = 60;
+    int readOnlySeconds = 60;
+    int dstKills = 10;
+    int hangSeconds = 60;
+    QString telvarProgram;
+    QString demoInstallProgram;
     QStringList only;
 
     bool wants(const char* what) const
@@ -1695,6 +2339,235 @@ struct Options {
 int number(const QCommandLineParser& parser, const QCommandLineOption& option, int low, int high)
 {
     return std::clamp(parser.value(option).toInt(), low, high);
+}
+
+// e. Two `telvar --headless` routers on one installation, the second under
+// another host name (a UTS namespace of its own), so that the instance
+// lock, which is per host, lets it start and only the outbox's claim can
+// stop it. Both are killed with SIGKILL and started again, the first to
+// start taking turns, each time once readings wait in the outbox; what
+// waited at each kill is read from the outbox file, and a last start of
+// the benchmark's own router records what is left.
+struct SecondRouterRound {
+    bool acquired = false;
+    bool refused = false;
+    QByteArray errors;
+};
+
+// The readings an outbox file holds waiting (its pending table), read
+// without a router.
+QSet<quint64> outboxWaiting(const QString& path)
+{
+    const QString connection = QStringLiteral("outbox-waiting");
+    QSet<quint64> keys;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("SELECT puert, valor FROM pending"))) {
+                while (q.next())
+                    keys.insert(readingKey(q.value(0).toInt(),
+                                           std::llround(q.value(1).toString().toDouble())));
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return keys;
+}
+
+void faultSecondRouter(const Options& options, const std::vector<PortRow>& rows)
+{
+    const QString name = QStringLiteral("e. SQLite: a second telvar --headless on another host, "
+                                        "both killed %1 times")
+                             .arg(options.restarts);
+    if (::geteuid() != 0) {
+        printNotMeasured(name, QStringLiteral("another host name needs a UTS namespace "
+                                              "(unshare --uts), which needs root"));
+        return;
+    }
+    for (const QString& program : {options.telvarProgram, options.demoInstallProgram}) {
+        if (!QFileInfo(program).isExecutable()) {
+            printNotMeasured(name, program + QStringLiteral(" not built (targets telvar and "
+                                                            "telvar_demo_install)"));
+            return;
+        }
+    }
+    // The benchmark's installation with what the program reads at its
+    // start besides: company, language, shifts and covers as the demo
+    // installer writes them, the password file and the directory of
+    // engines, whose [JET4] folder holds the SPC database.
+    Installation installation(Engine::Sqlite, std::nullopt);
+    Modulo1& m = installation.m;
+    QTemporaryDir demo;
+    QString output;
+    if (!demo.isValid() || !runProgram(options.demoInstallProgram, {demo.path()}, output)) {
+        printNotMeasured(name, QStringLiteral("the demo installer failed: ") + output);
+        return;
+    }
+    for (const char* file :
+         {"QLCompa.iau", "QLLang.IAU", "QLTurn.IAU", "CARATULA1.JPG", "CARATULA2.JPG"}) {
+        const QString from = demo.filePath(QStringLiteral("IAu/") + QLatin1String(file));
+        if (!QFile::copy(from, m.RutaIAU + QLatin1String(file)))
+            die(from + QStringLiteral(": cannot be copied"));
+    }
+    const std::optional<QByteArray> password = encodePassword(m.PassBD);
+    QFile passwordFile(m.RutaIAU + QStringLiteral("QLTRPASS.IAU"));
+    if (!password || !passwordFile.open(QIODevice::WriteOnly))
+        die(QStringLiteral("QLTRPASS.IAU cannot be written"));
+    passwordFile.write(*password + "\r\n");
+    passwordFile.close();
+    QFile directory(m.RutaIAU + QStringLiteral("QLDirec.iau"));
+    if (!directory.open(QIODevice::WriteOnly))
+        die(QStringLiteral("QLDirec.iau cannot be written"));
+    directory.write(QByteArray("[IMAGE],\"demo\"\r\n[JET4],\"") + QFile::encodeName(m.RutaDatos) +
+                    "\"\r\n[POSTGRESQL],\"127.0.0.1:5432\",\"qualitra\",\"telvar\"\r\n");
+    directory.close();
+    if (!QFile::copy(m.RutaApp + QStringLiteral("Qualitra.MDB"),
+                     m.RutaDatos + QStringLiteral("Qualitra.MDB")))
+        die(QStringLiteral("Qualitra.MDB cannot be copied into the data folder"));
+    installation.setPorts(rows);
+    // Clock 1 every minute (its shortest interval).
+    installation.setClockMinutes(1, 1);
+    installation.clearData();
+    installation.clearUnrecorded();
+
+    const QString folder = QDir(m.RutaApp).absolutePath();
+    const QString outbox = Outbox::pathForInstallation(m.RutaApp);
+    const QStringList arguments = {QStringLiteral("--headless"), QStringLiteral("--start"),
+                                   QStringLiteral("--installation"), folder};
+    const auto startRouter = [&](QProcess& process, bool otherHost) {
+        if (otherHost) {
+            QString command = QStringLiteral("hostname telvar-other-pc && exec");
+            for (const QString& word : QStringList{options.telvarProgram} + arguments)
+                command += QStringLiteral(" '") + word + QLatin1Char('\'');
+            process.setProgram(QStringLiteral("unshare"));
+            process.setArguments(
+                {QStringLiteral("--uts"), QStringLiteral("sh"), QStringLiteral("-c"), command});
+        } else {
+            process.setProgram(options.telvarProgram);
+            process.setArguments(arguments);
+        }
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.start();
+        if (!process.waitForStarted(10000))
+            die(process.program() + QStringLiteral(": ") + process.errorString());
+        childPids().push_back(process.processId());
+    };
+
+    const unsigned seed = std::random_device{}();
+    std::mt19937 random(seed);
+    QSet<quint64> waitedAtKills;
+    int refusals = 0;
+    int bothAcquired = 0;
+    int noneAcquired = 0;
+    int noReadings = 0;
+    QStringList refusalSample;
+    QElapsedTimer whole;
+    whole.start();
+    for (int round = 0; round < options.restarts; ++round) {
+        std::array<QProcess, 2> routers;
+        std::array<SecondRouterRound, 2> seen;
+        const int first = round % 2;
+        startRouter(routers[static_cast<size_t>(first)], first == 1);
+        pause(1000);
+        startRouter(routers[static_cast<size_t>(1 - first)], first == 0);
+        // Until readings wait in the outbox (clock 1 comes once a minute).
+        const bool waiting = waitUntil(
+            [&] {
+                for (size_t i = 0; i < 2; ++i) {
+                    seen[i].errors += routers[i].readAllStandardError();
+                    seen[i].acquired = seen[i].errors.contains("Telvar: acquiring");
+                    seen[i].refused = seen[i].errors.contains("in use by another Telvar router");
+                }
+                return outboxCount(outbox, QStringLiteral("pending")) > 0;
+            },
+            90000);
+        if (waiting)
+            pause(std::uniform_int_distribution<int>(0, 300)(random));
+        for (QProcess& router : routers) {
+            const qint64 pid = router.processId();
+            if (router.state() != QProcess::NotRunning) {
+                router.kill();
+                router.waitForFinished(10000);
+            }
+            std::erase(childPids(), pid);
+        }
+        int acquired = 0;
+        for (size_t i = 0; i < 2; ++i) {
+            seen[i].errors += routers[i].readAllStandardError();
+            seen[i].acquired = seen[i].errors.contains("Telvar: acquiring");
+            seen[i].refused = seen[i].errors.contains("in use by another Telvar router");
+            refusals += seen[i].refused;
+            acquired += seen[i].acquired && !seen[i].refused;
+            if (seen[i].refused && refusalSample.isEmpty()) {
+                for (const QByteArray& line : seen[i].errors.split('\n')) {
+                    if (line.contains("in use by another Telvar router"))
+                        refusalSample.append(QString::fromUtf8(line).left(300));
+                }
+            }
+        }
+        bothAcquired += acquired == 2;
+        noneAcquired += acquired == 0;
+        noReadings += !waiting;
+        const QSet<quint64> left = outboxWaiting(outbox);
+        waitedAtKills.unite(left);
+        std::fprintf(stderr, "round %d: first %s; %d waiting at the kill; errors: %s | %s\n",
+                     round + 1, first == 0 ? "this host" : "the other host",
+                     static_cast<int>(left.size()),
+                     qPrintable(QString::fromUtf8(seen[0].errors).simplified().left(300)),
+                     qPrintable(QString::fromUtf8(seen[1].errors).simplified().left(300)));
+    }
+    const double killedSeconds = millis(whole) / 1000.0;
+
+    FaultFigures f;
+    {
+        RouterRun run(installation, rows, outbox);
+        LatenessProbe probe;
+        probe.start();
+        run.router->open();
+        QElapsedTimer drain;
+        drain.start();
+        waitUntil([&] { return run.router->recording().isOpen(); }, 10000);
+        pause(2000);
+        waitUntil([&] { return run.router->recording().waiting() == 0; }, kDrainLimitMs);
+        f.drainSeconds = millis(drain) / 1000.0;
+        f.quarantined = run.router->recording().quarantinedCount();
+        f.late = run.late;
+        f.boxes = run.ui.boxes;
+    }
+    // What the tables hold is kept; so is what waited at a kill.
+    QSet<quint64> kept = waitedAtKills;
+    const Cells before = installation.cells();
+    for (auto it = before.counts.cbegin(); it != before.counts.cend(); ++it)
+        kept.insert(it.key());
+    countTables(f, kept, installation);
+    f.kept = kept.size();
+    f.produced = kept.size();
+    f.cycles = static_cast<int>(f.cells.rows / kTables);
+    // The program's window thread is not watched from outside.
+    f.worstBusyMs = std::numeric_limits<double>::quiet_NaN();
+    f.note = QStringLiteral("%1 rounds in %2 s, %3 starts refused of %4 (%5 rounds with both "
+                            "acquiring, %6 with neither, %7 without readings waiting before "
+                            "the kill); %8 readings waited in the outbox at the kills; the last "
+                            "start (the benchmark's router) emptied it in %9 s; produced = kept "
+                            "= readings in the tables or waiting at a kill; cycles = rows per "
+                            "table; busy not measured inside telvar; seed %10")
+                 .arg(options.restarts)
+                 .arg(killedSeconds, 0, 'f', 0)
+                 .arg(refusals)
+                 .arg(options.restarts * 2)
+                 .arg(bothAcquired)
+                 .arg(noneAcquired)
+                 .arg(noReadings)
+                 .arg(waitedAtKills.size())
+                 .arg(f.drainSeconds, 0, 'f', 1)
+                 .arg(seed);
+    if (!refusalSample.isEmpty())
+        f.note += QStringLiteral("; the refusal said: ") + refusalSample.first();
+    printFaultRow(name, f);
 }
 
 } // namespace
@@ -1710,7 +2583,7 @@ int main(int argc, char** argv)
     parser.addHelpOption();
     const QCommandLineOption only(
         QStringLiteral("only"),
-        QStringLiteral("What to run, comma-separated: 1 (speed), a, b, c, d (faults)."),
+        QStringLiteral("What to run, comma-separated: 1 (speed), a to l (faults)."),
         QStringLiteral("LIST"));
     const QCommandLineOption rounds(QStringLiteral("rounds"),
                                     QStringLiteral("Cycles timed after the first."),
@@ -1731,6 +2604,43 @@ int main(int argc, char** argv)
     const QCommandLineOption killsOption(QStringLiteral("kills"),
                                          QStringLiteral("How many times the router is killed."),
                                          QStringLiteral("N"), QStringLiteral("20"));
+    const QCommandLineOption restartsOption(
+        QStringLiteral("restarts"),
+        QStringLiteral("How many times the two routers of row e are killed and started."),
+        QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption outboxLockSeconds(
+        QStringLiteral("outbox-lock-seconds"),
+        QStringLiteral("How long the outbox is locked across cycles (f)."), QStringLiteral("S"),
+        QStringLiteral("75"));
+    const QCommandLineOption startLockSeconds(
+        QStringLiteral("start-lock-seconds"),
+        QStringLiteral("How long the outbox is locked from before the router's start (g)."),
+        QStringLiteral("S"), QStringLiteral("15"));
+    const QCommandLineOption fullSeconds(
+        QStringLiteral("full-seconds"),
+        QStringLiteral("How long the outbox's file system is full (h)."), QStringLiteral("S"),
+        QStringLiteral("60"));
+    const QCommandLineOption readOnlySeconds(
+        QStringLiteral("readonly-seconds"),
+        QStringLiteral("How long the data folder (i) and the server (j) are read-only."),
+        QStringLiteral("S"), QStringLiteral("60"));
+    const QCommandLineOption dstKills(
+        QStringLiteral("dst-kills"),
+        QStringLiteral("How many times the router is killed in the repeated hour (k)."),
+        QStringLiteral("N"), QStringLiteral("10"));
+    const QCommandLineOption hangSeconds(
+        QStringLiteral("hang-seconds"),
+        QStringLiteral("How long cycles run beside the silent page (l)."), QStringLiteral("S"),
+        QStringLiteral("60"));
+    const QCommandLineOption telvarOption(
+        QStringLiteral("telvar"), QStringLiteral("The telvar program (e)."), QStringLiteral("PATH"),
+        QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("telvar")));
+    const QCommandLineOption demoInstallOption(
+        QStringLiteral("demo-install"),
+        QStringLiteral("The demo installer, whose installation files row e borrows."),
+        QStringLiteral("PATH"),
+        QDir(QCoreApplication::applicationDirPath())
+            .filePath(QStringLiteral("telvar_demo_install")));
     const QCommandLineOption simulator = bench::simulatorOption();
     // The benchmark's own children.
     const QCommandLineOption holdLockOption(QStringLiteral("hold-lock"),
@@ -1747,15 +2657,39 @@ int main(int argc, char** argv)
     const QCommandLineOption logOption(QStringLiteral("log"),
                                        QStringLiteral("(child) Where kept readings go."),
                                        QStringLiteral("PATH"));
-    parser.addOptions({only, rounds, faultPorts, period, lockSeconds, outageSeconds, killsOption,
-                       simulator, holdLockOption, holdSeconds, child, outboxOption, logOption});
+    const QCommandLineOption drainOption(
+        QStringLiteral("drain"),
+        QStringLiteral("(child) Records what the outbox holds, then ends."));
+    parser.addOptions({only,
+                       rounds,
+                       faultPorts,
+                       period,
+                       lockSeconds,
+                       outageSeconds,
+                       killsOption,
+                       restartsOption,
+                       outboxLockSeconds,
+                       startLockSeconds,
+                       fullSeconds,
+                       readOnlySeconds,
+                       dstKills,
+                       hangSeconds,
+                       telvarOption,
+                       demoInstallOption,
+                       simulator,
+                       holdLockOption,
+                       holdSeconds,
+                       child,
+                       outboxOption,
+                       logOption,
+                       drainOption});
     parser.process(app);
 
     if (parser.isSet(holdLockOption))
         return holdLock(parser.value(holdLockOption), number(parser, holdSeconds, 1, 3600));
     if (parser.isSet(child))
         return childRouter(parser.value(child), parser.value(outboxOption), parser.value(logOption),
-                           number(parser, period, 0, 600000));
+                           number(parser, period, 0, 600000), parser.isSet(drainOption));
 
     Options options;
     options.simulatorProgram = parser.value(simulator);
@@ -1765,6 +2699,15 @@ int main(int argc, char** argv)
     options.lockSeconds = number(parser, lockSeconds, 1, 3600);
     options.outageSeconds = number(parser, outageSeconds, 1, 3600);
     options.kills = number(parser, killsOption, 1, 1000);
+    options.restarts = number(parser, restartsOption, 1, 1000);
+    options.outboxLockSeconds = number(parser, outboxLockSeconds, 1, 3600);
+    options.startLockSeconds = number(parser, startLockSeconds, 1, 3600);
+    options.fullSeconds = number(parser, fullSeconds, 1, 3600);
+    options.readOnlySeconds = number(parser, readOnlySeconds, 1, 3600);
+    options.dstKills = number(parser, dstKills, 1, 1000);
+    options.hangSeconds = number(parser, hangSeconds, 1, 3600);
+    options.telvarProgram = parser.value(telvarOption);
+    options.demoInstallProgram = parser.value(demoInstallOption);
     if (parser.isSet(only))
         options.only = parser.value(only).split(QLatin1Char(','), Qt::SkipEmptyParts);
 
@@ -1812,8 +2755,9 @@ int main(int argc, char** argv)
     }
 
     const std::vector<PortRow> faultRows = spreadPorts(stations, options.faultPorts);
-    const bool anyFault =
-        options.wants("a") || options.wants("b") || options.wants("c") || options.wants("d");
+    bool anyFault = false;
+    for (const char* row : {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l"})
+        anyFault = anyFault || options.wants(row);
     if (anyFault) {
         std::printf("\nFaults, %d ports on 50 hosts, a cycle every %.1f s while the fault lasts "
                     "(d: back to back, 100 ms apart): readings produced by the pages, kept by "
@@ -1821,17 +2765,30 @@ int main(int argc, char** argv)
                     "them (recorded by the batch at which a failing table came back), "
                     "duplicated (a value found more than once) and lost (a kept reading not "
                     "found); 'busy' the window thread's longest stretch over the whole row; "
-                    "'quar' quarantined.\n",
+                    "'quar' quarantined; 'unrec' readings the file of unrecorded readings "
+                    "names, 'misrep' those of them found in a data table all the same.\n",
                     options.faultPorts, options.periodMs / 1000.0);
         printFaultHeader();
     }
     if (options.wants("a"))
-        faultLockedFile(*sqlite, faultRows, options.lockSeconds, options.periodMs);
+        faultLockedFile(
+            *sqlite, faultRows,
+            QStringLiteral("a. SQLite: one data file locked %1 s").arg(options.lockSeconds),
+            sqlite->dataFile(0), QStringLiteral("outbox-lock.sqlite"), options.lockSeconds,
+            options.periodMs, LockWhen::DuringCycles);
+    const auto killRow = [&options](const Installation& installation) {
+        KillPlan plan;
+        plan.name = QStringLiteral("d. %1: SIGKILL at %2 random moments of cycles")
+                        .arg(QLatin1String(engineName(installation.engine())))
+                        .arg(options.kills);
+        plan.kills = options.kills;
+        return plan;
+    };
     if (options.wants("d"))
-        faultKilled(*sqlite, faultRows, options.kills);
+        faultKilled(*sqlite, faultRows, killRow(*sqlite));
     if (options.wants("d")) {
         if (postgres)
-            faultKilled(*postgres, faultRows, options.kills);
+            faultKilled(*postgres, faultRows, killRow(*postgres));
         else
             printNotMeasured(QStringLiteral("d. PostgreSQL: SIGKILL"),
                              QStringLiteral("no PostgreSQL cluster"));
@@ -1850,6 +2807,40 @@ int main(int argc, char** argv)
             printNotMeasured(QStringLiteral("c. PostgreSQL stalled"),
                              QStringLiteral("no PostgreSQL cluster"));
     }
+    if (options.wants("e"))
+        faultSecondRouter(options, faultRows);
+    if (options.wants("f")) {
+        const QString outbox = QStringLiteral("outbox-held.sqlite");
+        faultLockedFile(*sqlite, faultRows,
+                        QStringLiteral("f. SQLite: the outbox locked %1 s across cycles")
+                            .arg(options.outboxLockSeconds),
+                        sqlite->path(outbox), outbox, options.outboxLockSeconds, options.periodMs,
+                        LockWhen::DuringCycles);
+    }
+    if (options.wants("g")) {
+        const QString outbox = QStringLiteral("outbox-startlock.sqlite");
+        faultLockedFile(*sqlite, faultRows,
+                        QStringLiteral("g. SQLite: the outbox locked %1 s as the router starts")
+                            .arg(options.startLockSeconds),
+                        sqlite->path(outbox), outbox, options.startLockSeconds, options.periodMs,
+                        LockWhen::BeforeStart);
+    }
+    if (options.wants("h"))
+        faultFullFileSystem(*sqlite, faultRows, options.fullSeconds, options.periodMs);
+    if (options.wants("i"))
+        faultReadOnlyData(*sqlite, faultRows, options.readOnlySeconds, options.periodMs);
+    if (options.wants("j")) {
+        if (postgres)
+            faultServerReadOnly(*postgres, *pg, faultRows, options.readOnlySeconds,
+                                options.periodMs);
+        else
+            printNotMeasured(QStringLiteral("j. PostgreSQL read-only transactions"),
+                             QStringLiteral("no PostgreSQL cluster"));
+    }
+    if (options.wants("k"))
+        faultRepeatedHour(*sqlite, faultRows, options.dstKills);
+    if (options.wants("l"))
+        faultHangingPage(*sqlite, stations, options.hangSeconds, options.periodMs);
     std::printf("\nLoad average at the end: %s\n", qPrintable(loadAverage()));
     return 0;
 }
