@@ -192,6 +192,11 @@ public:
     {
     }
 
+    // The readings (by id) that an earlier attempt had committed, found in
+    // their noted rows before this transaction wrote anything: recorded,
+    // whether or not this transaction commits.
+    const QSet<qint64>& foundCommitted() const { return m_foundCommitted; }
+
     // Writes the entries; on success prepared holds every entry (with the
     // row it went to, or found in) in order.
     std::optional<Failure> run(const QList<OutboxEntry>& entries,
@@ -314,9 +319,29 @@ private:
         if (auto failed = readRows(columns))
             return Failure{*failed, false, {}};
 
+        // Readings noted by an earlier attempt are looked for first, before
+        // this transaction writes anything: what is found then was
+        // committed before, whatever becomes of this transaction.
+        for (const OutboxEntry& entry : entries) {
+            if (!entry.preparedRow || !entry.stamp.isValid())
+                continue;
+            auto cellValue = valueFor(entry);
+            if (!cellValue)
+                continue; // refused below, with its reason
+            auto there = alreadyThere(entry, WallTime::at(entry.stamp), cellValue.value());
+            if (!there)
+                return Failure{there.error(), false, {}};
+            if (there.value())
+                m_foundCommitted.insert(entry.id);
+        }
+
         prepared.clear();
         for (qsizetype k = 0; k < entries.size(); ++k) {
             OutboxEntry entry = entries[k];
+            if (m_foundCommitted.contains(entry.id)) {
+                prepared.append(entry);
+                continue;
+            }
             if (!entry.stamp.isValid())
                 return Failure{Error{ErrorNumber::InvalidArgument, kSource,
                                      QStringLiteral("The reading has no valid date and time.")},
@@ -328,15 +353,6 @@ private:
             auto cellValue = valueFor(entry);
             if (!cellValue)
                 return Failure{cellValue.error(), false, {k}};
-            if (entry.preparedRow) {
-                auto there = alreadyThere(entry, wall, cellValue.value());
-                if (!there)
-                    return Failure{there.error(), false, {}};
-                if (there.value()) {
-                    prepared.append(entry);
-                    continue;
-                }
-            }
             auto row = writeOne(entry, wall, cellValue.value(), DTMP);
             // A failure that waiting may mend (a lock, a full disk, an
             // I/O error, a read-only file or server) is the table's: it
@@ -560,6 +576,7 @@ private:
     QHash<QString, ColumnStorage> m_storage;
     bool m_textStamps = true;
     std::vector<SeenRow> m_rows;
+    QSet<qint64> m_foundCommitted;
 };
 
 } // namespace
@@ -843,14 +860,27 @@ BatchResult GrabaQLTR::recordBatch(QList<OutboxEntry> entries, const BeforeCommi
         }
         Connection* cn = opened.value().cn;
         QList<OutboxEntry> prepared;
-        auto failed = TableBatch(*cn, destination.tableName, m_lockWait)
-                          .run(entries, beforeCommit, DTMP, prepared);
+        TableBatch batch(*cn, destination.tableName, m_lockWait);
+        auto failed = batch.run(entries, beforeCommit, DTMP, prepared);
         if (!failed) {
             for (const OutboxEntry& e : std::as_const(prepared))
                 result.recorded.append(e.id);
             return result;
         }
         drop(cn);
+        // Readings found committed by an earlier attempt are recorded,
+        // whatever failed now: they are never refused or written again.
+        QList<qint64> failedIds;
+        for (const qsizetype index : std::as_const(failed->entries))
+            failedIds.append(entries[index].id);
+        if (!batch.foundCommitted().isEmpty()) {
+            for (auto k = entries.size() - 1; k >= 0; --k) {
+                if (batch.foundCommitted().contains(entries[k].id)) {
+                    result.recorded.append(entries[k].id);
+                    entries.removeAt(k);
+                }
+            }
+        }
         // A server connection kept from an earlier batch that fails on the
         // transaction's first statement has most likely been dropped by the
         // server (a restart, an idle timeout): nothing was done on it, so
@@ -864,15 +894,16 @@ BatchResult GrabaQLTR::recordBatch(QList<OutboxEntry> entries, const BeforeCommi
             result.retry = error;
             return result;
         }
-        if (failed->entries.isEmpty()) {
+        if (failedIds.isEmpty()) {
             refuseAll(CodeErr::Recorded, error);
             return result;
         }
         // The readings the failure belongs to are refused; the others go on.
-        for (auto k = failed->entries.size() - 1; k >= 0; --k) {
-            const qsizetype index = failed->entries[k];
-            result.refused.append(QuarantinedEntry{entries[index], CodeErr::Recorded, error, now});
-            entries.removeAt(index);
+        for (auto k = entries.size() - 1; k >= 0; --k) {
+            if (!failedIds.contains(entries[k].id))
+                continue;
+            result.refused.prepend(QuarantinedEntry{entries[k], CodeErr::Recorded, error, now});
+            entries.removeAt(k);
         }
     }
     return result;
