@@ -117,6 +117,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
+#include <initializer_list>
 #include <limits>
 #include <linux/capability.h>
 #include <memory>
@@ -131,6 +132,7 @@
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <thread>
+#include <tuple>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -2428,6 +2430,24 @@ void faultSecondRouter(const Options& options, const std::vector<PortRow>& rows)
     if (!QFile::copy(m.RutaApp + QStringLiteral("Qualitra.MDB"),
                      m.RutaDatos + QStringLiteral("Qualitra.MDB")))
         die(QStringLiteral("Qualitra.MDB cannot be copied into the data folder"));
+    {
+        // The master tables whose key widths the program reads at its start.
+        auto spc =
+            open(jetConnectionString(m.RutaDatos + QStringLiteral("Qualitra.MDB"), m.PassBD));
+        for (const auto& [table, key, description, width] :
+             std::initializer_list<std::tuple<const char*, const char*, const char*, int>>{
+                 {"USU", "USUCLAVE", "USUDESCR", kWidths.Opera},
+                 {"EST", "ESTCLAVE", "ESTDESC1", kWidths.Estac},
+                 {"MAQ", "MAQCLAVE", "MAQDESC1", kWidths.Maqui},
+                 {"PRO", "PROCLAVE", "PRODESC1", kWidths.Produ},
+                 {"FRM", "FRMCLAVE", "FRMDESC1", kWidths.Forma},
+                 {"CAR", "CARCLAVE", "CARDESC1", kWidths.Carac},
+                 {"INS", "INSCLAVE", "INSDESCR", 8}})
+            run(*spc, QStringLiteral("CREATE TABLE %1 (%2 VARCHAR(%3), %4 VARCHAR(40))")
+                          .arg(QLatin1String(table), QLatin1String(key))
+                          .arg(width)
+                          .arg(QLatin1String(description)));
+    }
     installation.setPorts(rows);
     // Clock 1 every minute (its shortest interval).
     installation.setClockMinutes(1, 1);
