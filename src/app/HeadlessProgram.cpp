@@ -36,6 +36,10 @@ bool HeadlessProgram::start(bool personStarts)
     m_lock = startup.takeInstanceLock();
 
     m_router = std::make_unique<Router>(m_m, m_ui);
+    // The installation's outbox is claimed first, before anything else of
+    // the installation is opened: a second router says at once which one
+    // holds it.
+    m_router->open();
     connect(m_router.get(), &Router::programMustEnd, this, [this] { m_end(1); });
     connect(&m_router->acquisition(), &Acquisition::runningChanged, this, [this](bool running) {
         if (running) {
@@ -54,7 +58,6 @@ bool HeadlessProgram::start(bool personStarts)
         return false;
     if (m_router->configDatabase().Reinicia() == ReiniciaOutcome::EndProgram)
         return false;
-    m_router->open();
     if (personStarts)
         m_router->pressStartStop();
     else

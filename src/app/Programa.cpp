@@ -47,14 +47,16 @@ bool Programa::start()
 void Programa::openMainWindow()
 {
     m_router = std::make_unique<Router>(m_m, m_ui);
+    // The installation's outbox is claimed first, before anything else of
+    // the installation is opened: a second router says at once which one
+    // holds it. Readings an earlier run left are recorded from now on.
+    m_router->open();
     m_mainWindow = std::make_unique<Telvar>(m_m, m_ui, *m_router);
     connect(m_mainWindow.get(), &Telvar::programMustEnd, this, &Programa::end);
     if (!m_mainWindow->Form_Load()) {
         end();
         return;
     }
-    // Readings an earlier run left in the outbox are recorded from now on.
-    m_router->open();
     m_mainWindow->show();
     QApplication::setQuitOnLastWindowClosed(true);
     // A router that ended while acquiring acquires again by itself.

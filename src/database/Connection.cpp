@@ -152,6 +152,8 @@ Error Connection::lostConnection() const
 
 Result<ColumnInfo> Connection::columnInfo(const QString& table, const QString& column) const
 {
+    if (m_dialect == SqlDialect::Sqlite)
+        return sqliteColumnInfo(table, column);
     auto selected = exec(QStringLiteral("Select Top 1 * from ") + bracketName(table));
     if (!selected) {
         Error error = selected.error();
@@ -167,12 +169,27 @@ Result<ColumnInfo> Connection::columnInfo(const QString& table, const QString& c
     const QSqlField field = record.field(index);
     ColumnInfo info;
     info.name = field.name();
-    if (m_dialect != SqlDialect::Sqlite) {
-        info.declaredType = QString::fromLatin1(field.metaType().name());
-        info.isText = field.metaType().id() == QMetaType::QString;
-        info.definedSize = info.isText && field.length() > 0 ? field.length() : -1;
-        return info;
+    info.declaredType = QString::fromLatin1(field.metaType().name());
+    info.isText = field.metaType().id() == QMetaType::QString;
+    info.definedSize = info.isText && field.length() > 0 ? field.length() : -1;
+    return info;
+}
+
+Result<ColumnInfo> Connection::sqliteColumnInfo(const QString& table, const QString& column) const
+{
+    // The table's declaration, never "Select *": another connection may
+    // change the table's columns (an engineer adding one) while this one
+    // stays open, and Qt's SQLite driver sizes a row by the columns it saw
+    // before SQLite prepared the statement again. A statement that names
+    // no column tells whether the table is there at all.
+    if (auto there = exec(QStringLiteral("Select 0 from ") + bracketName(table) +
+                          QStringLiteral(" where 0 = 1"));
+        !there) {
+        Error error = there.error();
+        error.description = table + QStringLiteral(": ") + error.description;
+        return error;
     }
+    ColumnInfo info;
     // Qt's SQLite driver does not report declared lengths: read the
     // declaration itself.
     auto declared = exec(QStringLiteral("PRAGMA table_info(") + SqliteSql::quoteIdentifier(table) +
@@ -185,6 +202,7 @@ Result<ColumnInfo> Connection::columnInfo(const QString& table, const QString& c
     QSqlQuery& rows = declared.value();
     while (rows.next()) {
         if (rows.value(1).toString().compare(column, Qt::CaseInsensitive) == 0) {
+            info.name = rows.value(1).toString();
             info.declaredType = rows.value(2).toString();
             info.isText = hasTextAffinity(info.declaredType);
             info.definedSize = info.isText ? declaredLength(info.declaredType) : -1;

@@ -73,6 +73,7 @@ public:
     void close();
 
 private:
+    Result<ColumnInfo> sqliteColumnInfo(const QString& table, const QString& column) const;
     friend class ConnectionFactory;
     Connection(QString qtConnectionName, QString connectionString, SqlDialect dialect);
 

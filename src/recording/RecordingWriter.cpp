@@ -320,9 +320,12 @@ bool RecordingWriter::writeBatch(const QString& destination)
         if (!result.recorded.isEmpty())
             (void)step(Step::AfterRemove);
     }
-    // A reading counts as quarantined only once it is there.
+    // A reading counts as quarantined only once it is there. An outbox let
+    // go of as damaged keeps the refused readings waiting.
     QList<QuarantinedEntry> quarantined = result.refused;
-    if (Status moved = m_outbox->quarantine(quarantined); !moved) {
+    if (!m_outbox) {
+        quarantined.clear();
+    } else if (Status moved = m_outbox->quarantine(quarantined); !moved) {
         quarantined.clear();
         outboxTrouble(moved.error());
     }

@@ -104,7 +104,9 @@ TEST_F(TelvarAcquisitionTest, StartAndStopSwitchTheButtonsTheGridAndTheClocks)
     EXPECT_EQ(w.readings().reading(0).Maquina, QStringLiteral("MAQ7"));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !w.recordingLog().lines().isEmpty(); }, 20000));
     EXPECT_EQ(child<QTableView>(w, "quarantine")->model()->rowCount(), 1);
-    EXPECT_TRUE(child<QPushButton>(w, "resendQuarantined")->isEnabled());
+    // The button follows the outbox's own count, read again after the batch.
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return child<QPushButton>(w, "resendQuarantined")->isEnabled(); }, 20000));
     EXPECT_TRUE(w.recordingLog().lines()[0].contains(QStringLiteral("= 1.25")));
 
     QTest::mouseClick(cmdAbre, Qt::LeftButton);
