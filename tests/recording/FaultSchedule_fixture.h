@@ -121,9 +121,10 @@ struct Schedule {
     QString describe() const;
 };
 
-// Faults of the product the random schedules leave out while they are open,
-// so that the schedules go on finding others. Each has a kept seed that
-// turns it on.
+// Kinds of fault that once broke the promise, each found by a kept seed.
+// While a kind is open in the product, the random schedules can leave it
+// out so that they go on finding others; all of these are mended, and on
+// unless TELVAR_FAULT_OPEN names only some.
 struct OpenFaults {
     // A commit that fails for good (a deferred constraint) quarantines the
     // whole batch, readings found already committed by an earlier attempt
@@ -179,8 +180,8 @@ protected:
     FaultWorld() = default;
 };
 
-// The open faults a run turns on: TELVAR_FAULT_OPEN ("all", "constraint",
-// "column", "removal", several separated by commas); none unless set.
+// The kinds a run turns on: every one unless TELVAR_FAULT_OPEN names some
+// ("all", "constraint", "column", "removal", several separated by commas).
 OpenFaults openFaultsFromEnvironment();
 // Whether TELVAR_FAULT_OPEN is set: the kept seeds of open faults run then.
 bool openFaultsRequested();
