@@ -19,6 +19,10 @@ namespace telvar {
 namespace {
 
 const QString kSource = QStringLiteral("Telvar outbox");
+// The version of the file's tables (SQLite's user_version): 0 for a new
+// file or one of the first version, which had no tally and kept no notes
+// in its quarantine.
+constexpr int kSchemaVersion = 2;
 
 // The columns of a reading, in the order valuesOf binds them and entryOf
 // reads them: stated once for every statement below.
@@ -279,8 +283,7 @@ Outbox::Readable readFile(const QString& path)
         if (db.open()) {
             QSqlQuery(db).exec(QStringLiteral("PRAGMA writable_schema = ON"));
             found = readOpened(db);
-        }
-        else
+        } else
             found.incomplete = db.lastError().text();
         db.close();
     }
@@ -381,9 +384,20 @@ Status Outbox::setUp(bool checkpoints)
         if (Status done = exec(statement); !done)
             return done;
     }
+    // A file of this version needs nothing more.
+    {
+        QSqlQuery version(QSqlDatabase::database(m_connectionName, false));
+        if (version.exec(QStringLiteral("PRAGMA user_version")) && version.next() &&
+            version.value(0).toInt() == kSchemaVersion)
+            return {};
+    }
     // The tables are made, or brought up to date, in one transaction: the
     // appender and the writers open the file at the same moment.
-    return transaction([this] { return bringUpToDate(); });
+    return transaction([this]() -> Status {
+        if (Status done = bringUpToDate(); !done)
+            return done;
+        return exec(QStringLiteral("PRAGMA user_version = ") + QString::number(kSchemaVersion));
+    });
 }
 
 Status Outbox::bringUpToDate()
