@@ -105,6 +105,11 @@ constexpr Texts kTexts[] = {
      "the program ended before the outbox could keep it"},
     {OwnText::OutboxInUseBox, "%1 La adquisición no se inicia.",
      "%1 The acquisition does not start."},
+    {OwnText::OutboxUnguarded,
+     "%1: el sistema de archivos no ofrece bloqueos; otro router en la misma instalación no se "
+     "detendría",
+     "%1: the file system offers no locks; another router on the same installation would not be "
+     "stopped"},
     {OwnText::StatusColumn, "Estado", "Status"},
     {OwnText::PortStateOk, "Bien", "OK"},
     {OwnText::PortStateLate, "Atrasado", "Late"},

@@ -53,7 +53,8 @@ enum class OwnText {
     OutboxSalvageIncomplete, // %1 why
     OutboxHeldBox,           // %1 the outbox, %2 why
     OutboxEndedCause,
-    OutboxInUseBox, // %1 why
+    OutboxInUseBox,  // %1 why
+    OutboxUnguarded, // %1 the outbox
     // The ports' status: the grid's column, its tooltip, the causes of a
     // poll without a reading.
     StatusColumn,

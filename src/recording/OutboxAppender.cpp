@@ -187,6 +187,14 @@ void OutboxAppender::refreshCounts()
         emit counted(counts.value());
 }
 
+void OutboxAppender::listQuarantine()
+{
+    if (!m_outbox)
+        return;
+    if (auto newest = m_outbox->quarantined(QuarantineModel::kMaxShown))
+        emit quarantineListed(newest.value());
+}
+
 void OutboxAppender::setAside()
 {
     m_outbox.reset();

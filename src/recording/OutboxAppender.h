@@ -85,6 +85,9 @@ public slots:
     void append(QList<telvar::OutboxEntry> entries);
     // Reads the outbox's counts again and tells them (counted).
     void refreshCounts();
+    // Reads the newest quarantined readings again and tells them
+    // (quarantineListed).
+    void listQuarantine();
     // Sets a damaged outbox aside once nobody else has it open, and opens
     // the new one.
     void setAside();
@@ -97,6 +100,7 @@ signals:
     void appended(qsizetype count);
     // The outbox's counts as the file holds them.
     void counted(const telvar::Outbox::Counts& counts);
+    void quarantineListed(const QList<telvar::QuarantinedEntry>& newest);
     // Readings the appender could not hold, and why.
     void dropped(const QList<telvar::OutboxEntry>& entries, const telvar::Error& error);
     // The outbox started failing (once per stretch), or works again.

@@ -17,8 +17,8 @@ namespace telvar {
 // A second router that would open the same outbox (another host name on a
 // shared folder, another user's process, a second installation falling back
 // to the same folder) is refused with the holder's identity. A file system
-// that offers no locks at all (ENOLCK) cannot tell: the claim is then taken
-// on the identity alone, and says so (unguarded()).
+// that offers no locks at all (ENOLCK) cannot tell: the claim is then
+// taken unguarded, its identity still written, and says so (unguarded()).
 class OutboxLock final {
 public:
     // Claims the outbox at outboxPath for this process. installation names

@@ -57,6 +57,9 @@ Status RecordingService::open()
     }
     m_claimError.clear();
     m_lock = std::move(claimed.value());
+    if (m_lock->unguarded())
+        logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
+                ownText(OwnText::OutboxUnguarded, m_m.Idioma).arg(m_outboxPath));
 
     // The writers are made on this thread with a copy of the start-up
     // values and handed to their own; they start once the outbox is open.
@@ -75,8 +78,9 @@ Status RecordingService::open()
             for (RecordingWriter* w : m_writers)
                 QMetaObject::invokeMethod(w, &RecordingWriter::rescan);
             recount();
-            if (!more)
-                m_quarantine.setEntries({});
+            // The list as the quarantine holds it once the sending is done.
+            if (!more && m_appender)
+                QMetaObject::invokeMethod(m_appender, &OutboxAppender::listQuarantine);
         });
         connect(writer, &RecordingWriter::letGoDone, this, [this] {
             if (--m_writersLettingGo == 0 && m_appender)
@@ -93,6 +97,8 @@ Status RecordingService::open()
     connect(m_appenderThread.get(), &QThread::finished, m_appender, &QObject::deleteLater);
     connect(m_appender, &OutboxAppender::opened, this, &RecordingService::opened);
     connect(m_appender, &OutboxAppender::counted, this, &RecordingService::counted);
+    connect(m_appender, &OutboxAppender::quarantineListed, this,
+            [this](const QList<QuarantinedEntry>& newest) { m_quarantine.setEntries(newest); });
     connect(m_appender, &OutboxAppender::dropped, this, &RecordingService::dropped);
     connect(m_appender, &OutboxAppender::appended, this, [this](qsizetype count) {
         m_onTheirWay = std::max<qint64>(0, m_onTheirWay - count);

@@ -304,6 +304,47 @@ TEST_F(RecordingWriterTest, WhatWaitingCannotMendIsQuarantinedAndCanBeSentAgain)
     EXPECT_TRUE(c9Written);
 }
 
+TEST_F(RecordingWriterTest, AMissingDataFileThatAppearsIsSentAgainByItself)
+{
+    // P2 and P3 have no data file: both readings go to the quarantine.
+    append({entry(u"C1"_s, u"1"_s, 0, u"P2"_s), entry(u"C1"_s, u"2"_s, 1, u"P3"_s)});
+    drainOnce();
+    {
+        auto box = Outbox::open(outboxPath);
+        ASSERT_TRUE(box.ok());
+        ASSERT_EQ(box.value()->quarantinedCount().value(), 2);
+    }
+    // The engineer puts P2's file in place; P3's stays missing.
+    const QString p2 = m.RutaDatos + u"F1/M1/P2.MDB"_s;
+    ASSERT_TRUE(EngineLayer::createFileDatabase(p2, QString()).ok());
+    {
+        auto cn = EngineLayer::open(jetConnectionString(p2, QString()));
+        ASSERT_TRUE(cn.ok());
+        ASSERT_TRUE(cn.value()
+                        ->exec(u"CREATE TABLE Datos (N INTEGER PRIMARY KEY AUTOINCREMENT, Fecha "
+                               "VARCHAR(20), Turno VARCHAR(10), Operador VARCHAR(8), C1 DOUBLE)"_s)
+                        .ok());
+    }
+    RecordingWriter writer(m, outboxPath);
+    QList<BatchOutcome> outcomes;
+    QObject::connect(&writer, &RecordingWriter::batchDone,
+                     [&outcomes](const BatchOutcome& o) { outcomes.append(o); });
+    ASSERT_TRUE(writer.open().ok());
+    writer.retryMended();
+    writer.drain();
+    // Only P2's reading was tried again, and recorded; P3's never left the
+    // quarantine, so it was not logged a second time.
+    ASSERT_EQ(outcomes.size(), 1);
+    EXPECT_EQ(outcomes.first().recorded.size(), 1);
+    EXPECT_TRUE(outcomes.first().quarantined.isEmpty());
+    auto box = Outbox::open(outboxPath);
+    ASSERT_TRUE(box.ok());
+    const auto left = box.value()->quarantined(10);
+    ASSERT_TRUE(left.ok());
+    ASSERT_EQ(left.value().size(), 1);
+    EXPECT_EQ(left.value().first().entry.Produ, u"P3"_s);
+}
+
 using test::Engine;
 
 // The writer ended at each moment of a batch, on each engine: a data file
