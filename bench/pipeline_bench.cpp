@@ -1882,7 +1882,9 @@ int childRouter(const QString& description, const QString& outboxPath, const QSt
         QElapsedTimer empty;
         QTimer check;
         QObject::connect(&check, &QTimer::timeout, &check, [&] {
-            if (router.recording().waiting() > 0 || since.elapsed() < 2000) {
+            // Until the outbox is open its counts are not known.
+            if (!router.recording().isOpen() || router.recording().waiting() > 0 ||
+                since.elapsed() < 2000) {
                 empty.invalidate();
                 return;
             }
@@ -2168,8 +2170,12 @@ void faultKilled(Installation& installation, const std::vector<PortRow>& rows,
         run.router->open();
         QElapsedTimer drain;
         drain.start();
-        const bool drained =
-            waitUntil([&] { return run.router->recording().waiting() == 0; }, kDrainLimitMs);
+        // Until the outbox is open its counts are not known.
+        const bool drained = waitUntil(
+            [&] {
+                return run.router->recording().isOpen() && run.router->recording().waiting() == 0;
+            },
+            kDrainLimitMs);
         f.drainSeconds = millis(drain) / 1000.0;
         f.quarantined = run.router->recording().quarantinedCount();
         f.late = run.late;

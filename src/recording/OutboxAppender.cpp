@@ -5,6 +5,7 @@
 #include "recording/RecordingWriter.h"
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QSet>
 #include <QTimer>
@@ -40,12 +41,27 @@ void OutboxAppender::tryOpen()
     if (m_outbox || m_closed)
         return;
     OutboxOpened what;
+    // A damaged outbox an earlier run set aside and could not read into a
+    // new one is read now.
+    if (m_firstOpening && !m_damaged && !QFileInfo::exists(m_outboxPath)) {
+        m_asidePath = unsalvagedAside(m_outboxPath);
+        if (!m_asidePath.isEmpty()) {
+            m_damaged = true;
+            m_damage = Error{ErrorNumber::DamagedFile, QStringLiteral("Telvar outbox"),
+                             m_asidePath + QStringLiteral(": a damaged outbox set aside and not "
+                                                          "yet read into a new one")};
+        }
+    }
     if (m_damaged) {
-        auto aside = setAsideDamagedOutbox(m_outboxPath, QDateTime::currentDateTime());
+        auto aside = setAsideDamagedOutbox(m_outboxPath, QDateTime::currentDateTime(), m_asidePath);
         if (!aside) {
+            // Once set aside, the file is read again at the next try.
+            if (m_asidePath.isEmpty())
+                m_asidePath = unsalvagedAside(m_outboxPath);
             retryLater(aside.error());
             return;
         }
+        m_asidePath.clear();
         what.salvage = aside.value();
         what.damage = m_damage;
         m_damaged = false;

@@ -131,8 +131,9 @@ private:
     std::chrono::milliseconds m_backoff{0};
     bool m_failing = false;
     bool m_damaged = false;
-    // Why the file was found damaged.
+    // Why the file was found damaged, and where it lies once set aside.
     Error m_damage;
+    QString m_asidePath;
     bool m_firstOpening = true;
     bool m_closed = false;
 };

@@ -435,3 +435,79 @@ TEST_F(OutboxGuardTest, AFileCutShortGivesBackTheReadingsThatCanBeRead)
 
 } // namespace
 } // namespace telvar
+
+namespace telvar {
+namespace {
+
+// The outbox on a small file system of its own that fills up: runs only
+// where the test may mount one (root), and says why it skipped otherwise.
+class FullFileSystemTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        mountPoint = dir.filePath(u"small"_s);
+        ASSERT_TRUE(QDir().mkpath(mountPoint));
+        if (::geteuid() != 0)
+            GTEST_SKIP() << "mounting a small file system needs root";
+        const QByteArray point = QFile::encodeName(mountPoint);
+        const QByteArray command = "mount -t tmpfs -o size=1m tmpfs '" + point + "' 2>/dev/null";
+        if (std::system(command.constData()) != 0)
+            GTEST_SKIP() << "a tmpfs cannot be mounted here";
+        mounted = true;
+    }
+    void TearDown() override
+    {
+        if (mounted) {
+            const QByteArray command = "umount '" + QFile::encodeName(mountPoint) + "' 2>/dev/null";
+            (void)std::system(command.constData());
+        }
+    }
+    QString path() const { return mountPoint + u"/TelvarOutbox.sqlite"_s; }
+    // Fills what is left of the file system; gives the filler's path.
+    QString fill() const
+    {
+        const QString filler = mountPoint + u"/filler"_s;
+        QFile file(filler);
+        if (file.open(QIODevice::WriteOnly)) {
+            const QByteArray block(4096, 'x');
+            while (file.write(block) == block.size() && file.flush()) {
+            }
+        }
+        return filler;
+    }
+
+    QTemporaryDir dir;
+    QString mountPoint;
+    bool mounted = false;
+};
+
+TEST_F(FullFileSystemTest, AFullDiskHoldsTheReadingsUntilThereIsRoomAgain)
+{
+    OutboxAppender appender(path(), {});
+    AppenderWatch watch(appender);
+    appender.start();
+    ASSERT_EQ(watch.opened, 1);
+    appender.append(readings(200));
+    ASSERT_EQ(watch.kept, 200);
+
+    const QString filler = fill();
+    int next = 201;
+    for (int round = 0; round < 20 && watch.failings == 0; ++round) {
+        appender.append(readings(500, next));
+        next += 500;
+    }
+    ASSERT_EQ(watch.failings, 1) << "the file system never filled up";
+    EXPECT_EQ(watch.dropped, 0);
+    EXPECT_FALSE(Outbox::isDamage(watch.lastFailure))
+        << watch.lastFailure.description.toStdString();
+
+    ASSERT_TRUE(QFile::remove(filler));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watch.kept == next - 1; }, 30000))
+        << watch.kept << " of " << next - 1 << "; " << watch.lastFailure.description.toStdString();
+    EXPECT_EQ(watch.recoveries, 1);
+    EXPECT_EQ(rowsOf(path(), u"pending"_s), next - 1);
+}
+
+} // namespace
+} // namespace telvar
