@@ -32,7 +32,7 @@
 //   f  the outbox held by another process (BEGIN EXCLUSIVE) for 75 s while
 //      cycles run
 //   g  the outbox held for 15 s from before the router's start
-//   h  the outbox on a small tmpfs (mounted as root) filled for 60 s
+//   h  the outbox on a tmpfs of its own (mounted as root) filled for 60 s
 //   i  the data files read-only (0444, machine folders 0555) for 60 s; as
 //      root the row's threads go without CAP_DAC_OVERRIDE
 //   j  PostgreSQL turning every transaction read-only for 60 s (ALTER
@@ -1684,7 +1684,7 @@ void faultFullFileSystem(Installation& installation, const std::vector<PortRow>&
     QString output;
     if (!runProgram(QStringLiteral("mount"),
                     {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
-                     QStringLiteral("size=8M"), QStringLiteral("tmpfs"), dir},
+                     QStringLiteral("size=64M"), QStringLiteral("tmpfs"), dir},
                     output)) {
         printNotMeasured(name, QStringLiteral("mount -t tmpfs failed: ") + output);
         return;
@@ -1701,7 +1701,7 @@ void faultFullFileSystem(Installation& installation, const std::vector<PortRow>&
     QFile::remove(filler);
     if (!runProgram(QStringLiteral("umount"), {dir}, output))
         runProgram(QStringLiteral("umount"), {QStringLiteral("-l"), dir}, output);
-    f.note += QStringLiteral("; an 8 MiB tmpfs, the filler wrote %1 KiB and then: %2")
+    f.note += QStringLiteral("; a 64 MiB tmpfs, the filler wrote %1 KiB and then: %2")
                   .arg(filled.first / 1024)
                   .arg(QString::fromLocal8Bit(std::strerror(filled.second)));
     printFaultRow(name, f);

@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -268,7 +269,8 @@ Outbox::Readable readOpened(const QSqlDatabase& db)
     return found;
 }
 
-// Reads the file at path read-only, through a connection of its own.
+// Reads the file at path (a copy of a damaged outbox), through a
+// connection of its own.
 Outbox::Readable readFile(const QString& path)
 {
     const QString name = ConnectionFactory::newName();
@@ -276,7 +278,6 @@ Outbox::Readable readFile(const QString& path)
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
         // SQLite reads a file whose header counts more pages than it holds
         // (a file cut short) up to its real end only while the schema is
         // writable; nothing is written through this connection.
@@ -295,23 +296,36 @@ Outbox::Readable readFile(const QString& path)
 
 Outbox::Readable Outbox::readDamaged(const QString& path)
 {
-    Readable found = readFile(path);
-    if (!found.pending.isEmpty() || !found.quarantined.isEmpty())
+    // A copy is read, with its write-ahead log: SQLite may write while it
+    // opens a file whose log holds commits (and would need the shared
+    // memory index a read-only file cannot make), and the damaged file
+    // stays as it was found.
+    const QString copy = path + QStringLiteral(".reading");
+    const QStringList suffixes = {QString(), QStringLiteral("-wal"), QStringLiteral("-shm"),
+                                  QStringLiteral("-journal")};
+    for (const QString& suffix : suffixes)
+        QFile::remove(copy + suffix);
+    Readable found;
+    if (!QFile::copy(path, copy)) {
+        found.incomplete = path + QStringLiteral(": cannot be copied to be read");
         return found;
-    // A file whose first bytes were overwritten is not taken for a database
-    // at all: a copy with SQLite's own header string put back is tried.
-    const QString mended = path + QStringLiteral(".header-mended");
-    QFile::remove(mended);
-    if (QFile::copy(path, mended)) {
-        QFile copy(mended);
-        if (copy.open(QIODevice::ReadWrite) && copy.write("SQLite format 3", 16) == 16) {
-            copy.close();
-            Readable again = readFile(mended);
+    }
+    if (QFileInfo::exists(path + QStringLiteral("-wal")))
+        QFile::copy(path + QStringLiteral("-wal"), copy + QStringLiteral("-wal"));
+    found = readFile(copy);
+    if (found.pending.isEmpty() && found.quarantined.isEmpty()) {
+        // A file whose first bytes were overwritten is not taken for a
+        // database at all: SQLite's own header string is put back.
+        QFile mended(copy);
+        if (mended.open(QIODevice::ReadWrite) && mended.write("SQLite format 3", 16) == 16) {
+            mended.close();
+            Readable again = readFile(copy);
             if (!again.pending.isEmpty() || !again.quarantined.isEmpty())
                 found = std::move(again);
         }
     }
-    QFile::remove(mended);
+    for (const QString& suffix : suffixes)
+        QFile::remove(copy + suffix);
     return found;
 }
 

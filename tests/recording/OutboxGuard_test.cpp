@@ -410,6 +410,34 @@ TEST_F(OutboxGuardTest, ADamagedOutboxIsSetAsideAndItsReadingsSalvaged)
     EXPECT_EQ(rowsOf(path(), u"pending"_s), watch.salvage->pending + 2);
 }
 
+TEST_F(OutboxGuardTest, ADamagedFileWhoseLogHoldsItsReadingsLosesNone)
+{
+    // The image a crash leaves: the readings' commits only in the log, the
+    // file's first bytes overwritten.
+    const QString crashed = dir.filePath(u"crashed.sqlite"_s);
+    {
+        auto box = Outbox::open(path(), /*checkpoints=*/false);
+        ASSERT_TRUE(box.ok());
+        QList<OutboxEntry> entries = readings(30);
+        ASSERT_TRUE(box.value()->append(entries).ok());
+        ASSERT_TRUE(QFileInfo::exists(path() + u"-wal"_s));
+        ASSERT_TRUE(QFile::copy(path(), crashed));
+        ASSERT_TRUE(QFile::copy(path() + u"-wal"_s, crashed + u"-wal"_s));
+    }
+    {
+        QFile file(crashed);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(16, 'x'));
+    }
+    OutboxAppender appender(crashed, {});
+    AppenderWatch watch(appender);
+    appender.start();
+    ASSERT_EQ(watch.opened, 1);
+    // Read through its log, or salvaged: every reading is there.
+    EXPECT_EQ(watch.counts.pending, 30);
+    EXPECT_EQ(rowsOf(crashed, u"pending"_s), 30);
+}
+
 TEST_F(OutboxGuardTest, AFileCutShortGivesBackTheReadingsThatCanBeRead)
 {
     {
