@@ -1,7 +1,7 @@
 #include "app/widgets/Telvar.h"
-#include "support/ConfigFixture.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
+#include "support/ConfigFixture.h"
 #include "support/ManualClock.h"
 #include "support/ScriptedPageLoader.h"
 #include "support/TestStation.h"
