@@ -573,38 +573,37 @@ Result<QStringList> Outbox::destinations() const
     return keys;
 }
 
-Result<QList<OutboxEntry>> Outbox::pending(const QString& destination, qsizetype limit) const
+template <typename Row>
+Result<QList<Row>> Outbox::select(const QString& statement, const QVariantList& values,
+                                  qsizetype limit, Row (*read)(const QSqlQuery&)) const
 {
     QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
     q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT ") + kEveryColumn +
-                   QStringLiteral(" FROM pending WHERE destination = ? ORDER BY id LIMIT ") +
-                   QString::number(limit)))
+    if (!q.prepare(statement + QStringLiteral(" LIMIT ") + QString::number(limit)))
         return queryError(QStringLiteral("read"), q);
-    q.bindValue(0, destination);
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values[i]);
     if (!q.exec())
         return queryError(QStringLiteral("read"), q);
-    QList<OutboxEntry> entries;
+    QList<Row> rows;
     while (q.next())
-        entries.append(entryOf(q));
-    return entries;
+        rows.append(read(q));
+    return rows;
+}
+
+Result<QList<OutboxEntry>> Outbox::pending(const QString& destination, qsizetype limit) const
+{
+    return select<OutboxEntry>(
+        QStringLiteral("SELECT ") + kEveryColumn +
+            QStringLiteral(" FROM pending WHERE destination = ? ORDER BY id"),
+        {destination}, limit, entryOf);
 }
 
 Result<QList<OutboxEntry>> Outbox::pendingAfter(qint64 afterId, qsizetype limit) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT ") + kEveryColumn +
-                   QStringLiteral(" FROM pending WHERE id > ? ORDER BY id LIMIT ") +
-                   QString::number(limit)))
-        return queryError(QStringLiteral("read"), q);
-    q.bindValue(0, afterId);
-    if (!q.exec())
-        return queryError(QStringLiteral("read"), q);
-    QList<OutboxEntry> entries;
-    while (q.next())
-        entries.append(entryOf(q));
-    return entries;
+    return select<OutboxEntry>(QStringLiteral("SELECT ") + kEveryColumn +
+                                   QStringLiteral(" FROM pending WHERE id > ? ORDER BY id"),
+                               {afterId}, limit, entryOf);
 }
 
 Status Outbox::markPrepared(const QList<OutboxEntry>& entries)
@@ -672,51 +671,25 @@ Status Outbox::quarantine(const QList<QuarantinedEntry>& entries)
 
 Result<QList<QuarantinedEntry>> Outbox::quarantined(qsizetype limit) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT ") + kQuarantineColumns +
-                QStringLiteral(" FROM quarantine ORDER BY id DESC LIMIT ") +
-                QString::number(limit)))
-        return queryError(QStringLiteral("read the quarantine"), q);
-    QList<QuarantinedEntry> entries;
-    while (q.next())
-        entries.append(quarantinedEntryOf(q));
-    return entries;
+    return select<QuarantinedEntry>(QStringLiteral("SELECT ") + kQuarantineColumns +
+                                        QStringLiteral(" FROM quarantine ORDER BY id DESC"),
+                                    {}, limit, quarantinedEntryOf);
 }
 
 Result<QList<QuarantinedEntry>> Outbox::quarantinedAfter(qint64 afterId, qsizetype limit) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT ") + kQuarantineColumns +
-                   QStringLiteral(" FROM quarantine WHERE id > ? ORDER BY id LIMIT ") +
-                   QString::number(limit)))
-        return queryError(QStringLiteral("read the quarantine"), q);
-    q.bindValue(0, afterId);
-    if (!q.exec())
-        return queryError(QStringLiteral("read the quarantine"), q);
-    QList<QuarantinedEntry> entries;
-    while (q.next())
-        entries.append(quarantinedEntryOf(q));
-    return entries;
+    return select<QuarantinedEntry>(QStringLiteral("SELECT ") + kQuarantineColumns +
+                                        QStringLiteral(" FROM quarantine WHERE id > ? ORDER BY id"),
+                                    {afterId}, limit, quarantinedEntryOf);
 }
 
 Result<QList<QuarantinedEntry>> Outbox::quarantinedOf(const QString& destination,
                                                       qsizetype limit) const
 {
-    QSqlQuery q(QSqlDatabase::database(m_connectionName, false));
-    q.setForwardOnly(true);
-    if (!q.prepare(QStringLiteral("SELECT ") + kQuarantineColumns +
-                   QStringLiteral(" FROM quarantine WHERE destination = ? ORDER BY id LIMIT ") +
-                   QString::number(limit)))
-        return queryError(QStringLiteral("read the quarantine"), q);
-    q.bindValue(0, destination);
-    if (!q.exec())
-        return queryError(QStringLiteral("read the quarantine"), q);
-    QList<QuarantinedEntry> entries;
-    while (q.next())
-        entries.append(quarantinedEntryOf(q));
-    return entries;
+    return select<QuarantinedEntry>(
+        QStringLiteral("SELECT ") + kQuarantineColumns +
+            QStringLiteral(" FROM quarantine WHERE destination = ? ORDER BY id"),
+        {destination}, limit, quarantinedEntryOf);
 }
 
 Result<qsizetype> Outbox::requeueSelected(const QString& where, const QVariantList& values,

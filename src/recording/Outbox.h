@@ -152,6 +152,11 @@ private:
                                       qsizetype limit);
     Error sqlError(const QString& what, const QSqlError& error) const;
     Error queryError(const QString& what, const QSqlQuery& query) const;
+    // The rows a statement selects (its values bound in order), at most
+    // limit of them, each read by read.
+    template <typename Row>
+    Result<QList<Row>> select(const QString& statement, const QVariantList& values, qsizetype limit,
+                              Row (*read)(const QSqlQuery&)) const;
 
     QString m_path;
     QString m_connectionName;
