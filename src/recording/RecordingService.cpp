@@ -109,12 +109,14 @@ Status RecordingService::open()
     });
     connect(m_appender, &OutboxAppender::failing, this, [this](const Error& error) {
         m_outboxOpen = false;
+        m_outboxError = error.description;
         logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
                 ownText(OwnText::OutboxFailing, m_m.Idioma).arg(error.description));
         emit statusChanged();
     });
     connect(m_appender, &OutboxAppender::recovered, this, [this] {
         m_outboxOpen = true;
+        m_outboxError.clear();
         logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') +
                 ownText(OwnText::OutboxBack, m_m.Idioma).arg(m_outboxPath));
         emit statusChanged();
@@ -130,10 +132,12 @@ Status RecordingService::open()
 void RecordingService::opened(const OutboxOpened& what)
 {
     m_outboxOpen = true;
+    m_outboxError.clear();
     m_quarantine.setEntries(what.newest);
     counted(what.counts);
     if (what.salvage) {
         const OutboxSalvage& s = *what.salvage;
+        m_setAsidePath = s.asidePath;
         QString text = ownText(OwnText::OutboxSetAsideBox, m_m.Idioma)
                            .arg(m_outboxPath, s.asidePath, QString::number(s.pending),
                                 QString::number(s.quarantined));

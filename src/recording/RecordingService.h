@@ -127,6 +127,10 @@ public:
     bool isFull() const { return m_full; }
     // True once a log line could be written nowhere (the alarm stays).
     bool logUnwritable() const { return m_logUnwritable; }
+    // Why the outbox takes no readings now ("" while it does, or before it
+    // was tried), and where a damaged outbox was set aside since the start.
+    const QString& outboxError() const { return m_outboxError; }
+    const QString& setAsidePath() const { return m_setAsidePath; }
     // Readings handed to the outbox since the start, and those of them it
     // has committed (kept: from then on they survive a crash).
     qint64 handedOver() const { return m_handedOver; }
@@ -212,6 +216,8 @@ private:
     bool m_full = false;
     bool m_heldBoxShown = false;
     bool m_logUnwritable = false;
+    QString m_outboxError;
+    QString m_setAsidePath;
     bool m_openFailureShown = false;
     bool m_notSupportedShown = false;
     QMap<QString, DestinationStatus> m_destinations;

@@ -223,7 +223,9 @@ QByteArray statusJson(const StatusSnapshot& snapshot, qsizetype mostPorts,
                             {QStringLiteral("handedOver"), box.handedOver},
                             {QStringLiteral("kept"), box.kept},
                             {QStringLiteral("recorded"), box.recorded},
-                            {QStringLiteral("logUnwritable"), box.logUnwritable}});
+                            {QStringLiteral("logUnwritable"), box.logUnwritable},
+                            {QStringLiteral("error"), textValue(box.error)},
+                            {QStringLiteral("setAside"), textValue(box.setAside)}});
     if (snapshot.pagesRetried)
         root.insert(QStringLiteral("pagesRetried"), *snapshot.pagesRetried);
     root.insert(QStringLiteral("statusServer"),

@@ -30,6 +30,10 @@ struct StatusSnapshot {
         qint64 kept = 0;
         qint64 recorded = 0;
         bool logUnwritable = false;
+        // Why the outbox takes no readings now ("" while it does), and where
+        // a damaged outbox was set aside since the start ("" when none).
+        QString error;
+        QString setAside;
     } outbox;
 
     // Pages asked for again after a failed load, since the start (when the

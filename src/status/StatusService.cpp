@@ -143,6 +143,8 @@ StatusSnapshot StatusService::snapshot() const
     box.kept = m_recording.keptTotal();
     box.recorded = m_recording.recordedTotal();
     box.logUnwritable = m_recording.logUnwritable();
+    box.error = m_recording.outboxError();
+    box.setAside = m_recording.setAsidePath();
     s.pagesRetried = m_acquisition.retriedPages();
     s.server.port = m_wantedPort;
     s.server.listening = m_server.isListening();

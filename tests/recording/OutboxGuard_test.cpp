@@ -158,6 +158,42 @@ TEST_F(OutboxGuardTest, TwoServicesOnOneOutboxRecordThroughOneOnly)
     EXPECT_TRUE(second.isClaimed());
 }
 
+TEST_F(OutboxGuardTest, ADamagedOutboxAtStartIsSaidInABoxTheLogAndTheStatus)
+{
+    {
+        auto box = Outbox::open(path());
+        ASSERT_TRUE(box.ok());
+        QList<OutboxEntry> entries = readings(5);
+        ASSERT_TRUE(box.value()->append(entries).ok());
+    }
+    {
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(16, 'x'));
+    }
+    Modulo1 m;
+    m.TipoBD = u"[JET4]"_s;
+    m.Idioma = 2;
+    test::RecordingInteraccion ui;
+    test::ManualClock clock{kStart};
+    RecordingLog log;
+    UnrecordedLog unrecorded{dir.filePath(u"no.log"_s), dir.filePath(u"no2.log"_s)};
+    RecordingService service(m, ui, clock, log, unrecorded, path());
+    ASSERT_TRUE(service.open().ok());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return service.isOpen(); }, 20000));
+    EXPECT_TRUE(service.setAsidePath().startsWith(path() + u".damaged-"_s));
+    EXPECT_TRUE(service.outboxError().isEmpty());
+    ASSERT_EQ(ui.boxes.size(), 1);
+    EXPECT_TRUE(ui.boxes[0].text.contains(service.setAsidePath()));
+    EXPECT_TRUE(ui.boxes[0].text.contains(u"5 readings waiting"_s))
+        << ui.boxes[0].text.toStdString();
+    // The log box shows the start of the line; the log file has all of it.
+    EXPECT_FALSE(log.lines().isEmpty());
+    QFile file(unrecorded.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(file.readAll()).contains(u"has been set aside as "_s));
+}
+
 TEST(InstallationFolder, ReadOnlyInstallationsEachKeepTheirOwnFiles)
 {
     QTemporaryDir root;
