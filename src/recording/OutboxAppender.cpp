@@ -128,7 +128,7 @@ void OutboxAppender::tryAppend()
     if (!m_outbox) {
         // Damaged while running: nothing is tried until the writers have
         // let go of the file and setAside() comes.
-        if (!m_damaged)
+        if (!m_awaitingLetGo)
             tryOpen();
         return;
     }
@@ -142,6 +142,7 @@ void OutboxAppender::tryAppend()
                 m_outbox.reset();
                 m_damage = kept.error();
                 m_damaged = true;
+                m_awaitingLetGo = true;
                 if (!m_failing) {
                     m_failing = true;
                     emit failing(kept.error());
@@ -215,6 +216,7 @@ void OutboxAppender::setAside()
 {
     m_outbox.reset();
     m_damaged = true;
+    m_awaitingLetGo = false;
     m_retry->stop();
     tryOpen();
 }

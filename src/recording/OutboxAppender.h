@@ -131,6 +131,8 @@ private:
     std::chrono::milliseconds m_backoff{0};
     bool m_failing = false;
     bool m_damaged = false;
+    // Damaged while running: the writers are letting go of the file.
+    bool m_awaitingLetGo = false;
     // Why the file was found damaged, and where it lies once set aside.
     Error m_damage;
     QString m_asidePath;

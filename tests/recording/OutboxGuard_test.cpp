@@ -474,6 +474,39 @@ TEST_F(OutboxGuardTest, ADamagedFileWhoseLogHoldsItsReadingsLosesNone)
     EXPECT_EQ(rowsOf(crashed, u"pending"_s), 30);
 }
 
+TEST_F(OutboxGuardTest, ASalvageThatCannotFinishIsFinishedAtTheNextTry)
+{
+    {
+        auto box = Outbox::open(path());
+        ASSERT_TRUE(box.ok());
+        QList<OutboxEntry> entries = readings(12);
+        ASSERT_TRUE(box.value()->append(entries).ok());
+    }
+    {
+        QFile file(path());
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.write(QByteArray(16, 'x'));
+    }
+    // The new outbox cannot be made where it is made first.
+    const QString blocker = path() + u".new"_s;
+    ASSERT_TRUE(QDir().mkpath(blocker + u"/inside"_s));
+    OutboxAppender appender(path(), {});
+    AppenderWatch watch(appender);
+    appender.start();
+    appender.append(readings(2, 100));
+    EXPECT_EQ(watch.opened, 0);
+    EXPECT_EQ(watch.failings, 1);
+    EXPECT_FALSE(QFileInfo::exists(path()));
+
+    // Once it can be, the file set aside is read: nothing is lost.
+    ASSERT_TRUE(QDir(blocker).removeRecursively());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watch.opened == 1; }, 20000));
+    ASSERT_TRUE(watch.salvage.has_value());
+    EXPECT_EQ(watch.salvage->pending, 12);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return watch.kept == 2; }, 20000));
+    EXPECT_EQ(rowsOf(path(), u"pending"_s), 14);
+}
+
 TEST_F(OutboxGuardTest, AFileCutShortGivesBackTheReadingsThatCanBeRead)
 {
     {
