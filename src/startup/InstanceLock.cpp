@@ -1,6 +1,7 @@
 #include "startup/InstanceLock.h"
 
-#include <QCryptographicHash>
+#include "common/InstallationFolder.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -82,13 +83,7 @@ QString instanceLockPath(const QString& installationDir)
 
 QString fallbackInstanceLockPath(const QString& installationDir, const QString& runtimeDir)
 {
-    const QFileInfo info(installationDir);
-    const QString canonical = info.canonicalFilePath();
-    const QString identity =
-        QDir::cleanPath(canonical.isEmpty() ? info.absoluteFilePath() : canonical);
-    const QByteArray digest =
-        QCryptographicHash::hash(identity.toUtf8(), QCryptographicHash::Sha256).toHex().left(16);
-    return withSeparator(runtimeDir) + QStringLiteral("Telvar-") + QString::fromLatin1(digest) +
+    return withSeparator(runtimeDir) + installationFolderName(installationDir) +
            QStringLiteral(".lock");
 }
 
