@@ -693,10 +693,12 @@ Result<QList<QuarantinedEntry>> Outbox::quarantinedOf(const QString& destination
 }
 
 Result<qsizetype> Outbox::requeueSelected(const QString& where, const QVariantList& values,
-                                          qsizetype limit)
+                                          qsizetype limit, QList<OutboxEntry>* movedEntries)
 {
     qsizetype moved = 0;
+    QList<OutboxEntry> requeued;
     const Status done = transaction([&]() -> Status {
+        requeued.clear();
         QSqlDatabase db = QSqlDatabase::database(m_connectionName, false);
         QSqlQuery read(db);
         read.setForwardOnly(true);
@@ -724,6 +726,11 @@ Result<qsizetype> Outbox::requeueSelected(const QString& where, const QVariantLi
                 insert.bindValue(i, row[i]);
             if (!insert.exec())
                 return queryError(QStringLiteral("send again"), insert);
+            if (movedEntries) {
+                OutboxEntry now = e;
+                now.id = insert.lastInsertId().toLongLong();
+                requeued.append(std::move(now));
+            }
             remove.bindValue(0, e.id);
             if (!remove.exec())
                 return queryError(QStringLiteral("send again"), remove);
@@ -733,12 +740,14 @@ Result<qsizetype> Outbox::requeueSelected(const QString& where, const QVariantLi
     });
     if (!done)
         return done.error();
+    if (movedEntries)
+        *movedEntries = std::move(requeued);
     return moved;
 }
 
-Result<qsizetype> Outbox::requeue(qsizetype limit)
+Result<qsizetype> Outbox::requeue(qsizetype limit, QList<OutboxEntry>* moved)
 {
-    return requeueSelected(QString(), {}, limit);
+    return requeueSelected(QString(), {}, limit, moved);
 }
 
 Result<qsizetype> Outbox::requeueTable(const QString& destination, const QList<CodeErr>& codes,

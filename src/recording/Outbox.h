@@ -111,8 +111,9 @@ public:
     // (with new ids, in their order, notes kept), at most limit of them, in
     // one commit. Gives how many moved; 0 when the quarantine is empty. A
     // long quarantine is sent again in slices, so that no commit holds the
-    // file long.
-    Result<qsizetype> requeue(qsizetype limit);
+    // file long. When moved is given it receives the entries as they wait
+    // now, with their new ids.
+    Result<qsizetype> requeue(qsizetype limit, QList<OutboxEntry>* moved = nullptr);
     // The same for the quarantined entries of one data table that were
     // refused with one of codes, at most limit of them.
     Result<qsizetype> requeueTable(const QString& destination, const QList<CodeErr>& codes,
@@ -149,7 +150,7 @@ private:
     Status transaction(const std::function<Status()>& work);
     Status bringUpToDate();
     Result<qsizetype> requeueSelected(const QString& where, const QVariantList& values,
-                                      qsizetype limit);
+                                      qsizetype limit, QList<OutboxEntry>* moved = nullptr);
     Error sqlError(const QString& what, const QSqlError& error) const;
     Error queryError(const QString& what, const QSqlQuery& query) const;
     // The rows a statement selects (its values bound in order), at most

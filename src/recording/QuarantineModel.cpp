@@ -13,6 +13,31 @@ enum Column { Stamp, Port, Where, Characteristic, Value, Reason, ColumnCount };
 
 } // namespace
 
+QString QuarantineModel::reasonText(const QuarantinedEntry& q, int idioma)
+{
+    // A path check's reason is stored as the path it found missing; an
+    // entry stored without it (an older outbox, a damaged row) names the
+    // path its own fields give.
+    const OutboxEntry& e = q.entry;
+    QString path = q.reason.description;
+    if (path.isEmpty())
+        path = GrabaQLTR::missingPath(e.base, q.code, e.Forma, e.Maqui, e.Produ);
+    switch (q.code) {
+    case CodeErr::NoFormatDirectory:
+    case CodeErr::NoMachineDirectory:
+        return ownText(OwnText::QuarantineNoDirectory, idioma).arg(path);
+    case CodeErr::NoDataFile:
+        return ownText(OwnText::QuarantineNoDataFile, idioma).arg(path);
+    case CodeErr::Recorded:
+        // The data table's own refusal: its number and the engine's text.
+        return QString::number(q.reason.number) + QStringLiteral(".- ") + q.reason.description;
+    }
+    // A code this program does not write (a damaged or foreign row): shown
+    // as stored, said to be unknown.
+    return ownText(OwnText::QuarantineOtherCode, idioma)
+        .arg(QString::number(static_cast<int>(q.code)), q.reason.description);
+}
+
 QuarantineModel::QuarantineModel(const Modulo1& m, QObject* parent)
     : QAbstractTableModel(parent), m_m(m)
 {
@@ -66,11 +91,7 @@ QVariant QuarantineModel::data(const QModelIndex& index, int role) const
     case Value:
         return logLineText(q.entry.Valor);
     case Reason:
-        return logLineText(q.code != CodeErr::Recorded
-                               ? QString::number(static_cast<int>(q.code)) + QStringLiteral(": ") +
-                                     q.reason.description
-                               : QString::number(q.reason.number) + QStringLiteral(".- ") +
-                                     q.reason.description);
+        return logLineText(reasonText(q, m_m.Idioma));
     default:
         return {};
     }

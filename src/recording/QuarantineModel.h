@@ -25,6 +25,10 @@ public:
     // Readings just quarantined, in their order: they go on top.
     void addEntries(const QList<QuarantinedEntry>& entries);
     const QList<QuarantinedEntry>& entries() const { return m_entries; }
+    // Why the reading is in the quarantine, in words of the language idioma:
+    // a missing directory or data file named, or the data table's refusal
+    // (its error number and text).
+    static QString reasonText(const QuarantinedEntry& q, int idioma);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;

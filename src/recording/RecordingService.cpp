@@ -12,6 +12,7 @@
 
 #include <QMetaObject>
 #include <QTimer>
+#include <utility>
 
 namespace telvar {
 
@@ -82,6 +83,7 @@ Status RecordingService::open()
             if (!more && m_appender)
                 QMetaObject::invokeMethod(m_appender, &OutboxAppender::listQuarantine);
         });
+        connect(writer, &RecordingWriter::sentAgain, this, &RecordingService::sentAgain);
         connect(writer, &RecordingWriter::letGoDone, this, [this] {
             if (--m_writersLettingGo == 0 && m_appender)
                 QMetaObject::invokeMethod(m_appender, &OutboxAppender::setAside);
@@ -333,7 +335,62 @@ void RecordingService::resendQuarantined()
 {
     if (m_writers.empty() || m_counts.quarantined == 0)
         return;
+    // Each resend ends with one slice that says no more follow.
+    ++m_resend.requests;
     QMetaObject::invokeMethod(m_writers.front(), &RecordingWriter::resend);
+}
+
+void RecordingService::sentAgain(const QList<OutboxEntry>& entries, bool more)
+{
+    // The writer tells of a slice before any of its readings is written,
+    // and the other writers find them only after the slice was told (the
+    // service's rescan, or their own a while later): every outcome of a
+    // reading sent comes after it is listed here.
+    for (const OutboxEntry& e : entries)
+        m_resend.untried.insert(e.id, GrabaQLTR::place(e));
+    if (!more && m_resend.requests > 0)
+        --m_resend.requests;
+    endResendIfDone();
+}
+
+void RecordingService::followResend(const BatchOutcome& outcome)
+{
+    if (m_resend.untried.isEmpty())
+        return;
+    for (qint64 id : outcome.recorded)
+        m_resend.recorded += m_resend.untried.remove(id) ? 1 : 0;
+    for (const QuarantinedEntry& q : outcome.quarantined)
+        m_resend.quarantined += m_resend.untried.remove(q.entry.id) ? 1 : 0;
+    // A table that cannot be written now keeps its readings waiting: they
+    // have been tried, and are recorded once it is back.
+    if (outcome.failingSince.isValid() && outcome.recorded.isEmpty()) {
+        for (auto it = m_resend.untried.begin(); it != m_resend.untried.end();) {
+            if (*it == outcome.place) {
+                ++m_resend.waiting;
+                it = m_resend.untried.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    endResendIfDone();
+}
+
+void RecordingService::endResendIfDone()
+{
+    if (m_resend.requests > 0 || !m_resend.untried.isEmpty())
+        return;
+    const Resend done = std::exchange(m_resend, Resend{});
+    if (done.recorded + done.quarantined + done.waiting == 0)
+        return;
+    const QString text =
+        done.waiting > 0
+            ? ownText(OwnText::ResendFollowUpWaiting, m_m.Idioma)
+                  .arg(QString::number(done.recorded), QString::number(done.quarantined),
+                       QString::number(done.waiting))
+            : ownText(OwnText::ResendFollowUp, m_m.Idioma)
+                  .arg(QString::number(done.recorded), QString::number(done.quarantined));
+    logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + text);
 }
 
 DestinationStatus& RecordingService::destination(const QString& place)
@@ -398,6 +455,7 @@ void RecordingService::batchDone(const BatchOutcome& outcome)
         logQuarantined(q);
     // The list takes the new ones on top, without reading the outbox again.
     m_quarantine.addEntries(outcome.quarantined);
+    followResend(outcome);
     // The counts as the outbox holds them after the batch, once a turn of
     // the event loop however many batches end in it.
     if (!m_recountScheduled) {

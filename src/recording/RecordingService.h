@@ -10,6 +10,7 @@
 
 #include <QDate>
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -143,7 +144,9 @@ public:
 
     QuarantineModel& quarantine() { return m_quarantine; }
     // Sends every quarantined reading again (once the engineer has mended
-    // the cause).
+    // the cause). Once each reading sent has been tried, one log line says
+    // how many were recorded and how many are in the quarantine again (and
+    // how many wait for a table that is failing).
     void resendQuarantined();
 
     // Ends the writer after its current batch; what is left stays in the
@@ -172,6 +175,11 @@ private:
     void outboxDamaged();
     void recount();
     void logQuarantined(const QuarantinedEntry& q);
+    void sentAgain(const QList<OutboxEntry>& entries, bool more);
+    // Counts the outcomes of a batch among the readings sent again, and
+    // writes the follow-up line once none is left to try.
+    void followResend(const BatchOutcome& outcome);
+    void endResendIfDone();
     void logLine(const QString& line);
     void unrecorded(const OutboxEntry& entry, const QString& cause);
     // Writes a line into the file of unrecorded readings, or raises the alarm.
@@ -221,6 +229,16 @@ private:
     bool m_openFailureShown = false;
     bool m_notSupportedShown = false;
     QMap<QString, DestinationStatus> m_destinations;
+    // The "Send again" under way: the resends asked for whose slices are
+    // still coming, the readings sent and not yet tried (by id, with their
+    // data table), and what came of those tried.
+    struct Resend {
+        int requests = 0;
+        QHash<qint64, QString> untried;
+        qint64 recorded = 0;
+        qint64 quarantined = 0;
+        qint64 waiting = 0;
+    } m_resend;
     QDate m_today;
     QuarantineModel m_quarantine{m_m};
 };

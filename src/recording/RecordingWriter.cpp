@@ -158,15 +158,23 @@ void RecordingWriter::resend()
 
 void RecordingWriter::resendSlice()
 {
-    if (m_stopping || !ensureOpen())
+    if (m_stopping)
         return;
-    auto moved = m_outbox->requeue(kResendSlice);
+    if (!ensureOpen()) {
+        emit sentAgain({}, false);
+        return;
+    }
+    QList<OutboxEntry> entries;
+    auto moved = m_outbox->requeue(kResendSlice, &entries);
     if (!moved) {
         outboxTrouble(moved.error());
+        emit sentAgain({}, false);
         return;
     }
     outboxWorks();
     const bool more = moved.value() == kResendSlice;
+    // Told before any of them can be written: their outcomes come after.
+    emit sentAgain(entries, more);
     emit resent(moved.value(), more);
     rescan();
     // The next slice after the event loop's turn: the outbox's write lock

@@ -146,6 +146,11 @@ signals:
     // Readings were sent again from the quarantine (one slice), and whether
     // more are left.
     void resent(qsizetype count, bool more);
+    // The same for the sending asked for by resend() alone: the readings
+    // moved back by one slice, as they wait now (new ids), and whether more
+    // slices follow. A resend that ends early (the outbox failed) ends with
+    // an empty slice and no more.
+    void sentAgain(const QList<telvar::OutboxEntry>& entries, bool more);
     // The writer has let go of the outbox.
     void letGoDone();
 

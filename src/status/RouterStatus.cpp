@@ -26,6 +26,8 @@ QString portStateKey(PortState state)
         return QStringLiteral("late");
     case PortState::Failing:
         return QStringLiteral("failing");
+    case PortState::Waiting:
+        return QStringLiteral("waiting");
     case PortState::Stopped:
         break;
     }
@@ -41,6 +43,8 @@ QString portStateText(PortState state, int idioma)
         return ownText(OwnText::PortStateLate, idioma);
     case PortState::Failing:
         return ownText(OwnText::PortStateFailing, idioma);
+    case PortState::Waiting:
+        return ownText(OwnText::PortStateWaiting, idioma);
     case PortState::Stopped:
         break;
     }
@@ -102,6 +106,7 @@ void RouterStatus::portHandled(const PortOutcome& outcome)
     if (it == m_ports.end())
         return;
     Record& record = *it;
+    record.handled = true;
     record.lastPolledAt = outcome.at;
     if (outcome.result == PortOutcome::Result::Read ||
         outcome.result == PortOutcome::Result::CheckFailed) {
@@ -150,32 +155,56 @@ PortState RouterStatus::stateOf(const Record& record, milliseconds now) const
         if (now - since > allowed)
             return PortState::Late;
     }
+    // Nothing is known of the station until its first poll has finished.
+    if (!record.handled)
+        return PortState::Waiting;
     return PortState::Ok;
 }
 
-QString RouterStatus::failureText(const PortOutcome& failure) const
+QString RouterStatus::failureText(const PortOutcome& failure, const QString& identifier) const
 {
     const int idioma = m_m.Idioma;
+    // The cause in words of the program's language. The cycle's detail is
+    // its own text (in English, or the words again): it follows the words
+    // only where it says more than they do, the loader's or the check's
+    // error text.
+    const auto withDetail = [&failure](const QString& words) {
+        const QString detail = failure.detail.trimmed();
+        return detail.isEmpty() ? words : words + QStringLiteral(" (") + detail + QLatin1Char(')');
+    };
     switch (failure.result) {
-    case PortOutcome::Result::Blank:
-        return ownText(OwnText::PortBlankReading, idioma);
     case PortOutcome::Result::NotFound:
         // An empty page reads as an identifier not found: the page's own
         // end says why.
-        if (failure.page == PageOutcome::TimedOut)
-            return ownText(OwnText::PortPageTimedOut, idioma) + QStringLiteral(" (") +
-                   failure.detail + QLatin1Char(')');
-        if (failure.page == PageOutcome::Unreachable)
-            return ownText(OwnText::PortStationSilent, idioma) + QStringLiteral(" (") +
-                   failure.detail + QLatin1Char(')');
-        break;
-    case PortOutcome::Result::Read:
+        switch (failure.page) {
+        case PageOutcome::TimedOut:
+            return ownText(OwnText::PortPageTimedOut, idioma);
+        case PageOutcome::Unreachable:
+            return ownText(OwnText::PortStationSilent, idioma);
+        case PageOutcome::Failed:
+            return ownText(OwnText::PortPageCannotLoad, idioma);
+        case PageOutcome::Truncated:
+            return ownText(OwnText::PortIdentNotFoundInCut, idioma).arg(identifier);
+        case PageOutcome::Complete:
+            break;
+        }
+        return ownText(OwnText::PortIdentNotFound, idioma).arg(identifier);
+    case PortOutcome::Result::Blank:
+        if (identifier.isEmpty())
+            return ownText(OwnText::PortBlankReading, idioma);
+        return ownText(OwnText::PortBlankAfter, idioma).arg(identifier);
     case PortOutcome::Result::PageFailed:
+        return withDetail(ownText(OwnText::PortPageCannotLoad, idioma));
     case PortOutcome::Result::CutFailed:
+        // The detail is the cut's run-time error ("Invalid procedure call or
+        // argument"): the words say it.
+        return ownText(OwnText::PortCannotCut, idioma).arg(identifier);
     case PortOutcome::Result::CheckFailed:
+        return withDetail(ownText(OwnText::PortCheckFailed, idioma));
+    case PortOutcome::Result::Read:
         break;
     }
-    return failure.detail;
+    return {};
 }
 
 PortStatus RouterStatus::statusOf(const Record& record, milliseconds now, const QDate& today) const
@@ -193,7 +222,7 @@ PortStatus RouterStatus::statusOf(const Record& record, milliseconds now, const 
     s.lastPolledAt = record.lastPolledAt;
     s.failuresInARow = record.failuresInARow;
     if (record.lastFailureAt.isValid())
-        s.lastError = failureText(record.lastFailure);
+        s.lastError = failureText(record.lastFailure, record.port.identifier);
     s.lastFailureAt = record.lastFailureAt;
     if (today == m_recordedOn)
         s.recordedToday = m_recordedToday.value(record.port.Puert);
@@ -243,6 +272,8 @@ QStringList RouterStatus::details(const PortStatus& port) const
         state +=
             QStringLiteral(": ") +
             ownText(OwnText::StatusLateFor, idioma).arg(port.intervalMinutes * kLateAfterIntervals);
+    else if (port.state == PortState::Waiting)
+        state += QStringLiteral(": ") + ownText(OwnText::StatusWaitingFirstPoll, idioma);
     else if (port.state == PortState::Stopped && port.reloj > 0 && !m_acquiring)
         state += QStringLiteral(": ") + ownText(OwnText::StatusNotAcquiring, idioma);
     lines.append(ownText(OwnText::StatusState, idioma).arg(state));

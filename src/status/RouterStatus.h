@@ -25,10 +25,16 @@ enum class PortState {
     Late,    // acquiring, but no reading for more than twice its clock's interval
     Failing, // its last poll (or more in a row) gave no reading
     Stopped, // the acquisition is not running, or the port has no clock
+    Waiting, // acquiring, and no poll of the port has finished yet
 };
 
+// Every state, in the order the status file and the metrics list them.
+inline constexpr PortState kAllPortStates[] = {PortState::Ok, PortState::Waiting, PortState::Late,
+                                               PortState::Failing, PortState::Stopped};
+
 // The stable name of a state in the status file and the metrics ("ok",
-// "late", "failing", "stopped"), and its name in the program's language.
+// "waiting", "late", "failing", "stopped"), and its name in the program's
+// language.
 QString portStateKey(PortState state);
 QString portStateText(PortState state, int idioma);
 
@@ -38,6 +44,9 @@ struct PolledPort {
     int reloj = 0;
     QString description;
     QString address;
+    // The identifier its reading follows on the page (Ident), to name it
+    // when it is not found.
+    QString identifier;
 };
 
 // One port as it is at one moment.
@@ -78,6 +87,8 @@ struct PortStatus {
 //   late      acquiring, and no success for more than kLateAfterIntervals
 //             times the port's clock interval (counted from the start when
 //             there has been none since); a clock of interval 0 is never late
+//   waiting   no poll of the port has finished yet (nothing is known of its
+//             station), and it is not late
 //   ok        otherwise
 //
 // Since nothing happens for a port whose cycle never comes, the states are
@@ -124,6 +135,8 @@ private:
     struct Record {
         PolledPort port;
         bool polled = false;
+        // A poll of the port has finished (whatever came of it).
+        bool handled = false;
         QString lastReading;
         QDateTime lastReadingAt;
         QDateTime lastSuccessAt;
@@ -137,7 +150,7 @@ private:
     PortStatus statusOf(const Record& record, std::chrono::milliseconds now,
                         const QDate& today) const;
     PortState stateOf(const Record& record, std::chrono::milliseconds now) const;
-    QString failureText(const PortOutcome& failure) const;
+    QString failureText(const PortOutcome& failure, const QString& identifier) const;
     int intervalOf(int reloj) const;
 
     const Modulo1& m_m;

@@ -17,8 +17,11 @@ int severity(PortState state)
 {
     switch (state) {
     case PortState::Failing:
-        return 3;
+        return 4;
     case PortState::Late:
+        return 3;
+    // Not known yet, which an operator looks at before a port known to work.
+    case PortState::Waiting:
         return 2;
     case PortState::Ok:
         return 1;
@@ -236,7 +239,7 @@ QByteArray statusJson(const StatusSnapshot& snapshot, qsizetype mostPorts,
                                                           : textValue(snapshot.server.error)}});
 
     QJsonObject counts;
-    for (PortState state : {PortState::Ok, PortState::Late, PortState::Failing, PortState::Stopped})
+    for (PortState state : kAllPortStates)
         counts.insert(portStateKey(state), 0);
     for (const PortStatus& p : snapshot.ports) {
         const QString key = portStateKey(p.state);
@@ -267,8 +270,7 @@ QByteArray metricsText(const StatusSnapshot& snapshot, qsizetype mostPorts,
 
     {
         Family f(out, "telvar_ports", "gauge", "Ports polled (those with a clock), by state.");
-        for (PortState state :
-             {PortState::Ok, PortState::Late, PortState::Failing, PortState::Stopped}) {
+        for (PortState state : kAllPortStates) {
             const auto count =
                 std::count_if(snapshot.ports.cbegin(), snapshot.ports.cend(),
                               [state](const PortStatus& p) { return p.state == state; });
@@ -280,10 +282,10 @@ QByteArray metricsText(const StatusSnapshot& snapshot, qsizetype mostPorts,
         .sample(shown.portsLeftOut);
     {
         Family f(out, "telvar_port_state", "gauge",
-                 "1 for the port's state (ok, late, failing, stopped), 0 for the others.");
+                 "1 for the port's state (ok, waiting, late, failing, stopped), 0 for the "
+                 "others.");
         for (const PortStatus& p : shown.ports)
-            for (PortState state :
-                 {PortState::Ok, PortState::Late, PortState::Failing, PortState::Stopped}) {
+            for (PortState state : kAllPortStates) {
                 auto labels = portLabels(p);
                 labels.append({"state", portStateKey(state)});
                 f.sample(labels, p.state == state ? 1 : 0);

@@ -112,7 +112,8 @@ void StatusService::acquisitionStarted()
         const TPuerto& p = puertos[i];
         if (p.clockNumber() <= 0)
             continue;
-        polled.append(PolledPort{p.Puert, p.clockNumber(), descriptions.value(p.Puert), p.WebPg});
+        polled.append(
+            PolledPort{p.Puert, p.clockNumber(), descriptions.value(p.Puert), p.WebPg, p.Ident});
     }
     readClockIntervals();
     m_ports.acquisitionStarted(polled);

@@ -30,6 +30,8 @@ QColor PortStatusColumn::colour(PortState state)
         return QColor(0xf9, 0xa8, 0x25);
     case PortState::Failing:
         return QColor(0xc6, 0x28, 0x28);
+    case PortState::Waiting:
+        return QColor(0x90, 0xca, 0xf9);
     case PortState::Stopped:
         break;
     }

@@ -13,8 +13,8 @@ class ConfigGridModel;
 // The configuration grid as the main window shows it: the configuration's
 // rows and columns as they are (same rows, same column numbers, edits go
 // through), and one more column at the end with each row's port status: its
-// state's name on its colour (ok green, late amber, failing red, stopped
-// grey) and the port's details as its tooltip. The status column follows the
+// state's name on its colour (ok green, waiting light blue, late amber,
+// failing red, stopped grey) and the port's details as its tooltip. The status column follows the
 // status's changed() with one dataChanged for the column; its cells are
 // worked out when shown, so a change costs nothing per row that is not
 // visible.
