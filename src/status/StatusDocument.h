@@ -49,7 +49,7 @@ struct StatusSnapshot {
 };
 
 // What the status shows at most: a plant with more ports or data tables
-// gets the worst of them (failing, then late, then the rest; unreachable
+// gets the worst of them (failing, late, waiting, then the rest; unreachable
 // tables, then those with most readings waiting) and the count of those
 // left out, and every text (from a page, a configuration row or a file name)
 // is cut at kMostTextChars. The document then stays within a few megabytes

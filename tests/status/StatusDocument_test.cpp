@@ -203,5 +203,69 @@ TEST(StatusDocument, WithoutARetryCountThereIsNoRetryMetric)
     EXPECT_FALSE(parsed(statusJson(s)).contains(QStringLiteral("pagesRetried")));
 }
 
+// Each state under the name external monitors read, in the document and
+// in the metrics: the port's state, the count of every state (0 for those of
+// no port) and the port's one sample set to 1.
+struct StateName {
+    PortState state;
+    const char* key;
+};
+const StateName kStateNames[] = {{PortState::Ok, "ok"},
+                                 {PortState::Waiting, "waiting"},
+                                 {PortState::Late, "late"},
+                                 {PortState::Failing, "failing"},
+                                 {PortState::Stopped, "stopped"}};
+
+TEST(StatusDocument, EveryStateIsNamedInTheDocumentAndTheMetrics)
+{
+    ASSERT_EQ(std::size(kStateNames), std::size(kAllPortStates));
+    for (const StateName& c : kStateNames) {
+        SCOPED_TRACE(c.key);
+        StatusSnapshot s;
+        s.at = kAt;
+        s.acquiring = true;
+        s.ports = {port(8, c.state)};
+
+        const QJsonObject root = parsed(statusJson(s));
+        EXPECT_EQ(root.value(QStringLiteral("ports"))
+                      .toArray()
+                      .at(0)
+                      .toObject()
+                      .value(QStringLiteral("state"))
+                      .toString(),
+                  QLatin1String(c.key));
+        const QJsonObject counts = root.value(QStringLiteral("portCounts")).toObject();
+        EXPECT_EQ(counts.size(), std::ssize(kStateNames));
+        const QString metrics = QString::fromUtf8(metricsText(s));
+        for (const StateName& other : kStateNames) {
+            const int n = other.state == c.state ? 1 : 0;
+            const QString key = QLatin1String(other.key);
+            EXPECT_EQ(counts.value(key).toInt(-1), n) << other.key;
+            EXPECT_TRUE(metrics.contains(
+                QStringLiteral("\ntelvar_ports{state=\"%1\"} %2\n").arg(key).arg(n)))
+                << other.key;
+            EXPECT_TRUE(metrics.contains(
+                QStringLiteral("\ntelvar_port_state{port=\"8\",clock=\"1\",description=\"Puerto "
+                               "8\",state=\"%1\"} %2\n")
+                    .arg(key)
+                    .arg(n)))
+                << other.key;
+        }
+    }
+}
+
+TEST(StatusDocument, APortNotKnownYetIsShownBeforeThoseKnownToWork)
+{
+    StatusSnapshot s;
+    s.at = kAt;
+    s.ports = {port(1, PortState::Ok), port(2, PortState::Stopped), port(3, PortState::Waiting),
+               port(4, PortState::Ok), port(5, PortState::Late)};
+    const QJsonObject root = parsed(statusJson(s, 2, 1));
+    QList<int> ports;
+    for (const QJsonValue& p : root.value(QStringLiteral("ports")).toArray())
+        ports.append(p.toObject().value(QStringLiteral("port")).toInt());
+    EXPECT_EQ(ports, (QList<int>{3, 5}));
+}
+
 } // namespace
 } // namespace telvar
