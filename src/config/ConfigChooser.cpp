@@ -4,11 +4,13 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/OwnTexts.h"
 #include "config/ConfigSchema.h"
 #include "config/ConfigTexts.h"
 #include "config/OpenConfigDatabase.h"
 #include "config/TLVDirec.h"
 #include "database/Connection.h"
+#include "database/DatabaseDescription.h"
 
 #include <QFileInfo>
 #include <algorithm>
@@ -17,48 +19,17 @@ namespace telvar {
 
 namespace {
 
-// The texts of the import, which the installation's message table does not
-// hold: Spanish (any language but 2) and English.
-enum class ImportText {
-    Caption,
-    SourcePrompt,
-    TargetPrompt,
-    TargetNotMdb,
-    Replace,
-    Done,
-    Backup,
-    NotConverted,
-    More,
-    UseIt
-};
-
-QString importText(ImportText text, int idioma)
+// The chooser's own texts, in the installation's language.
+QString chooserText(OwnText text, int idioma)
 {
-    struct Texts {
-        const char* spanish;
-        const char* english;
-    };
-    static constexpr Texts kTexts[] = {
-        {"Importar un archivo Jet…", "Import a Jet file…"},
-        {"Archivo Jet (.mdb o .accdb) de la instalación anterior:",
-         "Jet file (.mdb or .accdb) of the earlier installation:"},
-        {"Base de datos de configuración que se escribirá (termina en .mdb):",
-         "Configuration database to write (ending in .mdb):"},
-        {"La base de datos de configuración debe terminar en .mdb: %1",
-         "The configuration database must end in .mdb: %1"},
-        {"%1 ya existe. ¿Reemplazarlo por el archivo importado? El actual se guarda como copia "
-         "de respaldo (.bak).",
-         "%1 already exists. Replace it with the imported file? The current one is kept as a "
-         "backup (.bak)."},
-        {"Se importaron %1 tablas (%2 filas) de %3 a %4.",
-         "Imported %1 tables (%2 rows) from %3 into %4."},
-        {"El archivo reemplazado se guarda como %1.", "The file it replaced is kept as %1."},
-        {"No se convirtió:", "Not converted:"},
-        {"… y %1 más", "… and %1 more"},
-        {"¿Usarlo como base de datos de configuración?", "Use it as the configuration database?"},
-    };
-    const Texts& t = kTexts[static_cast<int>(text)];
-    return QString::fromUtf8(idioma == 2 ? t.english : t.spanish);
+    return ownText(text, idioma);
+}
+
+// The report of a path TLVDirec.IAU could not keep, in the language idioma.
+Error unstorablePath(const QString& path, const QString& reason, int idioma)
+{
+    return Error{ErrorNumber::InvalidProcedureCall, QStringLiteral("Telvar"),
+                 chooserText(OwnText::ChooserPathUnstorable, idioma).arg(path, reason)};
 }
 
 } // namespace
@@ -99,12 +70,10 @@ std::optional<QString> ConfigChooser::accept(const QString& text, const QStringL
     const QString path = chosenPath(text, m_m.RutaApp);
 
     // A path TLVDirec.IAU cannot hold would come back as another path.
-    const QString reason = unstorablePathReason(path);
+    const QString reason = unstorablePathReason(path, m_m.Idioma);
     if (!reason.isEmpty()) {
-        warn(Error{ErrorNumber::InvalidProcedureCall, QStringLiteral("Telvar"),
-                   QStringLiteral("The path \"") + path + QStringLiteral("\" ") + reason +
-                       QStringLiteral(": TLVDirec.IAU cannot keep it. Rename the file or "
-                                      "its folder and choose it again.")});
+        m_ui.mensaBox(acceptReport(unstorablePath(path, reason, m_m.Idioma)), BoxKind::Exclamation,
+                      5);
         return std::nullopt;
     }
 
@@ -118,7 +87,7 @@ std::optional<QString> ConfigChooser::accept(const QString& text, const QStringL
          {QStringLiteral("Select * from HTMRELOJ"), QStringLiteral("Select * from HTMCONFI")}) {
         Result<QSqlQuery> selected = cn->exec(query);
         if (!selected) {
-            warn(selected.error());
+            warn(selected.error(), path);
             return std::nullopt;
         }
     }
@@ -128,7 +97,7 @@ std::optional<QString> ConfigChooser::accept(const QString& text, const QStringL
     Result<QString> report = checkKeyWidths(*cn, KeyWidths::from(m_m));
     cn.reset();
     if (!report) {
-        warn(report.error());
+        warn(report.error(), path);
         return std::nullopt;
     }
     if (!report.value().isEmpty()) {
@@ -137,7 +106,7 @@ std::optional<QString> ConfigChooser::accept(const QString& text, const QStringL
     }
 
     if (Status written = writeConfigPaths(m_m, newOrder(path, items)); !written) {
-        warn(written.error());
+        m_ui.mensaBox(acceptReport(written.error()), BoxKind::Exclamation, 5);
         return std::nullopt;
     }
     return path;
@@ -147,11 +116,11 @@ std::optional<QString> ConfigChooser::importJet(const QStringList& items)
 {
     const int idioma = m_m.Idioma;
     const std::optional<QString> source =
-        m_ui.inputBox(importText(ImportText::SourcePrompt, idioma));
+        m_ui.inputBox(chooserText(OwnText::ChooserImportSource, idioma));
     if (!source || source->trimmed().isEmpty())
         return std::nullopt;
     const std::optional<QString> answer =
-        m_ui.inputBox(importText(ImportText::TargetPrompt, idioma));
+        m_ui.inputBox(chooserText(OwnText::ChooserImportTarget, idioma));
     if (!answer || answer->trimmed().isEmpty())
         return std::nullopt;
     const QString target = answer->trimmed();
@@ -159,23 +128,18 @@ std::optional<QString> ConfigChooser::importJet(const QStringList& items)
     // Only a path the chooser itself would take: one ending in ".mdb" that
     // TLVDirec.IAU can keep.
     if (target.right(4).toUpper() != QLatin1String(".MDB")) {
-        m_ui.messageBox(importText(ImportText::TargetNotMdb, idioma).arg(target),
+        m_ui.messageBox(chooserText(OwnText::ChooserImportTargetNotMdb, idioma).arg(target),
                         BoxKind::Exclamation);
         return std::nullopt;
     }
-    if (const QString reason = unstorablePathReason(target); !reason.isEmpty()) {
-        m_ui.messageBox(
-            importReport(Error{ErrorNumber::InvalidProcedureCall, QStringLiteral("Telvar"),
-                               QStringLiteral("The path \"") + target + QStringLiteral("\" ") +
-                                   reason +
-                                   QStringLiteral(": TLVDirec.IAU cannot keep it. "
-                                                  "Choose another name or folder.")}),
-            BoxKind::Exclamation);
+    if (const QString reason = unstorablePathReason(target, idioma); !reason.isEmpty()) {
+        m_ui.messageBox(importReport(unstorablePath(target, reason, idioma)), BoxKind::Exclamation);
         return std::nullopt;
     }
     const QFileInfo existing(target);
     const bool replace = existing.exists() || existing.isSymLink();
-    if (replace && !m_ui.questionBox(importText(ImportText::Replace, idioma).arg(target)))
+    if (replace &&
+        !m_ui.questionBox(chooserText(OwnText::ChooserImportReplace, idioma).arg(target)))
         return std::nullopt;
 
     ImportRequest request;
@@ -192,23 +156,25 @@ std::optional<QString> ConfigChooser::importJet(const QStringList& items)
     }
 
     const ImportSummary& summary = imported.value();
-    QString done = importText(ImportText::Done, idioma)
+    QString done = chooserText(OwnText::ChooserImportDone, idioma)
                        .arg(summary.tables.size())
                        .arg(summary.rows())
                        .arg(request.source, target);
     if (!summary.backup.isEmpty())
-        done += QLatin1Char('\n') + importText(ImportText::Backup, idioma).arg(summary.backup);
+        done += QLatin1Char('\n') +
+                chooserText(OwnText::ChooserImportBackup, idioma).arg(summary.backup);
     if (!summary.notes.isEmpty()) {
         // The box shows the first notes; telvar-import prints them all.
         constexpr qsizetype kShown = 8;
-        done += QStringLiteral("\n\n") + importText(ImportText::NotConverted, idioma);
+        done += QStringLiteral("\n\n") + chooserText(OwnText::ChooserImportNotConverted, idioma);
         for (qsizetype i = 0; i < std::min(kShown, summary.notes.size()); ++i)
             done += QStringLiteral("\n- ") + summary.notes[i];
         if (summary.notes.size() > kShown)
-            done += QStringLiteral("\n") +
-                    importText(ImportText::More, idioma).arg(summary.notes.size() - kShown);
+            done +=
+                QStringLiteral("\n") +
+                chooserText(OwnText::ChooserImportMore, idioma).arg(summary.notes.size() - kShown);
     }
-    done += QStringLiteral("\n\n") + importText(ImportText::UseIt, idioma);
+    done += QStringLiteral("\n\n") + chooserText(OwnText::ChooserImportUseIt, idioma);
     if (!m_ui.questionBox(done))
         return std::nullopt;
     return accept(target, items);
@@ -216,7 +182,7 @@ std::optional<QString> ConfigChooser::importJet(const QStringList& items)
 
 QString ConfigChooser::importCaption(int idioma)
 {
-    return importText(ImportText::Caption, idioma);
+    return chooserText(OwnText::ChooserImportCaption, idioma);
 }
 
 QString ConfigChooser::importReport(const Error& error)
@@ -227,6 +193,12 @@ QString ConfigChooser::importReport(const Error& error)
 QString ConfigChooser::acceptReport(const Error& error)
 {
     return errorReport(QStringLiteral("TelvarConfig. bAceptar_Click."), error);
+}
+
+QString ConfigChooser::acceptReport(const Error& error, const QString& path, int idioma)
+{
+    return errorReport(QStringLiteral("TelvarConfig. bAceptar_Click."), error, SourceLine::Omitted,
+                       ownText(OwnText::DatabaseFile, idioma).arg(path));
 }
 
 QString ConfigChooser::acceptWidthReport(const QString& path, const QString& report)
@@ -240,9 +212,9 @@ QString ConfigChooser::loadReport(const Error& error)
     return errorReport(QStringLiteral("TelvarConfig (Form_Load)"), error);
 }
 
-void ConfigChooser::warn(const Error& error)
+void ConfigChooser::warn(const Error& error, const QString& path)
 {
-    m_ui.mensaBox(acceptReport(error), BoxKind::Exclamation, 5);
+    m_ui.mensaBox(acceptReport(error, path, m_m.Idioma), BoxKind::Exclamation, 5);
 }
 
 } // namespace telvar

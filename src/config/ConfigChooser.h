@@ -62,6 +62,9 @@ public:
 
     // The report of a failure while accepting.
     static QString acceptReport(const Error& error);
+    // The report of a failure of the database at path while accepting: the
+    // error, then the file it concerns, in the language idioma.
+    static QString acceptReport(const Error& error, const QString& path, int idioma);
     // The report of a failed import.
     static QString importReport(const Error& error);
     // The report of a file that fails the width check: where, the file, and
@@ -71,7 +74,7 @@ public:
     static QString loadReport(const Error& error);
 
 private:
-    void warn(const Error& error);
+    void warn(const Error& error, const QString& path);
 
     Modulo1& m_m;
     Interaccion& m_ui;

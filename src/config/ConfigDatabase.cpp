@@ -100,7 +100,7 @@ ConfigDatabase::Action ConfigDatabase::handleError(const Error& error,
                                                    const QString& connectionString, bool* repaired)
 {
     m_ui.setMousePointer(PointerShape::Default);
-    const QString report = reiniciaReport(error, connectionString);
+    const QString report = reiniciaReport(error, connectionString, m_m.Idioma);
     // Only the data control's opening can be repeated; the steps before it
     // run on a connection the opener has already recovered.
     const bool repeatable = repaired != nullptr;
@@ -131,7 +131,8 @@ ConfigDatabase::Action ConfigDatabase::handleError(const Error& error,
             return Action::Retry;
         Error failure = error;
         failure.description += QLatin1Char(' ') + repair.error().description;
-        m_ui.messageBox(reiniciaReport(failure, connectionString), BoxKind::Exclamation);
+        m_ui.messageBox(reiniciaReport(failure, connectionString, m_m.Idioma),
+                        BoxKind::Exclamation);
         return Action::Abandon;
     }
     case ErrorNumber::ErrorInDll:

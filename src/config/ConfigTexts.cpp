@@ -2,7 +2,7 @@
 
 #include "common/ErrorReport.h"
 #include "database/ArmaConexion.h"
-#include "database/OpenDBOK.h"
+#include "database/DatabaseDescription.h"
 
 #include <algorithm>
 
@@ -38,10 +38,16 @@ QString keyWidthStopMessage(const QString& configPath, const QString& report)
            configPath + QStringLiteral("\n\n") + report;
 }
 
-QString reiniciaReport(const Error& error, const QString& connectionString)
+QString reiniciaReport(const Error& error, const QString& connectionString, int idioma)
 {
-    return errorReport(QStringLiteral("Telvar. Reinicia."), error, SourceLine::Shown,
-                       maskPassword(connectionString));
+    // Before a database is named (TLVDirec.IAU unreadable) there is nothing
+    // to say about one.
+    if (connectionString.isEmpty())
+        return errorReport(QStringLiteral("Telvar. Reinicia."), error, SourceLine::Shown,
+                           QString());
+    return errorReport(QStringLiteral("Telvar. Reinicia."),
+                       DatabaseDescription::explainOpenFailure(error, connectionString, idioma),
+                       SourceLine::Shown, DatabaseDescription::describe(connectionString, idioma));
 }
 
 QString telvarCaption(const QString& title, int majorVersion, int revision)

@@ -24,9 +24,11 @@ QString keyWidthReport(const std::array<int, 6>& definedSizes, const KeyWidths& 
 // The text of the box that stops the program after a failed width check.
 QString keyWidthStopMessage(const QString& configPath, const QString& report);
 
-// The report of Reinicia's error handler: where, the error, and the
-// connection string with its password masked.
-QString reiniciaReport(const Error& error, const QString& connectionString);
+// The report of Reinicia's error handler: where, the error with what is
+// wrong with the configuration file, and the file (never the connection
+// string), in the language idioma. An empty connectionString (no database
+// named yet) leaves the error as it is and the file line empty.
+QString reiniciaReport(const Error& error, const QString& connectionString, int idioma);
 
 // The main window's caption: Mensajes(76, 0), " v.", the major version, "."
 // and the revision (the minor version is not shown).

@@ -2,6 +2,7 @@
 
 #include "common/ErrorNumbers.h"
 #include "common/Modulo1.h"
+#include "common/OwnTexts.h"
 #include "startup/InstallationFiles.h"
 #include "startup/SequentialInput.h"
 
@@ -68,6 +69,19 @@ QString unstorablePathReason(const QString& path)
         return QStringLiteral("contains a line break, which would split it into two paths");
     if (path != path.trimmed())
         return QStringLiteral("begins or ends with blanks, which would be dropped when read back");
+    return {};
+}
+
+QString unstorablePathReason(const QString& path, int idioma)
+{
+    if (path.contains(QLatin1Char(',')))
+        return ownText(OwnText::PathHasComma, idioma);
+    if (path.contains(QLatin1Char('"')))
+        return ownText(OwnText::PathHasQuote, idioma);
+    if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r')))
+        return ownText(OwnText::PathHasLineEnd, idioma);
+    if (path != path.trimmed())
+        return ownText(OwnText::PathHasOuterBlanks, idioma);
     return {};
 }
 

@@ -30,6 +30,9 @@ Result<QStringList> readConfigPaths(const Modulo1& m);
 // would start a quoted field, a line break would end it early, and blanks
 // around it would be dropped.
 QString unstorablePathReason(const QString& path);
+// The same reason in the language idioma (2 English, any other Spanish), for
+// the chooser's boxes.
+QString unstorablePathReason(const QString& path, int idioma);
 
 // The line that holds path so that the file's reader gives it back whole:
 // the path itself, or the path in double quotes where the reader would split

@@ -279,6 +279,15 @@ Result<std::unique_ptr<Connection>> EngineLayer::open(const QString& connectionS
     return layerError(ErrorNumber::ProviderNotFound, engineLayerSource(), kProviderNotFound);
 }
 
+std::optional<SqlDialect> EngineLayer::dialectOf(const QString& connectionString)
+{
+    const auto provider =
+        ConnectionFields::parse(connectionString).value(QStringLiteral("Provider"));
+    if (!provider)
+        return std::nullopt;
+    return dialectOfProvider(*provider);
+}
+
 Status EngineLayer::createFileDatabase(const QString& path, const QString& passBD)
 {
     return SqliteFile::create(path, passBD);

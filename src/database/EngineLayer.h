@@ -4,6 +4,7 @@
 #include "database/Connection.h"
 
 #include <memory>
+#include <optional>
 
 namespace telvar {
 
@@ -17,6 +18,10 @@ namespace telvar {
 class EngineLayer final {
 public:
     static Result<std::unique_ptr<Connection>> open(const QString& connectionString);
+
+    // The engine a connection string's provider stands for; nothing for a
+    // string without a provider or with one no engine here answers to.
+    static std::optional<SqlDialect> dialectOf(const QString& connectionString);
 
     // Creates a new, empty SQLite database file at path (the form a "[JET4]"
     // connection string names) protected by the database password passBD:

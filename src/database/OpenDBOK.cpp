@@ -6,6 +6,7 @@
 #include "database/ArmaConexion.h"
 #include "database/CompactRepair.h"
 #include "database/ConnectionString.h"
+#include "database/DatabaseDescription.h"
 #include "database/EngineErrors.h"
 #include "database/EngineLayer.h"
 #include "database/OpenDBOKReport.h"
@@ -52,9 +53,14 @@ QString maskPassword(const QString& Conexion)
            after;
 }
 
-QString openFailureReport(const Error& error, const QString& masked)
+QString openFailureReport(const Error& error, const QString& Conexion, int idioma)
 {
-    return errorReport(QStringLiteral("Module1. OpenDBOK."), error, SourceLine::Shown, masked);
+    // An empty string names no database: the cause says so, and there is
+    // nothing to name below it.
+    return errorReport(
+        QStringLiteral("Module1. OpenDBOK."),
+        DatabaseDescription::explainOpenFailure(error, Conexion, idioma), SourceLine::Shown,
+        Conexion.trimmed().isEmpty() ? QString() : DatabaseDescription::describe(Conexion, idioma));
 }
 
 void showOpenFailure(const Modulo1& m, Interaccion& ui, long long number, QString R, bool Avisa)
@@ -95,11 +101,16 @@ OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, const OpenRequest& re
             return result;
         }
         Error error = opened.error();
-        const QString masked = maskPassword(result.Conexion);
+        // Reports name the database by its file or server, never by the
+        // connection string (another platform's providers, a password).
+        const QString database = DatabaseDescription::describe(result.Conexion, m.Idioma);
+        const auto report = [&](const Error& e) {
+            return openFailureReport(e, result.Conexion, m.Idioma);
+        };
 
         if (error.number == ErrorNumber::WrongPassword) {
             const auto answer =
-                ui.inputBox(masked + LF + m.Mensajes(Message::TypePassword), InputEcho::Password);
+                ui.inputBox(database + LF + m.Mensajes(Message::TypePassword), InputEcho::Password);
             if (!answer || answer->isEmpty()) {
                 result.abandoned = true;
                 result.error = error;
@@ -134,12 +145,12 @@ OpenDBOKResult OpenDBOK(const Modulo1& m, Interaccion& ui, const OpenRequest& re
             }
             // Repair failed, or the repaired file still fails, or the
             // repeated attempt failed: reported as any other error.
-            ui.mensaBox(openFailureReport(error, masked), BoxKind::Exclamation, 5);
+            ui.mensaBox(report(error), BoxKind::Exclamation, 5);
             result.error = error;
             return result;
         }
 
-        showOpenFailure(m, ui, error.number, openFailureReport(error, masked), request.Avisa);
+        showOpenFailure(m, ui, error.number, report(error), request.Avisa);
         result.error = error;
         return result;
     }

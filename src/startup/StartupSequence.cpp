@@ -4,6 +4,7 @@
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
+#include "common/OwnTexts.h"
 #include "database/ArmaConexion.h"
 #include "startup/DatabaseDirectory.h"
 #include "startup/InstallationFiles.h"
@@ -59,6 +60,8 @@ bool StartupSequence::run()
     setPaths();
     if (!readCompanyFile() || !readPasswordFile() || !InitIdioma(m_m, m_ui))
         return false;
+    if (m_onLanguageKnown)
+        m_onLanguageKnown(m_m.Idioma);
     m_m.TipoBD = QStringLiteral("[JET4]");
     return readDatabaseDirectory() && readShifts() && ensureSingleInstance() && findCoverPicture();
 }
@@ -134,8 +137,8 @@ bool StartupSequence::readDatabaseDirectory()
         return false;
     }
     if (directory.entries().isEmpty()) {
-        m_ui.messageBox(displayName + QStringLiteral("\n\nThe file lists no database: it has no "
-                                                     "[JET4] entry and no server entry."),
+        m_ui.messageBox(displayName + QStringLiteral("\n\n") +
+                            ownText(OwnText::StartupNoDatabaseListed, m_m.Idioma),
                         BoxKind::Critical);
         return false;
     }
@@ -212,7 +215,7 @@ bool StartupSequence::findCoverPicture()
                                               QStringLiteral(".JPG"));
     if (!QFileInfo(path).isFile())
         return fail(Error{ErrorNumber::FileNotFound, QStringLiteral("Telvar"),
-                          QStringLiteral("File not found: the cover picture ") + path});
+                          ownText(OwnText::StartupCoverMissing, m_m.Idioma).arg(path)});
     m_coverPicturePath = path;
     return true;
 }

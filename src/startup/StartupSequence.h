@@ -4,6 +4,7 @@
 
 #include <QLockFile>
 #include <QString>
+#include <functional>
 #include <memory>
 
 namespace telvar {
@@ -35,6 +36,14 @@ public:
 
     bool run();
 
+    // Called once the language file has set Idioma, before anything after it
+    // can show a box: the program puts Qt's own texts (the standard buttons)
+    // into that language there.
+    void setOnLanguageKnown(std::function<void(int idioma)> hook)
+    {
+        m_onLanguageKnown = std::move(hook);
+    }
+
     // The cover picture (RutaIAU + "CARATULA" + Idioma + ".JPG" as found on
     // disk); valid after a successful run().
     const QString& coverPicturePath() const { return m_coverPicturePath; }
@@ -58,6 +67,7 @@ private:
     QString m_runtimeDir;
     QString m_coverPicturePath;
     std::unique_ptr<QLockFile> m_lock;
+    std::function<void(int idioma)> m_onLanguageKnown;
 };
 
 } // namespace telvar

@@ -152,7 +152,7 @@ TEST_F(ConfigChooserImportTest, CancelsAndRefusalsChangeNothing)
          {QStringLiteral("/viejo/a.mdb"), m.RutaApp + QStringLiteral("Planta 1,2.mdb")},
          {},
          0,
-         "contains a comma"},
+         "contiene una coma"},
         {"an existing file not to be replaced",
          {QStringLiteral("/viejo/a.mdb"), existing},
          {false},

@@ -117,15 +117,23 @@ TEST_F(ConfigChooserTest, RefusalsLeaveTLVDirecUntouched)
     const QString empty = createEmptyDatabase(QStringLiteral("NoEsConfig.mdb"));
     const QString withComma = createConfig(QStringLiteral("Planta 1,2.mdb"));
     const QByteArray before = readTLVDirec();
+    const QString missing = m.RutaApp + QStringLiteral("NoExiste.mdb");
     struct Case {
         QString text;
         Box::Type box;
-        const char* mentions;
+        QStringList mentions;
     };
     const Case cases[] = {
-        {empty, Box::Type::MensaBox, "HTMRELOJ"},
-        {withComma, Box::Type::MensaBox, "comma"},
-        {m.RutaApp + QStringLiteral("NoExiste.mdb"), Box::Type::MensaBox, "OpenDBOK"},
+        {empty,
+         Box::Type::MensaBox,
+         {QStringLiteral("HTMRELOJ"), QStringLiteral("Archivo de base de datos: ") + empty}},
+        {withComma, Box::Type::MensaBox, {QStringLiteral("coma"), withComma}},
+        // A missing file is named with its cause, as the person knows it.
+        {missing,
+         Box::Type::MensaBox,
+         {QStringLiteral("OpenDBOK"),
+          QStringLiteral("-2147467259.- No existe el archivo ") + missing,
+          QStringLiteral("Archivo de base de datos: ") + missing}},
     };
     for (const Case& c : cases) {
         ui.boxes.clear();
@@ -133,8 +141,11 @@ TEST_F(ConfigChooserTest, RefusalsLeaveTLVDirecUntouched)
         ASSERT_EQ(ui.boxes.size(), 1) << c.text.toStdString();
         EXPECT_EQ(ui.boxes.first().type, c.box);
         EXPECT_EQ(ui.boxes.first().icono, BoxKind::Exclamation);
-        EXPECT_TRUE(ui.boxes.first().text.contains(QLatin1String(c.mentions)))
-            << ui.boxes.first().text.toStdString();
+        for (const QString& mention : c.mentions)
+            EXPECT_TRUE(ui.boxes.first().text.contains(mention))
+                << mention.toStdString() << " in " << ui.boxes.first().text.toStdString();
+        for (const char* hidden : {"Provider", "OLEDB", "Jet", "Password="})
+            EXPECT_FALSE(ui.boxes.first().text.contains(QLatin1String(hidden))) << hidden;
         EXPECT_EQ(readTLVDirec(), before);
     }
     // The chooser's own reports follow the convention.

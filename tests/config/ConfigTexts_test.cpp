@@ -60,15 +60,30 @@ TEST(KeyWidthStopMessage, NamesTheWindowRoutineAndFile)
         QStringLiteral("Telvar. Reinicia.\n/d/TLVConf.mdb\n\nHTMCONFI.Opera Defined Size <> 8\n"));
 }
 
-TEST(ReiniciaReport, FollowsTheConventionAndMasksThePassword)
+TEST(ReiniciaReport, FollowsTheConventionAndNamesTheFileNotTheConnectionString)
 {
     const Error error{53, QStringLiteral("Telvar"), QStringLiteral("File not found")};
-    const QString report = reiniciaReport(
-        error, configConnectionString(QStringLiteral("/d/TLVConf.mdb"), QStringLiteral("Secreta")));
-    EXPECT_EQ(report, QStringLiteral("Telvar. Reinicia.\n\nTelvar\n53.- File not found\n\n"
-                                     "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=/d/TLVConf.mdb;"
-                                     "Jet OLEDB:Database Password=***;\n\n"));
-    EXPECT_FALSE(report.contains(QStringLiteral("Secreta")));
+    const QString conexion =
+        configConnectionString(QStringLiteral("/d/TLVConf.mdb"), QStringLiteral("Secreta"));
+    struct Row {
+        int idioma;
+        const char* expected;
+    };
+    const Row rows[] = {
+        {1, "Telvar. Reinicia.\n\nTelvar\n53.- No existe la carpeta /d (del archivo "
+            "/d/TLVConf.mdb)\n\nArchivo de base de datos: /d/TLVConf.mdb\n\n"},
+        {2, "Telvar. Reinicia.\n\nTelvar\n53.- The folder /d (of the file /d/TLVConf.mdb) does "
+            "not exist\n\nDatabase file: /d/TLVConf.mdb\n\n"},
+    };
+    for (const Row& row : rows) {
+        const QString report = reiniciaReport(error, conexion, row.idioma);
+        EXPECT_EQ(report, QString::fromUtf8(row.expected));
+        for (const char* hidden : {"Secreta", "Provider", "OLEDB", "Jet"})
+            EXPECT_FALSE(report.contains(QLatin1String(hidden))) << hidden;
+    }
+    // Before TLVDirec.IAU named a file there is none to name.
+    EXPECT_EQ(reiniciaReport(error, QString(), 1),
+              QStringLiteral("Telvar. Reinicia.\n\nTelvar\n53.- File not found\n\n\n\n"));
 }
 
 TEST(TelvarCaption, ShowsMajorAndRevisionOnly)

@@ -248,12 +248,16 @@ TEST_F(ReiniciaData1Test, ReportsByErrorNumber)
         BoxKind box;
         ReiniciaOutcome outcome;
         const char* tail;
+        // What the report says is wrong with the configuration file (%1).
+        const char* cause;
     };
     const Case cases[] = {
         {-2147220999, BoxKind::Exclamation, ReiniciaOutcome::Abandoned,
-         "Revise la instalación de los componentes de acceso a datos.\n\n"},
-        {-2147467259, BoxKind::Critical, ReiniciaOutcome::EndProgram, nullptr},
-        {3706, BoxKind::Exclamation, ReiniciaOutcome::Abandoned, ""},
+         "Revise la instalación de los componentes de acceso a datos.\n\n", "Descripción"},
+        {-2147467259, BoxKind::Critical, ReiniciaOutcome::EndProgram, nullptr,
+         "No se puede abrir el archivo %1: Descripción"},
+        {3706, BoxKind::Exclamation, ReiniciaOutcome::Abandoned, "",
+         "No está instalado el controlador de SQLite: Descripción"},
     };
     for (const Case& c : cases) {
         ui.boxes.clear();
@@ -264,9 +268,11 @@ TEST_F(ReiniciaData1Test, ReportsByErrorNumber)
         EXPECT_EQ(box.type, Box::Type::MessageBox);
         EXPECT_EQ(box.icono, c.box);
         const QString report = QStringLiteral("Telvar. Reinicia.\n\nFuente\n") +
-                               QString::number(c.number) + QStringLiteral(".- Descripción\n\n") +
-                               QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") +
-                               m_path + QStringLiteral(";Jet OLEDB:Database Password=***;\n\n");
+                               QString::number(c.number) + QStringLiteral(".- ") +
+                               QString::fromUtf8(c.cause).replace(QStringLiteral("%1"), m_path) +
+                               QStringLiteral("\n\n") +
+                               QStringLiteral("Archivo de base de datos: ") + m_path +
+                               QStringLiteral("\n\n");
         const QString tail =
             c.tail
                 ? QString::fromUtf8(c.tail)

@@ -309,6 +309,14 @@ const FailureRow kFailureRows[] = {
      u"Please update the $IAUQLDIREC.IAU format!"_s, BoxKind::Critical},
     {"DirectoryWithoutEntries",
      [](InstallationBuilder& i) { i.writeDirectory({u"[jet4],/srv/q/"_s}); },
+     u"$IAUQLDIREC.IAU\n\nEl archivo no lista ninguna base de datos: no tiene ninguna entrada "
+     "[JET4] ni de servidor."_s,
+     BoxKind::Critical},
+    {"DirectoryWithoutEntriesInTheChosenLanguage",
+     [](InstallationBuilder& i) {
+         i.writeLanguage(InstallationBuilder::standardLanguage(2));
+         i.writeDirectory({u"[jet4],/srv/q/"_s});
+     },
      u"$IAUQLDIREC.IAU\n\nThe file lists no database: it has no [JET4] entry and no server "
      "entry."_s,
      BoxKind::Critical},
@@ -344,14 +352,14 @@ const FailureRow kFailureRows[] = {
      "\"dos\", not a whole number"_s,
      BoxKind::Critical},
     {"CoverPictureMissing", [](InstallationBuilder& i) { remove(i, u"CARATULA1.JPG"_s); },
-     u"TelvarCarat. Form_Load.\n\n53.- File not found: the cover picture $IAUCARATULA1.JPG"_s,
+     u"TelvarCarat. Form_Load.\n\n53.- No se encuentra la imagen de portada $IAUCARATULA1.JPG"_s,
      BoxKind::Critical},
     {"CoverPictureOfTheChosenLanguageMissing",
      [](InstallationBuilder& i) {
          i.writeLanguage(InstallationBuilder::standardLanguage(2));
          remove(i, u"CARATULA2.JPG"_s);
      },
-     u"TelvarCarat. Form_Load.\n\n53.- File not found: the cover picture $IAUCARATULA2.JPG"_s,
+     u"TelvarCarat. Form_Load.\n\n53.- The cover picture $IAUCARATULA2.JPG is not found"_s,
      BoxKind::Critical},
 };
 
