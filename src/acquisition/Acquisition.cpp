@@ -99,6 +99,9 @@ void Acquisition::cmdAbre_Click()
 
 Status Acquisition::start()
 {
+    // Each start boxes the ports' failures anew: its configuration may
+    // differ from the last one's.
+    m_failures.clear();
     if (const Status loaded = loadPuertos(); !loaded)
         return loaded;
     setRunning(true);
@@ -260,6 +263,7 @@ void Acquisition::runCycle(int reloj)
     PollingCycle::Services services{m_m, m_ui, m_loader, m_display, m_check, m_clock};
     services.deadline = m_clock.elapsed() + span;
     services.portHandled = [this](const PortOutcome& outcome) { emit portHandled(outcome); };
+    services.failures = &m_failures;
     auto cycle = std::make_shared<PollingCycle>(
         reloj, std::move(ports), services, [this](PollingCycle& ended) { cycleFinished(&ended); });
     m_cycles.push_back(cycle);

@@ -2,6 +2,7 @@
 
 #include "acquisition/AcquisitionDisplay.h"
 #include "acquisition/CxpLimits.h"
+#include "acquisition/FailureNotices.h"
 #include "acquisition/PollingClocks.h"
 #include "acquisition/PortOutcome.h"
 #include "acquisition/Puertos.h"
@@ -28,6 +29,12 @@ class ReadingCheck;
 // clocks and, for each clock that is due or whose button is pressed, one
 // polling cycle over the clock's ports. It owns everything it builds; the
 // main window forwards the presses and shows the state and the display.
+//
+// Nothing of a running acquisition waits on a box: the cycles' reports are
+// notices (Interaccion::notice), each failure of a port boxed once from the
+// start on (FailureNotices), so Stop and the clock buttons take effect at
+// once whatever is shown. Only a start's and a stop's own errors are modal
+// boxes, after the button's work is done.
 class Acquisition final : public QObject {
     Q_OBJECT
 public:
@@ -99,6 +106,8 @@ private:
     Puertos m_puertos{TPuerto{}};
     QList<Limits> m_limits{Limits{}};
     std::vector<std::shared_ptr<PollingCycle>> m_cycles;
+    // Which ports' failures have had their box since the start.
+    FailureNotices m_failures;
     // The retries of the cycles that have ended.
     qint64 m_endedCycleRetries = 0;
 };

@@ -17,9 +17,6 @@ namespace telvar {
 
 namespace {
 
-// The report box of a cycle: an exclamation that closes itself after 5 s.
-constexpr double kReportSeconds = 5;
-
 // Whether a try's page is a failure that another try may mend: a time-out,
 // a refused connection, an HTTP error status, or a page the loader gave up
 // with a host it found silent (the host took connections; the silence may
@@ -233,8 +230,8 @@ void PollingCycle::armRetryTimer()
 
 void PollingCycle::advance()
 {
-    // A report box runs the event loop: a page arriving meanwhile lands here
-    // and waits for the handling under way to go on.
+    // A box of the reading check runs the event loop: a page arriving
+    // meanwhile lands here and waits for the handling under way to go on.
     if (m_processing || m_cancelled || m_finished)
         return;
     const std::shared_ptr<PollingCycle> keepAlive = shared_from_this();
@@ -267,6 +264,7 @@ void PollingCycle::advance()
         m_finished = true;
         m_retryTimer.stop();
         m_loads.clear();
+        showReports();
         if (m_onFinished)
             m_onFinished(*this);
     }
@@ -276,6 +274,7 @@ void PollingCycle::handle(qsizetype k, const LoadedPage& page, const QDateTime& 
                           bool freshPage)
 {
     const Port& port = m_ports[k];
+    m_handled.append(PortReports{port.element, {}, {}});
     AcquisitionDisplay& display = m_services.display;
     if (freshPage)
         display.setText(AcquisitionDisplay::Field::txtSource, pageExcerpt(page.text));
@@ -344,9 +343,22 @@ void PollingCycle::tell(const Port& port, PortOutcome::Result result, const Load
 
 void PollingCycle::report(const Port& port, const Error& error)
 {
-    m_services.ui.mensaBox(
-        cycleReport(m_reloj, m_services.m.Mensajes(76, 13), port.puerto.Puert, port.puerto, error),
-        BoxKind::Exclamation, kReportSeconds);
+    // Nothing is reported for a cycle that was stopped.
+    if (m_cancelled || m_handled.isEmpty())
+        return;
+    PortReports& reports = m_handled.back();
+    reports.errors.append(error);
+    reports.texts.append(
+        cycleReport(m_reloj, m_services.m.Mensajes(76, 13), port.puerto.Puert, port.puerto, error));
+}
+
+void PollingCycle::showReports()
+{
+    FailureNotices& failures = m_services.failures ? *m_services.failures : m_ownFailures;
+    const std::optional<QString> box = failures.cycleEnded(m_handled, m_services.m.Idioma);
+    m_handled.clear();
+    if (box)
+        m_services.ui.notice(*box, BoxKind::Exclamation, ReportSeconds);
 }
 
 void PollingCycle::cancel()
@@ -359,6 +371,9 @@ void PollingCycle::cancel()
         m_services.loader.cancel(it.key());
     m_loadByTicket.clear();
     m_loads.clear();
+    // A stopped cycle shows nothing more: its ports' failures stay as known
+    // before it.
+    m_handled.clear();
 }
 
 } // namespace telvar

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "acquisition/CxpLimits.h"
+#include "acquisition/FailureNotices.h"
 #include "acquisition/HttpPageLoader.h"
 #include "acquisition/PageLoader.h"
 #include "acquisition/PortOutcome.h"
@@ -33,12 +34,18 @@ class ReadingCheck;
 // error is reported with the port's details and the cycle goes on with the
 // next port.
 //
+// The reports are gathered and shown at the end of the cycle, in one box
+// that does not wait for the person (Interaccion::notice), listing the ports
+// that FailureNotices finds worth it: those that began to fail, or fail
+// otherwise than at their last cycle. Nothing of the cycle waits on a box of
+// its own, so the window keeps taking presses (Stop among them).
+//
 // Ports that follow each other on one address share its page, unless it came
 // back empty, in which case the next of them asks for it again. A cycle keeps
 // its own page texts, so cycles of different clocks never read each other's
-// pages. While a report box of the cycle is open the cycle does not go on:
-// pages that arrive meanwhile wait, and are handled in port order once the
-// box has closed.
+// pages. While the reading check holds a port (a box of its own runs the
+// event loop) the cycle does not go on: pages that arrive meanwhile wait,
+// and are handled in port order once the check has returned.
 //
 // A page that failed (it timed out, its connection was refused, it answered
 // an HTTP error status, or the loader gave it up untried with a host it
@@ -87,7 +94,14 @@ public:
         std::chrono::milliseconds tryLimit{kPageTimeLimitMs};
         // Told how each port ended (not for the ports a cancel leaves).
         std::function<void(const PortOutcome&)> portHandled = nullptr;
+        // What is known of the ports' failures across cycles (the
+        // acquisition's). Without it the cycle's box lists every port that
+        // failed in it.
+        FailureNotices* failures = nullptr;
     };
+
+    // The report box's count-down, in seconds.
+    static constexpr double ReportSeconds = 5;
 
     // The tries of a page at most, and the waits before the second and the
     // third.
@@ -154,6 +168,8 @@ private:
     void tell(const Port& port, PortOutcome::Result result, const LoadedPage& page,
               const QDateTime& arrivedAt, const QString& reading, const QString& detail) const;
     void report(const Port& port, const Error& error);
+    // Shows the box of the ports' reports that deserve one.
+    void showReports();
 
     const int m_reloj;
     const QList<Port> m_ports;
@@ -172,6 +188,9 @@ private:
     // The hosts that answered a try of the cycle (whatever its status).
     QSet<QString> m_answeringHosts;
     QTimer m_retryTimer;
+    // The ports handled so far, with their reports.
+    QList<PortReports> m_handled;
+    FailureNotices m_ownFailures;
     int m_retries = 0;
     qsizetype m_next = 0;
     bool m_processing = false;

@@ -66,6 +66,11 @@ void HeadlessInteraccion::mensaBox(const QString& mensaje, BoxKind icono, double
     m_write(lineFor(icono, mensaje));
 }
 
+void HeadlessInteraccion::notice(const QString& text, BoxKind kind, double)
+{
+    m_write(lineFor(kind, text));
+}
+
 bool HeadlessInteraccion::questionBox(const QString& question)
 {
     m_write(lineFor(BoxKind::Question, question));

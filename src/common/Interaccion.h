@@ -35,8 +35,8 @@ struct ListPickerRequest {
 
 // Everything core code needs from a person: boxes, a typed answer, a choice
 // from a list and the busy pointer. The GUI implements it with dialogs; tests
-// implement it with a recording fake. Every call is modal: it returns once the
-// person has answered (or the box has closed itself).
+// implement it with a recording fake. Every call but notice is modal: it
+// returns once the person has answered (or the box has closed itself).
 class Interaccion {
 public:
     virtual ~Interaccion() = default;
@@ -46,6 +46,17 @@ public:
     // The timed message box with the icon of its kind (Plain: none),
     // duracion in seconds (0 or less: no count-down).
     virtual void mensaBox(const QString& mensaje, BoxKind icono, double duracion) = 0;
+    // The timed message box, shown without waiting for it: the caller goes
+    // on at once and the window under the box keeps taking presses (the
+    // acquisition's reports, which must neither hold the polling nor keep
+    // a person from pressing Stop). A notice that comes while an earlier
+    // one is still shown joins it in the same box, whose count-down starts
+    // again. Implementations whose mensaBox never waits for a person (a
+    // log, a recording) may keep this default; one with a screen must not.
+    virtual void notice(const QString& text, BoxKind kind, double seconds)
+    {
+        mensaBox(text, kind, seconds);
+    }
     // A Yes/No question box (question icon, No the default button) carrying
     // the application's title; true when the person answers Yes.
     virtual bool questionBox(const QString& question) = 0;

@@ -271,6 +271,65 @@ TEST_F(AcquisitionTest, AStopDuringACycleEndsItQuietlyAndLeavesItsClockOff)
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
+TEST_F(AcquisitionTest, APortFailingTheSameWayIsBoxedOnceUntilItsFailureChanges)
+{
+    // Port 5's page, cycle after cycle: refused for its scheme, refused
+    // otherwise, read, refused again; then a stop and a start.
+    enum class Page { Scheme, Malformed, Good };
+    struct Step {
+        const char* name;
+        Page page;
+        bool restartFirst;
+        bool boxed;
+    };
+    const Step steps[] = {
+        {"starts failing", Page::Scheme, false, true},
+        {"second cycle alike", Page::Scheme, false, false},
+        {"third cycle alike", Page::Scheme, false, false},
+        {"fourth cycle alike", Page::Scheme, false, false},
+        {"fifth cycle alike", Page::Scheme, false, false},
+        {"fails otherwise", Page::Malformed, false, true},
+        {"alike again", Page::Malformed, false, false},
+        {"recovers", Page::Good, false, false},
+        {"fails again", Page::Scheme, false, true},
+        {"alike after a new start", Page::Scheme, true, true},
+    };
+    const QString port5 = QStringLiteral("http://st/5.html");
+    m_acquisition.cmdAbre_Click();
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.name);
+        if (step.restartFirst) {
+            m_acquisition.cmdAbre_Click();
+            m_acquisition.cmdAbre_Click();
+            ASSERT_TRUE(m_acquisition.isRunning());
+        }
+        ui.boxes.clear();
+        m_acquisition.bReloj_Click(1);
+        for (const auto& r : m_loader.pending()) {
+            if (r.url != port5 || step.page == Page::Good)
+                continue;
+            LoadedPage failed{r.url, PageOutcome::Failed, QString(), 0, std::nullopt};
+            failed.error =
+                step.page == Page::Scheme
+                    ? Error{1, QStringLiteral("libcurl"), QStringLiteral("Unsupported protocol")}
+                    : Error{3, QStringLiteral("libcurl"),
+                            QStringLiteral("URL using bad/illegal "
+                                           "format or missing URL")};
+            m_loader.complete(r.ticket, failed);
+        }
+        servePending();
+        ASSERT_EQ(m_acquisition.cyclesRunning(), 0);
+        ASSERT_EQ(ui.boxes.size(), step.boxed ? 1 : 0);
+        if (step.boxed) {
+            EXPECT_EQ(ui.boxes[0].type, Box::Type::Notice);
+            EXPECT_EQ(ui.boxes[0].icono, BoxKind::Exclamation);
+            EXPECT_TRUE(ui.boxes[0].text.startsWith(QStringLiteral("Telvar. bReloj_Click(1) ")))
+                << ui.boxes[0].text.toStdString();
+            EXPECT_TRUE(ui.boxes[0].text.contains(port5));
+        }
+    }
+}
+
 TEST_F(AcquisitionTest, AFailedPageIsAskedForAgainWithinItsClocksIntervalAndTheRetriesAreCounted)
 {
     const auto serve = [&](const QString& url, const LoadedPage& page) {

@@ -16,6 +16,21 @@ void RecordingInteraccion::mensaBox(const QString& mensaje, BoxKind icono, doubl
         whileBoxOpen(boxes.back());
 }
 
+void RecordingInteraccion::notice(const QString& text, BoxKind kind, double seconds)
+{
+    boxes.append({Box::Type::Notice, text, kind, seconds});
+}
+
+QList<RecordingInteraccion::Box> RecordingInteraccion::notices() const
+{
+    QList<Box> found;
+    for (const Box& box : boxes) {
+        if (box.type == Box::Type::Notice)
+            found.append(box);
+    }
+    return found;
+}
+
 bool RecordingInteraccion::questionBox(const QString& question)
 {
     boxes.append({Box::Type::QuestionBox, question, BoxKind::Question, 0});

@@ -15,7 +15,8 @@ namespace telvar::test {
 class RecordingInteraccion final : public Interaccion {
 public:
     struct Box {
-        enum class Type { MessageBox, MensaBox, QuestionBox, InputBox, ListPicker } type;
+        // Notice: a timed box shown without waiting (Interaccion::notice).
+        enum class Type { MessageBox, MensaBox, Notice, QuestionBox, InputBox, ListPicker } type;
         QString text;
         BoxKind icono = BoxKind::Plain;
         double duracion = 0;
@@ -24,12 +25,18 @@ public:
 
     void messageBox(const QString& text, BoxKind kind) override;
     void mensaBox(const QString& mensaje, BoxKind icono, double duracion) override;
+    // Recorded among the boxes; nothing runs "while it is open", as nothing
+    // waits for it.
+    void notice(const QString& text, BoxKind kind, double seconds) override;
     bool questionBox(const QString& question) override;
     std::optional<QString> inputBox(const QString& prompt,
                                     InputEcho echo = InputEcho::Normal) override;
     QString superListBox(const ListPickerRequest& request) override;
     void setMousePointer(PointerShape pointer) override;
     void beep() override { ++beeps; }
+
+    // The notices among boxes.
+    QList<Box> notices() const;
 
     QList<Box> boxes;
     QList<ListPickerRequest> pickerRequests;
@@ -41,7 +48,7 @@ public:
     PointerShape mousePointer = PointerShape::Default;
     int beeps = 0;
     // Runs while a message box, timed box or question box is open (after it is recorded),
-    // as events do under a real modal box.
+    // as events do under a real modal box (not for a notice).
     std::function<void(const Box&)> whileBoxOpen;
 };
 

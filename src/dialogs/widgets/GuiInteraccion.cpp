@@ -39,6 +39,34 @@ QWidget* boxParent()
     return QApplication::activeWindow();
 }
 
+// A notice outlives the boxes that come and go meanwhile: it opens over the
+// window under the active box, or over none.
+QWidget* noticeParent()
+{
+    QWidget* window = QApplication::activeWindow();
+    while (window && qobject_cast<QDialog*>(window))
+        window = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    return window;
+}
+
+// The rank of a kind when notices share a box: the graver icon stays.
+int gravity(BoxKind kind)
+{
+    switch (kind) {
+    case BoxKind::Critical:
+        return 4;
+    case BoxKind::Exclamation:
+        return 3;
+    case BoxKind::Question:
+        return 2;
+    case BoxKind::Information:
+        return 1;
+    case BoxKind::Plain:
+        break;
+    }
+    return 0;
+}
+
 } // namespace
 
 GuiInteraccion::GuiInteraccion(const Modulo1& modulo, QString title)
@@ -49,6 +77,47 @@ GuiInteraccion::GuiInteraccion(const Modulo1& modulo, QString title)
 QString GuiInteraccion::title() const
 {
     return m_title.isEmpty() ? QApplication::applicationDisplayName() : m_title;
+}
+
+GuiInteraccion::~GuiInteraccion()
+{
+    delete m_notice.data();
+}
+
+MensaBox* GuiInteraccion::shownNotice() const
+{
+    return m_notice && m_notice->isVisible() ? m_notice.data() : nullptr;
+}
+
+void GuiInteraccion::notice(const QString& text, BoxKind kind, double seconds)
+{
+    if (MensaBox* shown = shownNotice()) {
+        m_noticeTexts.append(text);
+        while (m_noticeTexts.size() > MaxNoticeTexts)
+            m_noticeTexts.removeFirst();
+        if (gravity(kind) > gravity(m_noticeKind))
+            m_noticeKind = kind;
+        shown->setMensaje(m_noticeTexts.join(QLatin1String("\n\n")));
+        shown->setIcono(static_cast<int>(m_noticeKind));
+        shown->setDuracion(seconds);
+        shown->renew();
+        return;
+    }
+    // A notice closed by its count-down, but not yet deleted, goes now.
+    delete m_notice.data();
+    m_noticeTexts = QStringList{text};
+    m_noticeKind = kind;
+    auto* box = new MensaBox(nullptr, noticeParent());
+    box->setWindowModality(Qt::NonModal);
+    box->setModal(false);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_ShowWithoutActivating);
+    QObject::connect(box, &QDialog::finished, box, &QObject::deleteLater);
+    box->setMensaje(text);
+    box->setIcono(static_cast<int>(kind));
+    box->setDuracion(seconds);
+    m_notice = box;
+    box->show();
 }
 
 void GuiInteraccion::messageBox(const QString& text, BoxKind kind)

@@ -94,6 +94,16 @@ void MensaBox::showEvent(QShowEvent* event)
     QDialog::showEvent(event);
 }
 
+void MensaBox::renew()
+{
+    if (!isVisible())
+        return;
+    const bool paused = m_countingDown && !m_timer1->isActive();
+    Form_Load();
+    if (paused)
+        m_timer1->stop();
+}
+
 void MensaBox::Form_Load()
 {
     const QStringList lines = splitMensajeLines(m_mensaje);

@@ -19,7 +19,8 @@ class PlayPauseStrip;
 // The timed message box: shows Mensaje with the icon of Icono, beeps, and
 // closes itself after Duracion seconds unless paused on its strip. It sizes
 // itself to the message each time it is shown. Set the three properties, then
-// exec() it.
+// exec() it, or show() it where nothing is to wait for it (a notice of the
+// acquisition): then renew() takes a message changed while it is shown.
 //
 // Design sizes (twips, client area; see MensaBoxDesign): Text1 840,120 and
 // 4500 wide, so the dialog is 5595 wide unless a long line widens it; icon
@@ -41,6 +42,12 @@ public:
     void setIcono(int icono) { m_icono = icono; }
     double Duracion() const { return m_duracion; }
     void setDuracion(double duracion) { m_duracion = duracion; }
+
+    // Lays the shown box out again for its properties, beeps and starts its
+    // count-down again from Duracion, as a new showing does; a count-down
+    // the person paused stays paused. Nothing while the box is hidden: its
+    // next showing lays it out.
+    void renew();
 
     // The count-down's step; one second unless a test wants it faster.
     void setTickInterval(std::chrono::milliseconds interval);
