@@ -45,7 +45,6 @@ int main(int argc, char** argv)
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(kDescription));
-    parser.addHelpOption();
     parser.addPositionalArgument(QStringLiteral("SOURCE"), QStringLiteral("the Jet file"));
     parser.addPositionalArgument(QStringLiteral("TARGET"),
                                  QStringLiteral("the SQLite file to write (Telvar's file "
@@ -79,12 +78,20 @@ int main(int argc, char** argv)
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Print only errors."));
     parser.addOptions({password, passwordStdin, replace, charset, timeLimit, memoryLimit, quiet});
-    parser.process(app);
+    const QCommandLineOption help = parser.addHelpOption();
 
     const auto usage = [&](const QString& why) {
         err << "telvar-import: " << why << Qt::endl << Qt::endl << parser.helpText();
         return 2;
     };
+    // The usage only prints; an option it does not know is a mistake
+    // named on standard error (exit code 2), as are missing files below.
+    if (!parser.parse(app.arguments()))
+        return usage(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        out << parser.helpText();
+        return 0;
+    }
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
         return usage(QStringLiteral("give the Jet file and the file to write."));

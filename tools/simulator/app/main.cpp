@@ -57,7 +57,7 @@ int main(int argc, char** argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Serves simulated measuring-station pages on 127.0.0.1."));
-    parser.addHelpOption();
+    const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions({
         {QStringLiteral("port"), QStringLiteral("First port to listen on (0: any free port)."),
          QStringLiteral("P"), QStringLiteral("8088")},
@@ -80,7 +80,24 @@ int main(int argc, char** argv)
          QStringLiteral("Regular expression of the station page paths."), QStringLiteral("RE"),
          telvar::simulator::ServerOptions().stationPattern},
     });
-    parser.process(app);
+    // The usage only prints; an option it does not know, or an argument it
+    // takes none of, is a mistake named on standard error (exit code 2).
+    if (!parser.parse(app.arguments())) {
+        std::fprintf(stderr, "telvar_station_simulator: %s (--help lists the options)\n",
+                     qPrintable(parser.errorText()));
+        return 2;
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all"))) {
+        std::fputs(qPrintable(parser.helpText()), stdout);
+        return 0;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        std::fprintf(stderr,
+                     "telvar_station_simulator: unexpected argument '%s' (--help lists the "
+                     "options)\n",
+                     qPrintable(parser.positionalArguments().first()));
+        return 2;
+    }
 
     bool ok = true;
     telvar::simulator::ServerOptions options;
