@@ -289,5 +289,61 @@ TEST_F(RecordingServiceTest, EachTableTellsItsReadingsWaitingQuarantinedAndRecor
     EXPECT_EQ(table(*s, good).recordedToday, 2);
 }
 
+TEST_F(RecordingServiceTest, SendAgainEndsWithALineOfWhatWasRecordedAndWhatIsStillInQuarantine)
+{
+    // Each round quarantines two readings of a machine whose directory is
+    // missing and keeps one of a format that stays missing; the machine's
+    // data file is made, and the quarantine sent again.
+    const struct {
+        int idioma;
+        QString maqui;
+        QString followUp;
+    } rounds[] = {
+        {1, u"M8"_s, u"07:04:09 Enviar otra vez: 2 lecturas grabadas, 1 siguen en cuarentena"_s},
+        {2, u"M9"_s, u"07:04:09 Send again: 2 readings recorded, 1 still in quarantine"_s},
+    };
+    auto s = service(unrecorded);
+    qint64 recorded = 0;
+    for (const auto& round : rounds) {
+        SCOPED_TRACE(round.idioma);
+        m.Idioma = round.idioma;
+        s->keep(entry(u"F1"_s, round.maqui, u"1"_s));
+        s->keep(entry(u"F1"_s, round.maqui, u"2"_s));
+        if (round.idioma == 1)
+            s->keep(entry(u"F9"_s, u"M1"_s, u"3"_s));
+        s->flush();
+        ASSERT_TRUE(QTest::qWaitFor([&] { return s->quarantinedCount() == 3; }, 20000));
+
+        ASSERT_TRUE(QDir().mkpath(m.RutaDatos + u"F1/"_s + round.maqui));
+        const QString file = m.RutaDatos + u"F1/"_s + round.maqui + u"/P1.MDB"_s;
+        ASSERT_TRUE(EngineLayer::createFileDatabase(file, QString()).ok());
+        auto cn = EngineLayer::open(jetConnectionString(file, QString()));
+        ASSERT_TRUE(cn.ok());
+        ASSERT_TRUE(cn.value()
+                        ->exec(u"CREATE TABLE Datos (N INTEGER PRIMARY KEY AUTOINCREMENT, Fecha "
+                               "VARCHAR(20), Turno VARCHAR(10), Operador VARCHAR(8), C1 DOUBLE "
+                               "PRECISION)"_s)
+                        .ok());
+        cn.value().reset();
+
+        const qsizetype before = log.lines().size();
+        s->resendQuarantined();
+        const QString line = round.followUp.leftJustified(RecordingLog::kLineWidth, u' ', true);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return log.lines().contains(line); }, 20000))
+            << log.lines().join(u"\n"_s).toStdString();
+        recorded += 2;
+        EXPECT_EQ(s->recordedTotal(), recorded);
+        // The reading quarantined again has its line, and the follow-up
+        // comes once, after it: the last line of the resend.
+        const QStringList since = log.lines().mid(before);
+        ASSERT_EQ(since.size(), 2) << since.join(u"\n"_s).toStdString();
+        EXPECT_TRUE(since[0].contains(u"= 3 "_s)) << since[0].toStdString();
+        EXPECT_EQ(since[1], line);
+        EXPECT_TRUE(fileText(unrecorded.path()).contains(u"2026-03-05 "_s + round.followUp));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return s->quarantinedCount() == 1; }, 20000));
+    }
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
 } // namespace
 } // namespace telvar
