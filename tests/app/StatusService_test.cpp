@@ -153,12 +153,25 @@ TEST_F(StatusServiceTest, TheStatusFileFollowsTheCyclesAndServesTheSameOverHttp)
     EXPECT_EQ(QFileInfo(router->status().filePath()).fileName(),
               QStringLiteral("TelvarStatus.json"));
 
-    // The start: acquiring, two ports polled and none yet late.
+    // The start: acquiring, two ports polled, none of them yet: both wait
+    // for their first poll.
     QJsonObject status = statusFileOnce(*router, [](const QJsonObject& s) {
         return s.value(QStringLiteral("acquiring")).toBool();
     });
     EXPECT_EQ(status.value(QStringLiteral("ports")).toArray().size(), 2);
-    EXPECT_EQ(port(status, 1).value(QStringLiteral("state")).toString(), QStringLiteral("ok"));
+    EXPECT_EQ(port(status, 1).value(QStringLiteral("state")).toString(), QStringLiteral("waiting"));
+    EXPECT_EQ(port(status, 2).value(QStringLiteral("state")).toString(), QStringLiteral("waiting"));
+    EXPECT_EQ(status.value(QStringLiteral("portCounts"))
+                  .toObject()
+                  .value(QStringLiteral("waiting"))
+                  .toInt(),
+              2);
+    const QString atStart = QString::fromUtf8(get(serverPort, QStringLiteral("/metrics")).body);
+    EXPECT_TRUE(atStart.contains(QStringLiteral("\ntelvar_ports{state=\"waiting\"} 2\n")))
+        << atStart.toStdString();
+    EXPECT_TRUE(atStart.contains(QStringLiteral("\ntelvar_ports{state=\"ok\"} 0\n")));
+    EXPECT_TRUE(atStart.contains(QStringLiteral(
+        "telvar_port_state{port=\"2\",clock=\"1\",description=\"B\",state=\"waiting\"} 1\n")));
     EXPECT_EQ(port(status, 1).value(QStringLiteral("description")).toString(), kHostileDescription);
     EXPECT_TRUE(status.value(QStringLiteral("statusServer"))
                     .toObject()
@@ -178,7 +191,8 @@ TEST_F(StatusServiceTest, TheStatusFileFollowsTheCyclesAndServesTheSameOverHttp)
     EXPECT_EQ(first.value(QStringLiteral("failuresInARow")).toInt(), 0);
     const QJsonObject second = port(status, 2);
     EXPECT_EQ(second.value(QStringLiteral("failuresInARow")).toInt(), 1);
-    EXPECT_EQ(second.value(QStringLiteral("lastError")).toString(), QStringLiteral("T= not found"));
+    EXPECT_EQ(second.value(QStringLiteral("lastError")).toString(),
+              QStringLiteral("\"T=\" not found on the page"));
 
     // Port 1's reading has no data file: its table shows it in the
     // quarantine once the writer has tried it (the file follows the
@@ -215,6 +229,8 @@ TEST_F(StatusServiceTest, TheStatusFileFollowsTheCyclesAndServesTheSameOverHttp)
         << text.toStdString();
     EXPECT_TRUE(text.contains(QStringLiteral(
         "telvar_port_failures_in_a_row{port=\"2\",clock=\"1\",description=\"B\"} 1\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\ntelvar_ports{state=\"waiting\"} 0\n")));
+    EXPECT_TRUE(text.contains(QStringLiteral("\ntelvar_ports{state=\"failing\"} 1\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("\ntelvar_acquiring 1\n")));
     EXPECT_TRUE(text.contains(QStringLiteral("\ntelvar_outbox_quarantined 1\n")));
 
