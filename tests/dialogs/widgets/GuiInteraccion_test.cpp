@@ -5,11 +5,13 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <functional>
@@ -252,6 +254,133 @@ TEST_F(GuiInteraccionTest, MensaBoxShowsModallyAndResetsThePointer)
     gui.mensaBox(QStringLiteral("Telvar. cmdAbre.\n\n3031.- Clave no válida"), BoxKind::Critical,
                  5);
     EXPECT_TRUE(seen);
+}
+
+TEST_F(GuiInteraccionTest, ANoticeShowsWithoutWaitingAndLeavesTheWindowUnderItUsable)
+{
+    QWidget window;
+    auto* button = new QPushButton(QStringLiteral("Stop"), &window);
+    button->setGeometry(10, 10, 80, 30);
+    int presses = 0;
+    QObject::connect(button, &QPushButton::clicked, [&] { ++presses; });
+    window.resize(300, 200);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    GuiInteraccion gui(m_modulo);
+    gui.setMousePointer(PointerShape::Hourglass);
+    // Shown with exec(), the box would close itself before notice returned.
+    gui.notice(QStringLiteral("Telvar. bReloj_Click(1) Puerto 3"), BoxKind::Exclamation, 5);
+    MensaBox* box = gui.shownNotice();
+    ASSERT_NE(box, nullptr);
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(box->windowModality(), Qt::NonModal);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_EQ(box->parentWidget(), &window);
+    EXPECT_EQ(box->Mensaje(), QStringLiteral("Telvar. bReloj_Click(1) Puerto 3"));
+    EXPECT_TRUE(box->findChild<QLabel*>(QStringLiteral("Image48"))->isVisible());
+    EXPECT_EQ(box->findChild<QLabel*>(QStringLiteral("lblCountDown"))->text(), QStringLiteral("5"));
+    // The busy pointer is the program's, not the notice's to end.
+    EXPECT_EQ(gui.mousePointer(), PointerShape::Hourglass);
+
+    // A press on the window goes through the window system's way, where a
+    // modal box would block it.
+    QTest::mouseClick(window.windowHandle(), Qt::LeftButton, {},
+                      button->mapTo(&window, button->rect().center()));
+    EXPECT_EQ(presses, 1);
+    EXPECT_TRUE(box->isVisible());
+
+    // Closed on its strip, the box is deleted; the next notice opens anew.
+    const QPointer<MensaBox> closed = box;
+    QWidget* strip = box->findChild<QWidget*>(QStringLiteral("PlayPauseStop"));
+    QTest::mouseClick(strip, Qt::LeftButton, {},
+                      QPoint(strip->width() * 7 / 8, strip->height() / 2));
+    EXPECT_EQ(gui.shownNotice(), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(closed.isNull());
+    gui.notice(QStringLiteral("otra"), BoxKind::Information, 5);
+    ASSERT_NE(gui.shownNotice(), nullptr);
+    EXPECT_EQ(gui.shownNotice()->Mensaje(), QStringLiteral("otra"));
+
+    // A notice goes with the GuiInteraccion that showed it.
+    QPointer<MensaBox> its;
+    {
+        GuiInteraccion other(m_modulo);
+        other.notice(QStringLiteral("x"), BoxKind::Information, 5);
+        its = other.shownNotice();
+        ASSERT_FALSE(its.isNull());
+        EXPECT_NE(its.data(), gui.shownNotice());
+    }
+    EXPECT_TRUE(its.isNull());
+    EXPECT_NE(gui.shownNotice(), nullptr);
+}
+
+TEST_F(GuiInteraccionTest, NoticesWhileOneIsShownJoinItsBox)
+{
+    QWidget window;
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    GuiInteraccion gui(m_modulo);
+    gui.notice(QStringLiteral("uno"), BoxKind::Exclamation, 5);
+    MensaBox* box = gui.shownNotice();
+    ASSERT_NE(box, nullptr);
+    auto* countDown = box->findChild<QLabel*>(QStringLiteral("lblCountDown"));
+    QMetaObject::invokeMethod(box, "Timer1_Timer");
+    EXPECT_EQ(countDown->text(), QStringLiteral("4"));
+
+    // Joined, newest last, with the graver icon and the count-down anew.
+    const struct {
+        const char* text;
+        BoxKind kind;
+        const char* mensaje;
+        const char* icon;
+    } steps[] = {
+        {"dos", BoxKind::Critical, "uno\n\ndos", "Image16"},
+        {"tres", BoxKind::Information, "uno\n\ndos\n\ntres", "Image16"},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.text);
+        gui.notice(QString::fromLatin1(step.text), step.kind, 6);
+        EXPECT_EQ(gui.shownNotice(), box);
+        EXPECT_EQ(box->Mensaje(), QString::fromLatin1(step.mensaje));
+        EXPECT_TRUE(box->findChild<QLabel*>(QLatin1String(step.icon))->isVisible());
+        EXPECT_EQ(countDown->text(), QStringLiteral("6"));
+    }
+    int boxes = 0;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+        boxes += qobject_cast<MensaBox*>(widget) && widget->isVisible() ? 1 : 0;
+    EXPECT_EQ(boxes, 1);
+
+    // Bounded: the newest MaxNoticeTexts texts.
+    for (int n = 1; n <= GuiInteraccion::MaxNoticeTexts + 3; ++n)
+        gui.notice(QStringLiteral("aviso %1").arg(n), BoxKind::Exclamation, 5);
+    const QStringList held = box->Mensaje().split(QStringLiteral("\n\n"));
+    ASSERT_EQ(held.size(), GuiInteraccion::MaxNoticeTexts);
+    EXPECT_EQ(held.first(), QStringLiteral("aviso 4"));
+    EXPECT_EQ(held.last(), QStringLiteral("aviso %1").arg(GuiInteraccion::MaxNoticeTexts + 3));
+}
+
+TEST_F(GuiInteraccionTest, ANoticeOpensOverTheWindowUnderABox)
+{
+    // A box open over the window would take the notice along when it
+    // closes: the notice opens over the window.
+    QWidget window;
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    auto* other = new QDialog(&window);
+    other->show();
+    other->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(other));
+    GuiInteraccion gui(m_modulo);
+    gui.notice(QStringLiteral("uno"), BoxKind::Exclamation, 5);
+    ASSERT_NE(gui.shownNotice(), nullptr);
+    EXPECT_EQ(gui.shownNotice()->parentWidget(), &window);
+    delete other;
+    EXPECT_NE(gui.shownNotice(), nullptr);
 }
 
 TEST_F(GuiInteraccionTest, BoxesSurviveTheWindowUnderThemClosing)

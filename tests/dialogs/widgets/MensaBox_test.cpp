@@ -268,4 +268,44 @@ TEST_F(MensaBoxTest, ShowingAgainLaysOutAndCountsAnew)
     EXPECT_EQ(countDown(), QStringLiteral("4"));
 }
 
+TEST_F(MensaBoxTest, RenewTakesANewMessageWhileShownAndKeepsAPause)
+{
+    // A box shown without a modal loop takes a message changed under it:
+    // laid out for it, with its icon, counting down anew (a pause kept).
+    struct Case {
+        const char* name;
+        bool pausedFirst;
+        bool counting;
+    };
+    for (const Case& c : {Case{"counting", false, true}, Case{"paused", true, false}}) {
+        SCOPED_TRACE(c.name);
+        MensaBox& box = show(QStringLiteral("uno"), 48, 5);
+        tick();
+        tick();
+        if (c.pausedFirst)
+            pressStrip(0.6);
+        box.setMensaje(QStringLiteral("uno\ndos\ntres"));
+        box.setIcono(16);
+        box.setDuracion(7);
+        box.renew();
+        EXPECT_TRUE(box.isVisible());
+        EXPECT_EQ(box.findChild<QPlainTextEdit*>(QStringLiteral("Text1"))->toPlainText(),
+                  QStringLiteral("uno\ndos\ntres"));
+        EXPECT_EQ(box.geometryTwips().lineCount, 3);
+        EXPECT_EQ(box.height(), pxY(3 * 225 + 1200));
+        EXPECT_TRUE(box.findChild<QLabel*>(QStringLiteral("Image16"))->isVisible());
+        EXPECT_FALSE(box.findChild<QLabel*>(QStringLiteral("Image48"))->isVisible());
+        EXPECT_EQ(countDown(), QStringLiteral("7"));
+        EXPECT_EQ(timer()->isActive(), c.counting);
+    }
+
+    // A hidden box is left for its next showing.
+    MensaBox& hidden = show(QStringLiteral("uno"), 48, 5);
+    hidden.hide();
+    hidden.setMensaje(QStringLiteral("uno\ndos"));
+    hidden.renew();
+    EXPECT_FALSE(hidden.isVisible());
+    EXPECT_EQ(hidden.geometryTwips().lineCount, 1);
+}
+
 } // namespace
