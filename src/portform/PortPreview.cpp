@@ -7,6 +7,7 @@
 #include "common/OwnTexts.h"
 #include "common/TrimBlanks.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -45,6 +46,29 @@ QString pageLineOf(const LoadedPage& page, int idioma)
     return {};
 }
 
+// The page box's text: the whole page, or the kPageShown characters of a
+// long page around the cut [cutStart, cutEnd) (the page's beginning when
+// nothing was cut), with the cut's place in that text.
+void showPagePart(PreviewView& view, const QString& page, qsizetype cutStart, qsizetype cutEnd,
+                  int idioma)
+{
+    constexpr qsizetype shown = PortPreview::kPageShown;
+    qsizetype from = 0;
+    if (page.size() > shown && cutEnd > cutStart)
+        from = std::clamp<qsizetype>(cutStart - shown / 2, 0, page.size() - shown);
+    view.pageFrom = from;
+    view.pageText = page.mid(from, shown);
+    view.pagePartLine.clear();
+    if (page.size() > shown)
+        view.pagePartLine = ownText(OwnText::PreviewPagePart, idioma)
+                                .arg(from + 1)
+                                .arg(from + view.pageText.size())
+                                .arg(page.size());
+    view.cutAt = cutEnd > cutStart ? cutStart - from : -1;
+    view.cutLength =
+        cutEnd > cutStart ? std::min(cutEnd, from + view.pageText.size()) - cutStart : 0;
+}
+
 } // namespace
 
 PortPreview::PortPreview(PageLoader& loader, int idioma, QObject* parent)
@@ -61,6 +85,7 @@ PortPreview::~PortPreview()
 
 void PortPreview::load(const QString& url)
 {
+    m_near.reset();
     if (m_ticket != 0)
         m_loader.cancel(m_ticket);
     m_ticket = 0;
@@ -85,7 +110,16 @@ void PortPreview::pageLoaded(PageLoader::Ticket ticket, const LoadedPage& page)
         return;
     m_ticket = 0;
     m_page = page;
+    m_near.reset();
     emit changed();
+}
+
+const NearIdentifiers& PortPreview::nearOf(const QString& ident) const
+{
+    if (!m_near || m_near->first != ident)
+        m_near.emplace(ident,
+                       nearIdentifiers(m_page ? QStringView(m_page->text) : QStringView(), ident));
+    return m_near->second;
 }
 
 PreviewView PortPreview::view() const
@@ -100,6 +134,8 @@ PreviewView PortPreview::view() const
         return view;
     }
     view.pageLine = pageLineOf(*m_page, m_idioma);
+    const QString& page = m_page->text;
+    showPagePart(view, page, 0, 0, m_idioma);
 
     const std::optional<qint16> inici = shortNumber(m_inici);
     const std::optional<qint16> longi = shortNumber(m_longi);
@@ -112,11 +148,19 @@ PreviewView PortPreview::view() const
     port.Ident = m_ident;
     port.Inici = *inici;
     port.Longi = *longi;
-    const QString& page = m_page->text;
     const Extraction extraction = extractReading(page, port);
     switch (extraction.status) {
     case ReadingStatus::NotFound:
         view.readingLine = extraction.statusText;
+        if (!m_ident.isEmpty() && !page.isEmpty()) {
+            const NearIdentifiers& near = nearOf(m_ident);
+            view.near = near.matches;
+            view.nearLine = ownText(near.matches.isEmpty() ? OwnText::PreviewNoNearMatch
+                                                           : OwnText::PreviewNearMatches,
+                                    m_idioma);
+            if (near.pageCut)
+                view.nearNote = ownText(OwnText::PreviewSearchedPart, m_idioma).arg(near.searched);
+        }
         return view;
     case ReadingStatus::Failed:
         view.readingLine =
@@ -140,6 +184,7 @@ PreviewView PortPreview::view() const
     view.before = page.mid(from, start - from);
     view.cut = extraction.reading;
     view.after = page.mid(end, kContext);
+    showPagePart(view, page, std::clamp<qsizetype>(start, 0, page.size()), end, m_idioma);
     return view;
 }
 

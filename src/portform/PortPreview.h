@@ -1,10 +1,12 @@
 #pragma once
 
 #include "acquisition/PageLoader.h"
+#include "portform/NearIdentifiers.h"
 
 #include <QObject>
 #include <QString>
 #include <optional>
+#include <utility>
 
 namespace telvar {
 
@@ -22,6 +24,26 @@ struct PreviewView {
     QString before;
     QString cut;
     QString after;
+
+    // When the page does not hold the identifier: the page's texts nearest
+    // to it, nearest first; nearLine heads them ("Similar on the page: ") or
+    // says there are none; nearNote says when only the page's beginning was
+    // searched (else empty).
+    QList<NearIdentifier> near;
+    QString nearLine;
+    QString nearNote;
+
+    // The page as read, whatever the cut gives: the whole page, or for a
+    // page longer than kPageShown the part around the cut (its beginning
+    // when nothing was cut). pageFrom is where that part starts in the page
+    // (0-based); pagePartLine says which part is shown (empty for the whole
+    // page).
+    QString pageText;
+    qsizetype pageFrom = 0;
+    QString pagePartLine;
+    // Where the cut lies in pageText (0-based); -1 when nothing was cut.
+    qsizetype cutAt = -1;
+    qsizetype cutLength = 0;
 };
 
 // The live preview of a port's reading. The page is fetched through the
@@ -34,6 +56,8 @@ public:
     // At most this many characters of page text are shown on each side of
     // the cut.
     static constexpr int kContext = 60;
+    // At most this many characters of the page are given to the page box.
+    static constexpr qsizetype kPageShown = 256 * 1024;
 
     // idioma: the language of its texts (the message table's number).
     PortPreview(PageLoader& loader, int idioma, QObject* parent = nullptr);
@@ -55,6 +79,9 @@ signals:
 
 private:
     void pageLoaded(PageLoader::Ticket ticket, const LoadedPage& page);
+    // The page's texts near the identifier, searched once per identifier and
+    // page (the view is asked for on every keystroke).
+    const NearIdentifiers& nearOf(const QString& ident) const;
 
     PageLoader& m_loader;
     int m_idioma;
@@ -64,6 +91,7 @@ private:
     QString m_ident;
     QString m_inici;
     QString m_longi;
+    mutable std::optional<std::pair<QString, NearIdentifiers>> m_near;
 };
 
 } // namespace telvar

@@ -5,6 +5,7 @@
 #include "common/Interaccion.h"
 #include "common/Modulo1.h"
 #include "common/NumericValue.h"
+#include "common/OwnTexts.h"
 #include "common/TrimBlanks.h"
 #include "config/ConfigGridModel.h"
 
@@ -46,18 +47,15 @@ QList<ColumnValue> portColumns(int portNumber, const PortBoxes& boxes, const Key
     };
 }
 
-QString operatorQuestion(const QString& newOperator, const QString& machine)
+QString operatorQuestion(const QString& newOperator, const QString& machine, int idioma)
 {
-    return QStringLiteral("El Operador cambió a ") + newOperator +
-           QStringLiteral(". ¿Desea cambiarlo en el resto de los puertos de la máquina ") +
-           machine + QStringLiteral("?");
+    // One pass over the text: a key holding "%1" stays as it is.
+    return ownText(OwnText::PortOperatorChanged, idioma).arg(newOperator, machine);
 }
 
-QString productQuestion(const QString& newProduct, const QString& machine)
+QString productQuestion(const QString& newProduct, const QString& machine, int idioma)
 {
-    return QStringLiteral("El Proceso cambió  a ") + newProduct +
-           QStringLiteral(". ¿Desea cambiarlo en el resto de los puertos de la máquina ") +
-           machine + QStringLiteral("?");
+    return ownText(OwnText::PortProductChanged, idioma).arg(newProduct, machine);
 }
 
 PortSave::PortSave(const Modulo1& m, Interaccion& ui, ConfigGridModel& rsConf)
@@ -95,15 +93,15 @@ Status PortSave::save(int portNumber, const PortBoxes& boxes)
     const QString machine = trimBlanks(keyOf(boxes.Maqui, widths.Maqui));
     const QString newOperator = trimBlanks(keyOf(boxes.Opera, widths.Opera));
     if (trimBlanks(stored.Opera) != newOperator) {
-        if (Status carried = offerToMachine(operatorQuestion(newOperator, machine), machine,
-                                            QStringLiteral("Opera"), newOperator);
+        if (Status carried = offerToMachine(operatorQuestion(newOperator, machine, m_m.Idioma),
+                                            machine, QStringLiteral("Opera"), newOperator);
             !carried)
             return carried;
     }
     const QString newProduct = trimBlanks(keyOf(boxes.Produ, widths.Produ));
     if (trimBlanks(stored.Produ) != newProduct) {
-        if (Status carried = offerToMachine(productQuestion(newProduct, machine), machine,
-                                            QStringLiteral("Produ"), newProduct);
+        if (Status carried = offerToMachine(productQuestion(newProduct, machine, m_m.Idioma),
+                                            machine, QStringLiteral("Produ"), newProduct);
             !carried)
             return carried;
     }

@@ -20,10 +20,11 @@ class ConfigGridModel;
 // characters (which drops what a picker adds after the key).
 QList<ColumnValue> portColumns(int portNumber, const PortBoxes& boxes, const KeyWidths& widths);
 
-// The question asked when a save changes the port's operator.
-QString operatorQuestion(const QString& newOperator, const QString& machine);
+// The question asked when a save changes the port's operator, in language
+// idioma (1 Spanish, 2 English; any other the Spanish).
+QString operatorQuestion(const QString& newOperator, const QString& machine, int idioma);
 // The question asked when a save changes the port's product.
-QString productQuestion(const QString& newProduct, const QString& machine);
+QString productQuestion(const QString& newProduct, const QString& machine, int idioma);
 
 // Saving the port form (its Grabar button): writes the boxes into the row of
 // port portNumber in one update, then, when the operator or the product

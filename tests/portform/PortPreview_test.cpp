@@ -73,6 +73,77 @@ TEST_F(PortPreviewTest, EditingTheCutNeedsNoNewFetch)
     EXPECT_EQ(m_loader.requests().size(), 1);
 }
 
+TEST_F(PortPreviewTest, TheWholePageIsKeptWhateverTheCutGivesWithTheNearTextsOfAMissedIdentifier)
+{
+    m_preview.load(QStringLiteral("http://st/1.html"));
+    const QString page = QStringLiteral("<p>Diam = 25.013 mm</p>\r\n<p>Largo: 120.2</p>");
+    serve(page);
+    const struct {
+        const char* ident;
+        const char* readingLine;
+        // The near texts, "|"-joined; the line over them.
+        const char* near;
+        const char* nearLine;
+        // The cut's place in the page box (-1: none) and its text.
+        qsizetype cutAt;
+        const char* cut;
+    } cases[] = {
+        {"diam=", "diam= not found", "Diam =", "Similar on the page: ", -1, ""},
+        {"Largo=", "Largo= not found", "Largo:", "Similar on the page: ", -1, ""},
+        {"Zeta=", "Zeta= not found", "", "Nothing similar on the page", -1, ""},
+        {"Diam =", "Reading: 25.013   (value 25.013)", "", "", 10, "25.013"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ident);
+        m_preview.setCut(QLatin1String(c.ident), QStringLiteral("2"), QStringLiteral("6"));
+        const PreviewView view = m_preview.view();
+        EXPECT_EQ(view.readingLine, QLatin1String(c.readingLine));
+        EXPECT_EQ(view.pageText, page);
+        EXPECT_EQ(view.pageFrom, 0);
+        EXPECT_TRUE(view.pagePartLine.isEmpty());
+        QStringList near;
+        for (const NearIdentifier& n : view.near)
+            near.append(n.text);
+        EXPECT_EQ(near.join(QLatin1Char('|')), QLatin1String(c.near));
+        EXPECT_EQ(view.nearLine, QLatin1String(c.nearLine));
+        EXPECT_TRUE(view.nearNote.isEmpty());
+        EXPECT_EQ(view.cutAt, c.cutAt);
+        EXPECT_EQ(view.pageText.mid(std::max<qsizetype>(view.cutAt, 0), view.cutLength),
+                  QLatin1String(c.cut));
+    }
+}
+
+TEST_F(PortPreviewTest, ALongPageShowsThePartAroundTheCutAndSearchesItsBeginning)
+{
+    m_preview.load(QStringLiteral("http://st/1.html"));
+    const qsizetype filler = PortPreview::kPageShown + 1000;
+    serve(QString(filler, QLatin1Char('x')) + QStringLiteral("<p>DIAM=24.988 mm</p>"));
+
+    m_preview.setCut(QStringLiteral("DIAM="), QStringLiteral("1"), QStringLiteral("6"));
+    PreviewView view = m_preview.view();
+    EXPECT_EQ(view.pageText.size(), PortPreview::kPageShown);
+    EXPECT_GT(view.pageFrom, 0);
+    ASSERT_GE(view.cutAt, 0);
+    EXPECT_EQ(view.pageText.mid(view.cutAt, view.cutLength), QStringLiteral("24.988"));
+    EXPECT_EQ(view.pagePartLine, QStringLiteral("Characters %1 to %2 of %3 are shown")
+                                     .arg(view.pageFrom + 1)
+                                     .arg(view.pageFrom + PortPreview::kPageShown)
+                                     .arg(filler + 21));
+
+    // Missed: the page's beginning is shown, and only its first part was
+    // searched for near texts (the one at the end is beyond it).
+    m_preview.setCut(QStringLiteral("Diam="), QStringLiteral("1"), QStringLiteral("6"));
+    view = m_preview.view();
+    EXPECT_EQ(view.pageFrom, 0);
+    EXPECT_EQ(view.pageText.size(), PortPreview::kPageShown);
+    EXPECT_EQ(view.cutAt, -1);
+    EXPECT_TRUE(view.near.isEmpty());
+    EXPECT_EQ(view.nearLine, QStringLiteral("Nothing similar on the page"));
+    EXPECT_EQ(
+        view.nearNote,
+        QStringLiteral(" (its first %1 characters were searched)").arg(NearLimits{}.pageChars));
+}
+
 TEST_F(PortPreviewTest, APageThatCannotBeReadSaysWhy)
 {
     const struct {

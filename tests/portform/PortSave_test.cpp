@@ -186,6 +186,45 @@ TEST_F(PortSaveTest, ChangesAreCarriedToThePortsOfTheMachineAsAnswered)
     }
 }
 
+TEST_F(PortSaveTest, TheQuestionsFollowTheLanguage)
+{
+    const struct {
+        int idioma;
+        const char* newOperator;
+        const char* operatorQuestion;
+        const char* productQuestion;
+    } cases[] = {
+        {1, "XYZ",
+         "El Operador cambió a XYZ. ¿Desea cambiarlo en el resto de los puertos de la máquina M1?",
+         "El Proceso cambió  a P7. ¿Desea cambiarlo en el resto de los puertos de la máquina M1?"},
+        {2, "XYZ",
+         "The operator changed to XYZ. Do you want to change it on the other ports of machine M1?",
+         "The process changed to P7. Do you want to change it on the other ports of machine M1?"},
+        // A key that looks like a place holder is shown as it is.
+        {2, "%2",
+         "The operator changed to %2. Do you want to change it on the other ports of machine M1?",
+         "The process changed to P7. Do you want to change it on the other ports of machine M1?"},
+        // A language without its own texts gets the Spanish.
+        {3, "XYZ",
+         "El Operador cambió a XYZ. ¿Desea cambiarlo en el resto de los puertos de la máquina M1?",
+         "El Proceso cambió  a P7. ¿Desea cambiarlo en el resto de los puertos de la máquina M1?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.idioma << " " << c.newOperator);
+        config(QStringLiteral("update HTMCONFI set Opera = 'ABC', Produ = 'P1'"));
+        ASSERT_TRUE(m_conf.RsConf().refresh().ok());
+        ui.boxes.clear();
+        ui.questionAnswers = {false, false};
+        m.Idioma = static_cast<qint16>(c.idioma);
+        PortBoxes boxes = storedBoxes(1);
+        boxes.Opera = QString::fromUtf8(c.newOperator);
+        boxes.Produ = QStringLiteral("P7");
+        ASSERT_TRUE(m_save.cmdAceptar(1, boxes));
+        EXPECT_EQ(questions(), QStringList({QString::fromUtf8(c.operatorQuestion),
+                                            QString::fromUtf8(c.productQuestion)}));
+    }
+}
+
 TEST_F(PortSaveTest, AnEmptyMachineCarriesToEveryPortWithoutAMachine)
 {
     ui.questionAnswers = {true};

@@ -9,6 +9,7 @@
 #include "config/ConfigGridModel.h"
 #include "dialogs/TwipsRect.h"
 #include "dialogs/widgets/TwipsPixels.h"
+#include "portform/Mnemonics.h"
 #include "portform/widgets/PreviewPanel.h"
 
 #include <QEvent>
@@ -20,6 +21,7 @@
 #include <QPushButton>
 #include <QTableView>
 #include <QTimer>
+#include <algorithm>
 
 namespace telvar {
 
@@ -53,8 +55,8 @@ constexpr int kAddressPauseMs = 700;
 
 HtmlCanal::HtmlCanal(Modulo1& m, Interaccion& ui, ConfigGridModel& rsConf, PageLoader& loader,
                      QWidget* parent)
-    : QDialog(parent), m_m(m), m_ui(ui), m_rsConf(rsConf), m_pickers(m, ui), m_save(m, ui, rsConf),
-      m_preview(loader, m.Idioma)
+    : QDialog(parent), m_m(m), m_ui(ui), m_rsConf(rsConf), m_formUi(ui, *this),
+      m_pickers(m, m_formUi), m_save(m, m_formUi, rsConf), m_preview(loader, m.Idioma)
 {
     setObjectName(QStringLiteral("HtmlCanal"));
     setWindowTitle(QStringLiteral("Configuración de Puerto y Canal"));
@@ -107,8 +109,13 @@ void HtmlCanal::buildControls()
         {m_txtProdu, {1275, 2700, 3900, 315}}, {m_txtForma, {1275, 3060, 3900, 315}},
         {m_txtCarac, {1275, 3420, 3900, 315}}, {m_txtReloj, {5940, 3420, 510, 315}},
     };
-    for (const auto& [box, rect] : places)
+    // The labels come in the order of their boxes: each one's mnemonic
+    // takes the focus to its box.
+    for (qsizetype i = 0; i < m_labels.size(); ++i) {
+        const auto& [box, rect] = places[i];
         box->setGeometry(toPixels(rect, *this));
+        m_labels[i]->setBuddy(box);
+    }
 
     m_keyBoxes = {
         {m_txtOpera, PickerTable::USU}, {m_txtEstac, PickerTable::EXU},
@@ -119,12 +126,14 @@ void HtmlCanal::buildControls()
     m_cmdAceptar = new QPushButton(this);
     m_cmdAceptar->setObjectName(QStringLiteral("cmdAceptar"));
     m_cmdAceptar->setGeometry(toPixels({5400, 105, 1110, 435}, *this));
-    m_cmdAceptar->setAutoDefault(false);
+    // Enter saves, from any box (the buttons and the page box keep their
+    // own Enter).
+    m_cmdAceptar->setDefault(true);
     connect(m_cmdAceptar, &QPushButton::clicked, this, &HtmlCanal::cmdAceptar_Click);
     m_cmdCancelar = new QPushButton(this);
     m_cmdCancelar->setObjectName(QStringLiteral("cmdCancelar"));
     m_cmdCancelar->setGeometry(toPixels({5400, 615, 1110, 435}, *this));
-    m_cmdCancelar->setAutoDefault(false);
+    m_cmdCancelar->setAutoDefault(true);
     connect(m_cmdCancelar, &QPushButton::clicked, this, &HtmlCanal::cmdCancelar_Click);
 
     m_lblD1 = new QLabel(this);
@@ -154,6 +163,10 @@ void HtmlCanal::buildControls()
     m_previewPanel->setGeometry(toPixels(kPreviewRect, *this));
     connect(m_previewPanel, &PreviewPanel::reloadRequested, this,
             [this] { m_preview.load(m_txtWebPg->text()); });
+    connect(m_previewPanel, &PreviewPanel::identifierPicked, this, [this](const QString& ident) {
+        m_txtIdent->setText(ident);
+        m_txtIdent->setFocus(Qt::OtherFocusReason);
+    });
 
     m_addressPause = new QTimer(this);
     m_addressPause->setSingleShot(true);
@@ -171,10 +184,20 @@ void HtmlCanal::buildControls()
 void HtmlCanal::setCaptions()
 {
     setWindowTitle(m_m.Mensajes(43, 26) + QLatin1Char(' ') + QString::number(PuertoConf));
+    // Every caption gets a mnemonic of its own: the buttons first, then the
+    // labels in the order of their boxes, then the preview's button. A label's
+    // mnemonic takes the focus to its box.
+    QList<QAbstractButton*> buttons{m_cmdAceptar, m_cmdCancelar};
+    QStringList captions{m_m.Mensajes(0, 22), m_m.Mensajes(2, 4)};
     for (qsizetype i = 0; i < m_labels.size(); ++i)
-        m_labels[i]->setText(m_m.Mensajes(kLabels[i].caption) + QLatin1Char(':'));
-    m_cmdAceptar->setText(m_m.Mensajes(0, 22));
-    m_cmdCancelar->setText(m_m.Mensajes(2, 4));
+        captions.append(m_m.Mensajes(kLabels[i].caption) + QLatin1Char(':'));
+    captions.append(withoutMnemonic(m_previewPanel->reloadButton()->text()));
+    const QStringList marked = withMnemonics(captions);
+    m_cmdAceptar->setText(marked[0]);
+    m_cmdCancelar->setText(marked[1]);
+    for (qsizetype i = 0; i < m_labels.size(); ++i)
+        m_labels[i]->setText(marked[2 + i]);
+    m_previewPanel->reloadButton()->setText(marked.last());
 }
 
 bool HtmlCanal::Form_Load()
@@ -192,6 +215,7 @@ bool HtmlCanal::Form_Load()
     }
     setCaptions();
     ActPant();
+    m_loaded = boxes();
     showCutInPreview();
     m_preview.load(m_txtWebPg->text());
     Prender(QStringLiteral("NINGUNO"));
@@ -244,16 +268,19 @@ void HtmlCanal::cmdAceptar_Click()
 
 void HtmlCanal::cmdCancelar_Click()
 {
-    reject();
+    QDialog::reject();
 }
 
-void HtmlCanal::keyPressEvent(QKeyEvent* event)
+bool HtmlCanal::changed() const
 {
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
+    return boxes() != m_loaded;
+}
+
+void HtmlCanal::reject()
+{
+    if (changed() && !m_formUi.questionBox(ownText(OwnText::PortDiscardChanges, m_m.Idioma)))
         return;
-    }
-    QDialog::keyPressEvent(event);
+    QDialog::reject();
 }
 
 bool HtmlCanal::eventFilter(QObject* watched, QEvent* event)
@@ -313,9 +340,12 @@ void HtmlCanal::pickerGotFocus(const KeyBox& picker)
     m_lblD1->setText(heading);
     Prender(QStringLiteral("UNO"));
 
+    // Each column as wide as its design, or as its caption when that is
+    // wider (a narrow column would cut its caption, as "Posición" was).
     const QList<PickerColumn> columns = pickerColumns(picker.table);
     for (int c = 0; c < columns.size(); ++c)
-        m_DBGrid1->setColumnWidth(c, twipsToPixels(columns[c].widthTwips, logicalDpiX()));
+        m_DBGrid1->setColumnWidth(c, std::max(twipsToPixels(columns[c].widthTwips, logicalDpiX()),
+                                              m_DBGrid1->horizontalHeader()->sectionSizeHint(c)));
     setTabOrderWithGridAfter(picker.box);
 
     if (shown.selectedRow) {

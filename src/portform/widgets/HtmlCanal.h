@@ -4,11 +4,11 @@
 #include "portform/PortBoxes.h"
 #include "portform/PortPreview.h"
 #include "portform/PortSave.h"
+#include "portform/widgets/FormInteraccion.h"
 
 #include <QDialog>
 #include <QList>
 
-class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -48,14 +48,19 @@ public:
     void cmdAceptar_Click();
     void cmdCancelar_Click();
 
+    // Whether a box differs from what the form loaded.
+    bool changed() const;
+
     // The boxes' texts now.
     PortBoxes boxes() const;
     MasterPickers& pickers() { return m_pickers; }
 
+    // Esc and the close box: the form closes without saving, after asking
+    // whether to discard the edits when there are any. (The Cancel button
+    // discards them without asking.)
+    void reject() override;
+
 protected:
-    // Esc does nothing: the form's edits are only ever thrown away by its
-    // cancel button.
-    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -76,6 +81,9 @@ private:
     Modulo1& m_m;
     Interaccion& m_ui;
     ConfigGridModel& m_rsConf;
+    // The boxes that the form, its pickers and its saving show: the focus
+    // comes back to the form when each closes.
+    FormInteraccion m_formUi;
     MasterPickers m_pickers;
     PortSave m_save;
     PortPreview m_preview;
@@ -99,6 +107,8 @@ private:
     QTableView* m_DBGrid1 = nullptr;
     PreviewPanel* m_previewPanel = nullptr;
     QList<KeyBox> m_keyBoxes;
+    // The boxes as the form loaded them.
+    PortBoxes m_loaded;
     // Waits for the typing in the web page box to pause before fetching.
     QTimer* m_addressPause = nullptr;
     // True while a picker fills the grid and selects its row: those moves

@@ -1,19 +1,25 @@
 // The port form on screen (offscreen): its layout and captions, the pickers
 // as a person uses them, saving and cancelling, and the preview.
+#include "common/OwnTexts.h"
 #include "common/Twips.h"
 #include "config/ConfigDatabase.h"
 #include "database/ArmaConexion.h"
 #include "demo/DemoTexts.h"
 #include "demo/QualitraDemo.h"
+#include "portform/Mnemonics.h"
 #include "portform/widgets/HtmlCanal.h"
 #include "support/ConfigFixture.h"
 #include "support/ScriptedPageLoader.h"
 #include "support/widgets/WidgetLookup.h"
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSet>
+#include <QStyle>
 #include <QTableView>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -22,6 +28,7 @@ namespace telvar {
 namespace {
 
 using test::child;
+using Box = test::RecordingInteraccion::Box;
 
 class HtmlCanalTest : public ::testing::Test, protected test::ConfigFixture {
 protected:
@@ -87,11 +94,15 @@ TEST_F(HtmlCanalTest, TheFormShowsThePortWithItsCaptionsLayoutAndLimits)
     auto form = open(7);
     ASSERT_TRUE(form);
     EXPECT_EQ(form->windowTitle(), QStringLiteral("Puerto 7"));
-    EXPECT_EQ(child<QLabel>(*form, "Label1_14")->text(), QStringLiteral("Descripción:"));
-    EXPECT_EQ(child<QLabel>(*form, "Label1_0")->text(), m.Mensajes(76, 25) + QLatin1Char(':'));
-    EXPECT_EQ(child<QLabel>(*form, "Label1_1")->text(), m.Mensajes(76, 26) + QLatin1Char(':'));
-    EXPECT_EQ(child<QPushButton>(*form, "cmdAceptar")->text(), m.Mensajes(0, 22));
-    EXPECT_EQ(child<QPushButton>(*form, "cmdCancelar")->text(), m.Mensajes(2, 4));
+    // The captions as they show (each carries a mnemonic mark as well).
+    auto shown = [](const QString& caption) { return withoutMnemonic(caption); };
+    EXPECT_EQ(shown(child<QLabel>(*form, "Label1_14")->text()), QStringLiteral("Descripción:"));
+    EXPECT_EQ(shown(child<QLabel>(*form, "Label1_0")->text()),
+              m.Mensajes(76, 25) + QLatin1Char(':'));
+    EXPECT_EQ(shown(child<QLabel>(*form, "Label1_1")->text()),
+              m.Mensajes(76, 26) + QLatin1Char(':'));
+    EXPECT_EQ(shown(child<QPushButton>(*form, "cmdAceptar")->text()), m.Mensajes(0, 22));
+    EXPECT_EQ(shown(child<QPushButton>(*form, "cmdCancelar")->text()), m.Mensajes(2, 4));
 
     const struct {
         const char* box;
@@ -205,7 +216,7 @@ TEST_F(HtmlCanalTest, SavingWritesTheRowAndCancellingLeavesIt)
     }
     EXPECT_EQ(stored(7, "Descr"), QStringLiteral("Diámetro"));
     {
-        // Esc throws nothing away: the form stays with its edits.
+        // Esc after an edit asks first; No keeps the form with its edits.
         auto form = open(7);
         ASSERT_TRUE(form);
         auto* descr = child<QLineEdit>(*form, "txtDescr");
@@ -213,6 +224,8 @@ TEST_F(HtmlCanalTest, SavingWritesTheRowAndCancellingLeavesIt)
         QTest::keyClick(descr, Qt::Key_Escape);
         EXPECT_TRUE(form->isVisible());
         EXPECT_EQ(descr->text(), QStringLiteral("Editada"));
+        ASSERT_EQ(ui.boxes.size(), 1);
+        ui.boxes.clear();
     }
     {
         auto form = open(7);
@@ -246,7 +259,7 @@ TEST_F(HtmlCanalTest, ThePreviewFollowsTheBoxes)
     auto* reading = child<QLabel>(*form, "lblLectura");
     // The form's own texts follow the language (1, Spanish, here).
     EXPECT_EQ(reading->text(), QStringLiteral("Lectura: 25.013   (valor 25.013)"));
-    EXPECT_EQ(child<QPushButton>(*form, "cmdLeer")->text(),
+    EXPECT_EQ(withoutMnemonic(child<QPushButton>(*form, "cmdLeer")->text()),
               QStringLiteral("Leer la página otra vez"));
 
     child<QLineEdit>(*form, "txtIdent")->setText(QStringLiteral("Largo="));
@@ -263,6 +276,244 @@ TEST_F(HtmlCanalTest, ThePreviewFollowsTheBoxes)
     EXPECT_EQ(m_loader.requests().size(), 1);
     EXPECT_TRUE(QTest::qWaitFor([&] { return m_loader.requests().size() == 2; }, 3000));
     EXPECT_EQ(m_loader.requests().last().url, QStringLiteral("http://st/8.html"));
+}
+
+TEST_F(HtmlCanalTest, EnterSavesFromAnyBoxAndEnterOnCancelCancels)
+{
+    {
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        auto* descr = child<QLineEdit>(*form, "txtDescr");
+        descr->selectAll();
+        QTest::keyClicks(descr, QStringLiteral("Por teclado"));
+        QTest::keyClick(descr, Qt::Key_Return);
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+        EXPECT_FALSE(form->isVisible());
+    }
+    EXPECT_EQ(stored(7, "Descr"), QStringLiteral("Por teclado"));
+    // The main window reads the rows again after the form closes.
+    ASSERT_TRUE(m_conf.RsConf().refresh().ok());
+    {
+        // In a key box, with the picker's grid shown, Enter saves as well.
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        auto* forma = child<QLineEdit>(*form, "txtForma");
+        enter(forma);
+        forma->setText(QStringLiteral("FRM02"));
+        QTest::keyClick(forma, Qt::Key_Enter, Qt::KeypadModifier);
+        EXPECT_EQ(form->result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(stored(7, "Forma"), QStringLiteral("FRM02"));
+    ASSERT_TRUE(m_conf.RsConf().refresh().ok());
+    {
+        // Enter on the focused Cancel button is Cancel.
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        child<QLineEdit>(*form, "txtDescr")->setText(QStringLiteral("Descartada"));
+        auto* cancel = child<QPushButton>(*form, "cmdCancelar");
+        cancel->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(cancel, Qt::Key_Return);
+        EXPECT_EQ(form->result(), QDialog::Rejected);
+        EXPECT_FALSE(form->isVisible());
+    }
+    EXPECT_EQ(stored(7, "Descr"), QStringLiteral("Por teclado"));
+    EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_F(HtmlCanalTest, EscapeClosesAtOnceWithoutEditsAndAsksFirstAfterOne)
+{
+    {
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        QTest::keyClick(child<QLineEdit>(*form, "txtIdent"), Qt::Key_Escape);
+        EXPECT_EQ(form->result(), QDialog::Rejected);
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_TRUE(ui.boxes.isEmpty());
+    }
+    {
+        // A box typed back to what it held is no edit.
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        auto* inici = child<QLineEdit>(*form, "txtInici");
+        QTest::keyClicks(inici, QStringLiteral("5"));
+        QTest::keyClick(inici, Qt::Key_Backspace);
+        QTest::keyClick(inici, Qt::Key_Escape);
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_TRUE(ui.boxes.isEmpty());
+    }
+    {
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        auto* reloj = child<QLineEdit>(*form, "txtReloj");
+        enter(reloj);
+        reloj->selectAll();
+        QTest::keyClicks(reloj, QStringLiteral("3"));
+        // No: the form stays, with the edit and the focus where they were.
+        ui.questionAnswers = {false};
+        QTest::keyClick(reloj, Qt::Key_Escape);
+        ASSERT_EQ(ui.boxes.size(), 1);
+        EXPECT_EQ(ui.boxes[0].type, Box::Type::QuestionBox);
+        EXPECT_EQ(ui.boxes[0].text, ownText(OwnText::PortDiscardChanges, 1));
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(reloj->text(), QStringLiteral("3"));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return reloj->hasFocus(); }, 2000));
+        // Yes: closed, nothing written.
+        ui.questionAnswers = {true};
+        QTest::keyClick(reloj, Qt::Key_Escape);
+        EXPECT_EQ(ui.boxes.size(), 2);
+        EXPECT_EQ(form->result(), QDialog::Rejected);
+        EXPECT_FALSE(form->isVisible());
+    }
+    EXPECT_EQ(stored(7, "Reloj"), QStringLiteral("1"));
+}
+
+TEST_F(HtmlCanalTest, EveryLabelAndButtonHasAMnemonicOfItsOwnAndALabelsTakesTheFocusToItsBox)
+{
+    auto form = open(7);
+    ASSERT_TRUE(form);
+    QSet<QChar> used;
+    auto check = [&](const QWidget& w, const QString& text) {
+        SCOPED_TRACE(w.objectName().toStdString());
+        const QChar mnemonic = mnemonicOf(text);
+        EXPECT_FALSE(mnemonic.isNull()) << text.toStdString();
+        EXPECT_FALSE(used.contains(mnemonic)) << text.toStdString();
+        used.insert(mnemonic);
+    };
+    int labels = 0;
+    for (const QLabel* label : form->findChildren<QLabel*>()) {
+        if (!label->objectName().startsWith(QStringLiteral("Label1_")))
+            continue;
+        ++labels;
+        check(*label, label->text());
+        EXPECT_NE(qobject_cast<QLineEdit*>(label->buddy()), nullptr)
+            << label->objectName().toStdString();
+    }
+    EXPECT_EQ(labels, 12);
+    // Every button but the grid's own corner button.
+    const QTableView* grid = child<QTableView>(*form, "DBGrid1");
+    int buttons = 0;
+    for (const QAbstractButton* button : form->findChildren<QAbstractButton*>()) {
+        if (grid->isAncestorOf(button))
+            continue;
+        ++buttons;
+        check(*button, button->text());
+    }
+    EXPECT_EQ(buttons, 3);
+
+    // Alt and a label's letter: the focus goes to its box, which shows its
+    // picker as a box taking the focus does.
+    const QLabel* operador = child<QLabel>(*form, "Label1_22");
+    EXPECT_EQ(operador->buddy(), child<QLineEdit>(*form, "txtOpera"));
+    const QChar letter = mnemonicOf(operador->text());
+    ASSERT_TRUE(letter >= QLatin1Char('a') && letter <= QLatin1Char('z'));
+    QTest::keyClick(form.get(), static_cast<Qt::Key>(Qt::Key_A + (letter.unicode() - 'a')),
+                    Qt::AltModifier);
+    EXPECT_TRUE(child<QLineEdit>(*form, "txtOpera")->hasFocus());
+    EXPECT_TRUE(child<QTableView>(*form, "DBGrid1")->isVisible());
+    EXPECT_EQ(form->pickers().TablaActiva(), PickerTable::USU);
+}
+
+TEST_F(HtmlCanalTest, TheFocusComesBackToTheFormAfterTheOperatorQuestion)
+{
+    auto form = open(7);
+    ASSERT_TRUE(form);
+    auto* opera = child<QLineEdit>(*form, "txtOpera");
+    opera->setText(QStringLiteral("OPER02"));
+    auto* descr = child<QLineEdit>(*form, "txtDescr");
+    enter(descr);
+    // Each box as the screen shows one: a window of its own on the form,
+    // active and holding the keyboard while it is open, gone once answered.
+    // The grid goes away while the question is open, so that the carrying
+    // over fails and the form stays open after its report.
+    ui.questionAnswers = {true};
+    QStringList activeUnderBox;
+    ui.whileBoxOpen = [&](const Box& box) {
+        QDialog shown(form.get());
+        auto* answer = new QPushButton(QStringLiteral("&Sí"), &shown);
+        shown.show();
+        QApplication::setActiveWindow(&shown);
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&shown));
+        answer->setFocus();
+        activeUnderBox.append(QApplication::focusWidget() == answer ? QStringLiteral("box")
+                                                                    : QStringLiteral("?"));
+        if (box.type == Box::Type::QuestionBox)
+            m_conf.RsConf().unbind();
+    };
+    QTest::keyClick(descr, Qt::Key_Return);
+    ui.whileBoxOpen = nullptr;
+    ASSERT_EQ(ui.boxes.size(), 2);
+    EXPECT_EQ(ui.boxes[0].type, Box::Type::QuestionBox);
+    EXPECT_TRUE(ui.boxes[0].text.startsWith(QStringLiteral("El Operador cambió a OPER02.")));
+    EXPECT_EQ(ui.boxes[1].type, Box::Type::MensaBox);
+    EXPECT_EQ(activeUnderBox, QStringList({QStringLiteral("box"), QStringLiteral("box")}));
+    ASSERT_TRUE(form->isVisible());
+    // The form is the active window again, with the keyboard in the box that
+    // had it: typing goes on there.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return descr->hasFocus(); }, 2000));
+    EXPECT_EQ(QApplication::activeWindow(), form.get());
+    QTest::keyClicks(QApplication::focusWidget(), QStringLiteral("!"));
+    EXPECT_TRUE(descr->text().endsWith(QLatin1Char('!')));
+}
+
+TEST_F(HtmlCanalTest, AMissedIdentifierLeavesThePageShownAndOffersItsNearText)
+{
+    auto form = open(7);
+    ASSERT_TRUE(form);
+    const QString page = QStringLiteral("<b>Diam=25.013</b>\n<i>Largo=120.2</i>");
+    m_loader.complete(m_loader.pending().first().ticket,
+                      LoadedPage{QString(), PageOutcome::Complete, page, 200, std::nullopt});
+    auto* pageBox = child<QPlainTextEdit>(*form, "txtPagina");
+    auto* reading = child<QLabel>(*form, "lblLectura");
+    auto* near = child<QLabel>(*form, "lblCercanos");
+    EXPECT_EQ(pageBox->toPlainText(), page);
+    EXPECT_FALSE(near->isVisible());
+
+    auto* ident = child<QLineEdit>(*form, "txtIdent");
+    ident->setText(QStringLiteral("diam ="));
+    EXPECT_EQ(reading->text(), QStringLiteral("diam = not found"));
+    // The page is still there to read, and the near text is offered.
+    EXPECT_EQ(pageBox->toPlainText(), page);
+    EXPECT_TRUE(near->isVisible());
+    EXPECT_TRUE(near->text().startsWith(QStringLiteral("Parecidos en la página: ")));
+    EXPECT_TRUE(near->text().contains(QStringLiteral(">Diam=</a>")));
+    // The near text is marked in the page box.
+    ASSERT_FALSE(pageBox->extraSelections().isEmpty());
+    EXPECT_EQ(pageBox->extraSelections().first().cursor.selectedText(), QStringLiteral("Diam="));
+
+    // Picking it puts it into the identifier box, and the cut reads again.
+    emit near->linkActivated(QStringLiteral("#0"));
+    EXPECT_EQ(ident->text(), QStringLiteral("Diam="));
+    EXPECT_TRUE(ident->hasFocus());
+    EXPECT_EQ(reading->text(), QStringLiteral("Lectura: 25.013   (valor 25.013)"));
+    EXPECT_FALSE(near->isVisible());
+    EXPECT_EQ(pageBox->toPlainText(), page);
+    ASSERT_EQ(pageBox->extraSelections().size(), 1);
+    EXPECT_EQ(pageBox->extraSelections().first().cursor.selectedText(), QStringLiteral("25.013"));
+
+    // A link that names nothing offered does nothing.
+    emit near->linkActivated(QStringLiteral("#7"));
+    emit near->linkActivated(QStringLiteral("javascript:x"));
+    EXPECT_EQ(ident->text(), QStringLiteral("Diam="));
+}
+
+TEST_F(HtmlCanalTest, ThePickersColumnsAreWideEnoughForTheirCaptions)
+{
+    auto form = open(7);
+    ASSERT_TRUE(form);
+    auto* grid = child<QTableView>(*form, "DBGrid1");
+    enter(child<QLineEdit>(*form, "txtCarac"));
+    ASSERT_EQ(grid->model()->columnCount(), 3);
+    const QHeaderView* header = grid->horizontalHeader();
+    const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+    for (int c = 0; c < 3; ++c) {
+        const QString caption = grid->model()->headerData(c, Qt::Horizontal).toString();
+        SCOPED_TRACE(caption.toStdString());
+        EXPECT_GE(grid->columnWidth(c), header->fontMetrics().horizontalAdvance(caption) + margins);
+    }
+    EXPECT_EQ(grid->model()->headerData(1, Qt::Horizontal).toString(), QStringLiteral("Posición"));
+    // A caption that fits keeps its column's design width.
+    EXPECT_EQ(grid->columnWidth(0), twipsToPixels(1200, form->logicalDpiX()));
+    EXPECT_EQ(grid->columnWidth(2), twipsToPixels(3600, form->logicalDpiX()));
 }
 
 } // namespace
