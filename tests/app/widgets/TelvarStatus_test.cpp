@@ -113,6 +113,18 @@ TEST_F(TelvarStatusTest, TheStatusColumnColoursEachPortAndTellsItsDetails)
     // A cycle: port 1 reads markup from its page, port 2 finds nothing.
     QTest::mouseClick(child<QPushButton>(w, "cmdAbre"), Qt::LeftButton);
     ASSERT_TRUE(router.acquisition().isRunning());
+    // Started, no poll finished yet: the ports with a clock wait.
+    for (int puert : {1, 2}) {
+        const auto waiting = statusOf(w, puert);
+        ASSERT_TRUE(waiting) << puert;
+        EXPECT_EQ(waiting->state, PortState::Waiting) << puert;
+        EXPECT_EQ(waiting->text, QStringLiteral("Waiting"));
+        EXPECT_EQ(waiting->colour, PortStatusColumn::colour(PortState::Waiting));
+        EXPECT_TRUE(waiting->tip.contains(
+            QStringLiteral("Status: Waiting: its first poll has not finished yet")))
+            << waiting->tip.toStdString();
+        EXPECT_TRUE(waiting->tip.contains(QStringLiteral("No reading yet")));
+    }
     QSignalSpy changed(model, &QAbstractItemModel::dataChanged);
     QTest::mouseClick(clockButton(w, 1), Qt::LeftButton);
     const auto pending = loader.pending();
@@ -140,8 +152,11 @@ TEST_F(TelvarStatusTest, TheStatusColumnColoursEachPortAndTellsItsDetails)
     EXPECT_EQ(failing->state, PortState::Failing);
     EXPECT_EQ(failing->colour, PortStatusColumn::colour(PortState::Failing));
     EXPECT_TRUE(failing->tip.contains(QStringLiteral("Failures in a row: 1")));
-    EXPECT_TRUE(
-        failing->tip.contains(QStringLiteral("Last failure: 2026-03-02 08:00:00: T= not found")));
+    EXPECT_EQ(failing->text, QStringLiteral("Failing"));
+    // The tooltip is rich text: the quotes come escaped.
+    EXPECT_TRUE(failing->tip.contains(
+        QStringLiteral("Last failure: 2026-03-02 08:00:00: &quot;T=&quot; not found on the page")))
+        << failing->tip.toStdString();
 
     // Port 1 hears nothing for more than two of its minutes: late.
     clock.advance(2min + 1s);
@@ -178,6 +193,44 @@ TEST_F(TelvarStatusTest, TheStatusColumnCannotBeEditedAndTheOthersStillCan)
     EXPECT_TRUE(view->model()->setData(description, QStringLiteral("Nueva")));
     EXPECT_EQ(w.configDatabase().RsConf().row(*w.configDatabase().RsConf().rowOfPuert(1)).Descr,
               QStringLiteral("Nueva"));
+}
+
+TEST_F(TelvarStatusTest, InASpanishInstallationTheTooltipSpeaksSpanishOnly)
+{
+    m.Idioma = 1;
+    Router router(m, ui, loader, clock);
+    router.open();
+    Telvar w(m, ui, router);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
+    w.show();
+    QTest::mouseClick(child<QPushButton>(w, "cmdAbre"), Qt::LeftButton);
+    ASSERT_TRUE(router.acquisition().isRunning());
+    EXPECT_EQ(statusOf(w, 1)->text, QStringLiteral("Esperando"));
+    EXPECT_TRUE(statusOf(w, 1)->tip.contains(
+        QStringLiteral("Estado: Esperando: su primer sondeo no ha terminado todavía")));
+
+    // Port 1's station does not answer; port 2's page lacks its identifier.
+    QTest::mouseClick(clockButton(w, 1), Qt::LeftButton);
+    const auto pending = loader.pending();
+    ASSERT_EQ(pending.size(), 2);
+    loader.complete(pending[0].ticket, LoadedPage{{}, PageOutcome::Unreachable, {}, 0, {}});
+    loader.complete(pending[1].ticket,
+                    LoadedPage{{}, PageOutcome::Complete, QStringLiteral("nada"), 200, {}});
+    const struct {
+        int puert;
+        QString cause;
+    } cases[] = {{1, QStringLiteral("la estación no responde")},
+                 {2, QStringLiteral("no se encontró «T=» en la página")}};
+    for (const auto& c : cases) {
+        const auto cell = statusOf(w, c.puert);
+        ASSERT_TRUE(cell);
+        EXPECT_EQ(cell->state, PortState::Failing);
+        EXPECT_EQ(cell->text, QStringLiteral("Fallando"));
+        EXPECT_TRUE(cell->tip.contains(QStringLiteral("Último fallo: 2026-03-02 08:00:00: ") +
+                                       c.cause.toHtmlEscaped() + QStringLiteral("<br/>")))
+            << cell->tip.toStdString();
+        EXPECT_FALSE(cell->tip.contains(QStringLiteral("not found"))) << cell->tip.toStdString();
+    }
 }
 
 } // namespace
