@@ -1,6 +1,8 @@
 // Telvar: start-up behind the cover window, then the main window; or, with
 // --headless, the same router without a screen, as a service; or, with
 // --quarantine, the outbox's quarantine listed, exported or sent again.
+// --help and --version only print; a command line it does not understand is
+// refused with exit code 2, naming what it did not understand.
 #include "app/HeadlessInteraccion.h"
 #include "app/HeadlessProgram.h"
 #include "app/Programa.h"
@@ -16,39 +18,78 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTextStream>
-#include <cstdio>
-#include <cstring>
-#include <initializer_list>
 #include <memory>
 
 namespace {
 
-// True when the command line names one of options (a window needs none of
-// them: they run without a screen, or only print).
-bool asksFor(int argc, char** argv, std::initializer_list<const char*> options)
-{
-    for (int i = 1; i < argc; ++i) {
-        for (const char* option : options) {
-            if (std::strcmp(argv[i], option) == 0)
-                return true;
-        }
-    }
-    return false;
-}
+// The command line. It is read before any application object exists: a
+// request for the usage, the version or a mistake is answered without a
+// window system. Qt's own options of a window program (-platform, -style
+// ...) are accepted as QApplication would take them, and not shown.
+struct CommandLine {
+    QCommandLineParser parser;
+    QCommandLineOption headless{
+        QStringLiteral("headless"),
+        QStringLiteral("Run without a screen (as a service): boxes become lines on standard "
+                       "error, and SIGTERM or SIGINT stops the acquisition and ends the program.")};
+    QCommandLineOption installation{
+        QStringLiteral("installation"),
+        QStringLiteral("The installation's folder (the one holding IAu); by default the "
+                       "program's own folder."),
+        QStringLiteral("folder")};
+    QCommandLineOption start{
+        QStringLiteral("start"),
+        QStringLiteral("With --headless: start acquiring as a person's Start would; the "
+                       "installation keeps it, so later starts acquire by themselves.")};
+    QCommandLineOption quarantine{
+        QStringLiteral("quarantine"),
+        QStringLiteral("The outbox's quarantine of the installation, beside a running router or "
+                       "without one: list prints it, export FILE.csv writes it to a new CSV "
+                       "file, resend sends every reading in it again."),
+        QStringLiteral("list|export|resend")};
+    QCommandLineOption help;
+    QCommandLineOption version;
 
-// True when the command line asks for the quarantine (--quarantine WORD or
-// --quarantine=WORD).
-bool asksForQuarantine(int argc, char** argv)
-{
-    const char* const option = "--quarantine";
-    const std::size_t length = std::strlen(option);
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], option, length) == 0 &&
-            (argv[i][length] == '\0' || argv[i][length] == '='))
-            return true;
+    CommandLine() : help(parser.addHelpOption()), version(parser.addVersionOption())
+    {
+        parser.setApplicationDescription(
+            QStringLiteral("Telvar: polls the stations' pages and records their readings."));
+        // Qt's options are words after a single dash.
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addOption(headless);
+        parser.addOption(start);
+        parser.addOption(installation);
+        parser.addOption(quarantine);
+        parser.addPositionalArgument(QStringLiteral("file"),
+                                     QStringLiteral("With --quarantine export: the CSV file to "
+                                                    "write."),
+                                     QStringLiteral("[file]"));
+        for (const char* name : {"platform", "platformpluginpath", "platformtheme", "plugin",
+                                 "qwindowgeometry", "qwindowicon", "qwindowtitle", "display",
+                                 "geometry", "style", "stylesheet", "session"})
+            addQtOption(name, true);
+        for (const char* name : {"reverse", "widgetcount", "nograb", "dograb", "sync"})
+            addQtOption(name, false);
     }
-    return false;
-}
+
+    void addQtOption(const char* name, bool takesValue)
+    {
+        QCommandLineOption option(QString::fromLatin1(name), QString(),
+                                  takesValue ? QStringLiteral("value") : QString());
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser.addOption(option);
+    }
+
+    // What is wrong with the command line, "" when nothing is.
+    QString mistake() const
+    {
+        const QStringList positional = parser.positionalArguments();
+        if (!parser.isSet(quarantine) && !positional.isEmpty())
+            return QStringLiteral("unexpected argument '") + positional.first() +
+                   QStringLiteral("'");
+        return QString();
+    }
+};
 
 int runQuarantine(const QString& installation, const QString& word, const QStringList& files)
 {
@@ -58,7 +99,7 @@ int runQuarantine(const QString& installation, const QString& word, const QStrin
     const qsizetype filesWanted = action == telvar::QuarantineCommand::Action::Export ? 1 : 0;
     if (!action || files.size() != filesWanted) {
         err << QStringLiteral("Telvar: --quarantine takes list, export FILE.csv or resend\n");
-        return 1;
+        return 2;
     }
     const telvar::QuarantineCommand command(telvar::QuarantineCommand::outboxPathFor(installation));
     return command.run(*action, files.value(0), out, err);
@@ -87,11 +128,20 @@ int runHeadless(const QString& installation, bool personStarts)
 
 int main(int argc, char** argv)
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    CommandLine line;
+    const bool understood = line.parser.parse(arguments);
+    const QString mistake = understood ? line.mistake() : line.parser.errorText();
+    const bool onlyPrints = !mistake.isEmpty() || line.parser.isSet(line.help) ||
+                            line.parser.isSet(QStringLiteral("help-all")) ||
+                            line.parser.isSet(line.version);
+    const bool headless = understood && line.parser.isSet(line.headless);
+
     // Without a screen no window system is needed at all.
-    const bool headless = asksFor(argc, argv, {"--headless"});
     std::unique_ptr<QCoreApplication> app;
-    if (headless || asksForQuarantine(argc, argv) ||
-        asksFor(argc, argv, {"--version", "-v", "--help", "-h", "--help-all"}))
+    if (onlyPrints || headless || line.parser.isSet(line.quarantine))
         app = std::make_unique<QCoreApplication>(argc, argv);
     else
         app = std::make_unique<QApplication>(argc, argv);
@@ -101,42 +151,27 @@ int main(int argc, char** argv)
                                                 .arg(telvar::version::kMinor)
                                                 .arg(telvar::version::kRevision));
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(
-        QStringLiteral("Telvar: polls the stations' pages and records their readings."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    const QCommandLineOption headlessOption(
-        QStringLiteral("headless"),
-        QStringLiteral("Run without a screen (as a service): boxes become lines on standard "
-                       "error, and SIGTERM or SIGINT stops the acquisition and ends the program."));
-    const QCommandLineOption installationOption(
-        QStringLiteral("installation"),
-        QStringLiteral("The installation's folder (the one holding IAu); by default the "
-                       "program's own folder."),
-        QStringLiteral("folder"));
-    const QCommandLineOption startOption(
-        QStringLiteral("start"),
-        QStringLiteral("With --headless: start acquiring as a person's Start would; the "
-                       "installation keeps it, so later starts acquire by themselves."));
-    const QCommandLineOption quarantineOption(
-        QStringLiteral("quarantine"),
-        QStringLiteral("The outbox's quarantine of the installation, beside a running router or "
-                       "without one: list prints it, export FILE.csv writes it to a new CSV "
-                       "file, resend sends every reading in it again."),
-        QStringLiteral("list|export|resend"));
-    parser.addOption(headlessOption);
-    parser.addOption(startOption);
-    parser.addOption(installationOption);
-    parser.addOption(quarantineOption);
-    parser.addPositionalArgument(QStringLiteral("file"),
-                                 QStringLiteral("With --quarantine export: the CSV file to write."),
-                                 QStringLiteral("[file]"));
-    parser.process(*app);
+    if (!mistake.isEmpty()) {
+        telvar::writeStandardErrorLine(QStringLiteral("Telvar: ") + mistake +
+                                       QStringLiteral(" (telvar --help lists the options)"));
+        return 2;
+    }
+    if (line.parser.isSet(line.help) || line.parser.isSet(QStringLiteral("help-all"))) {
+        QTextStream(stdout) << line.parser.helpText();
+        return 0;
+    }
+    if (line.parser.isSet(line.version)) {
+        QTextStream(stdout) << QCoreApplication::applicationName() << ' '
+                            << QCoreApplication::applicationVersion() << '\n';
+        return 0;
+    }
+    // QApplication has taken its own options away by now.
+    line.parser.process(*app);
+    const QCommandLineParser& parser = line.parser;
 
     QString installation = QCoreApplication::applicationDirPath();
-    if (parser.isSet(installationOption)) {
-        const QFileInfo folder(parser.value(installationOption));
+    if (parser.isSet(line.installation)) {
+        const QFileInfo folder(parser.value(line.installation));
         if (!folder.isDir()) {
             telvar::writeStandardErrorLine(QStringLiteral("Telvar: the installation's folder ") +
                                            folder.filePath() + QStringLiteral(" does not exist"));
@@ -144,17 +179,17 @@ int main(int argc, char** argv)
         }
         installation = QDir(folder.absoluteFilePath()).absolutePath();
     }
-    if (parser.isSet(quarantineOption)) {
+    if (parser.isSet(line.quarantine)) {
         if (headless) {
             telvar::writeStandardErrorLine(
                 QStringLiteral("Telvar: --quarantine and --headless cannot be combined"));
-            return 1;
+            return 2;
         }
-        return runQuarantine(installation, parser.value(quarantineOption),
+        return runQuarantine(installation, parser.value(line.quarantine),
                              parser.positionalArguments());
     }
     if (headless)
-        return runHeadless(installation, parser.isSet(startOption));
+        return runHeadless(installation, parser.isSet(line.start));
 
     telvar::Modulo1 m;
     // Boxes carry the application's title. The display name is left unset:
