@@ -1,17 +1,22 @@
 #include "app/widgets/Telvar.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
+#include "dialogs/widgets/GuiInteraccion.h"
+#include "dialogs/widgets/MensaBox.h"
 #include "support/ConfigFixture.h"
 #include "support/ManualClock.h"
 #include "support/ScriptedPageLoader.h"
 #include "support/TestStation.h"
 #include "support/widgets/WidgetLookup.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
@@ -209,6 +214,93 @@ TEST_F(TelvarAcquisitionTest, AHostileCycleShowsTextOnlyAndRecordsEveryGoodReadi
     EXPECT_TRUE(w.recordingLog().lines().last().contains(
         QStringLiteral("1 lecturas grabadas con retraso")));
     EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+// Port 2's address is refused for its scheme at every cycle, as a station
+// misconfigured for months: its report comes in one box, shown on screen
+// without modality, at the first of five cycles only; while it is shown,
+// Stop (pressed the way a person presses it, through the window system,
+// where a modal box would block it) stops the acquisition and the cycle
+// under way at once.
+TEST_F(TelvarAcquisitionTest, APortFailingAlikeEveryCycleGetsOneBoxAndStopWorksWhileItIsShown)
+{
+    GuiInteraccion gui(m, QStringLiteral("Telvar"));
+    Router router(m, gui, loader, clock);
+    router.open();
+    Telvar w(m, gui, router);
+    ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    auto* cmdAbre = child<QPushButton>(w, "cmdAbre");
+    const auto press = [&](QPushButton* button) {
+        QTest::mouseClick(w.windowHandle(), Qt::LeftButton, {},
+                          button->mapTo(&w, button->rect().center()));
+    };
+    press(cmdAbre);
+    ASSERT_TRUE(w.acquisition().isRunning());
+
+    const Error refused{1, QStringLiteral("libcurl"),
+                        QStringLiteral("Unsupported protocol: only http and https pages are "
+                                       "loaded, not \"ftp\"")};
+    QList<QPointer<MensaBox>> shown;
+    for (int cycle = 1; cycle <= 5; ++cycle) {
+        SCOPED_TRACE(cycle);
+        press(clockButton(w, 1));
+        const auto pending = loader.pending();
+        ASSERT_EQ(pending.size(), 2);
+        loader.complete(pending[0].ticket,
+                        LoadedPage{{}, PageOutcome::Complete, QStringLiteral("T=1.25"), 200, {}});
+        loader.complete(pending[1].ticket,
+                        LoadedPage{{}, PageOutcome::Failed, QString(), 0, refused});
+        ASSERT_EQ(w.acquisition().cyclesRunning(), 0);
+        MensaBox* box = gui.shownNotice();
+        ASSERT_NE(box, nullptr);
+        if (!shown.contains(box))
+            shown.append(box);
+        if (cycle == 1) {
+            // Paused, so that a slow machine cannot see it close by itself.
+            QWidget* strip = child<QWidget>(*box, "PlayPauseStop");
+            QTest::mouseClick(strip, Qt::LeftButton, {},
+                              QPoint(strip->width() * 5 / 8, strip->height() / 2));
+        }
+    }
+    ASSERT_EQ(shown.size(), 1);
+    MensaBox* box = gui.shownNotice();
+    EXPECT_EQ(box->Mensaje().count(QStringLiteral("Telvar. bReloj_Click(1) ")), 1);
+    EXPECT_TRUE(box->Mensaje().contains(QStringLiteral("http://st/2.html")));
+    EXPECT_TRUE(box->Mensaje().endsWith(QStringLiteral("1.- ") + refused.description));
+    EXPECT_FALSE(box->isModal());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    // The grid's status column and the log carry the failure meanwhile.
+    EXPECT_EQ(w.readings().rowCount(), 5);
+
+    // A cycle under way, the box shown: Stop.
+    press(clockButton(w, 1));
+    ASSERT_EQ(w.acquisition().cyclesRunning(), 1);
+    QSignalSpy running(&w.acquisition(), &Acquisition::runningChanged);
+    press(cmdAbre);
+    ASSERT_EQ(running.size(), 1);
+    EXPECT_FALSE(running[0][0].toBool());
+    EXPECT_FALSE(w.acquisition().isRunning());
+    EXPECT_EQ(w.acquisition().cyclesRunning(), 0);
+    EXPECT_TRUE(loader.pending().isEmpty());
+    EXPECT_EQ(cmdAbre->text(), m.Mensajes(76, 2));
+    EXPECT_FALSE(clockButton(w, 1)->isEnabled());
+    EXPECT_EQ(gui.shownNotice(), box);
+
+    // Started again, the same failure is boxed again (in the same box,
+    // which is still shown).
+    press(cmdAbre);
+    ASSERT_TRUE(w.acquisition().isRunning());
+    press(clockButton(w, 1));
+    const auto pending = loader.pending();
+    ASSERT_EQ(pending.size(), 2);
+    loader.complete(pending[1].ticket, LoadedPage{{}, PageOutcome::Failed, QString(), 0, refused});
+    loader.complete(pending[0].ticket,
+                    LoadedPage{{}, PageOutcome::Complete, QStringLiteral("T=1.25"), 200, {}});
+    EXPECT_EQ(gui.shownNotice(), box);
+    EXPECT_EQ(box->Mensaje().count(QStringLiteral("Telvar. bReloj_Click(1) ")), 2);
 }
 
 TEST_F(TelvarAcquisitionTest, EditingACellHoldsTheButtonsUntilAnotherRowIsChosen)
