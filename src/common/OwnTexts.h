@@ -48,44 +48,6 @@ enum class OwnText {
     // Start-up.
     StartupNoDatabaseListed,
     StartupCoverMissing, // %1 the picture
-    // A database as its failure reports name it: the file, or the database
-    // on its server (never the connection string).
-    DatabaseFile,     // %1 the file
-    DatabaseOnServer, // %1 the database, %2 the server, %3 the engine
-    DatabaseUser,     // %1 the user (follows DatabaseOnServer)
-    DatabaseNoneChosen,
-    // Why a database cannot be opened.
-    CauseFileMissing,   // %1 the file
-    CauseFolderMissing, // %1 the folder, %2 the file
-    CauseNotAFile,      // %1 the path
-    CauseNoFileNamed,
-    CauseFileUnreadable,    // %1 the file, %2 the system's reason
-    CauseFileCannotOpen,    // %1 the file, %2 the engine's reason
-    CauseNotADatabase,      // %1 the file, %2 the engine's reason
-    CauseDamaged,           // %1 the file, %2 the engine's reason
-    CauseWrongPassword,     // %1 the file
-    CauseServerUnreachable, // %1 the server, %2 the database, %3 the server's message
-    CauseLoginRefused,      // %1 the server, %2 the user, %3 the database, %4 the message
-    CauseDriverMissing,     // %1 the engine, %2 what is missing
-    // The configuration chooser.
-    ChooserImportCaption,
-    ChooserImportSource,
-    ChooserImportTarget,
-    ChooserImportTargetNotMdb, // %1 the path
-    ChooserImportReplace,      // %1 the path
-    ChooserImportDone,         // %1 tables, %2 rows, %3 the source, %4 the target
-    ChooserImportBackup,       // %1 the backup
-    ChooserImportNotConverted,
-    ChooserImportMore, // %1 how many more
-    ChooserImportUseIt,
-    ChooserPathUnstorable, // %1 the path, %2 why
-    PathHasComma,
-    PathHasQuote,
-    PathHasLineEnd,
-    PathHasOuterBlanks,
-    // Start-up.
-    StartupNoDatabaseListed,
-    StartupCoverMissing, // %1 the picture
     PreviewTitle,
     PreviewReadAgain,
     PreviewNoPage,

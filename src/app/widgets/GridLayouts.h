@@ -34,24 +34,36 @@ inline constexpr std::array<ConfigGridColumn, 14> kConfigGridColumns = {{
     {"Inter", MessageId{76, 24}, 660},
 }};
 
+// The configuration grid's columns of long free text, which take what a wide
+// window offers and give way first in a narrow one.
+inline bool isFlexibleConfigColumn(const char* field)
+{
+    const QLatin1String name(field);
+    return name == QLatin1String("Descr") || name == QLatin1String("WebPg") ||
+           name == QLatin1String("Produ");
+}
+
 // How wide the readings grid draws each of its columns: a width in twips and,
 // where the column's contents have a fixed form, a sample of them (the
-// column is never narrower than the sample).
+// column is never narrower than the sample). Flexible columns take what a
+// wide window offers and give way in a narrow one, so that the port, the
+// time, the characteristic, the reading and its mark stay in view.
 struct ReadingsColumnWidth {
     int widthTwips;
     const char* sample;
+    bool flexible;
 };
 
 inline constexpr std::array<ReadingsColumnWidth, kReadingsColumns.size()> kReadingsColumnWidths = {{
-    {690, nullptr},
-    {1890, "2000-12-31 23:59:59"},
-    {1170, nullptr},
-    {1170, nullptr},
-    {1170, nullptr},
-    {1920, nullptr},
-    {1170, nullptr},
-    {1260, nullptr},
-    {540, nullptr},
+    {690, nullptr, false},
+    {1890, "2000-12-31 23:59:59", false},
+    {1170, nullptr, true},
+    {1170, nullptr, true},
+    {1170, nullptr, true},
+    {1920, nullptr, true},
+    {1170, nullptr, false},
+    {1260, nullptr, false},
+    {540, nullptr, false},
 }};
 
 } // namespace telvar

@@ -1,9 +1,12 @@
 #include "app/widgets/Telvar.h"
 
 #include "acquisition/HttpPageLoader.h"
+#include "acquisition/PortOutcome.h"
 #include "acquisition/SendRequest.h"
+#include "app/widgets/ColumnFit.h"
 #include "app/widgets/GridLayouts.h"
 #include "app/widgets/ReadingChart.h"
+#include "app/widgets/ReadingsFollow.h"
 #include "common/ErrorNumbers.h"
 #include "common/ErrorReport.h"
 #include "common/Interaccion.h"
@@ -17,28 +20,35 @@
 #include "dialogs/ExitAuthorization.h"
 #include "dialogs/widgets/Salir.h"
 #include "portform/widgets/HtmlCanal.h"
+#include "recording/ReadingRecorder.h"
 #include "status/widgets/PortStatusColumn.h"
 
 #include <QCloseEvent>
 #include <QEvent>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
+#include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTime>
 #include <QVBoxLayout>
 
 namespace telvar {
@@ -66,12 +76,75 @@ QLabel* valueLabel(QWidget* parent, const char* name)
     return label;
 }
 
-// The grid's editors as usual, telling when the person changes a cell's
-// text (before anything is written).
+// The chart's title for a port: its tag, characteristic, machine and product.
+QString chartTitle(const QString& tag, const QString& carac, const QString& maquina,
+                   const QString& producto)
+{
+    return tag.trimmed() + QStringLiteral("  ") + carac.trimmed() + QStringLiteral("  ") +
+           maquina.trimmed() + QStringLiteral(" / ") + producto.trimmed();
+}
+
+// How a page fetch ended, in words.
+QString pageOutcomeText(const LoadedPage& page, int idioma)
+{
+    switch (page.outcome) {
+    case PageOutcome::Complete:
+        return ownText(OwnText::PreviewPageRead, idioma).arg(page.text.size()).arg(page.httpStatus);
+    case PageOutcome::Truncated:
+        return ownText(OwnText::PreviewPageCut, idioma)
+            .arg(page.text.size())
+            .arg(page.error ? page.error->description : QString());
+    case PageOutcome::TimedOut:
+        return ownText(OwnText::PreviewTimedOut, idioma);
+    case PageOutcome::Unreachable:
+        return ownText(OwnText::PreviewUnreachable, idioma);
+    case PageOutcome::Failed:
+        break;
+    }
+    return ownText(OwnText::PreviewUnreadable, idioma) +
+           (page.error ? page.error->description : QString());
+}
+
+// Why a port gave no reading.
+QString portCauseText(const PortOutcome& outcome, int)
+{
+    return outcome.detail;
+}
+
+// Tells when an editor is shown and hidden: the grid hides an editor as it
+// closes it (written or cancelled), before deleting it later.
+class EditorVisibility final : public QObject {
+public:
+    EditorVisibility(std::function<void(bool)> shown, QObject* editor)
+        : QObject(editor), m_shown(std::move(shown))
+    {
+        editor->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show || event->type() == QEvent::Hide)
+            m_shown(event->type() == QEvent::Show);
+        return false;
+    }
+
+private:
+    std::function<void(bool)> m_shown;
+};
+
+// The grid's editors as usual, telling when one opens and closes, and
+// which cell is about to be written (before anything is).
 class EditWatchingDelegate final : public QStyledItemDelegate {
 public:
-    EditWatchingDelegate(std::function<void()> edited, QObject* parent)
-        : QStyledItemDelegate(parent), m_edited(std::move(edited))
+    struct Hooks {
+        std::function<void()> opened;
+        std::function<void()> closed;
+        std::function<void(const QModelIndex&)> aboutToWrite;
+    };
+
+    EditWatchingDelegate(Hooks hooks, QObject* parent)
+        : QStyledItemDelegate(parent), m_hooks(std::move(hooks))
     {
     }
 
@@ -79,19 +152,29 @@ public:
                           const QModelIndex& index) const override
     {
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
-        if (auto* line = qobject_cast<QLineEdit*>(editor))
-            QObject::connect(line, &QLineEdit::textEdited, editor, [this] { m_edited(); });
-        else if (auto* spin = qobject_cast<QSpinBox*>(editor))
-            QObject::connect(spin, &QSpinBox::textChanged, editor, [this, spin] {
-                // Only the person's typing, not the editor being filled.
-                if (spin->hasFocus())
-                    m_edited();
-            });
+        if (!editor)
+            return nullptr;
+        new EditorVisibility(
+            [this](bool shown) {
+                if (shown)
+                    m_hooks.opened();
+                else
+                    m_hooks.closed();
+            },
+            editor);
+        m_hooks.opened();
         return editor;
     }
 
+    void setModelData(QWidget* editor, QAbstractItemModel* model,
+                      const QModelIndex& index) const override
+    {
+        m_hooks.aboutToWrite(index);
+        QStyledItemDelegate::setModelData(editor, model, index);
+    }
+
 private:
-    std::function<void()> m_edited;
+    Hooks m_hooks;
 };
 
 } // namespace
@@ -109,6 +192,7 @@ Telvar::Telvar(Modulo1& m, Interaccion& ui, Router& router, QWidget* parent)
     setCaptions();
     layOutDatoFlexGrid();
     fitToScreen();
+    showRunning(acquisition().isRunning());
 }
 
 Telvar::~Telvar() = default;
@@ -132,12 +216,19 @@ void Telvar::buildControls()
     m_cmdHtml->setObjectName(QStringLiteral("cmdHtml"));
     m_cmdHtml->setToolTip(ownText(OwnText::FetchPageTip, m_m.Idioma));
     connect(m_cmdHtml, &QPushButton::clicked, this, &Telvar::cmdHtml_Click);
+    connect(&m_router.pageLoader(), &PageLoader::pageLoaded, this, &Telvar::pageFetched);
+    // Takes back the newest change typed into the grid.
+    m_cmdUndo = new QPushButton(ownText(OwnText::UndoButton, m_m.Idioma), central);
+    m_cmdUndo->setObjectName(QStringLiteral("cmdUndo"));
+    m_cmdUndo->setEnabled(false);
+    connect(m_cmdUndo, &QPushButton::clicked, this, &Telvar::undoGridEdit);
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_cmdAbre);
     buttons->addWidget(m_cmdConf);
     buttons->addWidget(m_bArchConf);
     buttons->addWidget(m_cmdHtml);
+    buttons->addWidget(m_cmdUndo);
     buttons->addStretch(1);
     for (int i = 1; i <= 10; ++i) {
         auto* button = new QPushButton(QString::number(i), central);
@@ -165,7 +256,19 @@ void Telvar::buildControls()
     m_DBGrid1->verticalHeader()->setVisible(false);
     m_DBGrid1->verticalHeader()->setDefaultSectionSize(m_DBGrid1->fontMetrics().height() + 8);
     m_DBGrid1->horizontalHeader()->setHighlightSections(false);
-    m_DBGrid1->setItemDelegate(new EditWatchingDelegate([this] { cellEdited(); }, m_DBGrid1));
+    // A cell is edited only on purpose: F2, a double click or Enter (a
+    // stray key does nothing); Escape cancels. Tab leaves the grid.
+    m_DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_DBGrid1->setTabKeyNavigation(false);
+    m_DBGrid1->installEventFilter(this);
+    m_DBGrid1->setItemDelegate(
+        new EditWatchingDelegate({[this] { editorOpened(); }, [this] { editorClosed(); },
+                                  [this](const QModelIndex& index) { aboutToWriteCell(index); }},
+                                 m_DBGrid1));
+    auto* undo = new QShortcut(QKeySequence::Undo, m_DBGrid1, this, &Telvar::undoGridEdit,
+                               Qt::WidgetShortcut);
+    undo->setObjectName(QStringLiteral("undoShortcut"));
+    m_configFit = new ColumnFit(*m_DBGrid1, this);
     connect(m_DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &Telvar::currentRowChanged);
     m_SSTab1->addTab(m_DBGrid1, QString());
@@ -174,6 +277,7 @@ void Telvar::buildControls()
     connect(grid, &QAbstractItemModel::modelAboutToBeReset, this, &Telvar::rememberCurrentPort);
     connect(grid, &QAbstractItemModel::modelReset, this, &Telvar::layOutDBGrid1);
     connect(grid, &ConfigGridModel::rowsRead, this, &Telvar::restoreCurrentPort);
+    connect(grid, &ConfigGridModel::fieldWritten, this, &Telvar::cellWritten);
 
     m_SSTab1->addTab(buildReadingsTab(), QString());
 
@@ -207,9 +311,13 @@ QWidget* Telvar::buildReadingsTab()
     m_DatoFlexGrid->verticalHeader()->setDefaultSectionSize(m_DatoFlexGrid->fontMetrics().height() +
                                                             6);
     m_DatoFlexGrid->horizontalHeader()->setHighlightSections(false);
-    // The newest reading, on top, is the current row.
-    connect(&readings(), &QAbstractItemModel::rowsInserted, m_DatoFlexGrid,
-            [this] { m_DatoFlexGrid->setCurrentIndex(readings().index(0, 0)); });
+    // The newest reading, on top, is the current row while the person
+    // looks at the top; an older reading the person picked stays put.
+    auto* newReadings = new QPushButton(tab);
+    newReadings->setObjectName(QStringLiteral("newReadings"));
+    newReadings->setToolTip(ownText(OwnText::NewReadingsTip, m_m.Idioma));
+    m_readingsFollow = new ReadingsFollow(*m_DatoFlexGrid, *newReadings, this);
+    m_readingsFit = new ColumnFit(*m_DatoFlexGrid, this);
 
     m_txtGraba = new QPlainTextEdit(tab);
     m_txtGraba->setObjectName(QStringLiteral("txtGraba"));
@@ -226,6 +334,26 @@ QWidget* Telvar::buildReadingsTab()
     m_txtSource->setObjectName(QStringLiteral("txtSource"));
     m_txtSource->setReadOnly(true);
     m_txtSource->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    // Which port's page the box shows, and since when.
+    auto* pageBox = new QWidget(tab);
+    m_pageOf = new QLabel(pageBox);
+    m_pageOf->setObjectName(QStringLiteral("pageOf"));
+    m_pageOf->setTextFormat(Qt::PlainText);
+    m_pageFollow = new QPushButton(ownText(OwnText::PageFollowCycles, m_m.Idioma), pageBox);
+    m_pageFollow->setObjectName(QStringLiteral("pageFollow"));
+    m_pageFollow->hide();
+    connect(m_pageFollow, &QPushButton::clicked, this, [this] {
+        m_pagePinned = false;
+        m_pageFollow->hide();
+    });
+    auto* pageHeader = new QHBoxLayout;
+    pageHeader->addWidget(m_pageOf, 1);
+    pageHeader->addWidget(m_pageFollow);
+    auto* pageLayout = new QVBoxLayout(pageBox);
+    pageLayout->setContentsMargins(0, 0, 0, 0);
+    pageLayout->setSpacing(2);
+    pageLayout->addLayout(pageHeader);
+    pageLayout->addWidget(m_txtSource, 1);
 
     m_lblDato = valueLabel(tab, "lblDato");
     QFont bold = m_lblDato->font();
@@ -248,6 +376,7 @@ QWidget* Telvar::buildReadingsTab()
         values->addWidget(value, 1);
         values->addSpacing(12);
     }
+    values->addWidget(newReadings);
 
     // The readings that waiting cannot record, with their reasons.
     auto* quarantineBox = new QWidget(tab);
@@ -258,6 +387,9 @@ QWidget* Telvar::buildReadingsTab()
     m_quarantine->setWordWrap(false);
     m_quarantine->verticalHeader()->setVisible(false);
     m_quarantine->horizontalHeader()->setStretchLastSection(true);
+    // Every column at least as wide as its caption.
+    m_quarantine->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    m_quarantine->horizontalHeader()->setResizeContentsPrecision(50);
     m_resend = new QPushButton(ownText(OwnText::ResendButton, m_m.Idioma), quarantineBox);
     m_resend->setObjectName(QStringLiteral("resendQuarantined"));
     m_resend->setToolTip(ownText(OwnText::ResendTip, m_m.Idioma));
@@ -269,30 +401,34 @@ QWidget* Telvar::buildReadingsTab()
     // The chart of a port's readings beside the grid: a person's click (or
     // Enter) on a reading picks its port.
     m_chart = new ReadingChart(m_history, tab);
-    m_chart->setMinimumWidth(280);
-    connect(m_DatoFlexGrid, &QAbstractItemView::pressed, this, &Telvar::chartPortOf);
-    connect(m_DatoFlexGrid, &QAbstractItemView::activated, this, &Telvar::chartPortOf);
-    connect(&readings(), &ReadingsModel::readingAdded, m_chart, [this] {
-        if (m_chart->port().isEmpty())
-            chartPortOf(readings().index(0, 0));
-    });
-    auto* readingsAndChart = new QSplitter(Qt::Horizontal, tab);
-    readingsAndChart->addWidget(m_DatoFlexGrid);
-    readingsAndChart->addWidget(m_chart);
-    readingsAndChart->setStretchFactor(0, 3);
-    readingsAndChart->setStretchFactor(1, 2);
-    readingsAndChart->setChildrenCollapsible(false);
+    m_chart->setMinimumWidth(200);
+    const auto picked = [this](const QModelIndex& reading) {
+        m_chartPicked = true;
+        chartPortOf(reading);
+    };
+    connect(m_DatoFlexGrid, &QAbstractItemView::pressed, this, picked);
+    connect(m_DatoFlexGrid, &QAbstractItemView::activated, this, picked);
+    m_readingsAndChart = new QSplitter(Qt::Horizontal, tab);
+    m_readingsAndChart->setObjectName(QStringLiteral("readingsAndChart"));
+    m_readingsAndChart->addWidget(m_DatoFlexGrid);
+    m_readingsAndChart->addWidget(m_chart);
+    m_readingsAndChart->setStretchFactor(0, 1);
+    m_readingsAndChart->setStretchFactor(1, 1);
+    m_readingsAndChart->setChildrenCollapsible(false);
 
-    auto* splitter = new QSplitter(Qt::Vertical, tab);
-    splitter->addWidget(readingsAndChart);
-    splitter->addWidget(m_txtGraba);
-    splitter->addWidget(quarantineBox);
-    splitter->addWidget(m_txtSource);
-    splitter->setStretchFactor(0, 5);
-    splitter->setStretchFactor(1, 3);
-    splitter->setStretchFactor(2, 1);
-    splitter->setStretchFactor(3, 1);
-    splitter->setChildrenCollapsible(false);
+    // The readings and the chart take what the window grows by; the log,
+    // the quarantine and the page keep the few lines they were given.
+    m_readingsSplitter = new QSplitter(Qt::Vertical, tab);
+    m_readingsSplitter->setObjectName(QStringLiteral("readingsSplitter"));
+    m_readingsSplitter->addWidget(m_readingsAndChart);
+    m_readingsSplitter->addWidget(m_txtGraba);
+    m_readingsSplitter->addWidget(quarantineBox);
+    m_readingsSplitter->addWidget(pageBox);
+    m_readingsSplitter->setStretchFactor(0, 1);
+    for (int i = 1; i < 4; ++i)
+        m_readingsSplitter->setStretchFactor(i, 0);
+    m_readingsSplitter->setChildrenCollapsible(false);
+    auto* splitter = m_readingsSplitter;
 
     auto* layout = new QVBoxLayout(tab);
     layout->addLayout(values);
@@ -305,9 +441,24 @@ void Telvar::chartPortOf(const QModelIndex& reading)
     if (!reading.isValid())
         return;
     const ReadingRow& row = readings().reading(reading.row());
-    m_chart->showPort(row.tag, row.tag.trimmed() + QStringLiteral("  ") + row.Carac.trimmed() +
-                                   QStringLiteral("  ") + row.Maquina.trimmed() +
-                                   QStringLiteral(" / ") + row.Producto.trimmed());
+    m_chart->showPort(row.tag, chartTitle(row.tag, row.Carac, row.Maquina, row.Producto));
+}
+
+void Telvar::followGridPortInChart()
+{
+    // Until the person picks a reading, the chart shows the port chosen in
+    // the configuration grid (the first one at start), never whichever port
+    // happened to report first.
+    if (m_chartPicked)
+        return;
+    const QModelIndex current = m_DBGrid1->currentIndex();
+    if (!current.isValid()) {
+        m_chart->showPort(QString(), QString());
+        return;
+    }
+    const ConfigRow row = configDatabase().RsConf().row(current.row());
+    const QString tag = ReadingRecorder::displayTag(row.Reloj, row.Puert);
+    m_chart->showPort(tag, chartTitle(tag, row.Carac, row.Maqui, row.Produ));
 }
 
 void Telvar::connectAcquisition()
@@ -327,6 +478,7 @@ void Telvar::connectAcquisition()
     connect(&m_router, &Router::programMustEnd, this, &Telvar::programMustEnd);
     RecordingService& recording = m_router.recording();
     connect(&recording, &RecordingService::statusChanged, this, &Telvar::showRecordingStatus);
+    connect(&acquisition, &Acquisition::portHandled, this, &Telvar::showPortOutcome);
     connect(m_resend, &QPushButton::clicked, &recording, &RecordingService::resendQuarantined);
     showRecordingStatus();
 }
@@ -335,15 +487,18 @@ void Telvar::showRunning(bool running)
 {
     m_cmdAbre->setText(
         m_m.Mensajes(running ? Message::StopAcquisition : Message::StartAcquisition));
-    m_cmdAbre->setEnabled(true);
-    m_cmdConf->setEnabled(!running);
+    m_cmdAbre->setEnabled(!m_editing);
+    m_cmdConf->setEnabled(!running && !m_editing);
     // Another configuration chosen while running would show ports that are
     // not the ones polled.
     m_bArchConf->setEnabled(!running);
     m_DBGrid1->setEditTriggers(running ? QAbstractItemView::NoEditTriggers
                                        : QAbstractItemView::DoubleClicked |
-                                             QAbstractItemView::EditKeyPressed |
-                                             QAbstractItemView::AnyKeyPressed);
+                                             QAbstractItemView::EditKeyPressed);
+    showUndo();
+    // What the status line said belongs to the run that ended.
+    if (!running)
+        setStatus(QString());
 }
 
 void Telvar::showDisplayText(AcquisitionDisplay::Field field, const QString& text)
@@ -351,7 +506,8 @@ void Telvar::showDisplayText(AcquisitionDisplay::Field field, const QString& tex
     using Field = AcquisitionDisplay::Field;
     switch (field) {
     case Field::lblStatus:
-        setStatus(text);
+        // The status line says what became of each port (showPortOutcome);
+        // the cycle's progress texts would hide it.
         return;
     case Field::lblDato:
         m_lblDato->setText(text);
@@ -366,8 +522,11 @@ void Telvar::showDisplayText(AcquisitionDisplay::Field field, const QString& tex
         m_lblProducto->setText(text);
         return;
     case Field::txtSource:
-        // The display's text is a bounded excerpt of the page already.
-        m_txtSource->setPlainText(text);
+        // A page fetched with the HTML button stays until the person lets
+        // the box follow the cycles again. The display's text is a bounded
+        // excerpt of the page already.
+        if (!m_pagePinned)
+            m_txtSource->setPlainText(text);
         return;
     }
 }
@@ -405,44 +564,135 @@ void Telvar::setStatus(const QString& text)
     m_lblStatus->repaint();
 }
 
-void Telvar::cellEdited()
+void Telvar::editorOpened()
 {
-    // A row being edited must be left (and so written) before the
-    // acquisition starts or the port form opens.
-    m_cmdConf->setEnabled(false);
-    m_cmdAbre->setEnabled(false);
+    // The cell being edited must be written (Enter, or leaving it) or
+    // cancelled (Escape) before the acquisition starts or the port form
+    // opens; the buttons say so.
+    m_editing = true;
+    const QString why = ownText(OwnText::EditOpenTip, m_m.Idioma);
+    for (QPushButton* button : {m_cmdAbre, m_cmdConf}) {
+        button->setEnabled(false);
+        button->setToolTip(why);
+    }
+    showUndo();
+}
+
+void Telvar::editorClosed()
+{
+    m_editing = false;
+    for (QPushButton* button : {m_cmdAbre, m_cmdConf})
+        button->setToolTip(QString());
+    showRunning(acquisition().isRunning());
+}
+
+void Telvar::aboutToWriteCell(const QModelIndex& index)
+{
+    const QModelIndex source = m_statusColumn->mapToSource(index);
+    const ConfigGridModel& grid = configDatabase().RsConf();
+    if (!source.isValid())
+        return;
+    m_pendingChange =
+        GridEditUndo::Change{grid.row(source.row()).Puert, grid.record().fieldName(source.column()),
+                             grid.data(source, Qt::EditRole)};
+}
+
+void Telvar::cellWritten(int puert, const QString& field)
+{
+    if (m_pendingChange && m_pendingChange->puert == puert &&
+        m_pendingChange->field.compare(field, Qt::CaseInsensitive) == 0)
+        m_undo.remember(*m_pendingChange);
+    m_pendingChange.reset();
+    showUndo();
+}
+
+void Telvar::showUndo()
+{
+    const bool can = m_undo.canUndo() && !acquisition().isRunning() && !m_editing;
+    m_cmdUndo->setEnabled(can);
+    if (!m_undo.canUndo()) {
+        m_cmdUndo->setToolTip(QString());
+        return;
+    }
+    const GridEditUndo::Change& last = m_undo.last();
+    m_cmdUndo->setToolTip(ownText(OwnText::UndoTip, m_m.Idioma)
+                              .arg(last.field)
+                              .arg(last.puert)
+                              .arg(last.before.toString()));
+}
+
+void Telvar::undoGridEdit()
+{
+    if (!m_undo.canUndo() || acquisition().isRunning() || m_editing)
+        return;
+    if (Status undone = m_undo.undo(configDatabase().RsConf()); !undone)
+        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. DBGrid1."), undone.error()),
+                      BoxKind::Exclamation, 5);
+    showUndo();
 }
 
 void Telvar::currentRowChanged(const QModelIndex& current, const QModelIndex& previous)
 {
-    if (acquisition().isRunning() || current.row() == previous.row())
-        return;
-    m_cmdConf->setEnabled(true);
-    m_cmdAbre->setEnabled(true);
+    if (current.row() != previous.row())
+        followGridPortInChart();
 }
 
 void Telvar::cmdHtml_Click()
 {
+    if (m_htmlTicket != 0)
+        return;
     const QModelIndex current = m_DBGrid1->currentIndex();
     if (!current.isValid())
         return;
-    const QString page = SendRequest(configDatabase().RsConf().row(current.row()).WebPg);
-    acquisition().display().setText(AcquisitionDisplay::Field::txtSource, pageExcerpt(page));
+    const ConfigRow row = configDatabase().RsConf().row(current.row());
+    m_htmlPuert = row.Puert;
+    m_htmlTicket = m_router.pageLoader().load(row.WebPg);
+    m_cmdHtml->setEnabled(false);
+    setStatus(ownText(OwnText::FetchingPage, m_m.Idioma).arg(m_htmlPuert).arg(row.WebPg));
+}
+
+void Telvar::pageFetched(PageLoader::Ticket ticket, const LoadedPage& page)
+{
+    if (ticket != m_htmlTicket || ticket == 0)
+        return;
+    m_htmlTicket = 0;
+    m_cmdHtml->setEnabled(true);
+    const QString at = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    const QString how = pageOutcomeText(page, m_m.Idioma);
+    setStatus(ownText(OwnText::StatusLinePort, m_m.Idioma).arg(at).arg(m_htmlPuert).arg(how));
+    m_pagePinned = true;
+    m_pageFollow->show();
+    m_txtSource->setPlainText(pageExcerpt(page.text));
+    m_pageOf->setText(ownText(OwnText::PageOfHtml, m_m.Idioma).arg(m_htmlPuert).arg(at));
     m_SSTab1->setCurrentIndex(1);
 }
 
-QString Telvar::SendRequest(const QString& strURL)
+QString Telvar::portOutcomeText(const PortOutcome& outcome) const
 {
-    const SendRequestResult result = sendRequest(strURL, [this](const QString& status) {
-        // One path writes the status line, so that it always shows the
-        // latest text, whoever wrote the one before.
-        acquisition().display().setText(AcquisitionDisplay::Field::lblStatus, status);
-    });
-    if (result.error) {
-        m_ui.setMousePointer(PointerShape::Default);
-        m_ui.messageBox(sendRequestReport(strURL, result), BoxKind::Critical);
-    }
-    return result.text;
+    const int idioma = m_m.Idioma;
+    if (outcome.result != PortOutcome::Result::Read)
+        return portCauseText(outcome, idioma);
+    // The reading has just been added to the grid, on top.
+    const bool outside = m_router.readings().rowCount() > 0 &&
+                         m_router.readings().reading(0).tag ==
+                             ReadingRecorder::displayTag(outcome.reloj, outcome.Puert) &&
+                         !m_router.readings().reading(0).Marca.isEmpty();
+    return ownText(outside ? OwnText::StatusLineOutside : OwnText::StatusLineRead, idioma)
+        .arg(outcome.reading.trimmed());
+}
+
+void Telvar::showPortOutcome(const PortOutcome& outcome)
+{
+    const QString at = outcome.at.isValid()
+                           ? outcome.at.toLocalTime().toString(QStringLiteral("HH:mm:ss"))
+                           : QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    setStatus(ownText(OwnText::StatusLinePort, m_m.Idioma)
+                  .arg(at)
+                  .arg(outcome.Puert)
+                  .arg(portOutcomeText(outcome)));
+    if (!m_pagePinned &&
+        (outcome.page == PageOutcome::Complete || outcome.page == PageOutcome::Truncated))
+        m_pageOf->setText(ownText(OwnText::PageOfCycle, m_m.Idioma).arg(outcome.Puert).arg(at));
 }
 
 void Telvar::cmdConf_Click()
@@ -451,15 +701,10 @@ void Telvar::cmdConf_Click()
         return;
     m_SSTab1->setCurrentIndex(0);
     ConfigGridModel& grid = configDatabase().RsConf();
+    // Without a current port there is nothing to edit.
     const QModelIndex current = m_DBGrid1->currentIndex();
-    if (!current.isValid()) {
-        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. cmdConf."),
-                                  Error{ErrorNumber::NoCurrentRecord, QStringLiteral("Telvar"),
-                                        QStringLiteral("No current record: no port is "
-                                                       "selected in the configuration")}),
-                      BoxKind::Exclamation, 5);
+    if (!current.isValid())
         return;
-    }
     {
         HtmlCanal form(m_m, m_ui, grid, m_router.pageLoader(), this);
         form.PuertoConf = grid.row(current.row()).Puert;
@@ -467,6 +712,9 @@ void Telvar::cmdConf_Click()
             return;
         m_runPortForm(form);
     }
+    // The form may have changed what the grid's changes were made to.
+    m_undo.forget();
+    showUndo();
     // The grid returns to the port it was on (rememberCurrentPort and
     // restoreCurrentPort follow the re-binding), wherever the edit moved it.
     if (Reinicia() == ReiniciaOutcome::EndProgram)
@@ -519,7 +767,10 @@ void Telvar::closeEvent(QCloseEvent* event)
         mode = UnloadMode::AppWindows;
     else if (event->spontaneous())
         mode = UnloadMode::FormControlMenu;
-    event->setAccepted(!Form_QueryUnload(mode));
+    const bool closing = !Form_QueryUnload(mode);
+    if (closing)
+        saveLayout();
+    event->setAccepted(closing);
 }
 
 void Telvar::setChooserRunner(ChooserRunner runner)
@@ -547,6 +798,8 @@ ReiniciaOutcome Telvar::Reinicia()
         m_bArchConf->setToolTip(m_m.RutaConf);
         setCaptions();
         layOutDBGrid1();
+        // The person's splitters and widths, once the columns are laid out.
+        restoreLayout();
     }
     return result;
 }
@@ -555,6 +808,8 @@ void Telvar::bArchConf_Click()
 {
     TelvarConfig chooser(m_m, m_ui, this);
     m_runChooser(chooser);
+    m_undo.forget();
+    showUndo();
     if (Reinicia() == ReiniciaOutcome::EndProgram)
         emit programMustEnd();
 }
@@ -584,19 +839,25 @@ void Telvar::layOutDBGrid1()
     for (int c = 0; c < grid.columnCount(); ++c)
         m_DBGrid1->setColumnHidden(c, true);
     int visual = 0;
+    QHash<int, int> natural;
+    QList<int> flexible;
     for (const ConfigGridColumn& column : kConfigGridColumns) {
         const int logical = grid.columnOf(QLatin1String(column.field));
         if (logical < 0)
             continue;
         m_DBGrid1->setColumnHidden(logical, false);
         header->moveSection(header->visualIndex(logical), visual++);
-        m_DBGrid1->setColumnWidth(logical, columnWidth(*header, logical, column.widthTwips));
+        natural.insert(logical, columnWidth(*header, logical, column.widthTwips));
+        // The long texts take what a wide window offers, and give way first.
+        if (isFlexibleConfigColumn(column.field))
+            flexible.append(logical);
     }
     // The port's status right after its number.
     const int status = m_statusColumn->statusColumn();
     m_DBGrid1->setColumnHidden(status, false);
     header->moveSection(header->visualIndex(status), std::min(1, visual));
-    m_DBGrid1->setColumnWidth(status, statusColumnWidth());
+    natural.insert(status, statusColumnWidth());
+    m_configFit->setNatural(natural, flexible);
 }
 
 int Telvar::statusColumnWidth() const
@@ -615,6 +876,8 @@ void Telvar::layOutDatoFlexGrid()
     // Headers come from the message table, which Form_Load may have read anew.
     readings().refreshHeaders();
     const QHeaderView* header = m_DatoFlexGrid->horizontalHeader();
+    QHash<int, int> natural;
+    QList<int> flexible;
     for (int c = 0; c < readings().columnCount(); ++c) {
         const ReadingsColumnWidth& width = kReadingsColumnWidths[std::size_t(c)];
         int pixels = columnWidth(*header, c, width.widthTwips);
@@ -622,8 +885,11 @@ void Telvar::layOutDatoFlexGrid()
             pixels = std::max(
                 pixels,
                 m_DatoFlexGrid->fontMetrics().horizontalAdvance(QLatin1String(width.sample)) + 16);
-        m_DatoFlexGrid->setColumnWidth(c, pixels);
+        natural.insert(c, pixels);
+        if (width.flexible)
+            flexible.append(c);
     }
+    m_readingsFit->setNatural(natural, flexible);
 }
 
 void Telvar::showRecordingLog()
@@ -638,7 +904,25 @@ bool Telvar::eventFilter(QObject* watched, QEvent* event)
     // the splitter sizes it.
     if (watched == m_txtGraba && event->type() == QEvent::Resize)
         fitRecordingLogTo(m_txtGraba->height());
+    if (watched == m_DBGrid1 && event->type() == QEvent::KeyPress &&
+        gridKeyPressed(static_cast<QKeyEvent*>(event)))
+        return true;
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool Telvar::gridKeyPressed(QKeyEvent* event)
+{
+    // Enter opens the current cell's editor, as F2 does (while editing,
+    // the editor has the keys and Enter writes the cell).
+    if (event->key() != Qt::Key_Return && event->key() != Qt::Key_Enter)
+        return false;
+    if (m_DBGrid1->editTriggers() == QAbstractItemView::NoEditTriggers || m_editing)
+        return false;
+    const QModelIndex current = m_DBGrid1->currentIndex();
+    if (!current.isValid() || !(current.flags() & Qt::ItemIsEditable))
+        return false;
+    m_DBGrid1->edit(current);
+    return true;
 }
 
 void Telvar::fitRecordingLogTo(int heightPixels)
@@ -661,19 +945,33 @@ void Telvar::rememberCurrentPort()
 void Telvar::restoreCurrentPort()
 {
     const ConfigGridModel& grid = configDatabase().RsConf();
-    if (!m_currentPuert || grid.rowCount() == 0)
+    if (!m_currentPuert || grid.rowCount() == 0) {
+        selectFirstPortWhenNoneIs();
         return;
+    }
     const std::optional<int> row = grid.rowOfPuert(*m_currentPuert);
     if (row)
         m_DBGrid1->setCurrentIndex(m_statusColumn->index(*row, m_currentColumn));
     m_currentPuert.reset();
+    selectFirstPortWhenNoneIs();
+}
+
+void Telvar::selectFirstPortWhenNoneIs()
+{
+    if (m_DBGrid1->currentIndex().isValid() || m_statusColumn->rowCount() == 0) {
+        followGridPortInChart();
+        return;
+    }
+    const int firstShown = m_DBGrid1->horizontalHeader()->logicalIndex(0);
+    m_DBGrid1->setCurrentIndex(m_statusColumn->index(0, std::max(0, firstShown)));
+    followGridPortInChart();
 }
 
 void Telvar::fitToScreen()
 {
     // Wide enough for the whole configuration grid where the screen allows
     // (each column as the grid will lay it out: its width in twips, or its
-    // caption's); a narrower screen scrolls the grid sideways.
+    // caption's); a narrower screen narrows the long-text columns first.
     const QHeaderView* header = m_DBGrid1->horizontalHeader();
     const int headerMargin = 2 * style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header) + 4;
     int width = 0;
@@ -692,6 +990,108 @@ void Telvar::fitToScreen()
         height = std::min(height, available.height() - 60);
     }
     resize(width, height);
+    setInitialSplits();
+}
+
+void Telvar::setInitialSplits()
+{
+    // The readings grid gets what its columns need (the chart the rest, at
+    // least a third); below it, a few lines each for the log, the
+    // quarantine and the page, the readings and the chart the remainder.
+    const int lineHeight = m_txtGraba->fontMetrics().lineSpacing();
+    const int tabHeight = std::max(400, height() - 120);
+    const int logHeight = 6 * lineHeight + 2 * m_txtGraba->frameWidth() + 8;
+    const int quarantineHeight = 4 * (fontMetrics().height() + 8);
+    const int pageHeight = 5 * lineHeight + fontMetrics().height() + 16;
+    m_readingsSplitter->setSizes(
+        {std::max(200, tabHeight - logHeight - quarantineHeight - pageHeight), logHeight,
+         quarantineHeight, pageHeight});
+    const int total = std::max(600, width() - 16);
+    int gridWidth = 2 * m_DatoFlexGrid->frameWidth() + 20;
+    for (int c = 0; c < readings().columnCount(); ++c)
+        gridWidth += m_DatoFlexGrid->columnWidth(c);
+    gridWidth = std::clamp(gridWidth, total / 2, total * 2 / 3);
+    m_readingsAndChart->setSizes({gridWidth, total - gridWidth});
+}
+
+QString Telvar::layoutFile()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) +
+           QStringLiteral("/TelvarWindow.ini");
+}
+
+void Telvar::saveLayout() const
+{
+    QSettings settings(layoutFile(), QSettings::IniFormat);
+    settings.setValue(QStringLiteral("window/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("window/readingsSplitter"), m_readingsSplitter->saveState());
+    settings.setValue(QStringLiteral("window/readingsAndChart"), m_readingsAndChart->saveState());
+    // Column widths only where the person set them; the configuration's by
+    // field name, so that they survive another query's column order.
+    settings.remove(QStringLiteral("readingsColumns"));
+    if (m_readingsFit->personSized()) {
+        const QHash<int, int> widths = m_readingsFit->widths();
+        for (auto it = widths.cbegin(); it != widths.cend(); ++it)
+            settings.setValue(QStringLiteral("readingsColumns/%1").arg(it.key()), it.value());
+    }
+    settings.remove(QStringLiteral("configColumns"));
+    if (m_configFit->personSized()) {
+        const ConfigGridModel& grid = const_cast<Telvar*>(this)->configDatabase().RsConf();
+        const QHash<int, int> widths = m_configFit->widths();
+        for (auto it = widths.cbegin(); it != widths.cend(); ++it) {
+            const QString field = it.key() < grid.columnCount() ? grid.record().fieldName(it.key())
+                                                                : QStringLiteral("(status)");
+            settings.setValue(QStringLiteral("configColumns/") + field, it.value());
+        }
+    }
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qWarning("Telvar: the window's layout could not be kept in %s", qPrintable(layoutFile()));
+}
+
+void Telvar::restoreLayout()
+{
+    if (m_layoutRestored)
+        return;
+    m_layoutRestored = true;
+    // A missing or unreadable file leaves the layout as built; a damaged
+    // entry is ignored by Qt (restoreState returns false).
+    if (!QFileInfo::exists(layoutFile()))
+        return;
+    QSettings settings(layoutFile(), QSettings::IniFormat);
+    if (settings.status() != QSettings::NoError)
+        return;
+    restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
+    m_readingsSplitter->restoreState(
+        settings.value(QStringLiteral("window/readingsSplitter")).toByteArray());
+    m_readingsAndChart->restoreState(
+        settings.value(QStringLiteral("window/readingsAndChart")).toByteArray());
+    const auto widthsOf = [&settings](const QString& group, auto columnOf) {
+        QHash<int, int> widths;
+        settings.beginGroup(group);
+        for (const QString& key : settings.childKeys()) {
+            bool ok = false;
+            const int width = settings.value(key).toInt(&ok);
+            const int column = columnOf(key);
+            // A width beyond any screen is no one's choice.
+            if (ok && column >= 0 && width > 0 && width < 4000)
+                widths.insert(column, width);
+        }
+        settings.endGroup();
+        return widths;
+    };
+    m_readingsFit->setPersonWidths(
+        widthsOf(QStringLiteral("readingsColumns"), [](const QString& key) {
+            bool ok = false;
+            const int column = key.toInt(&ok);
+            return ok ? column : -1;
+        }));
+    const ConfigGridModel& grid = configDatabase().RsConf();
+    const int status = m_statusColumn->statusColumn();
+    m_configFit->setPersonWidths(
+        widthsOf(QStringLiteral("configColumns"), [&grid, status](const QString& key) {
+            return key == QStringLiteral("(status)") ? status : grid.columnOf(key);
+        }));
 }
 
 } // namespace telvar

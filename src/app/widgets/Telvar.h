@@ -1,5 +1,7 @@
 #pragma once
 
+#include "acquisition/PageLoader.h"
+#include "app/GridEditUndo.h"
 #include "app/Router.h"
 #include "recording/ReadingHistory.h"
 
@@ -11,11 +13,12 @@
 
 class QLabel;
 class QPlainTextEdit;
+class QKeyEvent;
 class QTableView;
 class QPushButton;
 class QTabWidget;
-class QTableView;
 class QModelIndex;
+class QSplitter;
 
 namespace telvar {
 
@@ -28,6 +31,9 @@ class PortStatusColumn;
 class ReadingChart;
 class HtmlCanal;
 class Salir;
+class ColumnFit;
+class ReadingsFollow;
+struct PortOutcome;
 
 // The main window, where the program's parts meet: the configuration grid
 // (tab 0), the readings and the recording log (tab 1), the acquisition and
@@ -82,12 +88,17 @@ public:
     bool Form_QueryUnload(UnloadMode mode);
     void setExitDialogRunner(ExitDialogRunner runner);
 
-    // Fetches the page of the grid's current port into txtSource, showing
-    // the progress in lblStatus; a failure is reported in a box.
+    // Fetches the page of the grid's current port into txtSource without
+    // waiting for it: the window and the clocks go on, the status line says
+    // how it went, and the page stays in the box (the cycles' pages do not
+    // replace it) until the person lets the box follow the cycles again. A
+    // press while a fetch runs, or with no port chosen, does nothing.
     void cmdHtml_Click();
-    // The page's source text, or "" when it could not be read (the failure
-    // has been reported).
-    QString SendRequest(const QString& strURL);
+    bool fetchingPage() const { return m_htmlTicket != 0; }
+
+    // Takes back the newest change typed into the configuration grid
+    // (while the acquisition is stopped).
+    void undoGridEdit();
 
     Router& router() { return m_router; }
     ConfigDatabase& configDatabase() { return m_router.configDatabase(); }
@@ -99,8 +110,11 @@ public:
     // Where readings that could not be recorded are written down.
     const UnrecordedLog& unrecordedLog() const { return m_router.unrecordedLog(); }
     // The chart of the port a person picked in the readings grid (until one
-    // is picked, the port of the first reading that arrived).
+    // is picked, the port chosen in the configuration grid).
     ReadingChart& readingChart() { return *m_chart; }
+
+    // Where the window keeps its splitters and column widths between runs.
+    static QString layoutFile();
 
 signals:
     // The program must end now (its reason has been shown); main quits.
@@ -115,7 +129,21 @@ private:
     void showRecordingStatus();
     void showRunning(bool running);
     void showDisplayText(AcquisitionDisplay::Field field, const QString& text);
-    void cellEdited();
+    void editorOpened();
+    void editorClosed();
+    void aboutToWriteCell(const QModelIndex& index);
+    void cellWritten(int puert, const QString& field);
+    void showUndo();
+    bool gridKeyPressed(QKeyEvent* event);
+    void pageFetched(PageLoader::Ticket ticket, const LoadedPage& page);
+    void showPortOutcome(const PortOutcome& outcome);
+    QString portOutcomeText(const PortOutcome& outcome) const;
+    void showPageOf(const QString& what, bool pinned);
+    void selectFirstPortWhenNoneIs();
+    void followGridPortInChart();
+    void saveLayout() const;
+    void restoreLayout();
+    void setInitialSplits();
     void currentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     void setStatus(const QString& text);
     void buildControls();
@@ -149,6 +177,18 @@ private:
     // What DBGrid1 shows: the configuration's rows with the ports' status.
     PortStatusColumn* m_statusColumn = nullptr;
     QTableView* m_DatoFlexGrid = nullptr;
+    ReadingsFollow* m_readingsFollow = nullptr;
+    ColumnFit* m_readingsFit = nullptr;
+    ColumnFit* m_configFit = nullptr;
+    QSplitter* m_readingsAndChart = nullptr;
+    QSplitter* m_readingsSplitter = nullptr;
+    // Which page txtSource shows, and the button that lets it follow the
+    // cycles again after an HTML fetch.
+    QLabel* m_pageOf = nullptr;
+    QPushButton* m_pageFollow = nullptr;
+    bool m_pagePinned = false;
+    PageLoader::Ticket m_htmlTicket = 0;
+    int m_htmlPuert = 0;
     QPlainTextEdit* m_txtGraba = nullptr;
     QPlainTextEdit* m_txtSource = nullptr;
     // The readings that waiting cannot record, and the button that sends
@@ -160,6 +200,17 @@ private:
     QPushButton* m_cmdConf = nullptr;
     QPushButton* m_bArchConf = nullptr;
     QPushButton* m_cmdHtml = nullptr;
+    QPushButton* m_cmdUndo = nullptr;
+    GridEditUndo m_undo;
+    // The cell being written from the grid's editor, until the model says
+    // it reached the database.
+    std::optional<GridEditUndo::Change> m_pendingChange;
+    // Whether a cell editor of the configuration grid is open.
+    bool m_editing = false;
+    // Whether the person picked the chart's port (a click on a reading);
+    // until then it follows the configuration grid's current port.
+    bool m_chartPicked = false;
+    bool m_layoutRestored = false;
     std::array<QPushButton*, 11> m_bReloj{}; // index 0 unused
     QLabel* m_lblStatus = nullptr;
     QLabel* m_lblDato = nullptr;
