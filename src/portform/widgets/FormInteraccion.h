@@ -17,6 +17,11 @@ public:
 
     void messageBox(const QString& text, BoxKind kind) override;
     void mensaBox(const QString& mensaje, BoxKind icono, double duracion) override;
+    // Shown without waiting: the focus never leaves the window for it.
+    void notice(const QString& text, BoxKind kind, double seconds) override
+    {
+        m_ui.notice(text, kind, seconds);
+    }
     bool questionBox(const QString& question) override;
     std::optional<QString> inputBox(const QString& prompt,
                                     InputEcho echo = InputEcho::Normal) override;

@@ -331,6 +331,18 @@ TEST_F(HtmlCanalTest, EscapeClosesAtOnceWithoutEditsAndAsksFirstAfterOne)
         EXPECT_TRUE(ui.boxes.isEmpty());
     }
     {
+        // From the picker's grid as well.
+        auto form = open(7);
+        ASSERT_TRUE(form);
+        enter(child<QLineEdit>(*form, "txtOpera"));
+        auto* grid = child<QTableView>(*form, "DBGrid1");
+        grid->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(grid, Qt::Key_Escape);
+        EXPECT_EQ(form->result(), QDialog::Rejected);
+        EXPECT_FALSE(form->isVisible());
+        EXPECT_TRUE(ui.boxes.isEmpty());
+    }
+    {
         // A box typed back to what it held is no edit.
         auto form = open(7);
         ASSERT_TRUE(form);
