@@ -295,7 +295,7 @@ TEST_F(RecordingServiceTest, SendAgainEndsWithALineOfWhatWasRecordedAndWhatIsSti
     // missing and keeps one of a format that stays missing; the machine's
     // data file is made, and the quarantine sent again.
     const struct {
-        int idioma;
+        qint16 idioma;
         QString maqui;
         QString followUp;
     } rounds[] = {
@@ -343,6 +343,42 @@ TEST_F(RecordingServiceTest, SendAgainEndsWithALineOfWhatWasRecordedAndWhatIsSti
         EXPECT_TRUE(QTest::qWaitFor([&] { return s->quarantinedCount() == 1; }, 20000));
     }
     EXPECT_TRUE(ui.boxes.isEmpty());
+}
+
+TEST_F(RecordingServiceTest, SendAgainToATableThatCannotBeWrittenNowSaysItsReadingsWait)
+{
+    auto s = service(unrecorded);
+    s->setLockWait(std::chrono::milliseconds(50));
+    s->keep(entry(u"F1"_s, u"M7"_s, u"1"_s));
+    s->keep(entry(u"F1"_s, u"M7"_s, u"2"_s));
+    s->flush();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return s->quarantinedCount() == 2; }, 20000));
+
+    // The machine's data file is made, and held by another program.
+    ASSERT_TRUE(QDir().mkpath(m.RutaDatos + u"F1/M7"_s));
+    const QString file = m.RutaDatos + u"F1/M7/P1.MDB"_s;
+    ASSERT_TRUE(EngineLayer::createFileDatabase(file, QString()).ok());
+    auto cn = EngineLayer::open(jetConnectionString(file, QString()));
+    ASSERT_TRUE(cn.ok());
+    ASSERT_TRUE(cn.value()
+                    ->exec(u"CREATE TABLE Datos (N INTEGER PRIMARY KEY AUTOINCREMENT, Fecha "
+                           "VARCHAR(20), Turno VARCHAR(10), Operador VARCHAR(8), C1 DOUBLE "
+                           "PRECISION)"_s)
+                    .ok());
+    ASSERT_TRUE(cn.value()->exec(u"BEGIN EXCLUSIVE"_s).ok());
+
+    s->resendQuarantined();
+    const QString line =
+        u"07:04:09 Enviar otra vez: 0 lecturas grabadas, 0 siguen en cuarentena, 2 esperan a su "
+        "tabla"_s.leftJustified(RecordingLog::kLineWidth, u' ', true);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.lines().contains(line); }, 20000))
+        << log.lines().join(u"\n"_s).toStdString();
+    EXPECT_EQ(log.lines().count(line), 1);
+
+    // Let go, the table takes them at its next try.
+    ASSERT_TRUE(cn.value()->exec(u"ROLLBACK"_s).ok());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return s->recordedTotal() == 2; }, 20000));
+    EXPECT_EQ(log.lines().count(line), 1);
 }
 
 } // namespace
