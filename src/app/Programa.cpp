@@ -1,7 +1,9 @@
 #include "app/Programa.h"
 
+#include "app/HeadlessInteraccion.h"
 #include "app/widgets/Telvar.h"
 #include "common/Modulo1.h"
+#include "startup/QtTranslations.h"
 #include "startup/StartupSequence.h"
 #include "startup/widgets/TelvarCarat.h"
 
@@ -11,7 +13,8 @@
 namespace telvar {
 
 Programa::Programa(Modulo1& m, Interaccion& ui, QString programDir)
-    : m_m(m), m_ui(ui), m_programDir(std::move(programDir))
+    : m_m(m), m_ui(ui), m_programDir(std::move(programDir)),
+      m_qtTranslations(std::make_unique<QtTranslations>())
 {
 }
 
@@ -29,6 +32,13 @@ bool Programa::start()
     QApplication::setQuitOnLastWindowClosed(false);
 
     m_startup = std::make_unique<StartupSequence>(m_m, m_ui, m_programDir);
+    // Every box from here on (the database menu, start-up's reports) already
+    // has its buttons in the installation's language. Without Qt's
+    // catalogue the run goes on with English buttons, and says so once.
+    m_startup->setOnLanguageKnown([this](int idioma) {
+        if (const std::optional<QString> note = m_qtTranslations->load(idioma))
+            writeStandardErrorLine(QStringLiteral("Telvar: ") + *note);
+    });
     if (!m_startup->run()) {
         m_failed = true;
         return false;

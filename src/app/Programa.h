@@ -11,14 +11,16 @@ namespace telvar {
 struct Modulo1;
 class Interaccion;
 class Router;
+class QtTranslations;
 class StartupSequence;
 class Telvar;
 class TelvarCarat;
 
 // The program's run from start-up to the main window: the start-up sequence
 // behind the cover, then, when the cover closes, the main window and its
-// load. Failures end the run with exit code 1 (their reasons have been
-// shown); closing the cover never ends the program by itself.
+// load. Qt's own texts (standard buttons) speak the installation's language
+// from the moment the language file is read until the run ends. Failures end the run with exit code
+// 1 (their reasons have been shown); closing the cover never ends the program by itself.
 class Programa final : public QObject {
     Q_OBJECT
 public:
@@ -41,6 +43,9 @@ private:
     Modulo1& m_m;
     Interaccion& m_ui;
     QString m_programDir;
+    // Declared first of the owned parts, so the translation outlives every
+    // window of the run.
+    std::unique_ptr<QtTranslations> m_qtTranslations;
     std::unique_ptr<StartupSequence> m_startup;
     std::unique_ptr<QLockFile> m_lock;
     std::unique_ptr<TelvarCarat> m_cover;

@@ -5,12 +5,16 @@
 #include "database/EngineLayer.h"
 #include "demo/DemoInstallation.h"
 #include "demo/covers/DemoCovers.h"
+#include "startup/QtTranslations.h"
 #include "startup/widgets/TelvarCarat.h"
 #include "support/RecordingInteraccion.h"
 #include "support/widgets/WidgetLookup.h"
 
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QDir>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTest>
@@ -88,6 +92,99 @@ TEST_F(ProgramaTest, AFailedStartUpShowsNoCover)
     EXPECT_EQ(programa.cover(), nullptr);
     ASSERT_EQ(ui.boxes.size(), 1);
     EXPECT_TRUE(ui.boxes.first().text.contains(QStringLiteral("QLTurn.IAU")));
+}
+
+// The texts of Qt's standard buttons as a box made now shows them, without
+// their accelerator marks: Yes, No, OK, Cancel.
+QStringList standardButtonTexts()
+{
+    QMessageBox box(QMessageBox::Question, QString(), QString(),
+                    QMessageBox::Yes | QMessageBox::No);
+    QDialogButtonBox buttons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    QStringList texts;
+    for (QAbstractButton* button :
+         {box.button(QMessageBox::Yes), box.button(QMessageBox::No),
+          static_cast<QAbstractButton*>(buttons.button(QDialogButtonBox::Ok)),
+          static_cast<QAbstractButton*>(buttons.button(QDialogButtonBox::Cancel))})
+        texts.append(button->text().remove(QLatin1Char('&')));
+    return texts;
+}
+
+// The language file of the demo installation with another Idioma (its
+// first line).
+void setIdioma(const QString& programDir, int idioma)
+{
+    QFile file(QDir(programDir).filePath(QStringLiteral("IAu/QLLang.IAU")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    file.close();
+    ASSERT_TRUE(bytes.startsWith("\xff\xfe"));
+    QString text = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData()) + 1,
+                                      bytes.size() / 2 - 1);
+    qsizetype lineEnd = text.indexOf(QLatin1Char('\n'));
+    ASSERT_GT(lineEnd, 0);
+    if (text.at(lineEnd - 1) == QLatin1Char('\r'))
+        --lineEnd;
+    text = QString::number(idioma) + text.mid(lineEnd);
+    QByteArray written("\xff\xfe", 2);
+    written.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(file.write(written), written.size());
+}
+
+TEST_F(ProgramaTest, StandardButtonsSpeakTheInstallationsLanguageForTheRun)
+{
+    const QStringList english{QStringLiteral("Yes"), QStringLiteral("No"), QStringLiteral("OK"),
+                              QStringLiteral("Cancel")};
+    ASSERT_EQ(standardButtonTexts(), english);
+    const QString catalogue = QtTranslations::catalogueFor(1, QtTranslations::systemDirectory());
+    if (!QFileInfo(catalogue).isFile())
+        GTEST_SKIP() << "Qt's Spanish catalogue is not installed: " << catalogue.toStdString();
+
+    struct Row {
+        int idioma;
+        QStringList texts;
+    };
+    const Row rows[] = {
+        {1,
+         {QStringLiteral("Sí"), QStringLiteral("No"), QStringLiteral("Aceptar"),
+          QStringLiteral("Cancelar")}},
+        {2, english},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.idioma);
+        setIdioma(m_dir.path(), row.idioma);
+        {
+            Modulo1 run;
+            test::RecordingInteraccion boxes;
+            Programa programa(run, boxes, m_dir.path());
+            ASSERT_TRUE(programa.start());
+            EXPECT_EQ(run.Idioma, row.idioma);
+            // Already behind the cover, before the main window.
+            EXPECT_EQ(standardButtonTexts(), row.texts);
+            QTest::keyClick(programa.cover(), Qt::Key_Space);
+            ASSERT_NE(programa.mainWindow(), nullptr);
+            EXPECT_EQ(standardButtonTexts(), row.texts);
+        }
+        // The run's translation ends with it.
+        EXPECT_EQ(standardButtonTexts(), english);
+    }
+}
+
+TEST(QtTranslationsTest, AMissingCatalogueLeavesEnglishAndSaysSoInOneLine)
+{
+    QTemporaryDir empty;
+    ASSERT_TRUE(empty.isValid());
+    QtTranslations translations;
+    const std::optional<QString> note = translations.load(1, empty.path());
+    ASSERT_TRUE(note.has_value());
+    EXPECT_TRUE(note->contains(empty.path() + QStringLiteral("/qtbase_es.qm")))
+        << note->toStdString();
+    EXPECT_FALSE(note->contains(QLatin1Char('\n')));
+    EXPECT_FALSE(translations.installed());
+    // English needs no catalogue at all.
+    EXPECT_EQ(translations.load(2, empty.path()), std::nullopt);
+    EXPECT_FALSE(translations.installed());
 }
 
 } // namespace
