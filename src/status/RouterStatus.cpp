@@ -161,9 +161,8 @@ PortState RouterStatus::stateOf(const Record& record, milliseconds now) const
     return PortState::Ok;
 }
 
-QString RouterStatus::failureText(const PortOutcome& failure, const QString& identifier) const
+QString portFailureText(const PortOutcome& failure, const QString& identifier, int idioma)
 {
-    const int idioma = m_m.Idioma;
     // The cause in words of the program's language. The cycle's detail is
     // its own text (in English, or the words again): it follows the words
     // only where it says more than they do, the loader's or the check's
@@ -222,7 +221,7 @@ PortStatus RouterStatus::statusOf(const Record& record, milliseconds now, const 
     s.lastPolledAt = record.lastPolledAt;
     s.failuresInARow = record.failuresInARow;
     if (record.lastFailureAt.isValid())
-        s.lastError = failureText(record.lastFailure, record.port.identifier);
+        s.lastError = portFailureText(record.lastFailure, record.port.identifier, m_m.Idioma);
     s.lastFailureAt = record.lastFailureAt;
     if (today == m_recordedOn)
         s.recordedToday = m_recordedToday.value(record.port.Puert);

@@ -37,6 +37,10 @@ inline constexpr PortState kAllPortStates[] = {PortState::Ok, PortState::Waiting
 // language.
 QString portStateKey(PortState state);
 QString portStateText(PortState state, int idioma);
+// Why a poll gave no reading, in words of the language idioma, naming the
+// port's identifier where it matters; the cycle's own detail follows only
+// where it says more (the loader's or the check's error text).
+QString portFailureText(const PortOutcome& failure, const QString& identifier, int idioma);
 
 // A port of the acquisition's table as the status knows it from the start.
 struct PolledPort {
@@ -150,7 +154,6 @@ private:
     PortStatus statusOf(const Record& record, std::chrono::milliseconds now,
                         const QDate& today) const;
     PortState stateOf(const Record& record, std::chrono::milliseconds now) const;
-    QString failureText(const PortOutcome& failure, const QString& identifier) const;
     int intervalOf(int reloj) const;
 
     const Modulo1& m_m;

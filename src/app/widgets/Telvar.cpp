@@ -21,6 +21,7 @@
 #include "dialogs/widgets/Salir.h"
 #include "portform/widgets/HtmlCanal.h"
 #include "recording/ReadingRecorder.h"
+#include "status/RouterStatus.h"
 #include "status/widgets/PortStatusColumn.h"
 
 #include <QCloseEvent>
@@ -103,12 +104,6 @@ QString pageOutcomeText(const LoadedPage& page, int idioma)
     }
     return ownText(OwnText::PreviewUnreadable, idioma) +
            (page.error ? page.error->description : QString());
-}
-
-// Why a port gave no reading.
-QString portCauseText(const PortOutcome& outcome, int)
-{
-    return outcome.detail;
 }
 
 // Tells when an editor is shown and hidden: the grid hides an editor as it
@@ -670,8 +665,11 @@ void Telvar::pageFetched(PageLoader::Ticket ticket, const LoadedPage& page)
 QString Telvar::portOutcomeText(const PortOutcome& outcome) const
 {
     const int idioma = m_m.Idioma;
-    if (outcome.result != PortOutcome::Result::Read)
-        return portCauseText(outcome, idioma);
+    if (outcome.result != PortOutcome::Result::Read) {
+        const ConfigGridModel& grid = m_router.configDatabase().RsConf();
+        const std::optional<int> row = grid.rowOfPuert(outcome.Puert);
+        return portFailureText(outcome, row ? grid.row(*row).Ident : QString(), idioma);
+    }
     // The reading has just been added to the grid, on top.
     const bool outside = m_router.readings().rowCount() > 0 &&
                          m_router.readings().reading(0).tag ==
@@ -866,7 +864,7 @@ int Telvar::statusColumnWidth() const
     const QFontMetrics metrics = m_DBGrid1->fontMetrics();
     int width = m_DBGrid1->horizontalHeader()->fontMetrics().horizontalAdvance(
         ownText(OwnText::StatusColumn, m_m.Idioma));
-    for (PortState state : {PortState::Ok, PortState::Late, PortState::Failing, PortState::Stopped})
+    for (PortState state : kAllPortStates)
         width = std::max(width, metrics.horizontalAdvance(portStateText(state, m_m.Idioma)));
     return width + 24;
 }
