@@ -14,7 +14,8 @@ constexpr int kFlexibleFloor = 40;
 
 } // namespace
 
-ColumnFit::ColumnFit(QTableView& grid, QObject* parent) : QObject(parent), m_grid(grid)
+ColumnFit::ColumnFit(QTableView& grid, Floor floor, QObject* parent)
+    : QObject(parent), m_grid(grid), m_floor(floor)
 {
     m_grid.viewport()->installEventFilter(this);
     connect(m_grid.horizontalHeader(), &QHeaderView::sectionResized, this,
@@ -88,8 +89,15 @@ void ColumnFit::fit()
             setWidth(it.key(), it.value());
             continue;
         }
-        setWidth(it.key(), std::max(kFlexibleFloor, int(it.value() * scale)));
+        setWidth(it.key(), std::max(floorOf(it.key()), int(it.value() * scale)));
     }
+}
+
+int ColumnFit::floorOf(int column) const
+{
+    if (m_floor == Floor::FewCharacters)
+        return kFlexibleFloor;
+    return std::min(m_natural.value(column), m_grid.horizontalHeader()->sectionSizeHint(column));
 }
 
 void ColumnFit::setWidth(int column, int width)

@@ -16,7 +16,11 @@ namespace telvar {
 class ColumnFit final : public QObject {
     Q_OBJECT
 public:
-    explicit ColumnFit(QTableView& grid, QObject* parent = nullptr);
+    // How narrow a flexible column may become: a few characters (its
+    // tooltip shows the rest), or never narrower than its caption.
+    enum class Floor { FewCharacters, Caption };
+
+    ColumnFit(QTableView& grid, Floor floor, QObject* parent = nullptr);
 
     // The widths the columns are fitted from; columns not named keep
     // whatever width they have and are not counted.
@@ -25,6 +29,7 @@ public:
     // ignored); from now on they are kept.
     void setPersonWidths(const QHash<int, int>& widthByColumn);
     bool personSized() const { return m_personSized; }
+    const QHash<int, int>& naturalWidths() const { return m_natural; }
     // The shown columns' widths now.
     QHash<int, int> widths() const;
     // Lays the columns out again for the grid's width (the person's widths
@@ -36,8 +41,10 @@ protected:
 
 private:
     void setWidth(int column, int width);
+    int floorOf(int column) const;
 
     QTableView& m_grid;
+    Floor m_floor;
     QHash<int, int> m_natural;
     QList<int> m_flexible;
     // The widths the person gave columns, by column.

@@ -263,7 +263,7 @@ void Telvar::buildControls()
     auto* undo = new QShortcut(QKeySequence::Undo, m_DBGrid1, this, &Telvar::undoGridEdit,
                                Qt::WidgetShortcut);
     undo->setObjectName(QStringLiteral("undoShortcut"));
-    m_configFit = new ColumnFit(*m_DBGrid1, this);
+    m_configFit = new ColumnFit(*m_DBGrid1, ColumnFit::Floor::Caption, this);
     connect(m_DBGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             &Telvar::currentRowChanged);
     m_SSTab1->addTab(m_DBGrid1, QString());
@@ -312,7 +312,7 @@ QWidget* Telvar::buildReadingsTab()
     newReadings->setObjectName(QStringLiteral("newReadings"));
     newReadings->setToolTip(ownText(OwnText::NewReadingsTip, m_m.Idioma));
     m_readingsFollow = new ReadingsFollow(*m_DatoFlexGrid, *newReadings, this);
-    m_readingsFit = new ColumnFit(*m_DatoFlexGrid, this);
+    m_readingsFit = new ColumnFit(*m_DatoFlexGrid, ColumnFit::Floor::FewCharacters, this);
 
     m_txtGraba = new QPlainTextEdit(tab);
     m_txtGraba->setObjectName(QStringLiteral("txtGraba"));
@@ -338,8 +338,12 @@ QWidget* Telvar::buildReadingsTab()
     m_pageFollow->setObjectName(QStringLiteral("pageFollow"));
     m_pageFollow->hide();
     connect(m_pageFollow, &QPushButton::clicked, this, [this] {
+        // Back to the cycles' pages, starting with the latest one.
         m_pagePinned = false;
         m_pageFollow->hide();
+        m_txtSource->setPlainText(
+            acquisition().display().text(AcquisitionDisplay::Field::txtSource));
+        m_pageOf->setText(m_cyclePageOf);
     });
     auto* pageHeader = new QHBoxLayout;
     pageHeader->addWidget(m_pageOf, 1);
@@ -407,9 +411,14 @@ QWidget* Telvar::buildReadingsTab()
     m_readingsAndChart->setObjectName(QStringLiteral("readingsAndChart"));
     m_readingsAndChart->addWidget(m_DatoFlexGrid);
     m_readingsAndChart->addWidget(m_chart);
-    m_readingsAndChart->setStretchFactor(0, 1);
+    // A narrower window takes its width from the chart first, so that the
+    // readings' key columns stay in view.
+    m_readingsAndChart->setStretchFactor(0, 0);
     m_readingsAndChart->setStretchFactor(1, 1);
     m_readingsAndChart->setChildrenCollapsible(false);
+    m_readingsAndChart->installEventFilter(this);
+    connect(m_readingsAndChart, &QSplitter::splitterMoved, this,
+            [this] { m_readingsSplitByPerson = true; });
 
     // The readings and the chart take what the window grows by; the log,
     // the quarantine and the page keep the few lines they were given.
@@ -688,9 +697,11 @@ void Telvar::showPortOutcome(const PortOutcome& outcome)
                   .arg(at)
                   .arg(outcome.Puert)
                   .arg(portOutcomeText(outcome)));
-    if (!m_pagePinned &&
-        (outcome.page == PageOutcome::Complete || outcome.page == PageOutcome::Truncated))
-        m_pageOf->setText(ownText(OwnText::PageOfCycle, m_m.Idioma).arg(outcome.Puert).arg(at));
+    if (outcome.page != PageOutcome::Complete && outcome.page != PageOutcome::Truncated)
+        return;
+    m_cyclePageOf = ownText(OwnText::PageOfCycle, m_m.Idioma).arg(outcome.Puert).arg(at);
+    if (!m_pagePinned)
+        m_pageOf->setText(m_cyclePageOf);
 }
 
 void Telvar::cmdConf_Click()
@@ -902,6 +913,8 @@ bool Telvar::eventFilter(QObject* watched, QEvent* event)
     // the splitter sizes it.
     if (watched == m_txtGraba && event->type() == QEvent::Resize)
         fitRecordingLogTo(m_txtGraba->height());
+    if (watched == m_readingsAndChart && event->type() == QEvent::Resize)
+        splitReadingsAndChart();
     if (watched == m_DBGrid1 && event->type() == QEvent::KeyPress &&
         gridKeyPressed(static_cast<QKeyEvent*>(event)))
         return true;
@@ -1004,12 +1017,26 @@ void Telvar::setInitialSplits()
     m_readingsSplitter->setSizes(
         {std::max(200, tabHeight - logHeight - quarantineHeight - pageHeight), logHeight,
          quarantineHeight, pageHeight});
-    const int total = std::max(600, width() - 16);
-    int gridWidth = 2 * m_DatoFlexGrid->frameWidth() + 20;
-    for (int c = 0; c < readings().columnCount(); ++c)
-        gridWidth += m_DatoFlexGrid->columnWidth(c);
-    gridWidth = std::clamp(gridWidth, total / 2, total * 2 / 3);
-    m_readingsAndChart->setSizes({gridWidth, total - gridWidth});
+}
+
+void Telvar::splitReadingsAndChart()
+{
+    // The readings grid gets what its columns need, the chart the rest;
+    // a narrow window narrows the chart first, down to its minimum, and
+    // then the grid's flexible columns. Once the person has moved the
+    // handle (or a kept layout did), the split is the person's.
+    if (m_readingsSplitByPerson)
+        return;
+    const int total = m_readingsAndChart->width() - m_readingsAndChart->handleWidth();
+    if (total <= 0)
+        return;
+    int needed = 2 * m_DatoFlexGrid->frameWidth() +
+                 m_DatoFlexGrid->style()->pixelMetric(QStyle::PM_ScrollBarExtent) + 2;
+    const QHash<int, int> natural = m_readingsFit->naturalWidths();
+    for (auto it = natural.cbegin(); it != natural.cend(); ++it)
+        needed += it.value();
+    const int grid = std::max(0, std::min(needed, total - m_chart->minimumWidth()));
+    m_readingsAndChart->setSizes({grid, total - grid});
 }
 
 QString Telvar::layoutFile()
@@ -1062,8 +1089,9 @@ void Telvar::restoreLayout()
     restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
     m_readingsSplitter->restoreState(
         settings.value(QStringLiteral("window/readingsSplitter")).toByteArray());
-    m_readingsAndChart->restoreState(
-        settings.value(QStringLiteral("window/readingsAndChart")).toByteArray());
+    if (m_readingsAndChart->restoreState(
+            settings.value(QStringLiteral("window/readingsAndChart")).toByteArray()))
+        m_readingsSplitByPerson = true;
     const auto widthsOf = [&settings](const QString& group, auto columnOf) {
         QHash<int, int> widths;
         settings.beginGroup(group);

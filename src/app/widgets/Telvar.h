@@ -144,6 +144,7 @@ private:
     void saveLayout() const;
     void restoreLayout();
     void setInitialSplits();
+    void splitReadingsAndChart();
     void currentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     void setStatus(const QString& text);
     void buildControls();
@@ -187,6 +188,8 @@ private:
     QLabel* m_pageOf = nullptr;
     QPushButton* m_pageFollow = nullptr;
     bool m_pagePinned = false;
+    // What the page box says of the latest page a cycle showed.
+    QString m_cyclePageOf;
     PageLoader::Ticket m_htmlTicket = 0;
     int m_htmlPuert = 0;
     QPlainTextEdit* m_txtGraba = nullptr;
@@ -211,6 +214,8 @@ private:
     // until then it follows the configuration grid's current port.
     bool m_chartPicked = false;
     bool m_layoutRestored = false;
+    // Whether the person set the split between readings and chart.
+    bool m_readingsSplitByPerson = false;
     std::array<QPushButton*, 11> m_bReloj{}; // index 0 unused
     QLabel* m_lblStatus = nullptr;
     QLabel* m_lblDato = nullptr;

@@ -241,8 +241,11 @@ TEST_F(TelvarUseTest, KeyReadingColumnsFitAt1024And1920Stretches)
     Router router(m, ui);
     Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
-    w.resize(1024, 768);
+    // Made on a large screen, then narrowed to a small one.
+    w.resize(1920, 1080);
     w.show();
+    QCoreApplication::processEvents();
+    w.resize(1024, 768);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
     child<QTabWidget>(w, "SSTab1")->setCurrentIndex(1);
     w.readings().addReading(reading(1, QStringLiteral("24.99")));
