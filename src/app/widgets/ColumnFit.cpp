@@ -6,14 +6,6 @@
 
 namespace telvar {
 
-namespace {
-
-// A flexible column never gets narrower than this: a few characters of its
-// text still show, and its tooltip shows the rest.
-constexpr int kFlexibleFloor = 40;
-
-} // namespace
-
 ColumnFit::ColumnFit(QTableView& grid, Floor floor, QObject* parent)
     : QObject(parent), m_grid(grid), m_floor(floor)
 {

@@ -20,6 +20,10 @@ public:
     // tooltip shows the rest), or never narrower than its caption.
     enum class Floor { FewCharacters, Caption };
 
+    // The narrowest a flexible column of FewCharacters becomes: a few
+    // characters still show, and its tooltip shows the rest.
+    static constexpr int kFlexibleFloor = 40;
+
     ColumnFit(QTableView& grid, Floor floor, QObject* parent = nullptr);
 
     // The widths the columns are fitted from; columns not named keep

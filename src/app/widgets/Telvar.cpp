@@ -1019,6 +1019,18 @@ void Telvar::setInitialSplits()
          quarantineHeight, pageHeight});
 }
 
+int Telvar::readingsGridLeast() const
+{
+    // The grid's fixed columns whole, its flexible ones at their narrowest.
+    int least = 2 * m_DatoFlexGrid->frameWidth() +
+                m_DatoFlexGrid->style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    for (int c = 0; c < int(kReadingsColumnWidths.size()); ++c)
+        least += kReadingsColumnWidths[std::size_t(c)].flexible
+                     ? ColumnFit::kFlexibleFloor
+                     : m_readingsFit->naturalWidths().value(c);
+    return least;
+}
+
 void Telvar::splitReadingsAndChart()
 {
     // The readings grid gets what its columns need, the chart the rest;
@@ -1089,9 +1101,15 @@ void Telvar::restoreLayout()
     restoreGeometry(settings.value(QStringLiteral("window/geometry")).toByteArray());
     m_readingsSplitter->restoreState(
         settings.value(QStringLiteral("window/readingsSplitter")).toByteArray());
+    // A kept split that would hide the readings' key columns (it came from
+    // a much wider window, say) gives way to the automatic one.
+    const QList<int> automatic = m_readingsAndChart->sizes();
     if (m_readingsAndChart->restoreState(
-            settings.value(QStringLiteral("window/readingsAndChart")).toByteArray()))
-        m_readingsSplitByPerson = true;
+            settings.value(QStringLiteral("window/readingsAndChart")).toByteArray())) {
+        m_readingsSplitByPerson = m_readingsAndChart->sizes().value(0) >= readingsGridLeast();
+        if (!m_readingsSplitByPerson)
+            m_readingsAndChart->setSizes(automatic);
+    }
     const auto widthsOf = [&settings](const QString& group, auto columnOf) {
         QHash<int, int> widths;
         settings.beginGroup(group);

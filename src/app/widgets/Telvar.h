@@ -145,6 +145,7 @@ private:
     void restoreLayout();
     void setInitialSplits();
     void splitReadingsAndChart();
+    int readingsGridLeast() const;
     void currentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     void setStatus(const QString& text);
     void buildControls();

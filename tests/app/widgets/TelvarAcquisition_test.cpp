@@ -1,4 +1,5 @@
 #include "app/widgets/Telvar.h"
+#include "common/OwnTexts.h"
 #include "database/ArmaConexion.h"
 #include "database/EngineLayer.h"
 #include "dialogs/widgets/GuiInteraccion.h"
@@ -6,7 +7,6 @@
 #include "support/ConfigFixture.h"
 #include "support/ManualClock.h"
 #include "support/ScriptedPageLoader.h"
-#include "support/TestStation.h"
 #include "support/widgets/WidgetLookup.h"
 
 #include <QApplication>
@@ -99,7 +99,12 @@ TEST_F(TelvarAcquisitionTest, StartAndStopSwitchTheButtonsTheGridAndTheClocks)
                     LoadedPage{{}, PageOutcome::Complete, QStringLiteral("nothing"), 200, {}});
     EXPECT_EQ(child<QLabel>(w, "lblDato")->text(), QStringLiteral("1.25"));
     EXPECT_EQ(child<QLabel>(w, "lblMaquina")->text(), QStringLiteral("MAQ7"));
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("T= not found"));
+    // The status line says which port, when, and what became of it.
+    const QString status = child<QLabel>(w, "lblStatus")->text();
+    EXPECT_TRUE(status.contains(QStringLiteral(" 2: ")));
+    EXPECT_TRUE(
+        status.contains(ownText(OwnText::PortIdentNotFound, m.Idioma).arg(QStringLiteral("T="))))
+        << status.toStdString();
     EXPECT_EQ(child<QPlainTextEdit>(w, "txtSource")->toPlainText(), QStringLiteral("nothing"));
     // The reading is on top of the readings grid; there is no data directory
     // for it, so once the writer has tried it the log box says it was not
@@ -116,6 +121,8 @@ TEST_F(TelvarAcquisitionTest, StartAndStopSwitchTheButtonsTheGridAndTheClocks)
 
     QTest::mouseClick(cmdAbre, Qt::LeftButton);
     EXPECT_EQ(cmdAbre->text(), m.Mensajes(76, 2));
+    // What the status line said belonged to the run that ended.
+    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QString());
     EXPECT_TRUE(cmdConf->isEnabled());
     EXPECT_TRUE(child<QPushButton>(w, "bArchConf")->isEnabled());
     EXPECT_FALSE(clockButton(w, 1)->isEnabled());
@@ -303,7 +310,7 @@ TEST_F(TelvarAcquisitionTest, APortFailingAlikeEveryCycleGetsOneBoxAndStopWorksW
     EXPECT_EQ(box->Mensaje().count(QStringLiteral("Telvar. bReloj_Click(1) ")), 2);
 }
 
-TEST_F(TelvarAcquisitionTest, EditingACellHoldsTheButtonsUntilAnotherRowIsChosen)
+TEST_F(TelvarAcquisitionTest, AnOpenCellEditorHoldsTheButtonsUntilItCloses)
 {
     Router router(m, ui, loader, clock);
     router.open();
@@ -315,83 +322,64 @@ TEST_F(TelvarAcquisitionTest, EditingACellHoldsTheButtonsUntilAnotherRowIsChosen
     auto* cmdAbre = child<QPushButton>(w, "cmdAbre");
     auto* cmdConf = child<QPushButton>(w, "cmdConf");
     const int descr = w.configDatabase().RsConf().columnOf(QStringLiteral("Descr"));
-    const QModelIndex cell = grid->model()->index(0, descr);
-    grid->setCurrentIndex(cell);
-    grid->edit(cell);
-    auto* editor = grid->findChild<QLineEdit*>();
-    ASSERT_NE(editor, nullptr);
-    QTest::keyClick(editor, Qt::Key_X);
-    EXPECT_FALSE(cmdAbre->isEnabled());
-    EXPECT_FALSE(cmdConf->isEnabled());
 
-    // Another column of the same row keeps them held; another row frees them.
-    grid->setCurrentIndex(grid->model()->index(0, descr + 1));
-    EXPECT_FALSE(cmdAbre->isEnabled());
-    grid->setCurrentIndex(grid->model()->index(1, descr));
-    EXPECT_TRUE(cmdAbre->isEnabled());
-    EXPECT_TRUE(cmdConf->isEnabled());
+    // Moving to another cell, of the same row or another, writes the cell
+    // and closes its editor: the buttons are free again.
+    for (int row : {0, 1}) {
+        SCOPED_TRACE(row);
+        const QModelIndex cell = grid->model()->index(0, descr);
+        grid->setCurrentIndex(cell);
+        grid->edit(cell);
+        auto* editor = grid->findChild<QLineEdit*>();
+        ASSERT_NE(editor, nullptr);
+        QTest::keyClick(editor, Qt::Key_X);
+        EXPECT_FALSE(cmdAbre->isEnabled());
+        EXPECT_FALSE(cmdConf->isEnabled());
+        grid->setCurrentIndex(grid->model()->index(row, descr + 1));
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        EXPECT_TRUE(cmdAbre->isEnabled());
+        EXPECT_TRUE(cmdConf->isEnabled());
+    }
 }
 
-TEST_F(TelvarAcquisitionTest, TheHtmlButtonFetchesTheCurrentPortsPage)
+TEST_F(TelvarAcquisitionTest, TheHtmlButtonFetchesWithoutBlockingAndTheCyclesStillSpeak)
 {
-    // The fetch blocks the window's thread: the station answers from its own.
-    test::TestStation station({}, test::TestStation::Thread::Own);
-    const quint16 port = station.port();
-    ASSERT_NE(port, 0);
-    ASSERT_TRUE(openDatabase(path)
-                    ->exec(QStringLiteral("update HTMCONFI set WebPg = ? where Puert = 1"),
-                           {QStringLiteral("http://127.0.0.1:%1/estacion1.html").arg(port)})
-                    .ok());
-    // Nothing listens on port 1.
-    ASSERT_TRUE(openDatabase(path)
-                    ->exec(QStringLiteral("update HTMCONFI set WebPg = "
-                                          "'http://127.0.0.1:1/2.html' where Puert = 2"))
-                    .ok());
-
     Router router(m, ui, loader, clock);
-
     router.open();
-
     Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
     auto* grid = child<QTableView>(w, "DBGrid1");
+    auto* status = child<QLabel>(w, "lblStatus");
     grid->setCurrentIndex(grid->model()->index(0, 1));
     QTest::mouseClick(child<QPushButton>(w, "cmdHtml"), Qt::LeftButton);
+    ASSERT_EQ(loader.pending().size(), 1);
+    EXPECT_EQ(loader.pending().first().url, QStringLiteral("http://st/1.html"));
+    loader.complete(
+        loader.pending().first().ticket,
+        LoadedPage{{}, PageOutcome::Complete, QStringLiteral("<html>T=1</html>"), 200, {}});
     EXPECT_TRUE(ui.boxes.isEmpty());
-    EXPECT_TRUE(
-        child<QPlainTextEdit>(w, "txtSource")->toPlainText().contains(QStringLiteral("<html")));
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("Done"));
+    EXPECT_EQ(child<QPlainTextEdit>(w, "txtSource")->toPlainText(),
+              QStringLiteral("<html>T=1</html>"));
     EXPECT_EQ(child<QTabWidget>(w, "SSTab1")->currentIndex(), 1);
 
-    // A station that does not answer: one critical box, an empty page.
+    // A station that does not answer: said on the status line, no box.
     grid->setCurrentIndex(grid->model()->index(1, 1));
     QTest::mouseClick(child<QPushButton>(w, "cmdHtml"), Qt::LeftButton);
-    ASSERT_EQ(ui.boxes.size(), 1);
-    EXPECT_EQ(ui.boxes[0].type, test::RecordingInteraccion::Box::Type::MessageBox);
-    EXPECT_EQ(ui.boxes[0].icono, BoxKind::Critical);
-    EXPECT_TRUE(ui.boxes[0].text.startsWith(
-        QStringLiteral("Telvar. SendRequest(http://127.0.0.1:1/2.html)")));
-    EXPECT_EQ(child<QPlainTextEdit>(w, "txtSource")->toPlainText(), QString());
-    EXPECT_EQ(child<QLabel>(w, "lblStatus")->text(), QStringLiteral("Done"));
+    loader.complete(loader.pending().first().ticket,
+                    LoadedPage{{}, PageOutcome::Unreachable, QString(), 0, {}});
+    EXPECT_TRUE(ui.boxes.isEmpty());
+    EXPECT_TRUE(status->text().contains(QStringLiteral(" 2: ")));
+    EXPECT_TRUE(status->text().contains(ownText(OwnText::PreviewUnreachable, m.Idioma)));
 
-    // A cycle that misses its identifier says so, also after the button
-    // has written "Done" over the same text of the cycle before.
-    auto* status = child<QLabel>(w, "lblStatus");
+    // A cycle that misses its identifier says so after the button's text.
     QTest::mouseClick(child<QPushButton>(w, "cmdAbre"), Qt::LeftButton);
-    const auto missEveryPage = [&] {
-        QTest::mouseClick(clockButton(w, 1), Qt::LeftButton);
-        for (const auto& request : loader.pending())
-            loader.complete(
-                request.ticket,
-                LoadedPage{{}, PageOutcome::Complete, QStringLiteral("nothing"), 200, {}});
-    };
-    missEveryPage();
-    EXPECT_EQ(status->text(), QStringLiteral("T= not found"));
-    grid->setCurrentIndex(grid->model()->index(0, 1));
-    QTest::mouseClick(child<QPushButton>(w, "cmdHtml"), Qt::LeftButton);
-    EXPECT_EQ(status->text(), QStringLiteral("Done"));
-    missEveryPage();
-    EXPECT_EQ(status->text(), QStringLiteral("T= not found"));
+    QTest::mouseClick(clockButton(w, 1), Qt::LeftButton);
+    for (const auto& request : loader.pending())
+        loader.complete(request.ticket,
+                        LoadedPage{{}, PageOutcome::Complete, QStringLiteral("nothing"), 200, {}});
+    EXPECT_TRUE(status->text().contains(
+        ownText(OwnText::PortIdentNotFound, m.Idioma).arg(QStringLiteral("T="))))
+        << status->text().toStdString();
 }
 
 } // namespace

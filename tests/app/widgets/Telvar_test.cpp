@@ -82,6 +82,11 @@ TEST_F(TelvarTest, TheGridShowsTheFourteenColumnsInOrderWithTheirCaptions)
     Router router(m, ui);
     Telvar w(m, ui, router);
     ASSERT_EQ(w.Reinicia(), ReiniciaOutcome::Done);
+    // Wide enough for every column's own width (a narrower window narrows
+    // the long-text columns, down to their captions).
+    w.resize(1920, 1080);
+    w.show();
+    QCoreApplication::processEvents();
     QStringList expected;
     for (const char* field : {"PUERT", "DESCR", "WEBPG", "IDENT", "INICI", "LONGI", "ESTAC",
                               "MAQUI", "PRODU", "FORMA", "CARAC", "OPERA", "RELOJ", "INTER"})
@@ -202,6 +207,12 @@ TEST_F(TelvarTest, TheReadingsGridHasItsNineHeadersWidthsAndAlignments)
 {
     Router router(m, ui);
     Telvar w(m, ui, router);
+    // Wide enough for every column's own width (a narrower window narrows
+    // the operator, format, machine and product first).
+    w.resize(1920, 1080);
+    w.show();
+    child<QTabWidget>(w, "SSTab1")->setCurrentIndex(1);
+    QCoreApplication::processEvents();
     QTableView* grid = child<QTableView>(w, "DatoFlexGrid");
     ASSERT_EQ(grid->model()->columnCount(), 9);
     for (int c = 0; c < 9; ++c) {

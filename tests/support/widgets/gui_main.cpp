@@ -1,8 +1,28 @@
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+
+namespace {
+
+// Each test starts with nothing kept by the windows of the tests before it.
+class FreshWindowSettings final : public ::testing::EmptyTestEventListener {
+public:
+    explicit FreshWindowSettings(QString configHome) : m_configHome(std::move(configHome)) {}
+
+    void OnTestStart(const ::testing::TestInfo&) override
+    {
+        QDir(m_configHome).removeRecursively();
+        QDir().mkpath(m_configHome);
+    }
+
+private:
+    QString m_configHome;
+};
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -15,5 +35,7 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
+    ::testing::UnitTest::GetInstance()->listeners().Append(
+        new FreshWindowSettings(configHome.path()));
     return RUN_ALL_TESTS();
 }
