@@ -4,7 +4,13 @@
 // delivers them (in one turn of the event loop per page that arrives, with
 // many pages arriving together). Prints, for each delivery (pages per turn),
 // the cost per reading and the longest busy stretch of the window thread,
-// with the selected port getting one reading per cycle.
+// with the selected port getting one reading per cycle. The chart's port
+// starts with the history's full depth for a followed port (10,000
+// readings, one a minute before the run), so the chart follows a port of
+// 10,000 kept readings; then the same deliveries with the chart held on all
+// of them (zoomed out, the new readings inside the view), and a row of its
+// own with the longest stretch while following such a port (target: 50 ms).
+// Readings carry local times, as the acquisition's clock gives them.
 //
 // Options: --cycles N (default 20), --ports N (default 1000).
 
@@ -18,6 +24,7 @@
 #include <QCommandLineParser>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QSplitter>
 #include <QTableView>
 #include <QTextStream>
@@ -39,9 +46,12 @@ ReadingRow readingFor(int port, int cycle)
     row.LimInf = 10;
     row.LimSup = 20;
     row.Marca = row.value > row.LimSup ? QStringLiteral("?") : QString();
-    row.arrivedAt = QDateTime(QDate(2026, 3, 2), QTime(6, 0), Qt::UTC).addSecs(60LL * cycle);
+    row.arrivedAt = QDateTime(QDate(2026, 3, 2), QTime(6, 0)).addSecs(60LL * cycle);
     return row;
 }
+
+// What the chart does while readings arrive.
+enum class ChartState { Hidden, Following, HeldOnAll };
 
 struct Figures {
     double perReadingUs = 0;
@@ -79,6 +89,13 @@ int main(int argc, char** argv)
     window.show();
     const QString selected = readingFor(7, 0).tag;
     chart->showPort(selected, QStringLiteral("DIAM"));
+    // The followed port's full depth, in the minutes before the run.
+    const int kept = int(ReadingHistory::kPointsPerFollowedPort);
+    chart->hide();
+    for (int c = -kept; c < 0; ++c)
+        history.add(readingFor(7, c));
+    chart->show();
+    QCoreApplication::processEvents();
 
     out << "readings tab: " << ports << " ports per cycle, " << cycles
         << " cycles, the chart showing one port; load " << bench::loadAverage() << "\n";
@@ -90,8 +107,20 @@ int main(int argc, char** argv)
     out << "chart | pages per turn | per reading (model, history, grid, chart) | longest busy "
            "stretch\n";
     int cycle = 1;
-    for (const bool withChart : {false, true}) {
-        chart->setVisible(withChart);
+    double longestFollowing = 0;
+    for (const ChartState state :
+         {ChartState::Hidden, ChartState::Following, ChartState::HeldOnAll}) {
+        chart->setVisible(state != ChartState::Hidden);
+        if (state == ChartState::HeldOnAll) {
+            // Zoomed out (the - key) until every kept reading is in view.
+            const double oldest = double(history.points(selected).front().at.toMSecsSinceEpoch());
+            for (int i = 0; i < 40 && chart->shownFrom() > oldest; ++i) {
+                QKeyEvent minus(QEvent::KeyPress, Qt::Key_Minus, Qt::NoModifier,
+                                QStringLiteral("-"));
+                QCoreApplication::sendEvent(chart, &minus);
+            }
+            QCoreApplication::processEvents();
+        }
         for (const int perTurn : {1, 50, 1000}) {
             Figures figures;
             qint64 readings = 0;
@@ -112,14 +141,24 @@ int main(int argc, char** argv)
                 }
             }
             figures.perReadingUs = spent * 1000 / double(std::max<qint64>(readings, 1));
+            if (state == ChartState::Following)
+                longestFollowing = std::max(longestFollowing, figures.longestMs);
+            const QString shown = state == ChartState::Hidden      ? QStringLiteral("hidden")
+                                  : state == ChartState::Following ? QStringLiteral("following")
+                                                                   : QStringLiteral("held on all");
             out << QStringLiteral("%1 | %2 | %3 us | %4 ms\n")
-                       .arg(withChart ? QStringLiteral("shown") : QStringLiteral("hidden"), 6)
+                       .arg(shown, 11)
                        .arg(perTurn, 14)
                        .arg(figures.perReadingUs, 0, 'f', 1)
                        .arg(figures.longestMs, 0, 'f', 1);
             out.flush();
         }
     }
+    out << QStringLiteral("window thread's longest stretch, the chart following a port of %1 "
+                          "kept readings, %2 ports per cycle: %3 ms (target 50 ms)\n")
+               .arg(history.points(selected).size())
+               .arg(ports)
+               .arg(longestFollowing, 0, 'f', 1);
     out << "points kept for the chart's port: " << history.points(selected).size()
         << ", ports in the history: " << history.portCount() << "\n";
     return 0;
