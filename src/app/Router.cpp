@@ -95,7 +95,7 @@ void Router::showOutboxRefused(const Error& why)
 {
     Error error = why;
     error.description = ownText(OwnText::OutboxInUseBox, m_m.Idioma).arg(why.description);
-    m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Outbox."), error), BoxKind::Critical, 5);
+    m_ui.notice(errorReport(QStringLiteral("Telvar. Outbox."), error), BoxKind::Critical, 5);
 }
 
 bool Router::holdsOutbox()
@@ -140,8 +140,8 @@ void Router::resumeAcquisition()
         return;
     const Result<bool> wasAcquiring = m_runState.wasAcquiring();
     if (!wasAcquiring) {
-        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. Run state."), wasAcquiring.error()),
-                      BoxKind::Exclamation, 5);
+        m_ui.notice(errorReport(QStringLiteral("Telvar. Run state."), wasAcquiring.error()),
+                    BoxKind::Exclamation, 5);
         return;
     }
     if (!wasAcquiring.value())

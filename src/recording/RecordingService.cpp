@@ -148,8 +148,8 @@ void RecordingService::opened(const OutboxOpened& what)
                     ownText(OwnText::OutboxSalvageIncomplete, m_m.Idioma).arg(s.incomplete);
         logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + what.damage.description);
         logLine(hhmmss(m_clock.now()) + QLatin1Char(' ') + text);
-        m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\n") + text, BoxKind::Critical,
-                      kReportSeconds);
+        m_ui.notice(QStringLiteral("Telvar. Outbox.\n\n") + text, BoxKind::Critical,
+                    kReportSeconds);
     }
     if (!m_writersStarted) {
         startWriters();
@@ -271,7 +271,7 @@ void RecordingService::flush()
     if (!m_appender) {
         if (!m_openFailureShown) {
             m_openFailureShown = true;
-            m_ui.mensaBox(
+            m_ui.notice(
                 QStringLiteral("Telvar. Outbox.\n\n") +
                     ownText(OwnText::OutboxCannotOpenBox, m_m.Idioma).arg(m_outboxPath) +
                     (m_claimError.isEmpty() ? QString() : QStringLiteral("\n\n") + m_claimError),
@@ -306,9 +306,9 @@ void RecordingService::flush()
         const QString cause = ownText(OwnText::OutboxFullCause, m_m.Idioma).arg(m_capacity);
         if (!m_full) {
             m_full = true;
-            m_ui.mensaBox(QStringLiteral("Telvar. Outbox.\n\n") +
-                              ownText(OwnText::OutboxFullBox, m_m.Idioma).arg(m_outboxPath, cause),
-                          BoxKind::Critical, kReportSeconds);
+            m_ui.notice(QStringLiteral("Telvar. Outbox.\n\n") +
+                            ownText(OwnText::OutboxFullBox, m_m.Idioma).arg(m_outboxPath, cause),
+                        BoxKind::Critical, kReportSeconds);
         }
         for (const OutboxEntry& e : std::as_const(refused))
             unrecorded(e, cause);
@@ -321,7 +321,7 @@ void RecordingService::dropped(const QList<OutboxEntry>& entries, const Error& e
     m_onTheirWay = std::max<qint64>(0, m_onTheirWay - entries.size());
     if (!m_heldBoxShown) {
         m_heldBoxShown = true;
-        m_ui.mensaBox(
+        m_ui.notice(
             QStringLiteral("Telvar. Outbox.\n\n") +
                 ownText(OwnText::OutboxHeldBox, m_m.Idioma).arg(m_outboxPath, error.description),
             BoxKind::Critical, kReportSeconds);
@@ -485,8 +485,8 @@ void RecordingService::logQuarantined(const QuarantinedEntry& q)
     // still logged one by one.
     if (q.reason.number == ErrorNumber::NotSupported && !m_notSupportedShown) {
         m_notSupportedShown = true;
-        m_ui.mensaBox(errorReport(QStringLiteral("Telvar. GrabaQLTR."), q.reason),
-                      BoxKind::Exclamation, kReportSeconds);
+        m_ui.notice(errorReport(QStringLiteral("Telvar. GrabaQLTR."), q.reason),
+                    BoxKind::Exclamation, kReportSeconds);
     }
 }
 
@@ -512,10 +512,10 @@ void RecordingService::fileLine(const QString& line)
     if (!m_unrecordedLog.append(line) && !m_logUnwritable) {
         // A line that can be written nowhere is an alarm, never silence.
         m_logUnwritable = true;
-        m_ui.mensaBox(QStringLiteral("Telvar. TelvarNoGrabadas.log.\n\n") +
-                          ownText(OwnText::LogUnwritableBox, m_m.Idioma)
-                              .arg(m_unrecordedLog.path(), m_unrecordedLog.fallbackPath()),
-                      BoxKind::Critical, kReportSeconds);
+        m_ui.notice(QStringLiteral("Telvar. TelvarNoGrabadas.log.\n\n") +
+                        ownText(OwnText::LogUnwritableBox, m_m.Idioma)
+                            .arg(m_unrecordedLog.path(), m_unrecordedLog.fallbackPath()),
+                    BoxKind::Critical, kReportSeconds);
         emit statusChanged();
     }
 }

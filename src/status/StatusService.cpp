@@ -56,10 +56,9 @@ StatusService::StatusService(const Modulo1& m, Interaccion& ui, const Clock& clo
     m_soon.setInterval(kRecordingWriteDelay);
     connect(&m_soon, &QTimer::timeout, this, &StatusService::scheduleWrite);
     connect(&m_file, &StatusFileWriter::startedFailing, this, [this](const QString& why) {
-        m_ui.mensaBox(
-            QStringLiteral("Telvar. ") + fileName() + QStringLiteral(".\n\n") +
-                ownText(OwnText::StatusFileUnwritable, m_m.Idioma).arg(m_file.path(), why),
-            BoxKind::Exclamation, kReportSeconds);
+        m_ui.notice(QStringLiteral("Telvar. ") + fileName() + QStringLiteral(".\n\n") +
+                        ownText(OwnText::StatusFileUnwritable, m_m.Idioma).arg(m_file.path(), why),
+                    BoxKind::Exclamation, kReportSeconds);
     });
 }
 
@@ -79,10 +78,10 @@ void StatusService::open()
         m_wantedPort = setting.value().port;
         if (const Status listening = m_server.listen(m_wantedPort); !listening) {
             m_serverError = listening.error().description;
-            m_ui.mensaBox(QStringLiteral("Telvar. TelvarService.ini.\n\n") +
-                              ownText(OwnText::StatusServerCannotListen, m_m.Idioma)
-                                  .arg(QString::number(m_wantedPort), m_serverError, m_file.path()),
-                          BoxKind::Exclamation, kReportSeconds);
+            m_ui.notice(QStringLiteral("Telvar. TelvarService.ini.\n\n") +
+                            ownText(OwnText::StatusServerCannotListen, m_m.Idioma)
+                                .arg(QString::number(m_wantedPort), m_serverError, m_file.path()),
+                        BoxKind::Exclamation, kReportSeconds);
         }
     }
     scheduleWrite();
@@ -91,9 +90,9 @@ void StatusService::open()
 void StatusService::reportServerOff(const QString& why)
 {
     m_serverError = why;
-    m_ui.mensaBox(QStringLiteral("Telvar. TelvarService.ini.\n\n") + why + QLatin1Char('\n') +
-                      ownText(OwnText::StatusServerStaysOff, m_m.Idioma),
-                  BoxKind::Exclamation, kReportSeconds);
+    m_ui.notice(QStringLiteral("Telvar. TelvarService.ini.\n\n") + why + QLatin1Char('\n') +
+                    ownText(OwnText::StatusServerStaysOff, m_m.Idioma),
+                BoxKind::Exclamation, kReportSeconds);
 }
 
 void StatusService::acquisitionStarted()
