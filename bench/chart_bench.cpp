@@ -113,7 +113,7 @@ int main(int argc, char** argv)
         chart->setVisible(state != ChartState::Hidden);
         if (state == ChartState::HeldOnAll) {
             // Zoomed out (the - key) until every kept reading is in view.
-            const double oldest = double(history.points(selected).front().at.toMSecsSinceEpoch());
+            const double oldest = double(history.points(selected).front().atMs);
             for (int i = 0; i < 40 && chart->shownFrom() > oldest; ++i) {
                 QKeyEvent minus(QEvent::KeyPress, Qt::Key_Minus, Qt::NoModifier,
                                 QStringLiteral("-"));

@@ -35,7 +35,8 @@ void ReadingHistory::add(const ReadingRow& row)
     Port& port = m_ports[row.tag];
     port.lastHeard = ++m_heard;
     port.points.push_back(
-        Point{row.arrivedAt, row.value, row.LimInf, row.LimSup, !row.Marca.isEmpty()});
+        Point{row.arrivedAt.isValid() ? row.arrivedAt.toMSecsSinceEpoch() : Point::kNoTime,
+              row.value, row.LimInf, row.LimSup, !row.Marca.isEmpty()});
     const std::size_t bound = followed(row.tag) ? kPointsPerFollowedPort : kPointsPerPort;
     while (port.points.size() > bound)
         port.points.pop_front();

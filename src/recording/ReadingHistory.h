@@ -6,6 +6,7 @@
 #include <QSet>
 #include <QString>
 #include <deque>
+#include <limits>
 
 namespace telvar {
 
@@ -26,11 +27,21 @@ class ReadingHistory final : public QObject {
     Q_OBJECT
 public:
     struct Point {
-        QDateTime at;
+        // When the reading's page arrived, in milliseconds since the epoch
+        // (kept as a number: the chart reads it for every point it draws,
+        // and a date-time's conversion would cost more than the drawing).
+        static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
+        qint64 atMs = kNoTime;
         double value = 0;
         double LimInf = 0;
         double LimSup = 0;
         bool outside = false; // outside the limits it was checked against
+
+        bool hasTime() const { return atMs != kNoTime; }
+        QDateTime at() const
+        {
+            return hasTime() ? QDateTime::fromMSecsSinceEpoch(atMs) : QDateTime();
+        }
     };
 
     static constexpr std::size_t kPointsPerPort = 300;

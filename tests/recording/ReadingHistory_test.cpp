@@ -40,7 +40,7 @@ TEST(ReadingHistory, KeepsEachPortsReadingsFromTheGridsModelInOrder)
     ASSERT_EQ(first.size(), 2u);
     EXPECT_EQ(first[0].value, 12);
     EXPECT_EQ(first[1].value, 13);
-    EXPECT_EQ(first[1].at, kStart.addSecs(60));
+    EXPECT_EQ(first[1].at(), kStart.addSecs(60));
     EXPECT_EQ(first[1].LimInf, 10);
     EXPECT_EQ(first[1].LimSup, 20);
     const auto& second = history.points(QStringLiteral(" 2/002"));

@@ -56,12 +56,12 @@ bool drawn(double limit)
 
 double msOf(const ReadingHistory::Point& p)
 {
-    return double(p.at.toMSecsSinceEpoch());
+    return double(p.atMs);
 }
 
 bool usable(const ReadingHistory::Point& p)
 {
-    return p.at.isValid() && std::isfinite(p.value);
+    return p.hasTime() && std::isfinite(p.value);
 }
 
 // Appends points to out, keeping of each pixel column (from x0, columns of

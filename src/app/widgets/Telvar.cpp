@@ -400,6 +400,7 @@ QWidget* Telvar::buildReadingsTab()
     // The chart of a port's readings beside the grid: a person's click (or
     // Enter) on a reading picks its port.
     m_chart = new ReadingChart(m_history, tab);
+    m_chart->setIdioma(m_m.Idioma);
     m_chart->setMinimumWidth(200);
     const auto picked = [this](const QModelIndex& reading) {
         m_chartPicked = true;
