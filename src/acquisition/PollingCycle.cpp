@@ -338,7 +338,7 @@ void PollingCycle::tell(const Port& port, PortOutcome::Result result, const Load
     if (!m_services.portHandled)
         return;
     m_services.portHandled(PortOutcome{m_reloj, port.element, port.puerto.Puert, result, reading,
-                                       detail, page.outcome, arrivedAt});
+                                       detail, page.outcome, arrivedAt, page.noAnswer});
 }
 
 void PollingCycle::report(const Port& port, const Error& error)

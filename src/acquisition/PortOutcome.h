@@ -41,6 +41,8 @@ struct PortOutcome {
     PageOutcome page = PageOutcome::Complete;
     // When the port's page arrived.
     QDateTime at;
+    // For a page that got no answer: what the loader knows of why.
+    NoAnswer noAnswer = NoAnswer::Unknown;
 
     bool succeeded() const { return result == Result::Read; }
 };

@@ -123,6 +123,8 @@ enum class OwnText {
     StatusRecordedToday,  // %1 how many
     PortPageTimedOut,
     PortStationSilent,
+    PortRefused,
+    PortHostDown,
     PortBlankReading,
     PortStateWaiting,
     StatusWaitingFirstPoll,

@@ -179,6 +179,12 @@ QString portFailureText(const PortOutcome& failure, const QString& identifier, i
         case PageOutcome::TimedOut:
             return ownText(OwnText::PortPageTimedOut, idioma);
         case PageOutcome::Unreachable:
+            // Refused: nothing listens at the station's port; down: the
+            // host does not take the connection at all.
+            if (failure.noAnswer == NoAnswer::Refused)
+                return ownText(OwnText::PortRefused, idioma);
+            if (failure.noAnswer == NoAnswer::HostDown)
+                return ownText(OwnText::PortHostDown, idioma);
             return ownText(OwnText::PortStationSilent, idioma);
         case PageOutcome::Failed:
             return ownText(OwnText::PortPageCannotLoad, idioma);

@@ -270,6 +270,8 @@ struct CauseCase {
     const char* english;
     // The detail follows the words, between brackets.
     bool detailKept;
+    // What the loader knew of a page without an answer.
+    NoAnswer noAnswer = NoAnswer::Unknown;
 };
 
 void PrintTo(const CauseCase& c, std::ostream* os)
@@ -288,6 +290,12 @@ const CauseCase kCauseCases[] = {
      "DIAM=", "la página no llegó a tiempo", "the page did not arrive in time", false},
     {"StationUnreachable", R::NotFound, PageOutcome::Unreachable, "DIAM= not found",
      "DIAM=", "la estación no responde", "the station does not answer", false},
+    {"StationRefuses", R::NotFound, PageOutcome::Unreachable, "DIAM= not found",
+     "DIAM=", "la estación rechaza la conexión (nada escucha en su puerto)",
+     "the station refuses the connection (nothing listens on its port)", false, NoAnswer::Refused},
+    {"StationHostDown", R::NotFound, PageOutcome::Unreachable, "DIAM= not found",
+     "DIAM=", "el equipo de la estación no contesta (apagado o fuera de la red)",
+     "the station's host does not answer (off or off the network)", false, NoAnswer::HostDown},
     {"BlankReading", R::Blank, PageOutcome::Complete, "", "DIAM=",
      "la lectura tras «DIAM=» está en blanco", "the reading after \"DIAM=\" is blank", false},
     {"BlankReadingOfAPortWithoutIdentifier", R::Blank, PageOutcome::Complete, "", "",
@@ -327,6 +335,7 @@ TEST_P(RouterStatusCauses, TheCauseIsInWordsOfTheLanguage)
     failed.Puert = 5;
     failed.result = c.result;
     failed.page = c.page;
+    failed.noAnswer = c.noAnswer;
     failed.detail = QString::fromUtf8(c.detail);
     failed.at = clock.now();
     status.portHandled(failed);

@@ -433,11 +433,10 @@ QWidget* Telvar::buildReadingsTab()
     for (int i = 1; i < 4; ++i)
         m_readingsSplitter->setStretchFactor(i, 0);
     m_readingsSplitter->setChildrenCollapsible(false);
-    auto* splitter = m_readingsSplitter;
 
     auto* layout = new QVBoxLayout(tab);
     layout->addLayout(values);
-    layout->addWidget(splitter, 1);
+    layout->addWidget(m_readingsSplitter, 1);
     return tab;
 }
 
@@ -564,9 +563,9 @@ void Telvar::showRecordingStatus()
 
 void Telvar::setStatus(const QString& text)
 {
+    // Painted with the window's next update: a cycle of many ports writes
+    // it once per port, and only the last of a turn needs to be seen.
     m_lblStatus->setText(text);
-    // Shown at once, also when the thread is about to block.
-    m_lblStatus->repaint();
 }
 
 void Telvar::editorOpened()
@@ -1074,7 +1073,7 @@ void Telvar::saveLayout() const
     }
     settings.remove(QStringLiteral("configColumns"));
     if (m_configFit->personSized()) {
-        const ConfigGridModel& grid = const_cast<Telvar*>(this)->configDatabase().RsConf();
+        const ConfigGridModel& grid = m_router.configDatabase().RsConf();
         const QHash<int, int> widths = m_configFit->widths();
         for (auto it = widths.cbegin(); it != widths.cend(); ++it) {
             const QString field = it.key() < grid.columnCount() ? grid.record().fieldName(it.key())
