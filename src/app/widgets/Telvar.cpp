@@ -37,6 +37,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QSettings>
@@ -149,12 +150,15 @@ public:
         QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
         if (!editor)
             return nullptr;
+        // The editor may outlive the delegate (both go with the grid).
         new EditorVisibility(
-            [this](bool shown) {
+            [delegate = QPointer<const EditWatchingDelegate>(this)](bool shown) {
+                if (!delegate)
+                    return;
                 if (shown)
-                    m_hooks.opened();
+                    delegate->m_hooks.opened();
                 else
-                    m_hooks.closed();
+                    delegate->m_hooks.closed();
             },
             editor);
         m_hooks.opened();
@@ -190,7 +194,18 @@ Telvar::Telvar(Modulo1& m, Interaccion& ui, Router& router, QWidget* parent)
     showRunning(acquisition().isRunning());
 }
 
-Telvar::~Telvar() = default;
+Telvar::~Telvar()
+{
+    // The grid's editors and their delegate go with the window's children,
+    // in an order of Qt's: none of them may call back into a window being
+    // taken apart.
+    QAbstractItemDelegate* delegate = m_DBGrid1->itemDelegate();
+    m_DBGrid1->setItemDelegate(nullptr);
+    delete delegate;
+    m_DBGrid1->removeEventFilter(this);
+    m_readingsAndChart->removeEventFilter(this);
+    m_txtGraba->removeEventFilter(this);
+}
 
 void Telvar::buildControls()
 {

@@ -180,6 +180,23 @@ TEST_F(TelvarUseTest, EditsOpenOnPurposeEscapeCancelsAndUndoTakesTheChangeBack)
     EXPECT_TRUE(ui.boxes.isEmpty());
 }
 
+TEST_F(TelvarUseTest, AWindowClosedWithACellOpenTakesItsEditorAlong)
+{
+    Router router(m, ui);
+    const QStringList before = configuration();
+    {
+        Telvar w(m, ui, router);
+        open(w);
+        QTableView* grid = child<QTableView>(w, "DBGrid1");
+        QTest::keyClick(grid, Qt::Key_F2);
+        auto* editor = grid->findChild<QLineEdit*>();
+        ASSERT_NE(editor, nullptr);
+        QTest::keyClicks(editor, QStringLiteral("half"));
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(configuration(), before);
+}
+
 TEST_F(TelvarUseTest, TabLeavesTheGridWhenNotEditing)
 {
     Router router(m, ui);
