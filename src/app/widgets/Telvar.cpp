@@ -667,7 +667,9 @@ void Telvar::cmdHtml_Click()
     m_htmlPuert = row.Puert;
     m_htmlTicket = m_router.pageLoader().load(row.WebPg);
     m_cmdHtml->setEnabled(false);
-    setStatus(ownText(OwnText::FetchingPage, m_m.Idioma).arg(m_htmlPuert).arg(row.WebPg));
+    setStatus(ownText(OwnText::FetchingPage, m_m.Idioma)
+                  .arg(m_htmlPuert)
+                  .arg(maskUrlPassword(row.WebPg)));
 }
 
 void Telvar::pageFetched(PageLoader::Ticket ticket, const LoadedPage& page)

@@ -359,6 +359,10 @@ TEST_F(TelvarUseTest, TheHtmlFetchRunsOnTheLoaderAndItsPageStays)
 {
     test::ScriptedPageLoader loader;
     test::ManualClock clock;
+    ASSERT_TRUE(openDatabase(m_path)
+                    ->exec(QStringLiteral("UPDATE HTMCONFI SET WebPg = "
+                                          "'http://op:secret@st/1.html' WHERE Puert = 1"))
+                    .ok());
     Router router(m, ui, loader, clock);
     Telvar w(m, ui, router);
     open(w);
@@ -370,6 +374,8 @@ TEST_F(TelvarUseTest, TheHtmlFetchRunsOnTheLoaderAndItsPageStays)
     w.cmdHtml_Click();
     EXPECT_EQ(loader.requests().size(), 1);
     EXPECT_TRUE(child<QLabel>(w, "lblStatus")->text().contains(QLatin1Char('1')));
+    // The address is shown without its password.
+    EXPECT_FALSE(child<QLabel>(w, "lblStatus")->text().contains(QStringLiteral("secret")));
 
     LoadedPage page;
     page.outcome = PageOutcome::Complete;
