@@ -1,6 +1,7 @@
 #include "status/RouterStatus.h"
 
 #include "acquisition/Clock.h"
+#include "acquisition/SendRequest.h"
 #include "common/Modulo1.h"
 #include "common/OwnTexts.h"
 
@@ -13,6 +14,24 @@ using std::chrono::milliseconds;
 QString shown(const QDateTime& at)
 {
     return at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+// text with the password of address hidden wherever it is quoted: the
+// address whole, or its user information alone (as libcurl's texts may
+// quote them). maskUrlPassword keeps what stands before the password and
+// from the last '@' on, so the masked user information is found at the same
+// places in the masked address.
+QString withoutPassword(QString text, const QString& address)
+{
+    const QString masked = maskUrlPassword(address);
+    if (masked == address || text.isEmpty())
+        return text;
+    text.replace(address, masked);
+    const qsizetype scheme = address.indexOf(QStringLiteral("://"));
+    const qsizetype start = scheme < 0 ? 0 : scheme + 3;
+    const QString userInfo = address.mid(start, address.lastIndexOf(u'@') - start);
+    const QString maskedUserInfo = masked.mid(start, masked.lastIndexOf(u'@') - start);
+    return text.replace(userInfo, maskedUserInfo);
 }
 
 } // namespace
@@ -219,7 +238,9 @@ PortStatus RouterStatus::statusOf(const Record& record, milliseconds now, const 
     s.reloj = record.port.reloj;
     s.intervalMinutes = intervalOf(record.port.reloj);
     s.description = record.port.description;
-    s.address = record.port.address;
+    // The status is shown to whoever can read the status file or reach the
+    // status port: a station's password stays in the configuration.
+    s.address = maskUrlPassword(record.port.address);
     s.state = stateOf(record, now);
     s.lastReading = record.lastReading;
     s.lastReadingAt = record.lastReadingAt;
@@ -227,7 +248,9 @@ PortStatus RouterStatus::statusOf(const Record& record, milliseconds now, const 
     s.lastPolledAt = record.lastPolledAt;
     s.failuresInARow = record.failuresInARow;
     if (record.lastFailureAt.isValid())
-        s.lastError = portFailureText(record.lastFailure, record.port.identifier, m_m.Idioma);
+        s.lastError =
+            withoutPassword(portFailureText(record.lastFailure, record.port.identifier, m_m.Idioma),
+                            record.port.address);
     s.lastFailureAt = record.lastFailureAt;
     if (today == m_recordedOn)
         s.recordedToday = m_recordedToday.value(record.port.Puert);

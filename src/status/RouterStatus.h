@@ -61,6 +61,8 @@ struct PortStatus {
     // button, which is never late.
     int intervalMinutes = 0;
     QString description;
+    // The page's address with the password of its user information shown as
+    // "***" (as the log shows it); the failure text below hides it too.
     QString address;
     PortState state = PortState::Stopped;
     // The last reading cut from the port's page and when its page arrived.

@@ -1,5 +1,6 @@
 #include "status/StatusDocument.h"
 
+#include "acquisition/SendRequest.h"
 #include "common/Version.h"
 
 #include <QJsonArray>
@@ -64,7 +65,9 @@ QJsonObject portObject(const PortStatus& p)
     QJsonObject o;
     o.insert(QStringLiteral("port"), p.Puert);
     o.insert(QStringLiteral("description"), textValue(p.description));
-    o.insert(QStringLiteral("address"), textValue(p.address));
+    // Masked here too, whoever filled the snapshot: the file is readable by
+    // more than the router's user.
+    o.insert(QStringLiteral("address"), textValue(maskUrlPassword(p.address)));
     o.insert(QStringLiteral("clock"), p.reloj);
     o.insert(QStringLiteral("intervalMinutes"), p.intervalMinutes);
     o.insert(QStringLiteral("state"), portStateKey(p.state));
