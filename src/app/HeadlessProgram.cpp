@@ -9,6 +9,7 @@
 #include "startup/StartupSequence.h"
 
 #include <QLockFile>
+#include <cstdio>
 
 namespace telvar {
 
@@ -88,7 +89,12 @@ void HeadlessProgram::stop(int signalNumber)
 
 void HeadlessProgram::say(const QString& line)
 {
+    // Standard error may be a pipe whose reader has gone, or a full file: the
+    // line is lost then (SIGPIPE is ignored), never the router, and the next
+    // line is tried afresh.
     writeStandardErrorLine(line);
+    if (std::ferror(stderr))
+        std::clearerr(stderr);
 }
 
 } // namespace telvar

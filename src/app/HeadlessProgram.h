@@ -18,9 +18,10 @@ class ServiceNotifier;
 // The program without a screen: the same start-up checks, configuration
 // load, acquisition, recording and outbox as with the main window, driven by
 // the installation alone. It acquires when the installation's run state says
-// the router was acquiring when it last ended; a stop (SIGTERM, SIGINT)
-// ends the acquisition, commits the outbox and ends the program, leaving
-// the run state as it was, so the next start acquires again.
+// the router was acquiring when it last ended; a stop (SIGTERM, SIGINT, or
+// SIGHUP: a hang-up stops it as cleanly and reloads nothing) ends the
+// acquisition, commits the outbox and ends the program, leaving the run
+// state as it was, so the next start acquires again.
 class HeadlessProgram final : public QObject {
     Q_OBJECT
 public:

@@ -1,6 +1,7 @@
 #include "app/StopSignals.h"
 
 #include <QSocketNotifier>
+#include <cerrno>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -17,12 +18,19 @@ void onSignal(int number)
     const int fd = g_writeEnd;
     if (fd < 0)
         return;
+    // The handler may interrupt code between a failed call and its look at
+    // errno: what write leaves there must not reach it.
+    const int savedErrno = errno;
     const unsigned char byte = static_cast<unsigned char>(number);
     // A full pair means a stop is already waiting to be read.
     [[maybe_unused]] const ssize_t written = ::write(fd, &byte, 1);
+    errno = savedErrno;
 }
 
-const int kStopSignals[] = {SIGTERM, SIGINT};
+// A service manager's stop and a person's Ctrl+C; and a hang-up, which a
+// router without a screen gets when the terminal it was started from goes:
+// it stops as cleanly as on the other two.
+const int kStopSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 } // namespace
 
@@ -40,6 +48,13 @@ StopSignals::StopSignals(QObject* parent) : QObject(parent)
     bool all = true;
     for (const int number : kStopSignals)
         all = ::sigaction(number, &action, nullptr) == 0 && all;
+    // A reader of standard error (or of a socket) that went away is no
+    // reason to end: the write fails with EPIPE instead, and the router goes
+    // on without that reader.
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    all = ::sigaction(SIGPIPE, &ignore, &m_pipeAction) == 0 && all;
     m_installed = all;
 }
 
@@ -50,6 +65,7 @@ StopSignals::~StopSignals()
     sigemptyset(&action.sa_mask);
     for (const int number : kStopSignals)
         ::sigaction(number, &action, nullptr);
+    ::sigaction(SIGPIPE, &m_pipeAction, nullptr);
     g_writeEnd = -1;
     m_notifier.reset();
     for (int& fd : m_sockets) {

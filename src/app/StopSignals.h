@@ -1,16 +1,20 @@
 #pragma once
 
 #include <QObject>
+#include <csignal>
 #include <memory>
 
 class QSocketNotifier;
 
 namespace telvar {
 
-// SIGTERM and SIGINT as a Qt signal on the event loop: the handler only
-// writes a byte to a socket pair, and the loop reads it and emits
-// stopRequested, so the stop runs as ordinary code between two events.
-// One instance at a time; the handlers are put back when it goes.
+// SIGTERM, SIGINT and SIGHUP as a Qt signal on the event loop: the handler
+// only writes a byte to a socket pair (keeping errno as it was), and the
+// loop reads it and emits stopRequested, so the stop runs as ordinary code
+// between two events. SIGPIPE is ignored while it lives: a closed pipe
+// (standard error read by a program that ended) makes a write fail with
+// EPIPE instead of ending the router. One instance at a time; the handlers
+// are put back when it goes.
 class StopSignals final : public QObject {
     Q_OBJECT
 public:
@@ -32,6 +36,8 @@ private:
     int m_sockets[2] = {-1, -1};
     std::unique_ptr<QSocketNotifier> m_notifier;
     bool m_installed = false;
+    // What SIGPIPE did before, put back when it goes.
+    struct sigaction m_pipeAction {};
 };
 
 } // namespace telvar

@@ -149,6 +149,18 @@ TEST_F(HeadlessRun, AcquiresAgainByItselfAfterACrashUntilAPersonStopsIt)
     }
 }
 
+TEST_F(HeadlessRun, AHangUpStopsItAsCleanlyAsAServiceStop)
+{
+    const auto process = run({QStringLiteral("--start")});
+    ASSERT_TRUE(said(QStringLiteral("Telvar: acquiring"))) << m_errors.toStdString();
+    EXPECT_EQ(endWith(*process, SIGHUP), 0) << m_errors.toStdString();
+    EXPECT_TRUE(m_errors.contains(QStringLiteral("stop requested (signal %1)").arg(SIGHUP)))
+        << m_errors.toStdString();
+    EXPECT_TRUE(m_errors.contains(QStringLiteral("acquisition stopped"))) << m_errors.toStdString();
+    // A stop, not a person's Stop: the next start acquires again.
+    EXPECT_EQ(runState(), QByteArrayLiteral("acquiring"));
+}
+
 TEST_F(HeadlessRun, AnInstallationItCannotUseEndsItWithTheReason)
 {
     ASSERT_TRUE(QFile::remove(m_dir.filePath(QStringLiteral("IAu/QLDirec.iau"))));
@@ -221,6 +233,53 @@ TEST_F(HeadlessRun, TellsTheServiceManagerItIsReadyAndFeedsItsWatchdog)
         << manager.received().toStdString();
     EXPECT_EQ(endWith(*process, SIGTERM), 0);
     EXPECT_TRUE(manager.received().contains(QStringLiteral("STOPPING=1")));
+}
+
+// Standard error a pipe whose reader has ended, as `telvar --headless 2>&1 |
+// head -c 10` leaves it once head has what it wants; SIGPIPE and SIGHUP as a
+// shell leaves them (the test's own process may ignore SIGPIPE, and an
+// ignored signal stays ignored across exec). Every line the router writes
+// then fails; the router goes on, and its stop is as clean as ever.
+TEST_F(HeadlessRun, AStandardErrorNobodyReadsNeitherEndsItNorSpoilsItsStop)
+{
+    NotifySocket manager(m_dir.filePath(QStringLiteral("notify")));
+    ASSERT_TRUE(manager.bound());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("NOTIFY_SOCKET"), m_dir.filePath(QStringLiteral("notify")));
+    environment.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("400000"));
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setStandardErrorFile(QProcess::nullDevice());
+    process.setChildProcessModifier([] {
+        int ends[2];
+        if (::pipe(ends) != 0)
+            ::_exit(125);
+        ::close(ends[0]);
+        ::dup2(ends[1], STDERR_FILENO);
+        ::close(ends[1]);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::signal(SIGHUP, SIG_DFL);
+    });
+    process.start(QStringLiteral(TELVAR_PROGRAM),
+                  {QStringLiteral("--headless"), QStringLiteral("--installation"), m_dir.path(),
+                   QStringLiteral("--start")});
+    ASSERT_TRUE(process.waitForStarted());
+    // Ready comes after the line saying it acquires has been written.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return manager.received().contains(QStringLiteral("READY=1\nSTATUS=acquiring")); },
+        kWaitMs))
+        << manager.received().toStdString();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return manager.received().count(QStringLiteral("WATCHDOG=1")) >= 3; }, kWaitMs))
+        << manager.received().toStdString();
+    ASSERT_EQ(process.state(), QProcess::Running);
+    EXPECT_EQ(endWith(process, SIGTERM), 0);
+    // The stop went all the way: the acquisition stopped (its line written
+    // into the closed pipe too), then the program ended.
+    EXPECT_TRUE(manager.received().contains(QStringLiteral("STOPPING=1")));
+    EXPECT_TRUE(manager.received().contains(QStringLiteral("STATUS=stopped")))
+        << manager.received().toStdString();
+    EXPECT_EQ(runState(), QByteArrayLiteral("acquiring"));
 }
 
 } // namespace
