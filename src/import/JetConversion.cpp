@@ -34,8 +34,9 @@ qint64 valueBytes(const QVariant& value)
 class Conversion final {
 public:
     Conversion(const QString& source, const QString& newFile, const ImportLimits& limits,
-               const ConversionObserver& observe)
-        : m_source(source), m_newFile(newFile), m_limits(limits), m_observe(observe)
+               const ConversionObserver& observe, const ConversionOptions& options)
+        : m_source(source), m_newFile(newFile), m_limits(limits), m_observe(observe),
+          m_options(options)
     {
         m_summary.source = source;
         m_summary.target = newFile;
@@ -43,7 +44,41 @@ public:
 
     Result<ImportSummary> run(const QString& password)
     {
-        Result<std::unique_ptr<JetReader>> opened = JetReader::open(m_source);
+        // The new file is made and opened first, so that nothing needs to be
+        // opened once libmdb begins to read the Jet file (the reader is
+        // confined then; see ConversionOptions::beforeParsing).
+        if (Status created = EngineLayer::createFileDatabase(m_newFile, password); !created)
+            return created.error();
+        Result<std::unique_ptr<Connection>> cn =
+            EngineLayer::open(jetConnectionString(m_newFile, password));
+        if (!cn)
+            return cn.error();
+        {
+            QSqlDatabase db = cn.value()->database();
+            // The file is new and only takes its place once complete (a
+            // failure throws it away whole): no rollback journal, no
+            // waiting for the disk at each commit, and sorting in memory
+            // rather than in temporary files. No setting stays with the
+            // file.
+            for (const char* pragma : {"PRAGMA journal_mode = OFF", "PRAGMA synchronous = OFF",
+                                       "PRAGMA temp_store = MEMORY"}) {
+                QSqlQuery query(db);
+                if (!query.exec(QLatin1String(pragma)))
+                    return sqlError(query.lastError(), {}, QLatin1String(pragma));
+            }
+            Status converted = convertTables(db);
+            if (!converted)
+                return converted.error();
+        }
+        cn.value()->close();
+        return m_summary;
+    }
+
+private:
+    Status convertTables(QSqlDatabase& db)
+    {
+        Result<std::unique_ptr<JetReader>> opened =
+            JetReader::open(m_source, m_options.beforeParsing);
         if (!opened)
             return opened.error();
         JetReader& jet = *opened.value();
@@ -56,6 +91,12 @@ public:
                                   QStringLiteral("it holds ") + QString::number(names.size()) +
                                       QStringLiteral(" tables, more than the bound of ") +
                                       QString::number(m_limits.maxTables) + QLatin1Char('.'));
+        if (names.isEmpty() && !m_options.allowEmpty)
+            return jetImportError(ErrorNumber::DamagedFile, m_source, {},
+                                  QStringLiteral("its catalog lists no user table, which a "
+                                                 "damaged file's may as well; a file meant to "
+                                                 "be empty is converted only when that is "
+                                                 "asked for."));
         // Every table name must be one the SQLite file can hold, once.
         QSet<QString> taken{QString::fromLatin1(FilePassword::kTable).toLower(),
                             QStringLiteral("sqlite_sequence")};
@@ -74,34 +115,13 @@ public:
         }
         for (const QString& note : jet.catalogNotes())
             addNote(note);
-
-        if (Status created = EngineLayer::createFileDatabase(m_newFile, password); !created)
-            return created.error();
-        Result<std::unique_ptr<Connection>> cn =
-            EngineLayer::open(jetConnectionString(m_newFile, password));
-        if (!cn)
-            return cn.error();
-        {
-            QSqlDatabase db = cn.value()->database();
-            // The file is new and only takes its place once complete (a
-            // failure throws it away whole): no rollback journal and no
-            // waiting for the disk at each commit. Neither setting stays
-            // with the file.
-            for (const char* pragma : {"PRAGMA journal_mode = OFF", "PRAGMA synchronous = OFF"}) {
-                QSqlQuery query(db);
-                if (!query.exec(QLatin1String(pragma)))
-                    return sqlError(query.lastError(), {}, QLatin1String(pragma));
-            }
-            for (qsizetype i = 0; i < names.size(); ++i) {
-                if (Status table = convertTable(jet, i, db, taken); !table)
-                    return table.error();
-            }
+        for (qsizetype i = 0; i < names.size(); ++i) {
+            if (Status table = convertTable(jet, i, db, taken); !table)
+                return table.error();
         }
-        cn.value()->close();
-        return m_summary;
+        return {};
     }
 
-private:
     void event(ConversionEvent::Kind kind, const QString& text, const ImportedTable& table = {})
     {
         if (m_observe)
@@ -190,6 +210,7 @@ private:
     const QString m_newFile;
     const ImportLimits m_limits;
     const ConversionObserver& m_observe;
+    const ConversionOptions& m_options;
     ImportSummary m_summary;
     qint64 m_totalBytes = 0;
 };
@@ -206,9 +227,10 @@ qint64 ImportSummary::rows() const
 
 Result<ImportSummary> convertJetFile(const QString& source, const QString& newFile,
                                      const QString& password, const ImportLimits& limits,
-                                     const ConversionObserver& observe)
+                                     const ConversionObserver& observe,
+                                     const ConversionOptions& options)
 {
-    return Conversion(source, newFile, limits, observe).run(password);
+    return Conversion(source, newFile, limits, observe, options).run(password);
 }
 
 } // namespace telvar

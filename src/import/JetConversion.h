@@ -42,6 +42,18 @@ struct ConversionEvent {
 };
 using ConversionObserver = std::function<void(const ConversionEvent&)>;
 
+// How a conversion goes besides its bounds.
+struct ConversionOptions {
+    // A file without a user table converts (into a file without tables)
+    // only when this is set; otherwise it is an error 3049: such a file is
+    // more likely damaged than meant.
+    bool allowEmpty = false;
+    // Runs once the Jet file and the new file are open, before libmdb
+    // reads the Jet file's catalog: the reader confines itself there (see
+    // ReaderConfinement.h). An error from it ends the conversion.
+    std::function<Status()> beforeParsing;
+};
+
 // Converts every user table of the Jet file source (columns, rows, primary
 // key and indexes; see JetToSqlite for the declarations) into the new
 // SQLite file newFile, created as EngineLayer::createFileDatabase creates
@@ -53,6 +65,7 @@ using ConversionObserver = std::function<void(const ConversionEvent&)>;
 // newFile may be left half written.
 Result<ImportSummary> convertJetFile(const QString& source, const QString& newFile,
                                      const QString& password, const ImportLimits& limits,
-                                     const ConversionObserver& observe = {});
+                                     const ConversionObserver& observe = {},
+                                     const ConversionOptions& options = {});
 
 } // namespace telvar

@@ -6,6 +6,8 @@
 #include "database/FilePassword.h"
 #include "database/FileReplacement.h"
 #include "import/ImportErrors.h"
+#include "import/JetReader.h"
+#include "import/ReaderConfinement.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -21,6 +23,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
@@ -41,6 +44,9 @@ namespace telvar {
 namespace {
 
 const QString kReaderMode = QStringLiteral("--read-jet-into");
+const QString kAllowEmpty = QStringLiteral("--allow-empty");
+// Visual Basic's number for a run the user interrupted.
+constexpr long long kInterrupted = 18;
 // What the reader's report and its messages may take in the caller.
 constexpr qsizetype kReportLineBound = 256 * 1024;
 constexpr qsizetype kMessagesKept = 4096;
@@ -149,8 +155,10 @@ public:
             environment.insert(QStringLiteral("MDB_JET3_CHARSET"), m_request.jet3Charset);
         const ImportLimits limits = m_request.limits;
         process.setProcessEnvironment(environment);
-        process.setChildProcessModifier([limits] {
+        const pid_t parent = ::getpid();
+        process.setChildProcessModifier([limits, parent] {
             // After the fork, before the reader starts: only system calls.
+            prepareReaderChild(parent);
             const rlimit noCore{0, 0};
             ::setrlimit(RLIMIT_CORE, &noCore);
 #ifndef TELVAR_IMPORT_ADDRESS_SANITIZER
@@ -168,7 +176,10 @@ public:
                 ::setrlimit(RLIMIT_CPU, &cpu);
             }
         });
-        process.start(m_helper, {kReaderMode, m_request.source, m_newFile, readerLimits(limits)});
+        QStringList arguments{kReaderMode, m_request.source, m_newFile, readerLimits(limits)};
+        if (m_request.allowEmpty)
+            arguments.append(kAllowEmpty);
+        process.start(m_helper, arguments);
         if (!process.waitForStarted(30000))
             return jetImportError(ErrorNumber::ProviderNotFound, m_request.source, {},
                                   QStringLiteral("the reader of Jet files, ") + m_helper +
@@ -185,6 +196,12 @@ public:
             }
             if (process.state() == QProcess::NotRunning)
                 break;
+            if (m_request.cancelled && m_request.cancelled()) {
+                stop(process);
+                return jetImportError(kInterrupted, m_request.source, m_table,
+                                      QStringLiteral("the import was interrupted; nothing was "
+                                                     "written."));
+            }
             if (deadline.hasExpired()) {
                 stop(process);
                 return jetImportError(ErrorNumber::FileTooLarge, m_request.source, m_table,
@@ -221,14 +238,28 @@ public:
             return error;
         }
         if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0 || !m_ended) {
+            // QProcess gives a crashed process's signal as its exit code.
+            const bool crashed = process.exitStatus() != QProcess::NormalExit;
+            if (crashed && process.exitCode() == SIGSYS)
+                return jetImportError(
+                    ErrorNumber::PermissionDenied, m_request.source, m_table,
+                    QStringLiteral("its reader attempted a system call its confinement forbids "
+                                   "and was killed (SIGSYS): libmdb was led astray, the file is "
+                                   "damaged or hostile."));
             QString what = QStringLiteral("its reader stopped abnormally (");
-            what += process.exitStatus() == QProcess::NormalExit
-                        ? QStringLiteral("exit code ") + QString::number(process.exitCode())
-                        : QStringLiteral("it crashed, or passed its bound of ") +
-                              QString::number(limits.readerMemoryBytes / (1024 * 1024)) +
-                              QStringLiteral(" MiB of memory or ") +
-                              QString::number(limits.readerCpuSeconds) +
-                              QStringLiteral(" s of CPU time");
+            if (!crashed)
+                what += QStringLiteral("exit code ") + QString::number(process.exitCode());
+            else if (process.exitCode() == SIGXCPU)
+                what += QStringLiteral("it passed its bound of ") +
+                        QString::number(limits.readerCpuSeconds) +
+                        QStringLiteral(" s of CPU time (SIGXCPU)");
+            else
+                what += QStringLiteral("it crashed with signal ") +
+                        QString::number(process.exitCode()) +
+                        QStringLiteral(", or passed its bound of ") +
+                        QString::number(limits.readerMemoryBytes / (1024 * 1024)) +
+                        QStringLiteral(" MiB of memory or ") +
+                        QString::number(limits.readerCpuSeconds) + QStringLiteral(" s of CPU time");
             what += QStringLiteral("): the file is damaged, or larger than the import's bounds.");
             if (const QString said = lastMessages(m_messages); !said.isEmpty())
                 what += QStringLiteral(" libmdb: ") + said;
@@ -456,6 +487,13 @@ Result<ImportSummary> importJetFile(const ImportRequest& request)
     if (!converted)
         return converted.error();
     ImportSummary summary = converted.value();
+    if (summary.tables.isEmpty() && !request.allowEmpty)
+        return jetImportError(ErrorNumber::DamagedFile, source, {},
+                              QStringLiteral("no user table was converted; a file meant to be "
+                                             "empty is converted only when that is asked for."));
+    if (request.cancelled && request.cancelled())
+        return jetImportError(kInterrupted, source, {},
+                              QStringLiteral("the import was interrupted; nothing was written."));
     if (Status verified = verify(newFile, request, summary); !verified)
         return verified.error();
     Result<QString> placed = place(newFile, request);
@@ -470,11 +508,17 @@ std::optional<int> runImportReaderIfAsked(const QStringList& arguments)
 {
     if (arguments.size() < 2 || arguments[1] != kReaderMode)
         return std::nullopt;
-    if (arguments.size() != 5)
+    if (arguments.size() != 5 && !(arguments.size() == 6 && arguments[5] == kAllowEmpty))
         return 2;
     const std::optional<ImportLimits> limits = parseReaderLimits(arguments[4]);
     if (!limits)
         return 2;
+    ConversionOptions options;
+    options.allowEmpty = arguments.size() == 6;
+    options.beforeParsing = [&arguments] { return confineReader(arguments[2]); };
+    // What libmdb prints says what it failed to read, and goes to the
+    // report as an error naming the table.
+    JetReader::keepLibraryMessages();
 
     // The report goes to the caller on what was the standard output; the
     // standard output itself now goes with the standard error, so that
@@ -532,8 +576,8 @@ std::optional<int> runImportReaderIfAsked(const QStringList& arguments)
             break;
         }
     };
-    const Result<ImportSummary> converted =
-        convertJetFile(arguments[2], arguments[3], QString::fromUtf8(password), *limits, observe);
+    const Result<ImportSummary> converted = convertJetFile(
+        arguments[2], arguments[3], QString::fromUtf8(password), *limits, observe, options);
     if (!converted) {
         const Error& e = converted.error();
         send({{QStringLiteral("event"), QStringLiteral("error")},

@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <optional>
 
 namespace telvar {
@@ -19,6 +20,9 @@ struct ImportRequest {
     // An existing target is replaced (and kept as a backup beside it, see
     // FileReplacement) only when this is set; otherwise it is an error.
     bool replaceExisting = false;
+    // A Jet file without a user table converts only when this is set (see
+    // ConversionOptions::allowEmpty).
+    bool allowEmpty = false;
     // The code page of a Jet 3 file's text, as iconv names it ("CP1251"),
     // for a file whose own is wrong; "" reads the file's own.
     QString jet3Charset;
@@ -28,6 +32,9 @@ struct ImportRequest {
     QString helper;
     // Told of each table as it is converted.
     ConversionObserver progress;
+    // Asked while the reader runs (a few times a second): true ends the
+    // import with an error 18, the reader stopped and nothing left behind.
+    std::function<bool()> cancelled;
 };
 
 // Converts the Jet file request.source into the SQLite file request.target
@@ -42,7 +49,9 @@ struct ImportRequest {
 // target as it was. Errors name the Jet file and, where known, the table:
 // 53 no such file, 3343 not a Jet file, 3049 damaged, 7 a bound passed,
 // 3204 the target exists, 75 its folder cannot be written, 3706 the
-// helper cannot be started.
+// helper cannot be started, 70 the reader cannot be confined or broke its
+// confinement (see ReaderConfinement.h), 18 cancelled. A file with no user
+// table is refused (3049) unless request.allowEmpty.
 Result<ImportSummary> importJetFile(const ImportRequest& request);
 
 // telvar-import beside the running program.

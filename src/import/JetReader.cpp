@@ -1,15 +1,20 @@
 #include "import/JetReader.h"
 
 #include "common/ErrorNumbers.h"
+#include "common/LogText.h"
 #include "import/ImportErrors.h"
 #include "import/JetValues.h"
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <optional>
+#include <string>
 // GLib first, outside the C linkage block mdbtools.h puts around its own
 // includes (GLib's C++ code is templates).
 #include <glib.h>
@@ -48,6 +53,47 @@ struct GFree {
     void operator()(char* text) const { g_free(text); }
 };
 using GText = std::unique_ptr<char, GFree>;
+
+// What libmdb printed since it was last looked at (keepLibraryMessages).
+struct LibraryMessages {
+    bool kept = false;
+    std::string text;
+    // Beyond this, only that more came is known.
+    static constexpr std::size_t kBound = 4096;
+};
+LibraryMessages& libraryMessages()
+{
+    static LibraryMessages messages;
+    return messages;
+}
+
+ssize_t keepMessage(void*, const char* data, std::size_t size)
+{
+    std::string& text = libraryMessages().text;
+    text.append(data, std::min(size, LibraryMessages::kBound -
+                                         std::min(text.size(), LibraryMessages::kBound)));
+    return ssize_t(size);
+}
+
+// The first lines of what libmdb printed, as one printable line: it follows
+// some of its warnings with a dump of the page.
+QString firstMessages(const std::string& text)
+{
+    QStringList lines;
+    for (const QString& line : QString::fromUtf8(text.data(), qsizetype(text.size()))
+                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+        static const QRegularExpression dump(QStringLiteral("^[0-9a-fA-F]+x?\\s"));
+        if (dump.match(line).hasMatch())
+            continue;
+        const QString trimmed = line.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        lines.append(logLineText(trimmed).left(200));
+        if (lines.size() == 3)
+            break;
+    }
+    return lines.join(QStringLiteral(" / "));
+}
 
 QString counted(qsizetype n, const char* one, const char* many)
 {
@@ -94,7 +140,43 @@ JetReader::JetReader(QString path, std::unique_ptr<Handle> handle)
 
 JetReader::~JetReader() = default;
 
-Result<std::unique_ptr<JetReader>> JetReader::open(const QString& path)
+void JetReader::keepLibraryMessages()
+{
+    LibraryMessages& messages = libraryMessages();
+    if (messages.kept)
+        return;
+    // libmdb prints with fprintf(stderr) and printf: both streams now write
+    // into memory, which takes no system call (the reader's confinement
+    // allows few).
+    static const cookie_io_functions_t functions{nullptr, keepMessage, nullptr, nullptr};
+    FILE* stream = ::fopencookie(nullptr, "w", functions);
+    if (!stream)
+        return;
+    ::setvbuf(stream, nullptr, _IONBF, 0);
+    std::fflush(stdout);
+    std::fflush(stderr);
+    stderr = stream;
+    stdout = stream;
+    messages.text.reserve(LibraryMessages::kBound);
+    messages.kept = true;
+}
+
+Status JetReader::libraryComplaint(const QString& table, const QString& part) const
+{
+    LibraryMessages& messages = libraryMessages();
+    if (messages.text.empty())
+        return {};
+    const QString said = firstMessages(messages.text);
+    messages.text.clear();
+    return jetImportError(ErrorNumber::DamagedFile, m_path, table,
+                          QStringLiteral("libmdb failed to read ") +
+                              (part.isEmpty() ? QStringLiteral("it") : part) +
+                              QStringLiteral(" (\"") + said +
+                              QStringLiteral("\"): the file is damaged or cut short."));
+}
+
+Result<std::unique_ptr<JetReader>> JetReader::open(const QString& path,
+                                                   const std::function<Status()>& beforeParsing)
 {
     const QFileInfo info(path);
     if (!info.exists())
@@ -142,6 +224,12 @@ Result<std::unique_ptr<JetReader>> JetReader::open(const QString& path)
                                   QStringLiteral("-byte pages: the file is cut short or damaged."));
 
     std::unique_ptr<JetReader> reader(new JetReader(path, std::move(handle)));
+    if (Status complaint = reader->libraryComplaint({}, QStringLiteral("its header")); !complaint)
+        return complaint.error();
+    if (beforeParsing) {
+        if (Status ready = beforeParsing(); !ready)
+            return ready.error();
+    }
     if (Status read = reader->readCatalog(); !read)
         return read.error();
     return reader;
@@ -177,6 +265,11 @@ Status JetReader::readCatalog()
         return jetImportError(ErrorNumber::DamagedFile, m_path, {},
                               QStringLiteral("its catalog of tables cannot be read: the file is "
                                              "damaged."));
+    if (Status complete = checkCatalogRows(catalog->len); !complete)
+        return complete;
+    if (Status complaint = libraryComplaint({}, QStringLiteral("its catalog of tables"));
+        !complaint)
+        return complaint;
     QStringList linked;
     qsizetype temporary = 0;
     qsizetype queries = 0;
@@ -245,6 +338,45 @@ Status JetReader::readCatalog()
     if (!objects.isEmpty())
         m_catalogNotes.append(QStringLiteral("Only tables are converted; left out: ") +
                               objects.join(QStringLiteral(", ")) + QLatin1Char('.'));
+    return {};
+}
+
+Status JetReader::checkCatalogRows(unsigned int entries)
+{
+    // libmdb's catalog is what it could read of the table MSysObjects (on
+    // page 2), a row for each object, and it stops quietly at a page it
+    // cannot read: the table is read again here and its rows counted
+    // against the number its definition states and the entries libmdb made.
+    const auto damaged = [&](const QString& what) {
+        return jetImportError(ErrorNumber::DamagedFile, m_path, {},
+                              QStringLiteral("its catalog of tables (MSysObjects) ") + what +
+                                  QStringLiteral(": the file is damaged or cut short."));
+    };
+    MdbCatalogEntry objects{};
+    objects.mdb = m_handle->mdb;
+    objects.object_type = MDB_TABLE;
+    objects.table_pg = 2;
+    std::snprintf(objects.object_name, sizeof objects.object_name, "%s", "MSysObjects");
+    MdbTableDef* def = mdb_read_table(&objects);
+    if (!def)
+        return damaged(QStringLiteral("has no definition libmdb can read"));
+    const auto freeDef = qScopeGuard([def] { mdb_free_tabledef(def); });
+    if (!mdb_read_columns(def) || !def->columns || def->columns->len != def->num_cols)
+        return damaged(QStringLiteral("has columns libmdb cannot read"));
+    mdb_rewind_table(def);
+    const qint64 declared = def->num_rows;
+    qint64 read = 0;
+    while (read <= declared && mdb_fetch_row(def))
+        ++read;
+    if (read != declared)
+        return damaged(QStringLiteral("counts ") + QString::number(declared) +
+                       QStringLiteral(" objects, of which ") +
+                       (read > declared ? QStringLiteral("more") : QString::number(read)) +
+                       QStringLiteral(" could be read"));
+    if (qint64(entries) != declared)
+        return damaged(QStringLiteral("counts ") + QString::number(declared) +
+                       QStringLiteral(" objects, of which libmdb listed ") +
+                       QString::number(entries));
     return {};
 }
 
@@ -449,6 +581,8 @@ Result<std::unique_ptr<JetTableReader>> JetReader::openTable(qsizetype position,
     state->fieldOf.resize(def->num_cols);
     state->piece.resize(std::size_t(state->mdb->fmt->pg_size) + 16);
     mdb_rewind_table(def);
+    if (Status complaint = libraryComplaint(name); !complaint)
+        return complaint.error();
     return std::unique_ptr<JetTableReader>(new JetTableReader(*this, std::move(state), table));
 }
 
@@ -471,7 +605,10 @@ Result<bool> JetTableReader::next(QVariantList& row)
 {
     State& s = *m_state;
     MdbTableDef* def = s.def;
-    if (!mdb_fetch_row(def))
+    const bool fetched = mdb_fetch_row(def) != 0;
+    if (Status complaint = m_file.libraryComplaint(m_table.name); !complaint)
+        return complaint.error();
+    if (!fetched)
         return false;
     ++m_rowsRead;
     if (m_rowsRead > s.limits.maxRowsPerTable)
@@ -515,6 +652,8 @@ Result<bool> JetTableReader::next(QVariantList& row)
 
 Status JetTableReader::checkComplete() const
 {
+    if (Status complaint = m_file.libraryComplaint(m_table.name); !complaint)
+        return complaint;
     if (m_rowsRead == m_table.declaredRows)
         return {};
     return jetImportError(ErrorNumber::DamagedFile, m_file.path(), m_table.name,

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -31,8 +32,19 @@ public:
 
     // Opens path: an error 53 when there is no such file, 3343 when libmdb
     // does not take it for a Jet file, 3049 when it is cut short (not a
-    // whole number of pages) or its catalog cannot be read.
-    static Result<std::unique_ptr<JetReader>> open(const QString& path);
+    // whole number of pages) or its catalog cannot be read whole (every row
+    // of MSysObjects that its definition counts). beforeParsing runs once
+    // libmdb holds the file open, before the catalog is read: an error from
+    // it ends the opening.
+    static Result<std::unique_ptr<JetReader>>
+    open(const QString& path, const std::function<Status()>& beforeParsing = {});
+
+    // From here on, what libmdb prints on the standard error or output
+    // (its "reading page N failed" and the like) is kept instead, and every
+    // read of a file that finds something kept fails naming it: libmdb says
+    // little of a failure otherwise. For a process of its own (the reader):
+    // the process's stderr and stdout streams are taken for good.
+    static void keepLibraryMessages();
 
     const QString& path() const { return m_path; }
     // "Jet 3", "Jet 4", "ACE 12" ...
@@ -50,10 +62,16 @@ public:
     Result<std::unique_ptr<JetTableReader>> openTable(qsizetype position,
                                                       const ImportLimits& limits);
 
+    // An error 3049 naming the file and table (and the part of the file
+    // read, "its catalog of tables", where it is no table's) when libmdb
+    // printed a complaint since the last call (see keepLibraryMessages).
+    Status libraryComplaint(const QString& table, const QString& part = {}) const;
+
 private:
     struct Handle;
     JetReader(QString path, std::unique_ptr<Handle> handle);
     Status readCatalog();
+    Status checkCatalogRows(unsigned int entries);
 
     QString m_path;
     std::unique_ptr<Handle> m_handle;

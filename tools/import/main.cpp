@@ -3,6 +3,7 @@
 //   telvar-import SOURCE.mdb TARGET [options]
 // It is also the reader the import runs libmdb in (the program and the
 // configuration chooser start it with the reader's arguments).
+#include "common/LogText.h"
 #include "import/JetImport.h"
 
 #include <QCommandLineParser>
@@ -10,6 +11,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTextStream>
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -30,6 +32,34 @@ bool readNumber(const QString& text, qint64 low, qint64 high, qint64& value)
         return false;
     value = n;
     return true;
+}
+
+// The signal that asked the import to stop (SIGTERM, SIGINT, SIGHUP): the
+// import then stops its reader and removes its temporary folder before
+// the program leaves, as if killed by that signal.
+volatile std::sig_atomic_t g_stopSignal = 0;
+
+void askToStop(int signal)
+{
+    g_stopSignal = signal;
+}
+
+void stopOnSignals()
+{
+    struct sigaction action {};
+    action.sa_handler = askToStop;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        sigaction(signal, &action, nullptr);
+}
+
+// Names and sentences from the Jet file (table and column names, notes,
+// errors that quote them) may hold control characters: printed as they
+// are, they could move the cursor, recolour or retitle the terminal, or
+// begin a line of their own.
+QString shown(const QString& text)
+{
+    return telvar::logLineText(text);
 }
 
 } // namespace
@@ -75,9 +105,14 @@ int main(int argc, char** argv)
         QStringLiteral("The address space of the process that reads the Jet file (default "
                        "2048; 0 unbounded)."),
         QStringLiteral("MiB"));
+    const QCommandLineOption allowEmpty(
+        QStringLiteral("allow-empty"),
+        QStringLiteral("Convert a Jet file that holds no user table (otherwise refused: a "
+                       "damaged file's catalog may list none)."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Print only errors."));
-    parser.addOptions({password, passwordStdin, replace, charset, timeLimit, memoryLimit, quiet});
+    parser.addOptions(
+        {password, passwordStdin, replace, charset, timeLimit, memoryLimit, allowEmpty, quiet});
     const QCommandLineOption help = parser.addHelpOption();
 
     const auto usage = [&](const QString& why) {
@@ -100,6 +135,7 @@ int main(int argc, char** argv)
     request.source = positional[0];
     request.target = positional[1];
     request.replaceExisting = parser.isSet(replace);
+    request.allowEmpty = parser.isSet(allowEmpty);
     request.jet3Charset = parser.value(charset);
     request.helper = QCoreApplication::applicationFilePath();
     if (parser.isSet(password) && parser.isSet(passwordStdin))
@@ -130,33 +166,44 @@ int main(int argc, char** argv)
     if (talk) {
         request.progress = [&out](const telvar::ConversionEvent& e) {
             if (e.kind == telvar::ConversionEvent::Kind::Format)
-                out << "Format: " << e.text << Qt::endl;
+                out << "Format: " << shown(e.text) << Qt::endl;
             else if (e.kind == telvar::ConversionEvent::Kind::TableDone)
-                out << "  " << e.table.name << ": " << e.table.rows << " rows, " << e.table.columns
-                    << " columns, " << e.table.indexes << " indexes" << Qt::endl;
+                out << "  " << shown(e.table.name) << ": " << e.table.rows << " rows, "
+                    << e.table.columns << " columns, " << e.table.indexes << " indexes" << Qt::endl;
         };
     }
+
+    stopOnSignals();
+    request.cancelled = [] { return g_stopSignal != 0; };
 
     QElapsedTimer timer;
     timer.start();
     const telvar::Result<telvar::ImportSummary> imported = telvar::importJetFile(request);
+    // A signal that came after the new file took its place stops nothing.
+    if (const int signal = g_stopSignal; signal != 0 && !imported) {
+        err << "telvar-import: stopped by signal " << signal << "; nothing was written."
+            << Qt::endl;
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return 128 + signal;
+    }
     if (!imported) {
         const telvar::Error& e = imported.error();
-        err << "telvar-import: error " << e.number << " (" << e.source << "): " << e.description
-            << Qt::endl;
+        err << "telvar-import: error " << e.number << " (" << shown(e.source)
+            << "): " << shown(e.description) << Qt::endl;
         return 1;
     }
     const telvar::ImportSummary& summary = imported.value();
     if (talk) {
         out << "Imported " << summary.tables.size() << " tables, " << summary.rows()
-            << " rows from " << summary.source << " into " << summary.target << " in "
+            << " rows from " << shown(summary.source) << " into " << shown(summary.target) << " in "
             << QString::number(double(timer.elapsed()) / 1000.0, 'f', 2) << " s." << Qt::endl;
         if (!summary.backup.isEmpty())
-            out << "The file it replaced is kept as " << summary.backup << Qt::endl;
+            out << "The file it replaced is kept as " << shown(summary.backup) << Qt::endl;
         if (!summary.notes.isEmpty()) {
             out << "Not converted:" << Qt::endl;
             for (const QString& note : summary.notes)
-                out << "  - " << note << Qt::endl;
+                out << "  - " << shown(note) << Qt::endl;
         }
     }
     return 0;
