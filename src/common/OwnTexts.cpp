@@ -65,6 +65,18 @@ constexpr Texts kTexts[] = {
     {OwnText::ChooserImportMore, "… y %1 más", "… and %1 more"},
     {OwnText::ChooserImportUseIt, "¿Usarlo como base de datos de configuración?",
      "Use it as the configuration database?"},
+    {OwnText::ChooserImportRunning, "Importando %1… %2 s", "Importing %1… %2 s"},
+    {OwnText::ChooserImportTablesDone, "%1 tablas (%2 filas) importadas, la última %3",
+     "%1 tables (%2 rows) imported, the last %3"},
+    {OwnText::ChooserImportReading, "leyendo %1", "reading %1"},
+    {OwnText::ChooserImportReadingRows, "leyendo %1 (%2 filas)", "reading %1 (%2 rows)"},
+    {OwnText::ChooserImportCancel, "Cancelar", "Cancel"},
+    {OwnText::ChooserImportCancelled,
+     "Importación cancelada: no se escribió ningún archivo y la configuración sigue como "
+     "estaba.",
+     "Import cancelled: no file was written and the configuration stays as it was."},
+    {OwnText::ChooserImportStopToClose, "Hay una importación en curso. ¿Detenerla y cerrar?",
+     "An import is running. Stop it and close?"},
     {OwnText::ChooserPathUnstorable,
      "La ruta \"%1\" %2: TLVDirec.IAU no puede guardarla. Cambie el nombre del archivo o de "
      "su carpeta y elíjalo otra vez.",

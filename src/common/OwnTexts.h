@@ -40,6 +40,13 @@ enum class OwnText {
     ChooserImportNotConverted,
     ChooserImportMore, // %1 how many more
     ChooserImportUseIt,
+    ChooserImportRunning,     // %1 the Jet file, %2 seconds
+    ChooserImportTablesDone,  // %1 tables, %2 rows, %3 the last table
+    ChooserImportReading,     // %1 the table
+    ChooserImportReadingRows, // %1 the table, %2 rows so far
+    ChooserImportCancel,
+    ChooserImportCancelled,
+    ChooserImportStopToClose,
     ChooserPathUnstorable, // %1 the path, %2 why
     PathHasComma,
     PathHasQuote,

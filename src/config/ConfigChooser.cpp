@@ -112,7 +112,7 @@ std::optional<QString> ConfigChooser::accept(const QString& text, const QStringL
     return path;
 }
 
-std::optional<QString> ConfigChooser::importJet(const QStringList& items)
+std::optional<ImportRequest> ConfigChooser::askImport()
 {
     const int idioma = m_m.Idioma;
     const std::optional<QString> source =
@@ -147,9 +147,14 @@ std::optional<QString> ConfigChooser::importJet(const QStringList& items)
     request.target = target;
     request.password = m_m.PassBD;
     request.replaceExisting = replace;
-    m_ui.setMousePointer(PointerShape::Hourglass);
-    const Result<ImportSummary> imported = m_importer(request);
-    m_ui.setMousePointer(PointerShape::Default);
+    return request;
+}
+
+std::optional<QString> ConfigChooser::importEnded(const ImportRequest& request,
+                                                  const Result<ImportSummary>& imported,
+                                                  const QStringList& items)
+{
+    const int idioma = m_m.Idioma;
     if (!imported) {
         m_ui.messageBox(importReport(imported.error()), BoxKind::Exclamation);
         return std::nullopt;
@@ -159,7 +164,7 @@ std::optional<QString> ConfigChooser::importJet(const QStringList& items)
     QString done = chooserText(OwnText::ChooserImportDone, idioma)
                        .arg(summary.tables.size())
                        .arg(summary.rows())
-                       .arg(request.source, target);
+                       .arg(request.source, request.target);
     if (!summary.backup.isEmpty())
         done += QLatin1Char('\n') +
                 chooserText(OwnText::ChooserImportBackup, idioma).arg(summary.backup);
@@ -177,7 +182,29 @@ std::optional<QString> ConfigChooser::importJet(const QStringList& items)
     done += QStringLiteral("\n\n") + chooserText(OwnText::ChooserImportUseIt, idioma);
     if (!m_ui.questionBox(done))
         return std::nullopt;
-    return accept(target, items);
+    return accept(request.target, items);
+}
+
+QString ConfigChooser::importProgressText(const QString& source, const ImportProgress& progress,
+                                          qint64 elapsedMs, int idioma)
+{
+    QString text =
+        chooserText(OwnText::ChooserImportRunning, idioma).arg(source).arg(elapsedMs / 1000);
+    QStringList parts;
+    if (progress.tables > 0)
+        parts.append(chooserText(OwnText::ChooserImportTablesDone, idioma)
+                         .arg(progress.tables)
+                         .arg(progress.rows)
+                         .arg(progress.lastTable));
+    if (!progress.table.isEmpty())
+        parts.append(progress.tableRows > 0
+                         ? chooserText(OwnText::ChooserImportReadingRows, idioma)
+                               .arg(progress.table)
+                               .arg(progress.tableRows)
+                         : chooserText(OwnText::ChooserImportReading, idioma).arg(progress.table));
+    if (!parts.isEmpty())
+        text += QStringLiteral("\n") + parts.join(QStringLiteral("; "));
+    return text;
 }
 
 QString ConfigChooser::importCaption(int idioma)

@@ -1,11 +1,11 @@
 #pragma once
 
 #include "common/Error.h"
+#include "config/ConfigImportRun.h"
 #include "import/JetImport.h"
 
 #include <QString>
 #include <QStringList>
-#include <functional>
 #include <optional>
 
 namespace telvar {
@@ -41,20 +41,29 @@ public:
     // failure (TLVDirec.IAU is then unchanged).
     std::optional<QString> accept(const QString& text, const QStringList& items);
 
-    // What importJet runs to convert a Jet file (importJetFile; tests give
-    // their own).
-    using JetImporter = std::function<Result<ImportSummary>(const ImportRequest&)>;
-    void setJetImporter(JetImporter importer) { m_importer = std::move(importer); }
+    // "Import a Jet file...", before the import: asks for the Jet file of
+    // an existing installation and for the configuration database to write
+    // (ending in ".mdb", as chosenPath takes it, and a path TLVDirec.IAU can
+    // keep), and asks before an existing file is replaced (it is kept as a
+    // backup). The import to run, protected by the program's database
+    // password m.PassBD, or nothing after a cancel or a reported refusal.
+    // The window runs it (ConfigImportRun) and hands its end to importEnded.
+    std::optional<ImportRequest> askImport();
 
-    // "Import a Jet file...": asks for the Jet file of an existing
-    // installation and for the configuration database to write (ending in
-    // ".mdb", as chosenPath takes it, and a path TLVDirec.IAU can keep),
-    // asks before an existing file is replaced (it is kept as a backup),
-    // converts it protected by the program's database password m.PassBD,
-    // and offers the new file: taking it is accept() with its path. The
-    // accepted path, or nothing after a cancel or a reported failure
-    // (TLVDirec.IAU is then unchanged; a converted file stays).
-    std::optional<QString> importJet(const QStringList& items);
+    // The end of the import of request: a failure is reported; a converted
+    // file is offered (its tables, rows, backup and notes), and taking it is
+    // accept() with its path. The accepted path, or nothing after a
+    // reported failure or when it is not taken (TLVDirec.IAU is then
+    // unchanged; a converted file stays).
+    std::optional<QString> importEnded(const ImportRequest& request,
+                                       const Result<ImportSummary>& imported,
+                                       const QStringList& items);
+
+    // What the window shows while an import runs: the Jet file, the time
+    // since it started, then the tables converted and the table being read
+    // as far as they are known, in the language idioma.
+    static QString importProgressText(const QString& source, const ImportProgress& progress,
+                                      qint64 elapsedMs, int idioma);
 
     // The caption of the entry that imports a Jet file, in the language
     // idioma (2 English, any other Spanish).
@@ -78,7 +87,6 @@ private:
 
     Modulo1& m_m;
     Interaccion& m_ui;
-    JetImporter m_importer = importJetFile;
 };
 
 } // namespace telvar
