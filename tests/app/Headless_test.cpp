@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -280,6 +281,102 @@ TEST_F(HeadlessRun, AStandardErrorNobodyReadsNeitherEndsItNorSpoilsItsStop)
     EXPECT_TRUE(manager.received().contains(QStringLiteral("STATUS=stopped")))
         << manager.received().toStdString();
     EXPECT_EQ(runState(), QByteArrayLiteral("acquiring"));
+}
+
+// What a command printed on its standard output, and its exit code (-1 when
+// it did not run to its end).
+struct Ran {
+    int exitCode = -1;
+    QString output;
+};
+
+Ran runCommand(const QString& program, const QStringList& arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(60000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput())};
+}
+
+// The system unit's [Service] settings as systemd-run properties, for the
+// built program on an installation of its own: what would start it (and
+// start it again) is left out, the state folder is the test's.
+QStringList unitProperties(const QString& stateDirectory, bool asTelvar)
+{
+    QFile unit(QStringLiteral(TELVAR_SOURCE_DIR "/packaging/systemd/telvar.service"));
+    EXPECT_TRUE(unit.open(QIODevice::ReadOnly | QIODevice::Text));
+    const QStringList leftOut = {QStringLiteral("ExecStart"), QStringLiteral("Restart"),
+                                 QStringLiteral("RestartSec"), QStringLiteral("StateDirectory")};
+    QStringList properties;
+    bool inService = false;
+    for (const QString& raw : QString::fromUtf8(unit.readAll()).split(QLatin1Char('\n'))) {
+        const QString line = raw.trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inService = line == QStringLiteral("[Service]");
+            continue;
+        }
+        const QString key = line.section(QLatin1Char('='), 0, 0);
+        if (!inService || line.isEmpty() || line.startsWith(QLatin1Char('#')) ||
+            leftOut.contains(key))
+            continue;
+        if (!asTelvar && (key == QStringLiteral("User") || key == QStringLiteral("Group")))
+            continue;
+        properties << QStringLiteral("--property=") + line;
+    }
+    properties << QStringLiteral("--property=StateDirectory=") + stateDirectory;
+    // The built program may lie in a home folder, which the unit hides.
+    properties << QStringLiteral("--property=BindReadOnlyPaths=") +
+                      QFileInfo(QStringLiteral(TELVAR_PROGRAM)).absolutePath();
+    return properties;
+}
+
+// The router confined as the system unit confines it: it starts, acquires,
+// tells systemd so, and stops cleanly. It needs a running systemd (and root
+// to start a system unit); elsewhere it says why it cannot be tried.
+TEST_F(HeadlessRun, AcquiresAndStopsCleanlyConfinedByTheSystemUnit)
+{
+    if (!QFileInfo(QStringLiteral("/run/systemd/system")).isDir())
+        GTEST_SKIP() << "systemd is not running on this machine (no /run/systemd/system): the "
+                        "unit's confinement cannot be tried here";
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "starting a system unit takes root";
+    const QString name = QStringLiteral("telvar-confined-test-%1").arg(::getpid());
+    const QString state = QStringLiteral("/var/lib/") + name;
+    ASSERT_TRUE(
+        QDir(m_dir.path()).rename(m_dir.path(), state) ||
+        runCommand(QStringLiteral("cp"), {QStringLiteral("-a"), m_dir.path(), state}).exitCode ==
+            0);
+    const bool asTelvar =
+        runCommand(QStringLiteral("getent"), {QStringLiteral("passwd"), QStringLiteral("telvar")})
+            .exitCode == 0;
+    const Ran started = runCommand(
+        QStringLiteral("systemd-run"),
+        QStringList{QStringLiteral("--unit=") + name, QStringLiteral("--quiet")} +
+            unitProperties(name, asTelvar) +
+            QStringList{QStringLiteral(TELVAR_PROGRAM), QStringLiteral("--headless"),
+                        QStringLiteral("--installation"), state, QStringLiteral("--start")});
+    const auto show = [&name](const char* property) {
+        return runCommand(QStringLiteral("systemctl"),
+                          {QStringLiteral("show"), QStringLiteral("--value"),
+                           QStringLiteral("--property=") + QLatin1String(property), name})
+            .output.trimmed();
+    };
+    const auto journal = [&name] {
+        return runCommand(QStringLiteral("journalctl"),
+                          {QStringLiteral("--unit=") + name, QStringLiteral("--no-pager")})
+            .output.toStdString();
+    };
+    EXPECT_EQ(started.exitCode, 0);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return show("StatusText") == QStringLiteral("acquiring"); }, kWaitMs))
+        << show("ActiveState").toStdString() << "\n"
+        << journal();
+    runCommand(QStringLiteral("systemctl"), {QStringLiteral("stop"), name});
+    EXPECT_EQ(show("Result"), QStringLiteral("success")) << journal();
+    EXPECT_EQ(show("ExecMainStatus"), QStringLiteral("0")) << journal();
+    runCommand(QStringLiteral("systemctl"), {QStringLiteral("reset-failed"), name});
+    QDir(state).removeRecursively();
 }
 
 } // namespace
