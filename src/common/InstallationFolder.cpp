@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
 
@@ -32,7 +33,9 @@ QString installationDataFolder(const QString& appPath)
     if (dataDir.isEmpty())
         dataDir = QDir::homePath() + QStringLiteral("/.local/share/Telvar");
     const QString own = QDir(dataDir).filePath(installationFolderName(appPath));
-    QDir().mkpath(own);
+    // Made here: its user's alone, whatever the umask.
+    if (!QFileInfo::exists(own) && QDir().mkpath(own))
+        QFile::setPermissions(own, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     return own;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/Error.h"
+#include "common/SafeFiles.h"
 
 #include <QString>
 #include <sys/stat.h>
@@ -12,14 +13,19 @@ namespace telvar {
 // in one step, so that a crash at any moment leaves the old or the new file
 // under the file's name, never a partial one.
 //
-// A path through a symbolic link is replaced where the link points: the link
-// stays. The backup is <path>.bak (or <path>.<n>.bak when that exists), with
-// the side files SQLite keeps beside a database (-journal, -wal, -shm); it is
-// written under a temporary name and named only when complete. New versions
-// and backups get the original's permissions (and its owner and group where
-// this user may set them), and everything is flushed to the disk before the
-// new version is named. Temporary files an interrupted replacement left
-// beside the file are removed by the next one.
+// A path through a symbolic link is replaced where the link points, when
+// that is inside the link's folder (or a folder below it): the link stays. A
+// link that leads out of its folder is refused, and so are links at the
+// file's side files and backup names, and files (the file, its side files)
+// of an owner this process may not trust (SafeFolder::mayHold): run as root
+// on another account's folder, what that account planted there is never
+// followed, read or overwritten. Every file is opened without following
+// links, and the replacement works on the folder held open. The backup is <path>.bak (or
+// <path>.<n>.bak when that exists), with the side files SQLite keeps beside a database (-journal,
+// -wal, -shm); it is written under a temporary name and named only when complete. New versions and
+// backups get the original's permissions (and its owner and group where this user may set them),
+// and everything is flushed to the disk before the new version is named. Temporary files an
+// interrupted replacement left beside the file are removed by the next one.
 class FileReplacement final {
 public:
     // Prepares the replacement of path: the file must exist and this user
@@ -27,7 +33,7 @@ public:
     static Result<FileReplacement> prepare(const QString& path);
 
     // The file being replaced (behind any link).
-    const QString& realPath() const { return m_real; }
+    QString realPath() const { return m_folder.filePath(m_name); }
 
     // Copies the file (and its side files) to the backup. The backup's
     // path, or an error; nothing is left behind on failure.
@@ -50,9 +56,12 @@ public:
     static void removeWithSideFiles(const QString& path);
 
 private:
-    FileReplacement() = default;
+    explicit FileReplacement(SafeFolder folder) : m_folder(std::move(folder)) {}
 
-    QString m_real;
+    // The folder of the file being replaced, and its name there.
+    SafeFolder m_folder;
+    QString m_name;
+    // The backup's name in that folder, "" when none is made.
     QString m_backup;
     struct stat m_original {};
 };

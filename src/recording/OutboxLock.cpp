@@ -1,10 +1,10 @@
 #include "recording/OutboxLock.h"
 
 #include "common/ErrorNumbers.h"
+#include "common/SafeFiles.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QFile>
 #include <QHostInfo>
 #include <cerrno>
 #include <cstring>
@@ -99,15 +99,20 @@ Result<std::unique_ptr<OutboxLock>> OutboxLock::claim(const QString& outboxPath,
                                                       const QString& installation)
 {
     const QString path = lockPathFor(outboxPath);
-    const QByteArray name = QFile::encodeName(path);
-    const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0) {
-        const int why = errno;
+    const auto refused = [&outboxPath](const Error& why) {
         return Error{ErrorNumber::UnspecifiedFailure, kSource,
-                     outboxPath + QStringLiteral(": the outbox's lock file ") + path +
-                         QStringLiteral(" cannot be opened: ") +
-                         QString::fromLocal8Bit(std::strerror(why))};
-    }
+                     outboxPath + QStringLiteral(": the outbox cannot be used: ") +
+                         why.description};
+    };
+    Result<SafeFolder> folder = SafeFolder::ofFile(outboxPath);
+    if (!folder)
+        return refused(folder.error());
+    // Never followed when it is a link; owned by this account; its owner's
+    // alone.
+    Result<FileHandle> opened = folder.value().openInPlace(fileNameOf(path), O_RDWR, 0600);
+    if (!opened)
+        return refused(opened.error());
+    const int fd = opened.value().release();
     const Locked locked = lockWhole(fd);
     if (locked == Locked::HeldElsewhere) {
         const QString holder = holderOf(fd);
@@ -126,6 +131,16 @@ Result<std::unique_ptr<OutboxLock>> OutboxLock::claim(const QString& outboxPath,
                      outboxPath + QStringLiteral(": the outbox's lock file ") + path +
                          QStringLiteral(" cannot be locked: ") +
                          QString::fromLocal8Bit(std::strerror(why))};
+    }
+    // SQLite follows links: the outbox's files must be none before it opens
+    // them, and nobody else's. Checked under the lock, so no router of this
+    // installation is making them meanwhile.
+    const QString outboxName = fileNameOf(outboxPath);
+    for (const QString& suffix : QStringList{QString()} + sqliteSideSuffixes()) {
+        if (Result<bool> found = folder.value().checkEntry(outboxName + suffix); !found) {
+            ::close(fd);
+            return refused(found.error());
+        }
     }
     const QByteArray me = identity(installation);
     if (::ftruncate(fd, 0) != 0 ||

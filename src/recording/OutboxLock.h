@@ -19,6 +19,11 @@ namespace telvar {
 // to the same folder) is refused with the holder's identity. A file system
 // that offers no locks at all (ENOLCK) cannot tell: the claim is then
 // taken unguarded, its identity still written, and says so (unguarded()).
+//
+// The lock file is never opened through a link, nor when another account
+// owns it (SafeFiles); and the claim checks the outbox's own files (the
+// database and SQLite's side files) are nothing or regular files of this
+// account before SQLite, which would follow a link, opens them.
 class OutboxLock final {
 public:
     // Claims the outbox at outboxPath for this process. installation names

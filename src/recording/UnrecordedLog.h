@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/Error.h"
+
 #include <QString>
 
 namespace telvar {
@@ -9,7 +11,9 @@ namespace telvar {
 // router's losses can be read afterwards. Lines are UTF-8, one per reading,
 // appended and flushed at once. The file is kept below a size bound: when a
 // line would take it over, the file is renamed with ".old" added (replacing
-// an older one) and a new file begins.
+// an older one) and a new file begins. The files are never written through
+// a link, nor when they belong to another account (SafeFiles), and are
+// readable by their owner's group only.
 class UnrecordedLog final {
 public:
     static constexpr qint64 kMaxBytes = qint64(8) * 1024 * 1024;
@@ -27,12 +31,16 @@ public:
 
     const QString& path() const { return m_path; }
     const QString& fallbackPath() const { return m_fallbackPath; }
+    // Why the last line could not be written to the file (and, when it
+    // could not either, to the fallback); "" after a line written there.
+    const QString& lastError() const { return m_lastError; }
 
 private:
-    bool appendTo(const QString& path, const QByteArray& bytes) const;
+    Status appendTo(const QString& path, const QByteArray& bytes) const;
 
     QString m_path;
     QString m_fallbackPath;
+    QString m_lastError;
 };
 
 } // namespace telvar

@@ -1,6 +1,7 @@
 #include "startup/InstanceLock.h"
 
 #include "common/InstallationFolder.h"
+#include "common/SafeFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -65,6 +66,30 @@ Take take(QLockFile& lock)
     return Take::Held;
 }
 
+// QLockFile reads a lock file it finds, and would read it through a link:
+// what is at path must be nothing, or a regular file of this account.
+// "" or why it may not be used.
+QString refusal(const QString& path)
+{
+    Result<SafeFolder> folder = SafeFolder::ofFile(path);
+    if (!folder)
+        return QString(); // QLockFile says why it cannot be made there
+    Result<bool> found = folder.value().checkEntry(fileNameOf(path));
+    return found ? QString() : found.error().description;
+}
+
+// The lock file just made gets Telvar's mode whatever the umask, and under
+// root in another account's folder that account as its owner.
+void adopt(const QString& path)
+{
+    Result<SafeFolder> folder = SafeFolder::ofFile(path);
+    if (!folder)
+        return;
+    Result<FileHandle> file = folder.value().openForReading(fileNameOf(path));
+    if (file && file.value().isOpen())
+        (void)folder.value().adopt(file.value().fd(), fileNameOf(path));
+}
+
 QString cannotCreate(const QLockFile& lock, const QString& path)
 {
     if (lock.error() == QLockFile::PermissionError)
@@ -97,10 +122,17 @@ InstanceLockAttempt acquireInstanceLock(const QString& installationDir, const QS
         // No runtime directory to fall back on: the first failure stands.
         if (path == places.last() && runtimeDir.isEmpty())
             break;
-        auto lock = std::make_unique<QLockFile>(path);
         attempt.path = path;
+        // Something planted at the lock's name is refused, not worked
+        // around with the other place.
+        if (const QString why = refusal(path); !why.isEmpty()) {
+            reasons.append(why);
+            break;
+        }
+        auto lock = std::make_unique<QLockFile>(path);
         switch (take(*lock)) {
         case Take::Acquired:
+            adopt(path);
             attempt.outcome = InstanceLockAttempt::Outcome::Acquired;
             attempt.lock = std::move(lock);
             return attempt;

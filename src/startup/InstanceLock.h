@@ -35,7 +35,9 @@ QString fallbackInstanceLockPath(const QString& installationDir, const QString& 
 // longer runs (a crash) is taken over; a lock that names another computer
 // never blocks; a lock held by a running instance on this machine is refused
 // at once. Locks never go stale by age: the program holds its lock for its
-// whole run.
+// whole run. A link or another account's file at the lock's name is a
+// failure naming it (the lock would be read through it); a lock file made
+// is readable by its owner's group only.
 InstanceLockAttempt acquireInstanceLock(const QString& installationDir, const QString& runtimeDir);
 
 } // namespace telvar

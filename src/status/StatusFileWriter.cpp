@@ -1,8 +1,9 @@
 #include "status/StatusFileWriter.h"
 
+#include "common/SafeFiles.h"
+
 #include <QMetaObject>
 #include <QMutexLocker>
-#include <QSaveFile>
 
 namespace telvar {
 
@@ -38,11 +39,8 @@ void StatusFileWriter::write(QByteArray document)
             m_waiting.clear();
             m_scheduled = false;
         }
-        QSaveFile file(m_path);
-        QString error;
-        if (!file.open(QIODevice::WriteOnly) || file.write(newest) != newest.size() ||
-            !file.commit())
-            error = file.errorString().isEmpty() ? QStringLiteral("?") : file.errorString();
+        const Status replaced = replaceFile(m_path, newest);
+        const QString error = replaced ? QString() : replaced.error().description;
         QMetaObject::invokeMethod(this, [this, error] { done(error); });
     });
 }

@@ -11,8 +11,10 @@ namespace telvar {
 
 // Keeps a file replaced by the newest document handed to it, on a thread of
 // its own: each document is written beside the file and renamed over it
-// (QSaveFile, which also syncs it to the disk first), so a reader or a power
-// cut finds the old document or the new one, never a mix; and the window's
+// (replaceFile, which also syncs it to the disk first), so a reader or a
+// power cut finds the old document or the new one, never a mix; and the
+// file is never written through a link, nor when another account owns it
+// (the error says so). It is readable by its owner's group only. The window's
 // thread never waits on the disk. A document handed over while another is
 // still waiting replaces it: only the newest is worth writing.
 class StatusFileWriter final : public QObject {

@@ -606,5 +606,100 @@ TEST_F(FullFileSystemTest, AFullDiskHoldsTheReadingsUntilThereIsRoomAgain)
     EXPECT_EQ(rowsOf(path(), u"pending"_s), next - 1);
 }
 
+// A link or another account's file at one of the router's files in the
+// installation: the outbox's lock, the outbox and SQLite's files beside it,
+// the log of unrecorded readings.
+struct PlantedAt {
+    const char* name;
+    const char* file;
+    bool link;
+};
+
+const PlantedAt kPlantedAt[] = {
+    {"LinkAtTheLock", "TelvarOutbox.sqlite.lock", true},
+    {"LinkAtTheOutbox", "TelvarOutbox.sqlite", true},
+    {"LinkAtTheJournal", "TelvarOutbox.sqlite-journal", true},
+    {"LinkAtTheWal", "TelvarOutbox.sqlite-wal", true},
+    {"LinkAtTheShm", "TelvarOutbox.sqlite-shm", true},
+    {"LinkAtTheUnrecordedLog", "TelvarNoGrabadas.log", true},
+    {"OtherAccountsLock", "TelvarOutbox.sqlite.lock", false},
+    {"OtherAccountsWal", "TelvarOutbox.sqlite-wal", false},
+    {"OtherAccountsUnrecordedLog", "TelvarNoGrabadas.log", false},
+};
+
+class RouterFilePlanted : public ::testing::TestWithParam<PlantedAt> {};
+
+TEST_P(RouterFilePlanted, IsRefusedSayingWhyAndWhatItPointsToIsLeftAsItWas)
+{
+    const PlantedAt& planted = GetParam();
+    if (!planted.link && ::geteuid() != 0)
+        GTEST_SKIP() << "a file of another account takes root to make";
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString shadow = elsewhere.filePath(u"shadow"_s);
+    {
+        QFile file(shadow);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("secret\n");
+    }
+    const QString at = dir.filePath(QString::fromLatin1(planted.file));
+    if (planted.link) {
+        ASSERT_TRUE(QFile::link(shadow, at));
+    } else {
+        ASSERT_TRUE(QFile::copy(shadow, at));
+        // In a folder others may write too (as /tmp): what root alone can
+        // write, root put there.
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 01777), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(at).constData(), 65534, 65534), 0);
+    }
+    const QString said = planted.link ? u"symbolic link"_s : u"belongs to the account"_s;
+    if (QString::fromLatin1(planted.file).startsWith(u"TelvarOutbox"_s)) {
+        auto claimed = OutboxLock::claim(dir.filePath(u"TelvarOutbox.sqlite"_s), u"/opt/planta"_s);
+        ASSERT_FALSE(claimed.ok());
+        const QString why = claimed.error().description;
+        EXPECT_TRUE(why.contains(at)) << why.toStdString();
+        EXPECT_TRUE(why.contains(said)) << why.toStdString();
+    } else {
+        const QString fallback = elsewhere.filePath(u"fallback/TelvarNoGrabadas.log"_s);
+        UnrecordedLog log(at, fallback);
+        // The line goes to the fallback, and the log says why not to the file.
+        EXPECT_TRUE(log.append(u"M1 P1 C1 12.5"_s));
+        EXPECT_TRUE(log.lastError().contains(at)) << log.lastError().toStdString();
+        EXPECT_TRUE(log.lastError().contains(said)) << log.lastError().toStdString();
+        QFile file(fallback);
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(file.readAll().contains("12.5"));
+    }
+    QFile file(shadow);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "secret\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, RouterFilePlanted, ::testing::ValuesIn(kPlantedAt),
+                         [](const auto& planted) { return std::string(planted.param.name); });
+
+TEST(RouterFiles, TheLockAndTheUnrecordedLogAreNotReadableByOthersWhateverTheUmask)
+{
+    const mode_t oldMask = ::umask(0);
+    QTemporaryDir dir;
+    const QString outbox = dir.filePath(u"TelvarOutbox.sqlite"_s);
+    auto claimed = OutboxLock::claim(outbox, u"/opt/planta"_s);
+    UnrecordedLog log(dir.filePath(u"TelvarNoGrabadas.log"_s), QString());
+    const bool appended = log.append(u"M1 P1 C1 12.5"_s);
+    ::umask(oldMask);
+    ASSERT_TRUE(claimed.ok()) << claimed.error().description.toStdString();
+    ASSERT_TRUE(appended) << log.lastError().toStdString();
+    struct Made {
+        QString path;
+        mode_t mode;
+    };
+    for (const Made& made : {Made{OutboxLock::lockPathFor(outbox), 0600}, Made{log.path(), 0640}}) {
+        SCOPED_TRACE(made.path.toStdString());
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(made.path).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, made.mode);
+    }
+}
+
 } // namespace
 } // namespace telvar

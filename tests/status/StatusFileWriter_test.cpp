@@ -8,7 +8,9 @@
 #include <QTest>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 namespace telvar {
 namespace {
@@ -90,6 +92,85 @@ TEST(StatusFileWriter, AFolderThatCannotBeWrittenIsToldOncePerRunOfFailures)
     writer.flush();
     EXPECT_TRUE(QTest::qWaitFor([&] { return failing.count() == 2; }));
 }
+
+QByteArray contents(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// What may be found where the status file goes, and whether it is written.
+struct Found {
+    const char* name;
+    bool needsRoot;
+    bool written;
+};
+
+const Found kFound[] = {
+    {"Nothing", false, true},
+    {"AFileOfItsOwn", false, true},
+    {"ALinkToAFileElsewhere", false, false},
+    {"ALinkToNothing", false, false},
+    {"AFileOfAnotherAccount", true, false},
+};
+
+class StatusFileFinds : public ::testing::TestWithParam<Found> {};
+
+TEST_P(StatusFileFinds, OnlyItsOwnFileIsReplacedAndAlwaysWithoutBeingReadableByOthers)
+{
+    const Found& found = GetParam();
+    if (found.needsRoot && ::geteuid() != 0)
+        GTEST_SKIP() << "a file of another account takes root to make";
+    const mode_t oldMask = ::umask(0);
+    QTemporaryDir dir;
+    QTemporaryDir elsewhere;
+    const QString path = dir.filePath(QStringLiteral("TelvarStatus.json"));
+    const QString target = elsewhere.filePath(QStringLiteral("shadow"));
+    QFile original(target);
+    ASSERT_TRUE(original.open(QIODevice::WriteOnly));
+    original.write("secret\n");
+    original.close();
+    const QString name = QString::fromLatin1(found.name);
+    if (name == QLatin1String("AFileOfItsOwn") || name == QLatin1String("AFileOfAnotherAccount")) {
+        ASSERT_TRUE(QFile::copy(target, path));
+    }
+    if (name == QLatin1String("AFileOfAnotherAccount")) {
+        // In a folder others may write too (as /tmp): what root alone can
+        // write, root put there.
+        ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 01777), 0);
+        ASSERT_EQ(::chown(QFile::encodeName(path).constData(), 65534, 65534), 0);
+    }
+    if (name == QLatin1String("ALinkToAFileElsewhere")) {
+        ASSERT_TRUE(QFile::link(target, path));
+    }
+    if (name == QLatin1String("ALinkToNothing")) {
+        ASSERT_TRUE(QFile::link(elsewhere.filePath(QStringLiteral("new")), path));
+    }
+    {
+        StatusFileWriter writer(path);
+        QSignalSpy failing(&writer, &StatusFileWriter::startedFailing);
+        writer.write(document(1, 10));
+        writer.flush();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(writer.failing(), !found.written) << writer.lastError().toStdString();
+        if (!found.written) {
+            EXPECT_EQ(failing.count(), 1);
+            EXPECT_TRUE(writer.lastError().contains(path)) << writer.lastError().toStdString();
+        }
+    }
+    ::umask(oldMask);
+    EXPECT_EQ(contents(target), "secret\n");
+    EXPECT_FALSE(QFileInfo::exists(elsewhere.filePath(QStringLiteral("new"))));
+    if (found.written) {
+        EXPECT_EQ(contents(path), document(1, 10));
+        struct stat info {};
+        ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, 0640u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, StatusFileFinds, ::testing::ValuesIn(kFound),
+                         [](const auto& found) { return std::string(found.param.name); });
 
 } // namespace
 } // namespace telvar
