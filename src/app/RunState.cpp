@@ -2,11 +2,12 @@
 
 #include "common/ErrorNumbers.h"
 #include "common/InstallationFolder.h"
+#include "common/SafeFiles.h"
 
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
 
 namespace telvar {
 
@@ -24,6 +25,12 @@ Error stateError(const QString& path, const QString& what)
                  path + QStringLiteral(": ") + what};
 }
 
+// A refusal of the safe file layer already names the file.
+Error stateError(const Error& refused)
+{
+    return Error{ErrorNumber::UnspecifiedFailure, QStringLiteral("Telvar"), refused.description};
+}
+
 } // namespace
 
 QString RunState::pathForInstallation(const QString& appPath)
@@ -33,25 +40,28 @@ QString RunState::pathForInstallation(const QString& appPath)
 
 Result<bool> RunState::wasAcquiring() const
 {
-    QFile file(m_path);
-    if (!file.exists())
+    Result<SafeFolder> folder = SafeFolder::ofFile(m_path);
+    if (!folder)
+        return stateError(m_path, folder.error().description);
+    Result<FileHandle> file = folder.value().openForReading(fileNameOf(m_path));
+    if (!file)
+        return stateError(file.error());
+    if (!file.value().isOpen())
         return false;
-    if (!file.open(QIODevice::ReadOnly))
-        return stateError(m_path, file.errorString());
-    const QByteArray text = file.read(kMostRead);
-    if (text.isNull() && file.error() != QFileDevice::NoError)
-        return stateError(m_path, file.errorString());
-    return text.trimmed() == kAcquiring;
+    char text[kMostRead];
+    ssize_t got = 0;
+    do
+        got = ::read(file.value().fd(), text, sizeof text);
+    while (got < 0 && errno == EINTR);
+    if (got < 0)
+        return stateError(m_path, QString::fromLocal8Bit(std::strerror(errno)));
+    return QByteArray(text, got).trimmed() == kAcquiring;
 }
 
 Status RunState::save(bool acquiring) const
 {
-    QSaveFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly))
-        return stateError(m_path, file.errorString());
-    file.write((acquiring ? kAcquiring : kStopped) + '\n');
-    if (!file.commit())
-        return stateError(m_path, file.errorString());
+    if (Status saved = replaceFile(m_path, (acquiring ? kAcquiring : kStopped) + '\n'); !saved)
+        return stateError(saved.error());
     return {};
 }
 

@@ -10,6 +10,7 @@
 #include "app/ServiceNotifier.h"
 #include "app/StopSignals.h"
 #include "common/Modulo1.h"
+#include "common/SafeFiles.h"
 #include "common/Version.h"
 #include "dialogs/widgets/GuiInteraccion.h"
 
@@ -19,6 +20,8 @@
 #include <QFileInfo>
 #include <QTextStream>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,6 +50,11 @@ struct CommandLine {
                        "without one: list prints it, export FILE.csv writes it to a new CSV "
                        "file, resend sends every reading in it again."),
         QStringLiteral("list|export|resend")};
+    QCommandLineOption allowRoot{
+        QString::fromLatin1(telvar::kAllowRootOnForeignFolder),
+        QStringLiteral("Run as root all the same on an installation that belongs to another "
+                       "account (refused without it: run the program as that account, e.g. "
+                       "sudo -u telvar). Files made there are given to that account.")};
     QCommandLineOption help;
     QCommandLineOption version;
 
@@ -60,6 +68,7 @@ struct CommandLine {
         parser.addOption(start);
         parser.addOption(installation);
         parser.addOption(quarantine);
+        parser.addOption(allowRoot);
         parser.addPositionalArgument(QStringLiteral("file"),
                                      QStringLiteral("With --quarantine export: the CSV file to "
                                                     "write."),
@@ -128,6 +137,9 @@ int runHeadless(const QString& installation, bool personStarts)
 
 int main(int argc, char** argv)
 {
+    // Whatever the session's umask: the files Telvar makes (and those SQLite
+    // makes beside its databases) are never readable by others.
+    ::umask(027);
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments.append(QString::fromLocal8Bit(argv[i]));
@@ -178,6 +190,16 @@ int main(int argc, char** argv)
             return 1;
         }
         installation = QDir(folder.absoluteFilePath()).absolutePath();
+    }
+    // Root on another account's installation would leave files there that
+    // account's router cannot write, and would act on what that account can
+    // put there: refused unless asked for.
+    if (const QString refusal = telvar::rootOnForeignFolderRefusal(
+            QStringLiteral("telvar"), installation, arguments.mid(1), ::geteuid(),
+            parser.isSet(line.allowRoot));
+        !refusal.isEmpty()) {
+        telvar::writeStandardErrorLine(refusal);
+        return 1;
     }
     if (parser.isSet(line.quarantine)) {
         if (headless) {
