@@ -245,6 +245,8 @@ Status StatusServer::listen(quint16 port)
     tcp->pauseAccepting();
     m_acceptNotifier = new QSocketNotifier(tcp->socketDescriptor(), QSocketNotifier::Read, tcp);
     connect(m_acceptNotifier, &QSocketNotifier::activated, this, [this] { takeConnections(); });
+    // Accepting starts here, and resumes after a pause, by enabling it.
+    m_acceptNotifier->setEnabled(true);
     m_tcp = tcp;
     m_port = tcp->serverPort();
     return {};
