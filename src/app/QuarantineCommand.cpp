@@ -2,6 +2,7 @@
 
 #include "common/ErrorNumbers.h"
 #include "common/LogText.h"
+#include "common/SafeFiles.h"
 #include "recording/GrabaQLTR.h"
 #include "recording/Outbox.h"
 #include "startup/InstallationFiles.h"
@@ -237,6 +238,9 @@ Result<std::unique_ptr<Outbox>> QuarantineCommand::openOutbox() const
     if (!file.isFile())
         return failure(ErrorNumber::PathFileAccess, QStringLiteral("the outbox ") + m_outboxPath +
                                                         QStringLiteral(" is not a file"));
+    // SQLite would follow a link planted at the outbox or a side file.
+    if (Status plain = checkSqliteFiles(m_outboxPath); !plain)
+        return plain.error();
     // This connection never folds the write-ahead log back into the file:
     // the router's writers do, and this one's commits stay short.
     auto opened = Outbox::open(m_outboxPath, false);

@@ -335,6 +335,27 @@ TEST_F(QuarantineCommandTest, ResendMovesALongQuarantineBackInSlicesWithItsNotes
                                  QStringLiteral("\n"));
 }
 
+TEST_F(QuarantineCommandTest, ALinkPlantedAtASideFileIsRefusedAndItsTargetUntouched)
+{
+    QTemporaryDir elsewhere;
+    ASSERT_TRUE(elsewhere.isValid());
+    const QString victim = elsewhere.filePath(QStringLiteral("victim"));
+    {
+        QFile file(victim);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("keep me");
+    }
+    const QString journal = m_outboxPath + QStringLiteral("-journal");
+    QFile::remove(journal);
+    ASSERT_TRUE(QFile::link(victim, journal));
+    const Outcome outcome = run(Action::List);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_TRUE(outcome.err.contains(journal)) << outcome.err.toStdString();
+    QFile file(victim);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), QByteArray("keep me"));
+}
+
 TEST(QuarantineCommand, AMissingOutboxIsAClearErrorAndNothingIsCreated)
 {
     QTemporaryDir installation;
