@@ -125,6 +125,8 @@ const std::vector<long> kAllowed = {
     SYS_wait4,
     SYS_getppid,
     SYS_sched_getparam,
+    SYS_pipe2,
+    SYS_process_vm_readv,
     SYS_sched_setaffinity,
 #ifdef SYS_readlink
     SYS_readlink,

@@ -726,5 +726,38 @@ TEST(JetImport, DamagedSamplesImportWholeOrAreRefused)
     }
 }
 
+// The reader runs under its system call filter: a reader that attempts a
+// call the filter forbids (here on purpose, a socket) is killed and
+// reported as such, apart from a crash or a bound passed; and a damaged
+// source never takes a good file's place, nor does an empty one unless
+// asked for.
+TEST(JetImport, TheReaderIsConfinedAndOnlyACompleteImportReplacesAFile)
+{
+    QTemporaryDir dir;
+    const QString nwind = jetSample(QStringLiteral("nwind.mdb"));
+    const QString target = dir.filePath(QStringLiteral("TLVConf.mdb"));
+    ASSERT_TRUE(importJetFile(importRequest(nwind, target)));
+    const QByteArray good = readAll(target);
+
+    qputenv("TELVAR_READER_PROBE", "socket");
+    ImportRequest probed = importRequest(nwind, dir.filePath(QStringLiteral("otro.mdb")));
+    const Result<ImportSummary> violated = importJetFile(probed);
+    qunsetenv("TELVAR_READER_PROBE");
+    ASSERT_FALSE(violated);
+    EXPECT_EQ(violated.error().number, ErrorNumber::PermissionDenied);
+    EXPECT_TRUE(violated.error().description.contains(QStringLiteral("SIGSYS")))
+        << violated.error().description.toStdString();
+
+    const QByteArray bytes = readAll(nwind);
+    const QString cut = dir.filePath(QStringLiteral("cortada.mdb"));
+    writeFile(cut, bytes.left(1234944));
+    ImportRequest replace = importRequest(cut, target);
+    replace.replaceExisting = true;
+    EXPECT_FALSE(importJetFile(replace));
+    EXPECT_EQ(readAll(target), good);
+    EXPECT_EQ(entries(dir.path()),
+              (QStringList{QStringLiteral("TLVConf.mdb"), QStringLiteral("cortada.mdb")}));
+}
+
 } // namespace
 } // namespace telvar
