@@ -4,17 +4,21 @@
 // It is also the reader the import runs libmdb in (the program and the
 // configuration chooser start it with the reader's arguments).
 #include "common/LogText.h"
+#include "common/SafeFiles.h"
 #include "import/JetImport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTextStream>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -66,6 +70,8 @@ QString shown(const QString& text)
 
 int main(int argc, char** argv)
 {
+    // Whatever it writes is for its owner and group only.
+    ::umask(027);
     QCoreApplication app(argc, argv);
     if (const std::optional<int> code = telvar::runImportReaderIfAsked(app.arguments()))
         return *code;
@@ -111,8 +117,13 @@ int main(int argc, char** argv)
                        "damaged file's catalog may list none)."));
     const QCommandLineOption quiet({QStringLiteral("q"), QStringLiteral("quiet")},
                                    QStringLiteral("Print only errors."));
-    parser.addOptions(
-        {password, passwordStdin, replace, charset, timeLimit, memoryLimit, allowEmpty, quiet});
+    const QCommandLineOption allowRoot(
+        QString::fromLatin1(telvar::kAllowRootOnForeignFolder),
+        QStringLiteral("Run as root all the same on a target folder that belongs to another "
+                       "account (refused without it: run as that account, e.g. sudo -u "
+                       "telvar)."));
+    parser.addOptions({password, passwordStdin, replace, charset, timeLimit, memoryLimit,
+                       allowEmpty, quiet, allowRoot});
     const QCommandLineOption help = parser.addHelpOption();
 
     const auto usage = [&](const QString& why) {
@@ -130,6 +141,16 @@ int main(int argc, char** argv)
     const QStringList positional = parser.positionalArguments();
     if (positional.size() != 2)
         return usage(QStringLiteral("give the Jet file and the file to write."));
+
+    // Root writing into another account's folder would leave files that
+    // account cannot use, and could be steered by what it planted there.
+    if (const QString refusal = telvar::rootOnForeignFolderRefusal(
+            QStringLiteral("telvar-import"), QFileInfo(positional[1]).absolutePath(),
+            app.arguments().mid(1), ::geteuid(), parser.isSet(allowRoot));
+        !refusal.isEmpty()) {
+        err << refusal << Qt::endl;
+        return 1;
+    }
 
     telvar::ImportRequest request;
     request.source = positional[0];
