@@ -26,26 +26,6 @@ std::optional<qint16> shortNumber(const QString& text)
     return static_cast<qint16>(value);
 }
 
-QString pageLineOf(const LoadedPage& page, int idioma)
-{
-    switch (page.outcome) {
-    case PageOutcome::Complete:
-        return ownText(OwnText::PreviewPageRead, idioma).arg(page.text.size()).arg(page.httpStatus);
-    case PageOutcome::Truncated:
-        return ownText(OwnText::PreviewPageCut, idioma)
-            .arg(page.text.size())
-            .arg(page.error ? page.error->description : QString());
-    case PageOutcome::TimedOut:
-        return ownText(OwnText::PreviewTimedOut, idioma);
-    case PageOutcome::Unreachable:
-        return ownText(OwnText::PreviewUnreachable, idioma);
-    case PageOutcome::Failed:
-        return ownText(OwnText::PreviewUnreadable, idioma) +
-               (page.error ? page.error->description : QString());
-    }
-    return {};
-}
-
 // The page box's text: the whole page, or the kPageShown characters of a
 // long page around the cut [cutStart, cutEnd) (the page's beginning when
 // nothing was cut), with the cut's place in that text.
@@ -70,6 +50,26 @@ void showPagePart(PreviewView& view, const QString& page, qsizetype cutStart, qs
 }
 
 } // namespace
+
+QString pageOutcomeText(const LoadedPage& page, int idioma)
+{
+    switch (page.outcome) {
+    case PageOutcome::Complete:
+        return ownText(OwnText::PreviewPageRead, idioma).arg(page.text.size()).arg(page.httpStatus);
+    case PageOutcome::Truncated:
+        return ownText(OwnText::PreviewPageCut, idioma)
+            .arg(page.text.size())
+            .arg(page.error ? page.error->description : QString());
+    case PageOutcome::TimedOut:
+        return ownText(OwnText::PreviewTimedOut, idioma);
+    case PageOutcome::Unreachable:
+        return ownText(OwnText::PreviewUnreachable, idioma);
+    case PageOutcome::Failed:
+        return ownText(OwnText::PreviewUnreadable, idioma) +
+               (page.error ? page.error->description : QString());
+    }
+    return {};
+}
 
 PortPreview::PortPreview(PageLoader& loader, int idioma, QObject* parent)
     : QObject(parent), m_loader(loader), m_idioma(idioma)
@@ -133,7 +133,7 @@ PreviewView PortPreview::view() const
         view.pageLine = ownText(OwnText::PreviewReading, m_idioma).arg(maskUrlPassword(m_url));
         return view;
     }
-    view.pageLine = pageLineOf(*m_page, m_idioma);
+    view.pageLine = pageOutcomeText(*m_page, m_idioma);
     const QString& page = m_page->text;
     showPagePart(view, page, 0, 0, m_idioma);
 

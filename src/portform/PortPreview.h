@@ -13,6 +13,10 @@ namespace telvar {
 // What the port form shows of the page being configured: the state of the
 // page's loading, and the reading that the identifier, start and length
 // would cut out of it, with the text around the cut.
+// How a page's loading ended, in words of the language idioma: its size and
+// HTTP status, or why it is cut, did not come or cannot be read.
+QString pageOutcomeText(const LoadedPage& page, int idioma);
+
 struct PreviewView {
     // How the page stands: not asked for, loading, read, or why not.
     QString pageLine;

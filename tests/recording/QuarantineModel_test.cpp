@@ -74,7 +74,8 @@ TEST(QuarantineModel, EachReasonIsShownInWordsOfEitherLanguage)
         EXPECT_EQ(QuarantineModel::reasonText(q, 2), c.english);
         // The list shows the same, in the language of the moment.
         model.setEntries({q});
-        for (const auto& [idioma, expected] : {std::pair{1, c.spanish}, std::pair{2, c.english}}) {
+        for (const auto& [idioma, expected] :
+             {std::pair<qint16, QString>{1, c.spanish}, std::pair<qint16, QString>{2, c.english}}) {
             m.Idioma = idioma;
             EXPECT_EQ(model.index(0, reason).data().toString(), expected);
             EXPECT_EQ(model.index(0, reason).data(Qt::ToolTipRole).toString(), expected);

@@ -19,6 +19,7 @@
 #include "database/LeeAnchos.h"
 #include "dialogs/ExitAuthorization.h"
 #include "dialogs/widgets/Salir.h"
+#include "portform/PortPreview.h"
 #include "portform/widgets/HtmlCanal.h"
 #include "recording/ReadingRecorder.h"
 #include "status/RouterStatus.h"
@@ -84,27 +85,6 @@ QString chartTitle(const QString& tag, const QString& carac, const QString& maqu
 {
     return tag.trimmed() + QStringLiteral("  ") + carac.trimmed() + QStringLiteral("  ") +
            maquina.trimmed() + QStringLiteral(" / ") + producto.trimmed();
-}
-
-// How a page fetch ended, in words.
-QString pageOutcomeText(const LoadedPage& page, int idioma)
-{
-    switch (page.outcome) {
-    case PageOutcome::Complete:
-        return ownText(OwnText::PreviewPageRead, idioma).arg(page.text.size()).arg(page.httpStatus);
-    case PageOutcome::Truncated:
-        return ownText(OwnText::PreviewPageCut, idioma)
-            .arg(page.text.size())
-            .arg(page.error ? page.error->description : QString());
-    case PageOutcome::TimedOut:
-        return ownText(OwnText::PreviewTimedOut, idioma);
-    case PageOutcome::Unreachable:
-        return ownText(OwnText::PreviewUnreachable, idioma);
-    case PageOutcome::Failed:
-        break;
-    }
-    return ownText(OwnText::PreviewUnreadable, idioma) +
-           (page.error ? page.error->description : QString());
 }
 
 // Tells when an editor is shown and hidden: the grid hides an editor as it
