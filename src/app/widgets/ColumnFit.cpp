@@ -7,9 +7,9 @@
 namespace telvar {
 
 ColumnFit::ColumnFit(QTableView& grid, Floor floor, QObject* parent)
-    : QObject(parent), m_grid(grid), m_floor(floor)
+    : QObject(parent), m_grid(grid), m_viewport(grid.viewport()), m_floor(floor)
 {
-    m_grid.viewport()->installEventFilter(this);
+    m_viewport->installEventFilter(this);
     connect(m_grid.horizontalHeader(), &QHeaderView::sectionResized, this,
             [this](int column, int before, int width) {
                 // Hiding or showing a column resizes it from or to nothing:
@@ -101,7 +101,9 @@ void ColumnFit::setWidth(int column, int width)
 
 bool ColumnFit::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == m_grid.viewport() && event->type() == QEvent::Resize)
+    // Only the pointer kept is compared: the grid may be half taken apart
+    // when its viewport's last events come.
+    if (event->type() == QEvent::Resize && watched == m_viewport)
         fit();
     return QObject::eventFilter(watched, event);
 }

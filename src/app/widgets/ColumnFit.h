@@ -48,6 +48,7 @@ private:
     int floorOf(int column) const;
 
     QTableView& m_grid;
+    QObject* m_viewport;
     Floor m_floor;
     QHash<int, int> m_natural;
     QList<int> m_flexible;

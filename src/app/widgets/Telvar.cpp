@@ -185,6 +185,10 @@ Telvar::~Telvar()
     m_DBGrid1->removeEventFilter(this);
     m_readingsAndChart->removeEventFilter(this);
     m_txtGraba->removeEventFilter(this);
+    // What watches the grids goes before them.
+    delete m_readingsFollow;
+    delete m_readingsFit;
+    delete m_configFit;
 }
 
 void Telvar::buildControls()
