@@ -138,29 +138,11 @@ Status ConfigImportRun::start(const ImportRequest& request)
     m_clock.invalidate();
 
     const QString& source = request.source;
-    const QFileInfo target(request.target);
-    if (request.target.isEmpty())
-        return jetImportError(ErrorNumber::InvalidProcedureCall, source, {},
-                              QStringLiteral("no file to write is named."));
-    if (!target.absoluteDir().exists())
-        return jetImportError(ErrorNumber::PathFileAccess, source, {},
-                              QStringLiteral("the folder of ") + request.target +
-                                  QStringLiteral(" does not exist."));
     // telvar-import writes into the work folder and sees no target: what it
     // would check of one is checked here.
-    if (target.exists() || target.isSymLink()) {
-        if (target.isDir())
-            return jetImportError(ErrorNumber::PathFileAccess, source, {},
-                                  request.target + QStringLiteral(" is a folder."));
-        if (!request.replaceExisting)
-            return jetImportError(ErrorNumber::DatabaseExists, source, {},
-                                  request.target +
-                                      QStringLiteral(" already exists; it is replaced only when "
-                                                     "that is asked for."));
-        if (target.canonicalFilePath() == QFileInfo(source).canonicalFilePath())
-            return jetImportError(ErrorNumber::InvalidProcedureCall, source, {},
-                                  QStringLiteral("it cannot be converted into itself."));
-    }
+    if (Status writable = checkImportTarget(request); !writable)
+        return writable;
+    const QFileInfo target(request.target);
     const QString program = m_program.isEmpty() ? defaultImportHelper() : m_program;
     if (!QFileInfo(program).isExecutable() || QFileInfo(program).isDir())
         return jetImportError(ErrorNumber::ProviderNotFound, source, {},

@@ -439,17 +439,9 @@ QString defaultImportHelper()
     return QCoreApplication::applicationDirPath() + QStringLiteral("/telvar-import");
 }
 
-Result<ImportSummary> importJetFile(const ImportRequest& request)
+Status checkImportTarget(const ImportRequest& request)
 {
     const QString& source = request.source;
-    const QFileInfo sourceInfo(source);
-    if (source.isEmpty() || !sourceInfo.exists())
-        return jetImportError(ErrorNumber::FileNotFound, source, {},
-                              QStringLiteral("there is no such file."));
-    if (!sourceInfo.isFile())
-        return jetImportError(ErrorNumber::FileNotFound, source, {},
-                              QStringLiteral("it is not a file."));
-
     const QFileInfo target(request.target);
     if (request.target.isEmpty())
         return jetImportError(ErrorNumber::InvalidProcedureCall, source, {},
@@ -467,10 +459,27 @@ Result<ImportSummary> importJetFile(const ImportRequest& request)
                                   request.target +
                                       QStringLiteral(" already exists; it is replaced only when "
                                                      "that is asked for."));
-        if (target.canonicalFilePath() == sourceInfo.canonicalFilePath())
+        if (target.canonicalFilePath() == QFileInfo(source).canonicalFilePath())
             return jetImportError(ErrorNumber::InvalidProcedureCall, source, {},
                                   QStringLiteral("it cannot be converted into itself."));
     }
+    return {};
+}
+
+Result<ImportSummary> importJetFile(const ImportRequest& request)
+{
+    const QString& source = request.source;
+    const QFileInfo sourceInfo(source);
+    if (source.isEmpty() || !sourceInfo.exists())
+        return jetImportError(ErrorNumber::FileNotFound, source, {},
+                              QStringLiteral("there is no such file."));
+    if (!sourceInfo.isFile())
+        return jetImportError(ErrorNumber::FileNotFound, source, {},
+                              QStringLiteral("it is not a file."));
+
+    if (Status writable = checkImportTarget(request); !writable)
+        return writable.error();
+    const QFileInfo target(request.target);
 
     const QString helper = request.helper.isEmpty() ? defaultImportHelper() : request.helper;
     if (!QFileInfo(helper).isExecutable() || QFileInfo(helper).isDir())

@@ -53,6 +53,10 @@ struct ImportRequest {
 // confinement (see ReaderConfinement.h), 18 cancelled. A file with no user
 // table is refused (3049) unless request.allowEmpty.
 Result<ImportSummary> importJetFile(const ImportRequest& request);
+// Whether request's target may be written: named, in a folder that exists,
+// not a folder, not the source itself, and an existing file only when
+// replacing is asked for.
+Status checkImportTarget(const ImportRequest& request);
 
 // telvar-import beside the running program.
 QString defaultImportHelper();
